@@ -1,0 +1,40 @@
+# Helpers shared by every target of ours.
+
+# Warnings are errors on our own targets only.
+function(qb_warnings target)
+    target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Werror)
+endfunction()
+
+# qb_add_library(name [C] SOURCES ... LIBS ...): one library per subsystem folder.
+function(qb_add_library name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;PUBLIC_LIBS;PRIVATE_LIBS" ${ARGN})
+    add_library(${name} STATIC ${ARG_SOURCES})
+    target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+    target_link_libraries(${name} PUBLIC ${ARG_PUBLIC_LIBS} PRIVATE ${ARG_PRIVATE_LIBS})
+    qb_warnings(${name})
+endfunction()
+
+# qb_add_test(name SOURCES ... LIBS ... [LABELS ...] [PHONE]): one GoogleTest binary, run by CTest.
+# PHONE links the emulated phone's stand-in libusb ahead of the real one.
+# Every test runs offscreen with its own temporary home and data folders.
+function(qb_add_test name)
+    cmake_parse_arguments(ARG "PHONE" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+    add_executable(${name} ${ARG_SOURCES})
+    target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
+    if(ARG_PHONE)
+        target_link_options(${name} PRIVATE -Wl,--no-as-needed)
+        target_link_libraries(${name} PRIVATE qb_phone)
+        set_target_properties(${name} PROPERTIES BUILD_RPATH "$<TARGET_FILE_DIR:qb_phone_usb>")
+    endif()
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+    qb_warnings(${name})
+    if(NOT ARG_TIMEOUT)
+        set(ARG_TIMEOUT 300)
+    endif()
+    gtest_discover_tests(${name}
+        DISCOVERY_TIMEOUT 60
+        PROPERTIES
+            LABELS "${ARG_LABELS}"
+            TIMEOUT ${ARG_TIMEOUT}
+            ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QB_CRASH_GUARD=off")
+endfunction()
