@@ -1,0 +1,40 @@
+#pragma once
+
+#include "core/device/device_model.h"
+#include "core/device/file_repository_error.h"
+
+#include <QFuture>
+#include <QList>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+namespace qb {
+
+// May be called on any thread.
+using ProgressFn = std::function<void(qint64 done, qint64 total)>;
+
+// One phone's files. Every operation is asynchronous and fails with an exception (usually a
+// FileRepositoryError). Local files are plain absolute paths.
+class FileRepository
+{
+public:
+    virtual ~FileRepository() = default;
+    virtual QFuture<QList<FileItem>> listFiles(const QString& folderPath) = 0;
+    virtual QFuture<void> downloadFile(const QString& path, const QString& localFilePath,
+                                       ProgressFn progress) = 0;
+    virtual QFuture<void> uploadFile(const QString& localFilePath, const QString& folderPath,
+                                     ProgressFn progress) = 0;
+    virtual QFuture<void> createFolder(const QString& name, const QString& parentPath) = 0;
+    virtual QFuture<void> deleteItem(const QString& path) = 0;
+    virtual QFuture<void> renameItem(const QString& path, const QString& newName) = 0;
+    virtual QFuture<void> moveItem(const QString& path, const QString& destinationFolderPath) = 0;
+};
+
+// Resolves a device id to that device's repository (opening it on first use), or fails, for
+// example with FileRepositoryError::deviceNotConnected().
+using RepositoryProvider =
+    std::function<QFuture<std::shared_ptr<FileRepository>>(const QString& deviceId)>;
+
+} // namespace qb

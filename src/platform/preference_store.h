@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QString>
+#include <QVariant>
+
+#include <memory>
+#include <mutex>
+#include <optional>
+
+class QSettings;
+
+namespace qb {
+
+// Key-value store of the user's preferences that tells an absent key from a stored one.
+class PreferenceStore
+{
+public:
+    virtual ~PreferenceStore() = default;
+    virtual std::optional<QVariant> value(const QString& key) const = 0;
+    virtual void setValue(const QString& key, const QVariant& value) = 0;
+
+    // Typed readers: nothing when the key is absent or holds a value of another type. The
+    // settings file keeps no types, so a text that spells a value of the type counts too.
+    std::optional<QString> text(const QString& key) const;
+    std::optional<qint64> integer(const QString& key) const;
+    std::optional<double> number(const QString& key) const;
+    std::optional<bool> boolean(const QString& key) const;
+};
+
+// QSettings of organization "halvorin", application "Quillbay", or a given ini file (tests).
+// Safe to use from several threads.
+class QSettingsPreferenceStore : public PreferenceStore
+{
+public:
+    QSettingsPreferenceStore();
+    explicit QSettingsPreferenceStore(const QString& iniFilePath);
+    ~QSettingsPreferenceStore() override;
+
+    std::optional<QVariant> value(const QString& key) const override;
+    void setValue(const QString& key, const QVariant& value) override;
+    void sync();
+
+private:
+    mutable std::mutex m_mutex;
+    std::unique_ptr<QSettings> m_settings;
+};
+
+} // namespace qb
