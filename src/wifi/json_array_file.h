@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QList>
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+namespace qb {
+
+// One registry file: a compact JSON array read once at creation and rewritten whole and atomically
+// on every change, readable by the user only (it may hold pairing tokens).
+//
+// A file that exists but cannot be read or decoded counts as empty, and is moved aside (as
+// "<name>.unreadable-<UTC time>") before the first save would replace it, so no history or pairing
+// is silently lost. Failed saves are logged. Used on one thread at a time (the registry's).
+class JsonArrayFile
+{
+public:
+    explicit JsonArrayFile(QString path);
+
+    QString path() const { return m_path; }
+
+    // Reads the file and decodes each element; one element that does not decode makes the whole
+    // file count as empty. A missing file is simply empty.
+    template <typename T>
+    QList<T> load(const std::function<std::optional<T>(const QJsonObject&)>& decode)
+    {
+        QList<T> items;
+        const std::optional<QJsonArray> array = readArray();
+        if (!array)
+            return items;
+        for (const QJsonValue& value : *array) {
+            std::optional<T> item = value.isObject() ? decode(value.toObject()) : std::nullopt;
+            if (!item) {
+                markUnreadable();
+                return {};
+            }
+            items.append(std::move(*item));
+        }
+        return items;
+    }
+
+    // Writes the array; returns false (and logs why) when the file keeps its previous content.
+    bool save(const QJsonArray& array);
+
+    // Where the unreadable file was moved, once it has been (for tests and diagnostics).
+    QString setAsidePath() const { return m_setAsidePath; }
+
+private:
+    std::optional<QJsonArray> readArray();
+    void markUnreadable();
+    bool setAsideUnreadable();
+
+    QString m_path;
+    bool m_unreadable = false;
+    QString m_setAsidePath;
+};
+
+} // namespace qb

@@ -1,0 +1,233 @@
+#include "wifi/pending_outgoing_files_registry.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QTimer>
+
+#include "wifi/wire_format.h"
+
+namespace qb {
+
+namespace {
+
+QString lastPathComponent(const QUrl& url)
+{
+    QString path = url.path();
+    while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
+        path.chop(1);
+    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+} // namespace
+
+PendingOutgoingFilesRegistry::PendingOutgoingFilesRegistry(QObject* parent)
+    : QObject(parent), m_clock([] { return QDateTime::currentDateTimeUtc(); }),
+      m_scheduler([this](std::chrono::milliseconds delay, std::function<void()> task) {
+          QTimer::singleShot(delay, this, std::move(task));
+      }),
+      m_gate(this)
+{
+}
+
+PendingOutgoingFilesRegistry::~PendingOutgoingFilesRegistry()
+{
+    shutdown();
+}
+
+PendingOutgoingFilesRegistry& PendingOutgoingFilesRegistry::shared()
+{
+    // Kept for the life of the process; connection threads may still hold it at exit.
+    static PendingOutgoingFilesRegistry* const instance = [] {
+        auto* registry = new PendingOutgoingFilesRegistry();
+        if (QCoreApplication* app = QCoreApplication::instance())
+            QObject::connect(app, &QCoreApplication::aboutToQuit, registry,
+                             &PendingOutgoingFilesRegistry::shutdown);
+        return registry;
+    }();
+    return *instance;
+}
+
+void PendingOutgoingFilesRegistry::setFiles(const QList<PendingOutgoingFile>& files)
+{
+    changeFiles(files);
+}
+
+void PendingOutgoingFilesRegistry::changeFiles(QList<PendingOutgoingFile> files)
+{
+    if (m_files == files)
+        return;
+    m_files = std::move(files);
+    emit filesChanged();
+}
+
+int PendingOutgoingFilesRegistry::indexOf(const QUuid& id) const
+{
+    for (int i = 0; i < m_files.size(); ++i) {
+        if (m_files[i].id == id)
+            return int(i);
+    }
+    return -1;
+}
+
+void PendingOutgoingFilesRegistry::enqueue(const QUrl& url, const QString& recipientHost)
+{
+    // Only the size is looked at; the file may change or vanish before the phone fetches it.
+    const QFileInfo info(url.toLocalFile());
+    const qint64 size = info.exists() ? info.size() : 0;
+    QList<PendingOutgoingFile> files = m_files;
+    files.append(PendingOutgoingFile{QUuid::createUuid(), url, recipientHost, m_clock(), size, 0,
+                                     SendStatus::Waiting, std::nullopt});
+    changeFiles(std::move(files));
+}
+
+void PendingOutgoingFilesRegistry::cancel(const QUuid& id)
+{
+    if (!m_cancelledIDs.contains(id)) {
+        m_cancelledIDs.insert(id);
+        emit cancelledIDsChanged();
+    }
+    remove(id);
+}
+
+QList<PendingOutgoingFile> PendingOutgoingFilesRegistry::filesFor(const QString& host) const
+{
+    QList<PendingOutgoingFile> result;
+    for (const PendingOutgoingFile& file : m_files) {
+        if (file.recipientHost == host)
+            result.append(file);
+    }
+    return result;
+}
+
+std::optional<PendingOutgoingFile>
+PendingOutgoingFilesRegistry::file(const QString& idString) const
+{
+    const std::optional<QUuid> id = wire::uuidFromText(idString);
+    if (!id)
+        return std::nullopt;
+    const int index = indexOf(*id);
+    if (index < 0)
+        return std::nullopt;
+    return m_files[index];
+}
+
+void PendingOutgoingFilesRegistry::updateStatus(const QUuid& id, SendStatus status)
+{
+    const int index = indexOf(id);
+    if (index < 0)
+        return;
+    QList<PendingOutgoingFile> files = m_files;
+    files[index].status = status;
+    if (status == SendStatus::Sending && !files[index].sendStartedAt)
+        files[index].sendStartedAt = m_clock();
+    changeFiles(std::move(files));
+}
+
+void PendingOutgoingFilesRegistry::updateProgress(const QUuid& id, qint64 sentBytes)
+{
+    const int index = indexOf(id);
+    if (index < 0)
+        return;
+    QList<PendingOutgoingFile> files = m_files;
+    files[index].sentBytes = sentBytes;
+    changeFiles(std::move(files));
+}
+
+void PendingOutgoingFilesRegistry::remove(const QUuid& id)
+{
+    QList<PendingOutgoingFile> files = m_files;
+    files.removeIf([&id](const PendingOutgoingFile& file) { return file.id == id; });
+    changeFiles(std::move(files));
+}
+
+void PendingOutgoingFilesRegistry::clearCancellation(const QUuid& id)
+{
+    if (m_cancelledIDs.remove(id))
+        emit cancelledIDsChanged();
+}
+
+QList<OfferedFile> PendingOutgoingFilesRegistry::offeredTo(const QString& host) const
+{
+    QList<OfferedFile> offered;
+    for (const PendingOutgoingFile& file : filesFor(host))
+        offered.append(OfferedFile{wire::uuidText(file.id), lastPathComponent(file.url), file.bytes});
+    return offered;
+}
+
+std::optional<QUrl> PendingOutgoingFilesRegistry::downloadURL(const QString& idString,
+                                                              const QString& host) const
+{
+    const std::optional<PendingOutgoingFile> found = file(idString);
+    if (!found || found->recipientHost != host)
+        return std::nullopt;
+    return found->url;
+}
+
+void PendingOutgoingFilesRegistry::markSending(const QString& idString)
+{
+    if (const std::optional<QUuid> id = wire::uuidFromText(idString))
+        m_gate.post([this, id = *id] { updateStatus(id, SendStatus::Sending); });
+}
+
+void PendingOutgoingFilesRegistry::updateProgress(const QString& idString, qint64 sentBytes)
+{
+    if (const std::optional<QUuid> id = wire::uuidFromText(idString))
+        m_gate.post([this, id = *id, sentBytes] { updateProgress(id, sentBytes); });
+}
+
+void PendingOutgoingFilesRegistry::clearCancellation(const QString& idString)
+{
+    if (const std::optional<QUuid> id = wire::uuidFromText(idString))
+        m_gate.post([this, id = *id] { clearCancellation(id); });
+}
+
+void PendingOutgoingFilesRegistry::finishAndRemoveLater(const QString& idString,
+                                                        SendStatus status,
+                                                        std::chrono::milliseconds delay)
+{
+    const std::optional<QUuid> id = wire::uuidFromText(idString);
+    if (!id)
+        return;
+    m_gate.post([this, id = *id, status, delay] {
+        updateStatus(id, status);
+        // The final status stays visible for a moment before the entry leaves the list.
+        m_scheduler(delay, [this, id] { remove(id); });
+    });
+}
+
+void PendingOutgoingFilesRegistry::markCompleted(const QString& idString)
+{
+    finishAndRemoveLater(idString, SendStatus::Completed, kCompletedRemovalDelay);
+}
+
+void PendingOutgoingFilesRegistry::markFailed(const QString& idString)
+{
+    finishAndRemoveLater(idString, SendStatus::Failed, kFailedRemovalDelay);
+}
+
+bool PendingOutgoingFilesRegistry::isCancelled(const QString& idString)
+{
+    const std::optional<QUuid> id = wire::uuidFromText(idString);
+    if (!id)
+        return false;
+    return m_gate.call<bool>([this, id = *id] { return m_cancelledIDs.contains(id); }, false);
+}
+
+QList<OfferedFile> PendingOutgoingFilesRegistry::listForHostTask(const QString& host)
+{
+    return m_gate.call<QList<OfferedFile>>([this, host] { return offeredTo(host); }, {});
+}
+
+std::optional<QUrl> PendingOutgoingFilesRegistry::downloadURLTask(const QString& idString,
+                                                                  const QString& host)
+{
+    return m_gate.call<std::optional<QUrl>>(
+        [this, idString, host] { return downloadURL(idString, host); }, std::nullopt);
+}
+
+void PendingOutgoingFilesRegistry::shutdown()
+{
+    m_gate.close();
+}
+
+} // namespace qb

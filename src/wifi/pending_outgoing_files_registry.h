@@ -1,0 +1,94 @@
+#pragma once
+
+#include "wifi/main_thread_gate.h"
+#include "wifi/pending_outgoing_file.h"
+
+#include <QList>
+#include <QObject>
+#include <QSet>
+
+#include <chrono>
+#include <functional>
+#include <optional>
+
+namespace qb {
+
+// Files offered to phones over Wi-Fi, in enqueue order; memory only, empty at every start.
+//
+// Threads: the object lives on the GUI thread; the operations in the first group are called there
+// (by the interface). The bridges in the second group may be called from any thread (the server's
+// connection threads) and take the id as the text the phone sent (not a UUID: ignored). The
+// reports are posted and return at once, applied in posting order; isCancelled(),
+// listForHostTask() and downloadURLTask() wait for the GUI thread for at most the gate's
+// time-out (10 s) and then answer false / an empty list / no file. shutdown() (also run by the
+// destructor) releases every waiting call.
+class PendingOutgoingFilesRegistry : public QObject
+{
+    Q_OBJECT
+
+public:
+    using Clock = std::function<QDateTime()>;
+    // Runs `task` on this object's thread after `delay` (a single-shot timer by default).
+    using Scheduler = std::function<void(std::chrono::milliseconds delay, std::function<void()> task)>;
+
+    static constexpr std::chrono::milliseconds kCompletedRemovalDelay{1500};
+    static constexpr std::chrono::milliseconds kFailedRemovalDelay{3000};
+
+    explicit PendingOutgoingFilesRegistry(QObject* parent = nullptr);
+    ~PendingOutgoingFilesRegistry() override;
+
+    // The process-wide queue: created on first use (on the GUI thread) and kept until exit.
+    static PendingOutgoingFilesRegistry& shared();
+
+    // --- GUI thread ---
+    QList<PendingOutgoingFile> files() const { return m_files; }
+    void setFiles(const QList<PendingOutgoingFile>& files); // observers told when it differs
+    QSet<QUuid> cancelledIDs() const { return m_cancelledIDs; }
+
+    void enqueue(const QUrl& url, const QString& recipientHost);
+    void cancel(const QUuid& id);
+    QList<PendingOutgoingFile> filesFor(const QString& host) const;
+    std::optional<PendingOutgoingFile> file(const QString& idString) const;
+    void updateStatus(const QUuid& id, SendStatus status);
+    void updateProgress(const QUuid& id, qint64 sentBytes);
+    void remove(const QUuid& id);
+    void clearCancellation(const QUuid& id);
+    // The "/pending" list of `host` and the file a "/download" of `idString` by `host` may fetch.
+    QList<OfferedFile> offeredTo(const QString& host) const;
+    std::optional<QUrl> downloadURL(const QString& idString, const QString& host) const;
+
+    // --- any thread ---
+    void markSending(const QString& idString);
+    void updateProgress(const QString& idString, qint64 sentBytes);
+    void clearCancellation(const QString& idString);
+    void markCompleted(const QString& idString); // removed 1.5 s later
+    void markFailed(const QString& idString);    // removed 3 s later
+    bool isCancelled(const QString& idString);
+    QList<OfferedFile> listForHostTask(const QString& host);
+    std::optional<QUrl> downloadURLTask(const QString& idString, const QString& host);
+
+    void shutdown();
+
+    // Seams for tests.
+    void setClock(Clock clock) { m_clock = std::move(clock); }
+    void setScheduler(Scheduler scheduler) { m_scheduler = std::move(scheduler); }
+    MainThreadGate& gate() { return m_gate; }
+
+signals:
+    void filesChanged();
+    void cancelledIDsChanged();
+
+private:
+    int indexOf(const QUuid& id) const;
+    void changeFiles(QList<PendingOutgoingFile> files);
+    void finishAndRemoveLater(const QString& idString, SendStatus status,
+                              std::chrono::milliseconds delay);
+
+    QList<PendingOutgoingFile> m_files;
+    QSet<QUuid> m_cancelledIDs;
+    Clock m_clock;
+    Scheduler m_scheduler;
+    MainThreadGate m_gate;
+};
+
+} // namespace qb

@@ -1,0 +1,68 @@
+#include "wifi/received_files_registry.h"
+
+#include "platform/app_paths.h"
+#include "platform/logger.h"
+
+#include <QDir>
+#include <QJsonArray>
+
+namespace qb {
+
+ReceivedFilesRegistry::ReceivedFilesRegistry(const QString& folder, QObject* parent)
+    : QObject(parent), m_file(QDir(folder).filePath(kFileName)),
+      m_clock([] { return QDateTime::currentDateTimeUtc(); }), m_gate(this)
+{
+    if (!QDir().mkpath(folder))
+        Logger(QStringLiteral("WiFiAdvertiser"), true)
+            .error(QStringLiteral("Could not create %1"), {folder});
+    m_files = m_file.load<ReceivedFile>(&ReceivedFile::fromJson);
+}
+
+ReceivedFilesRegistry::~ReceivedFilesRegistry() = default;
+
+ReceivedFilesRegistry& ReceivedFilesRegistry::shared()
+{
+    // Kept for the life of the process; connection threads may still post to it at exit.
+    static ReceivedFilesRegistry* const instance = new ReceivedFilesRegistry(AppPaths::dataFolder());
+    return *instance;
+}
+
+void ReceivedFilesRegistry::setFiles(const QList<ReceivedFile>& files)
+{
+    if (m_files == files)
+        return;
+    m_files = files;
+    emit filesChanged();
+}
+
+QUrl ReceivedFilesRegistry::storeURL() const
+{
+    return QUrl::fromLocalFile(m_file.path());
+}
+
+void ReceivedFilesRegistry::record(const QUrl& url, qint64 bytes, const QString& senderHost,
+                                   const QString& senderName)
+{
+    QList<ReceivedFile> files = m_files;
+    files.prepend(ReceivedFile{QUuid::createUuid(), url, bytes, m_clock(), senderHost, senderName});
+    setFiles(files);
+    save();
+}
+
+bool ReceivedFilesRegistry::save()
+{
+    QJsonArray array;
+    for (const ReceivedFile& file : std::as_const(m_files))
+        array.append(file.toJson());
+    return m_file.save(array);
+}
+
+void ReceivedFilesRegistry::recordTask(const QUrl& url, qint64 bytes, const QString& senderHost,
+                                       const QString& senderName)
+{
+    m_gate.post([this, url, bytes, senderHost, senderName] {
+        record(url, bytes, senderHost, senderName);
+    });
+}
+
+} // namespace qb

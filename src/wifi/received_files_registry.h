@@ -1,0 +1,61 @@
+#pragma once
+
+#include "wifi/json_array_file.h"
+#include "wifi/main_thread_gate.h"
+#include "wifi/received_file.h"
+
+#include <QList>
+#include <QObject>
+#include <QUrl>
+
+#include <functional>
+
+namespace qb {
+
+// History of files phones uploaded, newest first, kept in "received_files.json".
+//
+// Threads: lives on the GUI thread, and everything but recordTask() is called there. recordTask()
+// may be called from any thread (the server's connection threads): it posts record() to the GUI
+// thread and returns at once; records are applied in posting order.
+class ReceivedFilesRegistry : public QObject
+{
+    Q_OBJECT
+
+public:
+    using Clock = std::function<QDateTime()>;
+
+    static inline const QString kFileName = QStringLiteral("received_files.json");
+
+    // Creates `folder` if needed (failure is only logged) and reads the file there.
+    explicit ReceivedFilesRegistry(const QString& folder, QObject* parent = nullptr);
+    ~ReceivedFilesRegistry() override;
+
+    // The process-wide history in the application's data folder, created on first use (GUI thread).
+    static ReceivedFilesRegistry& shared();
+
+    QList<ReceivedFile> files() const { return m_files; }
+    void setFiles(const QList<ReceivedFile>& files); // observers told when it differs; not saved
+    QUrl storeURL() const;
+
+    void record(const QUrl& url, qint64 bytes, const QString& senderHost,
+                const QString& senderName);
+    bool save(); // false (logged) when the file keeps its previous content
+
+    // Any thread: posts record().
+    void recordTask(const QUrl& url, qint64 bytes, const QString& senderHost,
+                    const QString& senderName);
+
+    void setClock(Clock clock) { m_clock = std::move(clock); }
+    QString setAsidePath() const { return m_file.setAsidePath(); }
+
+signals:
+    void filesChanged();
+
+private:
+    JsonArrayFile m_file;
+    QList<ReceivedFile> m_files;
+    Clock m_clock;
+    MainThreadGate m_gate;
+};
+
+} // namespace qb

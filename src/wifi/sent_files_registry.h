@@ -1,0 +1,59 @@
+#pragma once
+
+#include "wifi/json_array_file.h"
+#include "wifi/main_thread_gate.h"
+#include "wifi/sent_file.h"
+
+#include <QList>
+#include <QObject>
+#include <QUrl>
+
+#include <functional>
+
+namespace qb {
+
+// History of files phones fetched, newest first, kept in "sent_files.json".
+//
+// Threads: lives on the GUI thread, and everything but recordSentFileOnMainActor() is called
+// there. That bridge may be called from any thread (the server's connection threads): it posts
+// record() to the GUI thread and returns at once; records are applied in posting order.
+class SentFilesRegistry : public QObject
+{
+    Q_OBJECT
+
+public:
+    using Clock = std::function<QDateTime()>;
+
+    static inline const QString kFileName = QStringLiteral("sent_files.json");
+
+    // Creates `folder` if needed (failure is only logged) and reads the file there.
+    explicit SentFilesRegistry(const QString& folder, QObject* parent = nullptr);
+    ~SentFilesRegistry() override;
+
+    // The process-wide history in the application's data folder, created on first use (GUI thread).
+    static SentFilesRegistry& shared();
+
+    QList<SentFile> files() const { return m_files; }
+    void setFiles(const QList<SentFile>& files); // observers told when it differs; not saved
+    QUrl storeURL() const;
+
+    void record(const QUrl& url, qint64 bytes, const QString& recipientHost);
+    bool save(); // false (logged) when the file keeps its previous content
+
+    // Any thread: posts record().
+    void recordSentFileOnMainActor(const QUrl& url, qint64 bytes, const QString& recipientHost);
+
+    void setClock(Clock clock) { m_clock = std::move(clock); }
+    QString setAsidePath() const { return m_file.setAsidePath(); }
+
+signals:
+    void filesChanged();
+
+private:
+    JsonArrayFile m_file;
+    QList<SentFile> m_files;
+    Clock m_clock;
+    MainThreadGate m_gate;
+};
+
+} // namespace qb

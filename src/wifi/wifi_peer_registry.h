@@ -1,0 +1,99 @@
+#pragma once
+
+#include "wifi/json_array_file.h"
+#include "wifi/main_thread_gate.h"
+#include "wifi/wifi_peer.h"
+
+#include <QList>
+#include <QObject>
+#include <QUrl>
+
+#include <functional>
+#include <optional>
+
+namespace qb {
+
+// Every phone that has spoken to the Wi-Fi server, in order of first contact, kept in
+// "wifi_peers.json" in the given folder and rewritten on every change.
+//
+// Threads: the object lives on the GUI thread; everything except the three *OnMainActor bridges
+// must be called there. The bridges may be called from any thread (the server's connection
+// threads): touchPeerOnMainActor() is posted and returns at once; the two verify bridges wait for
+// the GUI thread for at most the gate's time-out (10 s) and then answer "no token" / false. Posted
+// work runs in posting order, so a request's touch is applied before its check.
+// shutdown() (also run by the destructor) releases every waiting bridge call.
+class WiFiPeerRegistry : public QObject
+{
+    Q_OBJECT
+
+public:
+    using RandomSource = std::function<quint64()>; // uniformly distributed 64-bit values
+    using Clock = std::function<QDateTime()>;
+
+    static inline const QString kFileName = QStringLiteral("wifi_peers.json");
+    static inline const QString kDefaultName = QStringLiteral("Android device");
+
+    // Creates `folder` if needed (failure is only logged) and reads the file there.
+    explicit WiFiPeerRegistry(const QString& folder, QObject* parent = nullptr);
+    ~WiFiPeerRegistry() override;
+
+    // The process-wide registry in the application's data folder: created on first use (on the GUI
+    // thread) and kept until exit; its waiters are released when the application quits.
+    static WiFiPeerRegistry& shared();
+
+    QList<WiFiPeer> peers() const { return m_peers; }
+    // Replaces the list (observers are told when it differs); not saved.
+    void setPeers(const QList<WiFiPeer>& peers);
+    std::optional<QString> selectedPeerHost() const { return m_selectedPeerHost; }
+    void setSelectedPeerHost(const std::optional<QString>& host);
+    QUrl storeURL() const;
+
+    // Records that a request came from `host` (loop-back addresses are ignored).
+    void touch(const QString& host, const std::optional<QString>& name);
+    // The new token when `pin` is the PIN of the first peer with `host`.
+    std::optional<QString> verifyPIN(const QString& host, const QString& pin);
+    // Moves the peer holding `token` to `host`; false when no peer holds it.
+    bool verifyToken(const QString& host, const QString& token);
+    // Unpairs the first peer with `host` and gives it a new PIN.
+    void regeneratePIN(const QString& host);
+    // Forgets every peer with `host` (and the selection, if it was that host).
+    void remove(const QString& host);
+    // Writes the whole list; false (logged) when the file keeps its previous content.
+    bool save();
+
+    // Bridges for the server's connection threads (any thread).
+    void touchPeerOnMainActor(const QString& host, const std::optional<QString>& name);
+    std::optional<QString> verifyPINOnMainActor(const QString& host, const QString& pin);
+    bool verifyTokenOnMainActor(const QString& host, const QString& token);
+
+    // Releases waiting bridge calls; later ones answer at once. Any thread.
+    void shutdown();
+
+    // Six decimal digits drawn uniformly from 0..999999 without modulo bias.
+    static QString makePIN(const RandomSource& random);
+
+    // Seams for tests.
+    void setRandomSource(RandomSource random) { m_random = std::move(random); }
+    void setClock(Clock clock) { m_clock = std::move(clock); }
+    MainThreadGate& gate() { return m_gate; }
+    QString setAsidePath() const { return m_file.setAsidePath(); }
+
+signals:
+    void peersChanged();
+    void selectedPeerHostChanged();
+
+private:
+    static bool isLoopback(const QString& host);
+    int indexOfHost(const QString& host) const;
+    void changePeers(QList<WiFiPeer> peers);
+    QDateTime now() const { return m_clock(); }
+
+    JsonArrayFile m_file;
+    QList<WiFiPeer> m_peers;
+    std::optional<QString> m_selectedPeerHost;
+    RandomSource m_random;
+    Clock m_clock;
+    MainThreadGate m_gate;
+};
+
+} // namespace qb
