@@ -63,8 +63,8 @@ bool JsonArrayFile::setAsideUnreadable()
         QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd'T'HHmmss.zzz'Z'"));
     QString target = m_path + QStringLiteral(".unreadable-") + stamp;
     for (int n = 2; QFileInfo::exists(target); ++n)
-        target = m_path + QStringLiteral(".unreadable-") + stamp + QLatin1Char('-') +
-                 QString::number(n);
+        target =
+            m_path + QStringLiteral(".unreadable-") + stamp + QLatin1Char('-') + QString::number(n);
     if (!file.rename(target)) {
         registryLog().error(QStringLiteral("Could not set aside %1: %2"),
                             {m_path, file.errorString()});

@@ -30,9 +30,9 @@ class MainThreadGate
 public:
     static constexpr std::chrono::milliseconds kDefaultTimeout{10000};
 
-    explicit MainThreadGate(QObject* context) : m_context(context), m_state(std::make_shared<State>())
-    {
-    }
+    explicit MainThreadGate(QObject* context)
+        : m_context(context), m_state(std::make_shared<State>())
+    {}
 
     void setTimeout(std::chrono::milliseconds timeout)
     {
@@ -122,7 +122,8 @@ public:
     }
 
 private:
-    struct State {
+    struct State
+    {
         QMutex mutex;
         QWaitCondition answered;
         bool closed = false;

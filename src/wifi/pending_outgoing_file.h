@@ -15,7 +15,8 @@ QString toText(SendStatus status); // "waiting", "sending", "completed", "failed
 std::optional<SendStatus> sendStatusFromText(const QString& text);
 
 // A file offered to one phone, waiting for the phone to fetch it.
-struct PendingOutgoingFile {
+struct PendingOutgoingFile
+{
     QUuid id;
     QUrl url;
     QString recipientHost;
@@ -36,7 +37,8 @@ struct PendingOutgoingFile {
 size_t qHash(const PendingOutgoingFile& file, size_t seed = 0);
 
 // One element of a phone's "/pending" list.
-struct OfferedFile {
+struct OfferedFile
+{
     QString id;   // 36-character upper-case UUID text
     QString name; // last path component of the file
     qint64 size = 0;

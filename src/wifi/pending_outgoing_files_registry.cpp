@@ -26,8 +26,7 @@ PendingOutgoingFilesRegistry::PendingOutgoingFilesRegistry(QObject* parent)
           QTimer::singleShot(delay, this, std::move(task));
       }),
       m_gate(this)
-{
-}
+{}
 
 PendingOutgoingFilesRegistry::~PendingOutgoingFilesRegistry()
 {
@@ -99,8 +98,7 @@ QList<PendingOutgoingFile> PendingOutgoingFilesRegistry::filesFor(const QString&
     return result;
 }
 
-std::optional<PendingOutgoingFile>
-PendingOutgoingFilesRegistry::file(const QString& idString) const
+std::optional<PendingOutgoingFile> PendingOutgoingFilesRegistry::file(const QString& idString) const
 {
     const std::optional<QUuid> id = wire::uuidFromText(idString);
     if (!id)
@@ -150,7 +148,8 @@ QList<OfferedFile> PendingOutgoingFilesRegistry::offeredTo(const QString& host) 
 {
     QList<OfferedFile> offered;
     for (const PendingOutgoingFile& file : filesFor(host))
-        offered.append(OfferedFile{wire::uuidText(file.id), lastPathComponent(file.url), file.bytes});
+        offered.append(
+            OfferedFile{wire::uuidText(file.id), lastPathComponent(file.url), file.bytes});
     return offered;
 }
 
@@ -181,8 +180,7 @@ void PendingOutgoingFilesRegistry::clearCancellation(const QString& idString)
         m_gate.post([this, id = *id] { clearCancellation(id); });
 }
 
-void PendingOutgoingFilesRegistry::finishAndRemoveLater(const QString& idString,
-                                                        SendStatus status,
+void PendingOutgoingFilesRegistry::finishAndRemoveLater(const QString& idString, SendStatus status,
                                                         std::chrono::milliseconds delay)
 {
     const std::optional<QUuid> id = wire::uuidFromText(idString);

@@ -29,7 +29,8 @@ class PendingOutgoingFilesRegistry : public QObject
 public:
     using Clock = std::function<QDateTime()>;
     // Runs `task` on this object's thread after `delay` (a single-shot timer by default).
-    using Scheduler = std::function<void(std::chrono::milliseconds delay, std::function<void()> task)>;
+    using Scheduler =
+        std::function<void(std::chrono::milliseconds delay, std::function<void()> task)>;
 
     static constexpr std::chrono::milliseconds kCompletedRemovalDelay{1500};
     static constexpr std::chrono::milliseconds kFailedRemovalDelay{3000};

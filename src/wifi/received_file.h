@@ -12,7 +12,8 @@
 namespace qb {
 
 // A file a phone uploaded to this computer over Wi-Fi.
-struct ReceivedFile {
+struct ReceivedFile
+{
     QUuid id;
     QUrl url; // where the upload was stored
     qint64 bytes = 0;

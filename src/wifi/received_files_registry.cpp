@@ -23,7 +23,8 @@ ReceivedFilesRegistry::~ReceivedFilesRegistry() = default;
 ReceivedFilesRegistry& ReceivedFilesRegistry::shared()
 {
     // Kept for the life of the process; connection threads may still post to it at exit.
-    static ReceivedFilesRegistry* const instance = new ReceivedFilesRegistry(AppPaths::dataFolder());
+    static ReceivedFilesRegistry* const instance =
+        new ReceivedFilesRegistry(AppPaths::dataFolder());
     return *instance;
 }
 
@@ -60,9 +61,8 @@ bool ReceivedFilesRegistry::save()
 void ReceivedFilesRegistry::recordTask(const QUrl& url, qint64 bytes, const QString& senderHost,
                                        const QString& senderName)
 {
-    m_gate.post([this, url, bytes, senderHost, senderName] {
-        record(url, bytes, senderHost, senderName);
-    });
+    m_gate.post(
+        [this, url, bytes, senderHost, senderName] { record(url, bytes, senderHost, senderName); });
 }
 
 } // namespace qb

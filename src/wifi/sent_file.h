@@ -12,7 +12,8 @@
 namespace qb {
 
 // A file a phone fetched from this computer over Wi-Fi.
-struct SentFile {
+struct SentFile
+{
     QUuid id;
     QUrl url;
     qint64 bytes = 0;

@@ -10,7 +10,8 @@
 namespace qb {
 
 // A phone that has spoken to the Wi-Fi server. Unpaired while it has no token.
-struct WiFiPeer {
+struct WiFiPeer
+{
     QString host;                 // address as the server saw it; also the identity
     QString name;                 // from "X-Device-Name", else "Android device"
     QString pin;                  // six digits, leading zeros kept

@@ -11,7 +11,8 @@
 namespace qb::wire {
 
 // Value forms shared by the Wi-Fi link's files and replies. Dates count seconds (floating point)
-// from 2001-01-01 00:00:00 UTC; UUIDs are 36 upper-case characters; file URLs are absolute URL text.
+// from 2001-01-01 00:00:00 UTC; UUIDs are 36 upper-case characters; file URLs are absolute URL
+// text.
 
 double referenceSeconds(const QDateTime& when);
 QDateTime dateFromReferenceSeconds(double seconds);
