@@ -31,10 +31,25 @@ function(qb_add_test name)
     if(NOT ARG_TIMEOUT)
         set(ARG_TIMEOUT 300)
     endif()
+    # A home of its own keeps every test away from the user's folders, settings and journal.
+    set(home ${CMAKE_CURRENT_BINARY_DIR}/${name}-home)
+    file(MAKE_DIRECTORY ${home})
+    set(env QT_QPA_PLATFORM=offscreen QB_CRASH_GUARD=off QB_LOG_STDERR=1 HOME=${home}
+        XDG_CONFIG_HOME=${home}/.config XDG_DATA_HOME=${home}/.local/share
+        XDG_CACHE_HOME=${home}/.cache XDG_RUNTIME_DIR=${home}/.runtime)
+    file(MAKE_DIRECTORY ${home}/.runtime)
+    file(CHMOD ${home}/.runtime DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
     gtest_discover_tests(${name}
         DISCOVERY_TIMEOUT 60
         PROPERTIES
             LABELS "${ARG_LABELS}"
-            TIMEOUT ${ARG_TIMEOUT}
-            ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QB_CRASH_GUARD=off")
+            TIMEOUT ${ARG_TIMEOUT})
+    # gtest_discover_tests passes a list-valued property on as separate words, so the
+    # environment is set by a script that CTest runs after the discovered tests are known.
+    set(env_script ${CMAKE_CURRENT_BINARY_DIR}/${name}_environment.cmake)
+    file(WRITE ${env_script}
+        "if(${name}_TESTS)\n"
+        "  set_tests_properties(\${${name}_TESTS} PROPERTIES ENVIRONMENT \"${env}\")\n"
+        "endif()\n")
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${env_script})
 endfunction()

@@ -40,6 +40,11 @@ void writeStderr(const LogRecord& record)
 
 void writeDefault(const LogRecord& record)
 {
+    // QB_LOG_STDERR=1 keeps the journal out of it (tests, or reading the log in a terminal).
+    if (qEnvironmentVariable("QB_LOG_STDERR") == QLatin1String("1")) {
+        writeStderr(record);
+        return;
+    }
     const QByteArray message = record.message.toUtf8();
     const QByteArray subsystem = record.subsystem.toUtf8();
     const QByteArray category = record.category.toUtf8();

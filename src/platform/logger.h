@@ -39,8 +39,9 @@ public:
     QString category() const { return m_category; }
     bool valuesPublic() const { return m_valuesPublic; }
 
-    // Replaces the process-wide sink (journal, or stderr when no journal runs); an empty
-    // function restores the default. Tests use it to capture output.
+    // Replaces the process-wide sink (journal, or stderr when no journal runs or
+    // QB_LOG_STDERR=1 is set); an empty function restores the default. Tests capture output
+    // with it.
     static void setSink(std::function<void(const LogRecord&)> sink);
 
     static QString subsystem();

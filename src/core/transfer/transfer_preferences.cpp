@@ -25,6 +25,11 @@ QString TransferPreferences::overwriteRuleText() const
     return m_store.text(kOverwriteRule).value_or(QStringLiteral("ask"));
 }
 
+OverwriteRule TransferPreferences::overwriteRule() const
+{
+    return overwriteRuleFromText(overwriteRuleText()).value_or(OverwriteRule::Ask);
+}
+
 int TransferPreferences::parallelTransfers() const
 {
     const auto stored = m_store.integer(kParallelTransfers);

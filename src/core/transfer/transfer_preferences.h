@@ -21,6 +21,7 @@ public:
 
     QString downloadFolder() const;    // "" (the user's Downloads folder)
     QString overwriteRuleText() const; // "ask"; raw text, the engine parses it
+    OverwriteRule overwriteRule() const; // the parsed text; a text that is no rule counts as Ask
     int parallelTransfers() const;     // 2; a value outside 1...8 also reads as 2
     bool showQuickAccess() const;      // true
 

@@ -1,0 +1,107 @@
+#include "app/app_settings.h"
+
+#include <gtest/gtest.h>
+
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+#include <limits>
+
+using namespace qb;
+
+namespace {
+
+class AppSettingsTest : public ::testing::Test
+{
+protected:
+    QString iniPath() const { return m_dir.filePath(QStringLiteral("prefs.ini")); }
+    QTemporaryDir m_dir;
+};
+
+} // namespace
+
+TEST(AppTheme, ParsesOnlyTheThreeExactTexts)
+{
+    EXPECT_EQ(allAppThemes(), (QList<AppTheme>{AppTheme::System, AppTheme::Light, AppTheme::Dark}));
+    for (AppTheme theme : allAppThemes())
+        EXPECT_EQ(appThemeFromText(toText(theme)), theme);
+    EXPECT_EQ(toText(AppTheme::Dark), QStringLiteral("dark"));
+    for (const char* bad : {"Dark", "LIGHT", " system", ""})
+        EXPECT_FALSE(appThemeFromText(QString::fromUtf8(bad))) << bad;
+}
+
+TEST_F(AppSettingsTest, AnEmptyStoreGivesDefaultsAndStoresNothing)
+{
+    QSettingsPreferenceStore store(iniPath());
+    const AppSettings settings(store);
+    EXPECT_EQ(settings.theme(), AppTheme::System);
+    EXPECT_EQ(settings.fontScale(), 1.0);
+    EXPECT_FALSE(store.value("appTheme"));
+    EXPECT_FALSE(store.value("fontScale"));
+}
+
+TEST_F(AppSettingsTest, ChoicesPersistAcrossLaunches)
+{
+    {
+        QSettingsPreferenceStore store(iniPath());
+        AppSettings settings(store);
+        settings.setTheme(AppTheme::Dark);
+        settings.setFontScale(2.5);
+    }
+    QSettingsPreferenceStore store(iniPath());
+    const AppSettings settings(store);
+    EXPECT_EQ(settings.theme(), AppTheme::Dark);
+    // No upper bound is applied on load.
+    EXPECT_EQ(settings.fontScale(), 2.5);
+}
+
+TEST_F(AppSettingsTest, BadStoredValuesFallBackWithoutBeingRewritten)
+{
+    QSettingsPreferenceStore store(iniPath());
+    store.setValue("appTheme", "Dark");
+    store.setValue("fontScale", 0.0);
+    {
+        const AppSettings settings(store);
+        EXPECT_EQ(settings.theme(), AppTheme::System);
+        EXPECT_EQ(settings.fontScale(), 1.0);
+    }
+    EXPECT_EQ(store.value("appTheme")->toString(), "Dark");
+    EXPECT_EQ(store.number("fontScale"), 0.0);
+
+    const QVariant badScales[] = {-1.0, std::numeric_limits<double>::quiet_NaN(),
+                                  std::numeric_limits<double>::infinity(), QString("big"), true};
+    for (const QVariant& bad : badScales) {
+        store.setValue("fontScale", bad);
+        store.setValue("appTheme", 7);
+        const AppSettings settings(store);
+        EXPECT_EQ(settings.fontScale(), 1.0) << bad.toString().toStdString();
+        EXPECT_EQ(settings.theme(), AppTheme::System);
+        EXPECT_EQ(store.value("fontScale")->toString(), bad.toString());
+    }
+}
+
+TEST_F(AppSettingsTest, EveryAssignmentIsStoredButOnlyChangesAreSignalled)
+{
+    QSettingsPreferenceStore store(iniPath());
+    AppSettings settings(store);
+    QSignalSpy themeSpy(&settings, &AppSettings::themeChanged);
+    QSignalSpy scaleSpy(&settings, &AppSettings::fontScaleChanged);
+
+    // Assigning the default still writes the key.
+    settings.setTheme(AppTheme::System);
+    settings.setFontScale(1.0);
+    EXPECT_EQ(store.text("appTheme"), "system");
+    EXPECT_EQ(store.number("fontScale"), 1.0);
+    EXPECT_EQ(themeSpy.count(), 0);
+    EXPECT_EQ(scaleSpy.count(), 0);
+
+    settings.setTheme(AppTheme::Light);
+    settings.setTheme(AppTheme::Light);
+    settings.setFontScale(1.25);
+    ASSERT_EQ(themeSpy.count(), 1);
+    EXPECT_EQ(themeSpy.at(0).at(0).value<AppTheme>(), AppTheme::Light);
+    ASSERT_EQ(scaleSpy.count(), 1);
+    EXPECT_EQ(scaleSpy.at(0).at(0).toDouble(), 1.25);
+    EXPECT_EQ(settings.property("fontScale").toDouble(), 1.25);
+    EXPECT_EQ(store.text("appTheme"), "light");
+}

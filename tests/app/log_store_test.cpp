@@ -1,0 +1,92 @@
+#include "app/log_store.h"
+
+#include <gtest/gtest.h>
+
+#include <QSignalSpy>
+#include <QTimeZone>
+
+using namespace qb;
+
+namespace {
+
+LogEntry entry(int n)
+{
+    LogEntry e;
+    e.timestamp = QDateTime(QDate(2026, 1, 1), QTime(0, 0), QTimeZone::utc()).addSecs(n);
+    e.message = QStringLiteral("entry %1").arg(n);
+    e.level = LogEntry::Level::Info;
+    e.category = QStringLiteral("Transfer");
+    return e;
+}
+
+} // namespace
+
+TEST(LogEntry, FormatsTimeCategoryLevelAndMessage)
+{
+    LogEntry e;
+    e.timestamp = QDateTime(QDate(2026, 1, 1), QTime(0, 0), QTimeZone::utc());
+    e.category = QStringLiteral("MTP");
+    e.level = LogEntry::Level::Warning;
+    e.message = QStringLiteral("disk full");
+    EXPECT_EQ(e.formattedLine(), QStringLiteral("[2026-01-01T00:00:00Z] [MTP] WARNING: disk full"));
+
+    // Other zones are shown in UTC and fractions of a second are dropped.
+    e.timestamp = QDateTime(QDate(2026, 3, 4), QTime(10, 11, 12, 999), QTimeZone(2 * 3600));
+    e.level = LogEntry::Level::Debug;
+    e.message = QString();
+    EXPECT_EQ(e.formattedLine(), QStringLiteral("[2026-03-04T08:11:12Z] [MTP] DEBUG: "));
+}
+
+TEST(LogEntry, LevelsHaveTheirTexts)
+{
+    using L = LogEntry::Level;
+    const std::pair<L, const char*> levels[] = {
+        {L::Debug, "debug"}, {L::Info, "info"}, {L::Warning, "warning"}, {L::Error, "error"}};
+    for (const auto& [level, text] : levels) {
+        EXPECT_EQ(LogEntry::text(level), QString::fromUtf8(text));
+        EXPECT_EQ(LogEntry::levelFromText(QString::fromUtf8(text)), level);
+    }
+    EXPECT_FALSE(LogEntry::levelFromText("ERROR"));
+    EXPECT_FALSE(LogEntry::levelFromText("warn"));
+}
+
+TEST(LogStore, RecentTextIsTheNewest200OldestFirst)
+{
+    LogStore store;
+    EXPECT_EQ(store.recentLogText(), QString());
+
+    QList<LogEntry> entries;
+    for (int i = 1; i <= 250; ++i)
+        entries.append(entry(i));
+    store.setEntries(entries);
+
+    const QStringList lines = store.recentLogText().split(QLatin1Char('\n'));
+    ASSERT_EQ(lines.size(), 200);
+    EXPECT_EQ(lines.first(), entry(51).formattedLine());
+    EXPECT_EQ(lines.last(), entry(250).formattedLine());
+    EXPECT_FALSE(store.recentLogText().endsWith(QLatin1Char('\n')));
+}
+
+TEST(LogStore, FewEntriesAreAllShown)
+{
+    LogStore store;
+    QSignalSpy changed(&store, &LogStore::entriesChanged);
+    store.setEntries({entry(1), entry(2)});
+    EXPECT_EQ(changed.count(), 1);
+    EXPECT_EQ(store.entries().size(), 2);
+    EXPECT_EQ(store.recentLogText(), entry(1).formattedLine() + "\n" + entry(2).formattedLine());
+
+    QList<LogEntry> exactly200;
+    for (int i = 0; i < 200; ++i)
+        exactly200.append(entry(i));
+    store.setEntries(exactly200);
+    EXPECT_TRUE(store.recentLogText().startsWith(entry(0).formattedLine() + "\n"));
+    EXPECT_EQ(store.recentLogText().count(QLatin1Char('\n')), 199);
+}
+
+TEST(LogStore, SharedStoreStartsEmpty)
+{
+    EXPECT_EQ(&LogStore::shared(), &LogStore::shared());
+    EXPECT_TRUE(LogStore::shared().entries().isEmpty());
+    EXPECT_EQ(LogStore::shared().recentLogText(), QString());
+}
