@@ -19,11 +19,11 @@ public:
 
     explicit TransferPreferences(PreferenceStore& store);
 
-    QString downloadFolder() const;    // "" (the user's Downloads folder)
-    QString overwriteRuleText() const; // "ask"; raw text, the engine parses it
+    QString downloadFolder() const;      // "" (the user's Downloads folder)
+    QString overwriteRuleText() const;   // "ask"; raw text, the engine parses it
     OverwriteRule overwriteRule() const; // the parsed text; a text that is no rule counts as Ask
-    int parallelTransfers() const;     // 2; a value outside 1...8 also reads as 2
-    bool showQuickAccess() const;      // true
+    int parallelTransfers() const;       // 2; a value outside 1...8 also reads as 2
+    bool showQuickAccess() const;        // true
 
     void setDownloadFolder(const QString& folder);
     void setOverwriteRule(OverwriteRule rule);
