@@ -1,0 +1,403 @@
+#define _POSIX_C_SOURCE 200809L
+
+#include "bridge/mtp_bridge.h"
+
+#include <libmtp.h>
+#include <libusb.h>
+#include <pthread.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/types.h>
+
+/* libmtp's own parent id for a storage's top folder. */
+#define QB_ROOT_PARENT 0xFFFFFFFFu
+
+static pthread_once_t init_once = PTHREAD_ONCE_INIT;
+
+static void init_library(void)
+{
+    LIBMTP_Init();
+}
+
+void mtp_bridge_init(void)
+{
+    pthread_once(&init_once, init_library);
+}
+
+/* Copies at most size - 1 bytes and always terminates; NULL copies as "". */
+static void copy_text(char* dst, size_t size, const char* src)
+{
+    size_t len = src ? strlen(src) : 0;
+    if (len > size - 1)
+        len = size - 1;
+    if (len > 0)
+        memcpy(dst, src, len);
+    dst[len] = '\0';
+}
+
+static uint32_t library_parent(uint32_t parent_id)
+{
+    return parent_id == 0 ? QB_ROOT_PARENT : parent_id;
+}
+
+static void format_device_id(char* dst, size_t size, const LIBMTP_raw_device_t* raw)
+{
+    snprintf(dst, size, "unknown_%u_%u", (unsigned)raw->bus_location, (unsigned)raw->devnum);
+}
+
+void mtp_bridge_free(void* array)
+{
+    free(array);
+}
+
+mtp_bridge_device_info* mtp_bridge_list_devices(int32_t* count)
+{
+    *count = 0;
+    mtp_bridge_init();
+    LIBMTP_raw_device_t* raw = NULL;
+    int n = 0;
+    LIBMTP_error_number_t rc = LIBMTP_Detect_Raw_Devices(&raw, &n);
+    if (rc != LIBMTP_ERROR_NONE || n <= 0) {
+        free(raw);
+        return NULL;
+    }
+    mtp_bridge_device_info* list = calloc((size_t)n, sizeof *list);
+    if (!list) {
+        free(raw);
+        return NULL;
+    }
+    for (int i = 0; i < n; ++i) {
+        const char* vendor = raw[i].device_entry.vendor ? raw[i].device_entry.vendor : "Android";
+        const char* product = raw[i].device_entry.product ? raw[i].device_entry.product : "Device";
+        char friendly[256];
+        format_device_id(list[i].id, sizeof list[i].id, &raw[i]);
+        copy_text(list[i].manufacturer, sizeof list[i].manufacturer, vendor);
+        copy_text(list[i].model, sizeof list[i].model, product);
+        snprintf(friendly, sizeof friendly, "%s %s", vendor, product);
+        copy_text(list[i].friendly_name, sizeof list[i].friendly_name, friendly);
+    }
+    free(raw);
+    *count = n;
+    return list;
+}
+
+/* Finds the raw device with this id; fills *found and returns libmtp's list (caller frees). */
+static LIBMTP_raw_device_t* find_raw_device(const char* device_id, LIBMTP_raw_device_t** found)
+{
+    *found = NULL;
+    LIBMTP_raw_device_t* raw = NULL;
+    int n = 0;
+    if (LIBMTP_Detect_Raw_Devices(&raw, &n) != LIBMTP_ERROR_NONE || n <= 0) {
+        free(raw);
+        return NULL;
+    }
+    for (int i = 0; i < n; ++i) {
+        char id[64];
+        format_device_id(id, sizeof id, &raw[i]);
+        if (strcmp(id, device_id) == 0) {
+            *found = &raw[i];
+            break;
+        }
+    }
+    return raw;
+}
+
+mtp_bridge_handle* mtp_bridge_open_device(const char* device_id)
+{
+    if (!device_id)
+        return NULL;
+    mtp_bridge_init();
+    LIBMTP_raw_device_t* match = NULL;
+    LIBMTP_raw_device_t* raw = find_raw_device(device_id, &match);
+    if (!match) {
+        free(raw);
+        return NULL;
+    }
+    LIBMTP_mtpdevice_t* device = LIBMTP_Open_Raw_Device_Uncached(match);
+    free(raw);
+    if (!device)
+        return NULL;
+    LIBMTP_Get_Storage(device, LIBMTP_STORAGE_SORTBY_NOTSORTED);
+    LIBMTP_Clear_Errorstack(device);
+    mtp_bridge_handle* handle = calloc(1, sizeof *handle);
+    if (!handle) {
+        LIBMTP_Release_Device(device);
+        return NULL;
+    }
+    handle->device = device;
+    return handle;
+}
+
+void mtp_bridge_close_device(mtp_bridge_handle* handle)
+{
+    if (!handle)
+        return;
+    if (handle->device)
+        LIBMTP_Release_Device(handle->device);
+    free(handle);
+}
+
+const char* mtp_bridge_last_error(const mtp_bridge_handle* handle)
+{
+    return handle ? handle->last_error : "No device";
+}
+
+/* libmtp only prints a busy interface to stderr, so the cause is checked directly on the bus. */
+int32_t mtp_bridge_device_busy(const char* device_id)
+{
+    if (!device_id)
+        return 0;
+    mtp_bridge_init();
+    LIBMTP_raw_device_t* match = NULL;
+    LIBMTP_raw_device_t* raw = find_raw_device(device_id, &match);
+    if (!match) {
+        free(raw);
+        return 0;
+    }
+    uint32_t bus = match->bus_location;
+    uint8_t devnum = match->devnum;
+    free(raw);
+
+    libusb_context* ctx = NULL;
+    if (libusb_init(&ctx) != 0)
+        return 0;
+    int32_t busy = 0;
+    libusb_device** devices = NULL;
+    ssize_t n = libusb_get_device_list(ctx, &devices);
+    for (ssize_t i = 0; i < n && !busy; ++i) {
+        if (libusb_get_bus_number(devices[i]) != bus ||
+            libusb_get_device_address(devices[i]) != devnum)
+            continue;
+        libusb_device_handle* dh = NULL;
+        if (libusb_open(devices[i], &dh) != 0)
+            break;
+        struct libusb_config_descriptor* config = NULL;
+        if (libusb_get_active_config_descriptor(devices[i], &config) == 0) {
+            for (int k = 0; k < config->bNumInterfaces && !busy; ++k) {
+                if (config->interface[k].num_altsetting < 1)
+                    continue;
+                int number = config->interface[k].altsetting[0].bInterfaceNumber;
+                int rc = libusb_claim_interface(dh, number);
+                if (rc == LIBUSB_ERROR_BUSY)
+                    busy = 1;
+                else if (rc == 0)
+                    libusb_release_interface(dh, number);
+            }
+            libusb_free_config_descriptor(config);
+        }
+        libusb_close(dh);
+        break;
+    }
+    if (n >= 0)
+        libusb_free_device_list(devices, 1);
+    libusb_exit(ctx);
+    return busy;
+}
+
+mtp_bridge_storage_info* mtp_bridge_list_storages(mtp_bridge_handle* handle, int32_t* count)
+{
+    *count = 0;
+    if (!handle || !handle->device)
+        return NULL;
+    int32_t n = 0;
+    for (LIBMTP_devicestorage_t* s = handle->device->storage; s; s = s->next)
+        ++n;
+    if (n == 0)
+        return NULL;
+    mtp_bridge_storage_info* list = calloc((size_t)n, sizeof *list);
+    if (!list)
+        return NULL;
+    int32_t i = 0;
+    for (LIBMTP_devicestorage_t* s = handle->device->storage; s; s = s->next, ++i) {
+        list[i].storage_id = s->id;
+        copy_text(list[i].description, sizeof list[i].description,
+                  s->StorageDescription ? s->StorageDescription : "Storage");
+        list[i].capacity_bytes = s->MaxCapacity;
+        list[i].free_bytes = s->FreeSpaceInBytes;
+    }
+    *count = n;
+    return list;
+}
+
+/* Copies the first entry of the error stack into last_error and clears the stack.
+ * Returns 0 when the stack was empty (last_error is then left as it was). */
+static int take_error(mtp_bridge_handle* handle)
+{
+    LIBMTP_error_t* stack = LIBMTP_Get_Errorstack(handle->device);
+    if (!stack)
+        return 0;
+    copy_text(handle->last_error, sizeof handle->last_error, stack->error_text);
+    LIBMTP_Clear_Errorstack(handle->device);
+    return 1;
+}
+
+mtp_bridge_file_info* mtp_bridge_list_files(mtp_bridge_handle* handle, uint32_t storage_id,
+                                            uint32_t parent_id, int32_t* count)
+{
+    *count = 0;
+    if (!handle || !handle->device)
+        return NULL;
+    /* A stale entry would make an empty folder look like a failed listing. */
+    LIBMTP_Clear_Errorstack(handle->device);
+    LIBMTP_file_t* files =
+        LIBMTP_Get_Files_And_Folders(handle->device, storage_id, library_parent(parent_id));
+    if (!files) {
+        if (take_error(handle))
+            *count = -1;
+        return NULL;
+    }
+    int32_t n = 0;
+    for (LIBMTP_file_t* f = files; f; f = f->next)
+        ++n;
+    mtp_bridge_file_info* list = calloc((size_t)n, sizeof *list);
+    int32_t i = 0;
+    for (LIBMTP_file_t* f = files; f; ++i) {
+        LIBMTP_file_t* next = f->next;
+        if (list) {
+            mtp_bridge_file_info* out = &list[i];
+            out->object_id = f->item_id;
+            out->parent_id = f->parent_id;
+            out->storage_id = f->storage_id;
+            copy_text(out->name, sizeof out->name, f->filename);
+            snprintf(out->path, sizeof out->path, "%u/%u", (unsigned)storage_id,
+                     (unsigned)f->item_id);
+            out->is_folder = f->filetype == LIBMTP_FILETYPE_FOLDER ? 1 : 0;
+            out->size = f->filesize;
+            out->mtime = (int64_t)f->modificationdate;
+        }
+        LIBMTP_destroy_file_t(f);
+        f = next;
+    }
+    if (!list) {
+        *count = -1;
+        copy_text(handle->last_error, sizeof handle->last_error, "Out of memory");
+        return NULL;
+    }
+    *count = n;
+    return list;
+}
+
+typedef struct progress_block
+{
+    mtp_bridge_progress_fn fn;
+    void* context;
+} progress_block;
+
+static int mtp_bridge_progress_trampoline(uint64_t const sent, uint64_t const total,
+                                          void const* const data)
+{
+    const progress_block* block = data;
+    if (!block || !block->fn)
+        return 0;
+    return block->fn(sent, total, block->context);
+}
+
+/* Each transfer starts with a clean error state so a failure never reports an older text. */
+static void begin_transfer(mtp_bridge_handle* handle)
+{
+    handle->last_error[0] = '\0';
+    LIBMTP_Clear_Errorstack(handle->device);
+}
+
+int32_t mtp_bridge_download_file(mtp_bridge_handle* handle, uint32_t object_id,
+                                 const char* local_path, mtp_bridge_progress_fn progress,
+                                 void* context)
+{
+    if (!handle || !handle->device || !local_path)
+        return -1;
+    begin_transfer(handle);
+    progress_block block = {progress, context};
+    int rc = LIBMTP_Get_File_To_File(handle->device, object_id, local_path,
+                                     mtp_bridge_progress_trampoline, &block);
+    if (rc != 0)
+        take_error(handle);
+    return rc;
+}
+
+static uint64_t local_file_size(const char* path)
+{
+    FILE* file = fopen(path, "rb");
+    if (!file)
+        return 0;
+    uint64_t size = 0;
+    if (fseeko(file, 0, SEEK_END) == 0) {
+        off_t end = ftello(file);
+        if (end > 0)
+            size = (uint64_t)end;
+    }
+    fclose(file);
+    return size;
+}
+
+int32_t mtp_bridge_upload_file(mtp_bridge_handle* handle, const char* local_path,
+                               uint32_t storage_id, uint32_t parent_id,
+                               mtp_bridge_progress_fn progress, void* context)
+{
+    if (!handle || !handle->device || !local_path)
+        return -1;
+    begin_transfer(handle);
+    LIBMTP_file_t* file = LIBMTP_new_file_t();
+    if (!file)
+        return -1;
+    const char* slash = strrchr(local_path, '/');
+    file->filename = strdup(slash ? slash + 1 : local_path);
+    file->parent_id = library_parent(parent_id);
+    file->storage_id = storage_id;
+    file->filetype = LIBMTP_FILETYPE_UNKNOWN;
+    file->filesize = local_file_size(local_path);
+    progress_block block = {progress, context};
+    int rc = file->filename ? LIBMTP_Send_File_From_File(handle->device, local_path, file,
+                                                         mtp_bridge_progress_trampoline, &block)
+                            : -1;
+    if (rc != 0)
+        take_error(handle);
+    LIBMTP_destroy_file_t(file);
+    return rc;
+}
+
+uint32_t mtp_bridge_create_folder(mtp_bridge_handle* handle, uint32_t storage_id,
+                                  uint32_t parent_id, const char* name)
+{
+    if (!handle || !handle->device || !name)
+        return 0;
+    char* copy = strdup(name);
+    if (!copy)
+        return 0;
+    uint32_t id = LIBMTP_Create_Folder(handle->device, copy, library_parent(parent_id), storage_id);
+    free(copy);
+    return id;
+}
+
+int32_t mtp_bridge_delete_object(mtp_bridge_handle* handle, uint32_t object_id)
+{
+    if (!handle || !handle->device)
+        return -1;
+    return LIBMTP_Delete_Object(handle->device, object_id);
+}
+
+int32_t mtp_bridge_rename_object(mtp_bridge_handle* handle, uint32_t object_id,
+                                 const char* new_name)
+{
+    if (!handle || !handle->device || !new_name)
+        return -1;
+    LIBMTP_file_t* meta = LIBMTP_Get_Filemetadata(handle->device, object_id);
+    if (!meta)
+        return -1;
+    int rc;
+    if (meta->filetype == LIBMTP_FILETYPE_FOLDER) {
+        /* libmtp rewrites the record's name on success, so it gets a folder record of its own. */
+        LIBMTP_folder_t folder;
+        memset(&folder, 0, sizeof folder);
+        folder.folder_id = meta->item_id;
+        folder.parent_id = meta->parent_id;
+        folder.storage_id = meta->storage_id;
+        folder.name = strdup(meta->filename ? meta->filename : "");
+        rc = folder.name ? LIBMTP_Set_Folder_Name(handle->device, &folder, new_name) : -1;
+        free(folder.name);
+    } else {
+        rc = LIBMTP_Set_File_Name(handle->device, meta, new_name);
+    }
+    LIBMTP_destroy_file_t(meta);
+    return rc;
+}

@@ -1,0 +1,90 @@
+/* Flat C layer over libmtp: fixed-size records, textual device ids, one handle per open device. */
+#ifndef QB_MTP_BRIDGE_H
+#define QB_MTP_BRIDGE_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+struct LIBMTP_mtpdevice_struct;
+
+typedef struct mtp_bridge_handle
+{
+    struct LIBMTP_mtpdevice_struct* device;
+    char last_error[512];
+} mtp_bridge_handle;
+
+typedef struct mtp_bridge_device_info
+{
+    char id[64];
+    char friendly_name[256];
+    char manufacturer[128];
+    char model[128];
+    char serial_number[64];
+} mtp_bridge_device_info;
+
+typedef struct mtp_bridge_storage_info
+{
+    uint32_t storage_id;
+    char description[256];
+    uint64_t capacity_bytes;
+    uint64_t free_bytes;
+} mtp_bridge_storage_info;
+
+typedef struct mtp_bridge_file_info
+{
+    uint32_t object_id;
+    uint32_t parent_id;
+    uint32_t storage_id;
+    char name[512];
+    char path[1024];
+    int32_t is_folder;
+    uint64_t size;
+    int64_t mtime;
+    char mime_type[128];
+} mtp_bridge_file_info;
+
+/* Nonzero asks libmtp to abort the transfer. */
+typedef int32_t (*mtp_bridge_progress_fn)(uint64_t sent, uint64_t total, void* context);
+
+/* Initialises libmtp; safe to call any number of times from any thread (it runs once). */
+void mtp_bridge_init(void);
+
+mtp_bridge_device_info* mtp_bridge_list_devices(int32_t* count);
+void mtp_bridge_free(void* array);
+
+mtp_bridge_handle* mtp_bridge_open_device(const char* device_id);
+void mtp_bridge_close_device(mtp_bridge_handle* handle);
+const char* mtp_bridge_last_error(const mtp_bridge_handle* handle);
+
+/* 1 when the device with this id is on the bus but another program holds its MTP interface. */
+int32_t mtp_bridge_device_busy(const char* device_id);
+
+mtp_bridge_storage_info* mtp_bridge_list_storages(mtp_bridge_handle* handle, int32_t* count);
+
+/* Parent 0 is the storage's root folder. An empty folder gives NULL with count 0; a failed
+ * listing gives NULL with count -1 and its error text in last_error. */
+mtp_bridge_file_info* mtp_bridge_list_files(mtp_bridge_handle* handle, uint32_t storage_id,
+                                            uint32_t parent_id, int32_t* count);
+
+int32_t mtp_bridge_download_file(mtp_bridge_handle* handle, uint32_t object_id,
+                                 const char* local_path, mtp_bridge_progress_fn progress,
+                                 void* context);
+int32_t mtp_bridge_upload_file(mtp_bridge_handle* handle, const char* local_path,
+                               uint32_t storage_id, uint32_t parent_id,
+                               mtp_bridge_progress_fn progress, void* context);
+
+/* Returns the new folder's object id, 0 on failure. */
+uint32_t mtp_bridge_create_folder(mtp_bridge_handle* handle, uint32_t storage_id,
+                                  uint32_t parent_id, const char* name);
+int32_t mtp_bridge_delete_object(mtp_bridge_handle* handle, uint32_t object_id);
+int32_t mtp_bridge_rename_object(mtp_bridge_handle* handle, uint32_t object_id,
+                                 const char* new_name);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <exception>
+
+namespace qb {
+
+// Failures of the MTP client, each with its user-facing message (MTPClient::MTPError).
+class MTPError : public std::exception
+{
+public:
+    enum class Kind {
+        DeviceNotFound,
+        OperationFailed,
+        DownloadFailed,
+        UploadFailed,
+        InitializationFailed,
+        Canceled,
+        // The phone is on the bus but another program holds its USB interface.
+        DeviceBusy
+    };
+
+    static MTPError deviceNotFound(QString id);
+    static MTPError operationFailed(QString description);
+    static MTPError downloadFailed(QString description);
+    static MTPError uploadFailed(QString description);
+    static MTPError initializationFailed();
+    static MTPError canceled();
+    static MTPError deviceBusy(QString id);
+
+    Kind kind() const { return m_kind; }
+    // The id or description; empty for the kinds without one.
+    QString payload() const { return m_payload; }
+    QString message() const;
+    const char* what() const noexcept override { return m_what.constData(); }
+
+private:
+    MTPError(Kind kind, QString payload);
+
+    Kind m_kind;
+    QString m_payload;
+    QByteArray m_what;
+};
+
+} // namespace qb

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QFuture>
+#include <QPromise>
+
+#include <exception>
+#include <functional>
+#include <memory>
+#include <thread>
+#include <type_traits>
+
+namespace qb {
+
+// A thread of its own that runs posted work one item at a time, in the order posted.
+// Destroying the executor does not wait: work already posted still runs, on the executor's
+// thread, which then ends by itself (and is joined at process exit at the latest).
+class SerialExecutor
+{
+public:
+    SerialExecutor();
+    ~SerialExecutor();
+    SerialExecutor(const SerialExecutor&) = delete;
+    SerialExecutor& operator=(const SerialExecutor&) = delete;
+
+    void post(std::function<void()> task);
+    bool isExecutorThread() const;
+
+    // Runs `work` on the executor; its result or exception arrives through the future.
+    template <typename F> auto run(F work) -> QFuture<std::invoke_result_t<F>>
+    {
+        using T = std::invoke_result_t<F>;
+        auto promise = std::make_shared<QPromise<T>>();
+        QFuture<T> future = promise->future();
+        promise->start();
+        post([promise, work = std::move(work)]() mutable {
+            try {
+                if constexpr (std::is_void_v<T>) {
+                    work();
+                } else {
+                    promise->addResult(work());
+                }
+            } catch (...) {
+                promise->setException(std::current_exception());
+            }
+            promise->finish();
+        });
+        return future;
+    }
+
+    struct State;
+
+private:
+    static void runLoop(const std::shared_ptr<State>& state);
+
+    std::shared_ptr<State> m_state;
+    std::thread m_thread;
+};
+
+} // namespace qb
