@@ -1,0 +1,226 @@
+#include "core/device/move_file_use_case.h"
+#include "core/device/mtp_error.h"
+#include "core/device/rename_file_use_case.h"
+#include "core/device/upload_file_use_case.h"
+#include "fake_file_repository.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+namespace qb {
+namespace {
+
+FileItem phoneFile(const QString& path, const QString& name, bool isDirectory = false)
+{
+    FileItem item;
+    item.id = path;
+    item.path = path;
+    item.name = name;
+    item.isDirectory = isDirectory;
+    return item;
+}
+
+FileRepositoryError::Kind kindOf(const QFuture<void>& future)
+{
+    try {
+        QFuture<void>(future).waitForFinished();
+    } catch (const FileRepositoryError& e) {
+        return e.kind();
+    }
+    ADD_FAILURE() << "no FileRepositoryError";
+    return FileRepositoryError::Kind::Unknown;
+}
+
+class FileUseCasesTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_temp.isValid());
+        qputenv("TMPDIR", m_temp.path().toUtf8());
+        m_repo->failures.insert("move",
+                                std::make_exception_ptr(FileRepositoryError::moveNotSupported()));
+        m_repo->files.insert("65537/12", "twelve bytes");
+    }
+    void TearDown() override { qunsetenv("TMPDIR"); }
+
+    // Anything a move or copy left in the temporary folder.
+    QStringList leftovers() const
+    {
+        return QDir(m_temp.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    }
+
+    QTemporaryDir m_temp;
+    std::shared_ptr<FakeFileRepository> m_repo = std::make_shared<FakeFileRepository>();
+};
+
+TEST_F(FileUseCasesTest, CopyDownloadsAndUploadsUnderTheSameNameWithoutDeleting)
+{
+    QList<std::pair<qint64, qint64>> reports;
+    MoveFileUseCase(m_repo)
+        .execute(phoneFile("65537/12", "notes.txt"), "65537/40", true,
+                 [&](qint64 done, qint64 total) {
+                     reports.append({done, total});
+                 })
+        .waitForFinished();
+    EXPECT_EQ(m_repo->uploaded.value("65537/40/notes.txt"), "twelve bytes");
+    EXPECT_TRUE(m_repo->files.contains("65537/12"));
+    for (const QString& call : m_repo->calls()) {
+        EXPECT_FALSE(call.startsWith("delete")) << call.toStdString();
+        EXPECT_FALSE(call.startsWith("move")) << call.toStdString();
+    }
+    EXPECT_EQ(reports.size(), 2); // the download's report, then the upload's
+    EXPECT_TRUE(leftovers().isEmpty());
+}
+
+TEST_F(FileUseCasesTest, MoveAsksToMoveThenCopiesAndDeletesTheSource)
+{
+    MoveFileUseCase(m_repo)
+        .execute(phoneFile("65537/12", "notes.txt"), "65537/40", false, {})
+        .waitForFinished();
+    const QStringList calls = m_repo->calls();
+    ASSERT_EQ(calls.size(), 4);
+    EXPECT_EQ(calls[0], "move 65537/12 -> 65537/40");
+    EXPECT_TRUE(calls[1].startsWith("download 65537/12"));
+    EXPECT_TRUE(calls[2].startsWith("upload ") && calls[2].endsWith("/notes.txt -> 65537/40"));
+    EXPECT_EQ(calls[3], "delete 65537/12");
+    EXPECT_FALSE(m_repo->files.contains("65537/12"));
+    EXPECT_TRUE(leftovers().isEmpty());
+}
+
+TEST_F(FileUseCasesTest, MoveThatTheRepositoryPerformsIsDone)
+{
+    m_repo->failures.remove("move");
+    MoveFileUseCase(m_repo)
+        .execute(phoneFile("65537/12", "notes.txt"), "65537/40", false, {})
+        .waitForFinished();
+    EXPECT_EQ(m_repo->calls(), QStringList{"move 65537/12 -> 65537/40"});
+}
+
+TEST_F(FileUseCasesTest, MoveFailureOtherThanNotSupportedIsPassedOn)
+{
+    m_repo->failures.insert("move",
+                            std::make_exception_ptr(FileRepositoryError::accessDenied("65537/12")));
+    EXPECT_EQ(
+        kindOf(MoveFileUseCase(m_repo).execute(phoneFile("65537/12", "a"), "65537/40", false, {})),
+        FileRepositoryError::Kind::AccessDenied);
+    EXPECT_EQ(m_repo->calls().size(), 1);
+}
+
+TEST_F(FileUseCasesTest, FoldersAreRefusedWithoutATemporaryFolder)
+{
+    for (bool isCopy : {false, true}) {
+        EXPECT_EQ(kindOf(MoveFileUseCase(m_repo).execute(phoneFile("65537/9", "DCIM", true),
+                                                         "65537/40", isCopy, {})),
+                  FileRepositoryError::Kind::MoveNotSupported);
+    }
+    EXPECT_TRUE(leftovers().isEmpty());
+    for (const QString& call : m_repo->calls())
+        EXPECT_TRUE(call.startsWith("move")) << call.toStdString();
+}
+
+TEST_F(FileUseCasesTest, FailedDeletionLeavesBothCopiesAndRemovesTheTemporaryFolder)
+{
+    m_repo->failures.insert("delete", std::make_exception_ptr(MTPError::operationFailed(
+                                          "Delete failed for objectId 12")));
+    try {
+        MoveFileUseCase(m_repo)
+            .execute(phoneFile("65537/12", "notes.txt"), "65537/40", false, {})
+            .waitForFinished();
+        ADD_FAILURE() << "no error";
+    } catch (const MTPError& e) {
+        EXPECT_EQ(e.message(), "MTP operation failed: Delete failed for objectId 12");
+    }
+    EXPECT_TRUE(m_repo->files.contains("65537/12"));
+    EXPECT_TRUE(m_repo->uploaded.contains("65537/40/notes.txt"));
+    EXPECT_TRUE(leftovers().isEmpty());
+}
+
+TEST_F(FileUseCasesTest, FailedUploadKeepsTheSourceAndRemovesTheTemporaryFolder)
+{
+    m_repo->failures.insert("upload",
+                            std::make_exception_ptr(FileRepositoryError::transferFailed("full")));
+    EXPECT_EQ(kindOf(MoveFileUseCase(m_repo).execute(phoneFile("65537/12", "notes.txt"), "65537/40",
+                                                     false, {})),
+              FileRepositoryError::Kind::TransferFailed);
+    EXPECT_TRUE(m_repo->files.contains("65537/12"));
+    for (const QString& call : m_repo->calls())
+        EXPECT_FALSE(call.startsWith("delete")) << call.toStdString();
+    EXPECT_TRUE(leftovers().isEmpty());
+}
+
+// Guards against a phone-supplied name writing outside the private temporary folder.
+TEST_F(FileUseCasesTest, HostileNamesStayInsideTheTemporaryFolder)
+{
+    EXPECT_EQ(MoveFileUseCase::temporaryFileName("notes.txt"), "notes.txt");
+    EXPECT_EQ(MoveFileUseCase::temporaryFileName("../../evil"), ".._.._evil");
+    EXPECT_EQ(MoveFileUseCase::temporaryFileName(".."), "item");
+    EXPECT_EQ(MoveFileUseCase::temporaryFileName("."), "item");
+    EXPECT_EQ(MoveFileUseCase::temporaryFileName(""), "item");
+
+    const QString outside = QDir(m_temp.path()).filePath("evil");
+    MoveFileUseCase(m_repo)
+        .execute(phoneFile("65537/12", "../evil"), "65537/40", true, {})
+        .waitForFinished();
+    EXPECT_FALSE(QFile::exists(outside));
+    ASSERT_EQ(m_repo->downloadedTo.size(), 1);
+    EXPECT_TRUE(m_repo->downloadedTo[0].endsWith("/.._evil"));
+    EXPECT_TRUE(leftovers().isEmpty());
+}
+
+TEST_F(FileUseCasesTest, TwoCopiesUseTwoTemporaryFolders)
+{
+    MoveFileUseCase(m_repo)
+        .execute(phoneFile("65537/12", "a"), "65537/40", true, {})
+        .waitForFinished();
+    MoveFileUseCase(m_repo)
+        .execute(phoneFile("65537/12", "a"), "65537/41", true, {})
+        .waitForFinished();
+    ASSERT_EQ(m_repo->downloadedTo.size(), 2);
+    EXPECT_NE(m_repo->downloadedTo[0], m_repo->downloadedTo[1]);
+    const QString folder = m_repo->downloadedTo[0].section('/', -2, -2);
+    EXPECT_EQ(folder.size(), 36);
+    EXPECT_EQ(folder, folder.toUpper());
+}
+
+TEST_F(FileUseCasesTest, RenameWithEmptyNameDoesNothing)
+{
+    RenameFileUseCase(m_repo).execute(phoneFile("65537/12", "a"), "").waitForFinished();
+    EXPECT_TRUE(m_repo->calls().isEmpty());
+    RenameFileUseCase(m_repo).execute(phoneFile("65537/12", "a"), "  ").waitForFinished();
+    EXPECT_EQ(m_repo->calls(), QStringList{"rename 65537/12 to   "});
+}
+
+TEST_F(FileUseCasesTest, RenameRefusalIsPassedOn)
+{
+    m_repo->failures.insert("rename",
+                            std::make_exception_ptr(FileRepositoryError::renameNotSupported()));
+    EXPECT_EQ(kindOf(RenameFileUseCase(m_repo).execute(phoneFile("65537/12", "a"), "b")),
+              FileRepositoryError::Kind::RenameNotSupported);
+}
+
+TEST_F(FileUseCasesTest, UploadOfAMissingLocalFileFailsBeforeTheDeviceIsAsked)
+{
+    const QString missing = QDir(m_temp.path()).filePath("gone.txt");
+    try {
+        UploadFileUseCase(m_repo).execute(missing, "65537/0", {}).waitForFinished();
+        ADD_FAILURE() << "no error";
+    } catch (const FileRepositoryError& e) {
+        EXPECT_EQ(e.kind(), FileRepositoryError::Kind::ItemNotFound);
+        EXPECT_EQ(e.message(), "Item not found: " + missing + ".");
+    }
+    EXPECT_TRUE(m_repo->calls().isEmpty());
+
+    QFile file(missing);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("here");
+    file.close();
+    UploadFileUseCase(m_repo).execute(missing, "65537/0", {}).waitForFinished();
+    EXPECT_EQ(m_repo->uploaded.value("65537/0/gone.txt"), "here");
+}
+
+} // namespace
+} // namespace qb
