@@ -21,12 +21,20 @@ namespace qb {
 // thread runs in posting order (Qt's posted-event queue), whichever registry it is for.
 // call() does the same and then waits for the answer, but never forever: after the time-out, or
 // once close() has been called (at shutdown), it gives up and returns the fallback, so a connection
-// thread can always answer its phone. A late answer is then discarded.
+// thread can always answer its phone. Work given up on before it started never runs; work that has
+// started on the GUI thread is waited for (until close()), so its effect is never unreported.
 //
 // post() and call() may be used from any thread; called on the context's own thread they run the
 // work directly (waiting there would dead-lock). close() may be called from any thread.
 class MainThreadGate
 {
+    template <typename T> struct Pending
+    {
+        bool started = false;
+        bool abandoned = false;
+        std::optional<T> result;
+    };
+
 public:
     static constexpr std::chrono::milliseconds kDefaultTimeout{10000};
 
@@ -65,8 +73,8 @@ public:
         if (QThread::currentThread() == context->thread())
             return task();
 
-        auto answer = std::make_shared<std::optional<T>>();
         auto state = m_state;
+        auto pending = std::make_shared<Pending<T>>();
         std::chrono::milliseconds timeout;
         {
             QMutexLocker lock(&state->mutex);
@@ -76,7 +84,15 @@ public:
         }
         QMetaObject::invokeMethod(
             context,
-            [state, answer, task = std::move(task), fallback] {
+            [state, pending, task = std::move(task), fallback] {
+                {
+                    QMutexLocker lock(&state->mutex);
+                    // A caller that gave up must not find the work done behind its back (a
+                    // pairing nobody hears of would still replace the phone's token).
+                    if (pending->abandoned)
+                        return;
+                    pending->started = true;
+                }
                 std::optional<T> result;
                 try {
                     result = task();
@@ -84,7 +100,7 @@ public:
                     result = fallback;
                 }
                 QMutexLocker lock(&state->mutex);
-                *answer = std::move(result);
+                pending->result = std::move(result);
                 state->answered.wakeAll();
             },
             Qt::QueuedConnection);
@@ -92,12 +108,21 @@ public:
         QMutexLocker lock(&state->mutex);
         ++state->waiting;
         QDeadlineTimer deadline(timeout);
-        while (!answer->has_value() && !state->closed) {
-            if (!state->answered.wait(&state->mutex, deadline))
-                break;
+        while (!pending->result && !state->closed) {
+            if (state->answered.wait(&state->mutex, deadline))
+                continue;
+            // Once the work has begun it is finishing on the GUI thread; take its answer.
+            if (pending->started) {
+                deadline = QDeadlineTimer(QDeadlineTimer::Forever);
+                continue;
+            }
+            break;
         }
         --state->waiting;
-        return answer->has_value() ? **answer : fallback;
+        if (pending->result)
+            return *pending->result;
+        pending->abandoned = true;
+        return fallback;
     }
 
     // Releases every waiting caller and makes later calls return their fallback at once.
