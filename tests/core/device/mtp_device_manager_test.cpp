@@ -1,0 +1,350 @@
+#include "core/device/mtp_device_manager.h"
+
+#include "device_fakes.h"
+
+#include <gtest/gtest.h>
+
+using namespace qb;
+using namespace qb::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+const auto* const kQtApp = ::testing::AddGlobalTestEnvironment(new QtApplicationEnvironment);
+
+// Timers long enough never to fire unless a test wants them to.
+constexpr MTPDeviceManager::Timing kQuiet{1h, 1h};
+
+QString describe(const DeviceEvent& event)
+{
+    switch (event.kind) {
+    case DeviceEvent::Kind::Connected:
+        return QStringLiteral("connected %1 %2").arg(event.device.id, event.device.displayName);
+    case DeviceEvent::Kind::Disconnected:
+        return QStringLiteral("disconnected %1").arg(event.deviceId);
+    case DeviceEvent::Kind::Updated:
+        return QStringLiteral("updated %1").arg(event.device.id);
+    }
+    return {};
+}
+
+class MTPDeviceManagerTest : public ::testing::Test
+{
+protected:
+    void TearDown() override
+    {
+        m_lister->openGate();
+        m_manager.reset();
+        QThreadPool::globalInstance()->waitForDone();
+    }
+
+    void makeManager(MTPDeviceManager::Timing timing = kQuiet, bool withHotplug = true)
+    {
+        std::unique_ptr<UsbHotplugSource> source;
+        if (withHotplug) {
+            auto fake = std::make_unique<FakeHotplugSource>(m_sourceLog);
+            m_source = fake.get();
+            source = std::move(fake);
+        }
+        m_manager = std::make_unique<MTPDeviceManager>(m_lister, std::move(source), timing);
+    }
+
+    // Reads the events waiting in `stream`, as its consumer would.
+    static QStringList take(const std::shared_ptr<DeviceEventStream>& stream)
+    {
+        QStringList out;
+        for (const DeviceEvent& event : stream->takeEvents()) {
+            out.append(describe(event));
+        }
+        return out;
+    }
+
+    // Waits until the events gathered from `stream` reach `count`.
+    QStringList collect(const std::shared_ptr<DeviceEventStream>& stream, int count)
+    {
+        waitUntil([&] {
+            m_collected += take(stream);
+            return m_collected.size() >= count;
+        });
+        return std::exchange(m_collected, {});
+    }
+
+    void start()
+    {
+        auto started = m_manager->startMonitoring();
+        ASSERT_TRUE(waitUntil([&] { return started.isFinished(); }));
+    }
+
+    LogCapture m_log;
+    std::shared_ptr<FakeDeviceLister> m_lister = std::make_shared<FakeDeviceLister>();
+    std::shared_ptr<QStringList> m_sourceLog = std::make_shared<QStringList>();
+    FakeHotplugSource* m_source = nullptr;
+    std::unique_ptr<MTPDeviceManager> m_manager;
+    QStringList m_collected;
+};
+
+TEST(MTPDeviceManagerDisplayName, FriendlyNameFirstThenTrimmedMakerAndModel)
+{
+    const auto name = [](QString friendly, QString maker, QString model) {
+        return MTPDeviceManager::displayName(ListedDevice{QStringLiteral("unknown_1_2"), friendly,
+                                                          maker, model, QStringLiteral("serial")});
+    };
+    // The friendly name is taken as it is, outer spaces included.
+    EXPECT_EQ(name(QStringLiteral(" Pixel 7 "), QStringLiteral("Google"), QStringLiteral("x")),
+              QStringLiteral(" Pixel 7 "));
+    EXPECT_EQ(name({}, QStringLiteral(" Acme"), QStringLiteral("Phone ")),
+              QStringLiteral("Acme Phone"));
+    // Tabs and Unicode space separators go; line breaks stay.
+    EXPECT_EQ(name({}, QStringLiteral("\t\u00A0Acme"), QStringLiteral("X\u2003")),
+              QStringLiteral("Acme X"));
+    EXPECT_EQ(name({}, QStringLiteral("\nAcme"), QStringLiteral("X\n")),
+              QStringLiteral("\nAcme X\n"));
+    EXPECT_EQ(name({}, {}, QStringLiteral("Model")), QStringLiteral("Model"));
+    EXPECT_EQ(name({}, {}, {}), QString());
+
+    const Device device = MTPDeviceManager::makeDevice(
+        ListedDevice{QStringLiteral("unknown_3_9"), QStringLiteral("Acme Phone"), {}, {}, {}});
+    EXPECT_EQ(device.id, QStringLiteral("unknown_3_9"));
+    EXPECT_EQ(device.connectionType, Device::ConnectionType::UsbMTP);
+    EXPECT_TRUE(device.storageRoots.isEmpty());
+    EXPECT_TRUE(device.isConnected);
+}
+
+TEST_F(MTPDeviceManagerTest, InitialScanReportsEveryPhoneWithoutLoggingThem)
+{
+    m_lister->setDevices({listed(QStringLiteral("unknown_1_4"), QStringLiteral("Acme One")),
+                          listed(QStringLiteral("unknown_1_5"), QStringLiteral("Acme Two"))});
+    makeManager();
+    const auto stream = m_manager->deviceEvents();
+    start();
+
+    EXPECT_EQ(collect(stream, 2), (QStringList{QStringLiteral("connected unknown_1_4 Acme One"),
+                                               QStringLiteral("connected unknown_1_5 Acme Two")}));
+    EXPECT_EQ(m_manager->knownDevices().size(), 2);
+    EXPECT_EQ(m_log.lines(),
+              QStringList{QStringLiteral("MTPDeviceManager: starting USB monitoring")});
+    EXPECT_EQ(*m_sourceLog, QStringList{QStringLiteral("start")});
+}
+
+TEST_F(MTPDeviceManagerTest, BurstOfNotificationsGivesOneListingAfterTheDelay)
+{
+    makeManager({20ms, 1h});
+    const auto stream = m_manager->deviceEvents();
+    start();
+    ASSERT_EQ(m_lister->calls(), 1);
+
+    m_lister->setDevices({listed(QStringLiteral("unknown_1_7"), QStringLiteral("Acme One"))});
+    for (int i = 0; i < 5; ++i) {
+        m_source->notify();
+    }
+    EXPECT_EQ(m_lister->calls(), 1) << "listed before the delay";
+    EXPECT_EQ(collect(stream, 1), QStringList{QStringLiteral("connected unknown_1_7 Acme One")});
+    QThreadPool::globalInstance()->waitForDone();
+    EXPECT_EQ(m_lister->calls(), 2);
+    EXPECT_EQ(m_log.count(QStringLiteral("Device connected: Acme One")), 1);
+}
+
+TEST_F(MTPDeviceManagerTest, DeparturesComeBeforeArrivalsAndUnchangedPhonesStayQuiet)
+{
+    m_lister->setDevices({listed(QStringLiteral("unknown_1_2"), QStringLiteral("A")),
+                          listed(QStringLiteral("unknown_1_3"), QStringLiteral("B")),
+                          listed(QStringLiteral("unknown_1_4"), QStringLiteral("C"))});
+    makeManager({0ms, 1h});
+    const auto stream = m_manager->deviceEvents();
+    start();
+    collect(stream, 3);
+
+    m_lister->setDevices({listed(QStringLiteral("unknown_1_9"), QStringLiteral("D")),
+                          listed(QStringLiteral("unknown_1_3"), QStringLiteral("B renamed"))});
+    m_source->notify();
+    const QStringList events = collect(stream, 3);
+    ASSERT_EQ(events.size(), 3);
+    EXPECT_EQ(QSet<QString>(events.begin(), events.begin() + 2),
+              (QSet<QString>{QStringLiteral("disconnected unknown_1_2"),
+                             QStringLiteral("disconnected unknown_1_4")}));
+    EXPECT_EQ(events[2], QStringLiteral("connected unknown_1_9 D"));
+    EXPECT_EQ(m_log.count(QStringLiteral("Device disconnected: unknown_1_2")), 1);
+    EXPECT_EQ(m_log.count(QStringLiteral("Device connected: D")), 1);
+
+    // The known phone keeps its entry as first reported.
+    const QList<Device> known = m_manager->knownDevices();
+    ASSERT_EQ(known.size(), 2);
+    EXPECT_EQ(known[0].displayName, QStringLiteral("B"));
+
+    // A rescan that finds no change says nothing.
+    m_source->notify();
+    ASSERT_TRUE(waitUntil([&] { return m_lister->calls() == 3; }));
+    QThreadPool::globalInstance()->waitForDone();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(take(stream).isEmpty());
+}
+
+TEST_F(MTPDeviceManagerTest, PollListsOnlyWhileNoPhoneIsKnown)
+{
+    makeManager({1h, 5ms}, /*withHotplug=*/false);
+    const auto stream = m_manager->deviceEvents();
+    start();
+    EXPECT_EQ(m_log.count(QStringLiteral("Failed to set up USB hot-plug notifications")), 1);
+    ASSERT_TRUE(waitUntil([&] { return m_lister->calls() >= 4; })) << "the poll does not list";
+
+    m_lister->setDevices({listed(QStringLiteral("unknown_2_3"), QStringLiteral("Acme"))});
+    EXPECT_EQ(collect(stream, 1), QStringList{QStringLiteral("connected unknown_2_3 Acme")});
+    QThreadPool::globalInstance()->waitForDone();
+    const int callsWhileKnown = m_lister->calls();
+    QTest::qWait(100); // twenty poll periods
+    EXPECT_EQ(m_lister->calls(), callsWhileKnown) << "the poll listed while a phone was known";
+}
+
+TEST_F(MTPDeviceManagerTest, StopThenStartRenewsTheEventStream)
+{
+    m_lister->setDevices({listed(QStringLiteral("unknown_1_4"), QStringLiteral("Acme"))});
+    makeManager();
+    const auto first = m_manager->deviceEvents();
+    start();
+    collect(first, 1);
+
+    m_manager->stopMonitoring();
+    EXPECT_TRUE(first->atEnd());
+    EXPECT_FALSE(m_source->isStarted());
+    const auto second = m_manager->deviceEvents();
+    ASSERT_NE(second, first);
+    EXPECT_FALSE(second->isFinished());
+    EXPECT_EQ(m_manager->knownDevices().size(), 1) << "a stop keeps the table";
+
+    start();
+    EXPECT_EQ(collect(second, 1), QStringList{QStringLiteral("connected unknown_1_4 Acme")});
+    EXPECT_TRUE(take(first).isEmpty());
+    EXPECT_EQ(*m_sourceLog, (QStringList{QStringLiteral("start"), QStringLiteral("stop"),
+                                         QStringLiteral("start")}));
+}
+
+TEST_F(MTPDeviceManagerTest, StopBeforeAnyStartOnlyRenewsTheStream)
+{
+    makeManager();
+    const auto first = m_manager->deviceEvents();
+    m_manager->stopMonitoring();
+    EXPECT_TRUE(first->atEnd());
+    EXPECT_NE(m_manager->deviceEvents(), first);
+    EXPECT_EQ(m_log.lines(),
+              QStringList{QStringLiteral("MTPDeviceManager: stopping USB monitoring")});
+    EXPECT_EQ(m_lister->calls(), 0);
+}
+
+TEST_F(MTPDeviceManagerTest, SecondStartWithoutStopDoesNothing)
+{
+    makeManager();
+    start();
+    start();
+    EXPECT_EQ(m_lister->calls(), 1);
+    EXPECT_EQ(*m_sourceLog, QStringList{QStringLiteral("start")});
+    EXPECT_EQ(m_log.count(QStringLiteral("MTPDeviceManager: starting USB monitoring")), 1);
+}
+
+TEST_F(MTPDeviceManagerTest, ScanNowReportsKnownPhonesAgainAndKeepsOneEntry)
+{
+    m_lister->setDevices({listed(QStringLiteral("unknown_1_4"), QStringLiteral("Acme"))});
+    makeManager();
+    const auto stream = m_manager->deviceEvents();
+    start();
+    collect(stream, 1);
+
+    auto scan = m_manager->scanNow();
+    ASSERT_TRUE(waitUntil([&] { return scan.isFinished(); }));
+    ASSERT_EQ(scan.result().size(), 1);
+    EXPECT_EQ(scan.result().first().id, QStringLiteral("unknown_1_4"));
+    EXPECT_EQ(collect(stream, 1), QStringList{QStringLiteral("connected unknown_1_4 Acme")});
+    EXPECT_EQ(m_manager->knownDevices().size(), 1);
+    EXPECT_EQ(m_log.count(QStringLiteral("Device connected: Acme")), 0);
+}
+
+// Guards against a stray poll: a stop during the initial scan used to leave the poll running.
+TEST_F(MTPDeviceManagerTest, StopDuringTheInitialScanLeavesNoPollBehind)
+{
+    makeManager({1h, 5ms});
+    m_lister->closeGate();
+    auto started = m_manager->startMonitoring();
+    ASSERT_TRUE(waitUntil([&] { return m_lister->calls() == 1; }));
+    m_manager->stopMonitoring();
+    m_lister->openGate();
+    ASSERT_TRUE(waitUntil([&] { return started.isFinished(); }));
+
+    QTest::qWait(100); // twenty poll periods
+    EXPECT_EQ(m_lister->calls(), 1) << "a poll runs after the stop";
+}
+
+// Guards against a failed listing being read as "every phone left".
+TEST_F(MTPDeviceManagerTest, FailedListingDoesNotReportKnownPhonesAsGone)
+{
+    m_lister->setDevices({listed(QStringLiteral("unknown_1_4"), QStringLiteral("Acme"))});
+    makeManager({0ms, 1h});
+    const auto stream = m_manager->deviceEvents();
+    start();
+    collect(stream, 1);
+
+    m_lister->setFailing(true);
+    m_source->notify();
+    ASSERT_TRUE(waitUntil([&] { return m_lister->calls() == 2; }));
+    m_source->notify();
+    ASSERT_TRUE(waitUntil([&] { return m_lister->calls() == 3; }));
+    QThreadPool::globalInstance()->waitForDone();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(take(stream).isEmpty());
+    EXPECT_EQ(m_manager->knownDevices().size(), 1);
+    EXPECT_EQ(m_log.count(QStringLiteral("Could not list the USB devices")), 1);
+
+    // An empty listing that succeeds is a real departure.
+    m_lister->setFailing(false);
+    m_lister->setDevices({});
+    m_source->notify();
+    EXPECT_EQ(collect(stream, 1), QStringList{QStringLiteral("disconnected unknown_1_4")});
+}
+
+// Guards against callbacks outliving the manager.
+TEST_F(MTPDeviceManagerTest, DestroyingTheManagerStopsMonitoringFirst)
+{
+    makeManager({0ms, 1h});
+    const auto stream = m_manager->deviceEvents();
+    start();
+
+    // A rescan is in the middle of its listing when the manager goes away.
+    m_lister->closeGate();
+    m_source->notify();
+    ASSERT_TRUE(waitUntil([&] { return m_lister->calls() == 2; }));
+    m_lister->setDevices({listed(QStringLiteral("unknown_1_4"), QStringLiteral("Acme"))});
+    m_manager.reset();
+    EXPECT_EQ(*m_sourceLog, (QStringList{QStringLiteral("start"), QStringLiteral("stop"),
+                                         QStringLiteral("destroyed")}));
+    EXPECT_TRUE(stream->isFinished());
+
+    m_lister->openGate();
+    QThreadPool::globalInstance()->waitForDone();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(take(stream).isEmpty()) << "an event reached a finished stream";
+}
+
+TEST(DeviceEventStreamTest, BuffersUntilTheConsumerAttachesAndDropsAfterFinish)
+{
+    auto stream = std::make_shared<DeviceEventStream>();
+    EXPECT_TRUE(stream->yield(DeviceEvent::disconnected(QStringLiteral("a"))));
+    EXPECT_TRUE(stream->yield(DeviceEvent::disconnected(QStringLiteral("b"))));
+
+    QObject consumer;
+    QStringList seen;
+    stream->attach(&consumer, [&] {
+        for (const DeviceEvent& event : stream->takeEvents()) {
+            seen.append(event.deviceId);
+        }
+    });
+    EXPECT_TRUE(seen.isEmpty()) << "delivered synchronously instead of queued";
+    ASSERT_TRUE(waitUntil([&] { return seen.size() == 2; }));
+    EXPECT_EQ(seen, (QStringList{QStringLiteral("a"), QStringLiteral("b")}));
+
+    stream->yield(DeviceEvent::disconnected(QStringLiteral("c")));
+    stream->finish();
+    EXPECT_FALSE(stream->yield(DeviceEvent::disconnected(QStringLiteral("d"))));
+    ASSERT_TRUE(waitUntil([&] { return stream->atEnd(); }));
+    EXPECT_EQ(seen.last(), QStringLiteral("c"));
+    stream->detach();
+}
+
+} // namespace
