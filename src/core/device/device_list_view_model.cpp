@@ -3,6 +3,7 @@
 #include "core/device/mtp_device_manager.h"
 #include "core/device/repository_factory.h"
 #include "platform/logger.h"
+#include "platform/when_finished.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>
@@ -189,7 +190,7 @@ QFuture<std::shared_ptr<FileRepository>> DeviceListViewModel::repository(const Q
         settle(*waiter, std::current_exception());
         return answer;
     }
-    opening.then(this, [this, deviceId, pending](QFuture<RepositoryPtr> finished) {
+    whenFinished(this, opening, [this, deviceId, pending](const QFuture<RepositoryPtr>& finished) {
         finishOpen(deviceId, pending, finished);
     });
     return answer;
@@ -259,7 +260,7 @@ void DeviceListViewModel::startMonitoring()
     const quint64 generation = ++m_monitorGeneration;
     // Taken before the start, so that the events of its initial scan wait in this stream.
     m_stream = m_manager->deviceEvents();
-    m_manager->startMonitoring().then(this, [this, generation] {
+    whenFinished(this, m_manager->startMonitoring(), [this, generation](const QFuture<void>&) {
         if (generation != m_monitorGeneration || !m_stream) {
             return;
         }
@@ -345,8 +346,11 @@ void DeviceListViewModel::handle(const DeviceEvent& event)
 QFuture<void> DeviceListViewModel::refreshDevices()
 {
     setIsScanning(true);
-    return m_manager->scanNow().then(this, [this](const QList<Device>& found) {
+    auto done = std::make_shared<QPromise<void>>();
+    done->start();
+    whenFinished(this, m_manager->scanNow(), [this, done](QFuture<QList<Device>> scan) {
         bool added = false;
+        const QList<Device> found = scan.resultCount() > 0 ? scan.result() : QList<Device>();
         for (const Device& device : found) {
             if (indexOfDevice(device.id) < 0) {
                 m_devices.append(device);
@@ -357,7 +361,9 @@ QFuture<void> DeviceListViewModel::refreshDevices()
             emit devicesChanged();
         }
         setIsScanning(false);
+        done->finish();
     });
+    return done->future();
 }
 
 QFuture<void> DeviceListViewModel::selectDevice(const Device& device)
@@ -371,24 +377,25 @@ QFuture<void> DeviceListViewModel::selectDevice(const Device& device)
     done->start();
     QFuture<void> finished = done->future();
     const QString deviceId = device.id;
-    repository(deviceId).then(this, [this, deviceId, done](QFuture<RepositoryPtr> opening) {
-        QFuture<QList<StorageRoot>> loading;
-        try {
-            loading = m_factory->storageRoots(resultOf(opening));
-        } catch (...) {
-            reportFailure(std::current_exception());
-            done->finish();
-            return;
-        }
-        loading.then(this, [this, deviceId, done](QFuture<QList<StorageRoot>> roots) {
+    whenFinished(
+        this, repository(deviceId), [this, deviceId, done](QFuture<RepositoryPtr> opening) {
+            QFuture<QList<StorageRoot>> loading;
             try {
-                applyStorageRoots(deviceId, resultOf(roots));
+                loading = m_factory->storageRoots(resultOf(opening));
             } catch (...) {
                 reportFailure(std::current_exception());
+                done->finish();
+                return;
             }
-            done->finish();
+            whenFinished(this, loading, [this, deviceId, done](QFuture<QList<StorageRoot>> roots) {
+                try {
+                    applyStorageRoots(deviceId, resultOf(roots));
+                } catch (...) {
+                    reportFailure(std::current_exception());
+                }
+                done->finish();
+            });
         });
-    });
     return finished;
 }
 

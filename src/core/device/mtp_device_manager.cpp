@@ -2,6 +2,7 @@
 
 #include "platform/logger.h"
 #include "platform/usb_hotplug_source.h"
+#include "platform/when_finished.h"
 
 #include <QSet>
 #include <QtConcurrent>
@@ -202,12 +203,14 @@ QFuture<void> MTPDeviceManager::startMonitoring()
         m_state->log.error(QStringLiteral("Failed to set up USB hot-plug notifications"));
     }
 
-    return scanNow().then(this, [this, generation](const QList<Device>&) {
+    const QFuture<QList<Device>> scan = scanNow();
+    whenFinished(this, scan, [this, generation](const QFuture<QList<Device>>&) {
         // A stop that came while the initial scan ran must not leave a poll behind.
         if (generation == m_generation) {
             m_pollTimer.start();
         }
     });
+    return QFuture<void>(scan);
 }
 
 void MTPDeviceManager::stopMonitoring()
@@ -259,11 +262,12 @@ void MTPDeviceManager::pollOnce()
         return;
     }
     const quint64 generation = m_generation;
-    QtConcurrent::run([state = m_state] { state->rescan(); }).then(this, [this, generation] {
-        if (generation == m_generation) {
-            m_pollTimer.start();
-        }
-    });
+    whenFinished(this, QtConcurrent::run([state = m_state] { state->rescan(); }),
+                 [this, generation](const QFuture<void>&) {
+                     if (generation == m_generation) {
+                         m_pollTimer.start();
+                     }
+                 });
 }
 
 namespace {

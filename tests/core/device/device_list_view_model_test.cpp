@@ -52,7 +52,7 @@ protected:
                                                           MTPDeviceManager::Timing{0ms, 1h});
         m_model = std::make_unique<DeviceListViewModel>(
             std::move(manager), m_factory,
-            [this](RepositoryProvider provider) { m_provider = std::move(provider); });
+            [slot = m_installed](RepositoryProvider provider) { *slot = std::move(provider); });
     }
     ~DeviceListViewModelTest() override
     {
@@ -65,7 +65,9 @@ protected:
     std::shared_ptr<FakeRepositoryFactory> m_factory = std::make_shared<FakeRepositoryFactory>();
     std::shared_ptr<QStringList> m_sourceLog = std::make_shared<QStringList>();
     FakeHotplugSource* m_source = nullptr;
-    RepositoryProvider m_provider;
+    // Outlives the fixture: the installation is a queued call that may run after this test.
+    std::shared_ptr<RepositoryProvider> m_installed = std::make_shared<RepositoryProvider>();
+    RepositoryProvider& m_provider = *m_installed;
     std::unique_ptr<DeviceListViewModel> m_model;
 };
 
