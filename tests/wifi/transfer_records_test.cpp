@@ -116,6 +116,10 @@ TEST_F(TransferRecordsTest, HandWrittenFilesLoadInFileOrderIgnoringExtraKeys)
         path("sent_files.json"),
         R"([{"id":"0A1B2C3D-0000-4000-8000-000000000011","url":"file:///x/s","bytes":9007199254740993,)"
         R"("sentAt":0,"recipientHost":"h","newer":[1,2]}])");
+    // Written by an older version with the usual mode; the next save keeps it to the user.
+    QFile::setPermissions(path("received_files.json"), QFileDevice::ReadOwner |
+                                                           QFileDevice::WriteOwner |
+                                                           QFileDevice::ReadOther);
     auto received = make<ReceivedFilesRegistry>();
     auto sent = make<SentFilesRegistry>();
 
@@ -131,6 +135,7 @@ TEST_F(TransferRecordsTest, HandWrittenFilesLoadInFileOrderIgnoringExtraKeys)
 
     // Saving writes the ids upper case and drops the unknown keys.
     received->save();
+    EXPECT_EQ(fileMode(path("received_files.json")), 0600);
     EXPECT_TRUE(readAll(path("received_files.json"))
                     .startsWith(R"([{"bytes":5,"id":"0A1B2C3D-0000-4000-8000-00000000000F",)"));
 }
