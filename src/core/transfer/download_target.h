@@ -1,0 +1,50 @@
+#pragma once
+
+#include "core/transfer/overwrite_rule.h"
+
+#include <QString>
+
+namespace qb {
+
+// The local side of one download attempt. The phone writes into a hidden temporary file in the
+// destination folder; only a complete file takes its final name, and it claims that name
+// atomically, so an existing file is never lost to a partial one and two downloads of the same
+// name both survive. Failures are thrown as TransferError.
+class DownloadTarget
+{
+public:
+    DownloadTarget(QString folderPath, const QString& phoneName, OverwriteRule rule);
+    ~DownloadTarget(); // removes the temporary file unless it was committed
+    DownloadTarget(const DownloadTarget&) = delete;
+    DownloadTarget& operator=(const DownloadTarget&) = delete;
+
+    // The nine characters a local name cannot hold each become "_"; "", "." and ".." become
+    // a placeholder, so the result is always one plain component.
+    static QString safeLocalName(const QString& phoneName);
+    // The candidate itself when nothing is there, else "base (n).ext" with the smallest free n.
+    static QString uniqueDestination(const QString& candidatePath);
+
+    // Chooses the final name under the rule and creates the folder and the temporary file.
+    // Returns false, touching nothing, when the rule is "skip" and the name is taken.
+    bool prepare();
+    QString temporaryPath() const { return m_temporaryPath; }
+    // Gives the complete temporary file its final name. Returns false when "skip" finds the name
+    // taken by then (the file is discarded).
+    bool commit();
+    void discard();
+    QString finalPath() const { return m_finalPath; }
+
+private:
+    enum class Claim { Claimed, Taken };
+    Claim claim(const QString& to);
+
+    QString m_folderPath;
+    QString m_candidatePath;
+    QString m_finalPath;
+    QString m_temporaryPath;
+    OverwriteRule m_rule;
+    bool m_replaceExisting = false;
+    bool m_committed = false;
+};
+
+} // namespace qb

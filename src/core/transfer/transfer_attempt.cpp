@@ -1,0 +1,194 @@
+#include "core/transfer/transfer_attempt.h"
+
+#include "core/device/move_file_use_case.h"
+#include "core/device/upload_file_use_case.h"
+#include "core/transfer/download_target.h"
+
+#include <QFuture>
+
+#include <exception>
+#include <utility>
+
+namespace qb {
+namespace {
+
+using Kind = TransferEndpoint::Kind;
+
+bool isLocalFile(const TransferEndpoint& endpoint)
+{
+    return endpoint.kind == Kind::Local && endpoint.url.isLocalFile();
+}
+
+// Waits for a repository operation; its failure is rethrown with its own type.
+void await(QFuture<void> future)
+{
+    future.waitForFinished();
+    if (future.isCanceled())
+        throw FileRepositoryError::transferCanceled();
+}
+
+template <typename T> T await(QFuture<T> future)
+{
+    future.waitForFinished();
+    if (future.isCanceled() || future.resultCount() == 0)
+        throw FileRepositoryError::transferCanceled();
+    return future.result();
+}
+
+QString describe(std::exception_ptr error)
+{
+    try {
+        std::rethrow_exception(std::move(error));
+    } catch (const TransferError& e) {
+        return e.localizedMessage;
+    } catch (const FileRepositoryError& e) {
+        return e.message();
+    } catch (const std::exception& e) {
+        return QString::fromUtf8(e.what());
+    } catch (...) {
+        return FileRepositoryError::unknown(QStringLiteral("unknown error")).message();
+    }
+}
+
+} // namespace
+
+TransferAttempt::TransferAttempt(Input input)
+    : m_input(std::move(input)), m_recorder(std::make_shared<Recorder>())
+{
+    m_progress = [recorder = m_recorder, handler = m_input.progress](qint64 bytes, qint64 total) {
+        {
+            std::lock_guard lock(recorder->mutex);
+            recorder->last = Report{bytes, total};
+        }
+        if (handler)
+            handler(bytes, total);
+    };
+}
+
+TransferAttempt::Result TransferAttempt::run()
+{
+    Result result;
+    try {
+        execute();
+        result.succeeded = true;
+        result.skipped = m_skipped;
+    } catch (...) {
+        result.errorMessage = describe(std::current_exception());
+    }
+    std::lock_guard lock(m_recorder->mutex);
+    result.lastReport = m_recorder->last;
+    return result;
+}
+
+void TransferAttempt::checkEndpoints(const TransferJob& job)
+{
+    const TransferEndpoint& source = job.source;
+    const TransferEndpoint& destination = job.destination;
+    switch (job.type) {
+    case TransferType::Upload:
+        if (!isLocalFile(source) || destination.kind != Kind::Android)
+            throw TransferError{QStringLiteral("Invalid upload endpoints")};
+        break;
+    case TransferType::Download:
+        if (source.kind != Kind::Android || !isLocalFile(destination))
+            throw TransferError{QStringLiteral("Invalid download endpoints")};
+        break;
+    case TransferType::Move:
+    case TransferType::Copy:
+        // The repository works within one phone.
+        if (source.kind != Kind::Android || destination.kind != Kind::Android ||
+            source.deviceId != destination.deviceId)
+            throw TransferError{QStringLiteral("Invalid move/copy endpoints")};
+        break;
+    case TransferType::Delete:
+        if (source.kind != Kind::Android)
+            throw TransferError{QStringLiteral("Invalid delete endpoint")};
+        break;
+    case TransferType::CreateFolder:
+        if (destination.kind != Kind::Android)
+            throw TransferError{QStringLiteral("Invalid createFolder endpoint")};
+        break;
+    }
+}
+
+void TransferAttempt::execute()
+{
+    if (!m_input.provider)
+        throw TransferError{QStringLiteral("No repository provider set")};
+    const TransferJob& job = m_input.job;
+    checkEndpoints(job);
+    const bool onDestination =
+        job.type == TransferType::Upload || job.type == TransferType::CreateFolder;
+    const QString deviceId = onDestination ? job.destination.deviceId : job.source.deviceId;
+    const std::shared_ptr<FileRepository> repository = await(m_input.provider(deviceId));
+    if (!repository)
+        throw FileRepositoryError::deviceNotConnected();
+
+    switch (job.type) {
+    case TransferType::Download:
+        download(repository);
+        break;
+    case TransferType::Upload:
+        await(UploadFileUseCase(repository).execute(job.source.url.toLocalFile(),
+                                                    job.destination.path, m_progress));
+        break;
+    case TransferType::Move:
+    case TransferType::Copy:
+        moveOrCopy(repository);
+        break;
+    case TransferType::Delete:
+        await(repository->deleteItem(job.source.path));
+        break;
+    case TransferType::CreateFolder:
+        await(repository->createFolder(job.destination.name, job.destination.path));
+        break;
+    }
+}
+
+void TransferAttempt::download(const std::shared_ptr<FileRepository>& repository)
+{
+    const TransferJob& job = m_input.job;
+    DownloadTarget target(job.destination.url.toLocalFile(), job.source.name,
+                          m_input.overwriteRule);
+    if (!target.prepare()) {
+        m_skipped = true;
+        return;
+    }
+    // A failure leaves nothing behind: the target's destructor removes the partial file.
+    await(repository->downloadFile(job.source.path, target.temporaryPath(), m_progress));
+    if (!target.commit())
+        m_skipped = true;
+}
+
+void TransferAttempt::moveOrCopy(const std::shared_ptr<FileRepository>& repository)
+{
+    const TransferJob& job = m_input.job;
+    if (job.type == TransferType::Move && m_input.moveCopyDone) {
+        await(repository->deleteItem(job.source.path));
+        return;
+    }
+    FileItem item;
+    item.id = job.source.path;
+    item.path = job.source.path;
+    item.name = job.source.name;
+    item.isDirectory = false;
+    if (job.type == TransferType::Copy) {
+        await(MoveFileUseCase(repository).execute(item, job.destination.path, true, m_progress));
+        return;
+    }
+    // The move runs in two steps so that a failed deletion is retried alone: retrying the whole
+    // move would put a second copy on the phone.
+    try {
+        await(repository->moveItem(job.source.path, job.destination.path));
+        return;
+    } catch (const FileRepositoryError& e) {
+        if (e.kind() != FileRepositoryError::Kind::MoveNotSupported)
+            throw;
+    }
+    await(MoveFileUseCase(repository).execute(item, job.destination.path, true, m_progress));
+    if (m_input.onMoveCopy)
+        m_input.onMoveCopy();
+    await(repository->deleteItem(job.source.path));
+}
+
+} // namespace qb

@@ -1,0 +1,70 @@
+#pragma once
+
+#include "core/device/file_repository.h"
+#include "core/transfer/overwrite_rule.h"
+#include "core/transfer/transfer_job.h"
+
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+namespace qb {
+
+// One execution of a job's operation. It runs on a worker thread of the engine's pool, waits
+// for the repository in turn for each step, and never throws: every failure becomes its result.
+class TransferAttempt
+{
+public:
+    struct Report
+    {
+        qint64 bytes = 0;
+        qint64 total = 0;
+    };
+
+    struct Result
+    {
+        bool succeeded = false;
+        bool skipped = false; // a download the overwrite rule left alone
+        QString errorMessage;
+        std::optional<Report> lastReport; // the operation's final figures, gate or not
+    };
+
+    struct Input
+    {
+        TransferJob job;
+        RepositoryProvider provider; // empty: none installed yet
+        OverwriteRule overwriteRule = OverwriteRule::Ask;
+        // A move whose copy already exists on the phone only deletes its source now.
+        bool moveCopyDone = false;
+        ProgressFn progress;              // the job's rate-gated handler
+        std::function<void()> onMoveCopy; // a move's copy is in place
+    };
+
+    explicit TransferAttempt(Input input);
+
+    Result run();
+
+    // The engine's own endpoint checks; throws TransferError with the failing rule's text.
+    static void checkEndpoints(const TransferJob& job);
+
+private:
+    void execute();
+    void download(const std::shared_ptr<FileRepository>& repository);
+    void moveOrCopy(const std::shared_ptr<FileRepository>& repository);
+    struct Recorder
+    {
+        std::mutex mutex;
+        std::optional<Report> last;
+    };
+
+    Input m_input;
+    // Shared with the handler given to the repository, which may outlive a failed wait.
+    std::shared_ptr<Recorder> m_recorder;
+    ProgressFn m_progress;
+    bool m_skipped = false;
+};
+
+} // namespace qb

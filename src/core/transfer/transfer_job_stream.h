@@ -1,0 +1,50 @@
+#pragma once
+
+#include "core/transfer/transfer_job.h"
+
+#include <QList>
+#include <QObject>
+
+#include <memory>
+#include <mutex>
+
+namespace qb {
+
+// The receiving end of the engine's publications. It lives on the thread that made it and
+// emits each published job list there. Lists that arrive faster than that thread takes them
+// are merged: only the newest is delivered, since every list is the whole list.
+class TransferJobStream : public QObject
+{
+    Q_OBJECT
+
+public:
+    // The sending side, shared with the engine; safe to use from any thread, and harmless
+    // after the stream is gone.
+    class Inbox
+    {
+    public:
+        void offer(const QList<TransferJob>& jobs);
+
+    private:
+        friend class TransferJobStream;
+        void deliver();
+
+        std::mutex m_mutex;
+        TransferJobStream* m_receiver = nullptr;
+        QList<TransferJob> m_latest;
+        bool m_deliveryPending = false;
+    };
+
+    explicit TransferJobStream(QObject* parent = nullptr);
+    ~TransferJobStream() override;
+
+    std::shared_ptr<Inbox> inbox() const { return m_inbox; }
+
+signals:
+    void published(const QList<TransferJob>& jobs);
+
+private:
+    std::shared_ptr<Inbox> m_inbox;
+};
+
+} // namespace qb
