@@ -44,8 +44,7 @@ DownloadTarget::DownloadTarget(QString folderPath, const QString& phoneName, Ove
     : m_folderPath(QDir::cleanPath(std::move(folderPath))),
       m_candidatePath(m_folderPath + QLatin1Char('/') + safeLocalName(phoneName)),
       m_finalPath(m_candidatePath), m_rule(rule)
-{
-}
+{}
 
 DownloadTarget::~DownloadTarget()
 {
@@ -114,8 +113,8 @@ bool DownloadTarget::prepare()
     // Created by us, so the file gets ordinary permissions whatever the device layer asks for.
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
-        throw TransferError{
-            QStringLiteral("Could not write to the folder %1: %2").arg(m_folderPath, file.errorString())};
+        throw TransferError{QStringLiteral("Could not write to the folder %1: %2")
+                                .arg(m_folderPath, file.errorString())};
     file.close();
     m_temporaryPath = path;
     return true;

@@ -6,8 +6,7 @@ namespace qb {
 
 ProgressRateGate::ProgressRateGate(TransferClock clock, std::chrono::nanoseconds interval)
     : m_clock(std::move(clock)), m_interval(interval)
-{
-}
+{}
 
 bool ProgressRateGate::shouldFire()
 {

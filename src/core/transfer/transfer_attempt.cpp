@@ -129,8 +129,8 @@ void TransferAttempt::execute()
         download(repository);
         break;
     case TransferType::Upload:
-        await(UploadFileUseCase(repository).execute(job.source.url.toLocalFile(),
-                                                    job.destination.path, m_progress));
+        await(UploadFileUseCase(repository)
+                  .execute(job.source.url.toLocalFile(), job.destination.path, m_progress));
         break;
     case TransferType::Move:
     case TransferType::Copy:

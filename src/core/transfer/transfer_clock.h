@@ -11,7 +11,9 @@ using TransferClock = std::function<std::chrono::steady_clock::time_point()>;
 
 inline TransferClock steadyTransferClock()
 {
-    return [] { return std::chrono::steady_clock::now(); };
+    return [] {
+        return std::chrono::steady_clock::now();
+    };
 }
 
 } // namespace qb

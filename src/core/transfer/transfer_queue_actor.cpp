@@ -233,9 +233,8 @@ void TransferQueueActor::retryJob(const QUuid& jobId)
 
 void TransferQueueActor::clearFinishedJobs()
 {
-    const auto removed = m_jobs.removeIf([](const TransferJob& job) {
-        return isFinished(job.status);
-    });
+    const auto removed =
+        m_jobs.removeIf([](const TransferJob& job) { return isFinished(job.status); });
     if (removed > 0) {
         rebuildIndex();
         for (auto it = m_movesCopied.begin(); it != m_movesCopied.end();)
@@ -289,7 +288,7 @@ void TransferQueueActor::startJob(qsizetype index)
     input.moveCopyDone = m_movesCopied.contains(jobId);
     auto gate = std::make_shared<ProgressRateGate>(m_options.clock);
     input.progress = [mailbox = m_mailbox, gate, jobId, attemptId, this](qint64 bytes,
-                                                                        qint64 total) {
+                                                                         qint64 total) {
         if (!gate->shouldFire())
             return;
         mailbox->post([=, this] { updateProgress(jobId, attemptId, bytes, total); });

@@ -114,7 +114,7 @@ private:
     // Engine thread only.
     QList<TransferJob> m_jobs;
     QHash<QUuid, qsizetype> m_indexById;
-    qsizetype m_firstMaybeQueued = 0; // no job before it is queued
+    qsizetype m_firstMaybeQueued = 0;     // no job before it is queued
     QHash<QUuid, quint64> m_runningTasks; // jobs holding a slot, with their attempt
     QHash<QUuid, quint64> m_operations;   // attempts whose operation is still under way
     QSet<QUuid> m_movesCopied;

@@ -56,7 +56,7 @@ TEST(DownloadTargetNames, ReplaceTheNineForbiddenCharactersAndNothingElse)
 TEST(DownloadTargetNames, EmptyAndDotNamesBecomeAPlaceholder)
 {
     // Such a name would address the folder itself or its parent.
-    for (const QString name : {QString(), QStringLiteral("."), QStringLiteral("..")})
+    for (const QString& name : {QString(), QStringLiteral("."), QStringLiteral("..")})
         EXPECT_EQ(DownloadTarget::safeLocalName(name), "Untitled") << name.toStdString();
     EXPECT_EQ(DownloadTarget::safeLocalName("..."), "...");
 }
@@ -175,7 +175,7 @@ TEST(DownloadTarget, HostileNamesStayInsideTheFolder)
 {
     QTemporaryDir dir;
     const QString folder = dir.filePath("inbox");
-    for (const QString name : {QStringLiteral(".."), QStringLiteral("../escape"), QString()})
+    for (const QString& name : {QStringLiteral(".."), QStringLiteral("../escape"), QString()})
         ASSERT_TRUE(download(folder, name, OverwriteRule::Ask, "x"));
     EXPECT_EQ(entries(dir.path()), QStringList({"inbox"}));
     EXPECT_EQ(entries(folder), QStringList({".._escape", "Untitled", "Untitled (1)"}));

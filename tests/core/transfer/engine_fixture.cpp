@@ -20,10 +20,7 @@ void EngineFixture::SetUp()
 void EngineFixture::TearDown()
 {
     // Held operations end first, so that no worker is left waiting when the engine goes.
-    for (const auto& call : repository->calls()) {
-        if (!call->promise.future().isFinished())
-            repository->fail(*call, QStringLiteral("test over"));
-    }
+    repository->shutDown();
     recorder.reset();
     engine.reset();
     Logger::setSink({});

@@ -108,9 +108,10 @@ bool PublicationRecorder::waitForStatus(const QUuid& id, TransferStatus status)
 
 TransferJob downloadJob(const QString& phoneName, const QString& folder, const QString& deviceId)
 {
-    return TransferJob::make(TransferType::Download,
-                             TransferEndpoint::android(deviceId, QStringLiteral("65537/7"), phoneName),
-                             TransferEndpoint::local(QUrl::fromLocalFile(folder)));
+    return TransferJob::make(
+        TransferType::Download,
+        TransferEndpoint::android(deviceId, QStringLiteral("65537/7"), phoneName),
+        TransferEndpoint::local(QUrl::fromLocalFile(folder)));
 }
 
 TransferJob deleteJob(const QString& path, const QString& deviceId)

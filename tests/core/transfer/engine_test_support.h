@@ -4,6 +4,7 @@
 #include "core/transfer/transfer_job_stream.h"
 #include "platform/preference_store.h"
 
+#include <QFuture>
 #include <QHash>
 #include <QList>
 #include <QMutex>
@@ -65,7 +66,10 @@ public:
     ~PublicationRecorder();
 
     int count() const { return int(m_lists.size()); }
-    QList<TransferJob> latest() const { return m_lists.isEmpty() ? QList<TransferJob>{} : m_lists.last(); }
+    QList<TransferJob> latest() const
+    {
+        return m_lists.isEmpty() ? QList<TransferJob>{} : m_lists.last();
+    }
     const QList<QList<TransferJob>>& lists() const { return m_lists; }
     std::optional<TransferJob> job(const QUuid& id) const;
     TransferStatus status(const QUuid& id) const;

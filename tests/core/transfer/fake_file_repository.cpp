@@ -67,10 +67,24 @@ void FakeFileRepository::succeed(Call& call)
     call.promise.finish();
 }
 
+void FakeFileRepository::shutDown()
+{
+    QList<std::shared_ptr<Call>> open;
+    {
+        QMutexLocker lock(&m_mutex);
+        m_shutDown = true;
+        for (const auto& call : m_calls) {
+            if (!call->promise.future().isFinished())
+                open.append(call);
+        }
+    }
+    for (const auto& call : open)
+        fail(*call, QStringLiteral("shut down"));
+}
+
 void FakeFileRepository::fail(Call& call, const QString& reason)
 {
-    call.promise.setException(
-        std::make_exception_ptr(FileRepositoryError::transferFailed(reason)));
+    call.promise.setException(std::make_exception_ptr(FileRepositoryError::transferFailed(reason)));
     call.promise.finish();
 }
 
@@ -92,6 +106,8 @@ QFuture<void> FakeFileRepository::begin(const QString& operation, const QString&
         behaviour = m_behaviours.value(operation, Behaviour::Succeed);
         if (auto it = m_failures.find(operation); it != m_failures.end() && !it->isEmpty())
             failure = it->takeFirst();
+        if (m_shutDown)
+            failure = QStringLiteral("shut down");
         m_called.wakeAll();
     }
     if (failure)

@@ -21,9 +21,10 @@ class FakeFileRepository : public FileRepository
 public:
     struct Call
     {
-        QString operation; // "list", "download", "upload", "createFolder", "delete", "rename", "move"
-        QString path;      // phone path; the local file for "upload"
-        QString target;    // local file, destination folder, new name
+        QString
+            operation;  // "list", "download", "upload", "createFolder", "delete", "rename", "move"
+        QString path;   // phone path; the local file for "upload"
+        QString target; // local file, destination folder, new name
         ProgressFn progress;
         QPromise<void> promise;
     };
@@ -41,6 +42,8 @@ public:
     // Ends a held call. A download writes downloadContent to its local file first.
     void succeed(Call& call);
     void fail(Call& call, const QString& reason = "cable pulled");
+    // Fails every held call and every later one, so that no worker stays waiting.
+    void shutDown();
 
     QByteArray downloadContent = "bytes from the phone";
 
@@ -63,6 +66,7 @@ private:
     QList<std::shared_ptr<Call>> m_calls;
     QHash<QString, Behaviour> m_behaviours;
     QHash<QString, QList<QString>> m_failures;
+    bool m_shutDown = false;
 };
 
 } // namespace qb::test

@@ -1,0 +1,109 @@
+#include "core/device/move_file_use_case.h"
+
+#include <QDir>
+#include <QPromise>
+#include <QThreadPool>
+#include <QUuid>
+
+#include <exception>
+
+namespace qb {
+
+namespace {
+
+class TemporaryFolder
+{
+public:
+    explicit TemporaryFolder(QString path) : m_path(std::move(path)) {}
+    ~TemporaryFolder() { QDir(m_path).removeRecursively(); }
+    TemporaryFolder(const TemporaryFolder&) = delete;
+    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+    const QString& path() const { return m_path; }
+
+private:
+    QString m_path;
+};
+
+// Like QtConcurrent::run, but the failure keeps its own type instead of being wrapped.
+template <typename F> QFuture<void> runInPool(F work)
+{
+    auto promise = std::make_shared<QPromise<void>>();
+    QFuture<void> future = promise->future();
+    promise->start();
+    QThreadPool::globalInstance()->start([promise, work = std::move(work)]() mutable {
+        try {
+            work();
+        } catch (...) {
+            promise->setException(std::current_exception());
+        }
+        promise->finish();
+    });
+    return future;
+}
+
+bool isMoveNotSupported(const std::exception_ptr& error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const FileRepositoryError& e) {
+        return e.kind() == FileRepositoryError::Kind::MoveNotSupported;
+    } catch (...) {
+        return false;
+    }
+}
+
+} // namespace
+
+MoveFileUseCase::MoveFileUseCase(std::shared_ptr<FileRepository> repository)
+    : repository(std::move(repository))
+{}
+
+QString MoveFileUseCase::temporaryFileName(const QString& itemName)
+{
+    // The name comes from the phone: it must not climb out of the temporary folder.
+    QString name = itemName;
+    name.replace(u'/', u'_');
+    name.replace(u'\\', u'_');
+    name.replace(QChar(0), u'_');
+    if (name.isEmpty() || name == u"." || name == u"..")
+        name = QStringLiteral("item");
+    return name;
+}
+
+QFuture<void> MoveFileUseCase::execute(const FileItem& item, const QString& destinationFolderPath,
+                                       bool isCopy, ProgressFn progress)
+{
+    // Each step waits for the repository in turn; the waiting happens on a pool thread.
+    return runInPool(
+        [repo = repository, item, destinationFolderPath, isCopy, progress = std::move(progress)] {
+            if (!isCopy) {
+                QFuture<void> moved = repo->moveItem(item.path, destinationFolderPath);
+                std::exception_ptr error;
+                try {
+                    moved.waitForFinished();
+                    return;
+                } catch (...) {
+                    error = std::current_exception();
+                }
+                if (!isMoveNotSupported(error))
+                    std::rethrow_exception(error);
+            }
+            if (item.isDirectory)
+                throw FileRepositoryError::moveNotSupported();
+
+            const QString folderPath =
+                QDir::temp().filePath(QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper());
+            if (!QDir().mkpath(folderPath))
+                throw FileRepositoryError::unknown(QStringLiteral("Could not create folder ") +
+                                                   folderPath);
+            TemporaryFolder temporary(folderPath);
+            const QString localFile = QDir(folderPath).filePath(temporaryFileName(item.name));
+
+            repo->downloadFile(item.path, localFile, progress).waitForFinished();
+            repo->uploadFile(localFile, destinationFolderPath, progress).waitForFinished();
+            if (!isCopy)
+                repo->deleteItem(item.path).waitForFinished();
+        });
+}
+
+} // namespace qb
