@@ -63,7 +63,7 @@ int PendingOutgoingFilesRegistry::indexOf(const QUuid& id) const
 {
     for (int i = 0; i < m_files.size(); ++i) {
         if (m_files[i].id == id)
-            return int(i);
+            return i;
     }
     return -1;
 }

@@ -79,7 +79,7 @@ int WiFiPeerRegistry::indexOfHost(const QString& host) const
 {
     for (int i = 0; i < m_peers.size(); ++i) {
         if (m_peers[i].host == host)
-            return int(i);
+            return i;
     }
     return -1;
 }
