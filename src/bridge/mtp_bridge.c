@@ -58,7 +58,13 @@ mtp_bridge_device_info* mtp_bridge_list_devices(int32_t* count)
     LIBMTP_raw_device_t* raw = NULL;
     int n = 0;
     LIBMTP_error_number_t rc = LIBMTP_Detect_Raw_Devices(&raw, &n);
-    if (rc != LIBMTP_ERROR_NONE || n <= 0) {
+    if (rc != LIBMTP_ERROR_NONE && rc != LIBMTP_ERROR_NO_DEVICE_ATTACHED) {
+        /* The bus could not be read: not the same as an empty bus. */
+        free(raw);
+        *count = -1;
+        return NULL;
+    }
+    if (n <= 0) {
         free(raw);
         return NULL;
     }

@@ -52,6 +52,7 @@ typedef int32_t (*mtp_bridge_progress_fn)(uint64_t sent, uint64_t total, void* c
 /* Initialises libmtp; safe to call any number of times from any thread (it runs once). */
 void mtp_bridge_init(void);
 
+/* No device attached gives NULL with count 0; a detection that fails gives NULL with count -1. */
 mtp_bridge_device_info* mtp_bridge_list_devices(int32_t* count);
 void mtp_bridge_free(void* array);
 

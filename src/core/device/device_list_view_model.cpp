@@ -1,7 +1,10 @@
 #include "core/device/device_list_view_model.h"
 
+#include "core/device/mtp_device_lister.h"
 #include "core/device/mtp_device_manager.h"
+#include "core/device/mtp_repository_factory.h"
 #include "core/device/repository_factory.h"
+#include "platform/libusb_hotplug_source.h"
 #include "platform/logger.h"
 #include "platform/when_finished.h"
 
@@ -104,6 +107,17 @@ DeviceListViewModel::DeviceListViewModel(std::unique_ptr<MTPDeviceManager> manag
     } else {
         install();
     }
+}
+
+std::unique_ptr<DeviceListViewModel> DeviceListViewModel::create(ProviderInstaller installProvider,
+                                                                 MTPClient::Options clientOptions,
+                                                                 QObject* parent)
+{
+    auto manager = std::make_unique<MTPDeviceManager>(std::make_shared<MTPDeviceLister>(),
+                                                      std::make_unique<LibusbHotplugSource>());
+    return std::make_unique<DeviceListViewModel>(
+        std::move(manager), std::make_shared<MTPRepositoryFactory>(std::move(clientOptions)),
+        std::move(installProvider), parent);
 }
 
 DeviceListViewModel::~DeviceListViewModel()

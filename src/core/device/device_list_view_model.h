@@ -3,6 +3,7 @@
 #include "core/device/device_event_stream.h"
 #include "core/device/device_model.h"
 #include "core/device/file_repository.h"
+#include "core/device/mtp_client.h"
 
 #include <QFuture>
 #include <QHash>
@@ -34,6 +35,12 @@ public:
                         std::shared_ptr<RepositoryFactory> repositoryFactory,
                         ProviderInstaller installProvider, QObject* parent = nullptr);
     ~DeviceListViewModel() override;
+
+    // The application's instance: the bus listed through the bridge, libusb hot-plug
+    // notifications, and MTPFileRepository instances opened with `clientOptions`.
+    static std::unique_ptr<DeviceListViewModel> create(ProviderInstaller installProvider,
+                                                       MTPClient::Options clientOptions,
+                                                       QObject* parent = nullptr);
 
     const QList<Device>& devices() const { return m_devices; }
     const std::optional<Device>& selectedDevice() const { return m_selectedDevice; }
