@@ -1,0 +1,89 @@
+// Process-wide state of the emulated USB bus, shared by the stand-in libusb and the control API.
+// It lives in the stand-in shared library, so there is exactly one per process; one mutex guards
+// it all. Callbacks into the host (hot-plug, transfer completion) run with the mutex released.
+#pragma once
+
+#include "mtp_responder.h"
+
+#include <libusb-1.0/libusb.h>
+
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+namespace qb {
+
+struct PhoneState
+{
+    explicit PhoneState(PhoneSpec spec) : responder(std::move(spec)) {}
+    MtpResponder responder;
+    libusb_device* device = nullptr; // the current plug; null while unplugged
+    libusb_device_handle* claimedBy = nullptr;
+    std::optional<uint64_t> bytesUntilDisconnect;
+    uint64_t rateLimit = 0; // bytes per second; 0 for none
+    bool interfaceBusy = false;
+};
+
+} // namespace qb
+
+// libusb's opaque types, defined here for the stand-in.
+struct libusb_device
+{
+    std::shared_ptr<qb::PhoneState> phone;
+    uint8_t address = 0;
+    bool attached = true; // false once unplugged; the object itself lives on
+};
+
+struct libusb_device_handle
+{
+    libusb_device* device = nullptr;
+};
+
+struct libusb_context
+{
+    struct Callback
+    {
+        libusb_hotplug_callback_handle handle;
+        int events;
+        int vendorId;
+        int productId;
+        libusb_hotplug_callback_fn function;
+        void* userData;
+    };
+    std::vector<Callback> callbacks;
+    std::deque<std::pair<libusb_device*, libusb_hotplug_event>> pendingHotplug;
+    bool interrupted = false;
+};
+
+namespace qb {
+
+class PhoneRegistry
+{
+public:
+    static PhoneRegistry& instance();
+
+    std::mutex mutex;
+    std::condition_variable eventsPending;
+    std::vector<std::shared_ptr<PhoneState>> phones;
+    std::vector<std::unique_ptr<libusb_device>> devices; // every plug ever: hosts keep pointers
+    std::vector<std::unique_ptr<libusb_context>> contexts;
+    std::vector<libusb_transfer*> submitted; // async transfers not yet completed
+    std::vector<libusb_transfer*> completed; // waiting for the host's event handling
+    double timeoutScale = 0.001;
+
+    // With the mutex held:
+    void plug(const std::shared_ptr<PhoneState>& phone);
+    void unplug(PhoneState& phone);
+    libusb_context* context(libusb_context* ctx); // null means the default context
+
+private:
+    PhoneRegistry();
+    void postHotplug(libusb_device* device, libusb_hotplug_event event);
+    uint8_t m_nextAddress = 2;
+    libusb_context* m_default = nullptr;
+};
+
+} // namespace qb

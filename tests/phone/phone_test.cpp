@@ -1,0 +1,65 @@
+#include "phone_test.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace qb {
+
+void PhoneTest::SetUp()
+{
+    ASSERT_TRUE(EmulatedPhone::standInLoaded())
+        << "libusb-1.0.so.0 is not the emulated phone's stand-in, so libmtp would talk to real "
+           "USB: build this test with qb_add_test(... PHONE)";
+    std::string pattern = (fs::temp_directory_path() / "qb-phone-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    m_root = pattern;
+}
+
+void PhoneTest::TearDown()
+{
+    m_phones.clear();
+    std::error_code error;
+    if (!m_root.empty())
+        fs::remove_all(m_root, error);
+}
+
+EmulatedPhone& PhoneTest::plugPhone(const std::map<std::string, std::string>& files, bool sdCard)
+{
+    const std::string number = std::to_string(m_phones.size() + 1);
+    PhoneSpec spec;
+    spec.serial = "QB000" + number;
+    spec.storages.push_back({m_root / ("phone" + number) / "internal"});
+    if (sdCard)
+        spec.storages.push_back(
+            {m_root / ("phone" + number) / "sdcard", "SD card", 32ull << 30, true});
+    for (const PhoneStorageSpec& storage : spec.storages)
+        fs::create_directories(storage.folder);
+    for (const auto& [path, content] : files) {
+        const fs::path target = spec.storages[0].folder / path;
+        if (!path.empty() && path.back() == '/')
+            fs::create_directories(target);
+        else
+            writeFile(target, content);
+    }
+    m_phones.push_back(std::make_unique<EmulatedPhone>(std::move(spec)));
+    return *m_phones.back();
+}
+
+std::string PhoneTest::readFile(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+void PhoneTest::writeFile(const fs::path& path, const std::string& content)
+{
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << content;
+}
+
+} // namespace qb
