@@ -19,10 +19,13 @@ std::optional<qint64> integerFrom(const QJsonValue& value)
 {
     if (!value.isDouble())
         return std::nullopt;
-    const double d = value.toDouble();
-    if (!std::isfinite(d) || std::trunc(d) != d || std::fabs(d) > 9.0e15)
+    // toInteger() answers its default for a fraction or an out-of-range number; two different
+    // defaults tell that apart from a stored 0 or 1.
+    const qint64 a = value.toInteger(0);
+    const qint64 b = value.toInteger(1);
+    if (a != b)
         return std::nullopt;
-    return static_cast<qint64>(d);
+    return a;
 }
 
 } // namespace
@@ -118,7 +121,7 @@ QJsonObject FileItem::toJson() const
         {QStringLiteral("isDirectory"), isDirectory},
     };
     if (size)
-        json.insert(QStringLiteral("size"), static_cast<double>(*size));
+        json.insert(QStringLiteral("size"), QJsonValue(*size));
     if (modifiedAt)
         json.insert(QStringLiteral("modifiedAt"),
                     static_cast<double>(referenceDate().msecsTo(*modifiedAt)) / 1000.0);

@@ -150,6 +150,12 @@ TEST(DeviceModel, FileItemJsonLeavesOutAbsentOptionals)
     EXPECT_EQ(back->modifiedAt, photo.modifiedAt);
     EXPECT_FALSE(back->mimeType);
 
+    // Sizes beyond 2^53 survive exactly, even through the JSON text.
+    photo.size = (qint64(1) << 62) + 1;
+    const QByteArray text = QJsonDocument(photo.toJson()).toJson(QJsonDocument::Compact);
+    EXPECT_EQ(FileItem::fromJson(QJsonDocument::fromJson(text).object())->size,
+              (qint64(1) << 62) + 1);
+
     photo.mimeType = QStringLiteral("image/jpeg");
     EXPECT_EQ(FileItem::fromJson(photo.toJson())->mimeType, QStringLiteral("image/jpeg"));
 }
