@@ -8,7 +8,7 @@
 //
 //     TEST_F(MyTest, Lists) {
 //         EmulatedPhone& phone = plugPhone({{"DCIM/Camera/a.jpg", "jpeg bytes"}, {"Music/", ""}});
-//         ... open it through libmtp (18d1:4ee1 "Google Pixel 7", serial "QB0001") ...
+//         ... open it through libmtp (18d1:4ee2 "Google Pixel 7", serial "QB0001") ...
 //         EXPECT_EQ(readFile(phone.storageFolder() / "DCIM/Camera/a.jpg"), "jpeg bytes");
 //     }
 //
@@ -101,7 +101,9 @@ struct PhoneSpec
     std::string serial = "QB0001";
     std::string friendlyName = "Pixel 7";
     uint16_t vendorId = 0x18d1;
-    uint16_t productId = 0x4ee1;
+    // 4ee2 (MTP+ADB): libmtp reads objects with GetObjectInfo and GetObjectPropValue. With 4ee1
+    // it uses GetObjPropList, whose results libmtp 1.1.20 never frees (LeakSanitizer sees that).
+    uint16_t productId = 0x4ee2;
     std::vector<PhoneStorageSpec> storages;
 };
 

@@ -1,6 +1,6 @@
 // The libusb-1.0 API over the emulated bus: what libmtp and our own USB layer call. Phones sit on
-// bus 1 as 18d1:4ee1-style devices with one MTP interface (bulk IN 0x81, bulk OUT 0x01, interrupt
-// IN 0x82).
+// bus 1 as Android devices in MTP mode (18d1:4ee2 by default) with one MTP interface (bulk IN 0x81,
+// bulk OUT 0x01, interrupt IN 0x82).
 #include "phone_registry.h"
 
 #include <algorithm>

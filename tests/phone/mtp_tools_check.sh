@@ -17,7 +17,7 @@ expect() { # expect <file> <fixed text>: fails showing the file when the text is
 case $check in
 detect)
     mtp-detect >"$work/out" 2>&1
-    expect "$work/out" "(18d1:4ee1) @ bus 1, dev "
+    expect "$work/out" "(18d1:4ee2) @ bus 1, dev "
     expect "$work/out" "Model: Pixel 7"
     expect "$work/out" "Serial number: QB0001"
     expect "$work/out" "StorageDescription: Internal shared storage"
