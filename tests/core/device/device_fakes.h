@@ -19,6 +19,14 @@
 #include <memory>
 #include <mutex>
 
+#include <ostream>
+
+// Readable failure messages for texts.
+inline void PrintTo(const QString& text, std::ostream* out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
+
 namespace qb::test {
 
 // The device tests need an event loop: GUI-thread work arrives by queued calls.

@@ -101,7 +101,7 @@ TEST_F(DeviceListPhoneTest, PlugSelectAndUnplugThePhone)
     const Device listed = m_model->devices().first();
     EXPECT_EQ(listed.id, deviceIdOf(phone));
     // The bridge names the phone after libmtp's device table: vendor, space, product.
-    EXPECT_EQ(listed.displayName, QStringLiteral("Google Inc Nexus/Pixel (MTP)"));
+    EXPECT_EQ(listed.displayName, QStringLiteral("Google Inc Nexus/Pixel (MTP+ADB)"));
     EXPECT_TRUE(listed.storageRoots.isEmpty());
 
     const auto selecting = m_model->selectDevice(listed);
