@@ -180,7 +180,7 @@ private:
     QStringList m_lines;
 };
 
-// A repository that only carries the id of its phone; the device list never uses its files.
+// A repository that carries the id of its phone; the device list never uses its files.
 class FakeRepository : public FileRepository
 {
 public:
@@ -197,7 +197,18 @@ public:
         return fail<void>();
     }
     QFuture<void> createFolder(const QString&, const QString&) override { return fail<void>(); }
-    QFuture<void> deleteItem(const QString&) override { return fail<void>(); }
+    // The one operation that works, so that a job can show it reached this repository.
+    QFuture<void> deleteItem(const QString& path) override
+    {
+        std::lock_guard lock(m_mutex);
+        m_deleted.append(path);
+        return QtFuture::makeReadyFuture();
+    }
+    QStringList deleted() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_deleted;
+    }
     QFuture<void> renameItem(const QString&, const QString&) override { return fail<void>(); }
     QFuture<void> moveItem(const QString&, const QString&) override { return fail<void>(); }
 
@@ -211,6 +222,8 @@ private:
         return promise.future();
     }
     QString m_deviceId;
+    mutable std::mutex m_mutex;
+    QStringList m_deleted;
 };
 
 // Opens FakeRepository instances. By default every open and every storage load answers at once;
