@@ -4,18 +4,25 @@
 
 namespace qb {
 
-void QProcessRunner::run(const QString& program, const QStringList& arguments)
+ProcessResult QProcessRunner::run(const QString& program, const QStringList& arguments)
 {
+    ProcessResult result;
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.setStandardOutputFile(QProcess::nullDevice());
     process.start(program, arguments, QIODevice::ReadOnly);
-    if (!process.waitForStarted(kTimeoutMs))
-        return;
-    if (!process.waitForFinished(kTimeoutMs)) {
+    if (!process.waitForStarted(m_timeoutMs))
+        return result;
+    result.started = true;
+    if (!process.waitForFinished(m_timeoutMs)) {
+        result.timedOut = true;
         process.kill();
         process.waitForFinished(1000);
+        return result;
     }
+    result.crashed = process.exitStatus() == QProcess::CrashExit;
+    result.exitCode = process.exitCode();
+    return result;
 }
 
 } // namespace qb

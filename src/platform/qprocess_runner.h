@@ -11,7 +11,12 @@ public:
     // A tool that hangs is abandoned after this long rather than holding up its caller forever.
     static constexpr int kTimeoutMs = 15000;
 
-    void run(const QString& program, const QStringList& arguments) override;
+    explicit QProcessRunner(int timeoutMs = kTimeoutMs) : m_timeoutMs(timeoutMs) {}
+
+    ProcessResult run(const QString& program, const QStringList& arguments) override;
+
+private:
+    int m_timeoutMs;
 };
 
 } // namespace qb

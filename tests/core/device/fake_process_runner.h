@@ -12,10 +12,11 @@ namespace qb {
 class FakeProcessRunner : public ProcessRunner
 {
 public:
-    void run(const QString& program, const QStringList& arguments) override
+    ProcessResult run(const QString& program, const QStringList& arguments) override
     {
         std::lock_guard lock(m_mutex);
         m_commands.append((QStringList{program} + arguments).join(u' '));
+        return {true, 0, false, false};
     }
 
     QStringList commands() const

@@ -1,0 +1,132 @@
+#include "app/mail_helper.h"
+
+#include <QFuture>
+#include <QPromise>
+#include <QUrlQuery>
+
+#include <thread>
+
+namespace qb {
+
+namespace {
+
+// Runs the program on a thread of its own: the mail program may stay in the foreground until the
+// user closes it, and the GUI thread must not wait for that.
+QFuture<ProcessResult> runDetached(std::shared_ptr<ProcessRunner> runner, QString program,
+                                   QStringList arguments)
+{
+    QPromise<ProcessResult> promise;
+    QFuture<ProcessResult> future = promise.future();
+    promise.start();
+    std::thread([runner = std::move(runner), program = std::move(program),
+                 arguments = std::move(arguments), promise = std::move(promise)]() mutable {
+        ProcessResult result;
+        try {
+            result = runner->run(program, arguments);
+        } catch (...) {
+        }
+        promise.addResult(result);
+        promise.finish();
+    }).detach();
+    return future;
+}
+
+} // namespace
+
+QString MailHelper::supportAddress()
+{
+    return QStringLiteral("support@halvorin.com");
+}
+
+QString MailHelper::crashReportSubject()
+{
+    return QStringLiteral("Quillbay [Crash Report]");
+}
+
+QString MailHelper::crashReportMessage()
+{
+    return QStringLiteral("Hello Halvorin Support Team,\n\nPlease find the attached crash report."
+                          "\n\nDescribe what happened:\n\nSteps to reproduce:\n1.\n2.\n3.\n\n"
+                          "Thank you.");
+}
+
+MailHelper::MailHelper(std::shared_ptr<ProcessRunner> runner, DesktopUrlOpener& opener,
+                       AlertPresenter& alerts, CrashReportWriter writeCrashReport, QObject* parent)
+    : QObject(parent), m_runner(std::move(runner)), m_opener(opener), m_alerts(alerts),
+      m_writeCrashReport(std::move(writeCrashReport))
+{}
+
+void MailHelper::sendCrashReport()
+{
+    const std::optional<QString> report = m_writeCrashReport();
+    if (!report) {
+        emit crashReportMailFinished(false);
+        return;
+    }
+    runDetached(
+        m_runner, QStringLiteral("xdg-email"),
+        xdgEmailArguments(supportAddress(), crashReportSubject(), crashReportMessage(), *report))
+        .then(this, [this](const ProcessResult& result) {
+            // A mail program that keeps xdg-email waiting past the runner's patience is showing
+            // the message. The report stays in the temporary folder either way.
+            const bool handedOver = result.succeeded() || result.timedOut;
+            if (!handedOver)
+                showMailNotConfiguredAlert();
+            emit crashReportMailFinished(handedOver);
+        });
+}
+
+void MailHelper::composeMail(const QString& to, const QString& subject, const QString& body)
+{
+    const QUrl url = mailtoUrl(to, subject, body);
+    if (!url.isValid())
+        return;
+    if (!m_opener.openUrl(url))
+        showMailNotConfiguredAlert();
+}
+
+void MailHelper::showMailNotConfiguredAlert()
+{
+    m_alerts.present(mailNotConfiguredAlert());
+}
+
+QUrl MailHelper::mailtoUrl(const QString& to, const QString& subject, const QString& body)
+{
+    if (to.isEmpty())
+        return {};
+    // Encode each value fully, so '&', '=', '+' and '#' in a text cannot end or split it.
+    auto encode = [](const QString& text) {
+        return QString::fromLatin1(QUrl::toPercentEncoding(text));
+    };
+    QUrl url;
+    url.setScheme(QStringLiteral("mailto"));
+    url.setPath(to);
+    url.setQuery(QStringLiteral("subject=") + encode(subject) + QStringLiteral("&body=") +
+                     encode(body),
+                 QUrl::StrictMode);
+    return url.isValid() ? url : QUrl();
+}
+
+QStringList MailHelper::xdgEmailArguments(const QString& to, const QString& subject,
+                                          const QString& body, const QString& attachment)
+{
+    return {QStringLiteral("--subject"),
+            subject,
+            QStringLiteral("--body"),
+            body,
+            QStringLiteral("--attach"),
+            attachment,
+            to};
+}
+
+Alert MailHelper::mailNotConfiguredAlert()
+{
+    return {Alert::Style::Warning,
+            QStringLiteral("Mail Not Configured"),
+            QStringLiteral("Please configure a mail application to send this report, or email "
+                           "us directly at ") +
+                supportAddress() + QStringLiteral("."),
+            {QStringLiteral("OK")}};
+}
+
+} // namespace qb

@@ -1,0 +1,177 @@
+#include "app/mail_helper.h"
+
+#include "app/fake_alert_presenter.h"
+#include "app/qt_application.h"
+#include "app/scripted_process_runner.h"
+#include "platform/fake_desktop_url_opener.h"
+
+#include <QSignalSpy>
+#include <QUrlQuery>
+
+#include <gtest/gtest.h>
+
+namespace qb {
+namespace {
+
+const auto* const qtEnvironment = ::testing::AddGlobalTestEnvironment(new QtApplicationEnvironment);
+
+const QString feedbackBody = QStringLiteral("Name:\nPhone Model:\nMessage:\n");
+
+Alert expectedMailNotConfigured()
+{
+    return {Alert::Style::Warning,
+            QStringLiteral("Mail Not Configured"),
+            QStringLiteral("Please configure a mail application to send this report, or email us "
+                           "directly at support@halvorin.com."),
+            {QStringLiteral("OK")}};
+}
+
+TEST(MailHelperTest, MailtoLinkCarriesSubjectAndBodyEncoded)
+{
+    const QUrl url = MailHelper::mailtoUrl(MailHelper::supportAddress(),
+                                           QStringLiteral("Quillbay Feedback"), feedbackBody);
+    ASSERT_TRUE(url.isValid());
+    EXPECT_EQ(url.toEncoded(), QByteArray("mailto:support@halvorin.com?subject=Quillbay%20Feedback"
+                                          "&body=Name%3A%0APhone%20Model%3A%0AMessage%3A%0A"));
+}
+
+TEST(MailHelperTest, MailtoLinkKeepsDelimitersInsideTheirValue)
+{
+    const QUrl url = MailHelper::mailtoUrl(QStringLiteral("a@b.example"),
+                                           QStringLiteral("Q&A = 1+1 #2"), QStringLiteral("50% ü"));
+    const QUrlQuery query(url);
+    EXPECT_EQ(query.queryItems(QUrl::FullyDecoded).size(), 2);
+    EXPECT_EQ(query.queryItemValue(QStringLiteral("subject"), QUrl::FullyDecoded),
+              QStringLiteral("Q&A = 1+1 #2"));
+    EXPECT_EQ(query.queryItemValue(QStringLiteral("body"), QUrl::FullyDecoded),
+              QStringLiteral("50% ü"));
+    EXPECT_FALSE(url.toEncoded().contains('+'));
+}
+
+TEST(MailHelperTest, ComposeMailOpensTheLinkWithTheDesktopHandler)
+{
+    FakeDesktopUrlOpener opener;
+    FakeAlertPresenter alerts;
+    MailHelper mail(std::make_shared<ScriptedProcessRunner>(), opener, alerts,
+                    [] { return std::nullopt; });
+    mail.composeMail(MailHelper::supportAddress(), QStringLiteral("Quillbay Feedback"),
+                     feedbackBody);
+    ASSERT_EQ(opener.opened.size(), 1);
+    EXPECT_EQ(opener.opened.first(),
+              MailHelper::mailtoUrl(MailHelper::supportAddress(),
+                                    QStringLiteral("Quillbay Feedback"), feedbackBody));
+    EXPECT_TRUE(alerts.presented.isEmpty());
+}
+
+TEST(MailHelperTest, ComposeMailWithoutAHandlerShowsMailNotConfigured)
+{
+    FakeDesktopUrlOpener opener;
+    opener.handlerAvailable = false;
+    FakeAlertPresenter alerts;
+    MailHelper mail(std::make_shared<ScriptedProcessRunner>(), opener, alerts,
+                    [] { return std::nullopt; });
+    mail.composeMail(MailHelper::supportAddress(), QStringLiteral("Quillbay Feedback"),
+                     feedbackBody);
+    EXPECT_EQ(alerts.presented, QList<Alert>{expectedMailNotConfigured()});
+}
+
+TEST(MailHelperTest, ComposeMailWithoutAnAddressDoesNothing)
+{
+    FakeDesktopUrlOpener opener;
+    FakeAlertPresenter alerts;
+    MailHelper mail(std::make_shared<ScriptedProcessRunner>(), opener, alerts,
+                    [] { return std::nullopt; });
+    mail.composeMail(QString(), QStringLiteral("Quillbay Feedback"), feedbackBody);
+    EXPECT_TRUE(opener.opened.isEmpty());
+    EXPECT_TRUE(alerts.presented.isEmpty());
+}
+
+TEST(MailHelperTest, CrashReportGoesToXdgEmailWithTheReportAttached)
+{
+    auto runner = std::make_shared<ScriptedProcessRunner>();
+    FakeDesktopUrlOpener opener;
+    FakeAlertPresenter alerts;
+    const QString report = QStringLiteral("/tmp/Quillbay_CrashReport_1767225600.txt");
+    MailHelper mail(runner, opener, alerts, [&] { return std::optional<QString>(report); });
+    QSignalSpy finished(&mail, &MailHelper::crashReportMailFinished);
+
+    mail.sendCrashReport();
+    ASSERT_TRUE(finished.wait(30000));
+    EXPECT_TRUE(finished.first().first().toBool());
+    ASSERT_EQ(runner->calls().size(), 1);
+    EXPECT_EQ(runner->calls().first().program, QStringLiteral("xdg-email"));
+    EXPECT_EQ(
+        runner->calls().first().arguments,
+        (QStringList{QStringLiteral("--subject"), QStringLiteral("Quillbay [Crash Report]"),
+                     QStringLiteral("--body"),
+                     QStringLiteral("Hello Halvorin Support Team,\n\nPlease find the attached "
+                                    "crash report.\n\nDescribe what happened:\n\nSteps to "
+                                    "reproduce:\n1.\n2.\n3.\n\nThank you."),
+                     QStringLiteral("--attach"), report, QStringLiteral("support@halvorin.com")}));
+    EXPECT_TRUE(alerts.presented.isEmpty());
+}
+
+TEST(MailHelperTest, CrashReportWithoutAMailProgramShowsMailNotConfigured)
+{
+    for (const ProcessResult& failure :
+         {ProcessResult{false, -1, false, false}, ProcessResult{true, 3, false, false},
+          ProcessResult{true, -1, true, false}}) {
+        auto runner = std::make_shared<ScriptedProcessRunner>(failure);
+        FakeDesktopUrlOpener opener;
+        FakeAlertPresenter alerts;
+        MailHelper mail(runner, opener, alerts,
+                        [] { return std::optional<QString>(QStringLiteral("/tmp/report.txt")); });
+        QSignalSpy finished(&mail, &MailHelper::crashReportMailFinished);
+        mail.sendCrashReport();
+        ASSERT_TRUE(finished.wait(30000));
+        EXPECT_FALSE(finished.first().first().toBool());
+        EXPECT_EQ(alerts.presented, QList<Alert>{expectedMailNotConfigured()});
+    }
+}
+
+TEST(MailHelperTest, AMailProgramStillOpenWhenTheRunnerStopsWaitingCountsAsHandedOver)
+{
+    auto runner = std::make_shared<ScriptedProcessRunner>(ProcessResult{true, -1, false, true});
+    FakeDesktopUrlOpener opener;
+    FakeAlertPresenter alerts;
+    MailHelper mail(runner, opener, alerts,
+                    [] { return std::optional<QString>(QStringLiteral("/tmp/report.txt")); });
+    QSignalSpy finished(&mail, &MailHelper::crashReportMailFinished);
+    mail.sendCrashReport();
+    ASSERT_TRUE(finished.wait(30000));
+    EXPECT_TRUE(finished.first().first().toBool());
+    EXPECT_TRUE(alerts.presented.isEmpty());
+}
+
+TEST(MailHelperTest, CrashReportThatCannotBeWrittenSendsNothing)
+{
+    auto runner = std::make_shared<ScriptedProcessRunner>();
+    FakeDesktopUrlOpener opener;
+    FakeAlertPresenter alerts;
+    MailHelper mail(runner, opener, alerts, [] { return std::nullopt; });
+    QSignalSpy finished(&mail, &MailHelper::crashReportMailFinished);
+    mail.sendCrashReport();
+    ASSERT_EQ(finished.size(), 1);
+    EXPECT_FALSE(finished.first().first().toBool());
+    EXPECT_TRUE(runner->calls().isEmpty());
+    EXPECT_TRUE(alerts.presented.isEmpty());
+}
+
+TEST(MailHelperTest, AnAnswerAfterTheHelperIsGoneIsDropped)
+{
+    // The mail program may outlive the helper; its late answer must not reach a dead object.
+    auto runner = std::make_shared<ScriptedProcessRunner>(ProcessResult{false, -1, false, false});
+    FakeDesktopUrlOpener opener;
+    FakeAlertPresenter alerts;
+    {
+        MailHelper mail(runner, opener, alerts,
+                        [] { return std::optional<QString>(QStringLiteral("/tmp/report.txt")); });
+        mail.sendCrashReport();
+    }
+    QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents();
+    EXPECT_TRUE(alerts.presented.isEmpty());
+}
+
+} // namespace
+} // namespace qb
