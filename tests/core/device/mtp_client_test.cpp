@@ -1,0 +1,342 @@
+// MTPClient against the real libmtp and the emulated phone.
+#include "core/device/mtp_client.h"
+#include "fake_process_runner.h"
+#include "phone/phone_test.h"
+#include "platform/logger.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QSemaphore>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <mutex>
+#include <thread>
+
+namespace qb {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+QString deviceId(const EmulatedPhone& phone)
+{
+    return QStringLiteral("unknown_%1_%2").arg(phone.busNumber()).arg(phone.deviceAddress());
+}
+
+QString path(const fs::path& p)
+{
+    return QString::fromStdString(p.string());
+}
+
+template <typename T> MTPError mtpErrorOf(QFuture<T> future)
+{
+    try {
+        future.waitForFinished();
+    } catch (const MTPError& e) {
+        return e;
+    }
+    ADD_FAILURE() << "no MTPError";
+    return MTPError::initializationFailed();
+}
+
+class MTPClientTest : public PhoneTest
+{
+protected:
+    void SetUp() override
+    {
+        PhoneTest::SetUp();
+        Logger::setSink([this](const LogRecord& record) {
+            std::lock_guard lock(m_mutex);
+            m_logs.append(record);
+        });
+    }
+    void TearDown() override
+    {
+        Logger::setSink({});
+        PhoneTest::TearDown();
+    }
+
+    std::unique_ptr<MTPClient> makeClient()
+    {
+        MTPClient::Options options;
+        options.processRunner = m_runner;
+        options.sleep = [this](std::chrono::milliseconds d) {
+            std::lock_guard lock(m_mutex);
+            m_sleeps.append(int(d.count()));
+        };
+        return std::make_unique<MTPClient>(options);
+    }
+
+    QList<int> sleeps()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_sleeps;
+    }
+    QList<LogRecord> logs()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_logs;
+    }
+
+    // Opens the phone and returns its client with the root folder listed once.
+    std::unique_ptr<MTPClient> openClient(const EmulatedPhone& phone)
+    {
+        auto client = makeClient();
+        client->open(deviceId(phone)).waitForFinished();
+        return client;
+    }
+
+    static MTPClient::FileInfo entry(MTPClient& client, const QString& name, quint32 parent = 0)
+    {
+        for (const auto& info : client.listFiles(EmulatedPhone::storageId(), parent).result())
+            if (info.name == name)
+                return info;
+        ADD_FAILURE() << "no entry " << name.toStdString();
+        return {};
+    }
+
+    std::shared_ptr<FakeProcessRunner> m_runner = std::make_shared<FakeProcessRunner>();
+    std::mutex m_mutex;
+    QList<int> m_sleeps;
+    QList<LogRecord> m_logs;
+};
+
+TEST_F(MTPClientTest, ListDevicesSeesThePhone)
+{
+    EXPECT_TRUE(MTPClient::listDevices().isEmpty());
+    EmulatedPhone& phone = plugPhone();
+    const auto devices = MTPClient::listDevices();
+    ASSERT_EQ(devices.size(), 1);
+    EXPECT_EQ(devices[0].id, deviceId(phone));
+    EXPECT_EQ(devices[0].friendlyName, devices[0].manufacturer + " " + devices[0].model);
+}
+
+TEST_F(MTPClientTest, OpenOfAMissingDeviceTriesFiveTimesThenRestoresTheMonitor)
+{
+    auto client = makeClient();
+    const MTPError error = mtpErrorOf(client->open("unknown_7_7"));
+    EXPECT_EQ(error.kind(), MTPError::Kind::DeviceNotFound);
+    EXPECT_EQ(error.message(), "Device 'unknown_7_7' not found.");
+    EXPECT_EQ(sleeps(), (QList<int>{700, 500, 500, 500, 500}));
+    EXPECT_EQ(m_runner->commands(), (QStringList{FakeProcessRunner::kStop, FakeProcessRunner::kKill,
+                                                 FakeProcessRunner::kStart}));
+    QStringList attempts;
+    for (const auto& record : logs())
+        if (record.category == "MTP" && record.level == LogLevel::Error)
+            attempts.append(record.message);
+    ASSERT_EQ(attempts.size(), 5);
+    EXPECT_TRUE(attempts[0].startsWith("MTP open attempt "));
+    EXPECT_TRUE(attempts[0].endsWith(" failed, retrying…"));
+    EXPECT_FALSE(client->isOpen().result());
+
+    // A client whose open failed has no device.
+    EXPECT_EQ(mtpErrorOf(client->listFiles(65537, 0)).message(),
+              "MTP operation failed: No device open");
+    EXPECT_EQ(mtpErrorOf(client->listStorages()).message(), "MTP operation failed: No device open");
+    EXPECT_EQ(mtpErrorOf(client->deleteObject(1)).message(),
+              "MTP operation failed: No device open");
+    EXPECT_EQ(client->lastErrorMessage().result(), "No device");
+}
+
+TEST_F(MTPClientTest, BusyInterfaceNamesTheCause)
+{
+    EmulatedPhone& phone = plugPhone();
+    phone.setInterfaceBusy(true);
+    auto client = makeClient();
+    const MTPError error = mtpErrorOf(client->open(deviceId(phone)));
+    EXPECT_EQ(error.kind(), MTPError::Kind::DeviceBusy);
+    EXPECT_EQ(m_runner->commands().last(), FakeProcessRunner::kStart);
+}
+
+TEST_F(MTPClientTest, MonitorStaysSuspendedWhileOpenAndReturnsOnCloseReopenAndDestruction)
+{
+    EmulatedPhone& phone = plugPhone();
+    auto client = makeClient();
+    client->open(deviceId(phone)).waitForFinished();
+    EXPECT_EQ(sleeps(), QList<int>{700});
+    EXPECT_EQ(m_runner->commands(),
+              (QStringList{FakeProcessRunner::kStop, FakeProcessRunner::kKill}));
+    bool opened = false;
+    for (const auto& record : logs())
+        opened |=
+            record.level == LogLevel::Info && record.message.startsWith("Opened MTP device: ");
+    EXPECT_TRUE(opened);
+
+    m_runner->clear();
+    client->open(deviceId(phone)).waitForFinished();
+    EXPECT_EQ(m_runner->commands(),
+              (QStringList{FakeProcessRunner::kStart, FakeProcessRunner::kStop,
+                           FakeProcessRunner::kKill}));
+    m_runner->clear();
+    client->close().waitForFinished();
+    client->close().waitForFinished();
+    EXPECT_EQ(m_runner->commands(), QStringList{FakeProcessRunner::kStart});
+    EXPECT_FALSE(client->isOpen().result());
+
+    m_runner->clear();
+    client->open(deviceId(phone)).waitForFinished();
+    client.reset();
+    // Destruction hands the close to the device thread; wait for it to get there.
+    for (int i = 0; i < 500 && !m_runner->commands().contains(FakeProcessRunner::kStart); ++i)
+        std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(m_runner->commands().last(), FakeProcessRunner::kStart);
+    // The device was released: it opens again from a new client.
+    auto again = makeClient();
+    again->open(deviceId(phone)).waitForFinished();
+    EXPECT_TRUE(again->isOpen().result());
+}
+
+TEST_F(MTPClientTest, StoragesAndListingsConvertTheRecords)
+{
+    EmulatedPhone& phone = plugPhone({{"DCIM/a.jpg", "jpeg!"}, {"b.txt", "bee"}}, true);
+    auto client = openClient(phone);
+    const auto storages = client->listStorages().result();
+    ASSERT_EQ(storages.size(), 2);
+    EXPECT_EQ(storages[0].storageId, EmulatedPhone::storageId(0));
+    EXPECT_EQ(storages[1].storageId, EmulatedPhone::storageId(1));
+    EXPECT_EQ(storages[0].name, QString::fromStdString(phone.spec().storages[0].description));
+    EXPECT_EQ(storages[0].capacityBytes, qint64(phone.spec().storages[0].capacityBytes));
+
+    const auto dcim = entry(*client, "DCIM");
+    EXPECT_TRUE(dcim.isDirectory);
+    const auto b = entry(*client, "b.txt");
+    EXPECT_FALSE(b.isDirectory);
+    EXPECT_EQ(b.size, 3);
+    EXPECT_TRUE(b.modifiedTime.has_value());
+    EXPECT_EQ(entry(*client, "a.jpg", dcim.objectId).size, 5);
+    EXPECT_TRUE(client->listFiles(EmulatedPhone::storageId(1), 0).result().isEmpty());
+}
+
+TEST_F(MTPClientTest, FileOperationsRoundTripAndReportTheirTexts)
+{
+    EmulatedPhone& phone = plugPhone({{"song.mp3", std::string(200000, 's')}});
+    auto client = openClient(phone);
+    const auto song = entry(*client, "song.mp3");
+
+    std::atomic<qint64> lastDone{0}, lastTotal{0};
+    const QString local = path(tempFolder() / "song.mp3");
+    client
+        ->downloadFile(song.objectId, local,
+                       [&](qint64 done, qint64 total) {
+                           lastDone = done;
+                           lastTotal = total;
+                       })
+        .waitForFinished();
+    EXPECT_EQ(readFile(tempFolder() / "song.mp3"), std::string(200000, 's'));
+    EXPECT_GE(lastTotal.load(), 200000);
+    EXPECT_EQ(lastDone.load(), lastTotal.load());
+
+    const quint32 folder = client->createFolder("Music", EmulatedPhone::storageId(), 0).result();
+    EXPECT_TRUE(fs::is_directory(phone.storageFolder() / "Music"));
+    EXPECT_EQ(mtpErrorOf(client->createFolder("Music", EmulatedPhone::storageId(), 0)).message(),
+              "MTP operation failed: Could not create folder 'Music'");
+
+    client->uploadFile(local, EmulatedPhone::storageId(), folder, {}).waitForFinished();
+    EXPECT_EQ(readFile(phone.storageFolder() / "Music" / "song.mp3"), std::string(200000, 's'));
+
+    client->renameObject(song.objectId, "tune.mp3").waitForFinished();
+    EXPECT_TRUE(fs::exists(phone.storageFolder() / "tune.mp3"));
+    client->renameObject(folder, "Tunes").waitForFinished();
+    EXPECT_TRUE(fs::exists(phone.storageFolder() / "Tunes" / "song.mp3"));
+
+    client->deleteObject(song.objectId).waitForFinished();
+    EXPECT_FALSE(fs::exists(phone.storageFolder() / "tune.mp3"));
+    EXPECT_EQ(mtpErrorOf(client->deleteObject(123)).message(),
+              "MTP operation failed: Delete failed for objectId 123");
+
+    phone.failOperation(MtpOperation::SetObjectPropValue, 1);
+    try {
+        client->renameObject(folder, "Other").waitForFinished();
+        ADD_FAILURE() << "rename accepted";
+    } catch (const FileRepositoryError& e) {
+        EXPECT_EQ(e.kind(), FileRepositoryError::Kind::RenameNotSupported);
+    }
+}
+
+TEST_F(MTPClientTest, TransferFailuresCarryTheLibraryTextOfThatTransfer)
+{
+    EmulatedPhone& phone = plugPhone({{"a.bin", std::string(100000, 'a')}});
+    auto client = openClient(phone);
+    const auto a = entry(*client, "a.bin");
+    const QString local = path(tempFolder() / "a.bin");
+
+    phone.failOperation(MtpOperation::GetObject, 1);
+    const MTPError download = mtpErrorOf(client->downloadFile(a.objectId, local, {}));
+    EXPECT_EQ(download.kind(), MTPError::Kind::DownloadFailed);
+    EXPECT_TRUE(download.message().startsWith("Download failed: "));
+    EXPECT_GT(download.payload().size(), 0);
+
+    writeFile(tempFolder() / "up.txt", "upload");
+    phone.failOperation(MtpOperation::SendObjectInfo, 1, MtpResponse::StoreFull);
+    const MTPError upload = mtpErrorOf(
+        client->uploadFile(path(tempFolder() / "up.txt"), EmulatedPhone::storageId(), 0, {}));
+    EXPECT_EQ(upload.kind(), MTPError::Kind::UploadFailed);
+    EXPECT_GT(upload.payload().size(), 0);
+    // Guards against a stale text: the upload's failure is not the download's.
+    EXPECT_NE(upload.payload(), download.payload());
+}
+
+TEST_F(MTPClientTest, TimeOutAndPulledCableFailTheDownload)
+{
+    EmulatedPhone& phone = plugPhone({{"a.bin", std::string(1 << 20, 'a')}});
+    auto client = openClient(phone);
+    const auto a = entry(*client, "a.bin");
+
+    phone.hangOperation(MtpOperation::GetObject, 1);
+    EXPECT_EQ(mtpErrorOf(client->downloadFile(a.objectId, path(tempFolder() / "t.bin"), {})).kind(),
+              MTPError::Kind::DownloadFailed);
+
+    phone.clearFaults();
+    phone.disconnectAfterBytes(50000);
+    EXPECT_EQ(mtpErrorOf(client->downloadFile(a.objectId, path(tempFolder() / "c.bin"), {})).kind(),
+              MTPError::Kind::DownloadFailed);
+    EXPECT_FALSE(fs::exists(tempFolder() / "c.bin"));
+}
+
+// Guards against a second libmtp call on the handle while a transfer is in the library.
+TEST_F(MTPClientTest, ListingAndCloseWaitForTheRunningTransfer)
+{
+    EmulatedPhone& phone = plugPhone({{"big.bin", std::string(256 * 1024, 'b')}});
+    auto client = openClient(phone);
+    const auto big = entry(*client, "big.bin");
+    phone.setRateLimit(1024 * 1024);
+    QSemaphore started;
+    std::atomic<int> sequence{0};
+    std::atomic<int> lastProgress{0};
+    QFuture<void> download =
+        client->downloadFile(big.objectId, path(tempFolder() / "big.bin"), [&](qint64, qint64) {
+            if (lastProgress.exchange(++sequence) == 0)
+                started.release();
+        });
+    started.acquire();
+    std::atomic<int> listed{0};
+    QFuture<void> listing =
+        client->listFiles(EmulatedPhone::storageId(), 0)
+            .then(QtFuture::Launch::Sync, [&](const QList<MTPClient::FileInfo>& files) {
+                EXPECT_EQ(files.size(), 1);
+                listed = ++sequence;
+            });
+    QFuture<void> closing = client->close();
+    download.waitForFinished();
+    listing.waitForFinished();
+    closing.waitForFinished();
+    EXPECT_GT(listed.load(), lastProgress.load());
+    EXPECT_EQ(readFile(tempFolder() / "big.bin"), std::string(256 * 1024, 'b'));
+    EXPECT_FALSE(client->isOpen().result());
+}
+
+TEST_F(MTPClientTest, FailedListingIsAnError)
+{
+    EmulatedPhone& phone = plugPhone({{"a.txt", "a"}});
+    auto client = openClient(phone);
+    phone.failOperation(MtpOperation::GetObjectHandles, 1);
+    const MTPError error = mtpErrorOf(client->listFiles(EmulatedPhone::storageId(), 0));
+    EXPECT_EQ(error.kind(), MTPError::Kind::OperationFailed);
+    EXPECT_GT(error.payload().size(), 0);
+}
+
+} // namespace
+} // namespace qb

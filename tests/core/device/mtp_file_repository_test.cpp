@@ -1,0 +1,271 @@
+// MTPFileRepository and the use cases against the real libmtp and the emulated phone.
+#include "core/device/move_file_use_case.h"
+#include "core/device/mtp_file_repository.h"
+#include "core/device/rename_file_use_case.h"
+#include "fake_process_runner.h"
+#include "phone/phone_test.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QSemaphore>
+
+#include <atomic>
+#include <filesystem>
+
+namespace qb {
+namespace {
+
+namespace fs = std::filesystem;
+
+QString deviceId(const EmulatedPhone& phone)
+{
+    return QStringLiteral("unknown_%1_%2").arg(phone.busNumber()).arg(phone.deviceAddress());
+}
+
+QString path(const fs::path& p)
+{
+    return QString::fromStdString(p.string());
+}
+
+const QString kRoot = QString::number(EmulatedPhone::storageId()) + "/0";
+
+template <typename T> FileRepositoryError repositoryErrorOf(QFuture<T> future)
+{
+    try {
+        future.waitForFinished();
+    } catch (const FileRepositoryError& e) {
+        return e;
+    }
+    ADD_FAILURE() << "no FileRepositoryError";
+    return FileRepositoryError::unknown("none");
+}
+
+class MTPFileRepositoryTest : public PhoneTest
+{
+protected:
+    std::shared_ptr<MTPFileRepository> create(const EmulatedPhone& phone)
+    {
+        return MTPFileRepository::create(deviceId(phone), options()).result();
+    }
+
+    MTPClient::Options options()
+    {
+        MTPClient::Options options;
+        options.processRunner = m_runner;
+        options.sleep = [](std::chrono::milliseconds) {
+        };
+        return options;
+    }
+
+    static FileItem item(MTPFileRepository& repo, const QString& folder, const QString& name)
+    {
+        for (const FileItem& entry : repo.listFiles(folder).result())
+            if (entry.name == name)
+                return entry;
+        ADD_FAILURE() << "no item " << name.toStdString();
+        return {};
+    }
+
+    std::shared_ptr<FakeProcessRunner> m_runner = std::make_shared<FakeProcessRunner>();
+};
+
+TEST_F(MTPFileRepositoryTest, CreationFailsWhenTheDeviceDoesNotOpen)
+{
+    try {
+        MTPFileRepository::create("unknown_8_8", options()).waitForFinished();
+        ADD_FAILURE() << "created";
+    } catch (const MTPError& e) {
+        EXPECT_EQ(e.kind(), MTPError::Kind::DeviceNotFound);
+    }
+}
+
+TEST_F(MTPFileRepositoryTest, StorageRootsInThePhonesOrder)
+{
+    EmulatedPhone& phone = plugPhone({}, true);
+    auto repo = create(phone);
+    EXPECT_EQ(repo->deviceId(), deviceId(phone));
+    const auto roots = repo->storageRoots().result();
+    ASSERT_EQ(roots.size(), 2);
+    EXPECT_EQ(roots[0].id, "65537");
+    EXPECT_EQ(roots[0].repositoryPath, "65537/0");
+    EXPECT_EQ(roots[1].repositoryPath, "131073/0");
+    EXPECT_EQ(roots[0].capacityBytes, qint64(phone.spec().storages[0].capacityBytes));
+    EXPECT_TRUE(roots[0].availableBytes.has_value());
+}
+
+TEST_F(MTPFileRepositoryTest, ListingMakesFileItemsAndIsCachedUntilAChange)
+{
+    EmulatedPhone& phone = plugPhone({{"DCIM/a.jpg", "jpeg"}, {"b.txt", "bee"}, {"c.txt", "c"}});
+    auto repo = create(phone);
+    phone.clearTrace();
+    const auto items = repo->listFiles(kRoot).result();
+    ASSERT_EQ(items.size(), 3);
+    for (const FileItem& entry : items) {
+        EXPECT_EQ(entry.id, entry.path);
+        EXPECT_TRUE(entry.path.startsWith("65537/"));
+        EXPECT_EQ(entry.isDirectory, !entry.size.has_value());
+        EXPECT_FALSE(entry.mimeType.has_value());
+    }
+    EXPECT_EQ(repo->listFiles(kRoot).result().size(), 3);
+    EXPECT_EQ(phone.count(MtpOperation::GetObjectHandles), 1);
+    EXPECT_EQ(repo->cachedFolders(), QStringList{kRoot});
+
+    const FileItem c = item(*repo, kRoot, "c.txt");
+    repo->deleteItem(c.path).waitForFinished();
+    EXPECT_TRUE(repo->cachedFolders().isEmpty());
+    EXPECT_EQ(repo->listFiles(kRoot).result().size(), 2);
+    EXPECT_EQ(phone.count(MtpOperation::GetObjectHandles), 2);
+    EXPECT_FALSE(fs::exists(phone.storageFolder() / "c.txt"));
+}
+
+TEST_F(MTPFileRepositoryTest, CacheKeepsThirtyListings)
+{
+    std::map<std::string, std::string> files;
+    for (int i = 0; i < 31; ++i)
+        files["F" + std::to_string(i) + "/"] = "";
+    EmulatedPhone& phone = plugPhone(files);
+    auto repo = create(phone);
+    const auto folders = repo->listFiles(kRoot).result();
+    ASSERT_EQ(folders.size(), 31);
+    for (int i = 0; i < 30; ++i)
+        repo->listFiles(folders[i].path).waitForFinished();
+    EXPECT_EQ(repo->cachedFolders().size(), 30);
+    EXPECT_FALSE(repo->cachedFolders().contains(kRoot)); // the oldest went first
+    repo->listFiles(folders[30].path).waitForFinished();
+    EXPECT_EQ(repo->cachedFolders().size(), 30);
+    EXPECT_TRUE(repo->cachedFolders().contains(folders[30].path));
+}
+
+// Guards against a failed listing showing (and staying) as an empty folder.
+TEST_F(MTPFileRepositoryTest, FailedListingThrowsAndIsNotCached)
+{
+    EmulatedPhone& phone = plugPhone({{"b.txt", "bee"}});
+    auto repo = create(phone);
+    phone.failOperation(MtpOperation::GetObjectHandles, 1);
+    EXPECT_THROW(repo->listFiles(kRoot).waitForFinished(), MTPError);
+    EXPECT_TRUE(repo->cachedFolders().isEmpty());
+    EXPECT_EQ(repo->listFiles(kRoot).result().size(), 1);
+}
+
+TEST_F(MTPFileRepositoryTest, FailedUploadStillEmptiesTheCache)
+{
+    EmulatedPhone& phone = plugPhone({{"b.txt", "bee"}});
+    auto repo = create(phone);
+    repo->listFiles(kRoot).waitForFinished();
+    writeFile(tempFolder() / "big.txt", "content");
+    phone.failOperation(MtpOperation::SendObjectInfo, 1, MtpResponse::StoreFull);
+    EXPECT_THROW(repo->uploadFile(path(tempFolder() / "big.txt"), kRoot, {}).waitForFinished(),
+                 MTPError);
+    EXPECT_TRUE(repo->cachedFolders().isEmpty());
+}
+
+// Guards against a listing read before a change being cached after it.
+TEST_F(MTPFileRepositoryTest, ListingQueuedBeforeAChangeIsNotCached)
+{
+    EmulatedPhone& phone = plugPhone({{"b.txt", "bee"}, {"c.txt", "c"}});
+    auto repo = create(phone);
+    const FileItem b = item(*repo, kRoot, "b.txt");
+    const FileItem c = item(*repo, kRoot, "c.txt");
+    repo->createFolder("Fresh", kRoot).waitForFinished(); // empties the cache
+    // Hold the device thread inside a download so both calls below queue up behind it.
+    QSemaphore inTransfer, release;
+    std::atomic<bool> held{false};
+    QFuture<void> download =
+        repo->downloadFile(b.path, path(tempFolder() / "b.txt"), [&](qint64, qint64) {
+            if (!held.exchange(true)) {
+                inTransfer.release();
+                release.acquire();
+            }
+        });
+    inTransfer.acquire();
+    QFuture<QList<FileItem>> listing = repo->listFiles(kRoot);
+    QFuture<void> deletion = repo->deleteItem(c.path);
+    release.release();
+    download.waitForFinished();
+    EXPECT_EQ(listing.result().size(), 3);
+    deletion.waitForFinished();
+    EXPECT_TRUE(repo->cachedFolders().isEmpty());
+    EXPECT_EQ(repo->listFiles(kRoot).result().size(), 2);
+}
+
+TEST_F(MTPFileRepositoryTest, MalformedPathsFailBeforeTheDeviceAndKeepTheCache)
+{
+    EmulatedPhone& phone = plugPhone({{"b.txt", "bee"}});
+    auto repo = create(phone);
+    repo->listFiles(kRoot).waitForFinished();
+    phone.clearTrace();
+    EXPECT_EQ(repositoryErrorOf(repo->deleteItem("65537/-1")).message(),
+              "Item not found: 65537/-1.");
+    EXPECT_EQ(repositoryErrorOf(repo->listFiles("abc/1")).kind(),
+              FileRepositoryError::Kind::ItemNotFound);
+    EXPECT_EQ(repositoryErrorOf(repo->renameItem("", "x")).payload(), "");
+    EXPECT_EQ(repositoryErrorOf(repo->uploadFile("/tmp/x", "65537", {})).payload(), "65537");
+    EXPECT_EQ(repositoryErrorOf(repo->downloadFile("65537/12/3", "/tmp/x", {})).payload(),
+              "65537/12/3");
+    EXPECT_EQ(repositoryErrorOf(repo->createFolder("n", "65537/")).kind(),
+              FileRepositoryError::Kind::ItemNotFound);
+    EXPECT_EQ(repo->cachedFolders(), QStringList{kRoot});
+    EXPECT_TRUE(phone.trace().empty());
+}
+
+TEST_F(MTPFileRepositoryTest, MoveIsAlwaysRefused)
+{
+    EmulatedPhone& phone = plugPhone({{"b.txt", "bee"}});
+    auto repo = create(phone);
+    repo->listFiles(kRoot).waitForFinished();
+    phone.clearTrace();
+    EXPECT_EQ(repositoryErrorOf(repo->moveItem(kRoot, kRoot)).kind(),
+              FileRepositoryError::Kind::MoveNotSupported);
+    EXPECT_EQ(repositoryErrorOf(repo->moveItem("bad", "")).kind(),
+              FileRepositoryError::Kind::MoveNotSupported);
+    EXPECT_EQ(repo->cachedFolders(), QStringList{kRoot});
+    EXPECT_TRUE(phone.trace().empty());
+}
+
+TEST_F(MTPFileRepositoryTest, TransfersCreateAndRenameRoundTrip)
+{
+    EmulatedPhone& phone = plugPhone({{"photo.jpg", std::string(70000, 'p')}, {"Old/", ""}});
+    auto repo = create(phone);
+    const FileItem photo = item(*repo, kRoot, "photo.jpg");
+    repo->downloadFile(photo.path, path(tempFolder() / "photo.jpg"), {}).waitForFinished();
+    EXPECT_EQ(readFile(tempFolder() / "photo.jpg"), std::string(70000, 'p'));
+
+    repo->createFolder("Album", kRoot).waitForFinished();
+    const FileItem album = item(*repo, kRoot, "Album");
+    EXPECT_TRUE(album.isDirectory);
+    writeFile(tempFolder() / "up.bin", "uploaded bytes");
+    repo->uploadFile(path(tempFolder() / "up.bin"), album.path, {}).waitForFinished();
+    EXPECT_EQ(readFile(phone.storageFolder() / "Album" / "up.bin"), "uploaded bytes");
+    EXPECT_EQ(item(*repo, album.path, "up.bin").size, 14);
+
+    RenameFileUseCase(repo).execute(photo, "renamed.jpg").waitForFinished();
+    RenameFileUseCase(repo).execute(item(*repo, kRoot, "Old"), "New").waitForFinished();
+    EXPECT_TRUE(fs::exists(phone.storageFolder() / "renamed.jpg"));
+    EXPECT_TRUE(fs::is_directory(phone.storageFolder() / "New"));
+
+    phone.failOperation(MtpOperation::SetObjectPropValue, 1);
+    const auto refused = repositoryErrorOf(repo->renameItem(photo.path, "again.jpg"));
+    EXPECT_EQ(refused.message(),
+              "Rename is not supported by this device. A copy+delete will be attempted.");
+}
+
+TEST_F(MTPFileRepositoryTest, MoveAndCopyGoThroughATemporaryCopy)
+{
+    EmulatedPhone& phone = plugPhone({{"doc.txt", "document"}, {"Target/", ""}, {"Copy/", ""}});
+    auto repo = create(phone);
+    const FileItem doc = item(*repo, kRoot, "doc.txt");
+    const QString target = item(*repo, kRoot, "Target").path;
+    const QString copy = item(*repo, kRoot, "Copy").path;
+
+    MoveFileUseCase(repo).execute(doc, copy, true, {}).waitForFinished();
+    EXPECT_EQ(readFile(phone.storageFolder() / "Copy" / "doc.txt"), "document");
+    EXPECT_TRUE(fs::exists(phone.storageFolder() / "doc.txt"));
+
+    MoveFileUseCase(repo).execute(doc, target, false, {}).waitForFinished();
+    EXPECT_EQ(readFile(phone.storageFolder() / "Target" / "doc.txt"), "document");
+    EXPECT_FALSE(fs::exists(phone.storageFolder() / "doc.txt"));
+}
+
+} // namespace
+} // namespace qb
