@@ -1,0 +1,307 @@
+// Transfers through MTPFileRepository versus a plain loop over the same libmtp calls, on the
+// emulated phone: one 256 MiB file and 1,000 files of 4 KiB, each way. Prints the throughput
+// ratio and the many-files time ratio (ours / plain libmtp); the goal is under 5% overhead.
+#include "core/device/mtp_file_repository.h"
+#include "phone/emulated_phone.h"
+
+#include <libmtp.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr qint64 kBigSize = 256ll << 20;
+constexpr int kSmallCount = 1000;
+constexpr int kSmallSize = 4096;
+constexpr int kRounds = 5;
+
+void writeFile(const fs::path& path, qint64 size, char seed)
+{
+    std::ofstream out(path, std::ios::binary);
+    std::string block(1 << 20, seed);
+    for (size_t i = 0; i < block.size(); ++i)
+        block[i] = static_cast<char>(seed + i * 31);
+    for (qint64 left = size; left > 0; left -= qint64(block.size()))
+        out.write(block.data(), std::streamsize(std::min<qint64>(left, block.size())));
+}
+
+double seconds(Clock::duration d)
+{
+    return std::chrono::duration<double>(d).count();
+}
+
+double timeIt(const std::function<void()>& work)
+{
+    const auto start = Clock::now();
+    work();
+    return seconds(Clock::now() - start);
+}
+
+[[noreturn]] void fail(const char* what)
+{
+    std::fprintf(stderr, "usb bench: %s\n", what);
+    std::exit(1);
+}
+
+// The four workloads of one side, in seconds.
+struct Times
+{
+    double bigDown = 1e9, bigUp = 1e9, smallDown = 1e9, smallUp = 1e9;
+    // Ours only: every small file handed over at once, then all awaited.
+    double queuedDown = 1e9, queuedUp = 1e9;
+    void keepBest(const Times& o)
+    {
+        bigDown = std::min(bigDown, o.bigDown);
+        bigUp = std::min(bigUp, o.bigUp);
+        smallDown = std::min(smallDown, o.smallDown);
+        smallUp = std::min(smallUp, o.smallUp);
+        queuedDown = std::min(queuedDown, o.queuedDown);
+        queuedUp = std::min(queuedUp, o.queuedUp);
+    }
+};
+
+struct Layout
+{
+    fs::path localBig;
+    fs::path localSmall; // folder of the local small files
+    fs::path out;        // where downloads go
+};
+
+// Plain libmtp: one open device, the library calls in a loop.
+Times runPlain(const Layout& layout, int round)
+{
+    // Our side's device thread may still be releasing the phone after its run.
+    LIBMTP_mtpdevice_t* device = nullptr;
+    for (int attempt = 0; attempt < 50 && !device; ++attempt) {
+        if (attempt > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        LIBMTP_raw_device_t* raw = nullptr;
+        int count = 0;
+        if (LIBMTP_Detect_Raw_Devices(&raw, &count) == LIBMTP_ERROR_NONE && count > 0)
+            device = LIBMTP_Open_Raw_Device_Uncached(&raw[0]);
+        free(raw);
+    }
+    if (!device)
+        fail("libmtp could not open the phone");
+    LIBMTP_Get_Storage(device, LIBMTP_STORAGE_SORTBY_NOTSORTED);
+    const uint32_t storage = qb::EmulatedPhone::storageId();
+
+    uint32_t bigId = 0, smallFolder = 0;
+    for (LIBMTP_file_t* f = LIBMTP_Get_Files_And_Folders(device, storage, 0xFFFFFFFFu); f;) {
+        if (std::string(f->filename) == "big.bin")
+            bigId = f->item_id;
+        if (std::string(f->filename) == "small")
+            smallFolder = f->item_id;
+        LIBMTP_file_t* next = f->next;
+        LIBMTP_destroy_file_t(f);
+        f = next;
+    }
+    std::vector<uint32_t> smallIds;
+    for (LIBMTP_file_t* f = LIBMTP_Get_Files_And_Folders(device, storage, smallFolder); f;) {
+        smallIds.push_back(f->item_id);
+        LIBMTP_file_t* next = f->next;
+        LIBMTP_destroy_file_t(f);
+        f = next;
+    }
+    const std::string tag = "plain" + std::to_string(round);
+    char upName[64];
+    std::snprintf(upName, sizeof upName, "up_%s", tag.c_str());
+    const uint32_t upFolder = LIBMTP_Create_Folder(device, upName, 0xFFFFFFFFu, storage);
+
+    auto send = [&](const fs::path& local, uint32_t parent) -> uint32_t {
+        LIBMTP_file_t* file = LIBMTP_new_file_t();
+        file->filename = strdup(local.filename().c_str());
+        file->parent_id = parent;
+        file->storage_id = storage;
+        file->filetype = LIBMTP_FILETYPE_UNKNOWN;
+        file->filesize = fs::file_size(local);
+        if (LIBMTP_Send_File_From_File(device, local.c_str(), file, nullptr, nullptr) != 0)
+            fail("plain upload failed");
+        const uint32_t id = file->item_id;
+        LIBMTP_destroy_file_t(file);
+        return id;
+    };
+
+    Times t;
+    t.bigDown = timeIt([&] {
+        if (LIBMTP_Get_File_To_File(device, bigId, (layout.out / (tag + ".bin")).c_str(), nullptr,
+                                    nullptr) != 0)
+            fail("plain download failed");
+    });
+    uint32_t uploadedBig = 0;
+    t.bigUp = timeIt([&] { uploadedBig = send(layout.localBig, upFolder); });
+    LIBMTP_Delete_Object(device, uploadedBig); // keeps the phone's folder small
+    t.smallDown = timeIt([&] {
+        int i = 0;
+        for (uint32_t id : smallIds) {
+            const fs::path target = layout.out / (tag + "_" + std::to_string(i++));
+            if (LIBMTP_Get_File_To_File(device, id, target.c_str(), nullptr, nullptr) != 0)
+                fail("plain small download failed");
+        }
+    });
+    t.smallUp = timeIt([&] {
+        for (int i = 0; i < kSmallCount; ++i)
+            send(layout.localSmall / ("s" + std::to_string(i)), upFolder);
+    });
+    LIBMTP_Release_Device(device);
+    return t;
+}
+
+// Ours: the repository, waiting for each operation as the transfer engine does.
+Times runOurs(const Layout& layout, const QString& deviceId, int round)
+{
+    qb::MTPClient::Options options; // no volume monitor to suspend here
+    auto repo = qb::MTPFileRepository::create(deviceId, options).result();
+    const QString root = QString::number(qb::EmulatedPhone::storageId()) + "/0";
+    QString bigPath, smallFolder;
+    for (const auto& item : repo->listFiles(root).result()) {
+        if (item.name == "big.bin")
+            bigPath = item.path;
+        if (item.name == "small")
+            smallFolder = item.path;
+    }
+    QStringList smallPaths;
+    for (const auto& item : repo->listFiles(smallFolder).result())
+        smallPaths.append(item.path);
+    const QString tag = QStringLiteral("ours%1").arg(round);
+    repo->createFolder("up_" + tag, root).waitForFinished();
+    QString upFolder;
+    for (const auto& item : repo->listFiles(root).result())
+        if (item.name == "up_" + tag)
+            upFolder = item.path;
+    const QString out = QString::fromStdString(layout.out.string());
+    const QString localSmall = QString::fromStdString(layout.localSmall.string());
+    const qb::ProgressFn noProgress = [](qint64, qint64) {
+    };
+
+    Times t;
+    t.bigDown = timeIt([&] {
+        repo->downloadFile(bigPath, out + "/" + tag + ".bin", noProgress).waitForFinished();
+    });
+    t.bigUp = timeIt([&] {
+        repo->uploadFile(QString::fromStdString(layout.localBig.string()), upFolder, noProgress)
+            .waitForFinished();
+    });
+    for (const auto& item : repo->listFiles(upFolder).result())
+        repo->deleteItem(item.path).waitForFinished();
+    t.smallDown = timeIt([&] {
+        int i = 0;
+        for (const QString& path : smallPaths)
+            repo->downloadFile(path, out + "/" + tag + "_" + QString::number(i++), noProgress)
+                .waitForFinished();
+    });
+    t.smallUp = timeIt([&] {
+        for (int i = 0; i < kSmallCount; ++i)
+            repo->uploadFile(localSmall + "/s" + QString::number(i), upFolder, noProgress)
+                .waitForFinished();
+    });
+    t.queuedDown = timeIt([&] {
+        QList<QFuture<void>> all;
+        int i = 0;
+        for (const QString& path : smallPaths)
+            all.append(repo->downloadFile(path, out + "/q" + tag + "_" + QString::number(i++),
+                                          noProgress));
+        // One device thread runs them in order: the last one done means all are.
+        all.last().waitForFinished();
+    });
+    repo->createFolder("upq_" + tag, root).waitForFinished();
+    QString upQueued;
+    for (const auto& item : repo->listFiles(root).result())
+        if (item.name == "upq_" + tag)
+            upQueued = item.path;
+    t.queuedUp = timeIt([&] {
+        QList<QFuture<void>> all;
+        for (int i = 0; i < kSmallCount; ++i)
+            all.append(
+                repo->uploadFile(localSmall + "/s" + QString::number(i), upQueued, noProgress));
+        // One device thread runs them in order: the last one done means all are.
+        all.last().waitForFinished();
+    });
+    repo.reset();
+    return t;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    if (!qb::EmulatedPhone::standInLoaded())
+        fail("the stand-in libusb is not loaded");
+    qb::EmulatedPhone::setTimeoutScale(1.0);
+    LIBMTP_Init();
+
+    // Memory-backed when possible, so disk write-back does not drown the difference measured.
+    QTemporaryDir temp(QDir("/dev/shm").exists() ? QStringLiteral("/dev/shm/qb_usb_bench-XXXXXX")
+                                                 : QDir::tempPath() + "/qb_usb_bench-XXXXXX");
+    const fs::path root = temp.path().toStdString();
+    const fs::path storage = root / "storage";
+    Layout layout{root / "local_big.bin", root / "local_small", root / "out"};
+    fs::create_directories(storage / "small");
+    fs::create_directories(layout.localSmall);
+    fs::create_directories(layout.out);
+    writeFile(storage / "big.bin", kBigSize, 'b');
+    writeFile(layout.localBig, kBigSize, 'l');
+    for (int i = 0; i < kSmallCount; ++i) {
+        writeFile(storage / "small" / ("f" + std::to_string(i)), kSmallSize, char(i));
+        writeFile(layout.localSmall / ("s" + std::to_string(i)), kSmallSize, char(i + 1));
+    }
+
+    qb::PhoneSpec spec;
+    spec.storages.push_back({storage});
+    qb::EmulatedPhone phone(spec);
+    const QString deviceId =
+        QStringLiteral("unknown_%1_%2").arg(phone.busNumber()).arg(phone.deviceAddress());
+
+    Times plain, ours;
+    for (int round = 0; round < kRounds; ++round) {
+        // Alternate which side goes first so neither profits from warm caches alone.
+        if (round % 2 == 0) {
+            plain.keepBest(runPlain(layout, round));
+            ours.keepBest(runOurs(layout, deviceId, round));
+        } else {
+            ours.keepBest(runOurs(layout, deviceId, round));
+            plain.keepBest(runPlain(layout, round));
+        }
+        for (const auto& entry : fs::directory_iterator(layout.out))
+            fs::remove(entry.path());
+    }
+
+    const double mib = double(kBigSize) / (1 << 20);
+    std::printf("256 MiB download: plain %.1f MiB/s, ours %.1f MiB/s\n", mib / plain.bigDown,
+                mib / ours.bigDown);
+    std::printf("256 MiB upload:   plain %.1f MiB/s, ours %.1f MiB/s\n", mib / plain.bigUp,
+                mib / ours.bigUp);
+    std::printf("1000 x 4 KiB download: plain %.3f s, ours %.3f s\n", plain.smallDown,
+                ours.smallDown);
+    std::printf("1000 x 4 KiB upload:   plain %.3f s, ours %.3f s\n", plain.smallUp, ours.smallUp);
+    const double throughputRatio = (plain.bigDown + plain.bigUp) / (ours.bigDown + ours.bigUp);
+    const double manyFilesRatio =
+        (ours.smallDown + ours.smallUp) / (plain.smallDown + plain.smallUp);
+    const double queuedRatio =
+        (ours.queuedDown + ours.queuedUp) / (plain.smallDown + plain.smallUp);
+    std::printf("1000 x 4 KiB queued at once (ours): download %.3f s, upload %.3f s\n",
+                ours.queuedDown, ours.queuedUp);
+    std::printf("throughput ratio (ours / plain libmtp): %.3f\n", throughputRatio);
+    std::printf("many-files time ratio (ours / plain libmtp), each call awaited: %.3f\n",
+                manyFilesRatio);
+    std::printf("many-files time ratio (ours / plain libmtp), calls queued: %.3f\n", queuedRatio);
+    return 0;
+}
