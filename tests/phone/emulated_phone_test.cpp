@@ -1,7 +1,9 @@
 #include "phone_test.h"
 
 #include <libmtp.h>
+#include <libusb-1.0/libusb.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <random>
@@ -51,6 +53,23 @@ protected:
         for (char& c : bytes)
             c = char(generator());
         return bytes;
+    }
+
+    // Uploads a local file as libmtp's users do; returns libmtp's result (0 on success).
+    static int upload(LIBMTP_mtpdevice_t* device, const std::filesystem::path& local,
+                      uint32_t parent, uint32_t storage = EmulatedPhone::storageId(0),
+                      LIBMTP_progressfunc_t progress = nullptr, const void* progressData = nullptr)
+    {
+        LIBMTP_file_t* file = LIBMTP_new_file_t();
+        file->filename = strdup(local.filename().c_str());
+        file->filesize = std::filesystem::file_size(local);
+        file->filetype = LIBMTP_FILETYPE_UNKNOWN;
+        file->parent_id = parent;
+        file->storage_id = storage;
+        const int rc =
+            LIBMTP_Send_File_From_File(device, local.c_str(), file, progress, progressData);
+        LIBMTP_destroy_file_t(file);
+        return rc;
     }
 
     static std::vector<Entry> list(LIBMTP_mtpdevice_t* device, uint32_t storage, uint32_t parent)
@@ -131,19 +150,217 @@ TEST_F(EmulatedPhoneTest, UploadsAreByteIdentical)
         const std::string name = "u" + std::to_string(size) + ".bin";
         const std::string content = randomBytes(size);
         writeFile(tempFolder() / name, content);
-        LIBMTP_file_t* file = LIBMTP_new_file_t();
-        file->filename = strdup(name.c_str());
-        file->filesize = size;
-        file->filetype = LIBMTP_FILETYPE_UNKNOWN;
-        file->parent_id = top[0].id;
-        file->storage_id = EmulatedPhone::storageId(0);
-        const int rc = LIBMTP_Send_File_From_File(device.get(), (tempFolder() / name).c_str(), file,
-                                                  nullptr, nullptr);
-        LIBMTP_destroy_file_t(file);
-        ASSERT_EQ(rc, 0) << name;
+        ASSERT_EQ(upload(device.get(), tempFolder() / name, top[0].id), 0) << name;
         EXPECT_TRUE(readFile(phone.storageFolder() / "Download" / name) == content) << name;
     }
     EXPECT_EQ(list(device.get(), EmulatedPhone::storageId(0), top[0].id).size(), std::size(kSizes));
+}
+
+TEST_F(EmulatedPhoneTest, SecondStorageIsTheSdCard)
+{
+    EmulatedPhone& phone = plugPhone({{"a.txt", "a"}}, true);
+    writeFile(phone.storageFolder(1) / "b.txt", "bb");
+    writeFile(tempFolder() / "c.txt", "ccc");
+    MtpDevice device = open();
+    ASSERT_TRUE(device);
+    ASSERT_TRUE(device->storage && device->storage->next);
+    EXPECT_EQ(device->storage->next->id, EmulatedPhone::storageId(1));
+    EXPECT_STREQ(device->storage->next->StorageDescription, "SD card");
+
+    const auto sd = list(device.get(), EmulatedPhone::storageId(1), 0xFFFFFFFF);
+    ASSERT_EQ(sd.size(), 1u);
+    EXPECT_EQ(sd[0].name, "b.txt");
+    ASSERT_EQ(upload(device.get(), tempFolder() / "c.txt", 0xFFFFFFFF, EmulatedPhone::storageId(1)),
+              0);
+    EXPECT_EQ(readFile(phone.storageFolder(1) / "c.txt"), "ccc");
+    EXPECT_FALSE(std::filesystem::exists(phone.storageFolder(0) / "c.txt"));
+}
+
+TEST_F(EmulatedPhoneTest, FolderOperationsFollowAndroid)
+{
+    EmulatedPhone& phone = plugPhone({{"Music/a.mp3", "a"}, {"Music/b.mp3", "b"}, {"x.txt", "x"}});
+    const std::filesystem::path root = phone.storageFolder();
+    MtpDevice device = open();
+    ASSERT_TRUE(device);
+    const uint32_t storage = EmulatedPhone::storageId(0);
+    char name[] = "New";
+
+    // Parent 0 is not an object on Android: only 0xFFFFFFFF means the top folder.
+    EXPECT_EQ(LIBMTP_Create_Folder(device.get(), name, 0, storage), 0u);
+    EXPECT_EQ(phone.trace().back().response, MtpResponse::InvalidObjectHandle);
+    const uint32_t created = LIBMTP_Create_Folder(device.get(), name, 0xFFFFFFFF, storage);
+    EXPECT_NE(created, 0u);
+    EXPECT_TRUE(std::filesystem::is_directory(root / "New"));
+    EXPECT_EQ(LIBMTP_Create_Folder(device.get(), name, 0xFFFFFFFF, storage), 0u);
+    EXPECT_EQ(phone.trace().back().response, MtpResponse::GeneralError);
+
+    auto top = list(device.get(), storage, 0xFFFFFFFF);
+    ASSERT_EQ(top.size(), 3u); // Music, New, x.txt
+    const auto music = list(device.get(), storage, top[0].id);
+    LIBMTP_file_t* folder = LIBMTP_Get_Filemetadata(device.get(), top[0].id);
+    ASSERT_NE(folder, nullptr);
+    EXPECT_NE(LIBMTP_Set_File_Name(device.get(), folder, "New"), 0); // taken
+    EXPECT_EQ(LIBMTP_Set_File_Name(device.get(), folder, "Songs"), 0);
+    LIBMTP_destroy_file_t(folder);
+    EXPECT_TRUE(std::filesystem::exists(root / "Songs/b.mp3"));
+    EXPECT_EQ(list(device.get(), storage, top[0].id), music); // handles survive the rename
+
+    EXPECT_EQ(LIBMTP_Delete_Object(device.get(), top[0].id), 0);
+    EXPECT_FALSE(std::filesystem::exists(root / "Songs"));
+    EXPECT_NE(LIBMTP_Delete_Object(device.get(), top[0].id), 0);
+    EXPECT_EQ(list(device.get(), storage, 0xFFFFFFFF).size(), 2u);
+}
+
+TEST_F(EmulatedPhoneTest, TraceRecordsOperationsParametersAndResponses)
+{
+    EmulatedPhone& phone = plugPhone({{"a.txt", "a"}});
+    MtpDevice device = open();
+    ASSERT_TRUE(device);
+    ASSERT_GE(phone.trace().size(), 3u);
+    EXPECT_EQ(phone.trace()[0].operation, MtpOperation::OpenSession);
+    EXPECT_EQ(phone.count(MtpOperation::GetStorageInfo), 1);
+    phone.clearTrace();
+    list(device.get(), EmulatedPhone::storageId(0), 0xFFFFFFFF);
+    const std::vector<PhoneTraceEntry> trace = phone.trace();
+    ASSERT_FALSE(trace.empty());
+    EXPECT_EQ(trace[0].operation, MtpOperation::GetObjectHandles);
+    EXPECT_EQ(trace[0].params, (std::vector<uint32_t>{EmulatedPhone::storageId(0), 0, 0xFFFFFFFF}));
+    EXPECT_EQ(trace[0].response, MtpResponse::OK);
+    EXPECT_EQ(toString(trace[0].operation), "GetObjectHandles");
+}
+
+TEST_F(EmulatedPhoneTest, FailsTheNthOccurrenceOfAnOperation)
+{
+    EmulatedPhone& phone = plugPhone({{"a.bin", randomBytes(5000)}});
+    MtpDevice device = open();
+    ASSERT_TRUE(device);
+    const uint32_t id = list(device.get(), EmulatedPhone::storageId(0), 0xFFFFFFFF).at(0).id;
+    const std::string local = (tempFolder() / "a.bin").string();
+    phone.failOperation(MtpOperation::GetObject, 2);
+    EXPECT_EQ(LIBMTP_Get_File_To_File(device.get(), id, local.c_str(), nullptr, nullptr), 0);
+    EXPECT_NE(LIBMTP_Get_File_To_File(device.get(), id, local.c_str(), nullptr, nullptr), 0);
+    EXPECT_EQ(phone.trace().back().response, MtpResponse::GeneralError);
+    EXPECT_EQ(LIBMTP_Get_File_To_File(device.get(), id, local.c_str(), nullptr, nullptr), 0);
+
+    // An upload refused at SendObjectInfo leaves nothing behind.
+    phone.failOperation(MtpOperation::SendObjectInfo, 1, MtpResponse::StoreFull);
+    writeFile(tempFolder() / "up.bin", "up");
+    EXPECT_NE(upload(device.get(), tempFolder() / "up.bin", 0xFFFFFFFF), 0);
+    EXPECT_EQ(phone.trace().back().response, MtpResponse::StoreFull);
+    EXPECT_FALSE(std::filesystem::exists(phone.storageFolder() / "up.bin"));
+}
+
+TEST_F(EmulatedPhoneTest, HungOperationTimesOutAndThePhoneAnswersAgain)
+{
+    EmulatedPhone& phone = plugPhone({{"a.txt", "a"}});
+    MtpDevice device = open();
+    ASSERT_TRUE(device);
+    phone.hangOperation(MtpOperation::GetObjectHandles, 1);
+    EXPECT_TRUE(list(device.get(), EmulatedPhone::storageId(0), 0xFFFFFFFF).empty());
+    EXPECT_EQ(phone.trace().back().response, MtpResponse::None);
+    EXPECT_EQ(list(device.get(), EmulatedPhone::storageId(0), 0xFFFFFFFF).size(), 1u);
+}
+
+TEST_F(EmulatedPhoneTest, CablePulledMidTransferLeavesNoPartialFiles)
+{
+    EmulatedPhone& phone = plugPhone({{"big.bin", randomBytes(1 << 20)}});
+    const uint8_t firstAddress = phone.deviceAddress();
+    {
+        MtpDevice device = open();
+        ASSERT_TRUE(device);
+        const uint32_t id = list(device.get(), EmulatedPhone::storageId(0), 0xFFFFFFFF).at(0).id;
+        phone.disconnectAfterBytes(100000);
+        const std::string local = (tempFolder() / "big.bin").string();
+        EXPECT_NE(LIBMTP_Get_File_To_File(device.get(), id, local.c_str(), nullptr, nullptr), 0);
+        EXPECT_FALSE(phone.isPlugged());
+        EXPECT_FALSE(std::filesystem::exists(local)); // libmtp removes it
+    }
+    phone.plug();
+    EXPECT_NE(phone.deviceAddress(), firstAddress);
+    MtpDevice device = open();
+    ASSERT_TRUE(device);
+    writeFile(tempFolder() / "up.bin", randomBytes(1 << 20));
+    phone.disconnectAfterBytes(100000);
+    EXPECT_NE(upload(device.get(), tempFolder() / "up.bin", 0xFFFFFFFF), 0);
+    EXPECT_FALSE(std::filesystem::exists(phone.storageFolder() / "up.bin")); // the phone drops it
+}
+
+TEST_F(EmulatedPhoneTest, CancelFromProgressStopsTheTransferAndTheNextOneWorks)
+{
+    EmulatedPhone& phone = plugPhone({{"big.bin", randomBytes(1 << 20)}});
+    MtpDevice device = open();
+    ASSERT_TRUE(device);
+    const uint32_t id = list(device.get(), EmulatedPhone::storageId(0), 0xFFFFFFFF).at(0).id;
+    const auto cancel = [](uint64_t, uint64_t, const void*) {
+        return 1;
+    };
+    const std::string local = (tempFolder() / "big.bin").string();
+    EXPECT_NE(LIBMTP_Get_File_To_File(device.get(), id, local.c_str(), cancel, nullptr), 0);
+    writeFile(tempFolder() / "up.bin", randomBytes(1 << 20));
+    EXPECT_NE(upload(device.get(), tempFolder() / "up.bin", 0xFFFFFFFF, EmulatedPhone::storageId(0),
+                     cancel),
+              0);
+    EXPECT_EQ(LIBMTP_Get_File_To_File(device.get(), id, local.c_str(), nullptr, nullptr), 0);
+    EXPECT_TRUE(readFile(local) == readFile(phone.storageFolder() / "big.bin"));
+    // libmtp may cancel before sending any data: the phone drops the upload at the next command.
+    EXPECT_FALSE(std::filesystem::exists(phone.storageFolder() / "up.bin"));
+}
+
+TEST_F(EmulatedPhoneTest, RateLimitSlowsTheBulkPipes)
+{
+    EmulatedPhone& phone = plugPhone({{"a.bin", randomBytes(64 * 1024)}});
+    MtpDevice device = open();
+    ASSERT_TRUE(device);
+    const uint32_t id = list(device.get(), EmulatedPhone::storageId(0), 0xFFFFFFFF).at(0).id;
+    phone.setRateLimit(512 * 1024);
+    const auto start = std::chrono::steady_clock::now();
+    const std::string local = (tempFolder() / "a.bin").string();
+    ASSERT_EQ(LIBMTP_Get_File_To_File(device.get(), id, local.c_str(), nullptr, nullptr), 0);
+    // A lower bound only: 64 KiB at 512 KiB/s cannot take less than 125 ms.
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(120));
+}
+
+TEST_F(EmulatedPhoneTest, BusyInterfaceCannotBeOpened)
+{
+    EmulatedPhone& phone = plugPhone();
+    phone.setInterfaceBusy(true);
+    EXPECT_FALSE(open());
+    phone.setInterfaceBusy(false);
+    EXPECT_TRUE(open());
+}
+
+TEST_F(EmulatedPhoneTest, HotplugReportsUnplugAndReplugWithANewDeviceNumber)
+{
+    EmulatedPhone& phone = plugPhone();
+    libusb_context* ctx = nullptr;
+    ASSERT_EQ(libusb_init(&ctx), 0);
+    std::vector<std::pair<int, uint8_t>> events;
+    const auto record = [](libusb_context*, libusb_device* device, libusb_hotplug_event event,
+                           void* seen) {
+        static_cast<decltype(events)*>(seen)->emplace_back(event,
+                                                           libusb_get_device_address(device));
+        return 0;
+    };
+    libusb_hotplug_callback_handle handle = 0;
+    ASSERT_EQ(libusb_hotplug_register_callback(
+                  ctx, LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED | LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT,
+                  LIBUSB_HOTPLUG_ENUMERATE, 0x18d1, LIBUSB_HOTPLUG_MATCH_ANY,
+                  LIBUSB_HOTPLUG_MATCH_ANY, record, &events, &handle),
+              0);
+    const uint8_t first = phone.deviceAddress();
+    phone.unplug();
+    phone.plug();
+    timeval wait = {1, 0};
+    while (events.size() < 3 && libusb_handle_events_timeout_completed(ctx, &wait, nullptr) == 0)
+        ;
+    const uint8_t second = phone.deviceAddress();
+    EXPECT_NE(first, second);
+    EXPECT_EQ(events, (std::vector<std::pair<int, uint8_t>>{
+                          {LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED, first},
+                          {LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT, first},
+                          {LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED, second}}));
+    libusb_hotplug_deregister_callback(ctx, handle);
+    libusb_exit(ctx);
 }
 
 } // namespace

@@ -274,7 +274,8 @@ int libusb_open(libusb_device* device, libusb_device_handle** handle)
     Lock lock(bus().mutex);
     if (!device->attached)
         return LIBUSB_ERROR_NO_DEVICE;
-    *handle = new libusb_device_handle{device};
+    bus().handles.push_back(std::make_unique<libusb_device_handle>(libusb_device_handle{device}));
+    *handle = bus().handles.back().get();
     return LIBUSB_SUCCESS;
 }
 
@@ -298,7 +299,7 @@ void libusb_close(libusb_device_handle* handle)
     Lock lock(bus().mutex);
     if (handle->device->phone->claimedBy == handle)
         handle->device->phone->claimedBy = nullptr;
-    delete handle;
+    std::erase_if(bus().handles, [handle](const auto& h) { return h.get() == handle; });
 }
 
 libusb_device* libusb_get_device(libusb_device_handle* handle)
@@ -474,7 +475,6 @@ int libusb_bulk_transfer(libusb_device_handle* handle, unsigned char endpoint, u
     PhoneState* phone = attached(handle);
     if (!phone)
         return LIBUSB_ERROR_NO_DEVICE;
-    const double scale = bus().timeoutScale;
     std::optional<size_t> moved;
     if (endpoint == kBulkOut) {
         // A pulled cable takes the whole transfer that would cross the limit with it.
@@ -494,6 +494,7 @@ int libusb_bulk_transfer(libusb_device_handle* handle, unsigned char endpoint, u
         return LIBUSB_ERROR_NOT_FOUND;
     }
     if (!moved) {
+        const double scale = bus().timeoutScale;
         lock.unlock();
         waitTimeout(timeout, scale);
         return LIBUSB_ERROR_TIMEOUT;

@@ -195,6 +195,10 @@ MtpResponder::~MtpResponder() = default;
 
 void MtpResponder::bulkOut(const uint8_t* data, size_t size)
 {
+    if (m_incoming && m_incoming->header.empty() && size >= 8 &&
+        MtpReader(data + 4, 2).u16() == kContainerCommand) {
+        abortTransfers(); // the host gave up this data phase without a word (libmtp can)
+    }
     if (m_incoming) {
         Incoming& in = *m_incoming;
         size_t pos = 0;
@@ -278,9 +282,19 @@ void MtpResponder::reset()
     m_pendingSend.reset();
 }
 
+void MtpResponder::dropOutgoing()
+{
+    // The response goes last: when the host has not started reading it, it never got it.
+    if (!m_outgoing.empty() && m_outgoing.back().headPos == 0)
+        m_trace.back().response = MtpResponse::None;
+    m_outgoing.clear();
+}
+
 void MtpResponder::abortTransfers()
 {
-    m_outgoing.clear();
+    if (m_incoming)
+        m_trace.back().response = MtpResponse::None;
+    dropOutgoing();
     m_commandBytes.clear();
     if (m_incoming && m_incoming->file && m_pendingSend) {
         // Like Android, a file whose upload broke off is not kept.
@@ -320,7 +334,7 @@ std::optional<MtpResponder::Fault> MtpResponder::takeFault(uint16_t operation)
 
 void MtpResponder::onCommand(const Command& command)
 {
-    m_outgoing.clear(); // a new transaction abandons whatever the host left unread
+    dropOutgoing(); // a new transaction abandons whatever the host left unread
     m_trace.push_back({MtpOperation(command.code), command.params, MtpResponse::None});
     const std::optional<Fault> fault = takeFault(command.code);
     if (hasHostData(command.code)) {

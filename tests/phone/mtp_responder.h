@@ -55,6 +55,7 @@ private:
     void onDataEnd();
     void queue(const Command& command, Reply reply);
     void abortTransfers();
+    void dropOutgoing();
     std::optional<Fault> takeFault(uint16_t operation);
 
     Reply dispatch(const Command& command);
