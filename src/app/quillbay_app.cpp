@@ -1,0 +1,99 @@
+#include "app/quillbay_app.h"
+
+#include "app/app_settings.h"
+#include "app/app_state.h"
+#include "app/crash_log_manager.h"
+#include "app/desktop_services_url_opener.h"
+#include "app/mail_helper.h"
+#include "app/message_box_alert_presenter.h"
+#include "core/transfer/transfer_queue_actor.h"
+#include "core/transfer/transfer_queue_view_model.h"
+#include "platform/preference_store.h"
+#include "platform/qprocess_runner.h"
+
+#include <QPointer>
+
+namespace qb {
+
+QuillbayApp::QuillbayApp(Options options, QObject* parent)
+    : QObject(parent), m_options(std::move(options))
+{
+    m_preferences = m_options.preferences ? m_options.preferences
+                                          : std::make_shared<QSettingsPreferenceStore>();
+    m_alerts = m_options.alerts ? m_options.alerts : std::make_shared<MessageBoxAlertPresenter>();
+    m_urlOpener =
+        m_options.urlOpener ? m_options.urlOpener : std::make_shared<DesktopServicesUrlOpener>();
+    std::shared_ptr<ProcessRunner> runner =
+        m_options.processRunner ? m_options.processRunner : std::make_shared<QProcessRunner>();
+
+    m_appState = std::make_unique<AppState>();
+    step(QStringLiteral("appState"));
+
+    TransferQueueActor::Options engineOptions;
+    engineOptions.preferences = m_options.preferences; // the engine's own default when null
+    m_transferActor = std::make_unique<TransferQueueActor>(engineOptions);
+    step(QStringLiteral("transferQueueActor"));
+
+    m_appState->setTransferQueueViewModel(new TransferQueueViewModel(*m_transferActor));
+    step(QStringLiteral("transferQueueViewModel"));
+
+    // The device list installs its provider from a queued call, which may run after this
+    // object is gone.
+    auto installProvider = [self = QPointer<QuillbayApp>(this)](RepositoryProvider provider) {
+        if (self && self->m_transferActor)
+            self->m_transferActor->setRepositoryProvider(std::move(provider));
+    };
+    std::unique_ptr<DeviceListViewModel> deviceList =
+        m_options.makeDeviceList ? m_options.makeDeviceList(std::move(installProvider))
+                                 : DeviceListViewModel::create(std::move(installProvider),
+                                                               MTPClient::Options{runner, {}});
+    m_appState->setDeviceListViewModel(deviceList.release());
+    step(QStringLiteral("deviceListViewModel"));
+
+    m_appState->setSettings(new AppSettings(*m_preferences));
+    step(QStringLiteral("settings"));
+
+    if (m_options.installCrashGuard && CrashLogManager::install(*m_alerts)) {
+        m_ownsCrashGuard = true;
+        step(QStringLiteral("crashGuard"));
+    }
+
+    m_mailHelper = std::make_unique<MailHelper>(runner, *m_urlOpener, *m_alerts,
+                                                [] { return CrashLogManager::writeCrashReport(); });
+}
+
+QuillbayApp::~QuillbayApp()
+{
+    shutdown();
+}
+
+void QuillbayApp::shutdown()
+{
+    if (m_shutDown)
+        return;
+    m_shutDown = true;
+    m_mailHelper.reset();
+    if (auto* devices = m_appState->deviceListViewModel())
+        devices->stopMonitoring();
+    // The view models go before the engine they watch; the engine then waits (for a while) for
+    // the operations still running, and their phones' threads finish their current call.
+    m_appState->release();
+    m_transferActor.reset();
+    if (m_ownsCrashGuard)
+        CrashLogManager::shutdown();
+}
+
+QuillbayApp::Options QuillbayApp::processOptions()
+{
+    Options options;
+    options.installCrashGuard = CrashLogManager::enabledByEnvironment();
+    return options;
+}
+
+void QuillbayApp::step(const QString& name)
+{
+    if (m_options.trace)
+        m_options.trace(name);
+}
+
+} // namespace qb

@@ -1,0 +1,77 @@
+#pragma once
+
+#include "core/device/device_list_view_model.h"
+
+#include <QObject>
+
+#include <functional>
+#include <memory>
+
+namespace qb {
+
+class AlertPresenter;
+class AppState;
+class DesktopUrlOpener;
+class MailHelper;
+class PreferenceStore;
+class ProcessRunner;
+class TransferQueueActor;
+
+// The application: builds everything that lives for the whole run, in a fixed order, and takes
+// it down again in an orderly way. Lives on the GUI thread; QApplication must exist.
+//
+// Start-up order: the application state; the transfer engine; the transfer queue view model;
+// the device list view model over the same engine (it installs the repository provider); the
+// appearance settings; the crash guard (once per process); then the Wi-Fi server, before any
+// window shows.
+class QuillbayApp : public QObject
+{
+    Q_OBJECT
+
+public:
+    using DeviceListFactory = std::function<std::unique_ptr<DeviceListViewModel>(
+        DeviceListViewModel::ProviderInstaller installProvider)>;
+
+    // What the process would otherwise take from the system; tests substitute their own.
+    struct Options
+    {
+        std::shared_ptr<PreferenceStore> preferences; // the user's settings when null
+        DeviceListFactory makeDeviceList;             // the USB bus when empty
+        std::shared_ptr<ProcessRunner> processRunner; // real processes when null
+        std::shared_ptr<AlertPresenter> alerts;       // message boxes when null
+        std::shared_ptr<DesktopUrlOpener> urlOpener;  // the desktop's handlers when null
+        bool installCrashGuard = true;
+        // Told the name of each start-up step as it completes.
+        std::function<void(const QString& step)> trace;
+    };
+
+    explicit QuillbayApp(Options options, QObject* parent = nullptr);
+    // Runs shutdown() if it has not run.
+    ~QuillbayApp() override;
+
+    AppState& appState() const { return *m_appState; }
+    TransferQueueActor& transferActor() const { return *m_transferActor; }
+    MailHelper& mailHelper() const { return *m_mailHelper; }
+
+    // The orderly quit, after the event loop has ended: stop serving phones, let the device
+    // list and the engine finish or cancel their work, stop the crash guard's threads.
+    void shutdown();
+
+    // The default options of the application process (crash guard as the environment says).
+    static Options processOptions();
+
+private:
+    void step(const QString& name);
+
+    Options m_options;
+    std::shared_ptr<PreferenceStore> m_preferences;
+    std::shared_ptr<AlertPresenter> m_alerts;
+    std::shared_ptr<DesktopUrlOpener> m_urlOpener;
+    std::unique_ptr<TransferQueueActor> m_transferActor;
+    std::unique_ptr<AppState> m_appState;
+    std::unique_ptr<MailHelper> m_mailHelper;
+    bool m_ownsCrashGuard = false;
+    bool m_shutDown = false;
+};
+
+} // namespace qb

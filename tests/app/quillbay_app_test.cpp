@@ -1,0 +1,160 @@
+#include "app/quillbay_app.h"
+
+#include "app/app_settings.h"
+#include "app/app_state.h"
+#include "app/crash_log_manager.h"
+#include "app/fake_alert_presenter.h"
+#include "app/scripted_process_runner.h"
+#include "core/device/device_fakes.h"
+#include "core/device/mtp_device_manager.h"
+#include "core/transfer/transfer_queue_view_model.h"
+#include "platform/fake_desktop_url_opener.h"
+
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace qb {
+namespace {
+
+const auto* const qtEnvironment =
+    ::testing::AddGlobalTestEnvironment(new test::QtApplicationEnvironment);
+
+// A QuillbayApp over fakes: no USB bus, settings in a temporary folder, recorded start-up steps.
+class QuillbayAppTest : public ::testing::Test
+{
+protected:
+    QuillbayApp::Options options(QStringList& steps)
+    {
+        QuillbayApp::Options options;
+        options.preferences =
+            std::make_shared<QSettingsPreferenceStore>(m_dir.filePath(QStringLiteral("prefs.ini")));
+        options.processRunner = std::make_shared<ScriptedProcessRunner>();
+        options.alerts = m_alerts;
+        options.urlOpener = std::make_shared<FakeDesktopUrlOpener>();
+        options.installCrashGuard = false;
+        options.trace = [&steps](const QString& step) {
+            steps.append(step);
+        };
+        options.makeDeviceList = [this, &steps](DeviceListViewModel::ProviderInstaller install) {
+            auto manager = std::make_unique<MTPDeviceManager>(
+                m_lister, std::make_unique<test::FakeHotplugSource>(m_hotplugLog));
+            return std::make_unique<DeviceListViewModel>(
+                std::move(manager), std::make_shared<test::FakeRepositoryFactory>(),
+                [&steps, install](RepositoryProvider provider) {
+                    steps.append(QStringLiteral("repositoryProviderInstalled"));
+                    install(std::move(provider));
+                });
+        };
+        return options;
+    }
+
+    QTemporaryDir m_dir;
+    std::shared_ptr<FakeAlertPresenter> m_alerts = std::make_shared<FakeAlertPresenter>();
+    std::shared_ptr<test::FakeDeviceLister> m_lister = std::make_shared<test::FakeDeviceLister>();
+    std::shared_ptr<QStringList> m_hotplugLog = std::make_shared<QStringList>();
+};
+
+TEST_F(QuillbayAppTest, BuildsTheLongLivedObjectsInOrder)
+{
+    QStringList steps;
+    QuillbayApp app(options(steps));
+    EXPECT_EQ(steps,
+              (QStringList{QStringLiteral("appState"), QStringLiteral("transferQueueActor"),
+                           QStringLiteral("transferQueueViewModel"),
+                           QStringLiteral("deviceListViewModel"), QStringLiteral("settings")}));
+    EXPECT_NE(app.appState().transferQueueViewModel(), nullptr);
+    EXPECT_NE(app.appState().deviceListViewModel(), nullptr);
+    ASSERT_NE(app.appState().settings(), nullptr);
+    // An empty preference store gives the default appearance.
+    EXPECT_EQ(app.appState().settings()->theme(), AppTheme::System);
+    EXPECT_EQ(app.appState().settings()->fontScale(), 1.0);
+    // USB monitoring waits for the sidebar.
+    EXPECT_FALSE(app.appState().deviceListViewModel()->isMonitoring());
+    EXPECT_TRUE(m_hotplugLog->isEmpty());
+
+    // The device list hands the engine its provider once the event loop runs.
+    ASSERT_TRUE(test::waitUntil([&] { return steps.size() == 6; }));
+    EXPECT_EQ(steps.last(), QStringLiteral("repositoryProviderInstalled"));
+}
+
+TEST_F(QuillbayAppTest, AProviderArrivingAfterTheAppIsGoneIsDropped)
+{
+    QStringList steps;
+    {
+        QuillbayApp app(options(steps));
+    }
+    // The queued installation still runs; it must not reach the engine that is gone.
+    ASSERT_TRUE(test::waitUntil([&] { return steps.size() == 6; }));
+    EXPECT_EQ(steps.last(), QStringLiteral("repositoryProviderInstalled"));
+}
+
+TEST_F(QuillbayAppTest, InstallsTheCrashGuardOncePerProcess)
+{
+    QStringList firstSteps;
+    QuillbayApp::Options firstOptions = options(firstSteps);
+    firstOptions.installCrashGuard = true;
+    auto first = std::make_unique<QuillbayApp>(std::move(firstOptions));
+    EXPECT_EQ(firstSteps.last(), QStringLiteral("crashGuard"));
+    EXPECT_TRUE(CrashLogManager::isInstalled());
+
+    QStringList secondSteps;
+    QuillbayApp::Options secondOptions = options(secondSteps);
+    secondOptions.installCrashGuard = true;
+    auto second = std::make_unique<QuillbayApp>(std::move(secondOptions));
+    EXPECT_FALSE(secondSteps.contains(QStringLiteral("crashGuard")));
+
+    // The heartbeat runs on the GUI thread of the one installation.
+    const quint64 beats = CrashLogManager::heartbeatCount();
+    ASSERT_TRUE(test::waitUntil([&] { return CrashLogManager::heartbeatCount() > beats; }));
+    second.reset();
+    first.reset();
+    EXPECT_TRUE(m_alerts->presented.isEmpty());
+}
+
+TEST_F(QuillbayAppTest, ShutdownTakesEverythingDownOnceInOrder)
+{
+    QStringList steps;
+    QuillbayApp app(options(steps));
+    AppState& state = app.appState();
+    QStringList destroyed;
+    QObject::connect(state.deviceListViewModel(), &QObject::destroyed,
+                     [&] { destroyed.append(QStringLiteral("deviceList")); });
+    QObject::connect(state.transferQueueViewModel(), &QObject::destroyed,
+                     [&] { destroyed.append(QStringLiteral("transferQueue")); });
+    QObject::connect(state.settings(), &QObject::destroyed,
+                     [&] { destroyed.append(QStringLiteral("settings")); });
+    state.deviceListViewModel()->startMonitoring();
+    ASSERT_TRUE(m_hotplugLog->contains(QStringLiteral("start")));
+
+    app.shutdown();
+    EXPECT_EQ(destroyed, (QStringList{QStringLiteral("deviceList"), QStringLiteral("transferQueue"),
+                                      QStringLiteral("settings")}));
+    EXPECT_TRUE(m_hotplugLog->contains(QStringLiteral("stop")));
+    EXPECT_EQ(state.deviceListViewModel(), nullptr);
+    app.shutdown();
+    EXPECT_EQ(destroyed.size(), 3);
+}
+
+TEST(AppStateTest, SignalsOnlyRealChangesAndOwnsWhatItHolds)
+{
+    AppState state;
+    QSignalSpy settingsChanged(&state, &AppState::settingsChanged);
+    QTemporaryDir dir;
+    QSettingsPreferenceStore store(dir.filePath(QStringLiteral("prefs.ini")));
+    auto* settings = new AppSettings(store);
+    state.setSettings(settings);
+    EXPECT_EQ(settingsChanged.size(), 1);
+    EXPECT_EQ(settings->parent(), &state);
+    state.setSettings(settings);
+    EXPECT_EQ(settingsChanged.size(), 1);
+    state.setSettings(nullptr);
+    EXPECT_EQ(settingsChanged.size(), 2);
+    // Still a child: the state owns what it was given for the whole run.
+    EXPECT_EQ(settings->parent(), &state);
+    EXPECT_EQ(state.property("settings").value<AppSettings*>(), nullptr);
+}
+
+} // namespace
+} // namespace qb
