@@ -1,0 +1,581 @@
+#include "wifi/local_connection_handler.h"
+
+#include "wifi/http_reply.h"
+#include "wifi/wifi_server_backend.h"
+
+#include <QDateTime>
+#include <QFileInfo>
+#include <QSocketNotifier>
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <fcntl.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <sys/sendfile.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace qb {
+namespace {
+
+constexpr qint64 kReadBufferSize = 256 * 1024;
+// Bytes read per wake-up, so that one fast sender does not starve the thread's other
+// connections.
+constexpr qint64 kMaxReadPerWakeup = 4 * 1024 * 1024;
+// Bodies of the routes that take no file are small JSON; more than this is not kept.
+constexpr qint64 kMaxBufferedBody = 64 * 1024;
+
+QString errorText(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// The peer's address as text; an IPv4 peer of the dual-stack socket in its plain IPv4 form.
+QString peerHost(int fd)
+{
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    if (::getpeername(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        return {};
+    }
+    char text[INET6_ADDRSTRLEN + IF_NAMESIZE + 2] = {};
+    if (address.ss_family == AF_INET) {
+        const auto* v4 = reinterpret_cast<const sockaddr_in*>(&address);
+        ::inet_ntop(AF_INET, &v4->sin_addr, text, sizeof text);
+        return QString::fromLatin1(text);
+    }
+    if (address.ss_family != AF_INET6) {
+        return {};
+    }
+    const auto* v6 = reinterpret_cast<const sockaddr_in6*>(&address);
+    if (IN6_IS_ADDR_V4MAPPED(&v6->sin6_addr)) {
+        ::inet_ntop(AF_INET, &v6->sin6_addr.s6_addr[12], text, sizeof text);
+        return QString::fromLatin1(text);
+    }
+    ::inet_ntop(AF_INET6, &v6->sin6_addr, text, sizeof text);
+    QString host = QString::fromLatin1(text);
+    char interfaceName[IF_NAMESIZE] = {};
+    if (v6->sin6_scope_id != 0 && ::if_indextoname(v6->sin6_scope_id, interfaceName)) {
+        host += u'%' + QString::fromLocal8Bit(interfaceName);
+    }
+    return host;
+}
+
+std::vector<char>& readBuffer()
+{
+    thread_local std::vector<char> buffer(kReadBufferSize);
+    return buffer;
+}
+
+} // namespace
+
+LocalConnectionHandler::LocalConnectionHandler(int fd, const ConnectionEnvironment& environment,
+                                               QObject* parent)
+    : QObject(parent), m_fd(fd), m_env(environment),
+      m_log(QStringLiteral("WiFiAdvertiser.Conn"), true)
+{
+    m_idleTimer.setSingleShot(true);
+    m_drainTimer.setSingleShot(true);
+}
+
+LocalConnectionHandler::~LocalConnectionHandler()
+{
+    if (!m_didFinish) {
+        m_didFinish = true;
+        if (m_readNotifier) {
+            m_readNotifier->setEnabled(false);
+        }
+        if (m_writeNotifier) {
+            m_writeNotifier->setEnabled(false);
+        }
+        ::close(m_fd);
+    }
+    if (m_fileFd >= 0) {
+        ::close(m_fileFd);
+    }
+}
+
+void LocalConnectionHandler::start()
+{
+    m_host = peerHost(m_fd);
+    m_readNotifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
+    m_writeNotifier = new QSocketNotifier(m_fd, QSocketNotifier::Write, this);
+    m_writeNotifier->setEnabled(false);
+    connect(m_readNotifier, &QSocketNotifier::activated, this, &LocalConnectionHandler::onReadable);
+    connect(m_writeNotifier, &QSocketNotifier::activated, this, &LocalConnectionHandler::onWritable);
+    connect(&m_idleTimer, &QTimer::timeout, this, [this] {
+        if (m_phase == Phase::Downloading && m_pump) {
+            m_pump->readFailed(QStringLiteral("no progress for %1 ms").arg(m_env.idleTimeoutMs));
+            return;
+        }
+        if (m_phase != Phase::Closing) {
+            m_log.info(QStringLiteral("Closing idle connection from %1"), {m_host});
+        }
+        finish();
+    });
+    connect(&m_drainTimer, &QTimer::timeout, this, &LocalConnectionHandler::finish);
+    m_idleTimer.start(m_env.idleTimeoutMs);
+}
+
+void LocalConnectionHandler::touch()
+{
+    if (!m_didFinish) {
+        m_idleTimer.start(m_env.idleTimeoutMs);
+    }
+}
+
+void LocalConnectionHandler::onReadable()
+{
+    std::vector<char>& buffer = readBuffer();
+    qint64 budget = kMaxReadPerWakeup;
+    while (!m_didFinish && !m_peerClosed && budget > 0) {
+        const ssize_t received = ::recv(m_fd, buffer.data(), buffer.size(), 0);
+        if (received > 0) {
+            touch();
+            budget -= received;
+            handleBytes(buffer.data(), received);
+            continue;
+        }
+        if (received == 0) {
+            onPeerClosed();
+            return;
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        if (errno != EAGAIN && errno != EWOULDBLOCK) {
+            onReadError(errorText(errno));
+        }
+        return;
+    }
+}
+
+void LocalConnectionHandler::handleBytes(const char* data, qint64 size)
+{
+    switch (m_phase) {
+    case Phase::ReadingHead: {
+        const qsizetype previous = m_buffer.size();
+        m_buffer.append(data, size);
+        // Only the newly arrived bytes (and three before them) can complete the blank line.
+        if (m_buffer.indexOf("\r\n\r\n", std::max<qsizetype>(0, previous - 3)) < 0 &&
+            m_buffer.size() <= kMaxRequestHeadBytes + 3) {
+            return;
+        }
+        const HttpParseResult result = parseRequestHead(m_buffer);
+        if (result.status == HttpParseResult::Status::BadRequest) {
+            m_buffer.clear();
+            sendText(400, QStringLiteral("Bad Request"));
+            return;
+        }
+        const QByteArray rest = m_buffer.mid(result.head.headLength);
+        m_buffer.clear();
+        onHeadComplete(result.head, rest);
+        return;
+    }
+    case Phase::ReadingBody: {
+        const qint64 take = std::min(size, m_head.contentLength - m_bodyReceived);
+        if (m_buffer.size() + take <= kMaxBufferedBody) {
+            m_buffer.append(data, take);
+        }
+        m_bodyReceived += take;
+        if (m_bodyReceived == m_head.contentLength) {
+            if (m_bodyReceived > kMaxBufferedBody) {
+                m_buffer.clear();
+            }
+            dispatch();
+        }
+        return;
+    }
+    case Phase::Uploading: {
+        const qint64 take = std::min(size, m_head.contentLength - m_bodyReceived);
+        if (!m_upload->write(data, take)) {
+            m_upload.reset();
+            sendText(500, QStringLiteral("Failed to write file"));
+            return;
+        }
+        m_bodyReceived += take;
+        if (m_bodyReceived == m_head.contentLength) {
+            finishUpload();
+        }
+        return;
+    }
+    case Phase::Dispatched:
+    case Phase::Downloading:
+    case Phase::Closing:
+        // One request per connection: whatever follows it is read and dropped.
+        return;
+    }
+}
+
+void LocalConnectionHandler::onHeadComplete(const HttpRequestHead& head, QByteArrayView rest)
+{
+    m_head = head;
+    m_route = RequestRouter::routeFor(head.method, head.path);
+    m_bodyReceived = 0;
+    if (m_route == RequestRouter::Route::Upload) {
+        // An upload streams to disk as it arrives instead of waiting for its whole body.
+        dispatch();
+    } else if (head.contentLength == 0) {
+        dispatch();
+        return;
+    } else {
+        m_phase = Phase::ReadingBody;
+    }
+    if (!rest.isEmpty() && !m_didFinish) {
+        handleBytes(rest.data(), rest.size());
+    }
+}
+
+void LocalConnectionHandler::dispatch()
+{
+    m_phase = Phase::Dispatched;
+    const QString host = m_host.isEmpty() ? QStringLiteral("unknown") : m_host;
+    m_env.router->recordRequest(m_head.method, m_head.path, host, m_head.deviceName);
+    const QByteArray body = std::exchange(m_buffer, QByteArray());
+    switch (m_route) {
+    case RequestRouter::Route::Upload:
+        beginUpload();
+        return;
+    case RequestRouter::Route::Download:
+        handleDownload(m_head.path);
+        return;
+    default:
+        m_env.router->handle(m_route, host, body, *this);
+        return;
+    }
+}
+
+void LocalConnectionHandler::beginUpload()
+{
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    m_upload = std::make_unique<UploadFileWriter>(m_log);
+    switch (m_upload->open(m_env.downloadsFolder(), now)) {
+    case UploadFileWriter::Error::None:
+        break;
+    case UploadFileWriter::Error::StaleFileBlocksFolder:
+        m_upload.reset();
+        sendText(500, QStringLiteral("Stale file blocks Quillbay directory"));
+        return;
+    case UploadFileWriter::Error::CreateFolderFailed:
+        m_upload.reset();
+        sendText(500, QStringLiteral("Failed to create directory"));
+        return;
+    case UploadFileWriter::Error::WriteFailed:
+        m_upload.reset();
+        sendText(500, QStringLiteral("Failed to write file"));
+        return;
+    }
+    m_uploadName = UploadFileWriter::uploadName(m_head.fileName, now);
+    m_phase = Phase::Uploading;
+    if (m_head.contentLength == 0) {
+        finishUpload();
+    }
+}
+
+void LocalConnectionHandler::finishUpload()
+{
+    const std::optional<QString> path = m_upload->commit(m_uploadName);
+    const qint64 bytes = m_upload->bytesWritten();
+    m_upload.reset();
+    m_phase = Phase::Dispatched;
+    if (!path) {
+        sendText(500, QStringLiteral("Failed to write file"));
+        return;
+    }
+    m_log.info(QStringLiteral("Saved upload to %1 (%2 bytes)"), {*path, QString::number(bytes)});
+    const QString host = m_host.isEmpty() ? QStringLiteral("unknown") : m_host;
+    m_env.backend->recordReceived(*path, bytes, host,
+                                  m_head.deviceName.value_or(QStringLiteral("Android device")));
+    sendJSON({{QStringLiteral("ok"), true},
+              {QStringLiteral("path"), *path},
+              {QStringLiteral("bytes"), bytes}});
+}
+
+void LocalConnectionHandler::handleDownload(const QString& path)
+{
+    const qsizetype question = path.indexOf(u'?');
+    if (question < 0) {
+        sendText(400, QStringLiteral("Missing id"));
+        return;
+    }
+    QString id;
+    const QStringView query = QStringView(path).mid(question + 1);
+    for (QStringView piece : query.split(u'&', Qt::SkipEmptyParts)) {
+        const QList<QStringView> parts = splitDroppingEmpty(piece, u'=', 1);
+        if (parts.size() == 2 && parts[0] == u"id") {
+            id = parts[1].toString();
+        }
+    }
+    if (id.isEmpty()) {
+        sendText(404, QStringLiteral("No such file"));
+        return;
+    }
+    const QString host = m_host.isEmpty() ? QStringLiteral("unknown") : m_host;
+    m_env.backend->downloadPath(id, host, this, [this, id](std::optional<QString> filePath) {
+        if (!filePath) {
+            sendText(404, QStringLiteral("No such file"));
+            return;
+        }
+        startDownload(id, *filePath);
+    });
+}
+
+void LocalConnectionHandler::startDownload(const QString& id, const QString& filePath)
+{
+    m_env.backend->markSending(id);
+    const int fd = ::open(QFile::encodeName(filePath).constData(), O_RDONLY | O_CLOEXEC);
+    struct stat status {};
+    if (fd < 0 || ::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        const QString reason = fd < 0 ? errorText(errno) : QStringLiteral("not a regular file");
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        m_log.error(QStringLiteral("Failed to read file for download: %1"), {reason});
+        m_env.backend->markFailed(id);
+        sendText(500, QStringLiteral("Failed to read file"));
+        return;
+    }
+    m_fileFd = fd;
+    m_downloadId = id;
+    m_downloadPath = filePath;
+    m_replied = true;
+    m_phase = Phase::Downloading;
+    m_pump = std::make_unique<DownloadPump>(*this, m_log, id, qint64(status.st_size));
+    m_log.info(QStringLiteral("Starting /download id=%1 (%2 bytes, chunk=%3, inflight=%4)"),
+               {id, QString::number(status.st_size), QString::number(DownloadPump::kChunkSize),
+                QString::number(DownloadPump::kMaxInFlight)});
+    queue({Output::Kind::DownloadHead,
+           HttpReply::downloadHead(status.st_size, QFileInfo(filePath).fileName())});
+}
+
+void LocalConnectionHandler::onPeerClosed()
+{
+    m_peerClosed = true;
+    m_readNotifier->setEnabled(false);
+    switch (m_phase) {
+    case Phase::Downloading:
+        m_pump->peerClosed();
+        return;
+    case Phase::Dispatched:
+        // A phone may close its sending side and still wait for the reply being prepared.
+        return;
+    default:
+        finish();
+        return;
+    }
+}
+
+void LocalConnectionHandler::onReadError(const QString& error)
+{
+    if (m_phase == Phase::Downloading) {
+        m_pump->readFailed(error);
+        return;
+    }
+    if (m_phase != Phase::Closing) {
+        m_log.error(QStringLiteral("recv error: %1"), {error});
+    }
+    finish();
+}
+
+void LocalConnectionHandler::sendText(int status, const QString& text)
+{
+    if (m_replied || m_didFinish) {
+        return;
+    }
+    m_replied = true;
+    m_phase = Phase::Dispatched;
+    queue({Output::Kind::Reply, HttpReply::text(status, text)});
+}
+
+void LocalConnectionHandler::sendJSON(const QJsonObject& object)
+{
+    if (m_replied || m_didFinish) {
+        return;
+    }
+    m_replied = true;
+    m_phase = Phase::Dispatched;
+    queue({Output::Kind::Reply, HttpReply::json(object)});
+}
+
+void LocalConnectionHandler::queue(Output output)
+{
+    m_output.push_back(std::move(output));
+    flush();
+}
+
+void LocalConnectionHandler::onWritable()
+{
+    flush();
+}
+
+void LocalConnectionHandler::flush()
+{
+    if (m_flushing) {
+        return; // a completion queued more; the running loop sends it
+    }
+    m_flushing = true;
+    while (!m_output.empty() && !m_didFinish) {
+        Output& front = m_output.front();
+        ssize_t sent = 0;
+        if (front.kind == Output::Kind::Chunk) {
+            off_t offset = front.fileOffset + front.done;
+            sent = ::sendfile(m_fd, m_fileFd, &offset, size_t(front.length - front.done));
+            if (sent == 0) {
+                errno = EIO; // the file got shorter than the length we announced
+                sent = -1;
+            }
+        } else {
+            sent = ::send(m_fd, front.bytes.constData() + front.done,
+                          size_t(front.bytes.size() - front.done), MSG_NOSIGNAL);
+        }
+        QString error;
+        if (sent < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                m_writeNotifier->setEnabled(true);
+                break;
+            }
+            error = errorText(errno);
+        } else {
+            touch();
+            front.done += sent;
+            const qint64 total =
+                front.kind == Output::Kind::Chunk ? front.length : front.bytes.size();
+            if (front.done < total) {
+                continue;
+            }
+        }
+        const Output done = std::move(front);
+        m_output.pop_front();
+        switch (done.kind) {
+        case Output::Kind::Reply:
+            if (error.isNull()) {
+                closeGracefully();
+            } else {
+                finish();
+            }
+            break;
+        case Output::Kind::DownloadHead:
+            if (error.isNull()) {
+                m_pump->start();
+            } else {
+                m_pump->chunkSent(0, false, error);
+            }
+            break;
+        case Output::Kind::Chunk:
+            m_pump->chunkSent(done.length, done.lastChunk, error);
+            break;
+        }
+    }
+    if (m_output.empty() && m_writeNotifier) {
+        m_writeNotifier->setEnabled(false);
+    }
+    m_flushing = false;
+}
+
+void LocalConnectionHandler::closeGracefully()
+{
+    if (m_didFinish) {
+        return;
+    }
+    m_output.clear();
+    m_phase = Phase::Closing;
+    if (m_peerClosed) {
+        finish();
+        return;
+    }
+    // Closing with unread bytes would reset the connection and could destroy the reply in
+    // flight; so the sending side closes first, and what still arrives is read and dropped.
+    ::shutdown(m_fd, SHUT_WR);
+    m_drainTimer.start(m_env.drainTimeoutMs);
+}
+
+void LocalConnectionHandler::abort()
+{
+    if (m_didFinish) {
+        return;
+    }
+    const linger resetOnClose{1, 0};
+    ::setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &resetOnClose, sizeof resetOnClose);
+    finish();
+}
+
+void LocalConnectionHandler::finish()
+{
+    if (m_didFinish) {
+        return;
+    }
+    m_didFinish = true;
+    m_idleTimer.stop();
+    m_drainTimer.stop();
+    m_readNotifier->setEnabled(false);
+    m_writeNotifier->setEnabled(false);
+    ::close(m_fd);
+    m_output.clear();
+    m_upload.reset(); // an unfinished upload leaves nothing behind
+    emit finished();
+}
+
+void LocalConnectionHandler::sendChunk(qint64 offset, qint64 length, bool lastChunk)
+{
+    Output chunk{Output::Kind::Chunk, {}};
+    chunk.fileOffset = offset;
+    chunk.length = length;
+    chunk.lastChunk = lastChunk;
+    queue(std::move(chunk));
+}
+
+void LocalConnectionHandler::askCancelled()
+{
+    m_env.backend->isCancelled(m_downloadId, this, [this](bool cancelled) {
+        if (m_pump) {
+            m_pump->cancellationAnswered(cancelled);
+        }
+    });
+}
+
+void LocalConnectionHandler::reportProgress(qint64 sentBytes)
+{
+    m_env.backend->updateProgress(m_downloadId, sentBytes);
+}
+
+void LocalConnectionHandler::clearCancellation()
+{
+    m_env.backend->clearCancellation(m_downloadId);
+}
+
+void LocalConnectionHandler::markFailed()
+{
+    m_env.backend->markFailed(m_downloadId);
+}
+
+void LocalConnectionHandler::markCompleted(qint64 bytes)
+{
+    m_env.backend->recordSent(m_downloadPath, bytes, m_host.isEmpty() ? QStringLiteral("unknown") : m_host);
+    m_env.backend->markCompleted(m_downloadId);
+}
+
+void LocalConnectionHandler::finishConnection()
+{
+    m_output.clear();
+    if (m_peerClosed) {
+        finish();
+    } else {
+        closeGracefully();
+    }
+}
+
+double LocalConnectionHandler::now()
+{
+    using namespace std::chrono;
+    return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+} // namespace qb

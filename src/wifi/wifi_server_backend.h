@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+namespace qb {
+
+// One file offered to the asking phone, as "/pending" lists it.
+struct PendingFileOffer
+{
+    QString id; // 36-character upper-case UUID text
+    QString name;
+    qint64 size = 0;
+    bool operator==(const PendingFileOffer&) const = default;
+};
+
+// What the server's connections need of the registries on the GUI thread. Calls come from
+// connection threads. The posted ones return at once and run on the GUI thread in the order
+// posted. The answered ones deliver their answer on `context`'s thread (nothing if `context` is
+// gone by then), and the empty answer when the GUI thread does not answer in time.
+class WiFiServerBackend
+{
+public:
+    virtual ~WiFiServerBackend() = default;
+
+    // Posted.
+    virtual void touchPeer(const QString& host, const std::optional<QString>& name) = 0;
+    virtual void regeneratePIN(const QString& host) = 0;
+    virtual void markSending(const QString& id) = 0;
+    virtual void updateProgress(const QString& id, qint64 sentBytes) = 0;
+    virtual void clearCancellation(const QString& id) = 0;
+    virtual void markCompleted(const QString& id) = 0;
+    virtual void markFailed(const QString& id) = 0;
+    virtual void recordReceived(const QString& path, qint64 bytes, const QString& senderHost,
+                                const QString& senderName) = 0;
+    virtual void recordSent(const QString& path, qint64 bytes, const QString& recipientHost) = 0;
+
+    // Answered.
+    virtual void verifyPIN(const QString& host, const QString& pin, QObject* context,
+                           std::function<void(std::optional<QString> token)> done) = 0;
+    virtual void verifyToken(const QString& host, const QString& token, QObject* context,
+                             std::function<void(bool ok)> done) = 0;
+    virtual void listForHost(const QString& host, QObject* context,
+                             std::function<void(QList<PendingFileOffer>)> done) = 0;
+    // The local path of the file with this id offered to exactly this host.
+    virtual void downloadPath(const QString& id, const QString& host, QObject* context,
+                              std::function<void(std::optional<QString> path)> done) = 0;
+    virtual void isCancelled(const QString& id, QObject* context,
+                             std::function<void(bool cancelled)> done) = 0;
+};
+
+} // namespace qb
