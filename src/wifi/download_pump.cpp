@@ -6,8 +6,7 @@ namespace qb {
 
 DownloadPump::DownloadPump(DownloadPumpDelegate& delegate, Logger log, QString id, qint64 length)
     : m_delegate(delegate), m_log(std::move(log)), m_id(std::move(id)), m_length(length)
-{
-}
+{}
 
 void DownloadPump::start()
 {

@@ -63,7 +63,8 @@ QString encodeForPath(const QString& name)
 
 QByteArray downloadHead(qint64 length, const QString& fileName)
 {
-    QByteArray head = "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: ";
+    QByteArray head =
+        "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: ";
     head += QByteArray::number(length);
     head += "\r\nX-File-Name: ";
     head += encodeForPath(fileName).toLatin1();

@@ -107,7 +107,8 @@ void LocalConnectionHandler::start()
     m_writeNotifier = new QSocketNotifier(m_fd, QSocketNotifier::Write, this);
     m_writeNotifier->setEnabled(false);
     connect(m_readNotifier, &QSocketNotifier::activated, this, &LocalConnectionHandler::onReadable);
-    connect(m_writeNotifier, &QSocketNotifier::activated, this, &LocalConnectionHandler::onWritable);
+    connect(m_writeNotifier, &QSocketNotifier::activated, this,
+            &LocalConnectionHandler::onWritable);
     connect(&m_idleTimer, &QTimer::timeout, this, [this] {
         if (m_phase == Phase::Downloading && m_pump) {
             m_pump->readFailed(QStringLiteral("no progress for %1 ms").arg(m_env.idleTimeoutMs));
@@ -329,7 +330,8 @@ void LocalConnectionHandler::startDownload(const QString& id, const QString& fil
 {
     m_env.backend->markSending(id);
     const int fd = ::open(QFile::encodeName(filePath).constData(), O_RDONLY | O_CLOEXEC);
-    struct stat status {};
+    struct stat status
+    {};
     if (fd < 0 || ::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
         const QString reason = fd < 0 ? errorText(errno) : QStringLiteral("not a regular file");
         if (fd >= 0) {
@@ -345,7 +347,8 @@ void LocalConnectionHandler::startDownload(const QString& id, const QString& fil
     m_downloadPath = filePath;
     m_replied = true;
     m_phase = Phase::Downloading;
-    m_pump = std::make_unique<DownloadPump>(*this, m_log, id, qint64(status.st_size));
+    DownloadPumpDelegate& delegate = *this;
+    m_pump = std::make_unique<DownloadPump>(delegate, m_log, id, qint64(status.st_size));
     m_log.info(QStringLiteral("Starting /download id=%1 (%2 bytes, chunk=%3, inflight=%4)"),
                {id, QString::number(status.st_size), QString::number(DownloadPump::kChunkSize),
                 QString::number(DownloadPump::kMaxInFlight)});
@@ -558,7 +561,8 @@ void LocalConnectionHandler::markFailed()
 
 void LocalConnectionHandler::markCompleted(qint64 bytes)
 {
-    m_env.backend->recordSent(m_downloadPath, bytes, m_host.isEmpty() ? QStringLiteral("unknown") : m_host);
+    m_env.backend->recordSent(m_downloadPath, bytes,
+                              m_host.isEmpty() ? QStringLiteral("unknown") : m_host);
     m_env.backend->markCompleted(m_downloadId);
 }
 

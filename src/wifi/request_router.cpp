@@ -28,11 +28,9 @@ std::optional<QString> stringField(const QByteArray& body, const QString& key)
 RequestRouter::RequestRouter(WiFiServerBackend& backend, PinAttemptLimiter& limiter,
                              QString statusName, std::function<qint64()> clockMs)
     : m_backend(backend), m_limiter(limiter), m_statusName(std::move(statusName)),
-      m_clockMs(clockMs ? std::move(clockMs)
-                        : [] { return QDateTime::currentMSecsSinceEpoch(); }),
+      m_clockMs(clockMs ? std::move(clockMs) : [] { return QDateTime::currentMSecsSinceEpoch(); }),
       m_log(QStringLiteral("WiFiAdvertiser.Conn"), true)
-{
-}
+{}
 
 RequestRouter::Route RequestRouter::routeFor(const QString& method, const QString& path)
 {
@@ -60,8 +58,7 @@ RequestRouter::Route RequestRouter::routeFor(const QString& method, const QStrin
     return Route::NotFound;
 }
 
-void RequestRouter::recordRequest(const QString& method, const QString& path,
-                                  const QString& host,
+void RequestRouter::recordRequest(const QString& method, const QString& path, const QString& host,
                                   const std::optional<QString>& deviceName) const
 {
     m_log.info(QStringLiteral("Peer touch host=%1 name=%2"),
@@ -144,32 +141,31 @@ void RequestRouter::handleReconnect(const QString& host, const QByteArray& body,
         return;
     }
     QPointer<QObject> guard(responder.context());
-    m_backend.verifyToken(host, *token, responder.context(),
-                          [this, host, guard, &responder](bool ok) {
-                              if (!guard) {
-                                  return;
-                              }
-                              if (ok) {
-                                  m_log.info(QStringLiteral("Token reconnect OK for %1"), {host});
-                                  responder.sendJSON({{QStringLiteral("ok"), true}});
-                              } else {
-                                  m_log.error(QStringLiteral("Token mismatch for %1"), {host});
-                                  responder.sendText(401,
-                                                     QStringLiteral("Invalid token — pair again"));
-                              }
-                          });
+    m_backend.verifyToken(
+        host, *token, responder.context(), [this, host, guard, &responder](bool ok) {
+            if (!guard) {
+                return;
+            }
+            if (ok) {
+                m_log.info(QStringLiteral("Token reconnect OK for %1"), {host});
+                responder.sendJSON({{QStringLiteral("ok"), true}});
+            } else {
+                m_log.error(QStringLiteral("Token mismatch for %1"), {host});
+                responder.sendText(401, QStringLiteral("Invalid token — pair again"));
+            }
+        });
 }
 
 void RequestRouter::handlePending(const QString& host, RouteResponder& responder)
 {
     QPointer<QObject> guard(responder.context());
     m_backend.listForHost(host, responder.context(),
-                          [guard, &responder](const QList<PendingFileOffer>& offers) {
+                          [guard, &responder](const QList<OfferedFile>& offers) {
                               if (!guard) {
                                   return;
                               }
                               QJsonArray files;
-                              for (const PendingFileOffer& offer : offers) {
+                              for (const OfferedFile& offer : offers) {
                                   files.append(QJsonObject{{QStringLiteral("id"), offer.id},
                                                            {QStringLiteral("name"), offer.name},
                                                            {QStringLiteral("size"), offer.size}});

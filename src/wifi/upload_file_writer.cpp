@@ -28,8 +28,8 @@ bool renameNoReplace(const QString& from, const QString& to)
 {
     const QByteArray source = QFile::encodeName(from);
     const QByteArray target = QFile::encodeName(to);
-    if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(),
-                    RENAME_NOREPLACE) == 0) {
+    if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) ==
+        0) {
         return true;
     }
     if (errno != EINVAL && errno != ENOSYS) {
@@ -105,8 +105,9 @@ UploadFileWriter::Error UploadFileWriter::open(const QString& downloadsFolder, q
     m_folder = QDir(downloadsFolder).filePath(QStringLiteral("Quillbay"));
     const QFileInfo info(m_folder);
     if ((info.exists() && !info.isDir()) || (info.isSymLink() && !info.exists())) {
-        const QString aside = QDir(downloadsFolder)
-                                  .filePath(QStringLiteral("Quillbay (old file %1)").arg(nowSeconds));
+        const QString aside =
+            QDir(downloadsFolder)
+                .filePath(QStringLiteral("Quillbay (old file %1)").arg(nowSeconds));
         if (!renameNoReplace(m_folder, aside)) {
             m_log.error(QStringLiteral("Could not move stale file: %1"), {errorText(errno)});
             return Error::StaleFileBlocksFolder;
@@ -119,9 +120,9 @@ UploadFileWriter::Error UploadFileWriter::open(const QString& downloadsFolder, q
         return Error::CreateFolderFailed;
     }
     for (int attempt = 0; attempt < 16 && m_fd < 0; ++attempt) {
-        const QString candidate = QDir(m_folder).filePath(
-            QStringLiteral(".quillbay-upload-%1.part")
-                .arg(QUuid::createUuid().toString(QUuid::WithoutBraces)));
+        const QString candidate =
+            QDir(m_folder).filePath(QStringLiteral(".quillbay-upload-%1.part")
+                                        .arg(QUuid::createUuid().toString(QUuid::WithoutBraces)));
         m_fd = ::open(QFile::encodeName(candidate).constData(),
                       O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (m_fd >= 0) {
@@ -171,8 +172,7 @@ std::optional<QString> UploadFileWriter::commit(const QString& name)
     const auto [base, extension] = splitExtension(name);
     const QDir folder(m_folder);
     for (int n = 0; n < kMaxNameCandidates; ++n) {
-        const QString candidate =
-            folder.filePath(n == 0 ? name : numberedName(base, extension, n));
+        const QString candidate = folder.filePath(n == 0 ? name : numberedName(base, extension, n));
         if (renameNoReplace(m_tempPath, candidate)) {
             m_tempPath.clear();
             return candidate;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "wifi/pending_outgoing_file.h"
+
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -8,15 +10,6 @@
 #include <optional>
 
 namespace qb {
-
-// One file offered to the asking phone, as "/pending" lists it.
-struct PendingFileOffer
-{
-    QString id; // 36-character upper-case UUID text
-    QString name;
-    qint64 size = 0;
-    bool operator==(const PendingFileOffer&) const = default;
-};
 
 // What the server's connections need of the registries on the GUI thread. Calls come from
 // connection threads. The posted ones return at once and run on the GUI thread in the order
@@ -45,7 +38,7 @@ public:
     virtual void verifyToken(const QString& host, const QString& token, QObject* context,
                              std::function<void(bool ok)> done) = 0;
     virtual void listForHost(const QString& host, QObject* context,
-                             std::function<void(QList<PendingFileOffer>)> done) = 0;
+                             std::function<void(QList<OfferedFile>)> done) = 0;
     // The local path of the file with this id offered to exactly this host.
     virtual void downloadPath(const QString& id, const QString& host, QObject* context,
                               std::function<void(std::optional<QString> path)> done) = 0;

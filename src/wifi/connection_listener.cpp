@@ -1,0 +1,140 @@
+#include "wifi/connection_listener.h"
+
+#include "wifi/connection_hub.h"
+
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <cstring>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace qb {
+namespace {
+
+// Accepts per wake-up, so that the listener thread stays responsive under a flood.
+constexpr int kMaxAcceptsPerWakeup = 64;
+// Pause after running out of file descriptors, instead of spinning on the ready socket.
+constexpr int kResumeAfterMs = 100;
+
+void setOption(int fd, int level, int option)
+{
+    const int on = 1;
+    ::setsockopt(fd, level, option, &on, sizeof on);
+}
+
+} // namespace
+
+int ConnectionListener::openSocket(QString* error)
+{
+    int fd = ::socket(AF_INET6, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd >= 0) {
+        const int off = 0;
+        ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off);
+        setOption(fd, SOL_SOCKET, SO_REUSEADDR);
+        sockaddr_in6 any{};
+        any.sin6_family = AF_INET6;
+        any.sin6_addr = in6addr_any;
+        if (::bind(fd, reinterpret_cast<sockaddr*>(&any), sizeof any) != 0) {
+            ::close(fd);
+            fd = -1;
+        }
+    }
+    if (fd < 0) {
+        // A machine without IPv6 still serves over IPv4.
+        fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (fd < 0) {
+            *error = QString::fromLocal8Bit(std::strerror(errno));
+            return -1;
+        }
+        setOption(fd, SOL_SOCKET, SO_REUSEADDR);
+        sockaddr_in any{};
+        any.sin_family = AF_INET;
+        any.sin_addr.s_addr = htonl(INADDR_ANY);
+        if (::bind(fd, reinterpret_cast<sockaddr*>(&any), sizeof any) != 0) {
+            *error = QString::fromLocal8Bit(std::strerror(errno));
+            ::close(fd);
+            return -1;
+        }
+    }
+    if (::listen(fd, SOMAXCONN) != 0) {
+        *error = QString::fromLocal8Bit(std::strerror(errno));
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+std::optional<quint16> ConnectionListener::localPort(int fd)
+{
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        return std::nullopt;
+    }
+    if (address.ss_family == AF_INET6) {
+        return ntohs(reinterpret_cast<sockaddr_in6*>(&address)->sin6_port);
+    }
+    if (address.ss_family == AF_INET) {
+        return ntohs(reinterpret_cast<sockaddr_in*>(&address)->sin_port);
+    }
+    return std::nullopt;
+}
+
+ConnectionListener::ConnectionListener(int fd, QList<ConnectionHub*> hubs,
+                                       std::shared_ptr<std::atomic<int>> openConnections,
+                                       int maxConnections)
+    : m_fd(fd), m_hubs(std::move(hubs)), m_openConnections(std::move(openConnections)),
+      m_maxConnections(maxConnections), m_log(QStringLiteral("WiFiAdvertiser"), true)
+{
+    m_resume.setSingleShot(true);
+}
+
+ConnectionListener::~ConnectionListener()
+{
+    if (m_notifier) {
+        m_notifier->setEnabled(false);
+    }
+    ::close(m_fd);
+}
+
+void ConnectionListener::start()
+{
+    m_notifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
+    connect(m_notifier, &QSocketNotifier::activated, this, &ConnectionListener::acceptPending);
+    connect(&m_resume, &QTimer::timeout, this, [this] { m_notifier->setEnabled(true); });
+}
+
+void ConnectionListener::acceptPending()
+{
+    for (int i = 0; i < kMaxAcceptsPerWakeup; ++i) {
+        const int fd = ::accept4(m_fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0) {
+            if (errno == EINTR || errno == ECONNABORTED) {
+                continue;
+            }
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+                m_log.error(QStringLiteral("Cannot accept connections: %1"),
+                            {QString::fromLocal8Bit(std::strerror(errno))});
+                m_notifier->setEnabled(false);
+                m_resume.start(kResumeAfterMs);
+            }
+            return;
+        }
+        if (m_openConnections->load() >= m_maxConnections) {
+            ::close(fd);
+            continue;
+        }
+        m_openConnections->fetch_add(1);
+        setOption(fd, IPPROTO_TCP, TCP_NODELAY);
+        setOption(fd, SOL_SOCKET, SO_KEEPALIVE);
+        ConnectionHub* hub = m_hubs[m_nextHub];
+        m_nextHub = (m_nextHub + 1) % m_hubs.size();
+        QMetaObject::invokeMethod(
+            hub, [hub, fd] { hub->adopt(fd); }, Qt::QueuedConnection);
+    }
+}
+
+} // namespace qb

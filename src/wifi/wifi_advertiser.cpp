@@ -1,0 +1,144 @@
+#include "wifi/wifi_advertiser.h"
+
+#include "platform/app_paths.h"
+#include "platform/host_name.h"
+#include "wifi/connection_hub.h"
+#include "wifi/connection_listener.h"
+#include "wifi/request_router.h"
+
+#include <QThread>
+
+namespace qb {
+
+WiFiAdvertiser::WiFiAdvertiser(WiFiServerBackend& backend,
+                               std::unique_ptr<DnsSdPublisher> publisher, Options options,
+                               QObject* parent)
+    : QObject(parent), m_backend(backend), m_publisher(std::move(publisher)),
+      m_options(std::move(options)), m_log(QStringLiteral("WiFiAdvertiser"), true),
+      m_limiter(m_options.pinLimits)
+{
+    if (!m_options.downloadsFolder) {
+        m_options.downloadsFolder = [] {
+            return AppPaths::downloadsFolder();
+        };
+    }
+}
+
+WiFiAdvertiser::WiFiAdvertiser(WiFiServerBackend& backend,
+                               std::unique_ptr<DnsSdPublisher> publisher, QObject* parent)
+    : WiFiAdvertiser(backend, std::move(publisher), Options{}, parent)
+{}
+
+WiFiAdvertiser::~WiFiAdvertiser()
+{
+    stop();
+}
+
+QString WiFiAdvertiser::machineName()
+{
+    const QString name = localizedHostName();
+    return name.isEmpty() ? QStringLiteral("Quillbay") : name;
+}
+
+void WiFiAdvertiser::start()
+{
+    if (m_running) {
+        return;
+    }
+    QString error;
+    const int fd = ConnectionListener::openSocket(&error);
+    if (fd < 0) {
+        m_log.error(QStringLiteral("Failed to start TCP listener: %1"), {error});
+        return;
+    }
+    m_serviceName = m_options.serviceName.isEmpty() ? machineName() : m_options.serviceName;
+    m_router = std::make_unique<RequestRouter>(m_backend, m_limiter, m_serviceName);
+
+    ConnectionEnvironment environment;
+    environment.backend = &m_backend;
+    environment.router = m_router.get();
+    environment.downloadsFolder = m_options.downloadsFolder;
+    environment.idleTimeoutMs = m_options.idleTimeoutMs;
+    environment.drainTimeoutMs = m_options.drainTimeoutMs;
+
+    QList<ConnectionHub*> hubs;
+    for (int i = 0; i < std::max(1, m_options.workerThreads); ++i) {
+        auto* thread = new QThread(this);
+        thread->setObjectName(QStringLiteral("com.halvorin.quillbay.wifi.connections"));
+        auto* hub = new ConnectionHub(environment, m_openConnections);
+        hub->moveToThread(thread);
+        connect(thread, &QThread::finished, hub, &QObject::deleteLater);
+        thread->start();
+        m_workerThreads.append(thread);
+        hubs.append(hub);
+    }
+    m_listenerThread = new QThread(this);
+    m_listenerThread->setObjectName(QStringLiteral("com.halvorin.quillbay.wifi.listener"));
+    auto* listener = new ConnectionListener(fd, hubs, m_openConnections, m_options.maxConnections);
+    listener->moveToThread(m_listenerThread);
+    connect(m_listenerThread, &QThread::finished, listener, &QObject::deleteLater);
+    m_listenerThread->start();
+    QMetaObject::invokeMethod(listener, &ConnectionListener::start, Qt::QueuedConnection);
+
+    m_running = true;
+    m_log.info(QStringLiteral("WiFiAdvertiser starting (service=%1)"), {kServiceType});
+    m_port = ConnectionListener::localPort(fd);
+    if (m_port) {
+        m_log.info(QStringLiteral("WiFiAdvertiser READY on port %1"), {QString::number(*m_port)});
+    } else {
+        m_log.info(QStringLiteral("WiFiAdvertiser READY (port unknown)"));
+    }
+    if (m_publisher && m_port) {
+        m_publisher->publish(m_serviceName, kServiceType, *m_port,
+                             [this](const DnsSdPublisher::Event& event) { onDnsSdEvent(event); });
+    } else if (!m_publisher) {
+        m_log.info(QStringLiteral("Not advertised by DNS-SD: no publisher"));
+    }
+}
+
+void WiFiAdvertiser::onDnsSdEvent(const DnsSdPublisher::Event& event)
+{
+    // On the publisher's thread: log, and hand the name to the GUI thread.
+    switch (event.kind) {
+    case DnsSdPublisher::Event::Kind::Registered:
+        m_log.info(QStringLiteral("Advertised as \"%1\" (%2)"), {event.name, kServiceType});
+        QMetaObject::invokeMethod(
+            this, [this, name = event.name] { m_serviceName = name; }, Qt::QueuedConnection);
+        return;
+    case DnsSdPublisher::Event::Kind::Renamed:
+        m_log.info(QStringLiteral("Service name in use; trying \"%1\""), {event.name});
+        return;
+    case DnsSdPublisher::Event::Kind::NotAdvertised:
+        m_log.warning(QStringLiteral("Not advertised by DNS-SD: %1"), {event.message});
+        return;
+    case DnsSdPublisher::Event::Kind::Failed:
+        m_log.error(QStringLiteral("DNS-SD advertising failed: %1"), {event.message});
+        return;
+    }
+}
+
+void WiFiAdvertiser::stop()
+{
+    if (!m_running) {
+        return;
+    }
+    // The advertisement goes first, then the listener, then the connections.
+    m_publisher.reset();
+    m_listenerThread->quit();
+    m_listenerThread->wait();
+    delete m_listenerThread;
+    m_listenerThread = nullptr;
+    for (QThread* thread : std::as_const(m_workerThreads)) {
+        thread->quit();
+    }
+    for (QThread* thread : std::as_const(m_workerThreads)) {
+        thread->wait();
+        delete thread;
+    }
+    m_workerThreads.clear();
+    m_router.reset();
+    m_running = false;
+    m_log.info(QStringLiteral("Listener cancelled"));
+}
+
+} // namespace qb

@@ -1,0 +1,85 @@
+#pragma once
+
+#include "platform/dns_sd_publisher.h"
+#include "platform/logger.h"
+#include "wifi/pin_attempt_limiter.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QThread;
+
+namespace qb {
+
+class ConnectionHub;
+class RequestRouter;
+class WiFiServerBackend;
+
+// The computer's end of the Wi-Fi link: an HTTP/1.1 server on a port the system picks,
+// advertised by DNS-SD, serving each connection on one of a few worker threads. Lives on the
+// GUI thread.
+class WiFiAdvertiser : public QObject
+{
+    Q_OBJECT
+public:
+    static inline const QString kServiceType = QStringLiteral("_lanternpost._tcp");
+
+    struct Options
+    {
+        int maxConnections = 1000;
+        int workerThreads = 4;
+        int idleTimeoutMs = 30'000;
+        int drainTimeoutMs = 2'000;
+        // Where uploads go (in its "Quillbay" folder); the user's Downloads folder if unset.
+        std::function<QString()> downloadsFolder;
+        // The advertised name and the "/status" name; the machine's name if empty.
+        QString serviceName;
+        PinAttemptLimiter::Limits pinLimits;
+    };
+
+    // `publisher` may be null: the server then serves without being advertised.
+    WiFiAdvertiser(WiFiServerBackend& backend, std::unique_ptr<DnsSdPublisher> publisher,
+                   Options options, QObject* parent = nullptr);
+    WiFiAdvertiser(WiFiServerBackend& backend, std::unique_ptr<DnsSdPublisher> publisher,
+                   QObject* parent = nullptr);
+    ~WiFiAdvertiser() override;
+
+    // Opens the listener and starts advertising; does nothing while running.
+    void start();
+    // Stops accepting, ends every connection and withdraws the advertisement.
+    void stop();
+
+    bool isRunning() const { return m_running; }
+    std::optional<quint16> port() const { return m_port; }
+    QString serviceType() const { return kServiceType; }
+    // The name the service is advertised under (Avahi may have picked an alternative).
+    QString serviceName() const { return m_serviceName; }
+    int openConnections() const { return m_openConnections->load(); }
+
+    // The machine's name, or "Quillbay" when the system gives none.
+    static QString machineName();
+
+private:
+    void onDnsSdEvent(const DnsSdPublisher::Event& event);
+
+    WiFiServerBackend& m_backend;
+    std::unique_ptr<DnsSdPublisher> m_publisher;
+    Options m_options;
+    Logger m_log;
+    bool m_running = false;
+    std::optional<quint16> m_port;
+    QString m_serviceName;
+    PinAttemptLimiter m_limiter;
+    std::unique_ptr<RequestRouter> m_router;
+    std::shared_ptr<std::atomic<int>> m_openConnections = std::make_shared<std::atomic<int>>(0);
+    QThread* m_listenerThread = nullptr;
+    QList<QThread*> m_workerThreads;
+};
+
+} // namespace qb
