@@ -1,0 +1,415 @@
+#include "server_test_support.h"
+#include "wifi/pending_outgoing_files_registry.h"
+#include "wifi/received_files_registry.h"
+#include "wifi/registry_server_backend.h"
+#include "wifi/sent_files_registry.h"
+#include "wifi/wifi_advertiser.h"
+#include "wifi/wifi_peer_registry.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace qb {
+namespace {
+
+using test::RawClient;
+
+class FakePublisher : public DnsSdPublisher
+{
+public:
+    explicit FakePublisher(QStringList* log) : m_log(log) {}
+    void publish(const QString& name, const QString& type, quint16 port, EventHandler) override
+    {
+        *m_log << QStringLiteral("%1 %2 %3").arg(name, type).arg(port);
+    }
+
+private:
+    QStringList* m_log;
+};
+
+// The body of an HTTP reply.
+QByteArray bodyOf(const QByteArray& reply)
+{
+    const qsizetype end = reply.indexOf("\r\n\r\n");
+    return end < 0 ? QByteArray() : reply.mid(end + 4);
+}
+
+QJsonObject jsonOf(const QByteArray& reply)
+{
+    return QJsonDocument::fromJson(bodyOf(reply)).object();
+}
+
+class WiFiServerTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        test::ensureApplication();
+        ASSERT_TRUE(data.isValid() && downloads.isValid());
+        WiFiAdvertiser::Options options;
+        options.serviceName = QStringLiteral("Test Desk");
+        options.downloadsFolder = [path = downloads.path()] {
+            return path;
+        };
+        options.idleTimeoutMs = idleTimeoutMs;
+        options.maxConnections = maxConnections;
+        options.drainTimeoutMs = 500;
+        server = std::make_unique<WiFiAdvertiser>(
+            backend, std::make_unique<FakePublisher>(&published), options);
+        server->start();
+        ASSERT_TRUE(server->isRunning());
+        ASSERT_TRUE(server->port());
+        port = *server->port();
+    }
+
+    void TearDown() override
+    {
+        server.reset();
+        QCoreApplication::processEvents();
+    }
+
+    // A request from the given source address; the whole reply.
+    QByteArray ask(const QByteArray& request, const char* source = "127.0.0.1")
+    {
+        return test::runAsPhone<QByteArray>([&] {
+            RawClient client(port, source);
+            if (!client.connected() || !client.send(request)) {
+                return QByteArray("<no connection>");
+            }
+            return client.read();
+        });
+    }
+
+    QByteArray curl(const QStringList& arguments)
+    {
+        return test::runAsPhone<QByteArray>([&] {
+            QProcess process;
+            process.start("curl", QStringList{"-s", "-S", "-i", "--max-time", "60"} + arguments);
+            process.waitForFinished(90'000);
+            const QByteArray errors = process.readAllStandardError();
+            if (!errors.isEmpty() || process.exitCode() != 0) {
+                ADD_FAILURE() << "curl: " << process.exitCode() << " " << process.error() << " "
+                              << errors.constData();
+            }
+            return process.readAllStandardOutput();
+        });
+    }
+
+    QString url(const QString& path) const
+    {
+        return QStringLiteral("http://127.0.0.1:%1%2").arg(port).arg(path);
+    }
+
+    QString quillbayFolder() const { return QDir(downloads.path()).filePath("Quillbay"); }
+
+    int idleTimeoutMs = 30'000;
+    int maxConnections = 1000;
+    test::LogCapture logs;
+    QTemporaryDir data;
+    QTemporaryDir downloads;
+    WiFiPeerRegistry peers{data.path()};
+    PendingOutgoingFilesRegistry outgoing;
+    ReceivedFilesRegistry received{data.path()};
+    SentFilesRegistry sent{data.path()};
+    RegistryServerBackend backend{peers, outgoing, received, sent};
+    QStringList published;
+    std::unique_ptr<WiFiAdvertiser> server;
+    quint16 port = 0;
+};
+
+TEST_F(WiFiServerTest, AdvertisesOnceAndLogsThePort)
+{
+    EXPECT_EQ(published, QStringList{QStringLiteral("Test Desk _lanternpost._tcp %1").arg(port)});
+    server->start(); // running already: nothing happens
+    EXPECT_EQ(published.size(), 1);
+    EXPECT_TRUE(logs.contains(QStringLiteral("WiFiAdvertiser READY on port %1").arg(port)));
+    EXPECT_TRUE(logs.contains("WiFiAdvertiser starting (service=_lanternpost._tcp)"));
+}
+
+TEST_F(WiFiServerTest, StatusRepliesExactlyAndLoopbackIsNeverRecorded)
+{
+    const QByteArray reply = ask("GET /status HTTP/1.1\r\nX-Device-Name: Pixel\r\n\r\n");
+    EXPECT_EQ(reply.toStdString(),
+              "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 30\r\n"
+              "Connection: close\r\n\r\n{\"name\":\"Test Desk\",\"ok\":true}");
+    EXPECT_EQ(jsonOf(curl({url("/status")})), QJsonObject({{"ok", true}, {"name", "Test Desk"}}));
+    EXPECT_EQ(jsonOf(ask("GET /status HTTP/1.1\r\n\r\n", "::1")).value("ok"), true);
+    test::waitUntil([&] { return server->openConnections() == 0; });
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(peers.peers().isEmpty());
+    EXPECT_TRUE(logs.contains("HTTP GET /status from 127.0.0.1"));
+    EXPECT_TRUE(logs.contains("HTTP GET /status from ::1"));
+}
+
+TEST_F(WiFiServerTest, FramingOverTheWire)
+{
+    // A head in several pieces, and a second request on the same connection, which gets nothing.
+    const QByteArray reply = test::runAsPhone<QByteArray>([&] {
+        RawClient client(port);
+        client.send("GET /sta");
+        QThread::msleep(20);
+        client.send("tus HTTP/1.1\r\n\r");
+        QThread::msleep(20);
+        client.send("\nGET /status HTTP/1.1\r\n\r\n");
+        return client.read();
+    });
+    EXPECT_EQ(reply.count("HTTP/1.1 200 OK"), 1);
+    EXPECT_EQ(ask("get /status HTTP/1.1\r\n\r\n"), QByteArray("HTTP/1.1 404 Not Found\r\n"
+                                                              "Content-Type: text/plain; "
+                                                              "charset=utf-8\r\nContent-Length: "
+                                                              "9\r\nConnection: close\r\n\r\n"
+                                                              "Not Found"));
+    EXPECT_TRUE(ask("GET\r\n\r\n").startsWith("HTTP/1.1 400 Bad Request\r\n"));
+    EXPECT_TRUE(
+        ask("GET /control/x HTTP/1.1\r\n\r\n").endsWith("WebSocket /control not implemented"));
+    // A body announced but cut short gets no reply at all.
+    const QByteArray cut = test::runAsPhone<QByteArray>([&] {
+        RawClient client(port);
+        client.send("POST /pair HTTP/1.1\r\nContent-Length: 10\r\n\r\n{\"pi");
+        client.shutdownWrite();
+        return client.read();
+    });
+    EXPECT_EQ(cut, QByteArray());
+}
+
+TEST_F(WiFiServerTest, OversizedHeadIsRefusedAndTheReplyIsNotLostToAReset)
+{
+    const QByteArray reply = test::runAsPhone<QByteArray>([&] {
+        RawClient client(port);
+        client.send("GET /status HTTP/1.1\r\nX-Pad: " + QByteArray(100 * 1024, 'p'));
+        return client.read();
+    });
+    EXPECT_TRUE(reply.startsWith("HTTP/1.1 400 Bad Request\r\n")) << reply.left(80).constData();
+    EXPECT_TRUE(reply.endsWith("\r\n\r\nBad Request"));
+}
+
+TEST_F(WiFiServerTest, HalfClosedPhoneStillGetsItsReply)
+{
+    const QByteArray reply = test::runAsPhone<QByteArray>([&] {
+        RawClient client(port, "127.0.0.2");
+        client.send("POST /pair HTTP/1.1\r\nContent-Length: 12\r\n\r\n{\"pin\":\"x1\"}");
+        client.shutdownWrite();
+        return client.read();
+    });
+    EXPECT_TRUE(reply.endsWith("\r\n\r\nIncorrect PIN")) << reply.constData();
+}
+
+TEST_F(WiFiServerTest, PairReconnectAndPendingEndToEnd)
+{
+    // The first request from a new address creates its peer with a PIN.
+    ask("GET /status HTTP/1.1\r\nX-Device-Name: Pixel 8\r\n\r\n", "127.0.0.2");
+    ASSERT_TRUE(test::waitUntil([&] { return peers.peers().size() == 1; }));
+    const WiFiPeer peer = peers.peers().first();
+    EXPECT_EQ(peer.host, "127.0.0.2");
+    EXPECT_EQ(peer.name, "Pixel 8");
+
+    auto pair = [&](const QString& pin) {
+        const QByteArray body = "{\"pin\":\"" + pin.toUtf8() + "\"}";
+        return ask("POST /pair HTTP/1.1\r\nX-Device-Name: Pixel 8\r\nContent-Length: " +
+                       QByteArray::number(body.size()) + "\r\n\r\n" + body,
+                   "127.0.0.2");
+    };
+    const QString wrong = peer.pin == "000000" ? "000001" : "000000";
+    EXPECT_TRUE(pair(wrong).startsWith("HTTP/1.1 401 Unauthorized\r\n"));
+    const QString token = jsonOf(pair(peer.pin)).value("token").toString();
+    EXPECT_EQ(token.size(), 36);
+
+    const QByteArray reconnect = "{\"token\":\"" + token.toUtf8() + "\"}";
+    const QByteArray moved =
+        ask("POST /reconnect HTTP/1.1\r\nContent-Length: " + QByteArray::number(reconnect.size()) +
+                "\r\n\r\n" + reconnect,
+            "127.0.0.3");
+    EXPECT_EQ(jsonOf(moved), QJsonObject({{"ok", true}}));
+    test::waitUntil([&] { return server->openConnections() == 0; });
+    QCoreApplication::processEvents();
+    EXPECT_EQ(peers.peers().first().host, "127.0.0.3");
+
+    EXPECT_EQ(bodyOf(ask("GET /pending HTTP/1.1\r\n\r\n", "127.0.0.3")), "{\"files\":[]}");
+}
+
+TEST_F(WiFiServerTest, UploadLandsInTheQuillbayFolderAndIsRecorded)
+{
+    QTemporaryDir source;
+    const QString local = QDir(source.path()).filePath("input.bin");
+    QByteArray content;
+    for (int i = 0; i < 3 * 262144 + 11; ++i) {
+        content.append(char(i * 31));
+    }
+    QFile file(local);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(content);
+    file.close();
+
+    const QStringList upload{"--interface",
+                             "127.0.0.2",
+                             "-H",
+                             "X-File-Name: my%20photo.jpg",
+                             "-H",
+                             "X-Device-Name: Pixel",
+                             "--data-binary",
+                             "@" + local,
+                             url("/upload")};
+    const QJsonObject first = jsonOf(curl(upload));
+    const QString expected = QDir(quillbayFolder()).filePath("my photo.jpg");
+    EXPECT_EQ(first.value("ok"), true);
+    EXPECT_EQ(first.value("path").toString(), expected);
+    EXPECT_EQ(first.value("bytes").toInteger(), content.size());
+    QFile saved(expected);
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    EXPECT_EQ(saved.readAll(), content);
+    EXPECT_EQ(jsonOf(curl(upload)).value("path").toString(),
+              QDir(quillbayFolder()).filePath("my photo (1).jpg"));
+
+    // A path in the name cannot leave the folder.
+    const QJsonObject escaped =
+        jsonOf(curl({"-H", "X-File-Name: ../../escape.txt", "--data-binary", "x", url("/upload")}));
+    EXPECT_EQ(escaped.value("path").toString(), QDir(quillbayFolder()).filePath("escape.txt"));
+
+    ASSERT_TRUE(test::waitUntil([&] { return received.files().size() == 3; }));
+    const ReceivedFile last = received.files().at(1);
+    EXPECT_EQ(last.url, QUrl::fromLocalFile(QDir(quillbayFolder()).filePath("my photo (1).jpg")));
+    EXPECT_EQ(last.senderHost, "127.0.0.2");
+    EXPECT_EQ(last.senderName, "Pixel");
+    EXPECT_EQ(received.files().at(0).senderName, "Android device");
+}
+
+TEST_F(WiFiServerTest, CutOffUploadLeavesNothingBehind)
+{
+    test::runAsPhone<bool>([&] {
+        RawClient client(port, "127.0.0.2");
+        client.send(
+            "POST /upload HTTP/1.1\r\nX-File-Name: big.bin\r\nContent-Length: 1000000\r\n\r\n" +
+            QByteArray(5000, 'z'));
+        return true; // the phone goes away mid-body
+    });
+    ASSERT_TRUE(test::waitUntil([&] { return server->openConnections() == 0; }));
+    EXPECT_TRUE(QDir(quillbayFolder()).entryList(QDir::Files | QDir::Hidden).isEmpty());
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(received.files().isEmpty());
+}
+
+TEST_F(WiFiServerTest, DownloadStreamsTheQueuedFileToItsRecipientOnly)
+{
+    QTemporaryDir source;
+    const QString local = QDir(source.path()).filePath("report final.pdf");
+    QByteArray content(5 * 262144 + 3, Qt::Uninitialized);
+    for (qsizetype i = 0; i < content.size(); ++i) {
+        content[i] = char((i * 7) ^ (i >> 9));
+    }
+    QFile file(local);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(content);
+    file.close();
+    outgoing.enqueue(QUrl::fromLocalFile(local), "127.0.0.2");
+    const QString id = outgoing.files().first().id.toString(QUuid::WithoutBraces).toUpper();
+
+    const QJsonArray pending =
+        jsonOf(ask("GET /pending HTTP/1.1\r\n\r\n", "127.0.0.2")).value("files").toArray();
+    ASSERT_EQ(pending.size(), 1);
+    EXPECT_EQ(pending[0].toObject(),
+              QJsonObject({{"id", id}, {"name", "report final.pdf"}, {"size", content.size()}}));
+    EXPECT_EQ(bodyOf(ask("GET /pending HTTP/1.1\r\n\r\n", "127.0.0.3")), "{\"files\":[]}");
+
+    EXPECT_EQ(bodyOf(ask("GET /download?id=" + id.toUtf8() + " HTTP/1.1\r\n\r\n", "127.0.0.3")),
+              "No such file");
+    EXPECT_EQ(bodyOf(ask("GET /download HTTP/1.1\r\n\r\n", "127.0.0.2")), "Missing id");
+    EXPECT_EQ(bodyOf(ask("GET /download?x=1 HTTP/1.1\r\n\r\n", "127.0.0.2")), "No such file");
+
+    // Lower case finds the same file.
+    const QByteArray reply =
+        ask("GET /download?id=" + id.toLower().toUtf8() + " HTTP/1.1\r\n\r\n", "127.0.0.2");
+    const QByteArray head = "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n"
+                            "Content-Length: 1310723\r\nX-File-Name: report%20final.pdf\r\n"
+                            "Connection: close\r\n\r\n";
+    EXPECT_TRUE(reply.startsWith(head));
+    EXPECT_TRUE(bodyOf(reply) == content);
+
+    ASSERT_TRUE(test::waitUntil([&] { return sent.files().size() == 1; }));
+    EXPECT_EQ(sent.files().first().bytes, content.size());
+    EXPECT_EQ(sent.files().first().recipientHost, "127.0.0.2");
+    ASSERT_TRUE(test::waitUntil([&] {
+        return !outgoing.files().isEmpty() &&
+               outgoing.files().first().status == SendStatus::Completed;
+    }));
+    EXPECT_EQ(outgoing.files().first().sentBytes, content.size());
+}
+
+TEST_F(WiFiServerTest, CancelOnTheComputerStopsAStreamingDownload)
+{
+    QTemporaryDir source;
+    const QString local = QDir(source.path()).filePath("huge.bin");
+    QFile file(local);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(file.resize(512LL * 1024 * 1024)); // sparse: no disk needed
+    file.close();
+    outgoing.enqueue(QUrl::fromLocalFile(local), "127.0.0.2");
+    const QUuid uuid = outgoing.files().first().id;
+    const QByteArray id = uuid.toString(QUuid::WithoutBraces).toUtf8();
+
+    std::atomic<bool> headRead{false};
+    std::atomic<bool> cancelled{false};
+    qint64 got = 0;
+    std::thread phone([&] {
+        RawClient client(port, "127.0.0.2");
+        client.send("GET /download?id=" + id + " HTTP/1.1\r\n\r\n");
+        got = client.read(4096).size();
+        headRead = true;
+        while (!cancelled) {
+            QThread::msleep(1);
+        }
+        got += client.read().size();
+    });
+    ASSERT_TRUE(test::waitUntil([&] { return headRead.load(); }));
+    outgoing.cancel(uuid);
+    cancelled = true;
+    test::waitUntil([&] { return server->openConnections() == 0; }, 60'000);
+    phone.join();
+    EXPECT_LT(got, 512LL * 1024 * 1024);
+    EXPECT_TRUE(logs.contains("Cancelled /download id=" + QString::fromUtf8(id)));
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(outgoing.cancelledIDs().contains(uuid)); // consumed
+    EXPECT_TRUE(sent.files().isEmpty());
+}
+
+class WiFiServerLimitsTest : public WiFiServerTest
+{
+protected:
+    void SetUp() override
+    {
+        idleTimeoutMs = 300;
+        maxConnections = 2;
+        WiFiServerTest::SetUp();
+    }
+};
+
+TEST_F(WiFiServerLimitsTest, IdleConnectionsCloseAndConnectionsBeyondTheCapAreRefused)
+{
+    const bool ok = test::runAsPhone<bool>([&] {
+        RawClient first(port);
+        RawClient second(port);
+        first.send("GET /stat"); // never completed
+        while (server->openConnections() < 2) {
+            QThread::msleep(1);
+        }
+        RawClient third(port);
+        const QByteArray refused = third.read();
+        // The idle ones are closed by the server without a reply.
+        const QByteArray idle = first.read();
+        return refused.isEmpty() && third.ended() && idle.isEmpty() && first.ended() &&
+               second.read().isEmpty();
+    });
+    EXPECT_TRUE(ok);
+    EXPECT_TRUE(test::waitUntil([&] { return server->openConnections() == 0; }));
+    // Afterwards the server serves again.
+    EXPECT_TRUE(ask("GET /status HTTP/1.1\r\n\r\n").startsWith("HTTP/1.1 200 OK"));
+}
+
+} // namespace
+} // namespace qb
