@@ -37,6 +37,21 @@ std::shared_ptr<FakeFileRepository::Call> FakeFileRepository::waitForCall(const 
     }
 }
 
+std::shared_ptr<FakeFileRepository::Call> FakeFileRepository::waitForCall(const QString& operation,
+                                                                          const QString& path)
+{
+    QDeadlineTimer deadline(10000);
+    QMutexLocker lock(&m_mutex);
+    for (;;) {
+        for (const auto& call : m_calls) {
+            if (call->operation == operation && call->path == path)
+                return call;
+        }
+        if (!m_called.wait(&m_mutex, deadline))
+            return nullptr;
+    }
+}
+
 int FakeFileRepository::callCount(const QString& operation) const
 {
     QMutexLocker lock(&m_mutex);

@@ -36,6 +36,8 @@ public:
 
     // Waits (up to ten seconds) for the index-th call of an operation; null on time-out.
     std::shared_ptr<Call> waitForCall(const QString& operation, int index = 0);
+    // Waits for the first call of an operation on a path (workers call in any order).
+    std::shared_ptr<Call> waitForCall(const QString& operation, const QString& path);
     int callCount(const QString& operation) const;
     QList<std::shared_ptr<Call>> calls() const;
 

@@ -21,7 +21,7 @@ TEST_F(TransferQueueActorTest, RunsTwoJobsAtATimeInListOrder)
     EXPECT_EQ(recorder->job(c.id)->status, TransferStatus::Queued);
     EXPECT_EQ(recorder->lists().first().size(), 3) << "the batch goes out whole";
 
-    auto second = held("delete", 1);
+    auto second = repository->waitForCall("delete", "65537/2");
     ASSERT_TRUE(second);
     repository->succeed(*second);
     ASSERT_TRUE(recorder->waitForStatus(c.id, TransferStatus::Running));
