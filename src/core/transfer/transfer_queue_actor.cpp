@@ -397,9 +397,14 @@ void TransferQueueActor::publish()
 {
     if (m_publishTimer->isActive())
         return; // the publication already scheduled will carry this change too
-    const qint64 spacing = m_options.publishSpacing.count();
-    if (spacing <= 0 || !m_sinceLastPublication.isValid() ||
-        m_sinceLastPublication.elapsed() >= spacing) {
+    if (m_options.publishSpacing.count() <= 0) {
+        sendPublication();
+        return;
+    }
+    const auto perJob = std::chrono::duration_cast<std::chrono::milliseconds>(
+        publicationSpacingPerJob * m_jobs.size());
+    const qint64 spacing = std::max(m_options.publishSpacing, perJob).count();
+    if (!m_sinceLastPublication.isValid() || m_sinceLastPublication.elapsed() >= spacing) {
         sendPublication();
         return;
     }

@@ -41,11 +41,14 @@ public:
         std::shared_ptr<PreferenceStore> preferences;
         TransferClock clock = steadyTransferClock(); // progress gate and speed
         // Shortest time between two publications; changes made meanwhile go out together.
+        // Long lists stretch it (publicationSpacingPerJob each), so that copying the list for
+        // its listener stays a small share of the engine's work however long the list grows.
         std::chrono::milliseconds publishSpacing{20};
     };
 
     static constexpr int maxConcurrent = 2;
     static constexpr int maxRetries = 3;
+    static constexpr std::chrono::microseconds publicationSpacingPerJob{4};
 
     TransferQueueActor();
     explicit TransferQueueActor(Options options);
