@@ -195,6 +195,21 @@ TEST_F(MTPDeviceManagerTest, PollListsOnlyWhileNoPhoneIsKnown)
     EXPECT_EQ(m_lister->calls(), callsWhileKnown) << "the poll listed while a phone was known";
 }
 
+TEST_F(MTPDeviceManagerTest, PollResumesOnceTheLastPhoneHasLeft)
+{
+    m_lister->setDevices({listed(QStringLiteral("unknown_2_3"), QStringLiteral("Acme"))});
+    makeManager({0ms, 5ms});
+    const auto stream = m_manager->deviceEvents();
+    start();
+    collect(stream, 1);
+
+    m_lister->setDevices({});
+    m_source->notify();
+    EXPECT_EQ(collect(stream, 1), QStringList{QStringLiteral("disconnected unknown_2_3")});
+    const int calls = m_lister->calls();
+    ASSERT_TRUE(waitUntil([&] { return m_lister->calls() >= calls + 3; }));
+}
+
 TEST_F(MTPDeviceManagerTest, StopThenStartRenewsTheEventStream)
 {
     m_lister->setDevices({listed(QStringLiteral("unknown_1_4"), QStringLiteral("Acme"))});
