@@ -6,8 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QSemaphore>
+#include <QTimer>
 
 #include <atomic>
 #include <chrono>
@@ -187,6 +189,23 @@ TEST_F(MTPClientTest, MonitorStaysSuspendedWhileOpenAndReturnsOnCloseReopenAndDe
     auto again = makeClient();
     again->open(deviceId(phone)).waitForFinished();
     EXPECT_TRUE(again->isOpen().result());
+}
+
+TEST_F(MTPClientTest, ApplicationQuitRestoresTheMonitorOnce)
+{
+    EmulatedPhone& phone = plugPhone();
+    int argc = 1;
+    char name[] = "mtp_client_test";
+    char* argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);
+    auto client = makeClient();
+    client->open(deviceId(phone)).waitForFinished();
+    m_runner->clear();
+    QTimer::singleShot(0, &app, &QCoreApplication::quit);
+    app.exec();
+    EXPECT_EQ(m_runner->commands(), QStringList{FakeProcessRunner::kStart});
+    client->close().waitForFinished();
+    EXPECT_EQ(m_runner->commands(), QStringList{FakeProcessRunner::kStart});
 }
 
 TEST_F(MTPClientTest, StoragesAndListingsConvertTheRecords)
