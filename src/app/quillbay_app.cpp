@@ -8,8 +8,14 @@
 #include "app/message_box_alert_presenter.h"
 #include "core/transfer/transfer_queue_actor.h"
 #include "core/transfer/transfer_queue_view_model.h"
+#include "platform/avahi_dns_sd_publisher.h"
 #include "platform/preference_store.h"
 #include "platform/qprocess_runner.h"
+#include "wifi/pending_outgoing_files_registry.h"
+#include "wifi/received_files_registry.h"
+#include "wifi/registry_server_backend.h"
+#include "wifi/sent_files_registry.h"
+#include "wifi/wifi_peer_registry.h"
 
 #include <QPointer>
 
@@ -58,6 +64,18 @@ QuillbayApp::QuillbayApp(Options options, QObject* parent)
         step(QStringLiteral("crashGuard"));
     }
 
+    // Phones may reach the computer before any window shows, whatever the consent state. A
+    // server that cannot listen logs why; start-up goes on.
+    m_serverBackend = std::make_unique<RegistryServerBackend>(
+        WiFiPeerRegistry::shared(), PendingOutgoingFilesRegistry::shared(),
+        ReceivedFilesRegistry::shared(), SentFilesRegistry::shared());
+    m_wifiServer = m_options.makeWiFiServer
+                       ? m_options.makeWiFiServer(*m_serverBackend)
+                       : std::make_unique<WiFiAdvertiser>(*m_serverBackend,
+                                                          std::make_unique<AvahiDnsSdPublisher>());
+    m_wifiServer->start();
+    step(QStringLiteral("wifiServer"));
+
     m_mailHelper = std::make_unique<MailHelper>(runner, *m_urlOpener, *m_alerts,
                                                 [] { return CrashLogManager::writeCrashReport(); });
 }
@@ -73,6 +91,11 @@ void QuillbayApp::shutdown()
         return;
     m_shutDown = true;
     m_mailHelper.reset();
+    // No new connections, and the open ones end, before the registries' users go away.
+    if (m_wifiServer)
+        m_wifiServer->stop();
+    m_wifiServer.reset();
+    m_serverBackend.reset();
     if (auto* devices = m_appState->deviceListViewModel())
         devices->stopMonitoring();
     // The view models go before the engine they watch; the engine then waits (for a while) for

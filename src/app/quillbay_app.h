@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/device/device_list_view_model.h"
+#include "wifi/wifi_advertiser.h"
 
 #include <QObject>
 
@@ -16,6 +17,7 @@ class MailHelper;
 class PreferenceStore;
 class ProcessRunner;
 class TransferQueueActor;
+class WiFiServerBackend;
 
 // The application: builds everything that lives for the whole run, in a fixed order, and takes
 // it down again in an orderly way. Lives on the GUI thread; QApplication must exist.
@@ -31,12 +33,15 @@ class QuillbayApp : public QObject
 public:
     using DeviceListFactory = std::function<std::unique_ptr<DeviceListViewModel>(
         DeviceListViewModel::ProviderInstaller installProvider)>;
+    using WiFiServerFactory =
+        std::function<std::unique_ptr<WiFiAdvertiser>(WiFiServerBackend& backend)>;
 
     // What the process would otherwise take from the system; tests substitute their own.
     struct Options
     {
         std::shared_ptr<PreferenceStore> preferences; // the user's settings when null
         DeviceListFactory makeDeviceList;             // the USB bus when empty
+        WiFiServerFactory makeWiFiServer;             // advertised by Avahi when empty
         std::shared_ptr<ProcessRunner> processRunner; // real processes when null
         std::shared_ptr<AlertPresenter> alerts;       // message boxes when null
         std::shared_ptr<DesktopUrlOpener> urlOpener;  // the desktop's handlers when null
@@ -52,6 +57,8 @@ public:
     AppState& appState() const { return *m_appState; }
     TransferQueueActor& transferActor() const { return *m_transferActor; }
     MailHelper& mailHelper() const { return *m_mailHelper; }
+    // Null once shut down.
+    WiFiAdvertiser* wifiServer() const { return m_wifiServer.get(); }
 
     // The orderly quit, after the event loop has ended: stop serving phones, let the device
     // list and the engine finish or cancel their work, stop the crash guard's threads.
@@ -70,6 +77,8 @@ private:
     std::unique_ptr<TransferQueueActor> m_transferActor;
     std::unique_ptr<AppState> m_appState;
     std::unique_ptr<MailHelper> m_mailHelper;
+    std::unique_ptr<WiFiServerBackend> m_serverBackend;
+    std::unique_ptr<WiFiAdvertiser> m_wifiServer;
     bool m_ownsCrashGuard = false;
     bool m_shutDown = false;
 };

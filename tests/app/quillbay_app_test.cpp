@@ -11,6 +11,7 @@
 #include "platform/fake_desktop_url_opener.h"
 
 #include <QSignalSpy>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -47,6 +48,10 @@ protected:
                     install(std::move(provider));
                 });
         };
+        options.makeWiFiServer = [](WiFiServerBackend& backend) {
+            // Real sockets on loopback, but no DNS-SD daemon.
+            return std::make_unique<WiFiAdvertiser>(backend, nullptr);
+        };
         return options;
     }
 
@@ -60,10 +65,10 @@ TEST_F(QuillbayAppTest, BuildsTheLongLivedObjectsInOrder)
 {
     QStringList steps;
     QuillbayApp app(options(steps));
-    EXPECT_EQ(steps,
-              (QStringList{QStringLiteral("appState"), QStringLiteral("transferQueueActor"),
-                           QStringLiteral("transferQueueViewModel"),
-                           QStringLiteral("deviceListViewModel"), QStringLiteral("settings")}));
+    EXPECT_EQ(steps, (QStringList{QStringLiteral("appState"), QStringLiteral("transferQueueActor"),
+                                  QStringLiteral("transferQueueViewModel"),
+                                  QStringLiteral("deviceListViewModel"), QStringLiteral("settings"),
+                                  QStringLiteral("wifiServer")}));
     EXPECT_NE(app.appState().transferQueueViewModel(), nullptr);
     EXPECT_NE(app.appState().deviceListViewModel(), nullptr);
     ASSERT_NE(app.appState().settings(), nullptr);
@@ -73,9 +78,13 @@ TEST_F(QuillbayAppTest, BuildsTheLongLivedObjectsInOrder)
     // USB monitoring waits for the sidebar.
     EXPECT_FALSE(app.appState().deviceListViewModel()->isMonitoring());
     EXPECT_TRUE(m_hotplugLog->isEmpty());
+    // Phones can reach the computer before any window shows.
+    ASSERT_NE(app.wifiServer(), nullptr);
+    EXPECT_TRUE(app.wifiServer()->isRunning());
+    EXPECT_TRUE(app.wifiServer()->port().has_value());
 
     // The device list hands the engine its provider once the event loop runs.
-    ASSERT_TRUE(test::waitUntil([&] { return steps.size() == 6; }));
+    ASSERT_TRUE(test::waitUntil([&] { return steps.size() == 7; }));
     EXPECT_EQ(steps.last(), QStringLiteral("repositoryProviderInstalled"));
 }
 
@@ -86,7 +95,7 @@ TEST_F(QuillbayAppTest, AProviderArrivingAfterTheAppIsGoneIsDropped)
         QuillbayApp app(options(steps));
     }
     // The queued installation still runs; it must not reach the engine that is gone.
-    ASSERT_TRUE(test::waitUntil([&] { return steps.size() == 6; }));
+    ASSERT_TRUE(test::waitUntil([&] { return steps.size() == 7; }));
     EXPECT_EQ(steps.last(), QStringLiteral("repositoryProviderInstalled"));
 }
 
@@ -96,7 +105,11 @@ TEST_F(QuillbayAppTest, InstallsTheCrashGuardOncePerProcess)
     QuillbayApp::Options firstOptions = options(firstSteps);
     firstOptions.installCrashGuard = true;
     auto first = std::make_unique<QuillbayApp>(std::move(firstOptions));
-    EXPECT_EQ(firstSteps.last(), QStringLiteral("crashGuard"));
+    // After the settings and before the Wi-Fi server.
+    ASSERT_EQ(firstSteps.size(), 7);
+    EXPECT_EQ(firstSteps.at(4), QStringLiteral("settings"));
+    EXPECT_EQ(firstSteps.at(5), QStringLiteral("crashGuard"));
+    EXPECT_EQ(firstSteps.at(6), QStringLiteral("wifiServer"));
     EXPECT_TRUE(CrashLogManager::isInstalled());
 
     QStringList secondSteps;
@@ -127,8 +140,14 @@ TEST_F(QuillbayAppTest, ShutdownTakesEverythingDownOnceInOrder)
                      [&] { destroyed.append(QStringLiteral("settings")); });
     state.deviceListViewModel()->startMonitoring();
     ASSERT_TRUE(m_hotplugLog->contains(QStringLiteral("start")));
+    const quint16 port = app.wifiServer()->port().value_or(0);
+    ASSERT_NE(port, 0);
 
     app.shutdown();
+    EXPECT_EQ(app.wifiServer(), nullptr);
+    QTcpSocket late;
+    late.connectToHost(QStringLiteral("127.0.0.1"), port);
+    EXPECT_FALSE(late.waitForConnected(2000)) << "still accepting after shutdown";
     EXPECT_EQ(destroyed, (QStringList{QStringLiteral("deviceList"), QStringLiteral("transferQueue"),
                                       QStringLiteral("settings")}));
     EXPECT_TRUE(m_hotplugLog->contains(QStringLiteral("stop")));

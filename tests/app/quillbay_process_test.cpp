@@ -1,0 +1,98 @@
+// The application binary itself: started offscreen with a home of its own, it serves phones
+// within moments and quits cleanly when the session asks it to.
+
+#include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+namespace {
+
+// Waits until the child has logged the server's port; 0 when it did not within `timeoutMs`.
+quint16 waitForPort(QProcess& child, QByteArray& log, int timeoutMs)
+{
+    static const QRegularExpression ready(QStringLiteral("READY on port (\\d+)"));
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < timeoutMs) {
+        log += child.readAllStandardError();
+        const QRegularExpressionMatch match = ready.match(QString::fromUtf8(log));
+        if (match.hasMatch())
+            return quint16(match.captured(1).toUInt());
+        if (child.state() == QProcess::NotRunning)
+            return 0;
+        child.waitForReadyRead(100);
+    }
+    return 0;
+}
+
+QByteArray get(quint16 port, const QByteArray& path)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QStringLiteral("127.0.0.1"), port);
+    if (!socket.waitForConnected(10000))
+        return {};
+    socket.write("GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+    QByteArray reply;
+    while (socket.waitForReadyRead(10000) || socket.bytesAvailable() > 0) {
+        reply += socket.readAll();
+        if (socket.state() != QAbstractSocket::ConnectedState && socket.bytesAvailable() == 0)
+            break;
+    }
+    return reply;
+}
+
+TEST(QuillbayProcessTest, ServesStatusWithinThreeSecondsAndQuitsCleanlyOnSigterm)
+{
+    QTemporaryDir home;
+    ASSERT_TRUE(home.isValid());
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("HOME"), home.path());
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral(".config")));
+    environment.insert(QStringLiteral("XDG_DATA_HOME"),
+                       home.filePath(QStringLiteral(".local/share")));
+    environment.insert(QStringLiteral("XDG_CACHE_HOME"), home.filePath(QStringLiteral(".cache")));
+    environment.insert(QStringLiteral("XDG_DOWNLOAD_DIR"),
+                       home.filePath(QStringLiteral("Downloads")));
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(QStringLiteral("QB_LOG_STDERR"), QStringLiteral("1"));
+    // The crash guard stays on, as for a user; the system's DNS-SD daemon stays out of reach.
+    environment.remove(QStringLiteral("QB_CRASH_GUARD"));
+    environment.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"),
+                       QStringLiteral("unix:path=") + home.filePath(QStringLiteral("no-bus")));
+
+    QProcess quillbay;
+    quillbay.setProcessEnvironment(environment);
+    QElapsedTimer clock;
+    clock.start();
+    quillbay.start(QStringLiteral(QB_QUILLBAY_BINARY), {});
+    ASSERT_TRUE(quillbay.waitForStarted(10000));
+
+    QByteArray log;
+    const quint16 port = waitForPort(quillbay, log, 3000);
+    const qint64 readyAfterMs = clock.elapsed();
+    ASSERT_NE(port, 0) << "no port within 3 s; log:\n" << log.toStdString();
+    EXPECT_LE(readyAfterMs, 3000);
+
+    const QByteArray reply = get(port, "/status");
+    ASSERT_TRUE(reply.startsWith("HTTP/1.1 200")) << reply.toStdString();
+    const qsizetype bodyStart = reply.indexOf("\r\n\r\n");
+    ASSERT_GT(bodyStart, 0);
+    const QJsonDocument status = QJsonDocument::fromJson(reply.mid(bodyStart + 4));
+    EXPECT_TRUE(status.isObject()) << reply.toStdString();
+
+    ASSERT_EQ(::kill(pid_t(quillbay.processId()), SIGTERM), 0);
+    ASSERT_TRUE(quillbay.waitForFinished(30000));
+    log += quillbay.readAllStandardError();
+    EXPECT_EQ(quillbay.exitStatus(), QProcess::NormalExit) << log.toStdString();
+    EXPECT_EQ(quillbay.exitCode(), 0) << log.toStdString();
+}
+
+} // namespace
