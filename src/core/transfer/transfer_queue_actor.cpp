@@ -44,7 +44,7 @@ namespace {
 
 // Workers mostly wait for the phone; paused jobs whose operation still runs hold one too.
 constexpr int maxWorkerThreads = 16;
-constexpr int shutdownWaitMs = 10000;
+constexpr int shutdownWaitMs = 3000;
 
 } // namespace
 
@@ -91,8 +91,13 @@ QFuture<void> TransferQueueActor::call(std::function<void()> work)
     auto promise = std::make_shared<QPromise<void>>();
     QFuture<void> future = promise->future();
     promise->start();
-    m_mailbox->post([promise, work = std::move(work)] {
-        work();
+    m_mailbox->post([this, promise, work = std::move(work)] {
+        try {
+            work();
+        } catch (const std::exception& e) {
+            m_log.error(QStringLiteral("Transfer engine call failed: %1"),
+                        {QString::fromUtf8(e.what())});
+        }
         promise->finish();
     });
     return future;
