@@ -1,0 +1,137 @@
+// Quitting while a phone transfer runs: the real device list, engine and libmtp over the
+// emulated phone. The quit must not crash, must not hang, and must give the desktop its MTP
+// volume monitor back.
+
+#include "app/app_state.h"
+#include "app/fake_alert_presenter.h"
+#include "app/quillbay_app.h"
+#include "app/scripted_process_runner.h"
+#include "core/transfer/transfer_queue_view_model.h"
+#include "phone/phone_test.h"
+#include "platform/fake_desktop_url_opener.h"
+#include "platform/preference_store.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+namespace qb {
+namespace {
+
+bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 20000)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (!condition()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
+template <typename T> std::optional<T> resultOf(QFuture<T> future)
+{
+    if (!waitUntil([&] { return future.isFinished(); }))
+        return std::nullopt;
+    try {
+        return future.result();
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
+bool ranMonitorStart(const ScriptedProcessRunner& runner)
+{
+    for (const auto& call : runner.calls()) {
+        if (call.arguments.contains(QStringLiteral("start")))
+            return true;
+    }
+    return false;
+}
+
+class QuillbayQuitPhoneTest : public PhoneTest
+{
+protected:
+    void SetUp() override
+    {
+        PhoneTest::SetUp();
+        if (!QCoreApplication::instance()) {
+            static int argc = 1;
+            static char name[] = "quillbay_quit_phone_test";
+            static char* argv[] = {name, nullptr};
+            new QCoreApplication(argc, argv);
+        }
+    }
+};
+
+TEST_F(QuillbayQuitPhoneTest, QuittingDuringADownloadEndsInOrder)
+{
+    const std::string content(1024 * 1024, 'q');
+    EmulatedPhone& phone = plugPhone({{"big.bin", content}});
+    const QString deviceId =
+        QStringLiteral("unknown_%1_%2").arg(phone.busNumber()).arg(phone.deviceAddress());
+
+    QTemporaryDir prefs;
+    ASSERT_TRUE(prefs.isValid());
+    auto runner = std::make_shared<ScriptedProcessRunner>();
+    QuillbayApp::Options options;
+    options.preferences =
+        std::make_shared<QSettingsPreferenceStore>(prefs.filePath(QStringLiteral("prefs.ini")));
+    options.processRunner = runner;
+    options.alerts = std::make_shared<FakeAlertPresenter>();
+    options.urlOpener = std::make_shared<FakeDesktopUrlOpener>();
+    options.installCrashGuard = false;
+    options.makeWiFiServer = [](WiFiServerBackend& backend) {
+        return std::make_unique<WiFiAdvertiser>(backend, nullptr);
+    };
+    auto app = std::make_unique<QuillbayApp>(std::move(options));
+    DeviceListViewModel& devices = *app->appState().deviceListViewModel();
+    TransferQueueViewModel& transfers = *app->appState().transferQueueViewModel();
+
+    const auto repository = resultOf(devices.repository(deviceId));
+    ASSERT_TRUE(repository && *repository);
+    const QString root = QString::number(EmulatedPhone::storageId()) + QStringLiteral("/0");
+    const auto items = resultOf((*repository)->listFiles(root));
+    ASSERT_TRUE(items && items->size() == 1);
+    const FileItem file = items->first();
+
+    // Slow enough that the download is still running when the application quits.
+    phone.setRateLimit(256 * 1024);
+    const QString downloads = QString::fromStdString((tempFolder() / "Downloads").string());
+    const TransferJob job = TransferJob::make(
+        TransferType::Download, TransferEndpoint::android(deviceId, file.path, file.name),
+        TransferEndpoint::local(QUrl::fromLocalFile(downloads)), qint64(content.size()));
+    transfers.enqueue(job);
+    ASSERT_TRUE(waitUntil([&] {
+        for (const TransferJob& seen : transfers.jobs()) {
+            if (seen.id == job.id && seen.status == TransferStatus::Running &&
+                seen.bytesTransferred > 0)
+                return true;
+        }
+        return false;
+    }));
+
+    // What the process does: the event loop ends (the desktop gets its monitor back at once),
+    // then the orderly shutdown.
+    QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+    QCoreApplication::exec();
+    EXPECT_TRUE(ranMonitorStart(*runner));
+    app->shutdown();
+    EXPECT_EQ(app->wifiServer(), nullptr);
+    EXPECT_EQ(app->appState().transferQueueViewModel(), nullptr);
+    app.reset();
+
+    // The libmtp call runs to its end on the phone's thread; the bytes it wrote stay whole.
+    phone.setRateLimit(0);
+    EXPECT_TRUE(waitUntil([&] {
+        const QStringList names = QDir(downloads).entryList(QDir::Files | QDir::Hidden);
+        return names.isEmpty() || names == QStringList{QStringLiteral("big.bin")};
+    }));
+}
+
+} // namespace
+} // namespace qb
