@@ -26,7 +26,7 @@ namespace {
 constexpr qint64 kReadBufferSize = 256 * 1024;
 // Bytes read per wake-up, so that one fast sender does not starve the thread's other
 // connections.
-constexpr qint64 kMaxReadPerWakeup = 4 * 1024 * 1024;
+constexpr qint64 kMaxReadPerWakeup = 16 * 1024 * 1024;
 // Bodies of the routes that take no file are small JSON; more than this is not kept.
 constexpr qint64 kMaxBufferedBody = 64 * 1024;
 
@@ -110,6 +110,12 @@ void LocalConnectionHandler::start()
     connect(m_writeNotifier, &QSocketNotifier::activated, this,
             &LocalConnectionHandler::onWritable);
     connect(&m_idleTimer, &QTimer::timeout, this, [this] {
+        // Activity only stamps the time; the timer is moved here, not on every read and write.
+        const qint64 quiet = m_activity.elapsed();
+        if (quiet < m_env.idleTimeoutMs) {
+            m_idleTimer.start(int(m_env.idleTimeoutMs - quiet));
+            return;
+        }
         if (m_phase == Phase::Downloading && m_pump) {
             m_pump->readFailed(QStringLiteral("no progress for %1 ms").arg(m_env.idleTimeoutMs));
             return;
@@ -120,14 +126,13 @@ void LocalConnectionHandler::start()
         finish();
     });
     connect(&m_drainTimer, &QTimer::timeout, this, &LocalConnectionHandler::finish);
+    m_activity.start();
     m_idleTimer.start(m_env.idleTimeoutMs);
 }
 
 void LocalConnectionHandler::touch()
 {
-    if (!m_didFinish) {
-        m_idleTimer.start(m_env.idleTimeoutMs);
-    }
+    m_activity.start();
 }
 
 void LocalConnectionHandler::onReadable()

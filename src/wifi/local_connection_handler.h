@@ -8,6 +8,7 @@
 #include "wifi/upload_file_writer.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
 #include <QUuid>
@@ -94,6 +95,7 @@ private:
     QSocketNotifier* m_readNotifier = nullptr;
     QSocketNotifier* m_writeNotifier = nullptr;
     QTimer m_idleTimer;
+    QElapsedTimer m_activity; // since the last byte in or out
     QTimer m_drainTimer;
     Phase m_phase = Phase::ReadingHead;
     bool m_didFinish = false;

@@ -1,0 +1,402 @@
+// Wi-Fi server benchmark: a 1 GiB download against nginx, a 1 GiB upload against a raw TCP
+// sink writing to the same disk, and 500 simultaneous "/status" requests. Every server runs in a
+// process of its own, started fresh for each measurement, so that its peak memory is its own.
+#include "bench_processes.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cstdio>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/sendfile.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr qint64 kFileSize = 1024LL * 1024 * 1024;
+constexpr int kRuns = 3;
+constexpr int kStatusRequests = 500;
+
+struct Server
+{
+    QProcess process;
+    quint16 port = 0;
+    QString id;
+
+    bool start(const QStringList& arguments)
+    {
+        process.start(QCoreApplication::applicationFilePath(), arguments);
+        if (!process.waitForStarted() || !process.waitForReadyRead(30'000)) {
+            return false;
+        }
+        const QStringList words = QString::fromUtf8(process.readLine()).split(' ');
+        port = words.value(1).toUShort();
+        id = words.value(3).trimmed();
+        return port != 0;
+    }
+    // Peak resident memory so far, in MiB.
+    double peakMiB() const
+    {
+        QFile status(QStringLiteral("/proc/%1/status").arg(process.processId()));
+        if (!status.open(QIODevice::ReadOnly)) {
+            return -1;
+        }
+        for (const QByteArray& line : status.readAll().split('\n')) {
+            if (line.startsWith("VmHWM:")) {
+                return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
+            }
+        }
+        return -1;
+    }
+    ~Server()
+    {
+        process.terminate();
+        if (!process.waitForFinished(10'000)) {
+            process.kill();
+            process.waitForFinished();
+        }
+    }
+};
+
+double mibPerSecond(qint64 bytes, qint64 nanoseconds)
+{
+    return double(bytes) / (1024.0 * 1024.0) / (double(nanoseconds) / 1e9);
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+int connectTo(quint16 port, const char* source)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    ::inet_pton(AF_INET, source, &local.sin_addr);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// GETs `path` with curl from 127.0.0.2; seconds, or -1 unless exactly kFileSize bytes came.
+double curlDownload(quint16 port, const QString& path)
+{
+    QProcess curl;
+    QElapsedTimer timer;
+    timer.start();
+    curl.start("curl",
+               {"-s", "--interface", "127.0.0.2", "-o", "/dev/null", "-w", "%{size_download}",
+                QStringLiteral("http://127.0.0.1:%1%2").arg(port).arg(path)});
+    curl.waitForFinished(600'000);
+    const qint64 elapsed = timer.nsecsElapsed();
+    return curl.readAllStandardOutput().toLongLong() == kFileSize ? double(elapsed) : -1;
+}
+
+// POSTs the file raw, as the phone does; nanoseconds, or -1 when no 200 came back.
+double uploadTo(quint16 port, const QString& file)
+{
+    const int source = ::open(QFile::encodeName(file).constData(), O_RDONLY | O_CLOEXEC);
+    QElapsedTimer timer;
+    timer.start();
+    const int fd = connectTo(port, "127.0.0.2");
+    const QByteArray head = "POST /upload HTTP/1.1\r\nX-File-Name: upload.bin\r\nContent-Length: " +
+                            QByteArray::number(kFileSize) + "\r\n\r\n";
+    bool ok = fd >= 0 && ::send(fd, head.constData(), size_t(head.size()), 0) == head.size();
+    off_t offset = 0;
+    while (ok && offset < kFileSize) {
+        ok = ::sendfile(fd, source, &offset, size_t(kFileSize - offset)) > 0;
+    }
+    char reply[4096];
+    const ssize_t got = ok ? ::recv(fd, reply, sizeof reply, MSG_WAITALL) : -1;
+    const qint64 elapsed = timer.nsecsElapsed();
+    ::close(fd);
+    ::close(source);
+    return got > 12 && QByteArray(reply, 12) == "HTTP/1.1 200" ? double(elapsed) : -1;
+}
+
+// 500 requests in flight together; the latencies of the answered ones, in milliseconds.
+std::vector<double> statusStorm(quint16 port)
+{
+    struct Request
+    {
+        int fd;
+        QElapsedTimer timer;
+        QByteArray reply;
+        bool done = false;
+        double latencyMs = 0;
+    };
+    std::vector<Request> requests(kStatusRequests);
+    std::vector<pollfd> polls;
+    const QByteArray get = "GET /status HTTP/1.1\r\nX-Device-Name: Bench\r\n\r\n";
+    for (Request& request : requests) {
+        request.fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        request.timer.start();
+        ::connect(request.fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        polls.push_back({request.fd, POLLOUT, 0});
+    }
+    int open = kStatusRequests;
+    std::vector<bool> sent(kStatusRequests, false);
+    while (open > 0 && ::poll(polls.data(), polls.size(), 30'000) > 0) {
+        for (int i = 0; i < kStatusRequests; ++i) {
+            Request& request = requests[i];
+            if (request.done || polls[i].revents == 0) {
+                continue;
+            }
+            if (!sent[i] && (polls[i].revents & POLLOUT)) {
+                ::send(request.fd, get.constData(), size_t(get.size()), MSG_NOSIGNAL);
+                sent[i] = true;
+                polls[i].events = POLLIN;
+                continue;
+            }
+            char buffer[4096];
+            const ssize_t got = ::recv(request.fd, buffer, sizeof buffer, 0);
+            if (got > 0) {
+                request.reply.append(buffer, got);
+                continue;
+            }
+            request.done = true;
+            request.latencyMs = double(request.timer.nsecsElapsed()) / 1e6;
+            polls[i].fd = -1;
+            --open;
+        }
+    }
+    std::vector<double> latencies;
+    for (Request& request : requests) {
+        if (request.done && request.reply.startsWith("HTTP/1.1 200 OK")) {
+            latencies.push_back(request.latencyMs);
+        }
+        ::close(request.fd);
+    }
+    return latencies;
+}
+
+quint16 freeLoopbackPort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+// nginx on a loop-back port with a private configuration, serving `root`; never the system's.
+class Nginx
+{
+public:
+    bool start(const QString& folder, const QString& root)
+    {
+        port = freeLoopbackPort();
+        QStringList temp;
+        QProcess version;
+        version.start("nginx", {"-V"});
+        version.waitForFinished();
+        const QByteArray built = version.readAllStandardError();
+        for (const QString kind : {"client_body", "proxy", "fastcgi", "uwsgi", "scgi"}) {
+            // nginx-light leaves some of these modules out, and then knows no such directive.
+            if (kind == "client_body" ||
+                !built.contains("--without-http_" + kind.toUtf8() + "_module")) {
+                temp << QStringLiteral("%1_temp_path %2/%1;").arg(kind, folder);
+            }
+        }
+        QFile config(QDir(folder).filePath("nginx.conf"));
+        config.open(QIODevice::WriteOnly);
+        config.write(
+            QStringLiteral("daemon off; master_process off; user root; worker_processes 1;\n"
+                           "pid %1/nginx.pid; error_log %1/error.log;\n"
+                           "events { worker_connections 64; }\n"
+                           "http { access_log off; sendfile on; tcp_nopush on;\n%2\n"
+                           "  server { listen 127.0.0.1:%3; root %4; } }\n")
+                .arg(folder, temp.join('\n'))
+                .arg(port)
+                .arg(root)
+                .toUtf8());
+        config.close();
+        m_process.start("nginx",
+                        {"-p", folder, "-e", folder + "/error.log", "-c", config.fileName()});
+        if (!m_process.waitForStarted()) {
+            return false;
+        }
+        for (int i = 0; i < 100; ++i) {
+            const int fd = connectTo(port, "127.0.0.1");
+            if (fd >= 0) {
+                ::close(fd);
+                return true;
+            }
+            QThread::msleep(50);
+        }
+        return false;
+    }
+    ~Nginx()
+    {
+        m_process.terminate();
+        if (!m_process.waitForFinished(10'000)) {
+            m_process.kill();
+            m_process.waitForFinished();
+        }
+    }
+    quint16 port = 0;
+
+private:
+    QProcess m_process;
+};
+
+bool writePayload(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        return false;
+    }
+    QByteArray block(4 * 1024 * 1024, Qt::Uninitialized);
+    quint64 state = 0x9E3779B97F4A7C15ULL;
+    for (qint64 written = 0; written < kFileSize; written += block.size()) {
+        auto* words = reinterpret_cast<quint64*>(block.data());
+        for (qsizetype i = 0; i < block.size() / 8; ++i) {
+            state ^= state << 13;
+            state ^= state >> 7;
+            state ^= state << 17;
+            words[i] = state;
+        }
+        if (file.write(block) != block.size()) {
+            return false;
+        }
+    }
+    return true;
+}
+
+int runBenchmark()
+{
+    const QString base = qEnvironmentVariable("QB_BENCH_DIR", QDir::tempPath());
+    QTemporaryDir folder(QDir(base).filePath("quillbay-wifi-bench-XXXXXX"));
+    const QString www = QDir(folder.path()).filePath("www");
+    QDir().mkpath(www);
+    const QString payload = QDir(www).filePath("payload.bin");
+    if (!folder.isValid() || !writePayload(payload)) {
+        std::fprintf(stderr, "cannot write the 1 GiB payload in %s\n", qPrintable(base));
+        return 1;
+    }
+    std::printf("Wi-Fi server benchmark (1 GiB file, loopback, median of %d runs)\n", kRuns);
+
+    std::vector<double> ours, reference;
+    double downloadPeak = 0;
+    {
+        Nginx nginx;
+        if (!nginx.start(folder.path(), www)) {
+            std::fprintf(stderr, "nginx did not start\n");
+            return 1;
+        }
+        for (int run = 0; run < kRuns; ++run) {
+            Server server;
+            if (!server.start({"--serve", folder.path(), payload})) {
+                return 1;
+            }
+            const double time = curlDownload(server.port, "/download?id=" + server.id);
+            downloadPeak = std::max(downloadPeak, server.peakMiB());
+            const double nginxTime = curlDownload(nginx.port, "/payload.bin");
+            if (time < 0 || nginxTime < 0) {
+                std::fprintf(stderr, "a download came back incomplete\n");
+                return 1;
+            }
+            ours.push_back(mibPerSecond(kFileSize, qint64(time)));
+            reference.push_back(mibPerSecond(kFileSize, qint64(nginxTime)));
+        }
+    }
+    const double downloadOurs = median(ours), downloadNginx = median(reference);
+    std::printf("download: quillbay %.0f MiB/s, nginx %.0f MiB/s, ratio %.2f (goal >= 0.80); "
+                "server peak memory %.1f MiB (goal < 64)\n",
+                downloadOurs, downloadNginx, downloadOurs / downloadNginx, downloadPeak);
+
+    ours.clear();
+    reference.clear();
+    double uploadPeak = 0;
+    const QString uploaded = QDir(folder.path()).filePath("downloads/Quillbay/upload.bin");
+    const QString sunk = QDir(folder.path()).filePath("sink.bin");
+    for (int run = 0; run < kRuns; ++run) {
+        {
+            Server server;
+            if (!server.start({"--serve", folder.path(), QString()})) {
+                return 1;
+            }
+            const double time = uploadTo(server.port, payload);
+            uploadPeak = std::max(uploadPeak, server.peakMiB());
+            if (time < 0 || QFileInfo(uploaded).size() != kFileSize) {
+                std::fprintf(stderr, "an upload did not complete\n");
+                return 1;
+            }
+            ours.push_back(mibPerSecond(kFileSize, qint64(time)));
+            QFile::remove(uploaded);
+        }
+        Server sink;
+        if (!sink.start({"--sink", sunk})) {
+            return 1;
+        }
+        const double sinkTime = uploadTo(sink.port, payload);
+        sink.process.waitForFinished(60'000);
+        if (sinkTime < 0 || QFileInfo(sunk).size() != kFileSize) {
+            std::fprintf(stderr, "the raw sink did not get the whole file\n");
+            return 1;
+        }
+        reference.push_back(mibPerSecond(kFileSize, qint64(sinkTime)));
+        QFile::remove(sunk);
+    }
+    const double uploadOurs = median(ours), uploadSink = median(reference);
+    std::printf("upload: quillbay %.0f MiB/s, raw TCP sink %.0f MiB/s, ratio %.2f (goal >= 0.80); "
+                "server peak memory %.1f MiB (goal < 64)\n",
+                uploadOurs, uploadSink, uploadOurs / uploadSink, uploadPeak);
+
+    Server server;
+    if (!server.start({"--serve", folder.path(), QString()})) {
+        return 1;
+    }
+    std::vector<double> latencies = statusStorm(server.port);
+    std::sort(latencies.begin(), latencies.end());
+    const double p99 = latencies.empty()
+                           ? -1
+                           : latencies[std::min(latencies.size() - 1, latencies.size() * 99 / 100)];
+    std::printf("status: %zu of %d simultaneous requests answered, p99 latency %.1f ms; "
+                "server peak memory %.1f MiB\n",
+                latencies.size(), kStatusRequests, p99, server.peakMiB());
+    return latencies.size() == size_t(kStatusRequests) ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList arguments = app.arguments();
+    if (arguments.value(1) == "--serve") {
+        return qb::bench::runServer(arguments.value(2), arguments.value(3));
+    }
+    if (arguments.value(1) == "--sink") {
+        return qb::bench::runSink(arguments.value(2));
+    }
+    return runBenchmark();
+}
