@@ -365,6 +365,11 @@ void TransferQueueActor::finishAttempt(const QUuid& jobId, quint64 attemptId,
     }
     publish();
     processQueue();
+    // Nothing left to run: the final state need not wait for the publication spacing.
+    if (m_runningTasks.isEmpty() && m_publishTimer->isActive()) {
+        m_publishTimer->stop();
+        sendPublication();
+    }
 }
 
 void TransferQueueActor::updateProgress(const QUuid& jobId, quint64 attemptId,
