@@ -8,6 +8,8 @@
 
 #include <QThread>
 
+#include <csignal>
+
 namespace qb {
 
 WiFiAdvertiser::WiFiAdvertiser(WiFiServerBackend& backend,
@@ -40,11 +42,27 @@ QString WiFiAdvertiser::machineName()
     return name.isEmpty() ? QStringLiteral("Quillbay") : name;
 }
 
+void WiFiAdvertiser::ignoreBrokenPipes()
+{
+    // sendfile() has no MSG_NOSIGNAL: a phone that goes away mid-download would otherwise end
+    // the whole process with SIGPIPE. A disposition the application chose is left alone.
+    struct sigaction current
+    {};
+    if (::sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) {
+        struct sigaction ignore
+        {};
+        ignore.sa_handler = SIG_IGN;
+        ::sigemptyset(&ignore.sa_mask);
+        ::sigaction(SIGPIPE, &ignore, nullptr);
+    }
+}
+
 void WiFiAdvertiser::start()
 {
     if (m_running) {
         return;
     }
+    ignoreBrokenPipes();
     QString error;
     const int fd = ConnectionListener::openSocket(&error);
     if (fd < 0) {

@@ -66,6 +66,7 @@ public:
     static QString machineName();
 
 private:
+    static void ignoreBrokenPipes();
     void onDnsSdEvent(const DnsSdPublisher::Event& event);
 
     WiFiServerBackend& m_backend;

@@ -16,6 +16,8 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 namespace qb {
 namespace {
 
@@ -131,6 +133,11 @@ TEST_F(WiFiServerTest, AdvertisesOnceAndLogsThePort)
     EXPECT_EQ(published.size(), 1);
     EXPECT_TRUE(logs.contains(QStringLiteral("WiFiAdvertiser READY on port %1").arg(port)));
     EXPECT_TRUE(logs.contains("WiFiAdvertiser starting (service=_lanternpost._tcp)"));
+    // A phone leaving mid-download must not end the process with SIGPIPE (sendfile raises it).
+    struct sigaction current
+    {};
+    ASSERT_EQ(::sigaction(SIGPIPE, nullptr, &current), 0);
+    EXPECT_EQ(current.sa_handler, SIG_IGN);
 }
 
 TEST_F(WiFiServerTest, StatusRepliesExactlyAndLoopbackIsNeverRecorded)
@@ -376,6 +383,59 @@ TEST_F(WiFiServerTest, CancelOnTheComputerStopsAStreamingDownload)
     QCoreApplication::processEvents();
     EXPECT_FALSE(outgoing.cancelledIDs().contains(uuid)); // consumed
     EXPECT_TRUE(sent.files().isEmpty());
+}
+
+TEST_F(WiFiServerTest, PhoneLeavingMidDownloadFailsTheEntryAndTheServerCarriesOn)
+{
+    QTemporaryDir source;
+    const QString local = QDir(source.path()).filePath("big.bin");
+    QFile file(local);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(file.resize(256LL * 1024 * 1024));
+    file.close();
+    outgoing.enqueue(QUrl::fromLocalFile(local), "127.0.0.2");
+    const QByteArray id = outgoing.files().first().id.toString(QUuid::WithoutBraces).toUtf8();
+    const qsizetype got = test::runAsPhone<qsizetype>([&] {
+        RawClient client(port, "127.0.0.2");
+        client.send("GET /download?id=" + id + " HTTP/1.1\r\n\r\n");
+        return client.read(1024 * 1024).size(); // then the phone is gone
+    });
+    EXPECT_EQ(got, 1024 * 1024);
+    ASSERT_TRUE(test::waitUntil([&] {
+        return !outgoing.files().isEmpty() && outgoing.files().first().status == SendStatus::Failed;
+    }));
+    EXPECT_TRUE(sent.files().isEmpty());
+    EXPECT_TRUE(ask("GET /status HTTP/1.1\r\n\r\n").startsWith("HTTP/1.1 200 OK"));
+}
+
+TEST_F(WiFiServerTest, StuckPhonesDoNotDelayOthers)
+{
+    QTemporaryDir source;
+    const QString local = QDir(source.path()).filePath("big.bin");
+    QFile file(local);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(file.resize(256LL * 1024 * 1024));
+    file.close();
+    outgoing.enqueue(QUrl::fromLocalFile(local), "127.0.0.2");
+    const QByteArray id = outgoing.files().first().id.toString(QUuid::WithoutBraces).toUtf8();
+    const bool answered = test::runAsPhone<bool>([&] {
+        // One phone that never finishes its request on every worker, and one that never reads.
+        std::vector<std::unique_ptr<RawClient>> stuck;
+        for (int i = 0; i < 8; ++i) {
+            stuck.push_back(std::make_unique<RawClient>(port, "127.0.0.2"));
+            stuck.back()->send("POST /upload HTTP/1.1\r\nContent-Length: 100\r\n\r\nab");
+        }
+        RawClient reader(port, "127.0.0.2");
+        reader.send("GET /download?id=" + id + " HTTP/1.1\r\n\r\n");
+        bool ok = true;
+        for (int i = 0; i < 20; ++i) {
+            RawClient client(port);
+            client.send("GET /status HTTP/1.1\r\n\r\n");
+            ok = ok && client.read().startsWith("HTTP/1.1 200 OK");
+        }
+        return ok;
+    });
+    EXPECT_TRUE(answered);
 }
 
 class WiFiServerLimitsTest : public WiFiServerTest
