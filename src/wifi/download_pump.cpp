@@ -64,8 +64,7 @@ void DownloadPump::chunkSent(qint64 length, bool lastChunk, const QString& error
     }
     --m_inFlight;
     if (!error.isNull()) {
-        m_log.error(QStringLiteral("Chunk send failed (peer likely cancelled): %1"), {error});
-        fail();
+        sendFailed(error);
         return;
     }
     m_acked += length;
@@ -82,6 +81,15 @@ void DownloadPump::chunkSent(qint64 length, bool lastChunk, const QString& error
         m_delegate.reportProgress(m_acked);
     }
     pump();
+}
+
+void DownloadPump::sendFailed(const QString& error)
+{
+    if (m_finished) {
+        return;
+    }
+    m_log.error(QStringLiteral("Chunk send failed (peer likely cancelled): %1"), {error});
+    fail();
 }
 
 void DownloadPump::peerClosed()

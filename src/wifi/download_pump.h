@@ -44,6 +44,8 @@ public:
     void start();
     void cancellationAnswered(bool cancelled);
     void chunkSent(qint64 length, bool lastChunk, const QString& error);
+    // Sending failed outside a chunk (the reply head).
+    void sendFailed(const QString& error);
     // The phone closed its side of the connection, or reading from it failed.
     void peerClosed();
     void readFailed(const QString& error);

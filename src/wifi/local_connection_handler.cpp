@@ -474,7 +474,7 @@ void LocalConnectionHandler::flush()
             if (error.isNull()) {
                 m_pump->start();
             } else {
-                m_pump->chunkSent(0, false, error);
+                m_pump->sendFailed(error);
             }
             break;
         case Output::Kind::Chunk:

@@ -8,8 +8,6 @@
 #include <QTimer>
 #include <QUrl>
 
-#include <atomic>
-
 namespace qb {
 
 RegistryServerBackend::RegistryServerBackend(WiFiPeerRegistry& peers,
@@ -45,19 +43,36 @@ template <typename T>
 void RegistryServerBackend::ask(QObject* gui, std::function<T()> question, T fallback,
                                 QObject* context, std::function<void(T)> done)
 {
-    const quint64 serial = enlist(context);
-    auto once = std::make_shared<std::atomic_bool>(false);
-    auto deliver = [once, done = std::move(done)](T value) {
-        if (!once->exchange(true)) {
+    // Lives on the context's thread: both the answer and the time-out are delivered there.
+    struct Call
+    {
+        std::function<void(T)> done;
+        QTimer* timer = nullptr;
+        void deliver(T value)
+        {
+            if (!timer) {
+                return; // answered already
+            }
+            // A download asks once per chunk: answered calls must not leave timers behind.
+            timer->stop();
+            timer->deleteLater();
+            timer = nullptr;
             done(std::move(value));
         }
     };
+    const quint64 serial = enlist(context);
+    auto call = std::make_shared<Call>();
+    call->done = std::move(done);
+    call->timer = new QTimer(context);
+    call->timer->setSingleShot(true);
     // A GUI thread that does not answer in time gets the answer "nothing found".
-    QTimer::singleShot(m_timeoutMs, context, [deliver, fallback] { deliver(fallback); });
+    QObject::connect(call->timer, &QTimer::timeout, call->timer,
+                     [call, fallback] { call->deliver(fallback); });
+    call->timer->start(m_timeoutMs);
     std::weak_ptr<Contexts> weak = m_contexts;
     QMetaObject::invokeMethod(
         gui,
-        [weak, serial, context, question = std::move(question), fallback, deliver] {
+        [weak, serial, context, question = std::move(question), fallback, call] {
             T answer = fallback;
             try {
                 answer = question();
@@ -73,7 +88,7 @@ void RegistryServerBackend::ask(QObject* gui, std::function<T()> question, T fal
                 return; // the connection is gone
             }
             QMetaObject::invokeMethod(
-                context, [deliver, answer] { deliver(answer); }, Qt::QueuedConnection);
+                context, [call, answer] { call->deliver(answer); }, Qt::QueuedConnection);
         },
         Qt::QueuedConnection);
 }
