@@ -92,20 +92,13 @@ DeviceListViewModel::DeviceListViewModel(std::unique_ptr<MTPDeviceManager> manag
     if (!installProvider) {
         return;
     }
-    // Installed from a queued call, not here: the engine has no provider until the event loop
-    // has run it, and the call does not depend on this view model still existing.
-    auto install = [installProvider = std::move(installProvider), provider = repositoryProvider()] {
-        try {
-            installProvider(provider);
-        } catch (const std::exception& error) {
-            Logger::mtp().error(QStringLiteral("Could not install the repository provider: %1"),
-                                {QString::fromUtf8(error.what())});
-        }
-    };
-    if (auto* app = QCoreApplication::instance()) {
-        QMetaObject::invokeMethod(app, std::move(install), Qt::QueuedConnection);
-    } else {
-        install();
+    // Installed here, before the constructor returns, so that no job the engine runs can find
+    // it missing. The provider does not depend on this view model still existing.
+    try {
+        installProvider(repositoryProvider());
+    } catch (const std::exception& error) {
+        Logger::mtp().error(QStringLiteral("Could not install the repository provider: %1"),
+                            {QString::fromUtf8(error.what())});
     }
 }
 
