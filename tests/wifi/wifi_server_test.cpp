@@ -443,7 +443,7 @@ class WiFiServerLimitsTest : public WiFiServerTest
 protected:
     void SetUp() override
     {
-        idleTimeoutMs = 300;
+        idleTimeoutMs = 1500; // long enough that the cap, not the time-out, refuses the third
         maxConnections = 2;
         WiFiServerTest::SetUp();
     }
