@@ -1,5 +1,7 @@
 #include "app/mail_helper.h"
 
+#include "platform/when_finished.h"
+
 #include <QFuture>
 #include <QPromise>
 #include <QUrlQuery>
@@ -63,17 +65,19 @@ void MailHelper::sendCrashReport()
         emit crashReportMailFinished(false);
         return;
     }
-    runDetached(
+    const QFuture<ProcessResult> run = runDetached(
         m_runner, QStringLiteral("xdg-email"),
-        xdgEmailArguments(supportAddress(), crashReportSubject(), crashReportMessage(), *report))
-        .then(this, [this](const ProcessResult& result) {
-            // A mail program that keeps xdg-email waiting past the runner's patience is showing
-            // the message. The report stays in the temporary folder either way.
-            const bool handedOver = result.succeeded() || result.timedOut;
-            if (!handedOver)
-                showMailNotConfiguredAlert();
-            emit crashReportMailFinished(handedOver);
-        });
+        xdgEmailArguments(supportAddress(), crashReportSubject(), crashReportMessage(), *report));
+    whenFinished(this, run, [this](const QFuture<ProcessResult>& finished) {
+        const ProcessResult result =
+            finished.resultCount() > 0 ? finished.result() : ProcessResult{};
+        // A mail program that keeps xdg-email waiting past the runner's patience is showing
+        // the message. The report stays in the temporary folder either way.
+        const bool handedOver = result.succeeded() || result.timedOut;
+        if (!handedOver)
+            showMailNotConfiguredAlert();
+        emit crashReportMailFinished(handedOver);
+    });
 }
 
 void MailHelper::composeMail(const QString& to, const QString& subject, const QString& body)
