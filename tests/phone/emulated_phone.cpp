@@ -37,43 +37,25 @@ bool resolvesHere(const char* library, const char* symbol)
 
 std::string toString(MtpOperation operation)
 {
-    switch (operation) {
-    case MtpOperation::GetDeviceInfo:
-        return "GetDeviceInfo";
-    case MtpOperation::OpenSession:
-        return "OpenSession";
-    case MtpOperation::CloseSession:
-        return "CloseSession";
-    case MtpOperation::GetStorageIDs:
-        return "GetStorageIDs";
-    case MtpOperation::GetStorageInfo:
-        return "GetStorageInfo";
-    case MtpOperation::GetObjectHandles:
-        return "GetObjectHandles";
-    case MtpOperation::GetObjectInfo:
-        return "GetObjectInfo";
-    case MtpOperation::GetObject:
-        return "GetObject";
-    case MtpOperation::DeleteObject:
-        return "DeleteObject";
-    case MtpOperation::SendObjectInfo:
-        return "SendObjectInfo";
-    case MtpOperation::SendObject:
-        return "SendObject";
-    case MtpOperation::GetDevicePropDesc:
-        return "GetDevicePropDesc";
-    case MtpOperation::GetDevicePropValue:
-        return "GetDevicePropValue";
-    case MtpOperation::GetObjectPropsSupported:
-        return "GetObjectPropsSupported";
-    case MtpOperation::GetObjectPropDesc:
-        return "GetObjectPropDesc";
-    case MtpOperation::GetObjectPropValue:
-        return "GetObjectPropValue";
-    case MtpOperation::SetObjectPropValue:
-        return "SetObjectPropValue";
-    case MtpOperation::GetObjPropList:
-        return "GetObjPropList";
+    static const std::pair<MtpOperation, const char*> names[] = {
+        {MtpOperation::GetDeviceInfo, "GetDeviceInfo"},
+        {MtpOperation::OpenSession, "OpenSession"},
+        {MtpOperation::CloseSession, "CloseSession"},
+        {MtpOperation::GetStorageIDs, "GetStorageIDs"},
+        {MtpOperation::GetStorageInfo, "GetStorageInfo"},
+        {MtpOperation::GetObjectHandles, "GetObjectHandles"},
+        {MtpOperation::GetObjectInfo, "GetObjectInfo"},
+        {MtpOperation::GetObject, "GetObject"},
+        {MtpOperation::DeleteObject, "DeleteObject"},
+        {MtpOperation::SendObjectInfo, "SendObjectInfo"},
+        {MtpOperation::SendObject, "SendObject"},
+        {MtpOperation::GetObjectPropsSupported, "GetObjectPropsSupported"},
+        {MtpOperation::GetObjectPropDesc, "GetObjectPropDesc"},
+        {MtpOperation::GetObjectPropValue, "GetObjectPropValue"},
+        {MtpOperation::SetObjectPropValue, "SetObjectPropValue"}};
+    for (const auto& [op, name] : names) {
+        if (op == operation)
+            return name;
     }
     char hex[16];
     std::snprintf(hex, sizeof hex, "0x%04X", unsigned(operation));

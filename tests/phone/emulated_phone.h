@@ -55,13 +55,10 @@ enum class MtpOperation : uint16_t {
     DeleteObject = 0x100B,
     SendObjectInfo = 0x100C,
     SendObject = 0x100D,
-    GetDevicePropDesc = 0x1014,
-    GetDevicePropValue = 0x1015,
     GetObjectPropsSupported = 0x9801,
     GetObjectPropDesc = 0x9802,
     GetObjectPropValue = 0x9803,
     SetObjectPropValue = 0x9804,
-    GetObjPropList = 0x9805,
 };
 
 enum class MtpResponse : uint16_t {
@@ -73,7 +70,6 @@ enum class MtpResponse : uint16_t {
     IncompleteTransfer = 0x2007,
     InvalidStorageID = 0x2008,
     InvalidObjectHandle = 0x2009,
-    DevicePropNotSupported = 0x200A,
     StoreFull = 0x200C,
     AccessDenied = 0x200F,
     NoValidObjectInfo = 0x2015,
@@ -81,8 +77,6 @@ enum class MtpResponse : uint16_t {
     InvalidParentObject = 0x201A,
     InvalidParameter = 0x201D,
     SessionAlreadyOpen = 0x201E,
-    SpecificationByGroupUnsupported = 0xA807,
-    SpecificationByDepthUnsupported = 0xA808,
     ObjectPropNotSupported = 0xA80A,
 };
 
@@ -99,11 +93,8 @@ struct PhoneSpec
     std::string manufacturer = "Google";
     std::string model = "Pixel 7";
     std::string serial = "QB0001";
-    std::string friendlyName = "Pixel 7";
     uint16_t vendorId = 0x18d1;
-    // 4ee2 (MTP+ADB): libmtp reads objects with GetObjectInfo and GetObjectPropValue. With 4ee1
-    // it uses GetObjPropList, whose results libmtp 1.1.20 never frees (LeakSanitizer sees that).
-    uint16_t productId = 0x4ee2;
+    uint16_t productId = 0x4ee2; // in libmtp's table as an Android phone in MTP (+ADB) mode
     std::vector<PhoneStorageSpec> storages;
 };
 

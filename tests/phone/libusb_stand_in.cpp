@@ -21,40 +21,19 @@ constexpr uint8_t kBulkIn = 0x81;
 constexpr uint8_t kBulkOut = 0x01;
 constexpr uint8_t kInterruptIn = 0x82;
 
+// Positional, in libusb's field order: length, type, address, attributes, max packet, interval.
 const libusb_endpoint_descriptor kEndpoints[3] = {
-    {.bLength = 7,
-     .bDescriptorType = LIBUSB_DT_ENDPOINT,
-     .bEndpointAddress = kBulkIn,
-     .bmAttributes = LIBUSB_TRANSFER_TYPE_BULK,
-     .wMaxPacketSize = 512},
-    {.bLength = 7,
-     .bDescriptorType = LIBUSB_DT_ENDPOINT,
-     .bEndpointAddress = kBulkOut,
-     .bmAttributes = LIBUSB_TRANSFER_TYPE_BULK,
-     .wMaxPacketSize = 512},
-    {.bLength = 7,
-     .bDescriptorType = LIBUSB_DT_ENDPOINT,
-     .bEndpointAddress = kInterruptIn,
-     .bmAttributes = LIBUSB_TRANSFER_TYPE_INTERRUPT,
-     .wMaxPacketSize = 28,
-     .bInterval = 6},
+    {7, LIBUSB_DT_ENDPOINT, kBulkIn, LIBUSB_TRANSFER_TYPE_BULK, 512, 0, 0, 0, nullptr, 0},
+    {7, LIBUSB_DT_ENDPOINT, kBulkOut, LIBUSB_TRANSFER_TYPE_BULK, 512, 0, 0, 0, nullptr, 0},
+    {7, LIBUSB_DT_ENDPOINT, kInterruptIn, LIBUSB_TRANSFER_TYPE_INTERRUPT, 28, 6, 0, 0, nullptr, 0},
 };
-const libusb_interface_descriptor kMtpInterface = {.bLength = 9,
-                                                   .bDescriptorType = LIBUSB_DT_INTERFACE,
-                                                   .bNumEndpoints = 3,
-                                                   .bInterfaceClass = LIBUSB_CLASS_VENDOR_SPEC,
-                                                   .bInterfaceSubClass = 0xFF,
-                                                   .iInterface = 4,
-                                                   .endpoint = kEndpoints};
-const libusb_interface kInterfaces[1] = {{.altsetting = &kMtpInterface, .num_altsetting = 1}};
-const libusb_config_descriptor kConfig = {.bLength = 9,
-                                          .bDescriptorType = LIBUSB_DT_CONFIG,
-                                          .wTotalLength = 9 + 9 + 3 * 7,
-                                          .bNumInterfaces = 1,
-                                          .bConfigurationValue = 1,
-                                          .bmAttributes = 0xC0,
-                                          .MaxPower = 250,
-                                          .interface = kInterfaces};
+// Interface 0, vendor class 0xFF/0xFF/0x00, named by string 4 ("MTP"), three endpoints.
+const libusb_interface_descriptor kMtpInterface = {
+    9, LIBUSB_DT_INTERFACE, 0, 0, 3, LIBUSB_CLASS_VENDOR_SPEC, 0xFF, 0, 4, kEndpoints, nullptr, 0};
+const libusb_interface kInterface = {&kMtpInterface, 1};
+// Configuration 1, self-powered, 500 mA.
+const libusb_config_descriptor kConfig = {9,   LIBUSB_DT_CONFIG, 9 + 9 + 3 * 7, 1, 1, 0, 0xC0,
+                                          250, &kInterface,      nullptr,       0};
 
 PhoneRegistry& bus()
 {
@@ -69,33 +48,16 @@ PhoneState* attached(libusb_device_handle* handle)
 
 std::string stringDescriptor(const qb::PhoneSpec& spec, uint8_t index)
 {
-    switch (index) {
-    case 1:
-        return spec.manufacturer;
-    case 2:
-        return spec.model;
-    case 3:
-        return spec.serial;
-    case 4:
-        return "MTP";
-    default:
-        return {};
-    }
+    const std::string strings[] = {"", spec.manufacturer, spec.model, spec.serial, "MTP"};
+    return index < std::size(strings) ? strings[index] : "";
 }
 
 libusb_device_descriptor deviceDescriptor(const qb::PhoneSpec& spec)
 {
-    return {.bLength = 18,
-            .bDescriptorType = LIBUSB_DT_DEVICE,
-            .bcdUSB = 0x0200,
-            .bMaxPacketSize0 = 64,
-            .idVendor = spec.vendorId,
-            .idProduct = spec.productId,
-            .bcdDevice = 0x0440,
-            .iManufacturer = 1,
-            .iProduct = 2,
-            .iSerialNumber = 3,
-            .bNumConfigurations = 1};
+    // USB 2.0, class per interface, 64-byte control endpoint, strings 1-3, one configuration.
+    return {
+        18, LIBUSB_DT_DEVICE, 0x0200, 0, 0, 0, 64, spec.vendorId, spec.productId, 0x0440, 1, 2, 3,
+        1};
 }
 
 void waitTimeout(unsigned int timeoutMs, double scale)
@@ -140,50 +102,28 @@ int libusb_set_option(libusb_context*, enum libusb_option, ...)
     return LIBUSB_SUCCESS;
 }
 
-void libusb_set_debug(libusb_context*, int) {}
-
 int libusb_has_capability(uint32_t capability)
 {
     return capability == LIBUSB_CAP_HAS_CAPABILITY || capability == LIBUSB_CAP_HAS_HOTPLUG;
 }
 
-const struct libusb_version* libusb_get_version(void)
-{
-    static const libusb_version version = {1, 0, 26, 11724, "", "emulated phone bus"};
-    return &version;
-}
-
 const char* libusb_error_name(int code)
 {
-    switch (code) {
-    case LIBUSB_SUCCESS:
-        return "LIBUSB_SUCCESS";
-    case LIBUSB_ERROR_IO:
-        return "LIBUSB_ERROR_IO";
-    case LIBUSB_ERROR_INVALID_PARAM:
-        return "LIBUSB_ERROR_INVALID_PARAM";
-    case LIBUSB_ERROR_ACCESS:
-        return "LIBUSB_ERROR_ACCESS";
-    case LIBUSB_ERROR_NO_DEVICE:
-        return "LIBUSB_ERROR_NO_DEVICE";
-    case LIBUSB_ERROR_NOT_FOUND:
-        return "LIBUSB_ERROR_NOT_FOUND";
-    case LIBUSB_ERROR_BUSY:
-        return "LIBUSB_ERROR_BUSY";
-    case LIBUSB_ERROR_TIMEOUT:
-        return "LIBUSB_ERROR_TIMEOUT";
-    case LIBUSB_ERROR_PIPE:
-        return "LIBUSB_ERROR_PIPE";
-    case LIBUSB_ERROR_INTERRUPTED:
-        return "LIBUSB_ERROR_INTERRUPTED";
-    default:
-        return "LIBUSB_ERROR_OTHER";
+    static const std::pair<int, const char*> names[] = {
+        {LIBUSB_SUCCESS, "LIBUSB_SUCCESS"},
+        {LIBUSB_ERROR_IO, "LIBUSB_ERROR_IO"},
+        {LIBUSB_ERROR_INVALID_PARAM, "LIBUSB_ERROR_INVALID_PARAM"},
+        {LIBUSB_ERROR_NO_DEVICE, "LIBUSB_ERROR_NO_DEVICE"},
+        {LIBUSB_ERROR_NOT_FOUND, "LIBUSB_ERROR_NOT_FOUND"},
+        {LIBUSB_ERROR_BUSY, "LIBUSB_ERROR_BUSY"},
+        {LIBUSB_ERROR_TIMEOUT, "LIBUSB_ERROR_TIMEOUT"},
+        {LIBUSB_ERROR_PIPE, "LIBUSB_ERROR_PIPE"},
+        {LIBUSB_ERROR_NOT_SUPPORTED, "LIBUSB_ERROR_NOT_SUPPORTED"}};
+    for (const auto& [value, name] : names) {
+        if (value == code)
+            return name;
     }
-}
-
-const char* libusb_strerror(int code)
-{
-    return libusb_error_name(code);
+    return "LIBUSB_ERROR_OTHER";
 }
 
 ssize_t libusb_get_device_list(libusb_context*, libusb_device*** list)
@@ -207,45 +147,14 @@ void libusb_free_device_list(libusb_device** list, int)
     std::free(list);
 }
 
-// Devices live as long as the process, so reference counts need not be kept.
-libusb_device* libusb_ref_device(libusb_device* device)
-{
-    return device;
-}
-
-void libusb_unref_device(libusb_device*) {}
-
 uint8_t libusb_get_bus_number(libusb_device*)
 {
-    return 1;
-}
-
-uint8_t libusb_get_port_number(libusb_device*)
-{
-    return 1;
-}
-
-int libusb_get_port_numbers(libusb_device*, uint8_t* ports, int length)
-{
-    if (length < 1)
-        return LIBUSB_ERROR_OVERFLOW;
-    ports[0] = 1;
     return 1;
 }
 
 uint8_t libusb_get_device_address(libusb_device* device)
 {
     return device->address;
-}
-
-int libusb_get_device_speed(libusb_device*)
-{
-    return LIBUSB_SPEED_HIGH;
-}
-
-int libusb_get_max_packet_size(libusb_device*, unsigned char endpoint)
-{
-    return endpoint == kInterruptIn ? 28 : 512;
 }
 
 int libusb_get_device_descriptor(libusb_device* device, libusb_device_descriptor* desc)
@@ -279,21 +188,6 @@ int libusb_open(libusb_device* device, libusb_device_handle** handle)
     return LIBUSB_SUCCESS;
 }
 
-libusb_device_handle* libusb_open_device_with_vid_pid(libusb_context* ctx, uint16_t vendorId,
-                                                      uint16_t productId)
-{
-    libusb_device** list = nullptr;
-    const ssize_t n = libusb_get_device_list(ctx, &list);
-    libusb_device_handle* handle = nullptr;
-    for (ssize_t i = 0; i < n && !handle; ++i) {
-        const qb::PhoneSpec& spec = list[i]->phone->responder.spec();
-        if (spec.vendorId == vendorId && spec.productId == productId)
-            libusb_open(list[i], &handle);
-    }
-    libusb_free_device_list(list, 1);
-    return handle;
-}
-
 void libusb_close(libusb_device_handle* handle)
 {
     Lock lock(bus().mutex);
@@ -305,12 +199,6 @@ void libusb_close(libusb_device_handle* handle)
 libusb_device* libusb_get_device(libusb_device_handle* handle)
 {
     return handle->device;
-}
-
-int libusb_get_configuration(libusb_device_handle*, int* config)
-{
-    *config = 1;
-    return LIBUSB_SUCCESS;
 }
 
 int libusb_set_configuration(libusb_device_handle* handle, int)
@@ -345,11 +233,6 @@ int libusb_release_interface(libusb_device_handle* handle, int)
     return LIBUSB_SUCCESS;
 }
 
-int libusb_set_interface_alt_setting(libusb_device_handle* handle, int, int)
-{
-    return libusb_set_configuration(handle, 1);
-}
-
 int libusb_clear_halt(libusb_device_handle* handle, unsigned char)
 {
     return libusb_set_configuration(handle, 1);
@@ -375,16 +258,6 @@ int libusb_detach_kernel_driver(libusb_device_handle*, int)
     return LIBUSB_ERROR_NOT_FOUND;
 }
 
-int libusb_attach_kernel_driver(libusb_device_handle*, int)
-{
-    return LIBUSB_ERROR_NOT_FOUND;
-}
-
-int libusb_set_auto_detach_kernel_driver(libusb_device_handle*, int)
-{
-    return LIBUSB_SUCCESS;
-}
-
 int libusb_get_string_descriptor_ascii(libusb_device_handle* handle, uint8_t index,
                                        unsigned char* data, int length)
 {
@@ -399,70 +272,28 @@ int libusb_get_string_descriptor_ascii(libusb_device_handle* handle, uint8_t ind
     return int(n);
 }
 
+// Endpoint 0: GET_STATUS and the PTP class requests (cancel, reset, device status).
 int libusb_control_transfer(libusb_device_handle* handle, uint8_t requestType, uint8_t request,
-                            uint16_t value, uint16_t, unsigned char* data, uint16_t length,
-                            unsigned int)
+                            uint16_t, uint16_t, unsigned char* data, uint16_t length, unsigned int)
 {
     Lock lock(bus().mutex);
     PhoneState* phone = attached(handle);
     if (!phone)
         return LIBUSB_ERROR_NO_DEVICE;
     std::vector<uint8_t> reply;
-    switch (requestType & 0x60) {
-    case LIBUSB_REQUEST_TYPE_STANDARD:
-        if (request == LIBUSB_REQUEST_GET_STATUS) {
-            reply = {0, 0};
-        } else if (request == LIBUSB_REQUEST_GET_DESCRIPTOR && (value >> 8) == LIBUSB_DT_DEVICE) {
-            const libusb_device_descriptor d = deviceDescriptor(phone->responder.spec());
-            reply = {18,
-                     LIBUSB_DT_DEVICE,
-                     0x00,
-                     0x02,
-                     0,
-                     0,
-                     0,
-                     64,
-                     uint8_t(d.idVendor),
-                     uint8_t(d.idVendor >> 8),
-                     uint8_t(d.idProduct),
-                     uint8_t(d.idProduct >> 8),
-                     0x40,
-                     0x04,
-                     1,
-                     2,
-                     3,
-                     1};
-        } else if (request == LIBUSB_REQUEST_GET_DESCRIPTOR && (value >> 8) == LIBUSB_DT_STRING) {
-            if ((value & 0xFF) == 0) {
-                reply = {4, LIBUSB_DT_STRING, 0x09, 0x04}; // US English
-            } else {
-                const std::string text = stringDescriptor(phone->responder.spec(), value & 0xFF);
-                if (text.empty())
-                    return LIBUSB_ERROR_PIPE;
-                reply = {uint8_t(2 + 2 * text.size()), LIBUSB_DT_STRING};
-                for (char c : text)
-                    reply.insert(reply.end(), {uint8_t(c), 0});
-            }
-        } else if (request == LIBUSB_REQUEST_GET_DESCRIPTOR) {
-            return LIBUSB_ERROR_PIPE;
-        }
-        break;
-    case LIBUSB_REQUEST_TYPE_CLASS:
-        if (request == 0x64 || request == 0x66) // cancel transaction, device reset
-            phone->responder.cancelTransaction();
-        else if (request == 0x67) // device status: OK
-            reply = {4, 0, 0x01, 0x20};
-        else
-            return LIBUSB_ERROR_PIPE;
-        if (request == 0x64)
-            return length;
-        break;
-    default:
+    const int type = requestType & 0x60;
+    if (type == LIBUSB_REQUEST_TYPE_STANDARD && request == LIBUSB_REQUEST_GET_STATUS) {
+        reply = {0, 0};
+    } else if (type == LIBUSB_REQUEST_TYPE_CLASS && (request == 0x64 || request == 0x66)) {
+        phone->responder.cancelTransaction();
+        return request == 0x64 ? length : 0;
+    } else if (type == LIBUSB_REQUEST_TYPE_CLASS && request == 0x67) {
+        reply = {4, 0, 0x01, 0x20}; // status OK
+    } else {
         return LIBUSB_ERROR_PIPE;
     }
     const size_t n = std::min(reply.size(), size_t(length));
-    if (n > 0)
-        std::memcpy(data, reply.data(), n);
+    std::memcpy(data, reply.data(), n);
     return int(n);
 }
 
@@ -510,13 +341,6 @@ int libusb_bulk_transfer(libusb_device_handle* handle, unsigned char endpoint, u
     return LIBUSB_SUCCESS;
 }
 
-int libusb_interrupt_transfer(libusb_device_handle* handle, unsigned char endpoint,
-                              unsigned char* data, int length, int* transferred,
-                              unsigned int timeout)
-{
-    return libusb_bulk_transfer(handle, endpoint, data, length, transferred, timeout);
-}
-
 struct libusb_transfer* libusb_alloc_transfer(int isoPackets)
 {
     return static_cast<libusb_transfer*>(std::calloc(
@@ -530,45 +354,15 @@ void libusb_free_transfer(struct libusb_transfer* transfer)
     std::free(transfer);
 }
 
-int libusb_submit_transfer(struct libusb_transfer* transfer)
+// Asynchronous transfers would only carry events, which the phone never sends.
+int libusb_submit_transfer(struct libusb_transfer*)
 {
-    if (transfer->type == LIBUSB_TRANSFER_TYPE_INTERRUPT) {
-        // Interrupt IN would carry events; the phone sends none, so it waits for a cancel.
-        Lock lock(bus().mutex);
-        if (!attached(transfer->dev_handle))
-            return LIBUSB_ERROR_NO_DEVICE;
-        bus().submitted.push_back(transfer);
-        return LIBUSB_SUCCESS;
-    }
-    if (transfer->type != LIBUSB_TRANSFER_TYPE_BULK)
-        return LIBUSB_ERROR_NOT_SUPPORTED;
-    int done = 0;
-    const int rc = libusb_bulk_transfer(transfer->dev_handle, transfer->endpoint, transfer->buffer,
-                                        transfer->length, &done, transfer->timeout);
-    if (rc == LIBUSB_ERROR_NO_DEVICE)
-        return rc;
-    transfer->actual_length = done;
-    transfer->status = rc == LIBUSB_SUCCESS         ? LIBUSB_TRANSFER_COMPLETED
-                       : rc == LIBUSB_ERROR_TIMEOUT ? LIBUSB_TRANSFER_TIMED_OUT
-                                                    : LIBUSB_TRANSFER_ERROR;
-    Lock lock(bus().mutex);
-    bus().completed.push_back(transfer);
-    bus().eventsPending.notify_all();
-    return LIBUSB_SUCCESS;
+    return LIBUSB_ERROR_NOT_SUPPORTED;
 }
 
-int libusb_cancel_transfer(struct libusb_transfer* transfer)
+int libusb_cancel_transfer(struct libusb_transfer*)
 {
-    Lock lock(bus().mutex);
-    auto& submitted = bus().submitted;
-    const auto it = std::find(submitted.begin(), submitted.end(), transfer);
-    if (it == submitted.end())
-        return LIBUSB_ERROR_NOT_FOUND;
-    submitted.erase(it);
-    transfer->status = LIBUSB_TRANSFER_CANCELLED;
-    bus().completed.push_back(transfer);
-    bus().eventsPending.notify_all();
-    return LIBUSB_SUCCESS;
+    return LIBUSB_ERROR_NOT_FOUND;
 }
 
 int libusb_hotplug_register_callback(libusb_context* ctx, int events, int flags, int vendorId,
@@ -611,16 +405,6 @@ void libusb_hotplug_deregister_callback(libusb_context* ctx, libusb_hotplug_call
     bus().eventsPending.notify_all();
 }
 
-void* libusb_hotplug_get_user_data(libusb_context* ctx, libusb_hotplug_callback_handle handle)
-{
-    Lock lock(bus().mutex);
-    for (const auto& cb : bus().context(ctx)->callbacks) {
-        if (cb.handle == handle)
-            return cb.userData;
-    }
-    return nullptr;
-}
-
 int libusb_handle_events_timeout_completed(libusb_context* ctx, struct timeval* tv, int* completed)
 {
     Lock lock(bus().mutex);
@@ -629,12 +413,10 @@ int libusb_handle_events_timeout_completed(libusb_context* ctx, struct timeval* 
         return LIBUSB_SUCCESS;
     const auto wait = tv ? std::chrono::seconds(tv->tv_sec) + std::chrono::microseconds(tv->tv_usec)
                          : std::chrono::microseconds(std::chrono::seconds(60));
-    bus().eventsPending.wait_for(lock, wait, [&] {
-        return !c->pendingHotplug.empty() || !bus().completed.empty() || c->interrupted;
-    });
+    bus().eventsPending.wait_for(lock, wait,
+                                 [&] { return !c->pendingHotplug.empty() || c->interrupted; });
     c->interrupted = false;
     const auto events = std::exchange(c->pendingHotplug, {});
-    const auto transfers = std::exchange(bus().completed, {});
     const auto callbacks = c->callbacks;
     lock.unlock();
     for (const auto& [device, event] : events) {
@@ -643,36 +425,7 @@ int libusb_handle_events_timeout_completed(libusb_context* ctx, struct timeval* 
                 libusb_hotplug_deregister_callback(c, cb.handle);
         }
     }
-    for (libusb_transfer* transfer : transfers) {
-        const bool freeIt = transfer->flags & LIBUSB_TRANSFER_FREE_TRANSFER;
-        if (transfer->callback)
-            transfer->callback(transfer);
-        if (freeIt)
-            libusb_free_transfer(transfer);
-    }
     return LIBUSB_SUCCESS;
-}
-
-int libusb_handle_events_timeout(libusb_context* ctx, struct timeval* tv)
-{
-    return libusb_handle_events_timeout_completed(ctx, tv, nullptr);
-}
-
-int libusb_handle_events_completed(libusb_context* ctx, int* completed)
-{
-    return libusb_handle_events_timeout_completed(ctx, nullptr, completed);
-}
-
-int libusb_handle_events(libusb_context* ctx)
-{
-    return libusb_handle_events_timeout_completed(ctx, nullptr, nullptr);
-}
-
-void libusb_interrupt_event_handler(libusb_context* ctx)
-{
-    Lock lock(bus().mutex);
-    bus().context(ctx)->interrupted = true;
-    bus().eventsPending.notify_all();
 }
 
 } // extern "C"

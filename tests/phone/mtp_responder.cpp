@@ -2,15 +2,12 @@
 
 #include "mtp_data.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
 #include <ctime>
-#include <utility>
+#include <fstream>
 
 namespace fs = std::filesystem;
 
@@ -25,34 +22,9 @@ constexpr uint16_t kContainerData = 2;
 constexpr uint16_t kContainerResponse = 3;
 constexpr uint16_t kFormatUndefined = 0x3000;
 constexpr uint16_t kFormatFolder = 0x3001;
-constexpr uint16_t kBatteryLevel = 0x5001;
-constexpr uint16_t kFriendlyName = 0xD402;
+// The object properties libmtp asks about: the 64-bit size, and the name it may change.
+constexpr uint16_t kObjectSize = 0xDC04;
 constexpr uint16_t kObjectFileName = 0xDC07;
-
-struct PropInfo
-{
-    uint16_t code;
-    MtpType type;
-};
-constexpr PropInfo kObjectProps[] = {
-    {0xDC01, MtpType::UInt32}, // StorageID
-    {0xDC02, MtpType::UInt16}, // ObjectFormat
-    {0xDC03, MtpType::UInt16}, // ProtectionStatus
-    {0xDC04, MtpType::UInt64}, // ObjectSize
-    {0xDC07, MtpType::String}, // ObjectFileName
-    {0xDC09, MtpType::String}, // DateModified
-    {0xDC0B, MtpType::UInt32}, // ParentObject
-    {0xDC44, MtpType::String}, // Name
-};
-
-const PropInfo* findProp(uint32_t code)
-{
-    for (const PropInfo& p : kObjectProps) {
-        if (p.code == code)
-            return &p;
-    }
-    return nullptr;
-}
 
 bool hasHostData(uint16_t code)
 {
@@ -62,21 +34,14 @@ bool hasHostData(uint16_t code)
            code == 0x9808;
 }
 
-uint16_t formatOf(const fs::path& path, bool isDir)
+uint16_t formatOf(const std::string& path, bool isDir)
 {
-    if (isDir)
-        return kFormatFolder;
-    std::string ext = path.extension().string();
+    std::string ext = fs::path(path).extension().string();
     std::transform(ext.begin(), ext.end(), ext.begin(), ::tolower);
-    if (ext == ".txt")
-        return 0x3004;
-    if (ext == ".mp3")
-        return 0x3009;
-    if (ext == ".jpg" || ext == ".jpeg")
-        return 0x3801;
-    if (ext == ".png")
-        return 0x380B;
-    return kFormatUndefined;
+    return isDir                             ? kFormatFolder
+           : ext == ".txt"                   ? 0x3004
+           : ext == ".jpg" || ext == ".jpeg" ? 0x3801
+                                             : kFormatUndefined;
 }
 
 std::string mtpDate(time_t t)
@@ -96,43 +61,15 @@ bool validName(const std::string& name)
 
 std::string baseName(const std::string& path)
 {
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
+    return path.substr(path.rfind('/') + 1); // npos + 1 == 0
 }
 
-class UniqueFd
+std::vector<uint8_t> container(uint64_t length, uint16_t type, uint16_t code, uint32_t transaction)
 {
-public:
-    UniqueFd() = default;
-    explicit UniqueFd(int fd) : m_fd(fd) {}
-    UniqueFd(UniqueFd&& o) noexcept : m_fd(std::exchange(o.m_fd, -1)) {}
-    UniqueFd& operator=(UniqueFd&& o) noexcept
-    {
-        std::swap(m_fd, o.m_fd);
-        return *this;
-    }
-    ~UniqueFd()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    int get() const { return m_fd; }
-    explicit operator bool() const { return m_fd >= 0; }
-
-private:
-    int m_fd = -1;
-};
-
-bool writeAll(int fd, const uint8_t* data, size_t size)
-{
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= size_t(n);
-    }
-    return true;
+    // Lengths of 4 GiB and more do not fit: 0xFFFFFFFF, and the host reads to the short packet.
+    MtpWriter w;
+    w.u32(uint32_t(std::min<uint64_t>(length, 0xFFFFFFFF))).u16(type).u16(code).u32(transaction);
+    return w.bytes();
 }
 
 } // namespace
@@ -150,20 +87,13 @@ struct MtpResponder::Reply
     MtpResponse code = MtpResponse::OK;
     std::vector<uint32_t> params;
     std::optional<std::vector<uint8_t>> data;
-    UniqueFd file; // a data phase streamed from a file
+    std::optional<fs::path> file; // a data phase streamed from this file
     uint64_t fileSize = 0;
 
-    static Reply error(MtpResponse code)
-    {
-        Reply r;
-        r.code = code;
-        return r;
-    }
+    static Reply error(MtpResponse code) { return Reply{code, {}, {}, {}, 0}; }
     static Reply withData(const MtpWriter& w)
     {
-        Reply r;
-        r.data = w.bytes();
-        return r;
+        return Reply{MtpResponse::OK, {}, w.bytes(), {}, 0};
     }
 };
 
@@ -171,8 +101,7 @@ struct MtpResponder::Outgoing
 {
     std::vector<uint8_t> head;
     size_t headPos = 0;
-    UniqueFd file;
-    off_t fileOffset = 0;
+    std::ifstream file;
     uint64_t fileLeft = 0;
     bool zlpAtEnd = false; // the container is a whole number of packets
     uint64_t left() const { return head.size() - headPos + fileLeft; }
@@ -183,7 +112,7 @@ struct MtpResponder::Incoming
     Command command;
     std::vector<uint8_t> header; // the data container's 12-byte header
     std::vector<uint8_t> dataset;
-    UniqueFd file; // SendObject streams here
+    std::ofstream file; // SendObject streams here
     uint64_t received = 0;
     std::optional<Fault> fault; // data discarded, this fault answered instead
     bool failed = false;
@@ -196,9 +125,8 @@ MtpResponder::~MtpResponder() = default;
 void MtpResponder::bulkOut(const uint8_t* data, size_t size)
 {
     if (m_incoming && m_incoming->header.empty() && size >= 8 &&
-        MtpReader(data + 4, 2).u16() == kContainerCommand) {
-        abortTransfers(); // the host gave up this data phase without a word (libmtp can)
-    }
+        MtpReader(data + 4, 2).u16() == kContainerCommand)
+        cancelTransaction(); // the host gave up this data phase without a word (libmtp can)
     if (m_incoming) {
         Incoming& in = *m_incoming;
         size_t pos = 0;
@@ -206,8 +134,8 @@ void MtpResponder::bulkOut(const uint8_t* data, size_t size)
             in.header.push_back(data[pos++]);
         const size_t n = size - pos;
         if (n > 0 && !in.fault && !in.failed) {
-            if (in.file)
-                in.failed = !writeAll(in.file.get(), data + pos, n);
+            if (in.file.is_open())
+                in.failed = !in.file.write(reinterpret_cast<const char*>(data + pos), long(n));
             else if (in.dataset.size() + n > kMaxDatasetSize)
                 in.failed = true;
             else
@@ -225,16 +153,13 @@ void MtpResponder::bulkOut(const uint8_t* data, size_t size)
         return;
     MtpReader r(m_commandBytes.data(), m_commandBytes.size());
     const uint32_t length = r.u32();
-    const uint16_t type = r.u16();
-    if (length < kHeaderSize || length > kHeaderSize + 5 * 4 || type != kContainerCommand) {
+    if (length < kHeaderSize || length > kHeaderSize + 5 * 4 || r.u16() != kContainerCommand) {
         m_commandBytes.clear(); // not a command: nothing sensible to answer
         return;
     }
     if (m_commandBytes.size() < length)
         return;
-    Command command;
-    command.code = r.u16();
-    command.transaction = r.u32();
+    Command command{r.u16(), r.u32(), {}};
     for (size_t at = kHeaderSize; at + 4 <= length; at += 4)
         command.params.push_back(r.u32());
     m_commandBytes.clear();
@@ -251,18 +176,14 @@ std::optional<size_t> MtpResponder::bulkIn(uint8_t* data, size_t size)
         return 0;
     }
     const size_t n = size_t(std::min<uint64_t>(size, out.left()));
-    size_t done = std::min(n, out.head.size() - out.headPos);
-    std::memcpy(data, out.head.data() + out.headPos, done);
-    out.headPos += done;
-    while (done < n) {
-        ssize_t got = ::pread(out.file.get(), data + done, n - done, out.fileOffset);
-        if (got <= 0) { // the file shrank under us: keep the promised length
-            std::memset(data + done, 0, n - done);
-            got = ssize_t(n - done);
-        }
-        out.fileOffset += got;
-        out.fileLeft -= uint64_t(got);
-        done += size_t(got);
+    const size_t fromHead = std::min(n, out.head.size() - out.headPos);
+    std::memcpy(data, out.head.data() + out.headPos, fromHead);
+    out.headPos += fromHead;
+    if (n > fromHead) {
+        // A file that shrank under us still sends the promised length.
+        std::memset(data + fromHead, 0, n - fromHead);
+        out.file.read(reinterpret_cast<char*>(data + fromHead), long(n - fromHead));
+        out.fileLeft -= n - fromHead;
     }
     // A short transfer took the container's end (and its zero-length packet) with it.
     if (out.left() == 0 && (!out.zlpAtEnd || n < size))
@@ -270,14 +191,9 @@ std::optional<size_t> MtpResponder::bulkIn(uint8_t* data, size_t size)
     return n;
 }
 
-void MtpResponder::cancelTransaction()
-{
-    abortTransfers();
-}
-
 void MtpResponder::reset()
 {
-    abortTransfers();
+    cancelTransaction();
     m_sessionOpen = false;
     m_pendingSend.reset();
 }
@@ -290,20 +206,27 @@ void MtpResponder::dropOutgoing()
     m_outgoing.clear();
 }
 
-void MtpResponder::abortTransfers()
+void MtpResponder::dropPendingUpload()
 {
-    if (m_incoming)
-        m_trace.back().response = MtpResponse::None;
+    // Like Android, a file whose upload broke off is not kept.
+    if (const auto object = m_objects.lookup(m_pendingSend->handle)) {
+        std::error_code error;
+        fs::remove(m_objects.absolutePath(*object), error);
+        m_objects.forget(*object);
+    }
+    m_pendingSend.reset();
+}
+
+void MtpResponder::cancelTransaction()
+{
     dropOutgoing();
     m_commandBytes.clear();
-    if (m_incoming && m_incoming->file && m_pendingSend) {
-        // Like Android, a file whose upload broke off is not kept.
-        if (const auto object = m_objects.lookup(m_pendingSend->handle)) {
-            std::error_code error;
-            fs::remove(m_objects.absolutePath(*object), error);
-            m_objects.forget(*object);
+    if (m_incoming) {
+        m_trace.back().response = MtpResponse::None;
+        if (m_incoming->file.is_open()) {
+            m_incoming->file.close();
+            dropPendingUpload();
         }
-        m_pendingSend.reset();
     }
     m_incoming.reset();
 }
@@ -343,20 +266,14 @@ void MtpResponder::onCommand(const Command& command)
         m_incoming->fault = fault;
         if (command.code == uint16_t(MtpOperation::SendObject) && !fault && m_pendingSend &&
             m_sessionOpen) {
-            if (const auto object = m_objects.lookup(m_pendingSend->handle)) {
-                const fs::path path = m_objects.absolutePath(*object);
-                m_incoming->file =
-                    UniqueFd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644));
-            }
+            if (const auto object = m_objects.lookup(m_pendingSend->handle))
+                m_incoming->file.open(m_objects.absolutePath(*object), std::ios::binary);
         }
-        return;
+    } else if (!fault) {
+        queue(command, dispatch(command));
+    } else if (!fault->hang) {
+        queue(command, Reply::error(fault->response));
     }
-    if (fault) {
-        if (!fault->hang)
-            queue(command, Reply::error(fault->response));
-        return;
-    }
-    queue(command, dispatch(command));
 }
 
 void MtpResponder::onDataEnd()
@@ -366,62 +283,47 @@ void MtpResponder::onDataEnd()
     if (in->fault) {
         if (!in->fault->hang)
             queue(command, Reply::error(in->fault->response));
-        return;
-    }
-    if (command.code != uint16_t(MtpOperation::SendObject)) {
+    } else if (command.code != uint16_t(MtpOperation::SendObject)) {
         queue(command,
               in->failed ? Reply::error(MtpResponse::GeneralError) : receive(command, in->dataset));
-        return;
-    }
-    if (!in->file) {
+    } else if (!in->file.is_open()) {
         queue(command, Reply::error(m_sessionOpen ? MtpResponse::NoValidObjectInfo
                                                   : MtpResponse::SessionNotOpen));
-        return;
+    } else {
+        in->file.close();
+        const bool complete =
+            !in->failed && !in->file.fail() &&
+            (m_pendingSend->size == 0xFFFFFFFF || in->received == m_pendingSend->size);
+        if (complete)
+            m_pendingSend.reset();
+        else
+            dropPendingUpload();
+        queue(command, complete ? Reply() : Reply::error(MtpResponse::IncompleteTransfer));
     }
-    const PendingSend pending = *m_pendingSend;
-    m_pendingSend.reset();
-    if (in->failed || (pending.size != 0xFFFFFFFF && in->received != pending.size)) {
-        if (const auto object = m_objects.lookup(pending.handle)) {
-            std::error_code error;
-            fs::remove(m_objects.absolutePath(*object), error);
-            m_objects.forget(*object);
-        }
-        queue(command, Reply::error(MtpResponse::IncompleteTransfer));
-        return;
-    }
-    queue(command, Reply());
 }
 
 void MtpResponder::queue(const Command& command, Reply reply)
 {
     m_trace.back().response = reply.code;
     if (reply.code == MtpResponse::OK && (reply.data || reply.file)) {
-        const uint64_t payload = reply.data ? reply.data->size() : reply.fileSize;
-        const uint64_t length = kHeaderSize + payload;
+        const uint64_t length = kHeaderSize + (reply.data ? reply.data->size() : reply.fileSize);
         Outgoing data;
-        MtpWriter header;
-        header.u32(uint32_t(std::min<uint64_t>(length, 0xFFFFFFFF)))
-            .u16(kContainerData)
-            .u16(command.code)
-            .u32(command.transaction);
-        data.head = header.bytes();
+        data.head = container(length, kContainerData, command.code, command.transaction);
         if (reply.data)
             data.head.insert(data.head.end(), reply.data->begin(), reply.data->end());
-        data.file = std::move(reply.file);
+        if (reply.file)
+            data.file.open(*reply.file, std::ios::binary);
         data.fileLeft = reply.data ? 0 : reply.fileSize;
         data.zlpAtEnd = length % kPacketSize == 0;
         m_outgoing.push_back(std::move(data));
     }
-    MtpWriter response;
-    response.u32(uint32_t(kHeaderSize + 4 * reply.params.size()))
-        .u16(kContainerResponse)
-        .u16(uint16_t(reply.code))
-        .u32(command.transaction);
+    Outgoing response;
+    response.head = container(kHeaderSize + 4 * reply.params.size(), kContainerResponse,
+                              uint16_t(reply.code), command.transaction);
     for (uint32_t p : reply.params)
-        response.u32(p);
-    Outgoing out;
-    out.head = response.bytes();
-    m_outgoing.push_back(std::move(out));
+        response.head.insert(response.head.end(),
+                             {uint8_t(p), uint8_t(p >> 8), uint8_t(p >> 16), uint8_t(p >> 24)});
+    m_outgoing.push_back(std::move(response));
 }
 
 MtpResponder::Reply MtpResponder::dispatch(const Command& command)
@@ -454,27 +356,24 @@ MtpResponder::Reply MtpResponder::dispatch(const Command& command)
     case Op::GetObjectHandles:
         return objectHandles(command);
     case Op::GetObjectInfo:
-        return objectInfo(command);
     case Op::GetObject:
-        return object(command);
+    case Op::GetObjectPropValue:
+        return objectData(command);
     case Op::DeleteObject:
         return deleteObject(command);
-    case Op::GetDevicePropDesc:
-        return devicePropDesc(command, false);
-    case Op::GetDevicePropValue:
-        return devicePropDesc(command, true);
-    case Op::GetObjectPropsSupported: {
-        std::vector<uint16_t> codes;
-        for (const PropInfo& p : kObjectProps)
-            codes.push_back(p.code);
-        return Reply::withData(MtpWriter().u16Array(codes));
+    case Op::GetObjectPropsSupported:
+        return Reply::withData(MtpWriter().u16Array({kObjectSize, kObjectFileName}));
+    case Op::GetObjectPropDesc: {
+        // Code, data type, settable, default value, group 0, no form.
+        MtpWriter w;
+        if (command.param(0) == kObjectSize)
+            w.u16(kObjectSize).u16(uint16_t(MtpType::UInt64)).u8(0).u64(0);
+        else if (command.param(0) == kObjectFileName)
+            w.u16(kObjectFileName).u16(uint16_t(MtpType::String)).u8(1).str("");
+        else
+            return Reply::error(MtpResponse::ObjectPropNotSupported);
+        return Reply::withData(w.u32(0).u8(0));
     }
-    case Op::GetObjectPropDesc:
-        return objectPropDesc(command);
-    case Op::GetObjectPropValue:
-        return objectPropValue(command);
-    case Op::GetObjPropList:
-        return objectPropList(command);
     default:
         return Reply::error(MtpResponse::OperationNotSupported);
     }
@@ -493,26 +392,16 @@ MtpResponder::Reply MtpResponder::receive(const Command& command, const std::vec
 
 MtpResponder::Reply MtpResponder::deviceInfo() const
 {
-    const std::vector<uint16_t> operations = {0x1001, 0x1002, 0x1003, 0x1004, 0x1005, 0x1007,
-                                              0x1008, 0x1009, 0x100B, 0x100C, 0x100D, 0x1014,
-                                              0x1015, 0x9801, 0x9802, 0x9803, 0x9804, 0x9805};
-    const std::vector<uint16_t> playbackFormats = {kFormatUndefined, kFormatFolder, 0x3004,
-                                                   0x3009,           0x3801,        0x380B};
+    const std::vector<uint16_t> operations = {0x1001, 0x1002, 0x1003, 0x1004, 0x1005,
+                                              0x1007, 0x1008, 0x1009, 0x100B, 0x100C,
+                                              0x100D, 0x9801, 0x9802, 0x9803, 0x9804};
+    const std::vector<uint16_t> playbackFormats = {kFormatUndefined, kFormatFolder, 0x3004, 0x3801};
     MtpWriter w;
-    w.u16(100)
-        .u32(6) // the Microsoft (MTP) vendor extension
-        .u16(100)
-        .str("microsoft.com: 1.0; android.com: 1.0;")
-        .u16(0)
-        .u16Array(operations)
-        .u16Array({})
-        .u16Array({kBatteryLevel, kFriendlyName})
-        .u16Array({})
-        .u16Array(playbackFormats)
-        .str(m_spec.manufacturer)
-        .str(m_spec.model)
-        .str("1.0")
-        .str(m_spec.serial);
+    // Standard 1.00, the MTP vendor extension 1.00 (Android's), functional mode 0.
+    w.u16(100).u32(6).u16(100).str("microsoft.com: 1.0; android.com: 1.0;").u16(0);
+    // Operations, events, device properties, capture formats, playback formats.
+    w.u16Array(operations).u16Array({}).u16Array({}).u16Array({}).u16Array(playbackFormats);
+    w.str(m_spec.manufacturer).str(m_spec.model).str("1.0").str(m_spec.serial);
     return Reply::withData(w);
 }
 
@@ -522,19 +411,13 @@ MtpResponder::Reply MtpResponder::storageInfo(const Command& command) const
     if (index < 0)
         return Reply::error(MtpResponse::InvalidStorageID);
     const PhoneStorageSpec& storage = m_spec.storages[size_t(index)];
-    struct statvfs fsInfo = {};
-    uint64_t free = storage.capacityBytes;
-    if (::statvfs(storage.folder.c_str(), &fsInfo) == 0)
-        free = std::min<uint64_t>(free, uint64_t(fsInfo.f_bavail) * fsInfo.f_frsize);
+    std::error_code error;
+    const uint64_t free =
+        std::min(storage.capacityBytes, fs::space(storage.folder, error).available);
     MtpWriter w;
-    w.u16(storage.removable ? 4 : 3) // removable or fixed RAM
-        .u16(2)                      // generic hierarchical file system
-        .u16(0)                      // read-write
-        .u64(storage.capacityBytes)
-        .u64(free)
-        .u32(0xFFFFFFFF)
-        .str(storage.description)
-        .str("");
+    // Removable or fixed RAM, generic hierarchical file system, read-write.
+    w.u16(storage.removable ? 4 : 3).u16(2).u16(0).u64(storage.capacityBytes).u64(free);
+    w.u32(0xFFFFFFFF).str(storage.description).str("");
     return Reply::withData(w);
 }
 
@@ -542,18 +425,14 @@ MtpResponder::Reply MtpResponder::objectHandles(const Command& command)
 {
     const uint32_t storageId = command.param(0);
     const uint32_t parent = command.param(2);
-    std::vector<int> storages;
-    if (storageId == 0xFFFFFFFF) {
-        for (size_t i = 0; i < m_spec.storages.size(); ++i)
-            storages.push_back(int(i));
-    } else if (m_objects.storageIndex(storageId) >= 0) {
-        storages.push_back(m_objects.storageIndex(storageId));
-    } else {
+    const int only = m_objects.storageIndex(storageId);
+    if (storageId != 0xFFFFFFFF && only < 0)
         return Reply::error(MtpResponse::InvalidStorageID);
-    }
     std::vector<uint32_t> handles;
     if (parent == PhoneObjects::kTopLevel || parent == PhoneObjects::kWholeStorage) {
-        for (int s : storages) {
+        for (int s = 0; s < int(m_spec.storages.size()); ++s) {
+            if (only >= 0 && s != only)
+                continue;
             const auto some = m_objects.list(s, "", parent == PhoneObjects::kWholeStorage);
             handles.insert(handles.end(), some.begin(), some.end());
         }
@@ -568,7 +447,8 @@ MtpResponder::Reply MtpResponder::objectHandles(const Command& command)
     return Reply::withData(MtpWriter().u32Array(handles));
 }
 
-MtpResponder::Reply MtpResponder::objectInfo(const Command& command)
+// GetObjectInfo, GetObject and GetObjectPropValue: what the phone knows about one object.
+MtpResponder::Reply MtpResponder::objectData(const Command& command)
 {
     const auto object = m_objects.find(command.param(0));
     struct stat st = {};
@@ -577,37 +457,31 @@ MtpResponder::Reply MtpResponder::objectInfo(const Command& command)
     const bool isDir = S_ISDIR(st.st_mode);
     const uint64_t size = isDir ? 0 : uint64_t(st.st_size);
     MtpWriter w;
-    w.u32(EmulatedPhone::storageId(object->storage))
-        .u16(formatOf(object->path, isDir))
-        .u16(0)
-        .u32(uint32_t(std::min<uint64_t>(size, 0xFFFFFFFF)))
-        .u16(0);
-    for (int i = 0; i < 6; ++i)
-        w.u32(0); // thumbnail and image geometry
-    w.u32(m_objects.parentOf(*object))
-        .u16(isDir ? 1 : 0) // generic folder association
-        .u32(0)
-        .u32(0)
-        .str(baseName(object->path))
-        .str(mtpDate(st.st_mtime))
-        .str(mtpDate(st.st_mtime))
-        .str("");
-    return Reply::withData(w);
-}
-
-MtpResponder::Reply MtpResponder::object(const Command& command)
-{
-    const auto object = m_objects.find(command.param(0));
-    if (!object)
-        return Reply::error(MtpResponse::InvalidObjectHandle);
-    UniqueFd fd(::open(m_objects.absolutePath(*object).c_str(), O_RDONLY));
-    struct stat st = {};
-    if (!fd || ::fstat(fd.get(), &st) != 0 || S_ISDIR(st.st_mode))
-        return Reply::error(MtpResponse::GeneralError);
-    Reply reply;
-    reply.file = std::move(fd);
-    reply.fileSize = uint64_t(st.st_size);
-    return reply;
+    switch (MtpOperation(command.code)) {
+    case MtpOperation::GetObject: {
+        if (isDir)
+            return Reply::error(MtpResponse::GeneralError);
+        Reply reply;
+        reply.file = m_objects.absolutePath(*object);
+        reply.fileSize = size;
+        return reply;
+    }
+    case MtpOperation::GetObjectPropValue:
+        if (command.param(1) == kObjectSize)
+            return Reply::withData(w.u64(size));
+        if (command.param(1) == kObjectFileName)
+            return Reply::withData(w.str(baseName(object->path)));
+        return Reply::error(MtpResponse::ObjectPropNotSupported);
+    default: // GetObjectInfo
+        w.u32(EmulatedPhone::storageId(object->storage)).u16(formatOf(object->path, isDir)).u16(0);
+        w.u32(uint32_t(std::min<uint64_t>(size, 0xFFFFFFFF))).u16(0); // size, no thumbnail
+        for (int i = 0; i < 6; ++i)
+            w.u32(0); // thumbnail and image geometry
+        // Parent, generic folder association, sequence 0, name, dates created and modified.
+        w.u32(m_objects.parentOf(*object)).u16(isDir ? 1 : 0).u32(0).u32(0);
+        w.str(baseName(object->path)).str(mtpDate(st.st_mtime)).str(mtpDate(st.st_mtime)).str("");
+        return Reply::withData(w);
+    }
 }
 
 MtpResponder::Reply MtpResponder::deleteObject(const Command& command)
@@ -623,138 +497,20 @@ MtpResponder::Reply MtpResponder::deleteObject(const Command& command)
     return Reply();
 }
 
-MtpResponder::Reply MtpResponder::devicePropDesc(const Command& command, bool valueOnly) const
-{
-    MtpWriter w;
-    if (command.param(0) == kBatteryLevel) {
-        if (valueOnly)
-            return Reply::withData(w.u8(80));
-        // UINT8, read-only, default 100, current 80, range 0..100 step 1
-        w.u16(kBatteryLevel).u16(uint16_t(MtpType::UInt8)).u8(0).u8(100).u8(80);
-        return Reply::withData(w.u8(1).u8(0).u8(100).u8(1));
-    }
-    if (command.param(0) == kFriendlyName) {
-        if (valueOnly)
-            return Reply::withData(w.str(m_spec.friendlyName));
-        w.u16(kFriendlyName).u16(uint16_t(MtpType::String)).u8(0).str("");
-        return Reply::withData(w.str(m_spec.friendlyName).u8(0));
-    }
-    return Reply::error(MtpResponse::DevicePropNotSupported);
-}
-
-namespace {
-
-void writeValue(MtpWriter& w, MtpType type, uint64_t number, const std::string& text)
-{
-    switch (type) {
-    case MtpType::UInt8:
-        w.u8(uint8_t(number));
-        break;
-    case MtpType::UInt16:
-        w.u16(uint16_t(number));
-        break;
-    case MtpType::UInt32:
-        w.u32(uint32_t(number));
-        break;
-    case MtpType::UInt64:
-        w.u64(number);
-        break;
-    case MtpType::String:
-        w.str(text);
-        break;
-    }
-}
-
-} // namespace
-
-MtpResponder::Reply MtpResponder::objectPropDesc(const Command& command) const
-{
-    const PropInfo* prop = findProp(command.param(0));
-    if (!prop)
-        return Reply::error(MtpResponse::ObjectPropNotSupported);
-    MtpWriter w;
-    w.u16(prop->code).u16(uint16_t(prop->type)).u8(prop->code == kObjectFileName ? 1 : 0);
-    writeValue(w, prop->type, 0, "");
-    return Reply::withData(w.u32(0).u8(0)); // group 0, no form
-}
-
-MtpResponder::Reply MtpResponder::objectPropValue(const Command& command)
-{
-    return objectPropList(
-        Command{command.code, command.transaction, {command.param(0), 0, command.param(1), 0, 0}});
-}
-
-MtpResponder::Reply MtpResponder::objectPropList(const Command& command)
-{
-    const bool single = command.code == uint16_t(MtpOperation::GetObjectPropValue);
-    const uint32_t handle = command.param(0);
-    const uint32_t propCode = command.param(2);
-    if (command.param(3) != 0 || propCode == 0)
-        return Reply::error(MtpResponse::SpecificationByGroupUnsupported);
-    if (command.param(4) != 0 || handle == 0 || handle == 0xFFFFFFFF)
-        return Reply::error(MtpResponse::SpecificationByDepthUnsupported);
-    const auto object = m_objects.find(handle);
-    struct stat st = {};
-    if (!object || ::stat(m_objects.absolutePath(*object).c_str(), &st) != 0)
-        return Reply::error(MtpResponse::InvalidObjectHandle);
-    std::vector<PropInfo> props;
-    if (propCode == 0xFFFFFFFF && !single)
-        props.assign(std::begin(kObjectProps), std::end(kObjectProps));
-    else if (const PropInfo* prop = findProp(propCode))
-        props.push_back(*prop);
-    else
-        return Reply::error(MtpResponse::ObjectPropNotSupported);
-
-    const bool isDir = S_ISDIR(st.st_mode);
-    MtpWriter w;
-    if (!single)
-        w.u32(uint32_t(props.size()));
-    for (const PropInfo& prop : props) {
-        if (!single)
-            w.u32(handle).u16(prop.code).u16(uint16_t(prop.type));
-        uint64_t number = 0;
-        std::string text;
-        switch (prop.code) {
-        case 0xDC01:
-            number = EmulatedPhone::storageId(object->storage);
-            break;
-        case 0xDC02:
-            number = formatOf(object->path, isDir);
-            break;
-        case 0xDC04:
-            number = isDir ? 0 : uint64_t(st.st_size);
-            break;
-        case 0xDC07:
-        case 0xDC44:
-            text = baseName(object->path);
-            break;
-        case 0xDC09:
-            text = mtpDate(st.st_mtime);
-            break;
-        case 0xDC0B:
-            number = m_objects.parentOf(*object);
-            break;
-        }
-        writeValue(w, prop.type, number, text);
-    }
-    return Reply::withData(w);
-}
-
 MtpResponder::Reply MtpResponder::sendObjectInfo(const Command& command,
                                                  const std::vector<uint8_t>& data)
 {
     MtpReader r(data.data(), data.size());
-    r.u32(); // storage: the command's parameter counts
+    r.u32(); // the storage: the command's parameter counts
     const uint16_t format = r.u16();
     r.u16();
     const uint32_t size = r.u32();
-    r.skip(2 + 6 * 4 + 4 + 2 + 4 + 4);
+    r.skip(2 + 6 * 4 + 4 + 2 + 4 + 4); // up to the name
     const std::string name = r.str();
     if (!r.ok() || !validName(name))
         return Reply::error(MtpResponse::InvalidParameter);
 
-    const uint32_t storageId =
-        command.param(0) == 0 ? EmulatedPhone::storageId(0) : command.param(0);
+    const uint32_t storageId = command.param(0) ? command.param(0) : EmulatedPhone::storageId(0);
     const int storage = m_objects.storageIndex(storageId);
     if (storage < 0)
         return Reply::error(MtpResponse::InvalidStorageID);
@@ -763,8 +519,7 @@ MtpResponder::Reply MtpResponder::sendObjectInfo(const Command& command,
     if (parent == PhoneObjects::kTopLevel) {
         parent = 0;
     } else {
-        const auto folder =
-            m_objects.find(parent); // parent 0 is no object: refused, as Android does
+        const auto folder = m_objects.find(parent); // 0 is no object: refused, as Android does
         if (!folder)
             return Reply::error(MtpResponse::InvalidObjectHandle);
         if (folder->storage != storage || !fs::is_directory(m_objects.absolutePath(*folder)))
@@ -775,16 +530,11 @@ MtpResponder::Reply MtpResponder::sendObjectInfo(const Command& command,
     std::error_code error;
     if (fs::exists(fs::symlink_status(absolute, error)))
         return Reply::error(MtpResponse::GeneralError);
-
-    if (format == kFormatFolder) {
-        if (!fs::create_directory(absolute, error))
-            return Reply::error(MtpResponse::GeneralError);
-    } else {
-        struct statvfs fsInfo = {};
-        if (size != 0xFFFFFFFF && ::statvfs(absolute.parent_path().c_str(), &fsInfo) == 0 &&
-            size > uint64_t(fsInfo.f_bavail) * fsInfo.f_frsize)
-            return Reply::error(MtpResponse::StoreFull);
-    }
+    if (format == kFormatFolder && !fs::create_directory(absolute, error))
+        return Reply::error(MtpResponse::GeneralError);
+    if (format != kFormatFolder && size != 0xFFFFFFFF &&
+        size > fs::space(absolute.parent_path(), error).available)
+        return Reply::error(MtpResponse::StoreFull);
     const uint32_t handle = m_objects.handleFor(storage, path);
     if (format != kFormatFolder)
         m_pendingSend = PendingSend{handle, size}; // the file appears with SendObject
@@ -805,9 +555,7 @@ MtpResponder::Reply MtpResponder::setObjectName(const Command& command,
     const std::string name = r.str();
     if (!r.ok() || !validName(name))
         return Reply::error(MtpResponse::InvalidParameter);
-    const size_t slash = object->path.rfind('/');
-    const std::string newPath =
-        slash == std::string::npos ? name : object->path.substr(0, slash + 1) + name;
+    const std::string newPath = object->path.substr(0, object->path.rfind('/') + 1) + name;
     if (newPath == object->path)
         return Reply();
     const fs::path from = m_objects.absolutePath(*object);

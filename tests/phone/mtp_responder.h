@@ -29,7 +29,7 @@ public:
     // to send (the host's read then times out).
     std::optional<size_t> bulkIn(uint8_t* data, size_t size);
 
-    void cancelTransaction(); // PTP class request "cancel"
+    void cancelTransaction(); // PTP class request "cancel": drops the current transfer
     void reset();             // USB reset or unplug: session closed, transfers dropped
 
     void failOperation(MtpOperation operation, int nth, MtpResponse response);
@@ -54,8 +54,8 @@ private:
     void onCommand(const Command& command);
     void onDataEnd();
     void queue(const Command& command, Reply reply);
-    void abortTransfers();
     void dropOutgoing();
+    void dropPendingUpload();
     std::optional<Fault> takeFault(uint16_t operation);
 
     Reply dispatch(const Command& command);
@@ -63,13 +63,8 @@ private:
     Reply deviceInfo() const;
     Reply storageInfo(const Command& command) const;
     Reply objectHandles(const Command& command);
-    Reply objectInfo(const Command& command);
-    Reply object(const Command& command);
+    Reply objectData(const Command& command);
     Reply deleteObject(const Command& command);
-    Reply devicePropDesc(const Command& command, bool valueOnly) const;
-    Reply objectPropDesc(const Command& command) const;
-    Reply objectPropValue(const Command& command);
-    Reply objectPropList(const Command& command);
     Reply sendObjectInfo(const Command& command, const std::vector<uint8_t>& data);
     Reply setObjectName(const Command& command, const std::vector<uint8_t>& data);
 

@@ -49,15 +49,6 @@ void PhoneRegistry::unplug(PhoneState& phone)
     phone.claimedBy = nullptr;
     phone.bytesUntilDisconnect.reset();
     phone.responder.reset();
-    for (auto it = submitted.begin(); it != submitted.end();) {
-        if ((*it)->dev_handle->device == device) {
-            (*it)->status = LIBUSB_TRANSFER_NO_DEVICE;
-            completed.push_back(*it);
-            it = submitted.erase(it);
-        } else {
-            ++it;
-        }
-    }
     postHotplug(device, LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT);
 }
 

@@ -71,8 +71,6 @@ public:
     std::vector<std::unique_ptr<libusb_device>> devices; // every plug ever: hosts keep pointers
     std::vector<std::unique_ptr<libusb_context>> contexts;
     std::vector<std::unique_ptr<libusb_device_handle>> handles; // open ones, as libusb keeps them
-    std::vector<libusb_transfer*> submitted;                    // async transfers not yet completed
-    std::vector<libusb_transfer*> completed; // waiting for the host's event handling
     double timeoutScale = 0.001;
 
     // With the mutex held:
