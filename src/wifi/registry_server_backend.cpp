@@ -6,7 +6,9 @@
 #include "wifi/wifi_peer_registry.h"
 
 #include <QTimer>
+
 #include <QUrl>
+#include <atomic>
 
 namespace qb {
 
@@ -48,6 +50,10 @@ void RegistryServerBackend::ask(QObject* gui, std::function<T()> question, T fal
     {
         std::function<void(T)> done;
         QTimer* timer = nullptr;
+        // Pending, taken up by the GUI thread, or given up. A question the time-out gave up on
+        // must never run later: a late PIN check would issue a token no phone receives.
+        enum State { Pending, Asked, GivenUp };
+        std::atomic<int> state{Pending};
         void deliver(T value)
         {
             if (!timer) {
@@ -66,13 +72,22 @@ void RegistryServerBackend::ask(QObject* gui, std::function<T()> question, T fal
     call->timer = new QTimer(context);
     call->timer->setSingleShot(true);
     // A GUI thread that does not answer in time gets the answer "nothing found".
-    QObject::connect(call->timer, &QTimer::timeout, call->timer,
-                     [call, fallback] { call->deliver(fallback); });
+    // Once the GUI thread has taken the question up, its answer is on the way and is awaited.
+    QObject::connect(call->timer, &QTimer::timeout, call->timer, [call, fallback] {
+        int expected = Call::Pending;
+        if (call->state.compare_exchange_strong(expected, Call::GivenUp)) {
+            call->deliver(fallback);
+        }
+    });
     call->timer->start(m_timeoutMs);
     std::weak_ptr<Contexts> weak = m_contexts;
     QMetaObject::invokeMethod(
         gui,
         [weak, serial, context, question = std::move(question), fallback, call] {
+            int expected = Call::Pending;
+            if (!call->state.compare_exchange_strong(expected, Call::Asked)) {
+                return;
+            }
             T answer = fallback;
             try {
                 answer = question();

@@ -121,6 +121,8 @@ TEST_F(RegistryServerBackendTest, BusyGuiThreadGetsTheEmptyAnswerAndALateAnswerI
     QCoreApplication::processEvents(); // the GUI thread gets to it at last
     connection.drain();
     EXPECT_EQ(answerCount(), 1);
+    // Guards against running the abandoned check late: it would issue a token nobody received.
+    EXPECT_FALSE(peers.peers().first().token);
 }
 
 TEST_F(RegistryServerBackendTest, AnswerForAConnectionThatIsGoneIsDropped)
