@@ -43,8 +43,7 @@ QuillbayApp::QuillbayApp(Options options, QObject* parent)
     m_appState->setTransferQueueViewModel(new TransferQueueViewModel(*m_transferActor));
     step(QStringLiteral("transferQueueViewModel"));
 
-    // The device list installs its provider from a queued call, which may run after this
-    // object is gone.
+    // The device list hands the engine its repository provider while it is built.
     auto installProvider = [self = QPointer<QuillbayApp>(this)](RepositoryProvider provider) {
         if (self && self->m_transferActor)
             self->m_transferActor->setRepositoryProvider(std::move(provider));
