@@ -149,20 +149,17 @@ MTPClient::MTPClient(Options options)
     };
     if (auto* app = QCoreApplication::instance()) {
         // The desktop must get its volume monitor back even if the client outlives the run.
-        m_quitGuard = std::make_unique<QObject>();
         std::weak_ptr<Session> weak = m_session;
-        QObject::connect(
-            app, &QCoreApplication::aboutToQuit, m_quitGuard.get(),
-            [weak] {
-                if (auto session = weak.lock())
-                    session->restoreVolumeMonitor();
-            },
-            Qt::DirectConnection);
+        m_quitConnection = QObject::connect(app, &QCoreApplication::aboutToQuit, [weak] {
+            if (auto session = weak.lock())
+                session->restoreVolumeMonitor();
+        });
     }
 }
 
 MTPClient::~MTPClient()
 {
+    QObject::disconnect(m_quitConnection);
     m_executor->post([session = m_session] {
         session->handle.reset();
         session->restoreVolumeMonitor();

@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QFuture>
 #include <QList>
+#include <QMetaObject>
 #include <QString>
 
 #include <chrono>
@@ -108,7 +109,7 @@ public:
 private:
     std::shared_ptr<Session> m_session;
     std::unique_ptr<SerialExecutor> m_executor;
-    std::unique_ptr<QObject> m_quitGuard;
+    QMetaObject::Connection m_quitConnection;
 };
 
 } // namespace qb

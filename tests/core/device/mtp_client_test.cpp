@@ -194,15 +194,17 @@ TEST_F(MTPClientTest, MonitorStaysSuspendedWhileOpenAndReturnsOnCloseReopenAndDe
 TEST_F(MTPClientTest, ApplicationQuitRestoresTheMonitorOnce)
 {
     EmulatedPhone& phone = plugPhone();
-    int argc = 1;
-    char name[] = "mtp_client_test";
-    char* argv[] = {name, nullptr};
-    QCoreApplication app(argc, argv);
+    // Kept for the whole process: Qt's thread pool does not survive the application object,
+    // and later tests of this binary still wait on futures.
+    static int argc = 1;
+    static char name[] = "mtp_client_test";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication* app = new QCoreApplication(argc, argv);
     auto client = makeClient();
     client->open(deviceId(phone)).waitForFinished();
     m_runner->clear();
-    QTimer::singleShot(0, &app, &QCoreApplication::quit);
-    app.exec();
+    QTimer::singleShot(0, app, &QCoreApplication::quit);
+    app->exec();
     EXPECT_EQ(m_runner->commands(), QStringList{FakeProcessRunner::kStart});
     client->close().waitForFinished();
     EXPECT_EQ(m_runner->commands(), QStringList{FakeProcessRunner::kStart});
