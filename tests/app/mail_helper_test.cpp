@@ -157,21 +157,5 @@ TEST(MailHelperTest, CrashReportThatCannotBeWrittenSendsNothing)
     EXPECT_TRUE(alerts.presented.isEmpty());
 }
 
-TEST(MailHelperTest, AnAnswerAfterTheHelperIsGoneIsDropped)
-{
-    // The mail program may outlive the helper; its late answer must not reach a dead object.
-    auto runner = std::make_shared<ScriptedProcessRunner>(ProcessResult{false, -1, false, false});
-    FakeDesktopUrlOpener opener;
-    FakeAlertPresenter alerts;
-    {
-        MailHelper mail(runner, opener, alerts,
-                        [] { return std::optional<QString>(QStringLiteral("/tmp/report.txt")); });
-        mail.sendCrashReport();
-    }
-    QCoreApplication::processEvents();
-    QCoreApplication::sendPostedEvents();
-    EXPECT_TRUE(alerts.presented.isEmpty());
-}
-
 } // namespace
 } // namespace qb
