@@ -18,17 +18,19 @@
 //   at the top report parent 0; SendObjectInfo to parent 0 fails (InvalidObjectHandle); creating
 //   an existing name fails (GeneralError); only the file name can be changed.
 //
-//   Faults (each counts from the moment it is set):
+//   Faults (each counts from the moment it is set; the time-out waits libusb's time-out scaled
+//   by timeoutScale(), so libmtp's 60 s take 60 ms):
 //     phone.failOperation(MtpOperation::GetObject, 1);        // next GetObject: GeneralError
 //     phone.failOperation(MtpOperation::SendObjectInfo, 2, MtpResponse::StoreFull);
-//     phone.hangOperation(MtpOperation::GetObjectHandles, 1); // no answer: libusb time-out, with
-//                                                              // time-outs scaled by
-//                                                              timeoutScale()
-//     phone.disconnectAfterBytes(100000);  // cable pulled after that many more bulk bytes
-//     phone.setRateLimit(64 * 1024);       // bytes per second over the bulk pipes (0: unlimited)
-//     phone.setInterfaceBusy(true);        // libusb_claim_interface fails with LIBUSB_ERROR_BUSY
-//     phone.unplug(); phone.plug();        // hot-plug events; a new device number on each plug
-//   phone.trace() lists the MTP operations the phone answered, with parameters and response code.
+//     phone.hangOperation(MtpOperation::GetObjectHandles, 1); // no answer: the host times out
+//     phone.disconnectAfterBytes(100000); // the transfer crossing 100000 more bulk bytes fails
+//                                         // with LIBUSB_ERROR_NO_DEVICE: the cable is pulled
+//     phone.setRateLimit(64 * 1024);      // bytes per second over the bulk pipes (0: unlimited)
+//     phone.setInterfaceBusy(true);       // libusb_claim_interface fails with LIBUSB_ERROR_BUSY
+//     phone.unplug(); phone.plug();       // hot-plug events; a new device number on each plug
+//   A broken-off upload leaves no file on the phone (as on Android). phone.trace() lists the MTP
+//   operations with their parameters and response (None: the host never got one).
+//   Under LeakSanitizer, PhoneTest suppresses libmtp's own leaks (see phone_test.cpp).
 //
 //   Without this API (for the stock mtp-tools): run with LD_LIBRARY_PATH at the stand-in's folder
 //   and QB_PHONE_FOLDER=<folder> (optionally QB_PHONE_SD_FOLDER=<folder> for an SD card); a phone
