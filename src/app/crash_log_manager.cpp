@@ -10,6 +10,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
@@ -23,6 +24,7 @@
 #include <time.h>
 #include <typeinfo>
 #include <unistd.h>
+#include <utility>
 
 namespace qb {
 
@@ -46,11 +48,24 @@ bool s_freezeAlertOpen = false;     // GUI thread
 std::mutex s_contextMutex;
 QObject* s_context = nullptr;
 
-std::thread s_signalWatcher;
-std::thread s_watchdog;
-std::mutex s_watchdogMutex;
-std::condition_variable s_watchdogWake;
-bool s_watchdogStop = false;
+// Never destroyed while running: a process that ends without shutdown() (std::exit) must not
+// meet joinable threads in static destruction, which would terminate it.
+std::thread* s_signalWatcher = nullptr;
+std::thread* s_watchdog = nullptr;
+
+struct WatchdogControl
+{
+    std::mutex mutex;
+    std::condition_variable wake;
+    bool stop = false;
+};
+
+// Never destroyed either: the watchdog may still wait on it while the process ends.
+WatchdogControl& watchdogControl()
+{
+    static auto* control = new WatchdogControl;
+    return *control;
+}
 
 // Async-signal-safe.
 void sleepExitDelay()
@@ -130,11 +145,11 @@ void watchSignals()
 void watchHeartbeat()
 {
     FreezeWatchdog watchdog;
-    std::unique_lock lock(s_watchdogMutex);
+    WatchdogControl& control = watchdogControl();
+    std::unique_lock lock(control.mutex);
     for (;;) {
-        if (s_watchdogWake.wait_for(lock,
-                                    std::chrono::milliseconds(FreezeWatchdog::checkIntervalMs),
-                                    [] { return s_watchdogStop; }))
+        if (control.wake.wait_for(lock, std::chrono::milliseconds(FreezeWatchdog::checkIntervalMs),
+                                  [&] { return control.stop; }))
             return;
         if (watchdog.check(s_heartbeat.load(std::memory_order_relaxed))) {
             postToGui([] { CrashLogManager::showFreezeAlert(); });
@@ -189,7 +204,7 @@ bool CrashLogManager::install(AlertPresenter& alerts, Options options)
     }
 
     if (installSignalHandlers())
-        s_signalWatcher = std::thread(watchSignals);
+        s_signalWatcher = new std::thread(watchSignals);
     std::set_terminate(onTerminate);
 
     auto* heartbeat = new QTimer(s_context);
@@ -200,9 +215,8 @@ bool CrashLogManager::install(AlertPresenter& alerts, Options options)
     s_heartbeat.fetch_add(1, std::memory_order_relaxed); // the first beat is immediate
     heartbeat->start();
 
-    s_watchdogStop = false;
-    s_watchdog = std::thread(watchHeartbeat);
-    // Joinable threads left to static destruction would end the process through terminate.
+    watchdogControl().stop = false;
+    s_watchdog = new std::thread(watchHeartbeat);
     qAddPostRoutine(shutdown);
     return true;
 }
@@ -220,18 +234,21 @@ bool CrashLogManager::enabledByEnvironment()
 
 void CrashLogManager::shutdown()
 {
-    if (s_watchdog.joinable()) {
+    if (s_watchdog) {
+        WatchdogControl& control = watchdogControl();
         {
-            std::lock_guard lock(s_watchdogMutex);
-            s_watchdogStop = true;
+            std::lock_guard lock(control.mutex);
+            control.stop = true;
         }
-        s_watchdogWake.notify_all();
-        s_watchdog.join();
+        control.wake.notify_all();
+        s_watchdog->join();
+        delete std::exchange(s_watchdog, nullptr);
     }
-    if (s_signalWatcher.joinable()) {
+    if (s_signalWatcher) {
         const int stop = stopWatcher;
         [[maybe_unused]] const ssize_t written = ::write(s_pipe[1], &stop, sizeof(int));
-        s_signalWatcher.join();
+        s_signalWatcher->join();
+        delete std::exchange(s_signalWatcher, nullptr);
     }
     s_alerts = nullptr;
     QObject* context = nullptr;

@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <stdexcept>
 #include <thread>
 #include <unistd.h>
@@ -84,6 +85,8 @@ int main(int argc, char* argv[])
                                                              : printLine(QStringLiteral("once"));
             qb::CrashLogManager::shutdown();
             QCoreApplication::exit(0);
+        } else if (scenario == QStringLiteral("std-exit")) {
+            std::exit(0); // no QApplication teardown, so no orderly shutdown of the guard
         } else if (scenario == QStringLiteral("segv-worker")) {
             std::thread(writeThroughNull).detach();
         } else if (scenario == QStringLiteral("throw-worker")) {

@@ -156,6 +156,15 @@ TEST(CrashGuardChildTest, InstallsOncePerProcess)
     EXPECT_EQ(outcome.lines, QStringList{QStringLiteral("once")});
 }
 
+TEST(CrashGuardChildTest, ExitingWithoutAnOrderlyShutdownStaysAPlainExit)
+{
+    // Guards against the guard's own threads turning std::exit into a crash.
+    const ChildOutcome outcome = runChild(QStringLiteral("std-exit"), realExitDelayMs);
+    EXPECT_TRUE(outcome.exitedNormally);
+    EXPECT_EQ(outcome.exitCode, 0);
+    EXPECT_TRUE(outcome.alerts().isEmpty());
+}
+
 TEST(CrashGuardChildTest, ABlockedGuiThreadGetsOneFreezeAlertAndMayWait)
 {
     // The child blocks its GUI thread until the watchdog queues an alert, answers "Wait" and
