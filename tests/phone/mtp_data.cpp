@@ -27,21 +27,11 @@ std::u16string toUtf16(const std::string& s)
 
 void appendUtf8(std::string& out, char32_t cp)
 {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
+    const int extra = cp < 0x80 ? 0 : cp < 0x800 ? 1 : cp < 0x10000 ? 2 : 3;
+    const uint8_t lead[] = {0x00, 0xC0, 0xE0, 0xF0};
+    out += char(lead[extra] | (cp >> (6 * extra)));
+    for (int k = extra - 1; k >= 0; --k)
+        out += char(0x80 | ((cp >> (6 * k)) & 0x3F));
 }
 
 } // namespace

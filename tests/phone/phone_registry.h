@@ -1,6 +1,6 @@
 // Process-wide state of the emulated USB bus, shared by the stand-in libusb and the control API.
 // It lives in the stand-in shared library, so there is exactly one per process; one mutex guards
-// it all. Callbacks into the host (hot-plug, transfer completion) run with the mutex released.
+// it all. Hot-plug callbacks into the host run with the mutex released.
 #pragma once
 
 #include "mtp_responder.h"
