@@ -4,12 +4,36 @@
 #include <QPromise>
 
 #include <exception>
+#include <mutex>
 #include <type_traits>
 #include <utility>
 
 namespace qb {
 
 // Failures travel in QFuture as exceptions, so callers use .then() and .onFailed().
+
+// Qt 6.4 can run a continuation twice, the second time on an emptied promise, when .then() is
+// attached while another thread finishes the future. Producers that finish on a thread of their
+// own go through finishPromise(), and continuations on such futures are attached through
+// thenSync(): one lock keeps the two apart. It is recursive because finishing runs synchronous
+// continuations, which may finish and attach further ones.
+inline std::recursive_mutex& continuationLock()
+{
+    static std::recursive_mutex lock;
+    return lock;
+}
+
+template <typename T> void finishPromise(QPromise<T>& promise)
+{
+    std::lock_guard guard(continuationLock());
+    promise.finish();
+}
+
+template <typename T, typename F> auto thenSync(QFuture<T> future, F continuation)
+{
+    std::lock_guard guard(continuationLock());
+    return future.then(QtFuture::Launch::Sync, std::move(continuation));
+}
 
 template <typename T> QFuture<T> readyFuture(T value)
 {

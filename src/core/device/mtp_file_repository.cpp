@@ -98,7 +98,7 @@ QFuture<std::shared_ptr<MTPFileRepository>> MTPFileRepository::create(const QStr
 {
     auto client = std::make_shared<std::unique_ptr<MTPClient>>(
         std::make_unique<MTPClient>(std::move(options)));
-    return (*client)->open(deviceId).then(QtFuture::Launch::Sync, [client, deviceId] {
+    return thenSync((*client)->open(deviceId), [client, deviceId] {
         return std::shared_ptr<MTPFileRepository>(
             new MTPFileRepository(deviceId, std::move(*client)));
     });
@@ -161,30 +161,29 @@ QFuture<QList<FileItem>> MTPFileRepository::listFiles(const QString& folderPath)
         return failWith<QList<FileItem>>(std::current_exception());
     }
     const quint64 generation = m_cache->currentGeneration();
-    return m_client->listFiles(ids.first, ids.second)
-        .then(QtFuture::Launch::Sync,
-              [cache = m_cache, folderPath, generation](const QList<MTPClient::FileInfo>& infos) {
-                  QList<FileItem> items;
-                  items.reserve(infos.size());
-                  for (const auto& info : infos)
-                      items.append(fileItem(info));
-                  cache->store(folderPath, items, generation);
-                  return items;
-              });
+    return thenSync(
+        m_client->listFiles(ids.first, ids.second),
+        [cache = m_cache, folderPath, generation](const QList<MTPClient::FileInfo>& infos) {
+            QList<FileItem> items;
+            items.reserve(infos.size());
+            for (const auto& info : infos)
+                items.append(fileItem(info));
+            cache->store(folderPath, items, generation);
+            return items;
+        });
 }
 
 QFuture<QList<StorageRoot>> MTPFileRepository::storageRoots()
 {
-    return m_client->listStorages().then(
-        QtFuture::Launch::Sync, [](const QList<MTPClient::StorageInfo>& storages) {
-            QList<StorageRoot> roots;
-            for (const auto& storage : storages) {
-                const QString id = QString::number(storage.storageId);
-                roots.append({id, storage.name, id + QStringLiteral("/0"), storage.capacityBytes,
-                              storage.availableBytes});
-            }
-            return roots;
-        });
+    return thenSync(m_client->listStorages(), [](const QList<MTPClient::StorageInfo>& storages) {
+        QList<StorageRoot> roots;
+        for (const auto& storage : storages) {
+            const QString id = QString::number(storage.storageId);
+            roots.append({id, storage.name, id + QStringLiteral("/0"), storage.capacityBytes,
+                          storage.availableBytes});
+        }
+        return roots;
+    });
 }
 
 QFuture<void> MTPFileRepository::downloadFile(const QString& path, const QString& localFilePath,
@@ -213,8 +212,7 @@ QFuture<void> MTPFileRepository::createFolder(const QString& name, const QString
 {
     try {
         auto ids = parseAndInvalidate(parentPath);
-        return m_client->createFolder(name, ids.first, ids.second)
-            .then(QtFuture::Launch::Sync, [](quint32) {});
+        return thenSync(m_client->createFolder(name, ids.first, ids.second), [](quint32) {});
     } catch (...) {
         return failWith<void>(std::current_exception());
     }

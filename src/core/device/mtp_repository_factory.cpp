@@ -1,6 +1,7 @@
 #include "core/device/mtp_repository_factory.h"
 
 #include "core/device/mtp_file_repository.h"
+#include "platform/futures.h"
 
 namespace qb {
 
@@ -10,11 +11,11 @@ MTPRepositoryFactory::MTPRepositoryFactory(MTPClient::Options options)
 
 QFuture<std::shared_ptr<FileRepository>> MTPRepositoryFactory::open(const QString& deviceId)
 {
-    return MTPFileRepository::create(deviceId, m_options)
-        .then(QtFuture::Launch::Sync,
-              [](std::shared_ptr<MTPFileRepository> repository) -> std::shared_ptr<FileRepository> {
-                  return repository;
-              });
+    return thenSync(
+        MTPFileRepository::create(deviceId, m_options),
+        [](std::shared_ptr<MTPFileRepository> repository) -> std::shared_ptr<FileRepository> {
+            return repository;
+        });
 }
 
 QFuture<QList<StorageRoot>>

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/futures.h"
+
 #include <QFuture>
 #include <QPromise>
 
@@ -42,7 +44,7 @@ public:
             } catch (...) {
                 promise->setException(std::current_exception());
             }
-            promise->finish();
+            finishPromise(*promise);
         });
         return future;
     }

@@ -2,6 +2,7 @@
 #include "core/device/mtp_client.h"
 #include "fake_process_runner.h"
 #include "phone/phone_test.h"
+#include "platform/futures.h"
 #include "platform/logger.h"
 
 #include <gtest/gtest.h>
@@ -334,12 +335,11 @@ TEST_F(MTPClientTest, ListingAndCloseWaitForTheRunningTransfer)
         });
     started.acquire();
     std::atomic<int> listed{0};
-    QFuture<void> listing =
-        client->listFiles(EmulatedPhone::storageId(), 0)
-            .then(QtFuture::Launch::Sync, [&](const QList<MTPClient::FileInfo>& files) {
-                EXPECT_EQ(files.size(), 1);
-                listed = ++sequence;
-            });
+    QFuture<void> listing = thenSync(client->listFiles(EmulatedPhone::storageId(), 0),
+                                     [&](const QList<MTPClient::FileInfo>& files) {
+                                         EXPECT_EQ(files.size(), 1);
+                                         listed = ++sequence;
+                                     });
     QFuture<void> closing = client->close();
     download.waitForFinished();
     listing.waitForFinished();
