@@ -1,28 +1,15 @@
 #include "core/device/move_file_use_case.h"
 
-#include <QDir>
+#include "platform/local_files.h"
+
 #include <QPromise>
 #include <QThreadPool>
-#include <QUuid>
 
 #include <exception>
 
 namespace qb {
 
 namespace {
-
-class TemporaryFolder
-{
-public:
-    explicit TemporaryFolder(QString path) : m_path(std::move(path)) {}
-    ~TemporaryFolder() { QDir(m_path).removeRecursively(); }
-    TemporaryFolder(const TemporaryFolder&) = delete;
-    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
-    const QString& path() const { return m_path; }
-
-private:
-    QString m_path;
-};
 
 // Like QtConcurrent::run, but the failure keeps its own type instead of being wrapped.
 template <typename F> QFuture<void> runInPool(F work)
@@ -91,13 +78,12 @@ QFuture<void> MoveFileUseCase::execute(const FileItem& item, const QString& dest
             if (item.isDirectory)
                 throw FileRepositoryError::moveNotSupported();
 
-            const QString folderPath =
-                QDir::temp().filePath(QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper());
-            if (!QDir().mkpath(folderPath))
-                throw FileRepositoryError::unknown(QStringLiteral("Could not create folder ") +
-                                                   folderPath);
-            TemporaryFolder temporary(folderPath);
-            const QString localFile = QDir(folderPath).filePath(temporaryFileName(item.name));
+            // Under the cache folder: the system's temporary folder is often too small.
+            const LocalFiles::TemporaryFolder temporary;
+            if (!temporary.isValid())
+                throw FileRepositoryError::unknown(
+                    QStringLiteral("Could not create a temporary folder for the copy"));
+            const QString localFile = temporary.filePath(temporaryFileName(item.name));
 
             repo->downloadFile(item.path, localFile, progress).waitForFinished();
             repo->uploadFile(localFile, destinationFolderPath, progress).waitForFinished();

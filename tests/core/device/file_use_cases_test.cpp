@@ -40,17 +40,25 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(m_temp.isValid());
-        qputenv("TMPDIR", m_temp.path().toUtf8());
+        // Copies go through the cache folder, never the often RAM-backed temporary folder.
+        qputenv("TMPDIR", m_temp.filePath("tmp").toUtf8());
+        qputenv("XDG_CACHE_HOME", m_temp.filePath("cache").toUtf8());
         m_repo->failures.insert("move",
                                 std::make_exception_ptr(FileRepositoryError::moveNotSupported()));
         m_repo->files.insert("65537/12", "twelve bytes");
     }
-    void TearDown() override { qunsetenv("TMPDIR"); }
+    void TearDown() override
+    {
+        qunsetenv("TMPDIR");
+        qunsetenv("XDG_CACHE_HOME");
+    }
 
-    // Anything a move or copy left in the temporary folder.
+    // Anything a move or copy left in the cache or temporary folder.
     QStringList leftovers() const
     {
-        return QDir(m_temp.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+        const auto flags = QDir::AllEntries | QDir::NoDotAndDotDot;
+        return QDir(m_temp.filePath("cache")).entryList(flags) +
+               QDir(m_temp.filePath("tmp")).entryList(flags);
     }
 
     QTemporaryDir m_temp;
@@ -181,6 +189,7 @@ TEST_F(FileUseCasesTest, TwoCopiesUseTwoTemporaryFolders)
         .waitForFinished();
     ASSERT_EQ(m_repo->downloadedTo.size(), 2);
     EXPECT_NE(m_repo->downloadedTo[0], m_repo->downloadedTo[1]);
+    EXPECT_TRUE(m_repo->downloadedTo[0].startsWith(m_temp.filePath("cache/")));
     const QString folder = m_repo->downloadedTo[0].section('/', -2, -2);
     EXPECT_EQ(folder.size(), 36);
     EXPECT_EQ(folder, folder.toUpper());

@@ -1,0 +1,94 @@
+#include "platform/local_files.h"
+
+#include <QDir>
+#include <QStandardPaths>
+#include <QUuid>
+
+namespace qb::LocalFiles {
+namespace {
+
+qsizetype utf8Size(QStringView text)
+{
+    qsizetype bytes = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if (QChar::isHighSurrogate(c) && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            bytes += 4;
+            ++i;
+        } else {
+            bytes += c < 0x80 ? 1 : c < 0x800 ? 2 : 3;
+        }
+    }
+    return bytes;
+}
+
+// The longest start of `text` within `maxBytes`, never splitting a surrogate pair.
+QString truncated(const QString& text, qsizetype maxBytes)
+{
+    qsizetype bytes = 0;
+    qsizetype i = 0;
+    while (i < text.size()) {
+        const bool pair =
+            text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate();
+        const qsizetype step = pair ? 2 : 1;
+        const qsizetype size = utf8Size(QStringView(text).mid(i, step));
+        if (bytes + size > maxBytes)
+            break;
+        bytes += size;
+        i += step;
+    }
+    return text.left(i);
+}
+
+} // namespace
+
+QString shortenedName(const QString& name, qsizetype maxBytes)
+{
+    if (utf8Size(name) <= maxBytes)
+        return name;
+    const auto [base, extension] = splitExtension(name);
+    const qsizetype extensionBytes = extension.isEmpty() ? 0 : utf8Size(extension) + 1;
+    if (extension.isEmpty() || extensionBytes > maxBytes / 4)
+        return truncated(name, maxBytes);
+    return truncated(base, maxBytes - extensionBytes) + u'.' + extension;
+}
+
+std::pair<QString, QString> splitExtension(const QString& name)
+{
+    const qsizetype dot = name.lastIndexOf(u'.');
+    if (dot <= 0 || dot == name.size() - 1)
+        return {name, QString()};
+    return {name.left(dot), name.mid(dot + 1)};
+}
+
+QString numberedName(const QString& base, const QString& extension, qint64 n, qsizetype maxBytes)
+{
+    const QString suffix = QStringLiteral(" (%1)").arg(n);
+    const QString tail = extension.isEmpty() ? suffix : suffix + u'.' + extension;
+    const qsizetype room = maxBytes - utf8Size(tail);
+    if (room <= 0) // an absurd extension: the counter matters more
+        return truncated(base, maxBytes - utf8Size(suffix)) + suffix;
+    return truncated(base, room) + tail;
+}
+
+QString createTemporaryFolder()
+{
+    QString cache = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
+    if (cache.isEmpty())
+        cache = QDir::homePath() + QStringLiteral("/.cache");
+    const QString path =
+        cache + u'/' + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+    if (!QDir().mkpath(path))
+        return QString();
+    return path;
+}
+
+TemporaryFolder::TemporaryFolder() : m_path(createTemporaryFolder()) {}
+
+TemporaryFolder::~TemporaryFolder()
+{
+    if (!m_path.isEmpty())
+        QDir(m_path).removeRecursively();
+}
+
+} // namespace qb::LocalFiles

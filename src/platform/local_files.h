@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QString>
+
+#include <utility>
+
+namespace qb::LocalFiles {
+
+// Longest file name most Linux file systems take (NAME_MAX), in bytes of UTF-8.
+inline constexpr qsizetype kMaxNameBytes = 255;
+
+// `name` within `maxBytes` of UTF-8, cut at a character boundary; the extension is kept when it
+// is short enough to leave room for some of the base.
+QString shortenedName(const QString& name, qsizetype maxBytes = kMaxNameBytes);
+// Base and extension (without its dot). Only the last dot counts, and a leading dot starts a
+// name, not an extension; a name without one has an empty extension.
+std::pair<QString, QString> splitExtension(const QString& name);
+// The n-th alternative of a taken name, "base (n).ext" or "base (n)", with the base shortened so
+// the whole stays within `maxBytes`.
+QString numberedName(const QString& base, const QString& extension, qint64 n,
+                     qsizetype maxBytes = kMaxNameBytes);
+
+// A new, empty folder of our own under the user's cache folder, for copies that pass through
+// the computer (a move between phone folders, a paste). Not the system's temporary folder: that
+// is often RAM-backed and too small for a video. Empty when it cannot be created.
+QString createTemporaryFolder();
+
+// Owns a folder from createTemporaryFolder(); removes it with everything in it when destroyed,
+// so a copy leaves nothing behind on any path, failure included.
+class TemporaryFolder
+{
+public:
+    TemporaryFolder();
+    ~TemporaryFolder();
+    TemporaryFolder(const TemporaryFolder&) = delete;
+    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+
+    bool isValid() const { return !m_path.isEmpty(); }
+    const QString& path() const { return m_path; }
+    QString filePath(const QString& name) const { return m_path + u'/' + name; }
+
+private:
+    QString m_path;
+};
+
+} // namespace qb::LocalFiles
