@@ -1,0 +1,106 @@
+#include "documents/symbol_icon.h"
+
+#include <QHash>
+
+namespace qb {
+
+namespace {
+
+const QHash<QString, QString>& table()
+{
+    static const QHash<QString, QString> names{
+        {QStringLiteral("app.badge"), QStringLiteral("application-x-executable")},
+        {QStringLiteral("archivebox"), QStringLiteral("package-x-generic")},
+        {QStringLiteral("arrow.clockwise"), QStringLiteral("view-refresh")},
+        {QStringLiteral("arrow.down.circle"), QStringLiteral("go-down")},
+        {QStringLiteral("arrow.down.circle.fill"), QStringLiteral("go-down")},
+        {QStringLiteral("arrow.down.left.circle.fill"), QStringLiteral("go-down")},
+        {QStringLiteral("arrow.right.circle"), QStringLiteral("go-next")},
+        {QStringLiteral("arrow.triangle.2.circlepath"), QStringLiteral("view-refresh")},
+        {QStringLiteral("arrow.trianglehead.2.clockwise"), QStringLiteral("view-refresh")},
+        {QStringLiteral("arrow.up.arrow.down.circle"), QStringLiteral("view-sort-ascending")},
+        {QStringLiteral("arrow.up.circle"), QStringLiteral("go-up")},
+        {QStringLiteral("arrow.up.right.circle.fill"), QStringLiteral("go-up")},
+        {QStringLiteral("arrow.up.right.square"), QStringLiteral("document-open")},
+        {QStringLiteral("cable.connector"), QStringLiteral("drive-removable-media")},
+        {QStringLiteral("cable.connector.slash"), QStringLiteral("drive-removable-media")},
+        {QStringLiteral("checkmark.circle.fill"), QStringLiteral("emblem-ok")},
+        {QStringLiteral("checkmark.shield.fill"), QStringLiteral("security-high")},
+        {QStringLiteral("chevron.left"), QStringLiteral("go-previous")},
+        {QStringLiteral("chevron.right"), QStringLiteral("go-next")},
+        {QStringLiteral("desktopcomputer"), QStringLiteral("computer")},
+        {QStringLiteral("doc"), QStringLiteral("text-x-generic")},
+        {QStringLiteral("doc.fill"), QStringLiteral("text-x-generic")},
+        {QStringLiteral("doc.on.clipboard"), QStringLiteral("edit-paste")},
+        {QStringLiteral("doc.on.doc"), QStringLiteral("edit-copy")},
+        {QStringLiteral("doc.richtext"), QStringLiteral("x-office-document")},
+        {QStringLiteral("doc.text"), QStringLiteral("text-x-generic")},
+        {QStringLiteral("ellipsis.circle"), QStringLiteral("view-more")},
+        {QStringLiteral("envelope"), QStringLiteral("mail-send")},
+        {QStringLiteral("exclamationmark.circle.fill"), QStringLiteral("dialog-error")},
+        {QStringLiteral("exclamationmark.triangle"), QStringLiteral("dialog-warning")},
+        {QStringLiteral("externaldrive"), QStringLiteral("drive-harddisk")},
+        {QStringLiteral("film"), QStringLiteral("video-x-generic")},
+        {QStringLiteral("folder"), QStringLiteral("folder")},
+        {QStringLiteral("folder.badge.plus"), QStringLiteral("folder-new")},
+        {QStringLiteral("folder.badge.questionmark"), QStringLiteral("folder")},
+        {QStringLiteral("folder.fill"), QStringLiteral("folder")},
+        {QStringLiteral("gearshape"), QStringLiteral("preferences-system")},
+        {QStringLiteral("house"), QStringLiteral("user-home")},
+        {QStringLiteral("info.circle"), QStringLiteral("help-about")},
+        {QStringLiteral("iphone.gen3"), QStringLiteral("phone")},
+        {QStringLiteral("iphone.gen3.radiowaves.left.and.right"), QStringLiteral("phone")},
+        {QStringLiteral("ladybug"), QStringLiteral("tools-report-bug")},
+        {QStringLiteral("laptopcomputer"), QStringLiteral("computer")},
+        {QStringLiteral("lightbulb"), QStringLiteral("dialog-information")},
+        {QStringLiteral("list.bullet"), QStringLiteral("view-list")},
+        {QStringLiteral("lock.shield"), QStringLiteral("security-high")},
+        {QStringLiteral("menubar.dock.rectangle"), QStringLiteral("user-desktop")},
+        {QStringLiteral("music.note"), QStringLiteral("audio-x-generic")},
+        {QStringLiteral("paintbrush"), QStringLiteral("preferences-desktop-theme")},
+        {QStringLiteral("paperplane.fill"), QStringLiteral("document-send")},
+        {QStringLiteral("pause.circle"), QStringLiteral("media-playback-pause")},
+        {QStringLiteral("pause.fill"), QStringLiteral("media-playback-pause")},
+        {QStringLiteral("photo"), QStringLiteral("image-x-generic")},
+        {QStringLiteral("play.fill"), QStringLiteral("media-playback-start")},
+        {QStringLiteral("questionmark.circle"), QStringLiteral("help-browser")},
+        {QStringLiteral("sidebar.right"), QStringLiteral("view-dual")},
+        {QStringLiteral("square.grid.2x2"), QStringLiteral("view-grid")},
+        {QStringLiteral("trash"), QStringLiteral("edit-delete")},
+        {QStringLiteral("trash.circle"), QStringLiteral("edit-delete")},
+        {QStringLiteral("tray"), QStringLiteral("mail-inbox")},
+        {QStringLiteral("wifi"), QStringLiteral("network-wireless")},
+        {QStringLiteral("xmark.circle"), QStringLiteral("process-stop")},
+        {QStringLiteral("xmark.circle.fill"), QStringLiteral("process-stop")},
+    };
+    return names;
+}
+
+} // namespace
+
+QString themeIconName(const QString& symbol)
+{
+    return table().value(symbol);
+}
+
+QIcon symbolIcon(const QString& symbol)
+{
+    const QString name = themeIconName(symbol);
+    if (name.isEmpty())
+        return {};
+    // Some themes (Adwaita among them) ship many actions only in their symbolic form.
+    for (const QString& candidate : {name, name + QStringLiteral("-symbolic")}) {
+        if (QIcon::hasThemeIcon(candidate))
+            return QIcon::fromTheme(candidate);
+    }
+    return {};
+}
+
+void installIconThemeFallback()
+{
+    QIcon::setFallbackThemeName(QStringLiteral("Adwaita"));
+    if (QIcon::themeName().isEmpty())
+        QIcon::setThemeName(QStringLiteral("Adwaita"));
+}
+
+} // namespace qb
