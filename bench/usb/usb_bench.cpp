@@ -264,9 +264,9 @@ int main(int argc, char** argv)
         writeFile(layout.localSmall / ("s" + std::to_string(i)), kSmallSize, char(i + 1));
     }
 
-    qb::PhoneSpec spec;
-    spec.storages.push_back({storage});
-    qb::EmulatedPhone phone(spec);
+    qb::PhoneLayout phoneLayout;
+    phoneLayout.storages.push_back({storage});
+    qb::EmulatedPhone phone(phoneLayout);
     const QString deviceId =
         QStringLiteral("unknown_%1_%2").arg(phone.busNumber()).arg(phone.deviceAddress());
 

@@ -92,12 +92,12 @@ TEST_F(MTPBridgeTest, DeviceListGivesStableIdsAndNames)
 
 TEST_F(MTPBridgeTest, DeviceMissingFromTheTableGetsDefaultNames)
 {
-    PhoneSpec spec;
-    spec.vendorId = 0x1234;
-    spec.productId = 0x5678;
+    PhoneLayout layout;
+    layout.vendorId = 0x1234;
+    layout.productId = 0x5678;
     fs::create_directories(tempFolder() / "probe");
-    spec.storages.push_back({tempFolder() / "probe"});
-    EmulatedPhone phone(spec);
+    layout.storages.push_back({tempFolder() / "probe"});
+    EmulatedPhone phone(layout);
     Array<mtp_bridge_device_info> list;
     list.data = mtp_bridge_list_devices(&list.count);
     ASSERT_EQ(list.count, 1);
@@ -141,8 +141,8 @@ TEST_F(MTPBridgeTest, StoragesAreThoseReadAtOpen)
     ASSERT_EQ(before.count, 2);
     EXPECT_EQ(before[0].storage_id, EmulatedPhone::storageId(0));
     EXPECT_EQ(before[1].storage_id, EmulatedPhone::storageId(1));
-    EXPECT_STREQ(before[0].description, phone.spec().storages[0].description.c_str());
-    EXPECT_EQ(before[0].capacity_bytes, phone.spec().storages[0].capacityBytes);
+    EXPECT_STREQ(before[0].description, phone.layout().storages[0].description.c_str());
+    EXPECT_EQ(before[0].capacity_bytes, phone.layout().storages[0].capacityBytes);
 
     writeFile(tempFolder() / "big.bin", std::string(100000, 'x'));
     ASSERT_EQ(mtp_bridge_upload_file(h.get(), (tempFolder() / "big.bin").c_str(),
@@ -162,10 +162,10 @@ TEST_F(MTPBridgeTest, StoragesAreThoseReadAtOpen)
 // The protocol's strings stop at 254 characters, so this checks the field stays terminated.
 TEST_F(MTPBridgeTest, LongStorageDescriptionStaysTerminated)
 {
-    PhoneSpec spec;
+    PhoneLayout layout;
     fs::create_directories(tempFolder() / "long");
-    spec.storages.push_back({tempFolder() / "long", std::string(300, 'd')});
-    EmulatedPhone phone(spec);
+    layout.storages.push_back({tempFolder() / "long", std::string(300, 'd')});
+    EmulatedPhone phone(layout);
     Handle h = open(phone);
     Array<mtp_bridge_storage_info> list;
     list.data = mtp_bridge_list_storages(h.get(), &list.count);

@@ -5,7 +5,6 @@
 #include <dlfcn.h>
 
 #include <algorithm>
-#include <cstdio>
 
 namespace qb {
 
@@ -35,35 +34,8 @@ bool resolvesHere(const char* library, const char* symbol)
 
 } // namespace
 
-std::string toString(MtpOperation operation)
-{
-    static const std::pair<MtpOperation, const char*> names[] = {
-        {MtpOperation::GetDeviceInfo, "GetDeviceInfo"},
-        {MtpOperation::OpenSession, "OpenSession"},
-        {MtpOperation::CloseSession, "CloseSession"},
-        {MtpOperation::GetStorageIDs, "GetStorageIDs"},
-        {MtpOperation::GetStorageInfo, "GetStorageInfo"},
-        {MtpOperation::GetObjectHandles, "GetObjectHandles"},
-        {MtpOperation::GetObjectInfo, "GetObjectInfo"},
-        {MtpOperation::GetObject, "GetObject"},
-        {MtpOperation::DeleteObject, "DeleteObject"},
-        {MtpOperation::SendObjectInfo, "SendObjectInfo"},
-        {MtpOperation::SendObject, "SendObject"},
-        {MtpOperation::GetObjectPropsSupported, "GetObjectPropsSupported"},
-        {MtpOperation::GetObjectPropDesc, "GetObjectPropDesc"},
-        {MtpOperation::GetObjectPropValue, "GetObjectPropValue"},
-        {MtpOperation::SetObjectPropValue, "SetObjectPropValue"}};
-    for (const auto& [op, name] : names) {
-        if (op == operation)
-            return name;
-    }
-    char hex[16];
-    std::snprintf(hex, sizeof hex, "0x%04X", unsigned(operation));
-    return hex;
-}
-
-EmulatedPhone::EmulatedPhone(PhoneSpec spec)
-    : m_state(std::make_shared<PhoneState>(std::move(spec)))
+EmulatedPhone::EmulatedPhone(PhoneLayout layout)
+    : m_state(std::make_shared<PhoneState>(std::move(layout)))
 {
     Lock lock(bus().mutex);
     bus().phones.push_back(m_state);
@@ -77,14 +49,14 @@ EmulatedPhone::~EmulatedPhone()
     std::erase(bus().phones, m_state);
 }
 
-const PhoneSpec& EmulatedPhone::spec() const
+const PhoneLayout& EmulatedPhone::layout() const
 {
-    return m_state->responder.spec();
+    return m_state->responder.layout();
 }
 
 std::filesystem::path EmulatedPhone::storageFolder(int index) const
 {
-    return spec().storages.at(size_t(index)).folder;
+    return layout().storages.at(size_t(index)).folder;
 }
 
 void EmulatedPhone::plug()
@@ -97,12 +69,6 @@ void EmulatedPhone::unplug()
 {
     Lock lock(bus().mutex);
     bus().unplug(*m_state);
-}
-
-bool EmulatedPhone::isPlugged() const
-{
-    Lock lock(bus().mutex);
-    return m_state->device != nullptr;
 }
 
 uint8_t EmulatedPhone::deviceAddress() const
@@ -173,12 +139,6 @@ void EmulatedPhone::setTimeoutScale(double scale)
 {
     Lock lock(bus().mutex);
     bus().timeoutScale = scale;
-}
-
-double EmulatedPhone::timeoutScale()
-{
-    Lock lock(bus().mutex);
-    return bus().timeoutScale;
 }
 
 bool EmulatedPhone::standInLoaded()

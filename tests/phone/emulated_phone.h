@@ -19,7 +19,7 @@
 //   an existing name fails (GeneralError); only the file name can be changed.
 //
 //   Faults (each counts from the moment it is set; the time-out waits libusb's time-out scaled
-//   by timeoutScale(), so libmtp's 60 s take 60 ms):
+//   by setTimeoutScale(), so libmtp's 60 s take 60 ms):
 //     phone.failOperation(MtpOperation::GetObject, 1);        // next GetObject: GeneralError
 //     phone.failOperation(MtpOperation::SendObjectInfo, 2, MtpResponse::StoreFull);
 //     phone.hangOperation(MtpOperation::GetObjectHandles, 1); // no answer: the host times out
@@ -73,16 +73,14 @@ enum class MtpResponse : uint16_t {
     InvalidStorageID = 0x2008,
     InvalidObjectHandle = 0x2009,
     StoreFull = 0x200C,
-    AccessDenied = 0x200F,
     NoValidObjectInfo = 0x2015,
-    DeviceBusy = 0x2019,
     InvalidParentObject = 0x201A,
     InvalidParameter = 0x201D,
     SessionAlreadyOpen = 0x201E,
     ObjectPropNotSupported = 0xA80A,
 };
 
-struct PhoneStorageSpec
+struct StorageLayout
 {
     std::filesystem::path folder; // backing folder; must exist
     std::string description = "Internal shared storage";
@@ -90,14 +88,14 @@ struct PhoneStorageSpec
     bool removable = false;
 };
 
-struct PhoneSpec
+struct PhoneLayout
 {
     std::string manufacturer = "Google";
     std::string model = "Pixel 7";
     std::string serial = "QB0001";
     uint16_t vendorId = 0x18d1;
     uint16_t productId = 0x4ee2; // in libmtp's table as an Android phone in MTP (+ADB) mode
-    std::vector<PhoneStorageSpec> storages;
+    std::vector<StorageLayout> storages;
 };
 
 struct PhoneTraceEntry
@@ -107,8 +105,6 @@ struct PhoneTraceEntry
     MtpResponse response = MtpResponse::None;
 };
 
-std::string toString(MtpOperation operation);
-
 struct PhoneState;
 
 // One emulated phone. Plugged in on construction, unplugged and forgotten on destruction.
@@ -116,18 +112,17 @@ struct PhoneState;
 class EmulatedPhone
 {
 public:
-    explicit EmulatedPhone(PhoneSpec spec);
+    explicit EmulatedPhone(PhoneLayout layout);
     ~EmulatedPhone();
     EmulatedPhone(const EmulatedPhone&) = delete;
     EmulatedPhone& operator=(const EmulatedPhone&) = delete;
 
-    const PhoneSpec& spec() const;
+    const PhoneLayout& layout() const;
     std::filesystem::path storageFolder(int index = 0) const;
     static uint32_t storageId(int index = 0) { return 0x00010001u + (uint32_t(index) << 16); }
 
     void plug(); // no-op while plugged; otherwise a new device number and an "arrived" event
     void unplug();
-    bool isPlugged() const;
     uint8_t busNumber() const { return 1; }
     uint8_t deviceAddress() const; // 0 while unplugged
 
@@ -146,7 +141,6 @@ public:
     // How long an unanswered transfer blocks: libusb's time-out times this (default 1/1000,
     // so libmtp's 60 s becomes 60 ms).
     static void setTimeoutScale(double scale);
-    static double timeoutScale();
     // True when this process's libusb-1.0.so.0 (and libmtp's, if loaded) is the stand-in.
     static bool standInLoaded();
 

@@ -46,18 +46,29 @@ PhoneState* attached(libusb_device_handle* handle)
     return handle && handle->device->attached ? handle->device->phone.get() : nullptr;
 }
 
-std::string stringDescriptor(const qb::PhoneSpec& spec, uint8_t index)
+std::string stringDescriptor(const qb::PhoneLayout& layout, uint8_t index)
 {
-    const std::string strings[] = {"", spec.manufacturer, spec.model, spec.serial, "MTP"};
+    const std::string strings[] = {"", layout.manufacturer, layout.model, layout.serial, "MTP"};
     return index < std::size(strings) ? strings[index] : "";
 }
 
-libusb_device_descriptor deviceDescriptor(const qb::PhoneSpec& spec)
+libusb_device_descriptor deviceDescriptor(const qb::PhoneLayout& layout)
 {
     // USB 2.0, class per interface, 64-byte control endpoint, strings 1-3, one configuration.
-    return {
-        18, LIBUSB_DT_DEVICE, 0x0200, 0, 0, 0, 64, spec.vendorId, spec.productId, 0x0440, 1, 2, 3,
-        1};
+    return {18,
+            LIBUSB_DT_DEVICE,
+            0x0200,
+            0,
+            0,
+            0,
+            64,
+            layout.vendorId,
+            layout.productId,
+            0x0440,
+            1,
+            2,
+            3,
+            1};
 }
 
 void waitTimeout(unsigned int timeoutMs, double scale)
@@ -68,10 +79,10 @@ void waitTimeout(unsigned int timeoutMs, double scale)
 
 bool matches(const libusb_context::Callback& cb, libusb_device* device, libusb_hotplug_event event)
 {
-    const qb::PhoneSpec& spec = device->phone->responder.spec(); // immutable: no lock needed
+    const qb::PhoneLayout& layout = device->phone->responder.layout(); // immutable: no lock needed
     return (cb.events & event) &&
-           (cb.vendorId == LIBUSB_HOTPLUG_MATCH_ANY || cb.vendorId == spec.vendorId) &&
-           (cb.productId == LIBUSB_HOTPLUG_MATCH_ANY || cb.productId == spec.productId);
+           (cb.vendorId == LIBUSB_HOTPLUG_MATCH_ANY || cb.vendorId == layout.vendorId) &&
+           (cb.productId == LIBUSB_HOTPLUG_MATCH_ANY || cb.productId == layout.productId);
 }
 
 } // namespace
@@ -159,7 +170,7 @@ uint8_t libusb_get_device_address(libusb_device* device)
 
 int libusb_get_device_descriptor(libusb_device* device, libusb_device_descriptor* desc)
 {
-    *desc = deviceDescriptor(device->phone->responder.spec());
+    *desc = deviceDescriptor(device->phone->responder.layout());
     return LIBUSB_SUCCESS;
 }
 
@@ -263,7 +274,7 @@ int libusb_get_string_descriptor_ascii(libusb_device_handle* handle, uint8_t ind
 {
     if (index == 0 || length < 1)
         return LIBUSB_ERROR_INVALID_PARAM;
-    const std::string text = stringDescriptor(handle->device->phone->responder.spec(), index);
+    const std::string text = stringDescriptor(handle->device->phone->responder.layout(), index);
     if (text.empty())
         return LIBUSB_ERROR_PIPE;
     const size_t n = std::min(text.size(), size_t(length - 1));

@@ -112,12 +112,6 @@ uint32_t MtpReader::u32()
     return lo | (static_cast<uint32_t>(u16()) << 16);
 }
 
-uint64_t MtpReader::u64()
-{
-    const uint64_t lo = u32();
-    return lo | (static_cast<uint64_t>(u32()) << 32);
-}
-
 std::string MtpReader::str()
 {
     const uint8_t count = u8();

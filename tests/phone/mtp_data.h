@@ -8,11 +8,8 @@
 
 namespace qb {
 
-// PTP data type codes used in property descriptions and property lists.
+// PTP data type codes used in property descriptions.
 enum class MtpType : uint16_t {
-    UInt8 = 0x0002,
-    UInt16 = 0x0004,
-    UInt32 = 0x0006,
     UInt64 = 0x0008,
     String = 0xFFFF,
 };
@@ -42,7 +39,6 @@ public:
     uint8_t u8();
     uint16_t u16();
     uint32_t u32();
-    uint64_t u64();
     std::string str();
     void skip(size_t n);
     bool ok() const { return m_ok; }

@@ -118,7 +118,9 @@ struct MtpResponder::Incoming
     bool failed = false;
 };
 
-MtpResponder::MtpResponder(PhoneSpec spec) : m_spec(std::move(spec)), m_objects(m_spec.storages) {}
+MtpResponder::MtpResponder(PhoneLayout layout)
+    : m_layout(std::move(layout)), m_objects(m_layout.storages)
+{}
 
 MtpResponder::~MtpResponder() = default;
 
@@ -347,7 +349,7 @@ MtpResponder::Reply MtpResponder::dispatch(const Command& command)
         return Reply();
     case Op::GetStorageIDs: {
         std::vector<uint32_t> ids;
-        for (size_t i = 0; i < m_spec.storages.size(); ++i)
+        for (size_t i = 0; i < m_layout.storages.size(); ++i)
             ids.push_back(EmulatedPhone::storageId(int(i)));
         return Reply::withData(MtpWriter().u32Array(ids));
     }
@@ -401,7 +403,7 @@ MtpResponder::Reply MtpResponder::deviceInfo() const
     w.u16(100).u32(6).u16(100).str("microsoft.com: 1.0; android.com: 1.0;").u16(0);
     // Operations, events, device properties, capture formats, playback formats.
     w.u16Array(operations).u16Array({}).u16Array({}).u16Array({}).u16Array(playbackFormats);
-    w.str(m_spec.manufacturer).str(m_spec.model).str("1.0").str(m_spec.serial);
+    w.str(m_layout.manufacturer).str(m_layout.model).str("1.0").str(m_layout.serial);
     return Reply::withData(w);
 }
 
@@ -410,7 +412,7 @@ MtpResponder::Reply MtpResponder::storageInfo(const Command& command) const
     const int index = m_objects.storageIndex(command.param(0));
     if (index < 0)
         return Reply::error(MtpResponse::InvalidStorageID);
-    const PhoneStorageSpec& storage = m_spec.storages[size_t(index)];
+    const StorageLayout& storage = m_layout.storages[size_t(index)];
     std::error_code error;
     const uint64_t free =
         std::min(storage.capacityBytes, fs::space(storage.folder, error).available);
@@ -430,7 +432,7 @@ MtpResponder::Reply MtpResponder::objectHandles(const Command& command)
         return Reply::error(MtpResponse::InvalidStorageID);
     std::vector<uint32_t> handles;
     if (parent == PhoneObjects::kTopLevel || parent == PhoneObjects::kWholeStorage) {
-        for (int s = 0; s < int(m_spec.storages.size()); ++s) {
+        for (int s = 0; s < int(m_layout.storages.size()); ++s) {
             if (only >= 0 && s != only)
                 continue;
             const auto some = m_objects.list(s, "", parent == PhoneObjects::kWholeStorage);
@@ -526,7 +528,7 @@ MtpResponder::Reply MtpResponder::sendObjectInfo(const Command& command,
             return Reply::error(MtpResponse::InvalidParentObject);
         path = folder->path + "/" + name;
     }
-    const fs::path absolute = m_spec.storages[size_t(storage)].folder / path;
+    const fs::path absolute = m_layout.storages[size_t(storage)].folder / path;
     std::error_code error;
     if (fs::exists(fs::symlink_status(absolute, error)))
         return Reply::error(MtpResponse::GeneralError);

@@ -17,10 +17,10 @@ class MtpResponder
 public:
     static constexpr size_t kPacketSize = 512; // bulk wMaxPacketSize (USB 2 high speed)
 
-    explicit MtpResponder(PhoneSpec spec);
+    explicit MtpResponder(PhoneLayout layout);
     ~MtpResponder();
 
-    const PhoneSpec& spec() const { return m_spec; }
+    const PhoneLayout& layout() const { return m_layout; }
 
     // One host-to-device bulk transfer. A transfer that is not a whole number of packets (or
     // is empty) ends the container, as a short packet does on the wire.
@@ -68,7 +68,7 @@ private:
     Reply sendObjectInfo(const Command& command, const std::vector<uint8_t>& data);
     Reply setObjectName(const Command& command, const std::vector<uint8_t>& data);
 
-    PhoneSpec m_spec;
+    PhoneLayout m_layout;
     PhoneObjects m_objects;
     bool m_sessionOpen = false;
     std::vector<uint8_t> m_commandBytes;

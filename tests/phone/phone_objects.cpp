@@ -6,8 +6,7 @@ namespace fs = std::filesystem;
 
 namespace qb {
 
-PhoneObjects::PhoneObjects(std::vector<PhoneStorageSpec> storages) : m_storages(std::move(storages))
-{}
+PhoneObjects::PhoneObjects(std::vector<StorageLayout> storages) : m_storages(std::move(storages)) {}
 
 int PhoneObjects::storageIndex(uint32_t storageId) const
 {

@@ -26,9 +26,9 @@ public:
     static constexpr uint32_t kTopLevel = 0xFFFFFFFF; // GetObjectHandles parent: top folder
     static constexpr uint32_t kWholeStorage = 0;      // GetObjectHandles parent: every object
 
-    explicit PhoneObjects(std::vector<PhoneStorageSpec> storages);
+    explicit PhoneObjects(std::vector<StorageLayout> storages);
 
-    const std::vector<PhoneStorageSpec>& storages() const { return m_storages; }
+    const std::vector<StorageLayout>& storages() const { return m_storages; }
     int storageIndex(uint32_t storageId) const; // -1 when unknown
 
     // The object behind `handle`, if it still exists on disk.
@@ -45,7 +45,7 @@ public:
     void forget(const PhoneObject& object);
 
 private:
-    std::vector<PhoneStorageSpec> m_storages;
+    std::vector<StorageLayout> m_storages;
     std::map<uint32_t, PhoneObject> m_objects;
     std::map<std::pair<int, std::string>, uint32_t> m_handles;
     uint32_t m_next = 1;

@@ -18,11 +18,11 @@ PhoneRegistry::PhoneRegistry()
     const char* folder = std::getenv("QB_PHONE_FOLDER");
     if (!folder || !*folder)
         return;
-    PhoneSpec spec;
-    spec.storages.push_back({folder});
+    PhoneLayout layout;
+    layout.storages.push_back({folder});
     if (const char* sd = std::getenv("QB_PHONE_SD_FOLDER"); sd && *sd)
-        spec.storages.push_back({sd, "SD card", 32ull << 30, true});
-    phones.push_back(std::make_shared<PhoneState>(std::move(spec)));
+        layout.storages.push_back({sd, "SD card", 32ull << 30, true});
+    phones.push_back(std::make_shared<PhoneState>(std::move(layout)));
     plug(phones.back());
 }
 

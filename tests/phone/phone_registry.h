@@ -18,7 +18,7 @@ namespace qb {
 
 struct PhoneState
 {
-    explicit PhoneState(PhoneSpec spec) : responder(std::move(spec)) {}
+    explicit PhoneState(PhoneLayout layout) : responder(std::move(layout)) {}
     MtpResponder responder;
     libusb_device* device = nullptr; // the current plug; null while unplugged
     libusb_device_handle* claimedBy = nullptr;

@@ -37,22 +37,22 @@ void PhoneTest::TearDown()
 EmulatedPhone& PhoneTest::plugPhone(const std::map<std::string, std::string>& files, bool sdCard)
 {
     const std::string number = std::to_string(m_phones.size() + 1);
-    PhoneSpec spec;
-    spec.serial = "QB000" + number;
-    spec.storages.push_back({m_root / ("phone" + number) / "internal"});
+    PhoneLayout layout;
+    layout.serial = "QB000" + number;
+    layout.storages.push_back({m_root / ("phone" + number) / "internal"});
     if (sdCard)
-        spec.storages.push_back(
+        layout.storages.push_back(
             {m_root / ("phone" + number) / "sdcard", "SD card", 32ull << 30, true});
-    for (const PhoneStorageSpec& storage : spec.storages)
+    for (const StorageLayout& storage : layout.storages)
         fs::create_directories(storage.folder);
     for (const auto& [path, content] : files) {
-        const fs::path target = spec.storages[0].folder / path;
+        const fs::path target = layout.storages[0].folder / path;
         if (!path.empty() && path.back() == '/')
             fs::create_directories(target);
         else
             writeFile(target, content);
     }
-    m_phones.push_back(std::make_unique<EmulatedPhone>(std::move(spec)));
+    m_phones.push_back(std::make_unique<EmulatedPhone>(std::move(layout)));
     return *m_phones.back();
 }
 

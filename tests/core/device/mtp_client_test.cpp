@@ -219,8 +219,8 @@ TEST_F(MTPClientTest, StoragesAndListingsConvertTheRecords)
     ASSERT_EQ(storages.size(), 2);
     EXPECT_EQ(storages[0].storageId, EmulatedPhone::storageId(0));
     EXPECT_EQ(storages[1].storageId, EmulatedPhone::storageId(1));
-    EXPECT_EQ(storages[0].name, QString::fromStdString(phone.spec().storages[0].description));
-    EXPECT_EQ(storages[0].capacityBytes, qint64(phone.spec().storages[0].capacityBytes));
+    EXPECT_EQ(storages[0].name, QString::fromStdString(phone.layout().storages[0].description));
+    EXPECT_EQ(storages[0].capacityBytes, qint64(phone.layout().storages[0].capacityBytes));
 
     const auto dcim = entry(*client, "DCIM");
     EXPECT_TRUE(dcim.isDirectory);

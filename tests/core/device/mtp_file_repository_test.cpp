@@ -90,7 +90,7 @@ TEST_F(MTPFileRepositoryTest, StorageRootsInThePhonesOrder)
     EXPECT_EQ(roots[0].id, "65537");
     EXPECT_EQ(roots[0].repositoryPath, "65537/0");
     EXPECT_EQ(roots[1].repositoryPath, "131073/0");
-    EXPECT_EQ(roots[0].capacityBytes, qint64(phone.spec().storages[0].capacityBytes));
+    EXPECT_EQ(roots[0].capacityBytes, qint64(phone.layout().storages[0].capacityBytes));
     EXPECT_TRUE(roots[0].availableBytes.has_value());
 }
 
