@@ -61,43 +61,28 @@ protected:
     std::shared_ptr<QStringList> m_hotplugLog = std::make_shared<QStringList>();
 };
 
-TEST_F(QuillbayAppTest, BuildsTheLongLivedObjectsInOrder)
+TEST_F(QuillbayAppTest, BuildsTheLongLivedObjectsInOrderAndTheCrashGuardOnce)
 {
     QStringList steps;
-    QuillbayApp app(options(steps));
+    QuillbayApp::Options firstOptions = options(steps);
+    firstOptions.installCrashGuard = true;
+    auto app = std::make_unique<QuillbayApp>(std::move(firstOptions));
     // The device list hands the engine its provider while it is built.
     EXPECT_EQ(steps, (QStringList{QStringLiteral("appState"), QStringLiteral("transferQueueActor"),
                                   QStringLiteral("transferQueueViewModel"),
                                   QStringLiteral("repositoryProviderInstalled"),
                                   QStringLiteral("deviceListViewModel"), QStringLiteral("settings"),
-                                  QStringLiteral("wifiServer")}));
-    EXPECT_NE(app.appState().transferQueueViewModel(), nullptr);
-    EXPECT_NE(app.appState().deviceListViewModel(), nullptr);
-    ASSERT_NE(app.appState().settings(), nullptr);
-    // An empty preference store gives the default appearance.
-    EXPECT_EQ(app.appState().settings()->theme(), AppTheme::System);
-    EXPECT_EQ(app.appState().settings()->fontScale(), 1.0);
+                                  QStringLiteral("crashGuard"), QStringLiteral("wifiServer")}));
+    EXPECT_TRUE(CrashLogManager::isInstalled());
+    ASSERT_NE(app->appState().settings(), nullptr);
+    EXPECT_EQ(app->appState().settings()->theme(), AppTheme::System);
     // USB monitoring waits for the sidebar.
-    EXPECT_FALSE(app.appState().deviceListViewModel()->isMonitoring());
+    EXPECT_FALSE(app->appState().deviceListViewModel()->isMonitoring());
     EXPECT_TRUE(m_hotplugLog->isEmpty());
     // Phones can reach the computer before any window shows.
-    ASSERT_NE(app.wifiServer(), nullptr);
-    EXPECT_TRUE(app.wifiServer()->isRunning());
-    EXPECT_TRUE(app.wifiServer()->port().has_value());
-}
-
-TEST_F(QuillbayAppTest, InstallsTheCrashGuardOncePerProcess)
-{
-    QStringList firstSteps;
-    QuillbayApp::Options firstOptions = options(firstSteps);
-    firstOptions.installCrashGuard = true;
-    auto first = std::make_unique<QuillbayApp>(std::move(firstOptions));
-    // After the settings and before the Wi-Fi server.
-    ASSERT_EQ(firstSteps.size(), 8);
-    EXPECT_EQ(firstSteps.at(5), QStringLiteral("settings"));
-    EXPECT_EQ(firstSteps.at(6), QStringLiteral("crashGuard"));
-    EXPECT_EQ(firstSteps.at(7), QStringLiteral("wifiServer"));
-    EXPECT_TRUE(CrashLogManager::isInstalled());
+    ASSERT_NE(app->wifiServer(), nullptr);
+    EXPECT_TRUE(app->wifiServer()->isRunning());
+    EXPECT_TRUE(app->wifiServer()->port().has_value());
 
     QStringList secondSteps;
     QuillbayApp::Options secondOptions = options(secondSteps);
@@ -109,7 +94,7 @@ TEST_F(QuillbayAppTest, InstallsTheCrashGuardOncePerProcess)
     const quint64 beats = CrashLogManager::heartbeatCount();
     ASSERT_TRUE(test::waitUntil([&] { return CrashLogManager::heartbeatCount() > beats; }));
     second.reset();
-    first.reset();
+    app.reset();
     EXPECT_TRUE(m_alerts->presented.isEmpty());
 }
 
@@ -141,25 +126,6 @@ TEST_F(QuillbayAppTest, ShutdownTakesEverythingDownOnceInOrder)
     EXPECT_EQ(state.deviceListViewModel(), nullptr);
     app.shutdown();
     EXPECT_EQ(destroyed.size(), 3);
-}
-
-TEST(AppStateTest, SignalsOnlyRealChangesAndOwnsWhatItHolds)
-{
-    AppState state;
-    QSignalSpy settingsChanged(&state, &AppState::settingsChanged);
-    QTemporaryDir dir;
-    QSettingsPreferenceStore store(dir.filePath(QStringLiteral("prefs.ini")));
-    auto* settings = new AppSettings(store);
-    state.setSettings(settings);
-    EXPECT_EQ(settingsChanged.size(), 1);
-    EXPECT_EQ(settings->parent(), &state);
-    state.setSettings(settings);
-    EXPECT_EQ(settingsChanged.size(), 1);
-    state.setSettings(nullptr);
-    EXPECT_EQ(settingsChanged.size(), 2);
-    // Still a child: the state owns what it was given for the whole run.
-    EXPECT_EQ(settings->parent(), &state);
-    EXPECT_EQ(state.property("settings").value<AppSettings*>(), nullptr);
 }
 
 } // namespace

@@ -9,34 +9,27 @@
 namespace qb {
 namespace {
 
-QString writeMachineInfo(const QTemporaryDir& dir, const QByteArray& content)
+TEST(HostNameTest, PrefersThePrettyHostNameThenTheNetworkName)
 {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
     const QString path = dir.filePath(QStringLiteral("machine-info"));
-    QFile file(path);
-    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(content);
-    return path;
-}
-
-TEST(HostNameTest, PrefersThePrettyHostName)
-{
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    EXPECT_EQ(localizedHostName(writeMachineInfo(
-                  dir, "CHASSIS=laptop\nPRETTY_HOSTNAME=\"Ada's Laptop\"\nICON_NAME=computer\n")),
-              QStringLiteral("Ada's Laptop"));
-    EXPECT_EQ(localizedHostName(writeMachineInfo(dir, "PRETTY_HOSTNAME=Workbench\n")),
-              QStringLiteral("Workbench"));
-}
-
-TEST(HostNameTest, FallsBackToTheNetworkHostName)
-{
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const QString expected = QSysInfo::machineHostName().trimmed();
-    EXPECT_EQ(localizedHostName(dir.filePath(QStringLiteral("absent"))), expected);
-    EXPECT_EQ(localizedHostName(writeMachineInfo(dir, "CHASSIS=desktop\n")), expected);
-    EXPECT_EQ(localizedHostName(writeMachineInfo(dir, "PRETTY_HOSTNAME=\"\"\n")), expected);
+    const QString network = QSysInfo::machineHostName().trimmed();
+    EXPECT_EQ(localizedHostName(path), network); // no file at all
+    const std::pair<QByteArray, QString> cases[] = {
+        {"CHASSIS=laptop\nPRETTY_HOSTNAME=\"Ada's Laptop\"\nICON_NAME=computer\n", "Ada's Laptop"},
+        {"PRETTY_HOSTNAME=Workbench\n", "Workbench"},
+        {"CHASSIS=desktop\n", network},
+        {"PRETTY_HOSTNAME=\"\"\n", network},
+    };
+    for (const auto& [content, expected] : cases) {
+        SCOPED_TRACE(content.toStdString());
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(content);
+        file.close();
+        EXPECT_EQ(localizedHostName(path), expected);
+    }
 }
 
 } // namespace

@@ -8,46 +8,38 @@
 
 using namespace qb;
 
-namespace {
-
-class PreferenceStoreTest : public ::testing::Test
+TEST(PreferenceStoreTest, ValuesKeepTheirTypeAndValueThroughTheFile)
 {
-protected:
-    QString iniPath() const { return m_dir.filePath(QStringLiteral("prefs.ini")); }
-    QTemporaryDir m_dir;
-};
-
-} // namespace
-
-TEST_F(PreferenceStoreTest, TellsAnAbsentKeyFromAStoredOne)
-{
-    QSettingsPreferenceStore store(iniPath());
-    EXPECT_FALSE(store.value(QStringLiteral("downloadFolder")).has_value());
-    store.setValue(QStringLiteral("downloadFolder"), QString());
-    ASSERT_TRUE(store.value(QStringLiteral("downloadFolder")).has_value());
-    EXPECT_EQ(store.text(QStringLiteral("downloadFolder")), QString());
-}
-
-TEST_F(PreferenceStoreTest, ValuesSurviveANewStoreOnTheSameFile)
-{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("prefs.ini"));
     {
-        QSettingsPreferenceStore store(iniPath());
+        QSettingsPreferenceStore store(path);
+        EXPECT_FALSE(store.value(QStringLiteral("empty")).has_value());
+        store.setValue(QStringLiteral("empty"), QString());
         store.setValue(QStringLiteral("t"), QStringLiteral("dark"));
-        store.setValue(QStringLiteral("i"), 3);
-        store.setValue(QStringLiteral("d"), 2.5);
         store.setValue(QStringLiteral("b"), false);
+        store.setValue(QStringLiteral("neg"), -0.25);
+        store.setValue(QStringLiteral("big"), qint64(1) << 40);
+        store.setValue(QStringLiteral("nan"), std::numeric_limits<double>::quiet_NaN());
     }
-    const QSettingsPreferenceStore store(iniPath());
-    EXPECT_EQ(store.text(QStringLiteral("t")), QStringLiteral("dark"));
-    EXPECT_EQ(store.integer(QStringLiteral("i")), 3);
-    EXPECT_EQ(store.number(QStringLiteral("d")), 2.5);
-    EXPECT_EQ(store.boolean(QStringLiteral("b")), false);
+    const QSettingsPreferenceStore store(path);
+    // An empty text is stored, and so differs from an absent key.
+    ASSERT_TRUE(store.value(QStringLiteral("empty")).has_value());
+    EXPECT_EQ(store.text(QStringLiteral("empty")), QString());
     EXPECT_FALSE(store.value(QStringLiteral("missing")).has_value());
+    EXPECT_EQ(store.text(QStringLiteral("t")), QStringLiteral("dark"));
+    EXPECT_EQ(store.boolean(QStringLiteral("b")), false);
+    EXPECT_EQ(store.number(QStringLiteral("neg")), -0.25);
+    EXPECT_EQ(store.integer(QStringLiteral("big")), qint64(1) << 40);
+    // Whatever the file makes of it, a not-a-number never reads as an ordinary value.
+    const auto nan = store.number(QStringLiteral("nan"));
+    EXPECT_TRUE(!nan || *nan != *nan);
 }
 
-TEST_F(PreferenceStoreTest, TypedReadersRejectValuesOfAnotherType)
+TEST(PreferenceStoreTest, TypedReadersRejectValuesOfAnotherType)
 {
-    QSettingsPreferenceStore store(iniPath());
+    QTemporaryDir dir;
+    QSettingsPreferenceStore store(dir.filePath(QStringLiteral("prefs.ini")));
     store.setValue(QStringLiteral("word"), QStringLiteral("many"));
     store.setValue(QStringLiteral("flag"), true);
     store.setValue(QStringLiteral("yes"), QStringLiteral("yes"));
@@ -64,20 +56,4 @@ TEST_F(PreferenceStoreTest, TypedReadersRejectValuesOfAnotherType)
     EXPECT_FALSE(store.integer(QStringLiteral("half")));
     EXPECT_FALSE(store.text(QStringLiteral("list")));
     EXPECT_FALSE(store.boolean(QStringLiteral("list")));
-}
-
-TEST_F(PreferenceStoreTest, NumbersKeepTheirValueThroughTheFile)
-{
-    {
-        QSettingsPreferenceStore store(iniPath());
-        store.setValue(QStringLiteral("neg"), -0.25);
-        store.setValue(QStringLiteral("big"), qint64(1) << 40);
-        store.setValue(QStringLiteral("nan"), std::numeric_limits<double>::quiet_NaN());
-    }
-    const QSettingsPreferenceStore store(iniPath());
-    EXPECT_EQ(store.number(QStringLiteral("neg")), -0.25);
-    EXPECT_EQ(store.integer(QStringLiteral("big")), qint64(1) << 40);
-    // Whatever the file makes of it, a not-a-number never reads as an ordinary value.
-    const auto nan = store.number(QStringLiteral("nan"));
-    EXPECT_TRUE(!nan || *nan != *nan);
 }

@@ -5,50 +5,35 @@
 namespace qb {
 namespace {
 
-TEST(QProcessRunnerTest, ReportsTheExitStatusOfAProgramFoundInPath)
+TEST(QProcessRunnerTest, ReportsHowTheProgramEnded)
 {
-    QProcessRunner runner;
-    const ProcessResult ok = runner.run(QStringLiteral("sh"), {QStringLiteral("-c"), "exit 0"});
-    EXPECT_TRUE(ok.started);
-    EXPECT_TRUE(ok.succeeded());
-
-    const ProcessResult failed =
-        runner.run(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("exit 3")});
+    QProcessRunner runner(2000);
+    const auto sh = [&](const QString& script) {
+        return runner.run(QStringLiteral("sh"), {QStringLiteral("-c"), script});
+    };
+    EXPECT_TRUE(sh(QStringLiteral("exit 0")).succeeded());
+    const ProcessResult failed = sh(QStringLiteral("exit 3"));
     EXPECT_TRUE(failed.started);
     EXPECT_EQ(failed.exitCode, 3);
     EXPECT_FALSE(failed.succeeded());
-
-    const ProcessResult killed = runner.run(QStringLiteral("sh"), {"-c", "kill -KILL $$"});
+    const ProcessResult killed = sh(QStringLiteral("kill -KILL $$"));
     EXPECT_TRUE(killed.crashed);
     EXPECT_FALSE(killed.succeeded());
-}
+    const ProcessResult missing = runner.run(QStringLiteral("qb-no-such-program-here"), {});
+    EXPECT_FALSE(missing.started);
+    EXPECT_FALSE(missing.succeeded());
+    const ProcessResult hung = runner.run(QStringLiteral("sleep"), {QStringLiteral("600")});
+    EXPECT_TRUE(hung.started);
+    EXPECT_TRUE(hung.timedOut);
+    EXPECT_FALSE(hung.succeeded());
 
-TEST(QProcessRunnerTest, AMissingProgramDoesNotStart)
-{
-    QProcessRunner runner;
-    const ProcessResult result = runner.run(QStringLiteral("qb-no-such-program-here"), {});
-    EXPECT_FALSE(result.started);
-    EXPECT_FALSE(result.succeeded());
-}
-
-TEST(QProcessRunnerTest, PassesArgumentsUnchanged)
-{
-    QProcessRunner runner;
-    // Spaces, quotes and line breaks must reach the program as one argument each.
+    // Spaces, quotes and line breaks reach the program as one argument each.
     const QString tricky = QStringLiteral("a b 'c'\n\"d\"");
-    const ProcessResult result = runner.run(
-        QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("[ \"$1\" = \"$2\" ]"),
-                               QStringLiteral("sh"), tricky, QStringLiteral("a b 'c'\n\"d\"")});
-    EXPECT_TRUE(result.succeeded());
-}
-
-TEST(QProcessRunnerTest, StopsWaitingForAProgramThatHangs)
-{
-    QProcessRunner runner(2000);
-    const ProcessResult result = runner.run(QStringLiteral("sleep"), {QStringLiteral("600")});
-    EXPECT_TRUE(result.started);
-    EXPECT_TRUE(result.timedOut);
-    EXPECT_FALSE(result.succeeded());
+    EXPECT_TRUE(runner
+                    .run(QStringLiteral("sh"),
+                         {QStringLiteral("-c"), QStringLiteral("[ \"$1\" = \"$2\" ]"),
+                          QStringLiteral("sh"), tricky, QStringLiteral("a b 'c'\n\"d\"")})
+                    .succeeded());
 }
 
 } // namespace
