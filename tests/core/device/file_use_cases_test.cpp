@@ -68,23 +68,29 @@ protected:
 TEST_F(FileUseCasesTest, CopyDownloadsAndUploadsUnderTheSameNameWithoutDeleting)
 {
     QList<std::pair<qint64, qint64>> reports;
-    MoveFileUseCase(m_repo)
-        .execute(phoneFile("65537/12", "notes.txt"), "65537/40", true,
-                 [&](qint64 done, qint64 total) {
-                     reports.append({done, total});
-                 })
-        .waitForFinished();
+    for (const char* folder : {"65537/40", "65537/41"}) {
+        MoveFileUseCase(m_repo)
+            .execute(phoneFile("65537/12", "notes.txt"), folder, true,
+                     [&](qint64 done, qint64 total) {
+                         reports.append({done, total});
+                     })
+            .waitForFinished();
+    }
     EXPECT_EQ(m_repo->uploaded.value("65537/40/notes.txt"), "twelve bytes");
     EXPECT_TRUE(m_repo->files.contains("65537/12"));
     for (const QString& call : m_repo->calls()) {
         EXPECT_FALSE(call.startsWith("delete")) << call.toStdString();
         EXPECT_FALSE(call.startsWith("move")) << call.toStdString();
     }
-    EXPECT_EQ(reports.size(), 2); // the download's report, then the upload's
+    EXPECT_EQ(reports.size(), 4); // each copy: the download's report, then the upload's
+    // Each copy had a temporary folder of its own, and neither is left.
+    ASSERT_EQ(m_repo->downloadedTo.size(), 2);
+    EXPECT_NE(m_repo->downloadedTo[0].section('/', 0, -2),
+              m_repo->downloadedTo[1].section('/', 0, -2));
     EXPECT_TRUE(leftovers().isEmpty());
 }
 
-TEST_F(FileUseCasesTest, MoveAsksToMoveThenCopiesAndDeletesTheSource)
+TEST_F(FileUseCasesTest, MoveAsksTheRepositoryFirstAndCopiesOnlyWhenItCannot)
 {
     MoveFileUseCase(m_repo)
         .execute(phoneFile("65537/12", "notes.txt"), "65537/40", false, {})
@@ -97,25 +103,21 @@ TEST_F(FileUseCasesTest, MoveAsksToMoveThenCopiesAndDeletesTheSource)
     EXPECT_EQ(calls[3], "delete 65537/12");
     EXPECT_FALSE(m_repo->files.contains("65537/12"));
     EXPECT_TRUE(leftovers().isEmpty());
-}
 
-TEST_F(FileUseCasesTest, MoveThatTheRepositoryPerformsIsDone)
-{
-    m_repo->failures.remove("move");
-    MoveFileUseCase(m_repo)
-        .execute(phoneFile("65537/12", "notes.txt"), "65537/40", false, {})
-        .waitForFinished();
-    EXPECT_EQ(m_repo->calls(), QStringList{"move 65537/12 -> 65537/40"});
-}
-
-TEST_F(FileUseCasesTest, MoveFailureOtherThanNotSupportedIsPassedOn)
-{
-    m_repo->failures.insert("move",
-                            std::make_exception_ptr(FileRepositoryError::accessDenied("65537/12")));
-    EXPECT_EQ(
-        kindOf(MoveFileUseCase(m_repo).execute(phoneFile("65537/12", "a"), "65537/40", false, {})),
-        FileRepositoryError::Kind::AccessDenied);
-    EXPECT_EQ(m_repo->calls().size(), 1);
+    // A move the repository performs is done; any other refusal is passed on.
+    for (const auto& failure :
+         {std::exception_ptr(), std::make_exception_ptr(FileRepositoryError::accessDenied("x"))}) {
+        auto repo = std::make_shared<FakeFileRepository>();
+        if (failure)
+            repo->failures.insert("move", failure);
+        QFuture<void> move =
+            MoveFileUseCase(repo).execute(phoneFile("65537/12", "a"), "65537/40", false, {});
+        if (failure)
+            EXPECT_EQ(kindOf(move), FileRepositoryError::Kind::AccessDenied);
+        else
+            move.waitForFinished();
+        EXPECT_EQ(repo->calls(), QStringList{"move 65537/12 -> 65537/40"});
+    }
 }
 
 TEST_F(FileUseCasesTest, FoldersAreRefusedWithoutATemporaryFolder)
@@ -130,34 +132,25 @@ TEST_F(FileUseCasesTest, FoldersAreRefusedWithoutATemporaryFolder)
         EXPECT_TRUE(call.startsWith("move")) << call.toStdString();
 }
 
-TEST_F(FileUseCasesTest, FailedDeletionLeavesBothCopiesAndRemovesTheTemporaryFolder)
+TEST_F(FileUseCasesTest, AFailedStepKeepsTheSourceAndRemovesTheTemporaryFolder)
 {
-    m_repo->failures.insert("delete", std::make_exception_ptr(MTPError::operationFailed(
-                                          "Delete failed for objectId 12")));
-    try {
-        MoveFileUseCase(m_repo)
-            .execute(phoneFile("65537/12", "notes.txt"), "65537/40", false, {})
-            .waitForFinished();
-        ADD_FAILURE() << "no error";
-    } catch (const MTPError& e) {
-        EXPECT_EQ(e.message(), "MTP operation failed: Delete failed for objectId 12");
+    // The upload fails: no deletion. The deletion fails: both copies stay.
+    for (const char* step : {"upload", "delete"}) {
+        SCOPED_TRACE(step);
+        auto repo = std::make_shared<FakeFileRepository>();
+        repo->files.insert("65537/12", "twelve bytes");
+        repo->failures.insert("move",
+                              std::make_exception_ptr(FileRepositoryError::moveNotSupported()));
+        repo->failures.insert(step,
+                              std::make_exception_ptr(FileRepositoryError::transferFailed(step)));
+        EXPECT_EQ(kindOf(MoveFileUseCase(repo).execute(phoneFile("65537/12", "notes.txt"),
+                                                       "65537/40", false, {})),
+                  FileRepositoryError::Kind::TransferFailed);
+        EXPECT_TRUE(repo->files.contains("65537/12"));
+        EXPECT_EQ(repo->uploaded.contains("65537/40/notes.txt"), QString(step) == "delete");
+        EXPECT_EQ(repo->calls().last().startsWith(step), true);
+        EXPECT_TRUE(leftovers().isEmpty());
     }
-    EXPECT_TRUE(m_repo->files.contains("65537/12"));
-    EXPECT_TRUE(m_repo->uploaded.contains("65537/40/notes.txt"));
-    EXPECT_TRUE(leftovers().isEmpty());
-}
-
-TEST_F(FileUseCasesTest, FailedUploadKeepsTheSourceAndRemovesTheTemporaryFolder)
-{
-    m_repo->failures.insert("upload",
-                            std::make_exception_ptr(FileRepositoryError::transferFailed("full")));
-    EXPECT_EQ(kindOf(MoveFileUseCase(m_repo).execute(phoneFile("65537/12", "notes.txt"), "65537/40",
-                                                     false, {})),
-              FileRepositoryError::Kind::TransferFailed);
-    EXPECT_TRUE(m_repo->files.contains("65537/12"));
-    for (const QString& call : m_repo->calls())
-        EXPECT_FALSE(call.startsWith("delete")) << call.toStdString();
-    EXPECT_TRUE(leftovers().isEmpty());
 }
 
 // Guards against a phone-supplied name writing outside the private temporary folder.
@@ -179,32 +172,12 @@ TEST_F(FileUseCasesTest, HostileNamesStayInsideTheTemporaryFolder)
     EXPECT_TRUE(leftovers().isEmpty());
 }
 
-TEST_F(FileUseCasesTest, TwoCopiesUseTwoTemporaryFolders)
-{
-    MoveFileUseCase(m_repo)
-        .execute(phoneFile("65537/12", "a"), "65537/40", true, {})
-        .waitForFinished();
-    MoveFileUseCase(m_repo)
-        .execute(phoneFile("65537/12", "a"), "65537/41", true, {})
-        .waitForFinished();
-    ASSERT_EQ(m_repo->downloadedTo.size(), 2);
-    EXPECT_NE(m_repo->downloadedTo[0], m_repo->downloadedTo[1]);
-    EXPECT_TRUE(m_repo->downloadedTo[0].startsWith(m_temp.filePath("cache/")));
-    const QString folder = m_repo->downloadedTo[0].section('/', -2, -2);
-    EXPECT_EQ(folder.size(), 36);
-    EXPECT_EQ(folder, folder.toUpper());
-}
-
-TEST_F(FileUseCasesTest, RenameWithEmptyNameDoesNothing)
+TEST_F(FileUseCasesTest, RenamePassesOnAnyNameButEmptyAndItsRefusal)
 {
     RenameFileUseCase(m_repo).execute(phoneFile("65537/12", "a"), "").waitForFinished();
     EXPECT_TRUE(m_repo->calls().isEmpty());
     RenameFileUseCase(m_repo).execute(phoneFile("65537/12", "a"), "  ").waitForFinished();
     EXPECT_EQ(m_repo->calls(), QStringList{"rename 65537/12 to   "});
-}
-
-TEST_F(FileUseCasesTest, RenameRefusalIsPassedOn)
-{
     m_repo->failures.insert("rename",
                             std::make_exception_ptr(FileRepositoryError::renameNotSupported()));
     EXPECT_EQ(kindOf(RenameFileUseCase(m_repo).execute(phoneFile("65537/12", "a"), "b")),
