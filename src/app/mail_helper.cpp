@@ -1,5 +1,6 @@
 #include "app/mail_helper.h"
 
+#include "platform/support_contact.h"
 #include "platform/when_finished.h"
 
 #include <QFuture>
@@ -37,7 +38,7 @@ QFuture<ProcessResult> runDetached(std::shared_ptr<ProcessRunner> runner, QStrin
 
 QString MailHelper::supportAddress()
 {
-    return QStringLiteral("support@halvorin.com");
+    return SupportContact::emailAddress();
 }
 
 QString MailHelper::crashReportSubject()

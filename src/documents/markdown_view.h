@@ -5,7 +5,10 @@
 
 namespace qb {
 
-// A built-in document, formatted and scrollable.
+struct MarkdownBlock;
+
+// A built-in document, formatted and scrollable: one block per line of its Markdown, laid out
+// once when the view is built.
 class MarkdownView : public QScrollArea
 {
     Q_OBJECT
@@ -14,6 +17,10 @@ public:
     explicit MarkdownView(const QString& markdown, QWidget* parent = nullptr);
 
     void scrollToTop();
+
+private:
+    void addBlock(const MarkdownBlock& block);
+    QWidget* m_column;
 };
 
 } // namespace qb

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QFont>
+
+class QWidget;
+
+namespace qb {
+
+// Named text styles, sized relative to the application's body font.
+enum class TextStyle { Title, Title2, Title3, Headline, Subheadline, Body, Callout, Caption };
+
+QFont textStyleFont(TextStyle style, const QFont& body);
+// Gives the widget the style, sized from the application's font.
+void setTextStyle(QWidget* widget, TextStyle style, bool bold = false);
+
+// Draws the widget's text in the palette's secondary (dimmed) colour.
+void setSecondaryColour(QWidget* widget);
+
+} // namespace qb
