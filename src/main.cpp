@@ -1,27 +1,38 @@
+#include "app/app_version.h"
+#include "app/application_windows.h"
+#include "app/main_window.h"
 #include "app/quillbay_app.h"
+#include "documents/symbol_icon.h"
 #include "platform/quit_signal_watcher.h"
 
 #include <QApplication>
-#include <QMainWindow>
+#include <QIcon>
 
 int main(int argc, char* argv[])
 {
+    Q_INIT_RESOURCE(app);
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("halvorin"));
     QApplication::setApplicationName(QStringLiteral("Quillbay"));
-    QApplication::setApplicationVersion(QStringLiteral(QB_APP_VERSION));
+    QApplication::setApplicationVersion(qb::AppVersion::version());
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/quillbay/quillbay.svg")));
+    qb::installIconThemeFallback();
 
     qb::QuillbayApp quillbay(qb::QuillbayApp::processOptions());
     qb::QuitSignalWatcher quitSignals;
-    QObject::connect(&quitSignals, &qb::QuitSignalWatcher::quitRequested, &app,
-                     &QCoreApplication::quit);
+    // exit() rather than quit(): quit() first asks every window to close, and the consent
+    // dialog refuses to.
+    const auto leave = [] {
+        QCoreApplication::exit(0);
+    };
+    QObject::connect(&quitSignals, &qb::QuitSignalWatcher::quitRequested, &app, leave);
 
     int status = 0;
     {
-        QMainWindow window;
-        window.setWindowTitle(QStringLiteral("Quillbay"));
-        window.setMinimumSize(900, 600);
-        window.show();
+        qb::ApplicationWindows windows(quillbay);
+        QObject::connect(&windows, &qb::ApplicationWindows::quitRequested, &app, leave,
+                         Qt::QueuedConnection);
+        windows.mainWindow().show();
         status = QApplication::exec();
     }
     quillbay.shutdown();

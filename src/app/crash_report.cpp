@@ -1,5 +1,7 @@
 #include "app/crash_report.h"
 
+#include "app/app_version.h"
+
 #include "platform/host_name.h"
 
 #include <QCoreApplication>
@@ -64,17 +66,12 @@ CrashReportFacts CrashReport::currentFacts(const QString& recentLogs)
 
 QString CrashReport::appVersion()
 {
-    const QString version = QCoreApplication::applicationVersion();
-    return version.isEmpty() ? QStringLiteral("1.0.0") : version;
+    return AppVersion::version();
 }
 
 QString CrashReport::buildNumber()
 {
-#ifdef QB_BUILD_NUMBER
-    return QStringLiteral(QB_BUILD_NUMBER);
-#else
-    return QStringLiteral("1");
-#endif
+    return AppVersion::build();
 }
 
 QString CrashReport::osVersion()

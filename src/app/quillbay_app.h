@@ -57,6 +57,7 @@ public:
     AppState& appState() const { return *m_appState; }
     TransferQueueActor& transferActor() const { return *m_transferActor; }
     MailHelper& mailHelper() const { return *m_mailHelper; }
+    PreferenceStore& preferences() const { return *m_preferences; }
     // Null once shut down.
     WiFiAdvertiser* wifiServer() const { return m_wifiServer.get(); }
 

@@ -1,0 +1,106 @@
+#include "app/about_window.h"
+
+#include "app/app_version.h"
+#include "documents/document_sheets.h"
+
+#include <QApplication>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace qb {
+
+namespace {
+
+QLabel* centred(const QString& text, QWidget* parent, double scale, QPalette::ColorRole role)
+{
+    auto* label = new QLabel(text, parent);
+    label->setTextFormat(Qt::PlainText);
+    label->setAlignment(Qt::AlignCenter);
+    label->setWordWrap(true);
+    QFont font = label->font();
+    font.setPointSizeF(font.pointSizeF() * scale);
+    label->setFont(font);
+    label->setForegroundRole(role);
+    return label;
+}
+
+QPushButton* link(const QString& text, QWidget* parent)
+{
+    auto* button = new QPushButton(text, parent);
+    button->setFlat(true);
+    button->setCursor(Qt::PointingHandCursor);
+    button->setStyleSheet(QStringLiteral("QPushButton { color: palette(link); border: none; }"));
+    return button;
+}
+
+} // namespace
+
+AboutWindow::AboutWindow(QWidget* parent) : QWidget(parent, Qt::Window)
+{
+    setWindowTitle(tr("About Quillbay"));
+    setFixedWidth(380);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(32, 32, 32, 28);
+    layout->setSpacing(12);
+
+    auto* icon = new QLabel(this);
+    icon->setPixmap(QApplication::windowIcon().pixmap(96, 96));
+    icon->setAlignment(Qt::AlignCenter);
+    icon->setAccessibleName(tr("Quillbay"));
+    layout->addWidget(icon);
+    QLabel* name = centred(QStringLiteral("Quillbay"), this, 1.6, QPalette::WindowText);
+    QFont bold = name->font();
+    bold.setBold(true);
+    name->setFont(bold);
+    layout->addWidget(name);
+    layout->addWidget(centred(AppVersion::versionLine(), this, 1.0, QPalette::PlaceholderText));
+    layout->addWidget(centred(tr("© 2026 Halvorin. All rights reserved."), this, 0.85,
+                              QPalette::PlaceholderText));
+    layout->addWidget(centred(tr("Android ↔ Computer file transfer via USB & Wi-Fi"), this, 0.85,
+                              QPalette::PlaceholderText));
+
+    layout->addSpacing(8);
+    auto* divider = new QFrame(this);
+    divider->setFrameShape(QFrame::HLine);
+    divider->setFrameShadow(QFrame::Sunken);
+    layout->addWidget(divider);
+    layout->addSpacing(8);
+
+    QLabel* legal = centred(tr("Legal"), this, 0.85, QPalette::PlaceholderText);
+    legal->setFont(bold);
+    layout->addWidget(legal);
+    auto* links = new QHBoxLayout;
+    links->setSpacing(20);
+    links->addStretch(1);
+    QPushButton* terms = link(tr("Terms & Conditions"), this);
+    QPushButton* privacy = link(tr("Privacy Policy"), this);
+    links->addWidget(terms);
+    links->addWidget(centred(QStringLiteral("·"), this, 1.0, QPalette::PlaceholderText));
+    links->addWidget(privacy);
+    links->addStretch(1);
+    layout->addLayout(links);
+    // Fixed to its content: 380 wide, as high as the wrapped texts need.
+    setFixedHeight(layout->totalHeightForWidth(380));
+
+    connect(terms, &QPushButton::clicked, this, &AboutWindow::showTerms);
+    connect(privacy, &QPushButton::clicked, this, &AboutWindow::showPrivacy);
+}
+
+void AboutWindow::showTerms()
+{
+    auto* sheet = new TermsSheet(this);
+    sheet->setAttribute(Qt::WA_DeleteOnClose);
+    sheet->open();
+}
+
+void AboutWindow::showPrivacy()
+{
+    auto* sheet = new PrivacySheet(this);
+    sheet->setAttribute(Qt::WA_DeleteOnClose);
+    sheet->open();
+}
+
+} // namespace qb

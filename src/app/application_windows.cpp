@@ -1,0 +1,58 @@
+#include "app/application_windows.h"
+
+#include "app/about_window.h"
+#include "app/app_state.h"
+#include "app/appearance.h"
+#include "app/main_window.h"
+#include "app/quillbay_app.h"
+#include "app/settings_window.h"
+
+namespace qb {
+
+namespace {
+
+template <typename Window> Window* bringForward(Window* window)
+{
+    window->show();
+    window->raise();
+    window->activateWindow();
+    return window;
+}
+
+} // namespace
+
+ApplicationWindows::ApplicationWindows(QuillbayApp& app, QObject* parent)
+    : QObject(parent), m_app(app), m_main(new MainWindow(
+                                       app, [this] { openSettings(); }, [this] { openAbout(); }))
+{
+    if (AppSettings* settings = app.appState().settings())
+        followAppearance(*settings);
+    connect(m_main, &MainWindow::quitRequested, this, &ApplicationWindows::quitRequested);
+}
+
+ApplicationWindows::~ApplicationWindows()
+{
+    delete m_about;
+    delete m_settings;
+    delete m_main;
+}
+
+SettingsWindow* ApplicationWindows::openSettings()
+{
+    if (!m_settings) {
+        m_settings = new SettingsWindow(m_app.preferences(), *m_app.appState().settings());
+        m_settings->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    return bringForward(m_settings.data());
+}
+
+AboutWindow* ApplicationWindows::openAbout()
+{
+    if (!m_about) {
+        m_about = new AboutWindow;
+        m_about->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    return bringForward(m_about.data());
+}
+
+} // namespace qb

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+
+namespace qb {
+
+class AboutWindow;
+class MainWindow;
+class QuillbayApp;
+class SettingsWindow;
+
+// The application's three windows: the main window, at most one settings window and at most one
+// About window; asking for an open one brings it forward.
+class ApplicationWindows : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit ApplicationWindows(QuillbayApp& app, QObject* parent = nullptr);
+    ~ApplicationWindows() override;
+
+    MainWindow& mainWindow() const { return *m_main; }
+    SettingsWindow* openSettings();
+    AboutWindow* openAbout();
+
+signals:
+    // Quit from the menu or Decline in the consent dialog: the orderly quit path.
+    void quitRequested();
+
+private:
+    QuillbayApp& m_app;
+    MainWindow* m_main;
+    QPointer<SettingsWindow> m_settings;
+    QPointer<AboutWindow> m_about;
+};
+
+} // namespace qb

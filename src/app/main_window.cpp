@@ -1,0 +1,60 @@
+#include "app/main_window.h"
+
+#include "app/app_state.h"
+#include "app/consent_view.h"
+#include "app/content_view.h"
+#include "app/quillbay_app.h"
+#include "app/quillbay_commands.h"
+#include "browsing/android_browser_pane.h"
+#include "transfer_ui/transfer_queue_button.h"
+
+#include <QMenuBar>
+#include <QTimer>
+#include <QToolBar>
+
+namespace qb {
+
+MainWindow::MainWindow(QuillbayApp& app, std::function<void()> openSettings,
+                       std::function<void()> openAbout, QWidget* parent)
+    : QMainWindow(parent),
+      m_content(new ContentView(app.appState(), app.preferences(), &app.mailHelper(),
+                                WiFiRegistries::shared(), this))
+{
+    setWindowTitle(QStringLiteral("Quillbay"));
+    setMinimumSize(minimumWidth, minimumHeight);
+    resize(1200, 760);
+    setCentralWidget(m_content);
+
+    QuillbayCommands::Actions actions;
+    actions.openSettings = std::move(openSettings);
+    actions.openAbout = std::move(openAbout);
+    actions.quit = [this] {
+        emit quitRequested();
+    };
+    m_commands = new QuillbayCommands(*menuBar(), &app.mailHelper(), std::move(actions), this);
+
+    auto* toolbar = addToolBar(tr("Toolbar"));
+    toolbar->setObjectName(QStringLiteral("mainToolbar"));
+    toolbar->setMovable(false);
+    toolbar->setAccessibleName(tr("Toolbar"));
+    QWidget* paneItems = m_content->phonePane()->toolbarItems();
+    QAction* paneItemsAction = toolbar->addWidget(paneItems);
+    auto* spacer = new QWidget(toolbar);
+    spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    toolbar->addWidget(spacer);
+    if (TransferQueueViewModel* transfers = app.appState().transferQueueViewModel())
+        toolbar->addWidget(new TransferQueueButton(*transfers, toolbar));
+    // The pane's items show while the pane does.
+    paneItemsAction->setVisible(true);
+
+    connect(m_content, &ContentView::quitRequested, this, &MainWindow::quitRequested);
+}
+
+void MainWindow::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    // The consent dialog comes in front once the window itself is on screen.
+    QTimer::singleShot(0, m_content, [content = m_content] { content->presentConsentIfNeeded(); });
+}
+
+} // namespace qb
