@@ -75,7 +75,7 @@ AboutWindow::AboutWindow(QWidget* parent) : QWidget(parent, Qt::Window)
     auto* links = new QHBoxLayout;
     links->setSpacing(20);
     links->addStretch(1);
-    QPushButton* terms = link(tr("Terms & Conditions"), this);
+    QPushButton* terms = link(tr("Terms && Conditions"), this);
     QPushButton* privacy = link(tr("Privacy Policy"), this);
     links->addWidget(terms);
     links->addWidget(centred(QStringLiteral("·"), this, 1.0, QPalette::PlaceholderText));

@@ -69,7 +69,7 @@ ConsentView::ConsentView(PreferenceStore& preferences, QWidget* parent)
     auto* links = new QHBoxLayout;
     links->setSpacing(6);
     links->addStretch(1);
-    QPushButton* terms = linkButton(tr("Terms & Conditions"), this);
+    QPushButton* terms = linkButton(tr("Terms && Conditions"), this);
     QPushButton* privacy = linkButton(tr("Privacy Policy"), this);
     QLabel* andLabel = label(tr("and"), this);
     andLabel->setForegroundRole(QPalette::PlaceholderText);
@@ -83,7 +83,7 @@ ConsentView::ConsentView(PreferenceStore& preferences, QWidget* parent)
         label(tr("By tapping <b>Accept &amp; Continue</b> you agree to the Terms &amp; Conditions "
                  "and Privacy Policy."),
               this, Qt::RichText);
-    agreement->setMaximumWidth(340);
+    agreement->setFixedWidth(340);
     agreement->setForegroundRole(QPalette::PlaceholderText);
     QFont caption = agreement->font();
     caption.setPointSizeF(caption.pointSizeF() * 0.85);
@@ -103,7 +103,7 @@ ConsentView::ConsentView(PreferenceStore& preferences, QWidget* parent)
     auto* decline = new QPushButton(tr("Decline"), this);
     decline->setAutoDefault(false);
     decline->setStyleSheet(QStringLiteral("QPushButton { color: #d70015; }"));
-    auto* accept = new QPushButton(tr("Accept & Continue"), this);
+    auto* accept = new QPushButton(tr("Accept && Continue"), this);
     accept->setDefault(true);
     buttons->addWidget(decline);
     buttons->addStretch(1);
