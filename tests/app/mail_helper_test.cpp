@@ -1,9 +1,11 @@
 #include "app/mail_helper.h"
 
 #include "app/fake_alert_presenter.h"
-#include "app/qt_application.h"
 #include "app/scripted_process_runner.h"
 #include "platform/fake_desktop_url_opener.h"
+#include "support/test_support.h"
+
+#include <QApplication>
 
 #include <QSignalSpy>
 #include <QUrlQuery>
@@ -13,7 +15,8 @@
 namespace qb {
 namespace {
 
-const auto* const qtEnvironment = ::testing::AddGlobalTestEnvironment(new QtApplicationEnvironment);
+const auto* const qtEnvironment =
+    ::testing::AddGlobalTestEnvironment(new test::ApplicationEnvironment<QApplication>);
 
 const QString feedbackBody = QStringLiteral("Name:\nPhone Model:\nMessage:\n");
 

@@ -10,9 +10,9 @@
 #include "phone/phone_test.h"
 #include "platform/fake_desktop_url_opener.h"
 #include "platform/preference_store.h"
+#include "support/test_support.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -22,16 +22,7 @@
 namespace qb {
 namespace {
 
-bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 20000)
-{
-    QDeadlineTimer deadline(timeoutMs);
-    while (!condition()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
+using test::waitUntil;
 
 template <typename T> std::optional<T> resultOf(QFuture<T> future)
 {

@@ -3,15 +3,12 @@
 #include "core/device/device_lister.h"
 #include "core/device/file_repository.h"
 #include "core/device/repository_factory.h"
-#include "platform/logger.h"
 #include "platform/usb_hotplug_source.h"
+#include "support/test_support.h"
 
-#include <QCoreApplication>
 #include <QHash>
 #include <QPromise>
 #include <QStringList>
-#include <QTest>
-#include <QThreadPool>
 
 #include <gtest/gtest.h>
 
@@ -19,44 +16,7 @@
 #include <memory>
 #include <mutex>
 
-#include <ostream>
-
-// Readable failure messages for texts.
-inline void PrintTo(const QString& text, std::ostream* out)
-{
-    *out << '"' << text.toStdString() << '"';
-}
-
 namespace qb::test {
-
-// The device tests need an event loop: GUI-thread work arrives by queued calls.
-class QtApplicationEnvironment : public ::testing::Environment
-{
-public:
-    void SetUp() override
-    {
-        if (QCoreApplication::instance() == nullptr) {
-            static int argc = 1;
-            static char name[] = "device_tests";
-            static char* argv[] = {name, nullptr};
-            m_app = std::make_unique<QCoreApplication>(argc, argv);
-        }
-    }
-    void TearDown() override
-    {
-        QThreadPool::globalInstance()->waitForDone();
-        m_app.reset();
-    }
-
-private:
-    std::unique_ptr<QCoreApplication> m_app;
-};
-
-// Waits, running the event loop, until `condition` holds; fails the test after 10 s.
-template <typename Condition> bool waitUntil(Condition condition)
-{
-    return QTest::qWaitFor(condition, 10'000);
-}
 
 // A bus with a list of devices that tests change; a listing can be made to fail or to wait at a
 // gate until the test opens it.
@@ -149,35 +109,6 @@ private:
     std::shared_ptr<QStringList> m_log;
     bool m_supported;
     bool m_started = false;
-};
-
-// Captures the log records of the test and restores the default sink afterwards.
-class LogCapture
-{
-public:
-    LogCapture()
-    {
-        qputenv("QB_LOG_PRIVATE", "1");
-        Logger::setSink([this](const LogRecord& record) {
-            std::lock_guard lock(m_mutex);
-            m_lines.append(record.message);
-        });
-    }
-    ~LogCapture()
-    {
-        Logger::setSink({});
-        qunsetenv("QB_LOG_PRIVATE");
-    }
-    QStringList lines() const
-    {
-        std::lock_guard lock(m_mutex);
-        return m_lines;
-    }
-    int count(const QString& line) const { return lines().count(line); }
-
-private:
-    mutable std::mutex m_mutex;
-    QStringList m_lines;
 };
 
 // A repository that carries the id of its phone; the device list never uses its files.

@@ -118,7 +118,7 @@ TEST(MTPDeviceManagerDisplayName, FriendlyNameFirstThenTrimmedMakerAndModel)
     EXPECT_TRUE(device.isConnected);
 }
 
-TEST_F(MTPDeviceManagerTest, InitialScanReportsEveryPhoneWithoutLoggingThem)
+TEST_F(MTPDeviceManagerTest, InitialScanAndExplicitScansReportEveryPhoneWithoutLoggingThem)
 {
     m_lister->setDevices({listed(QStringLiteral("unknown_1_4"), QStringLiteral("Acme One")),
                           listed(QStringLiteral("unknown_1_5"), QStringLiteral("Acme Two"))});
@@ -132,6 +132,14 @@ TEST_F(MTPDeviceManagerTest, InitialScanReportsEveryPhoneWithoutLoggingThem)
     EXPECT_EQ(m_log.lines(),
               QStringList{QStringLiteral("MTPDeviceManager: starting USB monitoring")});
     EXPECT_EQ(*m_sourceLog, QStringList{QStringLiteral("start")});
+
+    // An explicit scan reports known phones again, keeps one entry each and logs nothing.
+    auto scan = m_manager->scanNow();
+    ASSERT_TRUE(waitUntil([&] { return scan.isFinished(); }));
+    ASSERT_EQ(scan.result().size(), 2);
+    EXPECT_EQ(collect(stream, 2).size(), 2);
+    EXPECT_EQ(m_manager->knownDevices().size(), 2);
+    EXPECT_EQ(m_log.lines().size(), 1);
 }
 
 TEST_F(MTPDeviceManagerTest, BurstOfNotificationsGivesOneListingAfterTheDelay)
@@ -262,23 +270,6 @@ TEST_F(MTPDeviceManagerTest, StopBeforeStartOnlyRenewsTheStreamAndASecondStartDo
     EXPECT_EQ(m_log.lines(),
               (QStringList{QStringLiteral("MTPDeviceManager: stopping USB monitoring"),
                            QStringLiteral("MTPDeviceManager: starting USB monitoring")}));
-}
-
-TEST_F(MTPDeviceManagerTest, ScanNowReportsKnownPhonesAgainAndKeepsOneEntry)
-{
-    m_lister->setDevices({listed(QStringLiteral("unknown_1_4"), QStringLiteral("Acme"))});
-    makeManager();
-    const auto stream = m_manager->deviceEvents();
-    start();
-    collect(stream, 1);
-
-    auto scan = m_manager->scanNow();
-    ASSERT_TRUE(waitUntil([&] { return scan.isFinished(); }));
-    ASSERT_EQ(scan.result().size(), 1);
-    EXPECT_EQ(scan.result().first().id, QStringLiteral("unknown_1_4"));
-    EXPECT_EQ(collect(stream, 1), QStringList{QStringLiteral("connected unknown_1_4 Acme")});
-    EXPECT_EQ(m_manager->knownDevices().size(), 1);
-    EXPECT_EQ(m_log.count(QStringLiteral("Device connected: Acme")), 0);
 }
 
 // Guards against a stray poll: a stop during the initial scan used to leave the poll running.
