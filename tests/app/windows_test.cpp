@@ -6,7 +6,6 @@
 #include "app/content_view.h"
 #include "app/fake_alert_presenter.h"
 #include "app/main_window.h"
-#include "app/qt_application.h"
 #include "app/quillbay_app.h"
 #include "app/quillbay_commands.h"
 #include "app/scripted_process_runner.h"
@@ -16,6 +15,9 @@
 #include "core/transfer/transfer_queue_view_model.h"
 #include "documents/command_bus.h"
 #include "platform/fake_desktop_url_opener.h"
+#include "support/test_support.h"
+
+#include <QApplication>
 
 #include <QAction>
 #include <QLabel>
@@ -28,7 +30,8 @@
 namespace qb {
 namespace {
 
-const auto* const qtEnvironment = ::testing::AddGlobalTestEnvironment(new QtApplicationEnvironment);
+const auto* const qtEnvironment =
+    ::testing::AddGlobalTestEnvironment(new test::ApplicationEnvironment<QApplication>);
 
 // The real windows over an application of fakes: no USB bus, no DNS-SD, settings in a
 // temporary file.
