@@ -2,13 +2,17 @@
 
 #include "bridge/mtp_bridge.h"
 
+#include <errno.h>
+#include <fcntl.h>
 #include <libmtp.h>
 #include <libusb.h>
 #include <pthread.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 /* libmtp's own parent id for a storage's top folder. */
 #define QB_ROOT_PARENT 0xFFFFFFFFu
@@ -306,6 +310,34 @@ static void begin_transfer(mtp_bridge_handle* handle)
     LIBMTP_Clear_Errorstack(handle->device);
 }
 
+typedef struct local_writer
+{
+    int fd;
+    int error;
+} local_writer;
+
+/* Writes the phone's bytes ourselves, so a failed write keeps its errno (a full disk). */
+static uint16_t write_to_local_file(void* params, void* priv, uint32_t sendlen, unsigned char* data,
+                                    uint32_t* putlen)
+{
+    (void)params;
+    local_writer* writer = priv;
+    uint32_t done = 0;
+    while (done < sendlen) {
+        const ssize_t written = write(writer->fd, data + done, sendlen - done);
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            writer->error = errno;
+            *putlen = done;
+            return LIBMTP_HANDLER_RETURN_ERROR;
+        }
+        done += (uint32_t)written;
+    }
+    *putlen = done;
+    return LIBMTP_HANDLER_RETURN_OK;
+}
+
 int32_t mtp_bridge_download_file(mtp_bridge_handle* handle, uint32_t object_id,
                                  const char* local_path, mtp_bridge_progress_fn progress,
                                  void* context)
@@ -313,11 +345,29 @@ int32_t mtp_bridge_download_file(mtp_bridge_handle* handle, uint32_t object_id,
     if (!handle || !handle->device || !local_path)
         return -1;
     begin_transfer(handle);
+    handle->local_errno = 0;
+    local_writer writer = {open(local_path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644), 0};
+    if (writer.fd < 0) {
+        handle->local_errno = errno;
+        copy_text(handle->last_error, sizeof handle->last_error, strerror(errno));
+        return -1;
+    }
     progress_block block = {progress, context};
-    int rc = LIBMTP_Get_File_To_File(handle->device, object_id, local_path,
-                                     mtp_bridge_progress_trampoline, &block);
+    int rc = LIBMTP_Get_File_To_Handler(handle->device, object_id, write_to_local_file, &writer,
+                                        mtp_bridge_progress_trampoline, &block);
     if (rc != 0)
         take_error(handle);
+    if (close(writer.fd) != 0 && writer.error == 0)
+        writer.error = errno;
+    if (writer.error != 0) {
+        handle->local_errno = writer.error;
+        copy_text(handle->last_error, sizeof handle->last_error, strerror(writer.error));
+        rc = -1;
+    }
+    struct stat status;
+    /* As libmtp does for its own files: no partial file stays behind. */
+    if (rc != 0 && stat(local_path, &status) == 0 && S_ISREG(status.st_mode))
+        unlink(local_path);
     return rc;
 }
 

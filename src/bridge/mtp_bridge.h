@@ -14,6 +14,8 @@ typedef struct mtp_bridge_handle
 {
     struct LIBMTP_mtpdevice_struct* device;
     char last_error[512];
+    /* The errno of the last failed write to a local file (0: none), e.g. ENOSPC. */
+    int local_errno;
 } mtp_bridge_handle;
 
 typedef struct mtp_bridge_device_info

@@ -1,8 +1,16 @@
 #include "platform/local_files.h"
 
+#include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QStandardPaths>
 #include <QUuid>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace qb::LocalFiles {
 namespace {
@@ -69,6 +77,62 @@ QString numberedName(const QString& base, const QString& extension, qint64 n, qs
     if (room <= 0) // an absurd extension: the counter matters more
         return truncated(base, maxBytes - utf8Size(suffix)) + suffix;
     return truncated(base, room) + tail;
+}
+
+int syncFile(int fd)
+{
+    while (::fdatasync(fd) != 0) {
+        if (errno != EINTR)
+            return errno;
+    }
+    return 0;
+}
+
+namespace {
+
+int syncPath(const QString& path, int flags, bool dataOnly)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | flags);
+    if (fd < 0)
+        return errno;
+    int error = dataOnly ? syncFile(fd) : 0;
+    while (!dataOnly && ::fsync(fd) != 0) {
+        // A file system that cannot sync folders (EINVAL) has nothing to flush for them.
+        if (errno != EINTR) {
+            error = errno == EINVAL ? 0 : errno;
+            break;
+        }
+    }
+    ::close(fd);
+    return error;
+}
+
+} // namespace
+
+int syncFile(const QString& path)
+{
+    return syncPath(path, 0, true);
+}
+
+int syncFolder(const QString& path)
+{
+    return syncPath(path, O_DIRECTORY, false);
+}
+
+QString errnoText(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+void removeCrashLeftovers(const QString& folder)
+{
+    const QDateTime dayAgo = QDateTime::currentDateTimeUtc().addDays(-1);
+    const QFileInfoList parts = QDir(folder).entryInfoList(
+        {QStringLiteral(".quillbay-*.part")}, QDir::Files | QDir::Hidden | QDir::NoSymLinks);
+    for (const QFileInfo& part : parts) {
+        if (part.isFile() && part.lastModified().toUTC() < dayAgo)
+            QFile::remove(part.absoluteFilePath());
+    }
 }
 
 QString createTemporaryFolder()

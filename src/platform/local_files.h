@@ -20,6 +20,18 @@ std::pair<QString, QString> splitExtension(const QString& name);
 QString numberedName(const QString& base, const QString& extension, qint64 n,
                      qsizetype maxBytes = kMaxNameBytes);
 
+// Flushes a file's data to the disk (fdatasync); 0 or the errno of the failure.
+int syncFile(int fd);
+int syncFile(const QString& path);
+// Flushes a folder's entries (fsync), so a rename in it survives a power cut; 0 or the errno.
+int syncFolder(const QString& path);
+// The system's text for an errno value.
+QString errnoText(int error);
+
+// Removes hidden ".quillbay-*.part" files older than a day from `folder`: what a crash left of
+// downloads and uploads there. Nothing else is touched.
+void removeCrashLeftovers(const QString& folder);
+
 // A new, empty folder of our own under the user's cache folder, for copies that pass through
 // the computer (a move between phone folders, a paste). Not the system's temporary folder: that
 // is often RAM-backed and too small for a video. Empty when it cannot be created.

@@ -1,5 +1,7 @@
 #include "wifi/upload_file_writer.h"
 
+#include "platform/local_files.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QUuid>
@@ -13,8 +15,6 @@
 namespace qb {
 namespace {
 
-// Keeps names well inside NAME_MAX (255 bytes) with room for " (n)".
-constexpr qsizetype kMaxNameBytes = 200;
 // Gives up on finding a free name after this many taken ones.
 constexpr int kMaxNameCandidates = 100000;
 
@@ -43,15 +43,6 @@ bool renameNoReplace(const QString& from, const QString& to)
     return true;
 }
 
-QString truncateUtf8(const QString& text, qsizetype maxBytes)
-{
-    QString result = text;
-    while (result.toUtf8().size() > maxBytes) {
-        result.chop(result.size() > 1 && result.at(result.size() - 1).isLowSurrogate() ? 2 : 1);
-    }
-    return result;
-}
-
 } // namespace
 
 UploadFileWriter::UploadFileWriter(Logger log) : m_log(std::move(log)) {}
@@ -71,33 +62,17 @@ QString UploadFileWriter::uploadName(const std::optional<QString>& fileName, qin
     if (name.trimmed().isEmpty() || name == u"." || name == u"..") {
         return QStringLiteral("received_") + QString::number(nowSeconds);
     }
-    if (name.toUtf8().size() > kMaxNameBytes) {
-        auto [base, extension] = splitExtension(name);
-        if (extension.toUtf8().size() > kMaxNameBytes / 4) {
-            return truncateUtf8(name, kMaxNameBytes);
-        }
-        base = truncateUtf8(base, kMaxNameBytes - extension.toUtf8().size() - 1);
-        name = base + u'.' + extension;
-    }
-    return name;
+    return LocalFiles::shortenedName(name);
 }
 
 std::pair<QString, QString> UploadFileWriter::splitExtension(const QString& name)
 {
-    const qsizetype dot = name.lastIndexOf(u'.');
-    if (dot <= 0 || dot == name.size() - 1) {
-        return {name, QString()};
-    }
-    return {name.left(dot), name.mid(dot + 1)};
+    return LocalFiles::splitExtension(name);
 }
 
 QString UploadFileWriter::numberedName(const QString& base, const QString& extension, int n)
 {
-    QString name = base + QStringLiteral(" (") + QString::number(n) + u')';
-    if (!extension.isEmpty()) {
-        name += u'.' + extension;
-    }
-    return name;
+    return LocalFiles::numberedName(base, extension, n);
 }
 
 UploadFileWriter::Error UploadFileWriter::open(const QString& downloadsFolder, qint64 nowSeconds)
@@ -162,6 +137,12 @@ std::optional<QString> UploadFileWriter::commit(const QString& name)
     if (m_fd < 0) {
         return std::nullopt;
     }
+    // On the disk before it takes its name and before the phone hears "ok".
+    if (const int error = LocalFiles::syncFile(m_fd)) {
+        m_log.error(QStringLiteral("Failed to write file: %1"), {errorText(error)});
+        discard();
+        return std::nullopt;
+    }
     if (::close(m_fd) != 0) {
         m_fd = -1;
         m_log.error(QStringLiteral("Failed to write file: %1"), {errorText(errno)});
@@ -175,6 +156,8 @@ std::optional<QString> UploadFileWriter::commit(const QString& name)
         const QString candidate = folder.filePath(n == 0 ? name : numberedName(base, extension, n));
         if (renameNoReplace(m_tempPath, candidate)) {
             m_tempPath.clear();
+            // The file is whole; a folder that cannot be flushed only risks its name.
+            LocalFiles::syncFolder(m_folder);
             return candidate;
         }
         if (errno != EEXIST) {

@@ -1,5 +1,7 @@
 #include "wifi/upload_file_writer.h"
 
+#include "platform/sync_spy.h"
+
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -45,7 +47,7 @@ TEST(UploadFileWriter, NamesAreReducedToOneSafeComponent)
     EXPECT_EQ(UploadFileWriter::uploadName(std::nullopt, now), "received_1700000000");
     const QString longName = QString(300, u'x') + ".jpeg";
     const QString reduced = UploadFileWriter::uploadName(longName, now);
-    EXPECT_LE(reduced.toUtf8().size(), 200);
+    EXPECT_EQ(reduced.toUtf8().size(), 255);
     EXPECT_TRUE(reduced.endsWith(".jpeg"));
 }
 
@@ -64,7 +66,13 @@ TEST(UploadFileWriter, SameNameThreeTimesCountsBeforeTheExtension)
 {
     QTemporaryDir downloads;
     const QString folder = QDir(downloads.path()).filePath("Quillbay");
+    test::SyncSpy::clear();
     EXPECT_EQ(upload(downloads.path(), "photo.jpg", "one"), folder + "/photo.jpg");
+    // Flushed under its temporary name, then the folder: durable before the phone hears "ok".
+    const QStringList syncs = test::SyncSpy::calls();
+    ASSERT_EQ(syncs.size(), 2);
+    EXPECT_TRUE(syncs[0].startsWith("fdatasync " + folder + "/.quillbay-upload-"));
+    EXPECT_EQ(syncs[1], "fsync " + folder);
     EXPECT_EQ(upload(downloads.path(), "photo.jpg", "two"), folder + "/photo (1).jpg");
     EXPECT_EQ(upload(downloads.path(), "photo.jpg", "three"), folder + "/photo (2).jpg");
     EXPECT_EQ(upload(downloads.path(), "notes", ""), folder + "/notes");

@@ -10,7 +10,9 @@
 #include <QObject>
 
 #include <atomic>
+#include <cerrno>
 #include <cstring>
+#include <system_error>
 #include <thread>
 
 namespace qb {
@@ -241,6 +243,9 @@ QFuture<void> MTPClient::downloadFile(quint32 objectId, const QString& localPath
         const int32_t status =
             mtp_bridge_download_file(handle, objectId, path.constData(), progressTrampoline,
                                      const_cast<ProgressFn*>(&progress));
+        // A full disk is not the phone's fault, and no retry can mend it.
+        if (status != 0 && (handle->local_errno == ENOSPC || handle->local_errno == EDQUOT))
+            throw std::system_error(handle->local_errno, std::generic_category());
         if (status != 0)
             throw MTPError::downloadFailed(failureText(handle));
     });

@@ -1,6 +1,7 @@
 #include "core/transfer/download_target.h"
 
 #include "core/transfer/transfer_job.h"
+#include "platform/local_files.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,6 +13,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 #include <utility>
 
@@ -28,14 +30,12 @@ bool pathTaken(const QString& path)
     return ::lstat(QFile::encodeName(path).constData(), &info) == 0;
 }
 
-QString errnoText(int error)
+// A full disk fails the job with the system's own text, and retrying cannot help it.
+[[noreturn]] void throwFileError(const QString& what, const QString& path, int error)
 {
-    return QString::fromLocal8Bit(std::strerror(error));
-}
-
-TransferError fileError(const QString& what, const QString& path, int error)
-{
-    return TransferError{QStringLiteral("%1 %2: %3").arg(what, path, errnoText(error))};
+    if (error == ENOSPC || error == EDQUOT)
+        throw std::system_error(error, std::generic_category());
+    throw TransferError{QStringLiteral("%1 %2: %3").arg(what, path, LocalFiles::errnoText(error))};
 }
 
 } // namespace
@@ -61,7 +61,8 @@ QString DownloadTarget::safeLocalName(const QString& phoneName)
     }
     if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
         return placeholderName;
-    return name;
+    // Decided before the transfer, so a long name cannot fail the final rename.
+    return LocalFiles::shortenedName(name);
 }
 
 QString DownloadTarget::uniqueDestination(const QString& candidatePath)
@@ -70,17 +71,10 @@ QString DownloadTarget::uniqueDestination(const QString& candidatePath)
         return candidatePath;
     const QFileInfo info(candidatePath);
     const QString parent = info.path();
-    const QString fileName = info.fileName();
-    // Only the last extension counts, and a leading dot starts a name, not an extension.
-    const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
-    const bool hasExtension = dot > 0 && dot < fileName.size() - 1;
-    const QString base = hasExtension ? fileName.left(dot) : fileName;
-    const QString extension = hasExtension ? fileName.mid(dot + 1) : QString();
+    const auto [base, extension] = LocalFiles::splitExtension(info.fileName());
     for (qint64 n = 1;; ++n) {
-        QString name = QStringLiteral("%1 (%2)").arg(base).arg(n);
-        if (hasExtension)
-            name += QLatin1Char('.') + extension;
-        const QString path = parent + QLatin1Char('/') + name;
+        const QString path =
+            parent + QLatin1Char('/') + LocalFiles::numberedName(base, extension, n);
         if (!pathTaken(path))
             return path;
     }
@@ -107,6 +101,7 @@ bool DownloadTarget::prepare()
     }
     if (!QDir().mkpath(m_folderPath))
         throw TransferError{QStringLiteral("Could not create the folder %1.").arg(m_folderPath)};
+    LocalFiles::removeCrashLeftovers(m_folderPath);
     const QString path = m_folderPath + QStringLiteral("/.quillbay-") +
                          QUuid::createUuid().toString(QUuid::WithoutBraces) +
                          QStringLiteral(".part");
@@ -130,7 +125,7 @@ DownloadTarget::Claim DownloadTarget::claim(const QString& to)
     if (errno == EEXIST)
         return Claim::Taken;
     if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
-        throw fileError(QStringLiteral("Could not save"), to, errno);
+        throwFileError(QStringLiteral("Could not save"), to, errno);
     // File systems without the no-replace rename: a hard link fails just as atomically.
     if (::link(from.constData(), target.constData()) == 0) {
         ::unlink(from.constData());
@@ -139,31 +134,37 @@ DownloadTarget::Claim DownloadTarget::claim(const QString& to)
     if (errno == EEXIST)
         return Claim::Taken;
     if (errno != EPERM && errno != ENOTSUP && errno != EOPNOTSUPP)
-        throw fileError(QStringLiteral("Could not save"), to, errno);
+        throwFileError(QStringLiteral("Could not save"), to, errno);
     // Neither works (FAT): the best left is to look first.
     if (pathTaken(to))
         return Claim::Taken;
     if (::rename(from.constData(), target.constData()) != 0)
-        throw fileError(QStringLiteral("Could not save"), to, errno);
+        throwFileError(QStringLiteral("Could not save"), to, errno);
     return Claim::Claimed;
 }
 
-bool DownloadTarget::commit()
+bool DownloadTarget::commit(bool syncFolder)
 {
+    // On the disk before it takes a name: a power cut must not leave an empty or partial file
+    // under the final name, nor in place of the file it overwrites.
+    if (const int error = LocalFiles::syncFile(m_temporaryPath))
+        throwFileError(QStringLiteral("Could not save"), m_finalPath, error);
     if (m_replaceExisting) {
         const QByteArray from = QFile::encodeName(m_temporaryPath);
         if (::rename(from.constData(), QFile::encodeName(m_finalPath).constData()) == 0) {
             m_committed = true;
+            syncFolderIf(syncFolder);
             return true;
         }
         // A folder took the file's place meanwhile: keep it and find a free name instead.
         if (errno != EISDIR && errno != ENOTEMPTY && errno != EEXIST)
-            throw fileError(QStringLiteral("Could not save"), m_finalPath, errno);
+            throwFileError(QStringLiteral("Could not save"), m_finalPath, errno);
         m_finalPath = uniqueDestination(m_candidatePath);
     }
     for (int attempt = 0; attempt < maxClaimAttempts; ++attempt) {
         if (claim(m_finalPath) == Claim::Claimed) {
             m_committed = true;
+            syncFolderIf(syncFolder);
             return true;
         }
         if (m_rule == OverwriteRule::Skip) {
@@ -173,6 +174,15 @@ bool DownloadTarget::commit()
         m_finalPath = uniqueDestination(m_candidatePath);
     }
     throw TransferError{QStringLiteral("Could not find a free name for %1.").arg(m_candidatePath)};
+}
+
+void DownloadTarget::syncFolderIf(bool wanted) const
+{
+    if (!wanted)
+        return;
+    // The file is whole and named by now; a folder that cannot be flushed only risks the name
+    // after a power cut, which is no reason to fetch the file again.
+    LocalFiles::syncFolder(m_folderPath);
 }
 
 void DownloadTarget::discard()

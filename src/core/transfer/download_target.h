@@ -19,24 +19,30 @@ public:
     DownloadTarget& operator=(const DownloadTarget&) = delete;
 
     // The nine characters a local name cannot hold each become "_"; "", "." and ".." become
-    // a placeholder, so the result is always one plain component.
+    // a placeholder, so the result is always one plain component; a name over 255 bytes is
+    // shortened, keeping its extension.
     static QString safeLocalName(const QString& phoneName);
     // The candidate itself when nothing is there, else "base (n).ext" with the smallest free n.
     static QString uniqueDestination(const QString& candidatePath);
 
-    // Chooses the final name under the rule and creates the folder and the temporary file.
+    // Chooses the final name under the rule and creates the folder and the temporary file; old
+    // leftovers of crashed transfers in the folder are removed.
     // Returns false, touching nothing, when the rule is "skip" and the name is taken.
     bool prepare();
     QString temporaryPath() const { return m_temporaryPath; }
-    // Gives the complete temporary file its final name. Returns false when "skip" finds the name
-    // taken by then (the file is discarded).
-    bool commit();
+    // Flushes the complete temporary file to the disk and gives it its final name. Returns false
+    // when "skip" finds the name taken by then (the file is discarded). A full disk is thrown as
+    // std::system_error.
+    // Without `syncFolder`, the caller flushes the folder (finalPath's) itself later.
+    bool commit(bool syncFolder = true);
+    QString folderPath() const { return m_folderPath; }
     void discard();
     QString finalPath() const { return m_finalPath; }
 
 private:
     enum class Claim { Claimed, Taken };
     Claim claim(const QString& to);
+    void syncFolderIf(bool wanted) const;
 
     QString m_folderPath;
     QString m_candidatePath;

@@ -6,7 +6,9 @@
 
 #include <QFuture>
 
+#include <cerrno>
 #include <exception>
+#include <system_error>
 #include <utility>
 
 namespace qb {
@@ -41,6 +43,8 @@ QString describe(std::exception_ptr error)
         std::rethrow_exception(std::move(error));
     } catch (const TransferError& e) {
         return e.localizedMessage;
+    } catch (const std::system_error& e) {
+        return QString::fromLocal8Bit(e.code().message());
     } catch (const FileRepositoryError& e) {
         return e.message();
     } catch (const std::exception& e) {
@@ -72,6 +76,10 @@ TransferAttempt::Result TransferAttempt::run()
         execute();
         result.succeeded = true;
         result.skipped = m_skipped;
+        result.unsyncedFolder = m_unsyncedFolder;
+    } catch (const std::system_error& e) {
+        result.errorMessage = describe(std::current_exception());
+        result.retryable = e.code() != std::errc::no_space_on_device && e.code().value() != EDQUOT;
     } catch (...) {
         result.errorMessage = describe(std::current_exception());
     }
@@ -156,8 +164,10 @@ void TransferAttempt::download(const std::shared_ptr<FileRepository>& repository
     }
     // A failure leaves nothing behind: the target's destructor removes the partial file.
     await(repository->downloadFile(job.source.path, target.temporaryPath(), m_progress));
-    if (!target.commit())
+    if (!target.commit(!m_input.deferFolderSync))
         m_skipped = true;
+    else if (m_input.deferFolderSync)
+        m_unsyncedFolder = target.folderPath();
 }
 
 void TransferAttempt::moveOrCopy(const std::shared_ptr<FileRepository>& repository)

@@ -29,6 +29,9 @@ public:
         bool succeeded = false;
         bool skipped = false; // a download the overwrite rule left alone
         QString errorMessage;
+        bool retryable = true; // false for a full disk: trying again cannot help
+        // A download's folder whose new entry is not flushed yet (deferFolderSync).
+        QString unsyncedFolder;
         std::optional<Report> lastReport; // the operation's final figures, gate or not
     };
 
@@ -41,6 +44,8 @@ public:
         bool moveCopyDone = false;
         ProgressFn progress;              // the job's rate-gated handler
         std::function<void()> onMoveCopy; // a move's copy is in place
+        // The engine flushes a download's folder once for all the downloads headed there.
+        bool deferFolderSync = false;
     };
 
     explicit TransferAttempt(Input input);
@@ -65,6 +70,7 @@ private:
     std::shared_ptr<Recorder> m_recorder;
     ProgressFn m_progress;
     bool m_skipped = false;
+    QString m_unsyncedFolder;
 };
 
 } // namespace qb

@@ -2,7 +2,9 @@
 
 #include "core/transfer/progress_rate_gate.h"
 #include "core/transfer/transfer_preferences.h"
+#include "platform/local_files.h"
 
+#include <QDir>
 #include <QMetaObject>
 #include <QObject>
 #include <QPromise>
@@ -78,7 +80,10 @@ TransferQueueActor::~TransferQueueActor()
     // Deleting the context drops the calls still queued to it; their futures end canceled.
     delete m_context;
     delete m_thread;
-    if (!m_pool->waitForDone(shutdownWaitMs)) {
+    const bool workersDone = m_pool->waitForDone(shutdownWaitMs);
+    for (const QString& folder : std::as_const(m_unsyncedFolders))
+        LocalFiles::syncFolder(folder);
+    if (!workersDone) {
         // An operation that never ends must not hang the caller; its worker keeps only shared
         // state, so the pool is left to it.
         m_log.warning(QStringLiteral("Transfer workers still busy at shutdown"));
@@ -220,6 +225,35 @@ void TransferQueueActor::cancelJob(const QUuid& jobId)
     m_jobs[index].status = TransferStatus::Canceled;
     m_runningTasks.remove(jobId);
     publish();
+    syncSettledFolders();
+}
+
+void TransferQueueActor::syncSettledFolders()
+{
+    if (m_unsyncedFolders.isEmpty())
+        return;
+    // Folders that a queued download, or one whose operation still runs, will write to.
+    QSet<QString> headedTo;
+    const auto note = [&](const TransferJob& job) {
+        if (job.type == TransferType::Download)
+            headedTo.insert(QDir::cleanPath(job.destination.url.toLocalFile()));
+    };
+    for (qsizetype i = m_firstMaybeQueued; i < m_jobs.size(); ++i) {
+        if (m_jobs.at(i).status == TransferStatus::Queued)
+            note(m_jobs.at(i));
+    }
+    for (auto it = m_operations.cbegin(); it != m_operations.cend(); ++it) {
+        if (const qsizetype index = indexOf(it.key()); index >= 0)
+            note(m_jobs.at(index));
+    }
+    for (auto it = m_unsyncedFolders.begin(); it != m_unsyncedFolders.end();) {
+        if (headedTo.contains(*it)) {
+            ++it;
+            continue;
+        }
+        LocalFiles::syncFolder(*it);
+        it = m_unsyncedFolders.erase(it);
+    }
 }
 
 void TransferQueueActor::retryJob(const QUuid& jobId)
@@ -287,6 +321,7 @@ void TransferQueueActor::startJob(qsizetype index)
         input.provider = m_repositoryProvider;
     }
     if (job.type == TransferType::Download) {
+        input.deferFolderSync = true;
         const QString ruleText = TransferPreferences(*m_options.preferences).overwriteRuleText();
         input.overwriteRule = overwriteRuleFromText(ruleText).value_or(OverwriteRule::Ask);
     }
@@ -327,6 +362,8 @@ void TransferQueueActor::finishAttempt(const QUuid& jobId, quint64 attemptId,
     m_speedTracking.remove(jobId);
     m_lastPublishTime.remove(jobId);
 
+    if (!outcome.unsyncedFolder.isEmpty())
+        m_unsyncedFolders.insert(outcome.unsyncedFolder);
     const QString idText = jobId.toString(QUuid::WithoutBraces);
     const qsizetype index = indexOf(jobId);
     if (index >= 0) {
@@ -347,7 +384,7 @@ void TransferQueueActor::finishAttempt(const QUuid& jobId, quint64 attemptId,
             // The user paused or canceled it meanwhile; that choice stands.
             m_log.info(QStringLiteral("Job stopped by the user failed meanwhile: %1 — %2"),
                        {idText, outcome.errorMessage});
-        } else if (job.retryCount < maxRetries) {
+        } else if (outcome.retryable && job.retryCount < maxRetries) {
             ++job.retryCount;
             markQueued(index);
             // The counts are public; only the job id is a private value.
@@ -365,6 +402,7 @@ void TransferQueueActor::finishAttempt(const QUuid& jobId, quint64 attemptId,
     }
     publish();
     processQueue();
+    syncSettledFolders();
     // Nothing left to run: the final state need not wait for the publication spacing.
     if (m_runningTasks.isEmpty() && m_publishTimer->isActive()) {
         m_publishTimer->stop();

@@ -98,6 +98,7 @@ private:
     void publish();
     void sendPublication();
     qsizetype indexOf(const QUuid& jobId) const;
+    void syncSettledFolders();
     void markQueued(qsizetype index);
     void rebuildIndex();
 
@@ -121,6 +122,9 @@ private:
     QHash<QUuid, quint64> m_runningTasks; // jobs holding a slot, with their attempt
     QHash<QUuid, quint64> m_operations;   // attempts whose operation is still under way
     QSet<QUuid> m_movesCopied;
+    // Download folders with new, not yet flushed entries; flushed once nothing more is headed
+    // there, so a batch of small files costs one folder flush instead of one each.
+    QSet<QString> m_unsyncedFolders;
     QHash<QUuid, SpeedSample> m_speedTracking;
     QHash<QUuid, std::chrono::steady_clock::time_point> m_lastPublishTime;
     quint64 m_nextAttemptId = 1;

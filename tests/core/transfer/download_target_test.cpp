@@ -1,7 +1,9 @@
 #include "core/transfer/download_target.h"
 
 #include "core/transfer/transfer_job.h"
+#include "platform/sync_spy.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -122,6 +124,34 @@ TEST(DownloadTarget, OverwriteReplacesAFileOnlyOnceTheNewOneIsComplete)
     ASSERT_TRUE(target.commit());
     EXPECT_EQ(readFile(dir.filePath("photo.jpg")), "complete");
     EXPECT_EQ(entries(dir.path()), QStringList({"photo.jpg"}));
+}
+
+// Guards against a power cut leaving an empty file under the final name, and against crash
+// leftovers piling up; nothing but old leftovers may ever be removed.
+TEST(DownloadTarget, FlushedBeforeItsNameAndOldLeftoversRemoved)
+{
+    QTemporaryDir dir;
+    const QDateTime twoDaysAgo = QDateTime::currentDateTimeUtc().addDays(-2);
+    for (const QString name : {".quillbay-old.part", ".quillbay-new.part", ".quillbay-old.txt",
+                               "old.part", "photo.jpg"}) {
+        QFile file(dir.filePath(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("old");
+        file.flush();
+        if (!name.contains("new")) {
+            ASSERT_TRUE(file.setFileTime(twoDaysAgo, QFileDevice::FileModificationTime));
+        }
+    }
+    SyncSpy::clear();
+    ASSERT_TRUE(download(dir.path(), "photo.jpg", OverwriteRule::Overwrite, "new"));
+    EXPECT_EQ(readFile(dir.filePath("photo.jpg")), "new");
+    EXPECT_EQ(entries(dir.path()),
+              QStringList({".quillbay-new.part", ".quillbay-old.txt", "old.part", "photo.jpg"}));
+    const QStringList syncs = SyncSpy::calls();
+    ASSERT_EQ(syncs.size(), 2) << syncs.join('\n').toStdString();
+    EXPECT_TRUE(syncs[0].startsWith("fdatasync " + dir.filePath(".quillbay-")));
+    EXPECT_TRUE(syncs[0].endsWith(".part")); // flushed while it still had its temporary name
+    EXPECT_EQ(syncs[1], "fsync " + dir.path());
 }
 
 TEST(DownloadTarget, OverwriteNeverReplacesAFolder)

@@ -6,6 +6,9 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
+#include <system_error>
+
 namespace qb::test {
 
 void FakeFileRepository::setBehaviour(const QString& operation, Behaviour behaviour)
@@ -99,7 +102,11 @@ void FakeFileRepository::shutDown()
 
 void FakeFileRepository::fail(Call& call, const QString& reason)
 {
-    call.promise.setException(std::make_exception_ptr(FileRepositoryError::transferFailed(reason)));
+    // "ENOSPC" stands for the local disk filling up under the write.
+    call.promise.setException(
+        reason == u"ENOSPC"
+            ? std::make_exception_ptr(std::system_error(ENOSPC, std::generic_category()))
+            : std::make_exception_ptr(FileRepositoryError::transferFailed(reason)));
     call.promise.finish();
 }
 
