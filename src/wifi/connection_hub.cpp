@@ -1,19 +1,20 @@
 #include "wifi/connection_hub.h"
 
+#include "wifi/connection_counter.h"
 #include "wifi/local_connection_handler.h"
 
 namespace qb {
 
 ConnectionHub::ConnectionHub(const ConnectionEnvironment& environment,
-                             std::shared_ptr<std::atomic<int>> openConnections)
-    : m_environment(environment), m_openConnections(std::move(openConnections))
+                             std::shared_ptr<ConnectionCounter> connections)
+    : m_environment(environment), m_connections(std::move(connections))
 {}
 
-void ConnectionHub::adopt(int fd)
+void ConnectionHub::adopt(int fd, const QString& host)
 {
-    auto* handler = new LocalConnectionHandler(fd, m_environment, this);
-    connect(handler, &LocalConnectionHandler::finished, this, [this, handler] {
-        m_openConnections->fetch_sub(1);
+    auto* handler = new LocalConnectionHandler(fd, host, m_environment, this);
+    connect(handler, &LocalConnectionHandler::finished, this, [this, handler, host] {
+        m_connections->release(host);
         handler->deleteLater();
     });
     handler->start();

@@ -1,11 +1,14 @@
 #include "wifi/connection_listener.h"
 
+#include "wifi/connection_counter.h"
 #include "wifi/connection_hub.h"
 
 #include <QSocketNotifier>
 
+#include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
+#include <net/if.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -83,11 +86,40 @@ std::optional<quint16> ConnectionListener::localPort(int fd)
     return std::nullopt;
 }
 
+QString ConnectionListener::peerHost(int fd)
+{
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    if (::getpeername(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        return {};
+    }
+    char text[INET6_ADDRSTRLEN + IF_NAMESIZE + 2] = {};
+    if (address.ss_family == AF_INET) {
+        const auto* v4 = reinterpret_cast<const sockaddr_in*>(&address);
+        ::inet_ntop(AF_INET, &v4->sin_addr, text, sizeof text);
+        return QString::fromLatin1(text);
+    }
+    if (address.ss_family != AF_INET6) {
+        return {};
+    }
+    const auto* v6 = reinterpret_cast<const sockaddr_in6*>(&address);
+    if (IN6_IS_ADDR_V4MAPPED(&v6->sin6_addr)) {
+        ::inet_ntop(AF_INET, &v6->sin6_addr.s6_addr[12], text, sizeof text);
+        return QString::fromLatin1(text);
+    }
+    ::inet_ntop(AF_INET6, &v6->sin6_addr, text, sizeof text);
+    QString host = QString::fromLatin1(text);
+    char interfaceName[IF_NAMESIZE] = {};
+    if (v6->sin6_scope_id != 0 && ::if_indextoname(v6->sin6_scope_id, interfaceName)) {
+        host += u'%' + QString::fromLocal8Bit(interfaceName);
+    }
+    return host;
+}
+
 ConnectionListener::ConnectionListener(int fd, QList<ConnectionHub*> hubs,
-                                       std::shared_ptr<std::atomic<int>> openConnections,
-                                       int maxConnections)
-    : m_fd(fd), m_hubs(std::move(hubs)), m_openConnections(std::move(openConnections)),
-      m_maxConnections(maxConnections), m_log(QStringLiteral("WiFiAdvertiser"), true)
+                                       std::shared_ptr<ConnectionCounter> connections)
+    : m_fd(fd), m_hubs(std::move(hubs)), m_connections(std::move(connections)),
+      m_log(QStringLiteral("WiFiAdvertiser"), true)
 {
     m_resume.setSingleShot(true);
 }
@@ -123,17 +155,17 @@ void ConnectionListener::acceptPending()
             }
             return;
         }
-        if (m_openConnections->load() >= m_maxConnections) {
+        const QString host = peerHost(fd);
+        if (!m_connections->admit(host)) {
             ::close(fd);
             continue;
         }
-        m_openConnections->fetch_add(1);
         setOption(fd, IPPROTO_TCP, TCP_NODELAY);
         setOption(fd, SOL_SOCKET, SO_KEEPALIVE);
         ConnectionHub* hub = m_hubs[m_nextHub];
         m_nextHub = (m_nextHub + 1) % m_hubs.size();
         QMetaObject::invokeMethod(
-            hub, [hub, fd] { hub->adopt(fd); }, Qt::QueuedConnection);
+            hub, [hub, fd, host] { hub->adopt(fd, host); }, Qt::QueuedConnection);
     }
 }
 

@@ -6,7 +6,6 @@
 #include <QObject>
 #include <QTimer>
 
-#include <atomic>
 #include <memory>
 #include <optional>
 
@@ -14,10 +13,12 @@ class QSocketNotifier;
 
 namespace qb {
 
+class ConnectionCounter;
 class ConnectionHub;
 
 // Accepts connections on the listening socket and hands each to a worker hub in turn; lives
-// on the listener thread. Beyond the connection cap a new connection is closed at once.
+// on the listener thread. Beyond the connection cap, or its host's share of it, a new connection
+// is closed at once.
 class ConnectionListener : public QObject
 {
     Q_OBJECT
@@ -26,9 +27,11 @@ public:
     // with local address reuse on; -1 and `error` when that fails.
     static int openSocket(QString* error);
     static std::optional<quint16> localPort(int fd);
+    // The peer's address as text; an IPv4 peer of the dual-stack socket in its plain IPv4 form.
+    static QString peerHost(int fd);
 
     ConnectionListener(int fd, QList<ConnectionHub*> hubs,
-                       std::shared_ptr<std::atomic<int>> openConnections, int maxConnections);
+                       std::shared_ptr<ConnectionCounter> connections);
     ~ConnectionListener() override;
 
     // On the listener's thread.
@@ -39,8 +42,7 @@ private:
 
     int m_fd;
     QList<ConnectionHub*> m_hubs;
-    std::shared_ptr<std::atomic<int>> m_openConnections;
-    int m_maxConnections;
+    std::shared_ptr<ConnectionCounter> m_connections;
     qsizetype m_nextHub = 0;
     QSocketNotifier* m_notifier = nullptr;
     QTimer m_resume;

@@ -92,22 +92,6 @@ void DownloadPump::sendFailed(const QString& error)
     fail();
 }
 
-void DownloadPump::peerClosed()
-{
-    if (m_finished) {
-        return;
-    }
-    if (m_offset >= m_length) {
-        // Every byte was handed over; the phone need not wait for our last completions.
-        m_acked = m_length;
-        finishDownload();
-        return;
-    }
-    m_log.error(QStringLiteral("Peer closed mid-download at %1/%2"),
-                {QString::number(m_offset), QString::number(m_length)});
-    fail();
-}
-
 void DownloadPump::readFailed(const QString& error)
 {
     if (m_finished) {

@@ -46,8 +46,7 @@ public:
     void chunkSent(qint64 length, bool lastChunk, const QString& error);
     // Sending failed outside a chunk (the reply head).
     void sendFailed(const QString& error);
-    // The phone closed its side of the connection, or reading from it failed.
-    void peerClosed();
+    // Reading from the phone failed, or it went quiet for too long.
     void readFailed(const QString& error);
 
     bool isFinished() const { return m_finished; }

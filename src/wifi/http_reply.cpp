@@ -15,6 +15,8 @@ QString reasonPhrase(int status)
         return QStringLiteral("Unauthorized");
     case 404:
         return QStringLiteral("Not Found");
+    case 411:
+        return QStringLiteral("Length Required");
     case 500:
         return QStringLiteral("Internal Server Error");
     case 501:

@@ -2,6 +2,7 @@
 
 #include <QStringDecoder>
 
+#include <algorithm>
 #include <limits>
 
 namespace qb {
@@ -167,6 +168,7 @@ HttpParseResult parseRequestHead(QByteArrayView buffer, qsizetype maxHeadBytes)
     head.method = requestLine[0].toString();
     head.path = requestLine[1].toString();
     head.headLength = end + 4;
+    std::optional<qint64> firstLength;
     for (qsizetype i = 1; i < lines.size(); ++i) {
         const QList<QStringView> pieces = splitDroppingEmpty(lines[i], u':', 1);
         if (pieces.size() != 2) {
@@ -179,6 +181,15 @@ HttpParseResult parseRequestHead(QByteArrayView buffer, qsizetype maxHeadBytes)
         } else if (name == u"content-length") {
             const std::optional<qint64> length = parseSignedDecimal(value);
             head.contentLength = length && *length > 0 ? *length : 0;
+            const bool digitsOnly = std::all_of(value.begin(), value.end(),
+                                                [](QChar c) { return c >= u'0' && c <= u'9'; });
+            // Two lengths that disagree are as untrustworthy as one that is not a number.
+            head.contentLengthMalformed = head.contentLengthMalformed || !length || !digitsOnly ||
+                                          (firstLength && *firstLength != *length);
+            if (!firstLength)
+                firstLength = length;
+        } else if (name == u"transfer-encoding") {
+            head.hasTransferEncoding = true;
         } else if (name == u"x-file-name") {
             head.fileName = percentDecode(value).value_or(value);
         }

@@ -17,7 +17,11 @@ struct HttpRequestHead
     std::optional<QString> deviceName; // "X-Device-Name", trimmed; may be empty
     std::optional<QString> fileName;   // "X-File-Name", percent-decoded when that works
     qint64 contentLength = 0;          // 0 when absent, not a number or negative
-    qsizetype headLength = 0;          // bytes up to and including the blank line
+    // Present, but not a plain non-negative decimal that fits 64 bits ("+1", "-1", "1e3",
+    // 2^63): a file body cannot be trusted to it.
+    bool contentLengthMalformed = false;
+    bool hasTransferEncoding = false;
+    qsizetype headLength = 0; // bytes up to and including the blank line
 };
 
 struct HttpParseResult

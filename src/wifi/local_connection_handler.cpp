@@ -7,13 +7,10 @@
 #include <QFileInfo>
 #include <QSocketNotifier>
 
-#include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
-#include <net/if.h>
-#include <netinet/in.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -35,37 +32,6 @@ QString errorText(int error)
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
-// The peer's address as text; an IPv4 peer of the dual-stack socket in its plain IPv4 form.
-QString peerHost(int fd)
-{
-    sockaddr_storage address{};
-    socklen_t length = sizeof address;
-    if (::getpeername(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        return {};
-    }
-    char text[INET6_ADDRSTRLEN + IF_NAMESIZE + 2] = {};
-    if (address.ss_family == AF_INET) {
-        const auto* v4 = reinterpret_cast<const sockaddr_in*>(&address);
-        ::inet_ntop(AF_INET, &v4->sin_addr, text, sizeof text);
-        return QString::fromLatin1(text);
-    }
-    if (address.ss_family != AF_INET6) {
-        return {};
-    }
-    const auto* v6 = reinterpret_cast<const sockaddr_in6*>(&address);
-    if (IN6_IS_ADDR_V4MAPPED(&v6->sin6_addr)) {
-        ::inet_ntop(AF_INET, &v6->sin6_addr.s6_addr[12], text, sizeof text);
-        return QString::fromLatin1(text);
-    }
-    ::inet_ntop(AF_INET6, &v6->sin6_addr, text, sizeof text);
-    QString host = QString::fromLatin1(text);
-    char interfaceName[IF_NAMESIZE] = {};
-    if (v6->sin6_scope_id != 0 && ::if_indextoname(v6->sin6_scope_id, interfaceName)) {
-        host += u'%' + QString::fromLocal8Bit(interfaceName);
-    }
-    return host;
-}
-
 std::vector<char>& readBuffer()
 {
     thread_local std::vector<char> buffer(kReadBufferSize);
@@ -74,10 +40,11 @@ std::vector<char>& readBuffer()
 
 } // namespace
 
-LocalConnectionHandler::LocalConnectionHandler(int fd, const ConnectionEnvironment& environment,
+LocalConnectionHandler::LocalConnectionHandler(int fd, QString host,
+                                               const ConnectionEnvironment& environment,
                                                QObject* parent)
     : QObject(parent), m_fd(fd), m_env(environment),
-      m_log(QStringLiteral("WiFiAdvertiser.Conn"), true)
+      m_log(QStringLiteral("WiFiAdvertiser.Conn"), true), m_host(std::move(host))
 {
     m_idleTimer.setSingleShot(true);
     m_drainTimer.setSingleShot(true);
@@ -102,7 +69,6 @@ LocalConnectionHandler::~LocalConnectionHandler()
 
 void LocalConnectionHandler::start()
 {
-    m_host = peerHost(m_fd);
     m_readNotifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
     m_writeNotifier = new QSocketNotifier(m_fd, QSocketNotifier::Write, this);
     m_writeNotifier->setEnabled(false);
@@ -223,6 +189,15 @@ void LocalConnectionHandler::onHeadComplete(const HttpRequestHead& head, QByteAr
     m_head = head;
     m_route = RequestRouter::routeFor(head.method, head.path);
     m_bodyReceived = 0;
+    // A file body whose end cannot be known must not be saved as an empty file.
+    if (m_route == RequestRouter::Route::Upload && head.hasTransferEncoding) {
+        sendText(411, QStringLiteral("Length Required"));
+        return;
+    }
+    if (m_route == RequestRouter::Route::Upload && head.contentLengthMalformed) {
+        sendText(400, QStringLiteral("Bad Request"));
+        return;
+    }
     if (m_route == RequestRouter::Route::Upload) {
         // An upload streams to disk as it arrives instead of waiting for its whole body.
         dispatch();
@@ -367,7 +342,8 @@ void LocalConnectionHandler::onPeerClosed()
     m_readNotifier->setEnabled(false);
     switch (m_phase) {
     case Phase::Downloading:
-        m_pump->peerClosed();
+        // A phone that closes only its sending side still reads the file; one that is really
+        // gone shows up as a failed send. Either way the download ends by what was sent.
         return;
     case Phase::Dispatched:
         // A phone may close its sending side and still wait for the reply being prepared.

@@ -26,8 +26,8 @@ class LocalConnectionHandler : public QObject, private RouteResponder, private D
 {
     Q_OBJECT
 public:
-    // Takes ownership of the connected, non-blocking socket `fd`.
-    LocalConnectionHandler(int fd, const ConnectionEnvironment& environment,
+    // Takes ownership of the connected, non-blocking socket `fd` from `host`.
+    LocalConnectionHandler(int fd, QString host, const ConnectionEnvironment& environment,
                            QObject* parent = nullptr);
     ~LocalConnectionHandler() override;
 

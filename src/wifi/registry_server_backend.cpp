@@ -175,9 +175,13 @@ void RegistryServerBackend::verifyToken(const QString& host, const QString& toke
 void RegistryServerBackend::listForHost(const QString& host, QObject* context,
                                         std::function<void(QList<OfferedFile>)> done)
 {
+    // Files are offered to paired phones only: an address alone proves nothing.
     ask<QList<OfferedFile>>(
-        &m_outgoing, [outgoing = &m_outgoing, host] { return outgoing->offeredTo(host); }, {},
-        context, std::move(done));
+        &m_outgoing,
+        [outgoing = &m_outgoing, peers = &m_peers, host] {
+            return peers->isPaired(host) ? outgoing->offeredTo(host) : QList<OfferedFile>{};
+        },
+        {}, context, std::move(done));
 }
 
 void RegistryServerBackend::downloadPath(const QString& id, const QString& host, QObject* context,
@@ -185,7 +189,10 @@ void RegistryServerBackend::downloadPath(const QString& id, const QString& host,
 {
     ask<std::optional<QString>>(
         &m_outgoing,
-        [outgoing = &m_outgoing, id, host]() -> std::optional<QString> {
+        [outgoing = &m_outgoing, peers = &m_peers, id, host]() -> std::optional<QString> {
+            if (!peers->isPaired(host)) {
+                return std::nullopt;
+            }
             const std::optional<QUrl> url = outgoing->downloadURL(id, host);
             if (!url || !url->isLocalFile()) {
                 return std::nullopt;

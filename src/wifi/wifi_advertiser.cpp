@@ -79,11 +79,12 @@ void WiFiAdvertiser::start()
     environment.idleTimeoutMs = m_options.idleTimeoutMs;
     environment.drainTimeoutMs = m_options.drainTimeoutMs;
 
+    m_connections = std::make_shared<ConnectionCounter>(m_options.maxConnections);
     QList<ConnectionHub*> hubs;
     for (int i = 0; i < std::max(1, m_options.workerThreads); ++i) {
         auto* thread = new QThread(this);
         thread->setObjectName(QStringLiteral("com.halvorin.quillbay.wifi.connections"));
-        auto* hub = new ConnectionHub(environment, m_openConnections);
+        auto* hub = new ConnectionHub(environment, m_connections);
         hub->moveToThread(thread);
         connect(thread, &QThread::finished, hub, &QObject::deleteLater);
         thread->start();
@@ -92,7 +93,7 @@ void WiFiAdvertiser::start()
     }
     m_listenerThread = new QThread(this);
     m_listenerThread->setObjectName(QStringLiteral("com.halvorin.quillbay.wifi.listener"));
-    auto* listener = new ConnectionListener(fd, hubs, m_openConnections, m_options.maxConnections);
+    auto* listener = new ConnectionListener(fd, hubs, m_connections);
     listener->moveToThread(m_listenerThread);
     connect(m_listenerThread, &QThread::finished, listener, &QObject::deleteLater);
     m_listenerThread->start();

@@ -2,13 +2,13 @@
 
 #include "platform/dns_sd_publisher.h"
 #include "platform/logger.h"
+#include "wifi/connection_counter.h"
 #include "wifi/pin_attempt_limiter.h"
 
 #include <QList>
 #include <QObject>
 #include <QString>
 
-#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -60,7 +60,7 @@ public:
     QString serviceType() const { return kServiceType; }
     // The name the service is advertised under (Avahi may have picked an alternative).
     QString serviceName() const { return m_serviceName; }
-    int openConnections() const { return m_openConnections->load(); }
+    int openConnections() const { return m_connections ? m_connections->open() : 0; }
 
     // The machine's name, or "Quillbay" when the system gives none.
     static QString machineName();
@@ -78,7 +78,7 @@ private:
     QString m_serviceName;
     PinAttemptLimiter m_limiter;
     std::unique_ptr<RequestRouter> m_router;
-    std::shared_ptr<std::atomic<int>> m_openConnections = std::make_shared<std::atomic<int>>(0);
+    std::shared_ptr<ConnectionCounter> m_connections;
     QThread* m_listenerThread = nullptr;
     QList<QThread*> m_workerThreads;
 };

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QJsonArray>
 #include <QRandomGenerator>
+#include <QThread>
 #include <QUuid>
 
 #include "wifi/wire_format.h"
@@ -22,6 +23,8 @@ WiFiPeerRegistry::WiFiPeerRegistry(const QString& folder, QObject* parent)
         Logger(QStringLiteral("WiFiAdvertiser"), true)
             .error(QStringLiteral("Could not create %1"), {folder});
     m_peers = m_file.load<WiFiPeer>(&WiFiPeer::fromJson);
+    m_touchSave.setSingleShot(true);
+    connect(&m_touchSave, &QTimer::timeout, this, &WiFiPeerRegistry::save);
 }
 
 WiFiPeerRegistry::~WiFiPeerRegistry()
@@ -88,23 +91,74 @@ void WiFiPeerRegistry::touch(const QString& host, const std::optional<QString>& 
 {
     if (isLoopback(host))
         return;
-    const QString effectiveName = name && !name->isEmpty() ? *name : kDefaultName;
+    QString effectiveName = name && !name->isEmpty() ? *name : kDefaultName;
+    if (effectiveName.size() > kMaxNameLength)
+        effectiveName.truncate(effectiveName.at(kMaxNameLength - 1).isHighSurrogate()
+                                   ? kMaxNameLength - 1
+                                   : kMaxNameLength);
     QList<WiFiPeer> peers = m_peers;
     const int index = indexOfHost(host);
     if (index >= 0) {
         peers[index].name = effectiveName;
         peers[index].lastSeen = now();
     } else {
+        // The least recently seen unpaired peer makes room for the new one.
+        int unpaired = 0;
+        int oldest = -1;
+        for (int i = 0; i < peers.size(); ++i) {
+            if (peers[i].token)
+                continue;
+            ++unpaired;
+            if (oldest < 0 || peers[i].lastSeen < peers[oldest].lastSeen)
+                oldest = i;
+        }
+        if (unpaired >= kMaxUnpairedPeers)
+            peers.removeAt(oldest);
         peers.append(WiFiPeer{host, effectiveName, makePIN(m_random), std::nullopt, now()});
     }
     changePeers(std::move(peers));
-    save();
+    saveTouches();
+}
+
+void WiFiPeerRegistry::saveTouches()
+{
+    if (m_touchSave.isActive())
+        return;
+    const qint64 since = m_sinceSave.isValid() ? m_sinceSave.elapsed() : kTouchSaveIntervalMs;
+    if (since >= kTouchSaveIntervalMs) {
+        save();
+        return;
+    }
+    m_touchSave.start(int(kTouchSaveIntervalMs - since));
+}
+
+bool WiFiPeerRegistry::isPaired(const QString& host) const
+{
+    for (const WiFiPeer& peer : m_peers) {
+        if (peer.host == host && peer.token)
+            return true;
+    }
+    return false;
+}
+
+bool WiFiPeerRegistry::constantTimeEquals(const QString& a, const QString& b)
+{
+    const QByteArray x = a.toUtf8();
+    const QByteArray y = b.toUtf8();
+    const qsizetype length = std::max(x.size(), y.size());
+    unsigned difference = x.size() != y.size() ? 1 : 0;
+    for (qsizetype i = 0; i < length; ++i) {
+        const unsigned left = i < x.size() ? quint8(x[i]) : 0;
+        const unsigned right = i < y.size() ? quint8(y[i]) : 0;
+        difference |= left ^ right;
+    }
+    return difference == 0;
 }
 
 std::optional<QString> WiFiPeerRegistry::verifyPIN(const QString& host, const QString& pin)
 {
     const int index = indexOfHost(host);
-    if (index < 0 || m_peers[index].pin != pin)
+    if (index < 0 || !constantTimeEquals(m_peers[index].pin, pin))
         return std::nullopt;
     const QString token = wire::uuidText(QUuid::createUuid());
     QList<WiFiPeer> peers = m_peers;
@@ -117,7 +171,7 @@ std::optional<QString> WiFiPeerRegistry::verifyPIN(const QString& host, const QS
 bool WiFiPeerRegistry::verifyToken(const QString& host, const QString& token)
 {
     for (int i = 0; i < m_peers.size(); ++i) {
-        if (m_peers[i].token != token)
+        if (!m_peers[i].token || !constantTimeEquals(*m_peers[i].token, token))
             continue;
         QList<WiFiPeer> peers = m_peers;
         peers[i].host = host;
@@ -154,10 +208,14 @@ void WiFiPeerRegistry::remove(const QString& host)
 
 bool WiFiPeerRegistry::save()
 {
+    m_touchSave.stop();
     QJsonArray array;
     for (const WiFiPeer& peer : std::as_const(m_peers))
         array.append(peer.toJson());
-    return m_file.save(array);
+    const bool saved = m_file.save(array);
+    if (saved)
+        m_sinceSave.start();
+    return saved;
 }
 
 void WiFiPeerRegistry::touchPeerOnMainActor(const QString& host, const std::optional<QString>& name)
@@ -180,6 +238,14 @@ bool WiFiPeerRegistry::verifyTokenOnMainActor(const QString& host, const QString
 void WiFiPeerRegistry::shutdown()
 {
     m_gate.close();
+    // The timer belongs to the GUI thread: the last touches are written there.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (m_touchSave.isActive())
+                save();
+        },
+        QThread::currentThread() == thread() ? Qt::DirectConnection : Qt::QueuedConnection);
 }
 
 QString WiFiPeerRegistry::makePIN(const RandomSource& random)

@@ -4,8 +4,10 @@
 #include "wifi/main_thread_gate.h"
 #include "wifi/wifi_peer.h"
 
+#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
+#include <QTimer>
 #include <QUrl>
 
 #include <functional>
@@ -14,7 +16,10 @@
 namespace qb {
 
 // Every phone that has spoken to the Wi-Fi server, in order of first contact, kept in
-// "wifi_peers.json" in the given folder and rewritten on every change.
+// "wifi_peers.json" in the given folder. Pairing changes are written at once; the touches of a
+// stream of requests at most once a second, and whatever is left at shutdown. Requests cannot
+// grow it without bound: names are cut to 128 characters, and only the 64 most recently seen
+// unpaired peers are kept (paired ones always are).
 //
 // Threads: the object lives on the GUI thread; everything except the three *OnMainActor bridges
 // must be called there. The bridges may be called from any thread (the server's connection
@@ -32,6 +37,9 @@ public:
 
     static inline const QString kFileName = QStringLiteral("wifi_peers.json");
     static inline const QString kDefaultName = QStringLiteral("Android device");
+    static constexpr qsizetype kMaxNameLength = 128;
+    static constexpr int kMaxUnpairedPeers = 64;
+    static constexpr int kTouchSaveIntervalMs = 1000;
 
     // Creates `folder` if needed (failure is only logged) and reads the file there.
     explicit WiFiPeerRegistry(const QString& folder, QObject* parent = nullptr);
@@ -50,6 +58,8 @@ public:
 
     // Records that a request came from `host` (loop-back addresses are ignored).
     void touch(const QString& host, const std::optional<QString>& name);
+    // Whether a peer with `host` holds a token.
+    bool isPaired(const QString& host) const;
     // The new token when `pin` is the PIN of the first peer with `host`.
     std::optional<QString> verifyPIN(const QString& host, const QString& pin);
     // Moves the peer holding `token` to `host`; false when no peer holds it.
@@ -66,11 +76,14 @@ public:
     std::optional<QString> verifyPINOnMainActor(const QString& host, const QString& pin);
     bool verifyTokenOnMainActor(const QString& host, const QString& token);
 
-    // Releases waiting bridge calls; later ones answer at once. Any thread.
+    // Releases waiting bridge calls (later ones answer at once) and writes what touches left
+    // unwritten. Any thread.
     void shutdown();
 
     // Six decimal digits drawn uniformly from 0..999999 without modulo bias.
     static QString makePIN(const RandomSource& random);
+    // Equality whose time does not depend on where the texts differ: PINs and tokens.
+    static bool constantTimeEquals(const QString& a, const QString& b);
 
     // Seams for tests.
     void setRandomSource(RandomSource random) { m_random = std::move(random); }
@@ -86,6 +99,7 @@ private:
     static bool isLoopback(const QString& host);
     int indexOfHost(const QString& host) const;
     void changePeers(QList<WiFiPeer> peers);
+    void saveTouches();
     QDateTime now() const { return m_clock(); }
 
     JsonArrayFile m_file;
@@ -94,6 +108,8 @@ private:
     RandomSource m_random;
     Clock m_clock;
     MainThreadGate m_gate;
+    QTimer m_touchSave;
+    QElapsedTimer m_sinceSave; // since the last successful save
 };
 
 } // namespace qb

@@ -1,6 +1,7 @@
 #include "registry_test_support.h"
 #include "wifi/wifi_peer_registry.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -403,4 +404,42 @@ TEST_F(WiFiPeerRegistryTest, ShutdownReleasesWaitingConnectionThreads)
         answer = registry->verifyTokenOnMainActor(QStringLiteral("10.0.0.7"), token);
     }).join();
     EXPECT_FALSE(answer);
+}
+
+// Guards against requests growing the peer list and its file without bound, and against a
+// write of the file for every request.
+TEST_F(WiFiPeerRegistryTest, RequestsCannotGrowThePeersAndTouchesAreWrittenOncePerSecond)
+{
+    auto registry = makeRegistry();
+    registry->touch("10.0.0.1", "Paired");
+    ASSERT_TRUE(registry->verifyPIN("10.0.0.1", "000042"));
+    const QByteArray afterPairing = readAll(storePath());
+    for (int i = 0; i < 1000; ++i) {
+        m_now = m_now.addSecs(1);
+        registry->touch(QStringLiteral("127.0.%1.%2").arg(i / 250).arg(i % 250 + 2),
+                        QString(300, u'n'));
+    }
+    const QList<WiFiPeer> peers = registry->peers();
+    ASSERT_EQ(peers.size(), 65);
+    EXPECT_EQ(peers.first().host, "10.0.0.1");  // paired peers are never dropped
+    EXPECT_EQ(peers.at(1).host, "127.0.3.188"); // the 64 most recently seen of the others
+    EXPECT_EQ(peers.last().name.size(), 128);
+    EXPECT_EQ(readAll(storePath()), afterPairing); // written at most once a second
+
+    QDeadlineTimer deadline(5000);
+    while (readAll(storePath()) == afterPairing && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_EQ(makeRegistry()->peers(), peers);
+    registry->touch("10.0.0.2", "Last");
+    registry->shutdown(); // at quit, nothing is left unwritten
+    EXPECT_EQ(makeRegistry()->peers().last().host, "10.0.0.2");
+}
+
+TEST(WiFiPeerSecrets, ComparisonsGiveTheRightAnswer)
+{
+    EXPECT_TRUE(WiFiPeerRegistry::constantTimeEquals("123456", "123456"));
+    EXPECT_FALSE(WiFiPeerRegistry::constantTimeEquals("123456", "123457"));
+    EXPECT_FALSE(WiFiPeerRegistry::constantTimeEquals("123456", "12345"));
+    EXPECT_FALSE(WiFiPeerRegistry::constantTimeEquals("", "0"));
+    EXPECT_TRUE(WiFiPeerRegistry::constantTimeEquals("", ""));
 }

@@ -6,7 +6,9 @@
 #include "wifi/wifi_advertiser.h"
 #include "wifi/wifi_peer_registry.h"
 
+#include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -111,11 +113,32 @@ protected:
 
     QString quillbayFolder() const { return QDir(downloads.path()).filePath("Quillbay"); }
 
+    // Files are offered to paired phones only.
+    void pair(const QString& host)
+    {
+        QList<WiFiPeer> list = peers.peers();
+        list.append(
+            WiFiPeer{host, "Pixel", "123456", "TOKEN " + host, QDateTime::currentDateTimeUtc()});
+        peers.setPeers(list);
+    }
+
+    // A queued file of `size` bytes (sparse) for `host`; its id as the phone sends it.
+    QByteArray offer(const QString& name, qint64 size, const QString& host)
+    {
+        const QString local = QDir(source.path()).filePath(name);
+        QFile file(local);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.resize(size));
+        file.close();
+        outgoing.enqueue(QUrl::fromLocalFile(local), host);
+        return outgoing.files().last().id.toString(QUuid::WithoutBraces).toUtf8();
+    }
+
     int idleTimeoutMs = 30'000;
     int maxConnections = 1000;
     test::LogCapture logs;
     QTemporaryDir data;
     QTemporaryDir downloads;
+    QTemporaryDir source;
     WiFiPeerRegistry peers{data.path()};
     PendingOutgoingFilesRegistry outgoing;
     ReceivedFilesRegistry received{data.path()};
@@ -304,6 +327,8 @@ TEST_F(WiFiServerTest, CutOffUploadLeavesNothingBehind)
 
 TEST_F(WiFiServerTest, DownloadStreamsTheQueuedFileToItsRecipientOnly)
 {
+    pair("127.0.0.2");
+    pair("127.0.0.3");
     QTemporaryDir source;
     const QString local = QDir(source.path()).filePath("report final.pdf");
     QByteArray content(5 * 262144 + 3, Qt::Uninitialized);
@@ -350,6 +375,7 @@ TEST_F(WiFiServerTest, DownloadStreamsTheQueuedFileToItsRecipientOnly)
 
 TEST_F(WiFiServerTest, CancelOnTheComputerStopsAStreamingDownload)
 {
+    pair("127.0.0.2");
     QTemporaryDir source;
     const QString local = QDir(source.path()).filePath("huge.bin");
     QFile file(local);
@@ -387,6 +413,7 @@ TEST_F(WiFiServerTest, CancelOnTheComputerStopsAStreamingDownload)
 
 TEST_F(WiFiServerTest, PhoneLeavingMidDownloadFailsTheEntryAndTheServerCarriesOn)
 {
+    pair("127.0.0.2");
     QTemporaryDir source;
     const QString local = QDir(source.path()).filePath("big.bin");
     QFile file(local);
@@ -410,6 +437,7 @@ TEST_F(WiFiServerTest, PhoneLeavingMidDownloadFailsTheEntryAndTheServerCarriesOn
 
 TEST_F(WiFiServerTest, StuckPhonesDoNotDelayOthers)
 {
+    pair("127.0.0.2");
     QTemporaryDir source;
     const QString local = QDir(source.path()).filePath("big.bin");
     QFile file(local);
@@ -436,6 +464,82 @@ TEST_F(WiFiServerTest, StuckPhonesDoNotDelayOthers)
         return ok;
     });
     EXPECT_TRUE(answered);
+}
+
+// Guards against counting a download as sent when it was only queued, and against cutting off
+// a phone that closed its sending side after its request.
+TEST_F(WiFiServerTest, HalfClosedPhoneReceivesTheWholeDownload)
+{
+    pair("127.0.0.2");
+    const qint64 size = 6LL * 1024 * 1024 + 5;
+    const QByteArray id = offer("six.bin", size, "127.0.0.2");
+    const QByteArray reply = test::runAsPhone<QByteArray>([&] {
+        RawClient client(port, "127.0.0.2");
+        client.send("GET /download?id=" + id + " HTTP/1.1\r\n\r\n");
+        client.shutdownWrite();
+        return client.read();
+    });
+    EXPECT_EQ(bodyOf(reply).size(), size);
+    ASSERT_TRUE(test::waitUntil([&] { return sent.files().size() == 1; }));
+    EXPECT_EQ(sent.files().first().bytes, size);
+    EXPECT_EQ(outgoing.files().first().status, SendStatus::Completed);
+}
+
+// Guards against saving an empty file, answered as a success, for a body of unknown length; and
+// against unpaired hosts seeing or fetching what was offered to their address.
+TEST_F(WiFiServerTest, UploadsNeedATrustworthyLengthAndOffersAPairedPhone)
+{
+    const struct
+    {
+        QByteArray header;
+        QByteArray status;
+    } refused[] = {{"Transfer-Encoding: chunked", "411 Length Required"},
+                   {"Content-Length: 12abc", "400 Bad Request"},
+                   {"Content-Length: -5", "400 Bad Request"},
+                   {"Content-Length: +5", "400 Bad Request"},
+                   {"Content-Length: 9223372036854775808", "400 Bad Request"},
+                   {"Content-Length: 5\r\nContent-Length: 6", "400 Bad Request"}};
+    for (const auto& c : refused) {
+        const QByteArray reply =
+            ask("POST /upload HTTP/1.1\r\nX-File-Name: x.bin\r\n" + c.header + "\r\n\r\nhello");
+        EXPECT_TRUE(reply.startsWith("HTTP/1.1 " + c.status + "\r\n")) << reply.constData();
+    }
+    EXPECT_TRUE(QDir(quillbayFolder()).entryList(QDir::Files | QDir::Hidden).isEmpty());
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(received.files().isEmpty());
+
+    const QByteArray id = offer("offered.txt", 10, "127.0.0.4");
+    const QByteArray download = "GET /download?id=" + id + " HTTP/1.1\r\n\r\n";
+    EXPECT_EQ(bodyOf(ask("GET /pending HTTP/1.1\r\n\r\n", "127.0.0.4")), "{\"files\":[]}");
+    EXPECT_EQ(bodyOf(ask(download, "127.0.0.4")), "No such file");
+    pair("127.0.0.4");
+    EXPECT_EQ(
+        jsonOf(ask("GET /pending HTTP/1.1\r\n\r\n", "127.0.0.4")).value("files").toArray().size(),
+        1);
+    EXPECT_EQ(bodyOf(ask(download, "127.0.0.4")).size(), 10);
+}
+
+// Guards against one host taking every connection of the server.
+TEST_F(WiFiServerTest, OneHostHoldsAtMostSixtyFourConnectionsButTheComputerIsExempt)
+{
+    const bool ok = test::runAsPhone<bool>([&] {
+        std::vector<std::unique_ptr<RawClient>> held;
+        for (int i = 0; i < 64 + 70; ++i) {
+            held.push_back(std::make_unique<RawClient>(port, i < 64 ? "127.0.0.5" : "127.0.0.1"));
+        }
+        while (server->openConnections() < 64 + 70) {
+            QThread::msleep(1);
+        }
+        QElapsedTimer clock;
+        clock.start();
+        RawClient refused(port, "127.0.0.5");
+        // Served, it would end only with the idle time-out (30 s), or the read's (20 s).
+        const bool closed = refused.read().isEmpty() && refused.ended() && clock.elapsed() < 10'000;
+        RawClient other(port, "127.0.0.6");
+        other.send("GET /status HTTP/1.1\r\n\r\n");
+        return closed && other.read().startsWith("HTTP/1.1 200 OK");
+    });
+    EXPECT_TRUE(ok);
 }
 
 class WiFiServerLimitsTest : public WiFiServerTest
