@@ -2,6 +2,7 @@
 
 #include <QString>
 
+// The four documents the application carries, as Markdown for MarkdownView.
 namespace qb::BuiltInDocuments {
 
 QString about();

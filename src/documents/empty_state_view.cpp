@@ -1,6 +1,7 @@
 #include "documents/empty_state_view.h"
 
 #include "documents/symbol_icon.h"
+#include "documents/text_styles.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -22,13 +23,17 @@ EmptyStateView::EmptyStateView(const QString& symbol, const QString& title, cons
         label->setAlignment(Qt::AlignCenter);
         layout->addWidget(label);
     }
+    m_title->setWordWrap(true);
     m_message->setWordWrap(true);
-    m_message->setForegroundRole(QPalette::PlaceholderText);
-    QFont headline = m_title->font();
-    headline.setBold(true);
-    m_title->setFont(headline);
-    layout->addSpacing(4);
-    layout->addWidget(m_button, 0, Qt::AlignHCenter);
+    setTextStyle(m_title, TextStyle::Headline);
+    setTextStyle(m_message, TextStyle::Callout);
+    setSecondaryColour(m_message);
+    // The button sits 4 further down than the spacing; its holder hides with it.
+    m_buttonHolder = new QWidget(this);
+    auto* holder = new QVBoxLayout(m_buttonHolder);
+    holder->setContentsMargins(0, 4, 0, 0);
+    holder->addWidget(m_button, 0, Qt::AlignHCenter);
+    layout->addWidget(m_buttonHolder);
     layout->addStretch(1);
     connect(m_button, &QPushButton::clicked, this, [this] {
         if (m_action)
@@ -41,14 +46,14 @@ void EmptyStateView::setContent(const QString& symbol, const QString& title, con
                                 const QString& actionLabel, std::function<void()> action)
 {
     const QIcon icon = symbolIcon(symbol);
-    m_image->setPixmap(icon.isNull() ? QPixmap() : icon.pixmap(40, 40));
+    m_image->setPixmap(icon.isNull() ? QPixmap() : icon.pixmap(40, 40, QIcon::Disabled));
     m_image->setVisible(!icon.isNull());
     m_title->setText(title);
     m_message->setText(message);
     m_action = std::move(action);
     const bool withButton = !actionLabel.isEmpty() && m_action;
     m_button->setText(actionLabel);
-    m_button->setVisible(withButton);
+    m_buttonHolder->setVisible(withButton);
     setAccessibleName(title);
 }
 
@@ -64,7 +69,7 @@ QString EmptyStateView::message() const
 
 QPushButton* EmptyStateView::button() const
 {
-    return m_button->isHidden() ? nullptr : m_button;
+    return m_buttonHolder->isHidden() ? nullptr : m_button;
 }
 
 } // namespace qb

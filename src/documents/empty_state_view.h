@@ -35,6 +35,7 @@ private:
     QLabel* m_title;
     QLabel* m_message;
     QPushButton* m_button;
+    QWidget* m_buttonHolder = nullptr;
     std::function<void()> m_action;
 };
 

@@ -1,0 +1,135 @@
+#include "documents/about_tab.h"
+#include "documents/command_bus.h"
+#include "documents/document_sheets.h"
+#include "documents/empty_state_view.h"
+#include "documents/markdown_view.h"
+#include "documents/onboarding_placeholder.h"
+
+#include "app/qt_application.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSignalSpy>
+
+#include <gtest/gtest.h>
+
+namespace qb {
+namespace {
+
+const auto* const qtEnvironment = ::testing::AddGlobalTestEnvironment(new QtApplicationEnvironment);
+
+QPushButton* buttonNamed(const QWidget& parent, const QString& text)
+{
+    for (QPushButton* button : parent.findChildren<QPushButton*>()) {
+        if (button->text() == text)
+            return button;
+    }
+    return nullptr;
+}
+
+TEST(DocumentViewsTest, EmptyStateShowsItsButtonOnlyWithLabelAndAction)
+{
+    int pressed = 0;
+    const std::function<void()> action = [&pressed] {
+        ++pressed;
+    };
+    const struct
+    {
+        QString label;
+        std::function<void()> action;
+        bool button;
+    } cases[] = {{u"Retry"_qs, action, true}, {u"Retry"_qs, {}, false}, {{}, action, false}};
+    const QString title = u"**No** <b>files</b> & more"_qs;
+    for (const auto& c : cases) {
+        EmptyStateView view(u"tray"_qs, title, u"<i>x</i>"_qs, c.label, c.action);
+        EXPECT_EQ(view.button() != nullptr, c.button) << c.label.toStdString();
+        EXPECT_EQ(view.title(), title);
+        for (QLabel* label : view.findChildren<QLabel*>())
+            EXPECT_EQ(label->textFormat(), Qt::PlainText);
+        if (view.button())
+            view.button()->click();
+    }
+    EXPECT_EQ(pressed, 1);
+}
+
+TEST(DocumentViewsTest, HeadingsShowMarkersAndTextsShowEmphasis)
+{
+    const MarkdownView view(u"### Keep **this**\nMake **this** bold\n- a <tag>\n\n---"_qs);
+    QStringList texts;
+    for (const QLabel* label : view.findChildren<QLabel*>())
+        texts << label->text();
+    ASSERT_EQ(texts.size(), 4); // heading, paragraph, marker and item; no label for the rest
+    EXPECT_EQ(texts[0], u"Keep **this**"_qs);
+    EXPECT_TRUE(texts[1].contains(u"Make <b>this</b> bold")) << texts[1].toStdString();
+    EXPECT_EQ(texts[2], u"\u2022"_qs);
+    EXPECT_TRUE(texts[3].contains(u"a &lt;tag&gt;")) << texts[3].toStdString();
+}
+
+TEST(DocumentViewsTest, SheetsHaveTheirSizesAndStartAtTheTop)
+{
+    QWidget window;
+    HelpSheet help(&window);
+    TermsSheet terms(&window);
+    PrivacySheet privacy(&window);
+    EXPECT_EQ(help.size(), QSize(680, 640));
+    EXPECT_EQ(terms.size(), QSize(720, 620));
+    EXPECT_EQ(privacy.size(), QSize(720, 620));
+    EXPECT_EQ(help.windowModality(), Qt::WindowModal);
+
+    QSignalSpy crash(&help, &HelpSheet::reportCrashRequested);
+    QSignalSpy feedback(&help, &HelpSheet::sendFeedbackRequested);
+    buttonNamed(help, u"Report Crash"_qs)->click();
+    buttonNamed(help, u"Send Feedback"_qs)->click();
+    EXPECT_EQ(crash.size(), 1);
+    EXPECT_EQ(feedback.size(), 1);
+    EXPECT_EQ(buttonNamed(terms, u"Report Crash"_qs), nullptr);
+
+    window.show();
+    terms.open();
+    QScrollBar* bar = terms.view()->verticalScrollBar();
+    ASSERT_GT(bar->maximum(), 0);
+    bar->setValue(bar->maximum());
+    buttonNamed(terms, u"Done"_qs)->click();
+    EXPECT_FALSE(terms.isVisible());
+    terms.open();
+    EXPECT_EQ(bar->value(), 0);
+}
+
+TEST(DocumentViewsTest, AboutTabAsksForTheLegalSheets)
+{
+    AboutTab tab;
+    QStringList posted;
+    QObject context;
+    QObject::connect(&CommandBus::shared(), &CommandBus::posted, &context,
+                     [&posted](const QString& name) { posted << name; });
+    buttonNamed(tab, u"Terms && Conditions"_qs)->click();
+    buttonNamed(tab, u"Privacy Policy"_qs)->click();
+    EXPECT_EQ(posted, (QStringList{Notifications::showTerms, Notifications::showPrivacy}));
+}
+
+TEST(DocumentViewsTest, GuideOpensOnlyAValidStorePage)
+{
+    for (const char* bad : {"", "not a url", "https://", "ftp://halvorin.com/x", "file:///etc"})
+        EXPECT_FALSE(OnboardingPlaceholder::webAddress(QString::fromLatin1(bad))) << bad;
+    EXPECT_TRUE(OnboardingPlaceholder::webAddress(u"http://example.com/a"_qs));
+    const std::optional<QUrl> store =
+        OnboardingPlaceholder::webAddress(OnboardingPlaceholder::companionStoreAddress());
+    ASSERT_TRUE(store);
+    EXPECT_EQ(store->scheme(), u"https"_qs);
+
+    OnboardingPlaceholder guide;
+    QList<QUrl> opened;
+    guide.setUrlOpener([&opened](const QUrl& url) { opened << url; });
+    const QList<QPushButton*> buttons = guide.findChildren<QPushButton*>();
+    ASSERT_EQ(buttons.size(), 1); // the Wi-Fi card's; the USB card has none
+    buttons.front()->click();
+    EXPECT_EQ(opened, QList<QUrl>{*store});
+    int bold = 0;
+    for (const QLabel* label : guide.findChildren<QLabel*>())
+        bold += label->text().count(u"<b>");
+    EXPECT_EQ(bold, 3); // "USB charging", "File Transfer (MTP)", "Quillbay Companion"
+}
+
+} // namespace
+} // namespace qb
