@@ -96,16 +96,6 @@ HelpSheet::HelpSheet(QWidget* parent)
     connect(feedback, &QPushButton::clicked, this, &HelpSheet::sendFeedbackRequested);
 }
 
-QString HelpSheet::feedbackSubject()
-{
-    return QStringLiteral("Quillbay Feedback");
-}
-
-QString HelpSheet::feedbackBody()
-{
-    return QStringLiteral("Name:\nPhone Model:\nMessage:\n");
-}
-
 TermsSheet::TermsSheet(QWidget* parent)
     : DocumentSheet(tr("Terms & Conditions"), QStringLiteral("doc.text"), BuiltInDocuments::terms(),
                     QSize(720, 620), parent)

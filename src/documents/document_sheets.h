@@ -34,10 +34,6 @@ class HelpSheet : public DocumentSheet
 public:
     explicit HelpSheet(QWidget* parent = nullptr);
 
-    // What "Send Feedback" asks the mail helper to put in the message.
-    static QString feedbackSubject();
-    static QString feedbackBody();
-
 signals:
     void reportCrashRequested();
     void sendFeedbackRequested();

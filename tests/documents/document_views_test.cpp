@@ -5,8 +5,9 @@
 #include "documents/markdown_view.h"
 #include "documents/onboarding_placeholder.h"
 
-#include "app/qt_application.h"
+#include "support/test_support.h"
 
+#include <QApplication>
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollBar>
@@ -17,7 +18,8 @@
 namespace qb {
 namespace {
 
-const auto* const qtEnvironment = ::testing::AddGlobalTestEnvironment(new QtApplicationEnvironment);
+const auto* const qtEnvironment =
+    ::testing::AddGlobalTestEnvironment(new test::ApplicationEnvironment<QApplication>);
 
 QPushButton* buttonNamed(const QWidget& parent, const QString& text)
 {
