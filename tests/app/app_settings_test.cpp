@@ -50,25 +50,23 @@ TEST_F(AppSettingsTest, DefaultsAreNotStoredAndChoicesPersistAcrossLaunches)
 TEST_F(AppSettingsTest, BadStoredValuesFallBackWithoutBeingRewritten)
 {
     QSettingsPreferenceStore store(iniPath());
-    store.setValue("appTheme", "Dark");
-    store.setValue("fontScale", 0.0);
-    {
-        const AppSettings settings(store);
-        EXPECT_EQ(settings.theme(), AppTheme::System);
-        EXPECT_EQ(settings.fontScale(), 1.0);
-    }
-    EXPECT_EQ(store.value("appTheme")->toString(), "Dark");
-    EXPECT_EQ(store.number("fontScale"), 0.0);
-
-    const QVariant badScales[] = {-1.0, std::numeric_limits<double>::quiet_NaN(),
-                                  std::numeric_limits<double>::infinity(), QString("big"), true};
+    const QVariant badScales[] = {0.0,
+                                  -1.0,
+                                  std::numeric_limits<double>::quiet_NaN(),
+                                  std::numeric_limits<double>::infinity(),
+                                  QString("big"),
+                                  true};
+    const QVariant badThemes[] = {QString("Dark"), 7};
     for (const QVariant& bad : badScales) {
-        store.setValue("fontScale", bad);
-        store.setValue("appTheme", 7);
-        const AppSettings settings(store);
-        EXPECT_EQ(settings.fontScale(), 1.0) << bad.toString().toStdString();
-        EXPECT_EQ(settings.theme(), AppTheme::System);
-        EXPECT_EQ(store.value("fontScale")->toString(), bad.toString());
+        for (const QVariant& badTheme : badThemes) {
+            store.setValue("fontScale", bad);
+            store.setValue("appTheme", badTheme);
+            const AppSettings settings(store);
+            EXPECT_EQ(settings.fontScale(), 1.0) << bad.toString().toStdString();
+            EXPECT_EQ(settings.theme(), AppTheme::System);
+            EXPECT_EQ(store.value("fontScale")->toString(), bad.toString());
+            EXPECT_EQ(store.value("appTheme")->toString(), badTheme.toString());
+        }
     }
 }
 

@@ -1,8 +1,8 @@
 #include "app/mail_helper.h"
 
 #include "app/fake_alert_presenter.h"
-#include "app/scripted_process_runner.h"
 #include "platform/fake_desktop_url_opener.h"
+#include "platform/scripted_process_runner.h"
 #include "support/test_support.h"
 
 #include <QApplication>
@@ -86,11 +86,10 @@ TEST(MailHelperTest, CrashReportGoesToXdgEmailWithTheReportAttached)
     ASSERT_TRUE(finished.wait(30000));
     EXPECT_TRUE(finished.first().first().toBool());
     ASSERT_EQ(runner->calls().size(), 1);
-    EXPECT_EQ(runner->calls().first().program, QStringLiteral("xdg-email"));
     EXPECT_EQ(
-        runner->calls().first().arguments,
-        (QStringList{QStringLiteral("--subject"), QStringLiteral("Quillbay [Crash Report]"),
-                     QStringLiteral("--body"),
+        runner->calls().first(),
+        (QStringList{QStringLiteral("xdg-email"), QStringLiteral("--subject"),
+                     QStringLiteral("Quillbay [Crash Report]"), QStringLiteral("--body"),
                      QStringLiteral("Hello Halvorin Support Team,\n\nPlease find the attached "
                                     "crash report.\n\nDescribe what happened:\n\nSteps to "
                                     "reproduce:\n1.\n2.\n3.\n\nThank you."),

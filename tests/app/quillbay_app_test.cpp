@@ -4,11 +4,11 @@
 #include "app/app_state.h"
 #include "app/crash_log_manager.h"
 #include "app/fake_alert_presenter.h"
-#include "app/scripted_process_runner.h"
 #include "core/device/device_fakes.h"
 #include "core/device/mtp_device_manager.h"
 #include "core/transfer/transfer_queue_view_model.h"
 #include "platform/fake_desktop_url_opener.h"
+#include "platform/scripted_process_runner.h"
 
 #include <QSignalSpy>
 #include <QTcpSocket>

@@ -5,11 +5,11 @@
 #include "app/app_state.h"
 #include "app/fake_alert_presenter.h"
 #include "app/quillbay_app.h"
-#include "app/scripted_process_runner.h"
 #include "core/transfer/transfer_queue_view_model.h"
 #include "phone/phone_test.h"
 #include "platform/fake_desktop_url_opener.h"
 #include "platform/preference_store.h"
+#include "platform/scripted_process_runner.h"
 #include "support/test_support.h"
 
 #include <QCoreApplication>
@@ -33,15 +33,6 @@ template <typename T> std::optional<T> resultOf(QFuture<T> future)
     } catch (...) {
         return std::nullopt;
     }
-}
-
-bool ranMonitorStart(const ScriptedProcessRunner& runner)
-{
-    for (const auto& call : runner.calls()) {
-        if (call.arguments.contains(QStringLiteral("start")))
-            return true;
-    }
-    return false;
 }
 
 class QuillbayQuitPhoneTest : public PhoneTest
@@ -110,7 +101,7 @@ TEST_F(QuillbayQuitPhoneTest, QuittingDuringADownloadEndsInOrder)
     // then the orderly shutdown.
     QTimer::singleShot(0, qApp, &QCoreApplication::quit);
     QCoreApplication::exec();
-    EXPECT_TRUE(ranMonitorStart(*runner));
+    EXPECT_TRUE(runner->commands().contains(ScriptedProcessRunner::kStart));
     app->shutdown();
     EXPECT_EQ(app->wifiServer(), nullptr);
     EXPECT_EQ(app->appState().transferQueueViewModel(), nullptr);

@@ -8,13 +8,13 @@
 #include "app/main_window.h"
 #include "app/quillbay_app.h"
 #include "app/quillbay_commands.h"
-#include "app/scripted_process_runner.h"
 #include "app/settings_window.h"
 #include "core/device/device_fakes.h"
 #include "core/device/mtp_device_manager.h"
 #include "core/transfer/transfer_queue_view_model.h"
 #include "documents/command_bus.h"
 #include "platform/fake_desktop_url_opener.h"
+#include "platform/scripted_process_runner.h"
 #include "support/test_support.h"
 
 #include <QApplication>

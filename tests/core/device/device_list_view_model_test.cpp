@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+using namespace Qt::StringLiterals;
 using namespace qb;
 using namespace qb::test;
 using namespace std::chrono_literals;
@@ -74,64 +75,63 @@ protected:
 TEST_F(DeviceListViewModelTest, DuplicateConnectedEventIsIgnored)
 {
     QSignalSpy changed(m_model.get(), &DeviceListViewModel::devicesChanged);
-    m_model->handle(DeviceEvent::connected(phone(QStringLiteral("p1"), QStringLiteral("Acme"))));
-    m_model->handle(
-        DeviceEvent::connected(phone(QStringLiteral("p1"), QStringLiteral("Acme again"))));
+    m_model->handle(DeviceEvent::connected(phone(u"p1"_s, u"Acme"_s)));
+    m_model->handle(DeviceEvent::connected(phone(u"p1"_s, u"Acme again"_s)));
 
     ASSERT_EQ(m_model->devices().size(), 1);
-    EXPECT_EQ(m_model->devices().first().displayName, QStringLiteral("Acme"));
+    EXPECT_EQ(m_model->devices().first().displayName, u"Acme"_s);
     EXPECT_EQ(changed.count(), 1);
-    EXPECT_EQ(m_log.lines(), QStringList{QStringLiteral("Device connected: Acme")});
+    EXPECT_EQ(m_log.lines(), QStringList{u"Device connected: Acme"_s});
 }
 
 TEST_F(DeviceListViewModelTest, DetachingTheSelectedPhoneSelectsTheFirstRemainingOne)
 {
-    const StorageRoot internal = storage(QStringLiteral("65537"), QStringLiteral("Internal"));
-    m_factory->setRoots(QStringLiteral("a"), {internal});
-    m_model->handle(DeviceEvent::connected(phone(QStringLiteral("a"), QStringLiteral("A"))));
-    m_model->handle(DeviceEvent::connected(phone(QStringLiteral("b"), QStringLiteral("B"))));
+    const StorageRoot internal = storage(u"65537"_s, u"Internal"_s);
+    m_factory->setRoots(u"a"_s, {internal});
+    m_model->handle(DeviceEvent::connected(phone(u"a"_s, u"A"_s)));
+    m_model->handle(DeviceEvent::connected(phone(u"b"_s, u"B"_s)));
     ASSERT_TRUE(finish(m_model->selectDevice(m_model->devices().first())));
     ASSERT_EQ(m_model->selectedStorageRoot(), internal);
-    ASSERT_NE(m_model->cachedRepository(QStringLiteral("a")), nullptr);
+    ASSERT_NE(m_model->cachedRepository(u"a"_s), nullptr);
 
-    m_model->handle(DeviceEvent::disconnected(QStringLiteral("a")));
-    EXPECT_EQ(ids(m_model->devices()), QStringList{QStringLiteral("b")});
+    m_model->handle(DeviceEvent::disconnected(u"a"_s));
+    EXPECT_EQ(ids(m_model->devices()), QStringList{u"b"_s});
     ASSERT_TRUE(m_model->selectedDevice().has_value());
-    EXPECT_EQ(m_model->selectedDevice()->id, QStringLiteral("b"));
+    EXPECT_EQ(m_model->selectedDevice()->id, u"b"_s);
     EXPECT_EQ(m_model->selectedStorageRoot(), internal) << "the storage is left as it was";
-    EXPECT_EQ(m_model->cachedRepository(QStringLiteral("a")), nullptr);
+    EXPECT_EQ(m_model->cachedRepository(u"a"_s), nullptr);
     QCoreApplication::processEvents();
-    EXPECT_EQ(m_factory->opened(), QStringList{QStringLiteral("a")}) << "the new selection opened";
-    EXPECT_EQ(m_log.count(QStringLiteral("Device disconnected: a")), 1);
+    EXPECT_EQ(m_factory->opened(), QStringList{u"a"_s}) << "the new selection opened";
+    EXPECT_EQ(m_log.count(u"Device disconnected: a"_s), 1);
 
-    m_model->handle(DeviceEvent::disconnected(QStringLiteral("b")));
+    m_model->handle(DeviceEvent::disconnected(u"b"_s));
     EXPECT_TRUE(m_model->devices().isEmpty());
     EXPECT_FALSE(m_model->selectedDevice().has_value());
 
     // An unknown phone changes nothing but is still logged.
-    m_model->handle(DeviceEvent::disconnected(QStringLiteral("zz")));
-    EXPECT_EQ(m_log.count(QStringLiteral("Device disconnected: zz")), 1);
+    m_model->handle(DeviceEvent::disconnected(u"zz"_s));
+    EXPECT_EQ(m_log.count(u"Device disconnected: zz"_s), 1);
 }
 
 TEST_F(DeviceListViewModelTest, SlowOpenOfOnePhoneDoesNotTouchTheNextSelection)
 {
-    const StorageRoot rootA = storage(QStringLiteral("1"), QStringLiteral("A internal"));
-    const StorageRoot rootB = storage(QStringLiteral("2"), QStringLiteral("B internal"));
-    m_factory->setRoots(QStringLiteral("a"), {rootA});
-    m_factory->setRoots(QStringLiteral("b"), {rootB});
-    m_factory->holdOpen(QStringLiteral("a"));
-    m_model->handle(DeviceEvent::connected(phone(QStringLiteral("a"), QStringLiteral("A"))));
-    m_model->handle(DeviceEvent::connected(phone(QStringLiteral("b"), QStringLiteral("B"))));
+    const StorageRoot rootA = storage(u"1"_s, u"A internal"_s);
+    const StorageRoot rootB = storage(u"2"_s, u"B internal"_s);
+    m_factory->setRoots(u"a"_s, {rootA});
+    m_factory->setRoots(u"b"_s, {rootB});
+    m_factory->holdOpen(u"a"_s);
+    m_model->handle(DeviceEvent::connected(phone(u"a"_s, u"A"_s)));
+    m_model->handle(DeviceEvent::connected(phone(u"b"_s, u"B"_s)));
 
     const auto selectingA = m_model->selectDevice(m_model->devices().at(0));
     ASSERT_TRUE(finish(m_model->selectDevice(m_model->devices().at(1))));
     EXPECT_EQ(m_model->selectedStorageRoot(), rootB);
 
     QSignalSpy selectionChanged(m_model.get(), &DeviceListViewModel::selectedDeviceChanged);
-    m_factory->releaseOpen(QStringLiteral("a"));
+    m_factory->releaseOpen(u"a"_s);
     ASSERT_TRUE(finish(selectingA));
     EXPECT_EQ(m_model->devices().at(0).storageRoots, QList<StorageRoot>{rootA});
-    EXPECT_EQ(m_model->selectedDevice()->id, QStringLiteral("b"));
+    EXPECT_EQ(m_model->selectedDevice()->id, u"b"_s);
     EXPECT_EQ(m_model->selectedDevice()->storageRoots, QList<StorageRoot>{rootB});
     EXPECT_EQ(m_model->selectedStorageRoot(), rootB);
     EXPECT_EQ(selectionChanged.count(), 0);
@@ -139,15 +139,14 @@ TEST_F(DeviceListViewModelTest, SlowOpenOfOnePhoneDoesNotTouchTheNextSelection)
 
 TEST_F(DeviceListViewModelTest, RootsArrivingAfterTheDetachAreAppliedNowhere)
 {
-    m_factory->setRoots(QStringLiteral("a"), {storage(QStringLiteral("1"), QStringLiteral("A"))});
-    m_factory->holdRoots(QStringLiteral("a"));
-    m_model->handle(DeviceEvent::connected(phone(QStringLiteral("a"), QStringLiteral("A"))));
+    m_factory->setRoots(u"a"_s, {storage(u"1"_s, u"A"_s)});
+    m_factory->holdRoots(u"a"_s);
+    m_model->handle(DeviceEvent::connected(phone(u"a"_s, u"A"_s)));
     const auto selecting = m_model->selectDevice(m_model->devices().first());
-    ASSERT_TRUE(
-        waitUntil([&] { return m_model->cachedRepository(QStringLiteral("a")) != nullptr; }));
+    ASSERT_TRUE(waitUntil([&] { return m_model->cachedRepository(u"a"_s) != nullptr; }));
 
-    m_model->handle(DeviceEvent::disconnected(QStringLiteral("a")));
-    m_factory->releaseRoots(QStringLiteral("a"));
+    m_model->handle(DeviceEvent::disconnected(u"a"_s));
+    m_factory->releaseRoots(u"a"_s);
     ASSERT_TRUE(finish(selecting));
     EXPECT_TRUE(m_model->devices().isEmpty());
     EXPECT_FALSE(m_model->selectedDevice().has_value());
@@ -157,13 +156,12 @@ TEST_F(DeviceListViewModelTest, RootsArrivingAfterTheDetachAreAppliedNowhere)
 
 TEST_F(DeviceListViewModelTest, LoadedStoragesAreSelectedAtOnceAndKeptOnReload)
 {
-    const StorageRoot internal = storage(QStringLiteral("65537"), QStringLiteral("Internal"));
-    const StorageRoot card = storage(QStringLiteral("131073"), QStringLiteral("Card"));
-    m_factory->setRoots(QStringLiteral("a"), {card, internal});
-    m_model->handle(DeviceEvent::connected(phone(QStringLiteral("a"), QStringLiteral("A"))));
+    const StorageRoot internal = storage(u"65537"_s, u"Internal"_s);
+    const StorageRoot card = storage(u"131073"_s, u"Card"_s);
+    m_factory->setRoots(u"a"_s, {card, internal});
+    m_model->handle(DeviceEvent::connected(phone(u"a"_s, u"A"_s)));
 
-    const auto selecting =
-        m_model->selectDevice(phone(QStringLiteral("a"), QStringLiteral("A"), {internal, card}));
+    const auto selecting = m_model->selectDevice(phone(u"a"_s, u"A"_s, {internal, card}));
     EXPECT_EQ(m_model->selectedStorageRoot(), internal);
     ASSERT_TRUE(finish(selecting));
     EXPECT_EQ(m_model->selectedStorageRoot(), internal);
@@ -172,32 +170,32 @@ TEST_F(DeviceListViewModelTest, LoadedStoragesAreSelectedAtOnceAndKeptOnReload)
 
 TEST_F(DeviceListViewModelTest, ErrorMessageStaysAfterALaterSuccess)
 {
-    m_factory->setOpenFailure(QStringLiteral("a"),
+    m_factory->setOpenFailure(u"a"_s,
                               std::make_exception_ptr(FileRepositoryError::deviceNotConnected()));
-    m_factory->setOpenFailure(QStringLiteral("b"),
+    m_factory->setOpenFailure(u"b"_s,
                               std::make_exception_ptr(std::runtime_error("Device 'b' not found.")));
-    m_model->handle(DeviceEvent::connected(phone(QStringLiteral("a"), QStringLiteral("A"))));
-    m_model->handle(DeviceEvent::connected(phone(QStringLiteral("c"), QStringLiteral("C"))));
+    m_model->handle(DeviceEvent::connected(phone(u"a"_s, u"A"_s)));
+    m_model->handle(DeviceEvent::connected(phone(u"c"_s, u"C"_s)));
 
     ASSERT_TRUE(finish(m_model->selectDevice(m_model->devices().at(0))));
     EXPECT_EQ(m_model->errorMessage(), FileRepositoryError::deviceNotConnected().message());
-    EXPECT_EQ(m_model->selectedDevice()->id, QStringLiteral("a")) << "the selection stays";
+    EXPECT_EQ(m_model->selectedDevice()->id, u"a"_s) << "the selection stays";
 
     ASSERT_TRUE(finish(m_model->selectDevice(m_model->devices().at(1))));
     EXPECT_EQ(m_model->errorMessage(), FileRepositoryError::deviceNotConnected().message());
 
     // Other errors show their own text; a failed open is not cached.
-    ASSERT_TRUE(finish(m_model->selectDevice(phone(QStringLiteral("b"), QStringLiteral("B")))));
-    EXPECT_EQ(m_model->errorMessage(), QStringLiteral("Device 'b' not found."));
-    ASSERT_TRUE(finish(m_model->repository(QStringLiteral("a"))));
-    EXPECT_EQ(m_factory->opened().count(QStringLiteral("a")), 2);
-    EXPECT_EQ(m_model->cachedRepository(QStringLiteral("a")), nullptr);
+    ASSERT_TRUE(finish(m_model->selectDevice(phone(u"b"_s, u"B"_s))));
+    EXPECT_EQ(m_model->errorMessage(), u"Device 'b' not found."_s);
+    ASSERT_TRUE(finish(m_model->repository(u"a"_s)));
+    EXPECT_EQ(m_factory->opened().count(u"a"_s), 2);
+    EXPECT_EQ(m_model->cachedRepository(u"a"_s), nullptr);
 }
 
 TEST_F(DeviceListViewModelTest, RefreshOnlyAddsPhones)
 {
-    m_model->handle(DeviceEvent::connected(phone(QStringLiteral("gone"), QStringLiteral("Old"))));
-    m_lister->setDevices({listed(QStringLiteral("new"), QStringLiteral("New"))});
+    m_model->handle(DeviceEvent::connected(phone(u"gone"_s, u"Old"_s)));
+    m_lister->setDevices({listed(u"new"_s, u"New"_s)});
     QSignalSpy scanning(m_model.get(), &DeviceListViewModel::isScanningChanged);
 
     const auto refresh = m_model->refreshDevices();
@@ -205,8 +203,7 @@ TEST_F(DeviceListViewModelTest, RefreshOnlyAddsPhones)
     ASSERT_TRUE(finish(refresh));
     EXPECT_FALSE(m_model->isScanning());
     EXPECT_EQ(scanning.count(), 2);
-    EXPECT_EQ(ids(m_model->devices()),
-              (QStringList{QStringLiteral("gone"), QStringLiteral("new")}));
+    EXPECT_EQ(ids(m_model->devices()), (QStringList{u"gone"_s, u"new"_s}));
 
     m_lister->setDevices({});
     ASSERT_TRUE(finish(m_model->refreshDevices()));
@@ -215,13 +212,13 @@ TEST_F(DeviceListViewModelTest, RefreshOnlyAddsPhones)
 
 TEST_F(DeviceListViewModelTest, MonitoringListsPhonesAndStartingTwiceRunsOneMonitor)
 {
-    m_lister->setDevices({listed(QStringLiteral("unknown_1_5"), QStringLiteral("Acme Phone"))});
+    m_lister->setDevices({listed(u"unknown_1_5"_s, u"Acme Phone"_s)});
     QSignalSpy changed(m_model.get(), &DeviceListViewModel::devicesChanged);
     m_model->startMonitoring();
     m_model->startMonitoring();
     ASSERT_TRUE(waitUntil([&] { return m_model->devices().size() == 1; }));
-    EXPECT_EQ(m_model->devices().first().displayName, QStringLiteral("Acme Phone"));
-    EXPECT_EQ(*m_sourceLog, QStringList{QStringLiteral("start")});
+    EXPECT_EQ(m_model->devices().first().displayName, u"Acme Phone"_s);
+    EXPECT_EQ(*m_sourceLog, QStringList{u"start"_s});
     EXPECT_EQ(m_lister->calls(), 1);
 
     // A detach travels through the manager to the list.
@@ -233,41 +230,41 @@ TEST_F(DeviceListViewModelTest, MonitoringListsPhonesAndStartingTwiceRunsOneMoni
     // Stopped and started again, the new period's events arrive.
     m_model->stopMonitoring();
     EXPECT_FALSE(m_model->isMonitoring());
-    m_lister->setDevices({listed(QStringLiteral("unknown_1_6"), QStringLiteral("Acme Two"))});
+    m_lister->setDevices({listed(u"unknown_1_6"_s, u"Acme Two"_s)});
     m_model->startMonitoring();
     ASSERT_TRUE(waitUntil([&] { return m_model->devices().size() == 1; }));
-    EXPECT_EQ(m_model->devices().first().id, QStringLiteral("unknown_1_6"));
+    EXPECT_EQ(m_model->devices().first().id, u"unknown_1_6"_s);
 }
 
 // Guards against opening one phone twice, and keeping one that left while it opened.
 TEST_F(DeviceListViewModelTest, OverlappingFirstRequestsShareOneOpenKeptOnlyForPresentPhones)
 {
-    m_factory->holdOpen(QStringLiteral("a"));
+    m_factory->holdOpen(u"a"_s);
     QSignalSpy repositoriesChanged(m_model.get(), &DeviceListViewModel::repositoriesChanged);
-    const auto first = m_model->repository(QStringLiteral("a"));
-    const auto second = m_model->repository(QStringLiteral("a"));
-    m_factory->releaseOpen(QStringLiteral("a"));
+    const auto first = m_model->repository(u"a"_s);
+    const auto second = m_model->repository(u"a"_s);
+    m_factory->releaseOpen(u"a"_s);
     ASSERT_TRUE(finish(first));
     ASSERT_TRUE(finish(second));
 
-    EXPECT_EQ(m_factory->opened(), QStringList{QStringLiteral("a")});
+    EXPECT_EQ(m_factory->opened(), QStringList{u"a"_s});
     EXPECT_EQ(first.result(), second.result());
-    EXPECT_EQ(m_model->cachedRepository(QStringLiteral("a")), first.result());
+    EXPECT_EQ(m_model->cachedRepository(u"a"_s), first.result());
     EXPECT_EQ(repositoriesChanged.count(), 1);
 
-    const auto third = m_model->repository(QStringLiteral("a"));
+    const auto third = m_model->repository(u"a"_s);
     ASSERT_TRUE(third.isFinished());
     EXPECT_EQ(third.result(), first.result());
 
     // One opened while its phone left reaches the caller but is not kept.
-    m_factory->holdOpen(QStringLiteral("b"));
-    m_model->handle(DeviceEvent::connected(phone(QStringLiteral("b"), QStringLiteral("B"))));
-    const auto opening = m_model->repository(QStringLiteral("b"));
-    m_model->handle(DeviceEvent::disconnected(QStringLiteral("b")));
-    m_factory->releaseOpen(QStringLiteral("b"));
+    m_factory->holdOpen(u"b"_s);
+    m_model->handle(DeviceEvent::connected(phone(u"b"_s, u"B"_s)));
+    const auto opening = m_model->repository(u"b"_s);
+    m_model->handle(DeviceEvent::disconnected(u"b"_s));
+    m_factory->releaseOpen(u"b"_s);
     ASSERT_TRUE(finish(opening));
     EXPECT_NE(opening.result(), nullptr);
-    EXPECT_EQ(m_model->repositoryIds(), QStringList{QStringLiteral("a")});
+    EXPECT_EQ(m_model->repositoryIds(), QStringList{u"a"_s});
 }
 
 TEST_F(DeviceListViewModelTest, ProviderIsInstalledAtConstructionServesAnyThreadAndFailsOnceGone)
@@ -277,26 +274,26 @@ TEST_F(DeviceListViewModelTest, ProviderIsInstalledAtConstructionServesAnyThread
 
     // The engine asks from its own thread, for a phone that was never selected.
     auto asked = QtConcurrent::run([provider = m_provider] {
-        auto answer = provider(QStringLiteral("a"));
+        auto answer = provider(u"a"_s);
         return answer;
     });
     ASSERT_TRUE(finish(asked));
     const QFuture<RepositoryPtr> answer = asked.result();
     ASSERT_TRUE(finish(answer));
     ASSERT_NE(answer.result(), nullptr);
-    EXPECT_EQ(m_model->cachedRepository(QStringLiteral("a")), answer.result());
+    EXPECT_EQ(m_model->cachedRepository(u"a"_s), answer.result());
 
     // A later selection reuses it.
-    m_model->handle(DeviceEvent::connected(phone(QStringLiteral("a"), QStringLiteral("A"))));
+    m_model->handle(DeviceEvent::connected(phone(u"a"_s, u"A"_s)));
     ASSERT_TRUE(finish(m_model->selectDevice(m_model->devices().first())));
-    EXPECT_EQ(m_factory->opened(), QStringList{QStringLiteral("a")});
+    EXPECT_EQ(m_factory->opened(), QStringList{u"a"_s});
 
     // Once the view model is gone, pending and new requests fail as "not connected".
-    m_factory->holdOpen(QStringLiteral("b"));
-    auto pending = m_provider(QStringLiteral("b"));
+    m_factory->holdOpen(u"b"_s);
+    auto pending = m_provider(u"b"_s);
     m_model.reset();
-    m_factory->releaseOpen(QStringLiteral("b"));
-    for (QFuture<RepositoryPtr> future : {pending, m_provider(QStringLiteral("b"))}) {
+    m_factory->releaseOpen(u"b"_s);
+    for (QFuture<RepositoryPtr> future : {pending, m_provider(u"b"_s)}) {
         ASSERT_TRUE(finish(future));
         try {
             future.waitForFinished();

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+using namespace Qt::StringLiterals;
 using namespace qb;
 using namespace qb::test;
 using namespace std::chrono_literals;
@@ -19,11 +20,11 @@ QString describe(const DeviceEvent& event)
 {
     switch (event.kind) {
     case DeviceEvent::Kind::Connected:
-        return QStringLiteral("connected %1 %2").arg(event.device.id, event.device.displayName);
+        return u"connected %1 %2"_s.arg(event.device.id, event.device.displayName);
     case DeviceEvent::Kind::Disconnected:
-        return QStringLiteral("disconnected %1").arg(event.deviceId);
+        return u"disconnected %1"_s.arg(event.deviceId);
     case DeviceEvent::Kind::Updated:
-        return QStringLiteral("updated %1").arg(event.device.id);
+        return u"updated %1"_s.arg(event.device.id);
     }
     return {};
 }
@@ -94,25 +95,21 @@ protected:
 TEST(MTPDeviceManagerDisplayName, FriendlyNameFirstThenTrimmedMakerAndModel)
 {
     const auto name = [](QString friendly, QString maker, QString model) {
-        return MTPDeviceManager::displayName(ListedDevice{QStringLiteral("unknown_1_2"), friendly,
-                                                          maker, model, QStringLiteral("serial")});
+        return MTPDeviceManager::displayName(
+            ListedDevice{u"unknown_1_2"_s, friendly, maker, model, u"serial"_s});
     };
     // The friendly name is taken as it is, outer spaces included.
-    EXPECT_EQ(name(QStringLiteral(" Pixel 7 "), QStringLiteral("Google"), QStringLiteral("x")),
-              QStringLiteral(" Pixel 7 "));
-    EXPECT_EQ(name({}, QStringLiteral(" Acme"), QStringLiteral("Phone ")),
-              QStringLiteral("Acme Phone"));
+    EXPECT_EQ(name(u" Pixel 7 "_s, u"Google"_s, u"x"_s), u" Pixel 7 "_s);
+    EXPECT_EQ(name({}, u" Acme"_s, u"Phone "_s), u"Acme Phone"_s);
     // Tabs and Unicode space separators go; line breaks stay.
-    EXPECT_EQ(name({}, QStringLiteral("\t\u00A0Acme"), QStringLiteral("X\u2003")),
-              QStringLiteral("Acme X"));
-    EXPECT_EQ(name({}, QStringLiteral("\nAcme"), QStringLiteral("X\n")),
-              QStringLiteral("\nAcme X\n"));
-    EXPECT_EQ(name({}, {}, QStringLiteral("Model")), QStringLiteral("Model"));
+    EXPECT_EQ(name({}, u"\t\u00A0Acme"_s, u"X\u2003"_s), u"Acme X"_s);
+    EXPECT_EQ(name({}, u"\nAcme"_s, u"X\n"_s), u"\nAcme X\n"_s);
+    EXPECT_EQ(name({}, {}, u"Model"_s), u"Model"_s);
     EXPECT_EQ(name({}, {}, {}), QString());
 
-    const Device device = MTPDeviceManager::makeDevice(
-        ListedDevice{QStringLiteral("unknown_3_9"), QStringLiteral("Acme Phone"), {}, {}, {}});
-    EXPECT_EQ(device.id, QStringLiteral("unknown_3_9"));
+    const Device device =
+        MTPDeviceManager::makeDevice(ListedDevice{u"unknown_3_9"_s, u"Acme Phone"_s, {}, {}, {}});
+    EXPECT_EQ(device.id, u"unknown_3_9"_s);
     EXPECT_EQ(device.connectionType, Device::ConnectionType::UsbMTP);
     EXPECT_TRUE(device.storageRoots.isEmpty());
     EXPECT_TRUE(device.isConnected);
@@ -120,18 +117,17 @@ TEST(MTPDeviceManagerDisplayName, FriendlyNameFirstThenTrimmedMakerAndModel)
 
 TEST_F(MTPDeviceManagerTest, InitialScanAndExplicitScansReportEveryPhoneWithoutLoggingThem)
 {
-    m_lister->setDevices({listed(QStringLiteral("unknown_1_4"), QStringLiteral("Acme One")),
-                          listed(QStringLiteral("unknown_1_5"), QStringLiteral("Acme Two"))});
+    m_lister->setDevices(
+        {listed(u"unknown_1_4"_s, u"Acme One"_s), listed(u"unknown_1_5"_s, u"Acme Two"_s)});
     makeManager();
     const auto stream = m_manager->deviceEvents();
     start();
 
-    EXPECT_EQ(collect(stream, 2), (QStringList{QStringLiteral("connected unknown_1_4 Acme One"),
-                                               QStringLiteral("connected unknown_1_5 Acme Two")}));
+    EXPECT_EQ(collect(stream, 2), (QStringList{u"connected unknown_1_4 Acme One"_s,
+                                               u"connected unknown_1_5 Acme Two"_s}));
     EXPECT_EQ(m_manager->knownDevices().size(), 2);
-    EXPECT_EQ(m_log.lines(),
-              QStringList{QStringLiteral("MTPDeviceManager: starting USB monitoring")});
-    EXPECT_EQ(*m_sourceLog, QStringList{QStringLiteral("start")});
+    EXPECT_EQ(m_log.lines(), QStringList{u"MTPDeviceManager: starting USB monitoring"_s});
+    EXPECT_EQ(*m_sourceLog, QStringList{u"start"_s});
 
     // An explicit scan reports known phones again, keeps one entry each and logs nothing.
     auto scan = m_manager->scanNow();
@@ -149,45 +145,43 @@ TEST_F(MTPDeviceManagerTest, BurstOfNotificationsGivesOneListingAfterTheDelay)
     start();
     ASSERT_EQ(m_lister->calls(), 1);
 
-    m_lister->setDevices({listed(QStringLiteral("unknown_1_7"), QStringLiteral("Acme One"))});
+    m_lister->setDevices({listed(u"unknown_1_7"_s, u"Acme One"_s)});
     for (int i = 0; i < 5; ++i) {
         m_source->notify();
     }
     EXPECT_EQ(m_lister->calls(), 1) << "listed before the delay";
-    EXPECT_EQ(collect(stream, 1), QStringList{QStringLiteral("connected unknown_1_7 Acme One")});
+    EXPECT_EQ(collect(stream, 1), QStringList{u"connected unknown_1_7 Acme One"_s});
     QThreadPool::globalInstance()->waitForDone();
     EXPECT_EQ(m_lister->calls(), 2);
-    EXPECT_EQ(m_log.count(QStringLiteral("Device connected: Acme One")), 1);
+    EXPECT_EQ(m_log.count(u"Device connected: Acme One"_s), 1);
 }
 
 TEST_F(MTPDeviceManagerTest, DeparturesComeBeforeArrivalsAndUnchangedPhonesStayQuiet)
 {
-    m_lister->setDevices({listed(QStringLiteral("unknown_1_2"), QStringLiteral("A")),
-                          listed(QStringLiteral("unknown_1_3"), QStringLiteral("B")),
-                          listed(QStringLiteral("unknown_1_4"), QStringLiteral("C"))});
+    m_lister->setDevices({listed(u"unknown_1_2"_s, u"A"_s), listed(u"unknown_1_3"_s, u"B"_s),
+                          listed(u"unknown_1_4"_s, u"C"_s)});
     makeManager({0ms, 1h});
     const auto stream = m_manager->deviceEvents();
     start();
     collect(stream, 3);
 
-    m_lister->setDevices({listed(QStringLiteral("unknown_1_9"), QStringLiteral("D")),
-                          listed(QStringLiteral("unknown_1_3"), QStringLiteral("B renamed"))});
+    m_lister->setDevices(
+        {listed(u"unknown_1_9"_s, u"D"_s), listed(u"unknown_1_3"_s, u"B renamed"_s)});
     m_source->notify();
     const QStringList events = collect(stream, 3);
     // The listing logs each change after reporting it: let it finish before reading the log.
     QThreadPool::globalInstance()->waitForDone();
     ASSERT_EQ(events.size(), 3);
     EXPECT_EQ(QSet<QString>(events.begin(), events.begin() + 2),
-              (QSet<QString>{QStringLiteral("disconnected unknown_1_2"),
-                             QStringLiteral("disconnected unknown_1_4")}));
-    EXPECT_EQ(events[2], QStringLiteral("connected unknown_1_9 D"));
-    EXPECT_EQ(m_log.count(QStringLiteral("Device disconnected: unknown_1_2")), 1);
-    EXPECT_EQ(m_log.count(QStringLiteral("Device connected: D")), 1);
+              (QSet<QString>{u"disconnected unknown_1_2"_s, u"disconnected unknown_1_4"_s}));
+    EXPECT_EQ(events[2], u"connected unknown_1_9 D"_s);
+    EXPECT_EQ(m_log.count(u"Device disconnected: unknown_1_2"_s), 1);
+    EXPECT_EQ(m_log.count(u"Device connected: D"_s), 1);
 
     // The known phone keeps its entry as first reported.
     const QList<Device> known = m_manager->knownDevices();
     ASSERT_EQ(known.size(), 2);
-    EXPECT_EQ(known[0].displayName, QStringLiteral("B"));
+    EXPECT_EQ(known[0].displayName, u"B"_s);
 
     // A rescan that finds no change says nothing.
     m_source->notify();
@@ -205,11 +199,11 @@ TEST_F(MTPDeviceManagerTest, PollListsOnlyWhileNoPhoneIsKnown)
         MTPDeviceManager::Timing{1h, 5ms});
     const auto stream = m_manager->deviceEvents();
     start();
-    EXPECT_EQ(m_log.count(QStringLiteral("Failed to set up USB hot-plug notifications")), 1);
+    EXPECT_EQ(m_log.count(u"Failed to set up USB hot-plug notifications"_s), 1);
     ASSERT_TRUE(waitUntil([&] { return m_lister->calls() >= 4; })) << "the poll does not list";
 
-    m_lister->setDevices({listed(QStringLiteral("unknown_2_3"), QStringLiteral("Acme"))});
-    EXPECT_EQ(collect(stream, 1), QStringList{QStringLiteral("connected unknown_2_3 Acme")});
+    m_lister->setDevices({listed(u"unknown_2_3"_s, u"Acme"_s)});
+    EXPECT_EQ(collect(stream, 1), QStringList{u"connected unknown_2_3 Acme"_s});
     QThreadPool::globalInstance()->waitForDone();
     const int callsWhileKnown = m_lister->calls();
     ASSERT_TRUE(letPeriodsPass(5ms, 20));
@@ -218,7 +212,7 @@ TEST_F(MTPDeviceManagerTest, PollListsOnlyWhileNoPhoneIsKnown)
 
 TEST_F(MTPDeviceManagerTest, PollResumesOnceTheLastPhoneHasLeft)
 {
-    m_lister->setDevices({listed(QStringLiteral("unknown_2_3"), QStringLiteral("Acme"))});
+    m_lister->setDevices({listed(u"unknown_2_3"_s, u"Acme"_s)});
     makeManager({0ms, 5ms});
     const auto stream = m_manager->deviceEvents();
     start();
@@ -226,14 +220,14 @@ TEST_F(MTPDeviceManagerTest, PollResumesOnceTheLastPhoneHasLeft)
 
     m_lister->setDevices({});
     m_source->notify();
-    EXPECT_EQ(collect(stream, 1), QStringList{QStringLiteral("disconnected unknown_2_3")});
+    EXPECT_EQ(collect(stream, 1), QStringList{u"disconnected unknown_2_3"_s});
     const int calls = m_lister->calls();
     ASSERT_TRUE(waitUntil([&] { return m_lister->calls() >= calls + 3; }));
 }
 
 TEST_F(MTPDeviceManagerTest, StopThenStartRenewsTheEventStream)
 {
-    m_lister->setDevices({listed(QStringLiteral("unknown_1_4"), QStringLiteral("Acme"))});
+    m_lister->setDevices({listed(u"unknown_1_4"_s, u"Acme"_s)});
     makeManager();
     const auto first = m_manager->deviceEvents();
     start();
@@ -248,10 +242,9 @@ TEST_F(MTPDeviceManagerTest, StopThenStartRenewsTheEventStream)
     EXPECT_EQ(m_manager->knownDevices().size(), 1) << "a stop keeps the table";
 
     start();
-    EXPECT_EQ(collect(second, 1), QStringList{QStringLiteral("connected unknown_1_4 Acme")});
+    EXPECT_EQ(collect(second, 1), QStringList{u"connected unknown_1_4 Acme"_s});
     EXPECT_TRUE(take(first).isEmpty());
-    EXPECT_EQ(*m_sourceLog, (QStringList{QStringLiteral("start"), QStringLiteral("stop"),
-                                         QStringLiteral("start")}));
+    EXPECT_EQ(*m_sourceLog, (QStringList{u"start"_s, u"stop"_s, u"start"_s}));
 }
 
 TEST_F(MTPDeviceManagerTest, StopBeforeStartOnlyRenewsTheStreamAndASecondStartDoesNothing)
@@ -266,10 +259,9 @@ TEST_F(MTPDeviceManagerTest, StopBeforeStartOnlyRenewsTheStreamAndASecondStartDo
     start();
     start();
     EXPECT_EQ(m_lister->calls(), 1);
-    EXPECT_EQ(*m_sourceLog, (QStringList{QStringLiteral("stop"), QStringLiteral("start")}));
-    EXPECT_EQ(m_log.lines(),
-              (QStringList{QStringLiteral("MTPDeviceManager: stopping USB monitoring"),
-                           QStringLiteral("MTPDeviceManager: starting USB monitoring")}));
+    EXPECT_EQ(*m_sourceLog, (QStringList{u"stop"_s, u"start"_s}));
+    EXPECT_EQ(m_log.lines(), (QStringList{u"MTPDeviceManager: stopping USB monitoring"_s,
+                                          u"MTPDeviceManager: starting USB monitoring"_s}));
 }
 
 // Guards against a stray poll: a stop during the initial scan used to leave the poll running.
@@ -290,7 +282,7 @@ TEST_F(MTPDeviceManagerTest, StopDuringTheInitialScanLeavesNoPollBehind)
 // Guards against a failed listing being read as "every phone left".
 TEST_F(MTPDeviceManagerTest, FailedListingDoesNotReportKnownPhonesAsGone)
 {
-    m_lister->setDevices({listed(QStringLiteral("unknown_1_4"), QStringLiteral("Acme"))});
+    m_lister->setDevices({listed(u"unknown_1_4"_s, u"Acme"_s)});
     makeManager({0ms, 1h});
     const auto stream = m_manager->deviceEvents();
     start();
@@ -305,13 +297,13 @@ TEST_F(MTPDeviceManagerTest, FailedListingDoesNotReportKnownPhonesAsGone)
     QCoreApplication::processEvents();
     EXPECT_TRUE(take(stream).isEmpty());
     EXPECT_EQ(m_manager->knownDevices().size(), 1);
-    EXPECT_EQ(m_log.count(QStringLiteral("Could not list the USB devices")), 1);
+    EXPECT_EQ(m_log.count(u"Could not list the USB devices"_s), 1);
 
     // An empty listing that succeeds is a real departure.
     m_lister->setFailing(false);
     m_lister->setDevices({});
     m_source->notify();
-    EXPECT_EQ(collect(stream, 1), QStringList{QStringLiteral("disconnected unknown_1_4")});
+    EXPECT_EQ(collect(stream, 1), QStringList{u"disconnected unknown_1_4"_s});
 }
 
 // Guards against callbacks outliving the manager.
@@ -325,10 +317,9 @@ TEST_F(MTPDeviceManagerTest, DestroyingTheManagerStopsMonitoringFirst)
     m_lister->closeGate();
     m_source->notify();
     ASSERT_TRUE(waitUntil([&] { return m_lister->calls() == 2; }));
-    m_lister->setDevices({listed(QStringLiteral("unknown_1_4"), QStringLiteral("Acme"))});
+    m_lister->setDevices({listed(u"unknown_1_4"_s, u"Acme"_s)});
     m_manager.reset();
-    EXPECT_EQ(*m_sourceLog, (QStringList{QStringLiteral("start"), QStringLiteral("stop"),
-                                         QStringLiteral("destroyed")}));
+    EXPECT_EQ(*m_sourceLog, (QStringList{u"start"_s, u"stop"_s, u"destroyed"_s}));
     EXPECT_TRUE(stream->isFinished());
 
     m_lister->openGate();
@@ -340,8 +331,8 @@ TEST_F(MTPDeviceManagerTest, DestroyingTheManagerStopsMonitoringFirst)
 TEST(DeviceEventStreamTest, BuffersUntilTheConsumerAttachesAndDropsAfterFinish)
 {
     auto stream = std::make_shared<DeviceEventStream>();
-    EXPECT_TRUE(stream->yield(DeviceEvent::disconnected(QStringLiteral("a"))));
-    EXPECT_TRUE(stream->yield(DeviceEvent::disconnected(QStringLiteral("b"))));
+    EXPECT_TRUE(stream->yield(DeviceEvent::disconnected(u"a"_s)));
+    EXPECT_TRUE(stream->yield(DeviceEvent::disconnected(u"b"_s)));
 
     QObject consumer;
     QStringList seen;
@@ -352,13 +343,13 @@ TEST(DeviceEventStreamTest, BuffersUntilTheConsumerAttachesAndDropsAfterFinish)
     });
     EXPECT_TRUE(seen.isEmpty()) << "delivered synchronously instead of queued";
     ASSERT_TRUE(waitUntil([&] { return seen.size() == 2; }));
-    EXPECT_EQ(seen, (QStringList{QStringLiteral("a"), QStringLiteral("b")}));
+    EXPECT_EQ(seen, (QStringList{u"a"_s, u"b"_s}));
 
-    stream->yield(DeviceEvent::disconnected(QStringLiteral("c")));
+    stream->yield(DeviceEvent::disconnected(u"c"_s));
     stream->finish();
-    EXPECT_FALSE(stream->yield(DeviceEvent::disconnected(QStringLiteral("d"))));
+    EXPECT_FALSE(stream->yield(DeviceEvent::disconnected(u"d"_s)));
     ASSERT_TRUE(waitUntil([&] { return stream->atEnd(); }));
-    EXPECT_EQ(seen.last(), QStringLiteral("c"));
+    EXPECT_EQ(seen.last(), u"c"_s);
     stream->detach();
 }
 
