@@ -98,6 +98,17 @@ QIcon symbolIcon(const QString& symbol)
 
 void installIconThemeFallback()
 {
+    // Some platform plugins (offscreen among them) search only the resources; add the system's
+    // icon folders so the fallback theme is found everywhere.
+    QStringList paths = QIcon::themeSearchPaths();
+    const QString dataDirs =
+        qEnvironmentVariable("XDG_DATA_DIRS", QStringLiteral("/usr/local/share:/usr/share"));
+    for (const QString& dir : dataDirs.split(QLatin1Char(':'), Qt::SkipEmptyParts)) {
+        const QString icons = dir + QStringLiteral("/icons");
+        if (!paths.contains(icons))
+            paths.append(icons);
+    }
+    QIcon::setThemeSearchPaths(paths);
     QIcon::setFallbackThemeName(QStringLiteral("Adwaita"));
     if (QIcon::themeName().isEmpty())
         QIcon::setThemeName(QStringLiteral("Adwaita"));
