@@ -30,6 +30,9 @@ public:
     virtual QFuture<void> deleteItem(const QString& path) = 0;
     virtual QFuture<void> renameItem(const QString& path, const QString& newName) = 0;
     virtual QFuture<void> moveItem(const QString& path, const QString& destinationFolderPath) = 0;
+    // Drops a cached listing of the folder, if the repository keeps one, so that the next
+    // listing asks the phone (changes made on the phone itself show only then).
+    virtual void forgetListing(const QString& /*folderPath*/) {}
 };
 
 // Resolves a device id to that device's repository (opening it on first use), or fails, for

@@ -70,8 +70,7 @@ QString FileRepositoryError::message() const
         return QStringLiteral(
             "Device is not connected. Ensure it is plugged in and File Transfer (MTP) is enabled.");
     case Kind::RenameNotSupported:
-        return QStringLiteral(
-            "Rename is not supported by this device. A copy+delete will be attempted.");
+        return QStringLiteral("Rename is not supported by this device.");
     case Kind::MoveNotSupported:
         return QStringLiteral(
             "Move is not supported by this device. A copy+delete will be performed.");

@@ -44,6 +44,16 @@ struct MTPFileRepository::Cache
             listings.remove(order.takeFirst());
     }
 
+    // Also moves the generation on, so a listing of the folder already under way is not
+    // stored over the fresh one.
+    void forget(const QString& path)
+    {
+        std::lock_guard lock(mutex);
+        listings.remove(path);
+        order.removeAll(path);
+        ++generation;
+    }
+
     void clear()
     {
         std::lock_guard lock(mutex);
@@ -171,6 +181,11 @@ QFuture<QList<FileItem>> MTPFileRepository::listFiles(const QString& folderPath)
             cache->store(folderPath, items, generation);
             return items;
         });
+}
+
+void MTPFileRepository::forgetListing(const QString& folderPath)
+{
+    m_cache->forget(folderPath);
 }
 
 QFuture<QList<StorageRoot>> MTPFileRepository::storageRoots()

@@ -1,0 +1,117 @@
+#pragma once
+
+#include "browsing/file_sort_order.h"
+#include "core/device/device_model.h"
+#include "core/device/file_repository.h"
+
+#include <QList>
+#include <QObject>
+#include <QSet>
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+namespace qb {
+
+// What the phone pane shows of one phone storage: the trail of folders, the current folder's
+// items in the chosen order, the state of the last listing, the search text and the selection.
+// GUI thread only. Every setter signals only a real change. A listing is sorted off the GUI
+// thread; a generation number drops the result of any listing that a newer one has replaced.
+class FileBrowserViewModel : public QObject
+{
+    Q_OBJECT
+
+public:
+    struct Breadcrumb
+    {
+        QString name;
+        QString path;
+        bool operator==(const Breadcrumb&) const = default;
+    };
+
+    explicit FileBrowserViewModel(QObject* parent = nullptr);
+    ~FileBrowserViewModel() override;
+
+    const QList<FileItem>& items() const { return m_items; }
+    bool isLoading() const { return m_isLoading; }
+    const std::optional<QString>& errorMessage() const { return m_errorMessage; }
+
+    const QString& searchQuery() const { return m_searchQuery; }
+    void setSearchQuery(const QString& query);
+
+    FileSortOrder sortOrder() const { return m_sortOrder; }
+    // The sort picker's choice: stores the order and sorts the loaded items again (also when
+    // the order is unchanged); nothing is listed again.
+    void applySortOrder(FileSortOrder order);
+
+    const QSet<QString>& selectedItemIDs() const { return m_selectedItemIDs; }
+    void setSelectedItemIDs(const QSet<QString>& ids);
+
+    const QList<Breadcrumb>& breadcrumbs() const { return m_breadcrumbs; }
+    // The folder on screen (the last crumb's path), or empty text when there is none.
+    QString currentFolderPath() const;
+
+    // The repository listings go to, and the id of the phone it belongs to: jobs and drags name
+    // this phone, the one whose folder is on screen.
+    const std::shared_ptr<FileRepository>& repository() const { return m_repository; }
+    const QString& deviceId() const { return m_deviceId; }
+    void setRepository(std::shared_ptr<FileRepository> repository, const QString& deviceId);
+
+    // Members of items() whose id is selected, in the order of items().
+    QList<FileItem> selectedItems() const;
+    // items() whose name contains the query, case-insensitively; the query is not trimmed.
+    QList<FileItem> filteredItems() const;
+    static bool matchesQuery(const FileItem& item, const QString& query);
+
+    // Shows the storage's top folder with an empty selection, and lists it.
+    void setRoot(const QString& path, const QString& name);
+    // Goes into a folder; a file does nothing.
+    void open(const FileItem& item);
+    void navigateUp();
+    // Goes back to the crumb at `index`; the current folder's own crumb and indexes outside
+    // the trail do nothing.
+    void navigateToBreadcrumb(qsizetype index);
+    // Lists the current folder again.
+    void reload();
+    // Reload for the Refresh button: the repository's cached listing of the folder is dropped
+    // first, so changes made on the phone itself show.
+    void refresh();
+
+    // Bumped by every reload; a listing publishes only while its number is the current one.
+    quint64 generation() const { return m_generation; }
+
+signals:
+    void itemsChanged();
+    void isLoadingChanged();
+    void errorMessageChanged();
+    void searchQueryChanged();
+    void sortOrderChanged();
+    void selectedItemIDsChanged();
+    void breadcrumbsChanged();
+    void repositoryChanged();
+
+private:
+    void setItems(QList<FileItem> items);
+    void setIsLoading(bool loading);
+    void setErrorMessage(const std::optional<QString>& message);
+    void setBreadcrumbs(QList<Breadcrumb> crumbs);
+    void finishListing(quint64 generation, QList<FileItem> items);
+    void failListing(quint64 generation, const QString& message);
+
+    QList<FileItem> m_items;
+    bool m_isLoading = false;
+    std::optional<QString> m_errorMessage;
+    QString m_searchQuery;
+    FileSortOrder m_sortOrder = FileSortOrder::NameAscending;
+    QSet<QString> m_selectedItemIDs;
+    QList<Breadcrumb> m_breadcrumbs;
+    std::shared_ptr<FileRepository> m_repository;
+    QString m_deviceId;
+    quint64 m_generation = 0;
+};
+
+// The user-facing text of a failure caught as an exception pointer.
+QString errorText(const std::exception_ptr& error);
+
+} // namespace qb
