@@ -2,8 +2,9 @@
 
 #include "core/device/file_repository.h"
 #include "platform/futures.h"
+#include "support/test_support.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QHash>
 #include <QPromise>
 #include <QStringList>
@@ -12,6 +13,8 @@
 #include <memory>
 
 namespace qb::test {
+
+using WidgetApplicationEnvironment = ApplicationEnvironment<QApplication>;
 
 // A phone whose listings stay open until the test answers them, in any order; every other
 // operation succeeds at once or fails as told. Calls are logged.
@@ -117,11 +120,6 @@ inline QStringList namesOf(const QList<FileItem>& items)
     for (const auto& item : items)
         names.append(item.name);
     return names;
-}
-
-template <typename Condition> bool waitUntil(Condition condition)
-{
-    return QTest::qWaitFor(condition, 10'000);
 }
 
 } // namespace qb::test

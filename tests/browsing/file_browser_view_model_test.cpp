@@ -1,4 +1,3 @@
-#include "app/qt_application.h"
 #include "browsing/file_browser_view_model.h"
 #include "browsing_fakes.h"
 #include "core/device/file_repository_error.h"
@@ -12,7 +11,7 @@ using namespace qb::test;
 
 namespace {
 
-const auto* const kQtApp = ::testing::AddGlobalTestEnvironment(new QtApplicationEnvironment);
+const auto* const kQtApp = ::testing::AddGlobalTestEnvironment(new WidgetApplicationEnvironment);
 
 QDateTime day(int d)
 {
