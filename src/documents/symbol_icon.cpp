@@ -28,6 +28,7 @@ const QHash<QString, QString>& table()
         {QStringLiteral("checkmark.shield.fill"), QStringLiteral("security-high")},
         {QStringLiteral("chevron.left"), QStringLiteral("go-previous")},
         {QStringLiteral("chevron.right"), QStringLiteral("go-next")},
+        {QStringLiteral("clock"), QStringLiteral("document-open-recent")},
         {QStringLiteral("desktopcomputer"), QStringLiteral("computer")},
         {QStringLiteral("doc"), QStringLiteral("text-x-generic")},
         {QStringLiteral("doc.fill"), QStringLiteral("text-x-generic")},

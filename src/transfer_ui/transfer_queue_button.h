@@ -5,9 +5,10 @@
 namespace qb {
 
 class TransferQueueViewModel;
+class TransferRingIcon;
 
-// The toolbar's transfer-queue button: shows the overall progress and asks the main window for
-// the transfer queue.
+// The toolbar's transfer-queue button: the transfer symbol with the ring of the queue's overall
+// progress while jobs are active; pressing it asks the main window for the transfer queue.
 class TransferQueueButton : public QToolButton
 {
     Q_OBJECT
@@ -15,8 +16,19 @@ class TransferQueueButton : public QToolButton
 public:
     explicit TransferQueueButton(TransferQueueViewModel& viewModel, QWidget* parent = nullptr);
 
+    TransferRingIcon* ring() const { return m_ring; }
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
+    void follow();
+
     TransferQueueViewModel& m_viewModel;
+    TransferRingIcon* m_ring;
 };
 
 } // namespace qb

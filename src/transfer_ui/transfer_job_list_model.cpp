@@ -1,0 +1,147 @@
+#include "transfer_ui/transfer_job_list_model.h"
+
+#include "transfer_ui/transfer_job_row.h"
+
+#include <QSet>
+
+namespace qb {
+
+namespace {
+
+// The fields a row shows; a change elsewhere (retry count, destination) is stored silently.
+bool sameShown(const TransferJob& a, const TransferJob& b)
+{
+    const bool sameError = a.error.has_value() == b.error.has_value() &&
+                           (!a.error || a.error->localizedMessage == b.error->localizedMessage);
+    return a.type == b.type && a.status == b.status && a.progress == b.progress &&
+           a.bytesTransferred == b.bytesTransferred && a.totalBytes == b.totalBytes &&
+           a.source == b.source && sameError && a.transferSpeed == b.transferSpeed;
+}
+
+} // namespace
+
+TransferJobListModel::TransferJobListModel(QObject* parent) : QAbstractListModel(parent) {}
+
+void TransferJobListModel::setJobs(const QList<TransferJob>& jobs)
+{
+    removeMissing(jobs);
+    QSet<QUuid> present;
+    present.reserve(m_jobs.size());
+    for (const TransferJob& job : std::as_const(m_jobs))
+        present.insert(job.id);
+
+    int changedFirst = -1;
+    int changedLast = -1;
+    int row = 0;
+    while (row < jobs.size()) {
+        const TransferJob& job = jobs.at(row);
+        if (row < m_jobs.size() && m_jobs.at(row).id == job.id) {
+            if (!sameShown(m_jobs.at(row), job)) {
+                if (changedFirst >= 0 && changedLast != row - 1)
+                    flushChanged(changedFirst, changedLast);
+                if (changedFirst < 0)
+                    changedFirst = row;
+                changedLast = row;
+            }
+            m_jobs[row] = job;
+            ++row;
+            continue;
+        }
+        flushChanged(changedFirst, changedLast);
+        const int from = present.contains(job.id) ? rowOf(job.id) : -1;
+        if (from > row) {
+            // The engine keeps its order; a job found further down is moved up, not re-added.
+            beginMoveRows({}, from, from, {}, row);
+            m_jobs.move(from, row);
+            endMoveRows();
+            continue;
+        }
+        int last = row;
+        while (last + 1 < jobs.size() && !present.contains(jobs.at(last + 1).id))
+            ++last;
+        insertRun(row, jobs, row, last);
+        row = last + 1;
+    }
+    flushChanged(changedFirst, changedLast);
+}
+
+int TransferJobListModel::rowOf(const QUuid& id) const
+{
+    for (int row = 0; row < m_jobs.size(); ++row) {
+        if (m_jobs.at(row).id == id)
+            return row;
+    }
+    return -1;
+}
+
+void TransferJobListModel::removeMissing(const QList<TransferJob>& jobs)
+{
+    QSet<QUuid> wanted;
+    wanted.reserve(jobs.size());
+    for (const TransferJob& job : jobs)
+        wanted.insert(job.id);
+    for (int last = int(m_jobs.size()) - 1; last >= 0; --last) {
+        if (wanted.contains(m_jobs.at(last).id))
+            continue;
+        int first = last;
+        while (first > 0 && !wanted.contains(m_jobs.at(first - 1).id))
+            --first;
+        beginRemoveRows({}, first, last);
+        m_jobs.remove(first, last - first + 1);
+        endRemoveRows();
+        last = first;
+    }
+}
+
+void TransferJobListModel::insertRun(int row, const QList<TransferJob>& jobs, int first, int last)
+{
+    beginInsertRows({}, row, row + last - first);
+    const QList<TransferJob> run = jobs.sliced(first, last - first + 1);
+    if (row == m_jobs.size())
+        m_jobs.append(run);
+    else
+        m_jobs = m_jobs.first(row) + run + m_jobs.sliced(row);
+    endInsertRows();
+}
+
+void TransferJobListModel::flushChanged(int& first, int& last)
+{
+    if (first < 0)
+        return;
+    emit dataChanged(index(first), index(last));
+    first = last = -1;
+}
+
+int TransferJobListModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : int(m_jobs.size());
+}
+
+QVariant TransferJobListModel::data(const QModelIndex& index, int role) const
+{
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
+        return {};
+    const TransferJob& job = m_jobs.at(index.row());
+    switch (role) {
+    case Qt::DisplayRole:
+        return sourceName(job);
+    case Qt::AccessibleTextRole:
+        return sourceName(job) + QStringLiteral(", ") + kindLabel(job.type);
+    case JobRole:
+        return QVariant::fromValue(job);
+    case IdRole:
+        return job.id;
+    default:
+        return {};
+    }
+}
+
+QHash<int, QByteArray> TransferJobListModel::roleNames() const
+{
+    QHash<int, QByteArray> names = QAbstractListModel::roleNames();
+    names.insert(JobRole, "job");
+    names.insert(IdRole, "jobId");
+    return names;
+}
+
+} // namespace qb

@@ -1,0 +1,96 @@
+// The job list model applies each publication as a diff by id and never resets.
+#include "transfer_ui/transfer_job_list_model.h"
+
+#include <QAbstractItemModelTester>
+
+#include <gtest/gtest.h>
+
+namespace qb {
+namespace {
+
+class TransferJobListModelTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        using M = TransferJobListModel;
+        const auto log = [this](const char* what) {
+            return [this, what](const QModelIndex&, int first, int last) {
+                events << QStringLiteral("%1 %2-%3").arg(what).arg(first).arg(last);
+            };
+        };
+        QObject::connect(&model, &M::rowsInserted, log("insert"));
+        QObject::connect(&model, &M::rowsRemoved, log("remove"));
+        QObject::connect(&model, &M::rowsMoved,
+                         [this](const QModelIndex&, int from, int, const QModelIndex&, int to) {
+                             events << QStringLiteral("move %1>%2").arg(from).arg(to);
+                         });
+        QObject::connect(&model, &M::dataChanged,
+                         [this](const QModelIndex& a, const QModelIndex& b) {
+                             events << QStringLiteral("change %1-%2").arg(a.row()).arg(b.row());
+                         });
+        QObject::connect(&model, &M::modelReset, [this] { events << "reset"; });
+    }
+
+    // Applies the list; returns the signals it caused and checks the rows match it.
+    QStringList apply(const QList<TransferJob>& jobs)
+    {
+        events.clear();
+        model.setJobs(jobs);
+        EXPECT_EQ(model.rowCount(), jobs.size());
+        for (int row = 0; row < jobs.size(); ++row) {
+            const auto shown =
+                model.index(row).data(TransferJobListModel::JobRole).value<TransferJob>();
+            EXPECT_EQ(shown.id, jobs.at(row).id);
+            EXPECT_EQ(shown.status, jobs.at(row).status);
+            EXPECT_EQ(shown.progress, jobs.at(row).progress);
+        }
+        return events;
+    }
+
+    static TransferJob job(const QString& name)
+    {
+        return TransferJob::make(TransferType::Download,
+                                 TransferEndpoint::android("d", "1/2", name),
+                                 TransferEndpoint::local(QUrl::fromLocalFile("/tmp")), 100);
+    }
+
+    TransferJobListModel model;
+    QAbstractItemModelTester tester{&model, QAbstractItemModelTester::FailureReportingMode::Fatal};
+    QStringList events;
+};
+
+TEST_F(TransferJobListModelTest, PublicationsBecomeInsertsChangesAndRemovals)
+{
+    TransferJob a = job("a"), b = job("b"), c = job("c"), d = job("d");
+    EXPECT_EQ(apply({a, b, c}), QStringList({"insert 0-2"}));
+    EXPECT_EQ(model.index(1).data().toString(), "b");
+
+    b.status = TransferStatus::Running;
+    b.progress = 0.5;
+    EXPECT_EQ(apply({a, b, c}), QStringList({"change 1-1"}));
+    EXPECT_EQ(apply({a, b, c, d}), QStringList({"insert 3-3"}));
+
+    // A job changing status in place, two apart: two ranges, nothing else.
+    a.status = TransferStatus::Completed;
+    c.status = TransferStatus::Failed;
+    c.error = TransferError{"Transfer failed: gone"};
+    EXPECT_EQ(apply({a, b, c, d}), QStringList({"change 0-0", "change 2-2"}));
+    EXPECT_EQ(apply({a, b, c, d}), QStringList());
+
+    // Only fields a row shows are signalled; the stored job still follows.
+    c.retryCount = 3;
+    EXPECT_EQ(apply({a, b, c, d}), QStringList());
+    EXPECT_EQ(model.jobs().at(2).retryCount, 3);
+
+    // Clear completed: the finished rows leave, the others stay in order.
+    EXPECT_EQ(apply({b, d}), QStringList({"remove 2-2", "remove 0-0"}));
+    EXPECT_EQ(model.rowOf(d.id), 1);
+
+    // A retried job stays at its place; an out-of-order list is moved, not reset.
+    EXPECT_EQ(apply({d, b, a}), QStringList({"move 1>0", "insert 2-2"}));
+    EXPECT_EQ(apply({}), QStringList({"remove 0-2"}));
+}
+
+} // namespace
+} // namespace qb
