@@ -6,6 +6,7 @@
 #include "documents/empty_state_view.h"
 #include "phone/phone_test.h"
 #include "platform/futures.h"
+#include "support/test_support.h"
 #include "transfer_ui/transfer_job_list_model.h"
 #include "transfer_ui/transfer_job_list_view.h"
 #include "transfer_ui/transfer_queue_button.h"
@@ -13,41 +14,18 @@
 #include "transfer_ui/transfer_ring_icon.h"
 
 #include <QApplication>
-#include <QDeadlineTimer>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QStackedWidget>
-#include <QThread>
 #include <QToolButton>
 
 namespace qb {
 namespace {
 
-bool waitUntil(const std::function<bool()>& condition)
-{
-    QDeadlineTimer deadline(20000);
-    while (!condition()) {
-        if (deadline.hasExpired())
-            return false;
-        QApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(1);
-    }
-    return true;
-}
+const auto* const environment =
+    ::testing::AddGlobalTestEnvironment(new test::ApplicationEnvironment<QApplication>);
 
-class TransferQueuePhoneTest : public PhoneTest
-{
-protected:
-    void SetUp() override
-    {
-        PhoneTest::SetUp();
-        static int argc = 1;
-        static char name[] = "qb_transfer_queue_phone_test";
-        static char* argv[] = {name, nullptr};
-        if (!qApp)
-            new QApplication(argc, argv);
-    }
-};
+using TransferQueuePhoneTest = PhoneTest;
+using test::waitUntil;
 
 TEST_F(TransferQueuePhoneTest, ADownloadIsPausedAndResumedFromItsRowAndTheRingGoesQuiet)
 {
