@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/device/device_lister.h"
+#include "core/device/fake_file_repository.h"
 #include "core/device/file_repository.h"
 #include "core/device/repository_factory.h"
 #include "platform/usb_hotplug_source.h"
@@ -112,49 +113,24 @@ private:
 };
 
 // A repository that carries the id of its phone; the device list never uses its files.
-class FakeRepository : public FileRepository
+class FakeRepository : public qb::FakeFileRepository
 {
 public:
     explicit FakeRepository(QString deviceId) : m_deviceId(std::move(deviceId)) {}
     QString deviceId() const { return m_deviceId; }
-
-    QFuture<QList<FileItem>> listFiles(const QString&) override { return fail<QList<FileItem>>(); }
-    QFuture<void> downloadFile(const QString&, const QString&, ProgressFn) override
-    {
-        return fail<void>();
-    }
-    QFuture<void> uploadFile(const QString&, const QString&, ProgressFn) override
-    {
-        return fail<void>();
-    }
-    QFuture<void> createFolder(const QString&, const QString&) override { return fail<void>(); }
-    // The one operation that works, so that a job can show it reached this repository.
-    QFuture<void> deleteItem(const QString& path) override
-    {
-        std::lock_guard lock(m_mutex);
-        m_deleted.append(path);
-        return QtFuture::makeReadyFuture();
-    }
+    // What was deleted through it, so that a job can show it reached this repository.
     QStringList deleted() const
     {
-        std::lock_guard lock(m_mutex);
-        return m_deleted;
+        QStringList paths;
+        for (const QString& call : calls()) {
+            if (call.startsWith(QStringLiteral("delete ")))
+                paths.append(call.mid(7));
+        }
+        return paths;
     }
-    QFuture<void> renameItem(const QString&, const QString&) override { return fail<void>(); }
-    QFuture<void> moveItem(const QString&, const QString&) override { return fail<void>(); }
 
 private:
-    template <typename T> static QFuture<T> fail()
-    {
-        QPromise<T> promise;
-        promise.start();
-        promise.setException(std::make_exception_ptr(FileRepositoryError::moveNotSupported()));
-        promise.finish();
-        return promise.future();
-    }
     QString m_deviceId;
-    mutable std::mutex m_mutex;
-    QStringList m_deleted;
 };
 
 // Opens FakeRepository instances. By default every open and every storage load answers at once;
