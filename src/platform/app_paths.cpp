@@ -21,4 +21,9 @@ QString downloadsFolder()
     return QDir::homePath() + QStringLiteral("/Downloads");
 }
 
+QString receivedFilesFolder(const QString& downloads)
+{
+    return QDir(downloads).filePath(QStringLiteral("Quillbay"));
+}
+
 } // namespace qb::AppPaths

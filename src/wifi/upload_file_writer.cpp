@@ -1,5 +1,6 @@
 #include "wifi/upload_file_writer.h"
 
+#include "platform/app_paths.h"
 #include "platform/local_files.h"
 
 #include <QDir>
@@ -77,7 +78,7 @@ QString UploadFileWriter::numberedName(const QString& base, const QString& exten
 
 UploadFileWriter::Error UploadFileWriter::open(const QString& downloadsFolder, qint64 nowSeconds)
 {
-    m_folder = QDir(downloadsFolder).filePath(QStringLiteral("Quillbay"));
+    m_folder = AppPaths::receivedFilesFolder(downloadsFolder);
     const QFileInfo info(m_folder);
     if ((info.exists() && !info.isDir()) || (info.isSymLink() && !info.exists())) {
         const QString aside =

@@ -1,0 +1,180 @@
+#include "wifi_ui/wifi_ui_style.h"
+
+#include "documents/symbol_icon.h"
+
+#include <QApplication>
+#include <QFontDatabase>
+#include <QHash>
+#include <QMimeDatabase>
+#include <QPainter>
+#include <QPainterPath>
+
+namespace qb::wifiui {
+
+QFont textFont(TextStyle style, QFont::Weight weight)
+{
+    // Ratios of the text styles to the body size of the platform the views were drawn for.
+    QFont font = QApplication::font();
+    const qreal body = font.pointSizeF() > 0 ? font.pointSizeF() : 10;
+    qreal ratio = 1;
+    switch (style) {
+    case TextStyle::Title2:
+        ratio = 17.0 / 13;
+        break;
+    case TextStyle::Title3:
+        ratio = 15.0 / 13;
+        break;
+    case TextStyle::Headline:
+        weight = std::max(weight, QFont::Bold);
+        break;
+    case TextStyle::Body:
+        break;
+    case TextStyle::Callout:
+        ratio = 12.0 / 13;
+        break;
+    case TextStyle::Caption:
+    case TextStyle::Caption2:
+        ratio = 10.0 / 13;
+        break;
+    }
+    font.setPointSizeF(body * ratio);
+    font.setWeight(weight);
+    return font;
+}
+
+QFont sizedFont(qreal points, QFont::Weight weight, bool monospaced)
+{
+    QFont font =
+        monospaced ? QFontDatabase::systemFont(QFontDatabase::FixedFont) : QApplication::font();
+    font.setPointSizeF(points);
+    font.setWeight(weight);
+    return font;
+}
+
+QColor systemBlue()
+{
+    return QColor(0, 122, 255);
+}
+
+QColor systemGreen()
+{
+    return QColor(52, 199, 89);
+}
+
+QColor systemOrange()
+{
+    return QColor(255, 149, 0);
+}
+
+QColor systemRed()
+{
+    return QColor(255, 59, 48);
+}
+
+QColor systemGray()
+{
+    return QColor(142, 142, 147);
+}
+
+QColor secondaryText(const QColor& text)
+{
+    return withAlpha(text, 0.6);
+}
+
+QColor withAlpha(QColor color, qreal alpha)
+{
+    color.setAlphaF(float(alpha));
+    return color;
+}
+
+QLinearGradient accentGradient(const QRectF& rect)
+{
+    QLinearGradient gradient(rect.topLeft(), rect.bottomRight());
+    gradient.setColorAt(0, systemBlue());
+    gradient.setColorAt(1, QColor::fromRgbF(0, 0.78f, 1.0f, 1));
+    return gradient;
+}
+
+QPixmap tintedSymbol(const QString& symbol, int size, const QColor& color, qreal pixelRatio)
+{
+    const QIcon icon = symbolIcon(symbol);
+    QPixmap pixmap = icon.pixmap(QSize(size, size), pixelRatio);
+    if (pixmap.isNull())
+        return pixmap;
+    QPainter painter(&pixmap);
+    painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+    painter.fillRect(pixmap.rect(), color);
+    return pixmap;
+}
+
+QIcon fileIcon(const QString& fileName)
+{
+    static QHash<QString, QIcon> cache;
+    static const QMimeDatabase database;
+    const QMimeType type = database.mimeTypeForFile(fileName, QMimeDatabase::MatchExtension);
+    const auto found = cache.constFind(type.name());
+    if (found != cache.constEnd())
+        return *found;
+    QIcon icon = QIcon::fromTheme(type.iconName());
+    if (icon.isNull())
+        icon = QIcon::fromTheme(type.genericIconName());
+    if (icon.isNull())
+        icon = QIcon::fromTheme(QStringLiteral("text-x-generic"));
+    cache.insert(type.name(), icon);
+    return icon;
+}
+
+void paintPhoneAvatar(QPainter& painter, const QRectF& circle, int iconSize, qreal pixelRatio)
+{
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(accentGradient(circle));
+    painter.drawEllipse(circle);
+    const QPixmap phone =
+        tintedSymbol(QStringLiteral("iphone.gen3"), iconSize, Qt::white, pixelRatio);
+    if (!phone.isNull()) {
+        const QSizeF size = QSizeF(phone.size()) / phone.devicePixelRatio();
+        painter.drawPixmap(QRectF(circle.center() - QPointF(size.width(), size.height()) / 2, size),
+                           phone, phone.rect());
+    }
+    painter.restore();
+}
+
+void paintDirectionBadge(QPainter& painter, const QRectF& disc, bool received,
+                         const QColor& background)
+{
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(background);
+    painter.drawEllipse(disc);
+    const QRectF inner = disc.adjusted(1, 1, -1, -1);
+    painter.setBrush(received ? systemGreen() : systemOrange());
+    painter.drawEllipse(inner);
+    // A diagonal arrow: down-left into the computer, up-right out of it.
+    const qreal d = inner.width() * 0.22;
+    const QPointF c = inner.center();
+    const QPointF from = received ? c + QPointF(d, -d) : c + QPointF(-d, d);
+    const QPointF to = received ? c + QPointF(-d, d) : c + QPointF(d, -d);
+    QPen pen(Qt::white, std::max<qreal>(1.5, inner.width() / 9), Qt::SolidLine, Qt::RoundCap,
+             Qt::RoundJoin);
+    painter.setPen(pen);
+    painter.setBrush(Qt::NoBrush);
+    painter.drawLine(from, to);
+    QPainterPath head;
+    const qreal h = d * 1.1;
+    if (received) {
+        head.moveTo(to + QPointF(h, 0));
+        head.lineTo(to);
+        head.lineTo(to + QPointF(0, -h));
+    } else {
+        head.moveTo(to + QPointF(-h, 0));
+        head.lineTo(to);
+        head.lineTo(to + QPointF(0, h));
+    }
+    painter.drawPath(head);
+    painter.restore();
+}
+
+} // namespace qb::wifiui

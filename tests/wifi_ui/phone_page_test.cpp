@@ -1,0 +1,199 @@
+#include "ui_test_support.h"
+#include "wifi_ui/connected_device_view.h"
+#include "wifi_ui/phone_page_model.h"
+#include "wifi_ui/wifi_formatters.h"
+#include "wifi_ui/wifi_pairing_prompt_view.h"
+#include "wifi_ui/wifi_phone_view.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace qb {
+namespace {
+
+using Kind = PhonePageRow::Kind;
+
+const QDateTime kNoon = QDateTime::fromSecsSinceEpoch(1'750'000'000, Qt::UTC);
+
+ReceivedFile received(const QString& name, const QString& host, int minute)
+{
+    return {QUuid::createUuid(),
+            QUrl::fromLocalFile("/in/" + name),
+            10,
+            kNoon.addSecs(minute * 60),
+            host,
+            "Pixel"};
+}
+
+SentFile sent(const QString& name, const QString& host, int minute)
+{
+    return {QUuid::createUuid(), QUrl::fromLocalFile("/out/" + name), 20,
+            kNoon.addSecs(minute * 60), host};
+}
+
+QStringList namesOf(const QList<TransferEntry>& entries)
+{
+    QStringList names;
+    for (const TransferEntry& entry : entries)
+        names << entry.url().fileName();
+    return names;
+}
+
+QList<Kind> kindsOf(const PhonePageModel& model)
+{
+    QList<Kind> kinds;
+    for (const PhonePageRow& row : model.rows())
+        kinds << row.kind;
+    return kinds;
+}
+
+TEST(PhonePage, HistoryOfOneHostNewestFirstWithReceivedBeforeSentAtEqualTimes)
+{
+    const QList<ReceivedFile> in{received("r3", "10.0.0.5", 3), received("other", "10.0.0.6", 9),
+                                 received("r1", "10.0.0.5", 1)};
+    const QList<SentFile> out{sent("s3", "10.0.0.5", 3), sent("s2", "10.0.0.5", 2),
+                              sent("s9", "10.0.0.50", 9)};
+    const QList<TransferEntry> entries = activityFor("10.0.0.5", in, out);
+    EXPECT_EQ(namesOf(entries), QStringList({"r3", "s3", "s2", "r1"}));
+    EXPECT_EQ(entries[0].subtitle(), "Received \u2022 from Pixel");
+    EXPECT_EQ(entries[1].subtitle(), "Sent to phone");
+    EXPECT_TRUE(activityFor("10.0.0.7", in, out).isEmpty());
+}
+
+TEST(PhonePage, RowsSectionsAndCountsFollowTheRegistries)
+{
+    test::TestRegistries r;
+    r.pending.enqueue(QUrl::fromLocalFile("/a.txt"), "10.0.0.5");
+    r.pending.enqueue(QUrl::fromLocalFile("/b.txt"), "10.0.0.6");
+    r.pending.enqueue(QUrl::fromLocalFile("/c.txt"), "10.0.0.5");
+    PhonePageModel model(r.all(), "10.0.0.5", "Pixel");
+    // Waiting files of this phone only, then the empty state.
+    EXPECT_EQ(kindsOf(model), QList<Kind>({Kind::PendingHeader, Kind::PendingFile,
+                                           Kind::PendingFile, Kind::SectionDivider, Kind::Empty}));
+    EXPECT_EQ(model.row(0).count, 2);
+    EXPECT_EQ(model.index(2).data().toString(), "c.txt");
+    EXPECT_FALSE(model.index(1).data(PhonePageModel::LastInSectionRole).toBool());
+    EXPECT_TRUE(model.index(2).data(PhonePageModel::LastInSectionRole).toBool());
+
+    // Every status counts until the registry drops the file.
+    r.pending.updateStatus(model.row(1).pending.id, SendStatus::Sending);
+    EXPECT_EQ(model.row(1).pending.status, SendStatus::Sending);
+    EXPECT_EQ(model.row(0).count, 2);
+
+    r.received.setFiles({received("new", "10.0.0.5", 5), received("x", "10.0.0.6", 6)});
+    r.sent.setFiles({sent("old", "10.0.0.5", 1)});
+    EXPECT_EQ(kindsOf(model).mid(4),
+              QList<Kind>({Kind::ActivityHeader, Kind::Activity, Kind::Activity}));
+    EXPECT_EQ(model.row(4).count, 2);
+    for (const PendingOutgoingFile& file : r.pending.files())
+        r.pending.cancel(file.id);
+    EXPECT_EQ(kindsOf(model), QList<Kind>({Kind::ActivityHeader, Kind::Activity, Kind::Activity}));
+}
+
+TEST(PhonePage, ChangesArriveAsDiffsSoTheSelectionAndViewStay)
+{
+    test::TestRegistries r;
+    QList<ReceivedFile> files;
+    for (int i = 0; i < 50; ++i)
+        files.prepend(received(QString("f%1").arg(i), "10.0.0.5", i));
+    r.received.setFiles(files);
+    PhonePageModel model(r.all(), "10.0.0.5", "Pixel");
+    const QPersistentModelIndex tenth = model.index(10);
+    int resets = 0;
+    int inserted = 0;
+    QObject::connect(&model, &QAbstractItemModel::modelReset, [&] { ++resets; });
+    QObject::connect(
+        &model, &QAbstractItemModel::rowsInserted,
+        [&](const QModelIndex&, int first, int last) { inserted += last - first + 1; });
+    model.setSelectedFileID(model.row(10).id());
+    EXPECT_TRUE(tenth.data(PhonePageModel::SelectedRole).toBool());
+
+    r.received.record(QUrl::fromLocalFile("/in/newest"), 1, "10.0.0.5", "Pixel");
+    EXPECT_EQ(resets, 0);
+    EXPECT_EQ(inserted, 1);
+    EXPECT_EQ(tenth.row(), 11);
+    EXPECT_TRUE(tenth.data(PhonePageModel::SelectedRole).toBool());
+    EXPECT_EQ(model.index(1).data().toString(), "newest");
+    EXPECT_EQ(model.row(0).count, 51);
+
+    // A selected entry that leaves the list leaves nothing highlighted.
+    const QUuid selected = model.row(11).id();
+    QList<ReceivedFile> fewer = r.received.files();
+    fewer.removeIf([&](const ReceivedFile& file) { return file.id == selected; });
+    r.received.setFiles(fewer);
+    EXPECT_EQ(model.selectedFileID(), selected);
+    for (int row = 0; row < model.rowCount(); ++row)
+        EXPECT_FALSE(model.index(row).data(PhonePageModel::SelectedRole).toBool());
+}
+
+TEST(PhonePage, NetworkTextIsShownPlainAndOnOneLine)
+{
+    test::TestRegistries r;
+    const WiFiPeer peer{"10.0.0.5", "<img src=x>\n<b>Evil</b>", "012345", "token", kNoon};
+    ConnectedDeviceView page(r.all(), peer);
+    const QList<QLabel*> labels = page.findChildren<QLabel*>();
+    bool sawName = false;
+    for (QLabel* label : labels) {
+        if (label->text().contains("Evil")) {
+            sawName = true;
+            EXPECT_EQ(label->textFormat(), Qt::PlainText);
+            EXPECT_EQ(label->text(), "<img src=x> <b>Evil</b>");
+        }
+    }
+    EXPECT_TRUE(sawName);
+
+    WiFiPairingPromptView prompt({"10.0.0.5", "<i>x</i>", "001234", std::nullopt, kNoon});
+    EXPECT_EQ(prompt.pinShown(), "001 234");
+    for (QLabel* label : prompt.findChildren<QLabel*>()) {
+        if (label->text().contains("<i>")) {
+            EXPECT_EQ(label->textFormat(), Qt::PlainText);
+        }
+    }
+}
+
+TEST(PhonePage, FollowsTheSelectedPeerAndItsPairing)
+{
+    test::TestRegistries r;
+    WiFiPhoneView view(r.all());
+    EXPECT_EQ(view.page(), nullptr);
+    EXPECT_EQ(view.prompt(), nullptr);
+    r.peers.touch("10.0.0.5", QString("Pixel"));
+    r.peers.setSelectedPeerHost(QString("10.0.0.5"));
+    ASSERT_NE(view.prompt(), nullptr);
+    EXPECT_EQ(view.prompt()->pinShown(), formattedPIN(r.peers.peers().first().pin));
+
+    ASSERT_TRUE(r.peers.verifyPIN("10.0.0.5", r.peers.peers().first().pin).has_value());
+    ASSERT_NE(view.page(), nullptr);
+    EXPECT_EQ(view.prompt(), nullptr);
+
+    // "Reconnect" acts only after the confirmation; the prompt then shows the new PIN.
+    QPointer<ConnectedDeviceView> page = view.page();
+    for (QAction* action : page->findChildren<QAction*>()) {
+        if (action->text() == "Reconnect (new PIN)")
+            action->trigger();
+    }
+    auto* box = page->findChild<QMessageBox*>();
+    ASSERT_NE(box, nullptr);
+    EXPECT_TRUE(r.peers.peers().first().token.has_value());
+    box->button(QMessageBox::Cancel)->click();
+    EXPECT_TRUE(r.peers.peers().first().token.has_value());
+    page->applyPeerAction(ConnectedDeviceView::PeerAction::Reconnect);
+    ASSERT_NE(view.prompt(), nullptr);
+    EXPECT_EQ(view.prompt()->pinShown(), formattedPIN(r.peers.peers().first().pin));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(page.isNull());
+
+    // Forgetting acts at once and takes the page away.
+    ASSERT_TRUE(r.peers.verifyPIN("10.0.0.5", r.peers.peers().first().pin).has_value());
+    view.page()->applyPeerAction(ConnectedDeviceView::PeerAction::Forget);
+    EXPECT_TRUE(r.peers.peers().isEmpty());
+    EXPECT_EQ(view.page(), nullptr);
+}
+
+} // namespace
+} // namespace qb
