@@ -18,7 +18,7 @@ const QHash<QString, QString>& table()
         {QStringLiteral("arrow.right.circle"), QStringLiteral("go-next")},
         {QStringLiteral("arrow.triangle.2.circlepath"), QStringLiteral("view-refresh")},
         {QStringLiteral("arrow.trianglehead.2.clockwise"), QStringLiteral("view-refresh")},
-        {QStringLiteral("arrow.up.arrow.down.circle"), QStringLiteral("view-sort-ascending")},
+        {QStringLiteral("arrow.up.arrow.down.circle"), QStringLiteral("network-transmit-receive")},
         {QStringLiteral("arrow.up.circle"), QStringLiteral("go-up")},
         {QStringLiteral("arrow.up.right.circle.fill"), QStringLiteral("go-up")},
         {QStringLiteral("arrow.up.right.square"), QStringLiteral("document-open")},

@@ -4,6 +4,8 @@
 
 #include <QSet>
 
+#include <algorithm>
+
 namespace qb {
 
 namespace {
@@ -24,26 +26,32 @@ TransferJobListModel::TransferJobListModel(QObject* parent) : QAbstractListModel
 
 void TransferJobListModel::setJobs(const QList<TransferJob>& jobs)
 {
+    int changedFirst = -1;
+    int changedLast = -1;
+    // Usually the rows are the start of the new list (progress, status changes, new jobs).
+    const qsizetype shared = std::min(m_jobs.size(), jobs.size());
+    qsizetype common = 0;
+    while (common < shared && m_jobs.at(common).id == jobs.at(common).id)
+        ++common;
+    if (common == m_jobs.size()) {
+        for (int row = 0; row < common; ++row)
+            refreshRow(row, jobs.at(row), changedFirst, changedLast);
+        flushChanged(changedFirst, changedLast);
+        if (jobs.size() > common)
+            insertRun(int(common), jobs, int(common), int(jobs.size()) - 1);
+        return;
+    }
+
     removeMissing(jobs);
     QSet<QUuid> present;
     present.reserve(m_jobs.size());
     for (const TransferJob& job : std::as_const(m_jobs))
         present.insert(job.id);
-
-    int changedFirst = -1;
-    int changedLast = -1;
     int row = 0;
     while (row < jobs.size()) {
         const TransferJob& job = jobs.at(row);
         if (row < m_jobs.size() && m_jobs.at(row).id == job.id) {
-            if (!sameShown(m_jobs.at(row), job)) {
-                if (changedFirst >= 0 && changedLast != row - 1)
-                    flushChanged(changedFirst, changedLast);
-                if (changedFirst < 0)
-                    changedFirst = row;
-                changedLast = row;
-            }
-            m_jobs[row] = job;
+            refreshRow(row, job, changedFirst, changedLast);
             ++row;
             continue;
         }
@@ -63,6 +71,19 @@ void TransferJobListModel::setJobs(const QList<TransferJob>& jobs)
         row = last + 1;
     }
     flushChanged(changedFirst, changedLast);
+}
+
+void TransferJobListModel::refreshRow(int row, const TransferJob& job, int& changedFirst,
+                                      int& changedLast)
+{
+    if (!sameShown(m_jobs.at(row), job)) {
+        if (changedFirst >= 0 && changedLast != row - 1)
+            flushChanged(changedFirst, changedLast);
+        if (changedFirst < 0)
+            changedFirst = row;
+        changedLast = row;
+    }
+    m_jobs[row] = job;
 }
 
 int TransferJobListModel::rowOf(const QUuid& id) const

@@ -33,6 +33,7 @@ public:
     QHash<int, QByteArray> roleNames() const override;
 
 private:
+    void refreshRow(int row, const TransferJob& job, int& changedFirst, int& changedLast);
     void removeMissing(const QList<TransferJob>& jobs);
     void insertRun(int row, const QList<TransferJob>& jobs, int first, int last);
     void flushChanged(int& first, int& last);
