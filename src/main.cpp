@@ -8,6 +8,8 @@
 #include <QApplication>
 #include <QIcon>
 
+#include <memory>
+
 int main(int argc, char* argv[])
 {
     Q_INIT_RESOURCE(app);
@@ -18,7 +20,7 @@ int main(int argc, char* argv[])
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/quillbay/quillbay.svg")));
     qb::installIconThemeFallback();
 
-    qb::QuillbayApp quillbay(qb::QuillbayApp::processOptions());
+    auto quillbay = std::make_unique<qb::QuillbayApp>(qb::QuillbayApp::processOptions());
     qb::QuitSignalWatcher quitSignals;
     // exit() rather than quit(): quit() first asks every window to close, and the consent
     // dialog refuses to.
@@ -29,12 +31,12 @@ int main(int argc, char* argv[])
 
     int status = 0;
     {
-        qb::ApplicationWindows windows(quillbay);
+        qb::ApplicationWindows windows(*quillbay);
         QObject::connect(&windows, &qb::ApplicationWindows::quitRequested, &app, leave,
                          Qt::QueuedConnection);
         windows.mainWindow().show();
         status = QApplication::exec();
     }
-    quillbay.shutdown();
-    return status;
+    quillbay.reset();
+    return qb::QuillbayApp::finishProcess(status);
 }

@@ -6,6 +6,7 @@
 #include "app/desktop_services_url_opener.h"
 #include "app/mail_helper.h"
 #include "app/message_box_alert_presenter.h"
+#include "core/device/serial_executor.h"
 #include "core/transfer/transfer_queue_actor.h"
 #include "core/transfer/transfer_queue_view_model.h"
 #include "platform/avahi_dns_sd_publisher.h"
@@ -18,6 +19,10 @@
 #include "wifi/wifi_peer_registry.h"
 
 #include <QPointer>
+#include <QThreadPool>
+
+#include <cstdio>
+#include <unistd.h>
 
 namespace qb {
 
@@ -103,6 +108,18 @@ void QuillbayApp::shutdown()
     m_transferActor.reset();
     if (m_ownsCrashGuard)
         CrashLogManager::shutdown();
+}
+
+int QuillbayApp::finishProcess(int status)
+{
+    constexpr int settleMs = 500;
+    const bool devicesIdle = SerialExecutor::waitForRetiredThreads(settleMs);
+    if (devicesIdle && QThreadPool::globalInstance()->waitForDone(settleMs))
+        return status;
+    Logger::mtp().warning(
+        QStringLiteral("A phone is not answering; quitting without waiting for it"));
+    std::fflush(nullptr);
+    ::_exit(status);
 }
 
 QuillbayApp::Options QuillbayApp::processOptions()

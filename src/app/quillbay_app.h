@@ -51,6 +51,11 @@ public:
     };
 
     explicit QuillbayApp(Options options, QObject* parent = nullptr);
+    // What main() returns once the application object is gone. A phone that stopped answering
+    // in the middle of a call holds its device thread, and the workers waiting for it, for up to
+    // a minute: then the process ends at once with `status`, leaving them to its end, instead of
+    // waiting for them or destroying what they still use.
+    static int finishProcess(int status);
     // Runs shutdown() if it has not run.
     ~QuillbayApp() override;
 

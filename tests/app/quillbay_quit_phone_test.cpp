@@ -14,6 +14,8 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -113,6 +115,33 @@ TEST_F(QuillbayQuitPhoneTest, QuittingDuringADownloadEndsInOrder)
         const QStringList names = QDir(downloads).entryList(QDir::Files | QDir::Hidden);
         return names.isEmpty() || names == QStringList{QStringLiteral("big.bin")};
     }));
+}
+
+// Guards against quitting waiting out libmtp's minute when a phone stops answering mid-call:
+// a copy through the computer (a worker waits for the phone) and a bare listing.
+TEST(QuillbayQuitStuckPhoneTest, TheProcessEndsWithinFiveSecondsOfSigterm)
+{
+    for (const QString mode : {"copy", "list"}) {
+        QProcess child;
+        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        child.start(QStringLiteral(QB_QUIT_STUCK_PHONE_CHILD), {mode});
+        ASSERT_TRUE(child.waitForStarted());
+        QByteArray output;
+        QDeadlineTimer deadline(30000);
+        while (!output.contains("stuck") && !deadline.hasExpired() &&
+               child.state() == QProcess::Running) {
+            child.waitForReadyRead(100);
+            output += child.readAllStandardOutput();
+        }
+        ASSERT_TRUE(output.contains("stuck")) << mode.toStdString();
+        QElapsedTimer clock;
+        clock.start();
+        child.terminate();
+        ASSERT_TRUE(child.waitForFinished(5000)) << mode.toStdString() << ": running after 5 s";
+        EXPECT_LT(clock.elapsed(), 5000);
+        EXPECT_EQ(child.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(child.exitCode(), 0);
+    }
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "core/device/serial_executor.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -56,6 +57,20 @@ public:
             t.join();
     }
 
+    bool waitUntilFinished(int timeoutMs)
+    {
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        std::lock_guard lock(m_mutex);
+        for (auto& entry : m_entries) {
+            std::unique_lock stateLock(entry.second->mutex);
+            if (!entry.second->wake.wait_until(stateLock, deadline,
+                                               [&] { return entry.second->finished; }))
+                return false;
+        }
+        return true;
+    }
+
     ~RetiredThreads()
     {
         std::vector<std::pair<std::thread, std::shared_ptr<SerialExecutor::State>>> entries;
@@ -83,6 +98,7 @@ void SerialExecutor::runLoop(const std::shared_ptr<State>& state)
             state->wake.wait(lock, [&] { return state->stopping || !state->queue.empty(); });
             if (state->queue.empty()) {
                 state->finished = true;
+                state->wake.notify_all();
                 return;
             }
             task = std::move(state->queue.front());
@@ -122,6 +138,11 @@ void SerialExecutor::post(std::function<void()> task)
         m_state->queue.push_back(std::move(task));
     }
     m_state->wake.notify_one();
+}
+
+bool SerialExecutor::waitForRetiredThreads(int timeoutMs)
+{
+    return RetiredThreads::instance().waitUntilFinished(timeoutMs);
 }
 
 bool SerialExecutor::isExecutorThread() const

@@ -15,7 +15,8 @@ namespace qb {
 
 // A thread of its own that runs posted work one item at a time, in the order posted.
 // Destroying the executor does not wait: work already posted still runs, on the executor's
-// thread, which then ends by itself (and is joined at process exit at the latest).
+// thread, which then ends by itself (and is joined at process exit, unless the process leaves
+// it behind: see waitForRetiredThreads()).
 class SerialExecutor
 {
 public:
@@ -26,6 +27,10 @@ public:
 
     void post(std::function<void()> task);
     bool isExecutorThread() const;
+
+    // Waits up to `timeoutMs` for the threads of destroyed executors to finish their work; false
+    // when one is still busy (a phone that stopped answering holds its call for up to a minute).
+    static bool waitForRetiredThreads(int timeoutMs);
 
     // Runs `work` on the executor; its result or exception arrives through the future.
     template <typename F> auto run(F work) -> QFuture<std::invoke_result_t<F>>
