@@ -1,10 +1,12 @@
 # The two commands of the README. Everything else is CMake.
 BUILD_DIR ?= build
 SAN_DIR ?= build-asan
+FUZZ_DIR ?= build-fuzz
+FUZZ_SECONDS ?= 60
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: run test deps configure build test-asan format-check
+.PHONY: run test deps configure build test-asan format-check fuzz
 
 deps:
 	scripts/install-deps
@@ -24,9 +26,19 @@ format-check: configure
 test: build format-check
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 600
 	$(MAKE) test-asan
+	if [ "$(QB_FUZZ)" = 1 ]; then $(MAKE) fuzz; fi
 
 # The core libraries' tests once more under AddressSanitizer and UBSan.
 test-asan: deps
 	cmake -S . -B $(SAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQB_SANITIZE=ON -DQB_CORE_ONLY=ON
 	cmake --build $(SAN_DIR) -j $(JOBS)
 	cd $(SAN_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 600 -L core
+
+# The request-head parser under libFuzzer for FUZZ_SECONDS (make test runs it when QB_FUZZ=1).
+# New inputs that widen coverage collect in $(FUZZ_DIR)/corpus; the seeds stay untouched.
+fuzz: deps
+	cmake -S tests/fuzz -B $(FUZZ_DIR) -G Ninja -DCMAKE_CXX_COMPILER=clang++
+	cmake --build $(FUZZ_DIR)
+	mkdir -p $(FUZZ_DIR)/corpus
+	$(FUZZ_DIR)/request_head_fuzzer -max_total_time=$(FUZZ_SECONDS) -max_len=8192 \
+		-artifact_prefix=$(FUZZ_DIR)/ $(FUZZ_DIR)/corpus tests/fuzz/corpus
