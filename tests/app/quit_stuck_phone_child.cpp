@@ -5,12 +5,12 @@
 #include "app/app_state.h"
 #include "app/fake_alert_presenter.h"
 #include "app/quillbay_app.h"
-#include "app/scripted_process_runner.h"
 #include "core/transfer/transfer_queue_view_model.h"
 #include "phone/emulated_phone.h"
 #include "platform/fake_desktop_url_opener.h"
 #include "platform/preference_store.h"
 #include "platform/quit_signal_watcher.h"
+#include "platform/scripted_process_runner.h"
 
 #include <QCoreApplication>
 #include <QDir>
