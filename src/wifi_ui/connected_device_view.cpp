@@ -29,6 +29,42 @@ namespace qb {
 
 using namespace wifiui;
 
+namespace {
+
+// One line of plain text that is cut with an ellipsis to the width it gets; the whole text is
+// its tooltip.
+class ElidedLabel : public QLabel
+{
+public:
+    explicit ElidedLabel(QWidget* parent) : QLabel(parent) { setTextFormat(Qt::PlainText); }
+    void setFullText(const QString& text)
+    {
+        m_full = text;
+        setToolTip(text);
+        updateGeometry();
+        elide();
+    }
+    QSize sizeHint() const override
+    {
+        return {fontMetrics().horizontalAdvance(m_full) + 2, QLabel::sizeHint().height()};
+    }
+    QSize minimumSizeHint() const override { return {0, QLabel::minimumSizeHint().height()}; }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override
+    {
+        QLabel::resizeEvent(event);
+        elide();
+    }
+
+private:
+    void elide() { setText(fontMetrics().elidedText(m_full, Qt::ElideRight, width())); }
+
+    QString m_full;
+};
+
+} // namespace
+
 ConnectedDeviceView::ConnectedDeviceView(const WiFiRegistries& registries, const WiFiPeer& peer,
                                          QWidget* parent)
     : QWidget(parent), m_registries(registries), m_peer(peer)
@@ -60,9 +96,9 @@ ConnectedDeviceView::ConnectedDeviceView(const WiFiRegistries& registries, const
     connect(m_list, &PhonePageListView::buttonClicked, this, [this](const QModelIndex& index) {
         const PhonePageRow& row = m_model->row(index.row());
         if (row.kind == PhonePageRow::Kind::PendingFile)
-            cancelPending(row.pending.id);
+            cancelPending(row.pending().id);
         else if (row.kind == PhonePageRow::Kind::Activity)
-            revealInFileManager(*row.entry);
+            revealInFileManager(row.entry());
     });
     connect(m_list, &PhonePageListView::entryMenuRequested, this,
             &ConnectedDeviceView::showEntryMenu);
@@ -87,25 +123,24 @@ QWidget* ConnectedDeviceView::buildHeader()
     who->setSpacing(4);
     auto* nameLine = new QHBoxLayout;
     nameLine->setSpacing(6);
-    m_name = new QLabel(header);
-    m_name->setTextFormat(Qt::PlainText);
-    m_name->setFont(textFont(TextStyle::Title3, QFont::DemiBold));
-    m_name->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    nameLine->addWidget(m_name, 1);
+    auto* name = new ElidedLabel(header);
+    name->setFont(textFont(TextStyle::Title3, QFont::DemiBold));
+    nameLine->addWidget(name);
+    m_name = name;
     auto* shield = new QLabel(header);
     shield->setPixmap(tintedSymbol(QStringLiteral("checkmark.shield.fill"), 14, systemGreen(),
                                    devicePixelRatioF()));
     shield->setAccessibleName(tr("Paired"));
     nameLine->addWidget(shield);
+    nameLine->addStretch(1);
     who->addLayout(nameLine);
-    m_host = new QLabel(header);
-    m_host->setTextFormat(Qt::PlainText);
-    m_host->setFont(textFont(TextStyle::Callout));
-    m_host->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    QPalette dim = m_host->palette();
+    auto* host = new ElidedLabel(header);
+    host->setFont(textFont(TextStyle::Callout));
+    QPalette dim = host->palette();
     dim.setColor(QPalette::WindowText, secondaryText(dim.color(QPalette::WindowText)));
-    m_host->setPalette(dim);
-    who->addWidget(m_host);
+    host->setPalette(dim);
+    who->addWidget(host);
+    m_host = host;
     row->addLayout(who, 1);
 
     auto* send =
@@ -140,9 +175,9 @@ QWidget* ConnectedDeviceView::buildHeader()
 void ConnectedDeviceView::setPeer(const WiFiPeer& peer)
 {
     m_peer = peer;
-    m_name->setText(singleLine(peer.name));
-    m_name->setToolTip(singleLine(peer.name));
-    m_host->setText(singleLine(peer.host) + QStringLiteral(" \u2022 ") + tr("Connected via Wi-Fi"));
+    static_cast<ElidedLabel*>(m_name)->setFullText(singleLine(peer.name));
+    static_cast<ElidedLabel*>(m_host)->setFullText(
+        singleLine(peer.host) + QStringLiteral(" \u2022 ") + tr("Connected via Wi-Fi"));
     if (m_model != nullptr)
         m_model->setPeerName(peer.name);
     if (m_sendSheet)
@@ -252,7 +287,10 @@ std::optional<TransferEntry> ConnectedDeviceView::entryAt(const QModelIndex& ind
 {
     if (!index.isValid() || index.row() >= m_model->rowCount())
         return std::nullopt;
-    return m_model->row(index.row()).entry;
+    const PhonePageRow& row = m_model->row(index.row());
+    if (row.kind != PhonePageRow::Kind::Activity)
+        return std::nullopt;
+    return row.entry();
 }
 
 void ConnectedDeviceView::showEntryMenu(const QModelIndex& index, const QPoint& globalPos)

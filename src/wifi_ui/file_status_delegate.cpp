@@ -85,19 +85,8 @@ void FileStatusDelegate::paint(QPainter* painter, const QStyleOptionViewItem& op
         break;
     case SendStatus::Completed:
     case SendStatus::Failed: {
-        const bool done = file->status == SendStatus::Completed;
-        painter->setPen(Qt::NoPen);
-        painter->setBrush(done ? systemGreen() : systemRed());
-        painter->drawEllipse(QRectF(indicator).adjusted(1, 1, -1, -1));
-        painter->setPen(QPen(Qt::white, 1.8, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-        const QPointF c = QRectF(indicator).center();
-        if (done) {
-            painter->drawPolyline(
-                QPolygonF{c + QPointF(-4, 0), c + QPointF(-1, 3), c + QPointF(4, -3)});
-        } else {
-            painter->drawLine(c + QPointF(-3, -3), c + QPointF(3, 3));
-            painter->drawLine(c + QPointF(-3, 3), c + QPointF(3, -3));
-        }
+        paintStatusDisc(*painter, QRectF(indicator).adjusted(1, 1, -1, -1),
+                        file->status == SendStatus::Completed);
         break;
     }
     }

@@ -24,21 +24,33 @@ public:
 protected:
     void replaceRows(QList<Row> next)
     {
+        // Most changes touch one end or one spot: only what lies between the common head and
+        // tail (compared by key) is matched through hashes.
+        const qsizetype oldSize = m_rows.size();
+        const qsizetype newSize = next.size();
+        qsizetype head = 0;
+        while (head < oldSize && head < newSize && m_rows[head].key() == next[head].key())
+            ++head;
+        qsizetype tail = 0;
+        while (tail < oldSize - head && tail < newSize - head &&
+               m_rows[oldSize - 1 - tail].key() == next[newSize - 1 - tail].key())
+            ++tail;
+
         using Key = decltype(next.first().key());
         QHash<Key, qsizetype> nextIndex;
-        nextIndex.reserve(next.size());
-        for (qsizetype i = 0; i < next.size(); ++i)
+        nextIndex.reserve(newSize - tail - head);
+        for (qsizetype i = head; i < newSize - tail; ++i)
             nextIndex.insert(next[i].key(), i);
-
         QHash<Key, qsizetype> oldIndex;
-        oldIndex.reserve(m_rows.size());
-        for (qsizetype i = 0; i < m_rows.size(); ++i)
+        oldIndex.reserve(oldSize - tail - head);
+        for (qsizetype i = head; i < oldSize - tail; ++i)
             oldIndex.insert(m_rows[i].key(), i);
 
-        // Kept rows must stay in the same order for a diff; anything else is a reset.
-        bool ordered = nextIndex.size() == next.size() && oldIndex.size() == m_rows.size();
+        // Kept rows must keep their order, and keys be unique, for a diff; else a reset.
+        bool ordered =
+            nextIndex.size() == newSize - tail - head && oldIndex.size() == oldSize - tail - head;
         qsizetype last = -1;
-        for (qsizetype i = 0; ordered && i < m_rows.size(); ++i) {
+        for (qsizetype i = head; ordered && i < oldSize - tail; ++i) {
             const auto found = nextIndex.constFind(m_rows[i].key());
             if (found == nextIndex.constEnd())
                 continue;
@@ -52,38 +64,22 @@ protected:
             return;
         }
 
-        for (qsizetype i = m_rows.size() - 1; i >= 0; --i) {
+        for (qsizetype i = oldSize - tail - 1; i >= head; --i) {
             if (nextIndex.contains(m_rows[i].key()))
                 continue;
             qsizetype first = i;
-            while (first > 0 && !nextIndex.contains(m_rows[first - 1].key()))
+            while (first > head && !nextIndex.contains(m_rows[first - 1].key()))
                 --first;
             beginRemoveRows({}, int(first), int(i));
             m_rows.remove(first, i - first + 1);
             endRemoveRows();
             i = first;
         }
-
-        qsizetype changedFrom = -1;
-        auto flushChanged = [&](qsizetype end) {
-            if (changedFrom >= 0)
-                emit this->dataChanged(this->index(int(changedFrom)), this->index(int(end - 1)));
-            changedFrom = -1;
-        };
-        for (qsizetype i = 0; i < next.size(); ++i) {
-            if (i < m_rows.size() && m_rows[i].key() == next[i].key()) {
-                if (m_rows[i] == next[i]) {
-                    flushChanged(i);
-                } else {
-                    m_rows[i] = next[i];
-                    if (changedFrom < 0)
-                        changedFrom = i;
-                }
+        for (qsizetype i = head; i < newSize - tail; ++i) {
+            if (i < m_rows.size() - tail && m_rows[i].key() == next[i].key())
                 continue;
-            }
-            flushChanged(i);
             qsizetype end = i + 1;
-            while (end < next.size() && !oldIndex.contains(next[end].key()))
+            while (end < newSize - tail && !oldIndex.contains(next[end].key()))
                 ++end;
             beginInsertRows({}, int(i), int(end - 1));
             m_rows.insert(i, end - i, Row());
@@ -91,7 +87,20 @@ protected:
             endInsertRows();
             i = end - 1;
         }
-        flushChanged(next.size());
+
+        // Same keys in the same places now: report the rows whose content changed.
+        qsizetype changedFrom = -1;
+        for (qsizetype i = 0; i <= newSize; ++i) {
+            const bool changed = i < newSize && !(m_rows[i] == next[i]);
+            if (changed) {
+                m_rows[i] = std::move(next[i]);
+                if (changedFrom < 0)
+                    changedFrom = i;
+            } else if (changedFrom >= 0) {
+                emit this->dataChanged(this->index(int(changedFrom)), this->index(int(i - 1)));
+                changedFrom = -1;
+            }
+        }
     }
 
 private:

@@ -168,7 +168,7 @@ void PhonePageDelegate::paintPending(QPainter* painter, const QStyleOptionViewIt
     const QRect content = contentRect(option.rect);
     const QRect inner = content.adjusted(12, 10, -12, -10);
     const QColor text = option.palette.color(QPalette::Text);
-    const QString name = singleLine(row.pending.url.fileName());
+    const QString name = singleLine(row.pending().url.fileName());
 
     fileIcon(name).paint(painter, QRect(inner.left(), inner.top(), 36, 36));
 
@@ -214,7 +214,7 @@ void PhonePageDelegate::paintActivity(QPainter* painter, const QStyleOptionViewI
                                       const QModelIndex& index) const
 {
     const PhonePageRow& row = *rowOf(index);
-    const TransferEntry& entry = *row.entry;
+    const TransferEntry& entry = row.entry();
     const QRect content = contentRect(option.rect);
     const bool selected = index.data(PhonePageModel::SelectedRole).toBool();
     const bool hovered = option.state.testFlag(QStyle::State_MouseOver);

@@ -9,9 +9,9 @@ namespace qb {
 
 QUuid PhonePageRow::id() const
 {
-    if (kind == Kind::PendingFile)
-        return pending.id;
-    if (kind == Kind::Activity && entry)
+    if (const auto* file = std::get_if<PendingOutgoingFile>(&item))
+        return file->id;
+    if (const auto* entry = std::get_if<TransferEntry>(&item))
         return entry->id();
     return {};
 }
@@ -63,17 +63,17 @@ void PhonePageModel::rebuild()
     QList<PhonePageRow> rows;
     rows.reserve(m_pending.size() + m_activity.size() + 3);
     if (!m_pending.isEmpty()) {
-        rows.append({Kind::PendingHeader, int(m_pending.size()), {}, {}, {}});
+        rows.append({Kind::PendingHeader, int(m_pending.size()), {}, {}});
         for (const PendingOutgoingFile& file : m_pending)
-            rows.append({Kind::PendingFile, 0, file, {}, {}});
-        rows.append({Kind::SectionDivider, 0, {}, {}, {}});
+            rows.append({Kind::PendingFile, 0, {}, file});
+        rows.append({Kind::SectionDivider, 0, {}, {}});
     }
     if (!m_activity.isEmpty()) {
-        rows.append({Kind::ActivityHeader, int(m_activity.size()), {}, {}, {}});
+        rows.append({Kind::ActivityHeader, int(m_activity.size()), {}, {}});
         for (const TransferEntry& entry : m_activity)
-            rows.append({Kind::Activity, 0, {}, entry, {}});
+            rows.append({Kind::Activity, 0, {}, entry});
     } else {
-        rows.append({Kind::Empty, 0, {}, {}, m_peerName});
+        rows.append({Kind::Empty, 0, m_peerName, {}});
     }
     replaceRows(std::move(rows));
 }
@@ -112,11 +112,11 @@ QVariant PhonePageModel::data(const QModelIndex& index, int role) const
         case Kind::PendingHeader:
             return QStringLiteral("Waiting for phone");
         case Kind::PendingFile:
-            return singleLine(item.pending.url.fileName());
+            return singleLine(item.pending().url.fileName());
         case Kind::ActivityHeader:
             return QStringLiteral("Activity");
         case Kind::Activity:
-            return singleLine(item.entry->url().fileName());
+            return singleLine(item.entry().url().fileName());
         case Kind::Empty:
             return QStringLiteral("No transfers yet");
         case Kind::SectionDivider:

@@ -19,11 +19,12 @@ struct PhonePageRow
     enum class Kind { PendingHeader, PendingFile, SectionDivider, ActivityHeader, Activity, Empty };
 
     Kind kind = Kind::Empty;
-    int count = 0;                      // headers
-    PendingOutgoingFile pending;        // PendingFile
-    std::optional<TransferEntry> entry; // Activity
-    QString peerName;                   // Empty
+    int count = 0;    // headers
+    QString peerName; // the empty state
+    std::variant<std::monostate, PendingOutgoingFile, TransferEntry> item;
 
+    const PendingOutgoingFile& pending() const { return std::get<PendingOutgoingFile>(item); }
+    const TransferEntry& entry() const { return std::get<TransferEntry>(item); }
     QUuid id() const;
     std::pair<int, QUuid> key() const { return {int(kind), id()}; }
     bool operator==(const PhonePageRow&) const = default;

@@ -68,6 +68,7 @@ SendToPhoneSheet::SendToPhoneSheet(PendingOutgoingFilesRegistry& registry, const
     setWindowModality(Qt::WindowModal);
     setFixedWidth(460);
     setMinimumHeight(480);
+    resize(460, 600);
     const QColor secondary = secondaryText(palette().color(QPalette::WindowText));
 
     auto* layout = new QVBoxLayout(this);
@@ -108,8 +109,10 @@ SendToPhoneSheet::SendToPhoneSheet(PendingOutgoingFilesRegistry& registry, const
     m_subtitle->setPalette(dim);
     m_subtitle->setAlignment(Qt::AlignCenter);
     m_subtitle->setWordWrap(true);
-    m_subtitle->setMaximumWidth(380);
-    content->addWidget(m_subtitle, 0, Qt::AlignHCenter);
+    // At most 380 wide: the margins take the rest of the column (a maximum width would stop the
+    // layout from giving the wrapped text its height).
+    m_subtitle->setContentsMargins(16, 0, 16, 0);
+    content->addWidget(m_subtitle);
 
     m_files = new QListView(this);
     m_files->setModel(m_model.filesModel());
@@ -125,6 +128,7 @@ SendToPhoneSheet::SendToPhoneSheet(PendingOutgoingFilesRegistry& registry, const
     m_files->setAccessibleName(tr("Files"));
     content->addWidget(m_files, 1);
     m_doneIcon = new QLabel(this);
+    m_doneIcon->setTextFormat(Qt::PlainText);
     m_doneIcon->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     m_doneIcon->setContentsMargins(0, 6, 0, 0);
     content->addWidget(m_doneIcon, 1);
@@ -184,10 +188,13 @@ void SendToPhoneSheet::refresh()
     if (!filesLeft && m_doneIcon->pixmap().isNull()) {
         // The end is worded for what happened, and so is its symbol.
         const bool allDelivered = m_model.undeliveredIDs().isEmpty();
-        const QString symbol = allDelivered ? QStringLiteral("checkmark.circle.fill")
-                                            : QStringLiteral("exclamationmark.circle.fill");
-        m_doneIcon->setPixmap(tintedSymbol(symbol, 56, allDelivered ? systemGreen() : systemRed(),
-                                           devicePixelRatioF()));
+        QPixmap disc(QSize(56, 56) * devicePixelRatioF());
+        disc.setDevicePixelRatio(devicePixelRatioF());
+        disc.fill(Qt::transparent);
+        QPainter painter(&disc);
+        paintStatusDisc(painter, QRectF(0, 0, 56, 56), allDelivered);
+        painter.end();
+        m_doneIcon->setPixmap(disc);
         m_doneIcon->setAccessibleName(m_model.titleText(name));
     }
     updateTimer();

@@ -177,4 +177,24 @@ void paintDirectionBadge(QPainter& painter, const QRectF& disc, bool received,
     painter.restore();
 }
 
+void paintStatusDisc(QPainter& painter, const QRectF& disc, bool delivered)
+{
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(delivered ? systemGreen() : systemRed());
+    painter.drawEllipse(disc);
+    const qreal unit = disc.width() / 16;
+    painter.setPen(QPen(Qt::white, 1.8 * unit, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    const QPointF c = disc.center();
+    if (delivered) {
+        painter.drawPolyline(QPolygonF{c + QPointF(-3.5, 0) * unit, c + QPointF(-1, 2.8) * unit,
+                                       c + QPointF(3.8, -2.8) * unit});
+    } else {
+        painter.drawLine(c + QPointF(-3, -3) * unit, c + QPointF(3, 3) * unit);
+        painter.drawLine(c + QPointF(-3, 3) * unit, c + QPointF(3, -3) * unit);
+    }
+    painter.restore();
+}
+
 } // namespace qb::wifiui

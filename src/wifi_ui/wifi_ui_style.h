@@ -39,4 +39,7 @@ void paintPhoneAvatar(QPainter& painter, const QRectF& circle, int iconSize, qre
 void paintDirectionBadge(QPainter& painter, const QRectF& disc, bool received,
                          const QColor& background);
 
+// A green disc with a white tick (delivered) or a red one with a white cross (failed).
+void paintStatusDisc(QPainter& painter, const QRectF& disc, bool delivered);
+
 } // namespace qb::wifiui
