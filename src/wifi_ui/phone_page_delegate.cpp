@@ -310,7 +310,7 @@ bool PhonePageDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view,
 PhonePageListView::PhonePageListView(QWidget* parent) : QListView(parent)
 {
     setMouseTracking(true);
-    setAttribute(Qt::WA_Hover);
+    viewport()->setAttribute(Qt::WA_Hover);
     setSelectionMode(QAbstractItemView::NoSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);

@@ -10,6 +10,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -171,6 +172,8 @@ TEST(PhonePage, FollowsTheSelectedPeerAndItsPairing)
     ASSERT_TRUE(r.peers.verifyPIN("10.0.0.5", r.peers.peers().first().pin).has_value());
     ASSERT_NE(view.page(), nullptr);
     EXPECT_EQ(view.prompt(), nullptr);
+    for (const QTimer* timer : view.findChildren<QTimer*>())
+        EXPECT_FALSE(timer->isActive()); // an idle page costs nothing
 
     // "Reconnect" acts only after the confirmation; the prompt then shows the new PIN.
     QPointer<ConnectedDeviceView> page = view.page();
