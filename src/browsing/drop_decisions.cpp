@@ -1,0 +1,128 @@
+#include "browsing/drop_decisions.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QMimeData>
+
+namespace qb {
+
+namespace {
+
+// A dropped URL that names something that exists here, with the name it goes under.
+struct LocalItem
+{
+    QUrl url;
+    QString name;
+    qint64 size = 0;
+};
+
+std::optional<LocalItem> localItem(const QUrl& url)
+{
+    if (!url.isValid() || !url.isLocalFile())
+        return std::nullopt;
+    // File managers hand folders with a trailing slash; the name is the last real component.
+    const QString path = QDir::cleanPath(url.toLocalFile());
+    const QFileInfo info(path);
+    if (path.isEmpty() || !QFileInfo::exists(path) || info.fileName().isEmpty())
+        return std::nullopt;
+    const QUrl clean = QUrl::fromLocalFile(path);
+    return LocalItem{clean, info.fileName(), fileSize(clean).value_or(0)};
+}
+
+} // namespace
+
+DropContent DropContent::from(const QMimeData& data)
+{
+    DropContent content;
+    if (data.hasUrls())
+        content.urls = data.urls();
+    content.hasPhoneItems = data.hasFormat(PhoneItemTransferable::mimeType);
+    if (content.hasPhoneItems)
+        content.phoneItems = PhoneItemTransferable::fromMimeData(data);
+    return content;
+}
+
+bool isCopyModifier(Qt::KeyboardModifiers modifiers)
+{
+    return modifiers & (Qt::AltModifier | Qt::ControlModifier);
+}
+
+bool phonePaneAccepts(const DropContent& content)
+{
+    return content.hasUrls() || content.hasPhoneItems;
+}
+
+DropPlan planPhonePaneDrop(const PhoneDropTarget& target, const DropContent& content, bool copy)
+{
+    DropPlan plan;
+    if (target.deviceId.isEmpty() || target.folderPath.isEmpty())
+        return plan;
+    for (const QUrl& url : content.urls) {
+        const std::optional<LocalItem> item = localItem(url);
+        if (!item)
+            continue;
+        plan.jobs.append(TransferJob::make(
+            TransferType::Upload, TransferEndpoint::local(item->url),
+            TransferEndpoint::android(target.deviceId, target.folderPath, item->name), item->size));
+        ++plan.showQueueRequests;
+    }
+    for (const PhoneItemTransferable& payload : content.phoneItems) {
+        const FileItem& item = payload.fileItem;
+        if (payload.deviceId != target.deviceId) {
+            plan.refusals.append(
+                QObject::tr("“%1” is on another phone. Drag it to the computer pane first, then "
+                            "from there to this phone.")
+                    .arg(item.name));
+            continue;
+        }
+        if (payload.sourceFolderPath == target.folderPath)
+            continue;
+        plan.jobs.append(TransferJob::make(
+            copy ? TransferType::Copy : TransferType::Move,
+            TransferEndpoint::android(target.deviceId, item.path, item.name),
+            TransferEndpoint::android(target.deviceId, target.folderPath, item.name),
+            item.size.value_or(0)));
+    }
+    return plan;
+}
+
+bool computerPaneAccepts(const ComputerDropTarget& target, const DropContent& content)
+{
+    if (content.hasPhoneItems)
+        return true;
+    return content.hasUrls() && target.deviceId && target.storagePath;
+}
+
+DropPlan planComputerPaneDrop(const ComputerDropTarget& target, const DropContent& content)
+{
+    DropPlan plan;
+    if (target.folderPath.isEmpty())
+        return plan;
+    const QUrl folder = QUrl::fromLocalFile(target.folderPath);
+    for (const PhoneItemTransferable& payload : content.phoneItems) {
+        if (!target.knownDeviceIds.contains(payload.deviceId))
+            continue; // the phone has gone; the engine could only fail
+        const FileItem& item = payload.fileItem;
+        plan.jobs.append(
+            TransferJob::make(TransferType::Download,
+                              TransferEndpoint::android(payload.deviceId, item.path, item.name),
+                              TransferEndpoint::local(folder), item.size.value_or(0)));
+        ++plan.showQueueRequests;
+    }
+    if (!target.deviceId || !target.storagePath || target.deviceId->isEmpty() ||
+        target.storagePath->isEmpty())
+        return plan;
+    for (const QUrl& url : content.urls) {
+        const std::optional<LocalItem> item = localItem(url);
+        if (!item)
+            continue;
+        plan.jobs.append(TransferJob::make(
+            TransferType::Upload, TransferEndpoint::local(item->url),
+            TransferEndpoint::android(*target.deviceId, *target.storagePath, item->name),
+            item->size));
+        ++plan.showQueueRequests;
+    }
+    return plan;
+}
+
+} // namespace qb

@@ -1,0 +1,77 @@
+#pragma once
+
+#include "browsing/phone_item_transferable.h"
+#include "core/transfer/transfer_job.h"
+
+#include <QList>
+#include <QMetaType>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+#include <optional>
+
+class QMimeData;
+
+namespace qb {
+
+// What one drop turns into: the jobs to queue, how many times to ask for the transfer queue,
+// and the messages of items that were refused for a reason the user should hear.
+struct DropPlan
+{
+    QList<TransferJob> jobs;
+    int showQueueRequests = 0;
+    QStringList refusals;
+};
+
+// The readable content of a drop, taken from its QMimeData on the GUI thread.
+struct DropContent
+{
+    QList<QUrl> urls;
+    QList<PhoneItemTransferable> phoneItems;
+    bool hasPhoneItems = false; // the payload format was there, decodable or not
+
+    static DropContent from(const QMimeData& data);
+    bool hasUrls() const { return !urls.isEmpty(); }
+};
+
+// Alt (the other platform's Option) or Ctrl, the usual copy modifier here.
+bool isCopyModifier(Qt::KeyboardModifiers modifiers);
+
+// The phone folder on screen when something is dropped on the phone pane.
+struct PhoneDropTarget
+{
+    QString deviceId;   // empty when no phone is shown
+    QString folderPath; // empty when no folder is listed
+};
+
+// Whether the phone pane takes the drop at all (answered at once, before the plan is made).
+bool phonePaneAccepts(const DropContent& content);
+
+// Files and folders from the computer become uploads into the folder on screen, one request for
+// the transfer queue each. Phone items of the same phone become moves, or copies with `copy`,
+// except those already in that folder. A phone item of another phone is refused: a move or copy
+// names one phone for both ends. With no folder on screen nothing is queued.
+// Reads the file system: call it off the GUI thread.
+DropPlan planPhonePaneDrop(const PhoneDropTarget& target, const DropContent& content, bool copy);
+
+// The computer pane's view of the sidebar's selection at the moment of a drop.
+struct ComputerDropTarget
+{
+    QString folderPath;                 // the folder the pane shows
+    std::optional<QString> deviceId;    // selected phone
+    std::optional<QString> storagePath; // top folder of the selected storage
+    QStringList knownDeviceIds;         // phones still attached
+};
+
+// Phone items are always taken; computer files only while a phone and a storage are selected.
+bool computerPaneAccepts(const ComputerDropTarget& target, const DropContent& content);
+
+// Phone items become downloads from their own phone into the folder shown; computer files become
+// uploads to the top folder of the selected storage. Every job asks for the transfer queue once.
+// Reads the file system: call it off the GUI thread.
+DropPlan planComputerPaneDrop(const ComputerDropTarget& target, const DropContent& content);
+
+} // namespace qb
+
+Q_DECLARE_METATYPE(qb::DropPlan)
