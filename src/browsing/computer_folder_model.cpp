@@ -1,0 +1,233 @@
+#include "browsing/computer_folder_model.h"
+
+#include "documents/app_font_scale.h"
+#include "documents/byte_count_format.h"
+#include "documents/symbol_icon.h"
+#include "platform/when_finished.h"
+
+#include <QCollator>
+#include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
+#include <QMimeData>
+#include <QMimeDatabase>
+#include <QPalette>
+#include <QUrl>
+#include <QtConcurrent>
+
+#include <algorithm>
+#include <numeric>
+
+namespace qb {
+
+ComputerFolderModel::ComputerFolderModel(QObject* parent)
+    : QAbstractTableModel(parent), m_generation(std::make_shared<std::atomic<quint64>>(0))
+{}
+
+ComputerFolderModel::~ComputerFolderModel()
+{
+    ++*m_generation; // a listing under way stops at its next check
+}
+
+void ComputerFolderModel::setDirectory(const QString& path)
+{
+    m_directory = path;
+    const quint64 generation = ++*m_generation;
+    if (!m_loading) {
+        m_loading = true;
+        emit loadingChanged(true);
+    }
+    const std::shared_ptr<std::atomic<quint64>> current = m_generation;
+    QFuture<QList<ComputerEntry>> listing = QtConcurrent::run([path, generation, current] {
+        const auto stillWanted = [&] {
+            return current->load() == generation;
+        };
+        QList<ComputerEntry> entries = list(path, stillWanted);
+        if (stillWanted())
+            sort(entries);
+        return entries;
+    });
+    whenFinished(this, listing, [this, generation](const QFuture<QList<ComputerEntry>>& done) {
+        apply(generation, done.resultCount() > 0 ? done.result() : QList<ComputerEntry>());
+    });
+}
+
+void ComputerFolderModel::apply(quint64 generation, QList<ComputerEntry> entries)
+{
+    if (generation != m_generation->load())
+        return; // a newer listing has been asked for
+    beginResetModel();
+    m_entries = std::move(entries);
+    endResetModel();
+    m_loading = false;
+    emit loadingChanged(false);
+    emit listed();
+}
+
+QList<ComputerEntry> ComputerFolderModel::list(const QString& path,
+                                               const std::function<bool()>& stillWanted)
+{
+    QList<ComputerEntry> entries;
+    if (path.isEmpty())
+        return entries; // QDirIterator would list the working folder
+    // Without QDir::Hidden the names beginning with a dot are left out.
+    QDirIterator it(path, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System);
+    while (it.hasNext()) {
+        it.next();
+        if (stillWanted && (entries.size() % 1024) == 0 && !stillWanted())
+            return {};
+        const QFileInfo info = it.fileInfo();
+        ComputerEntry entry{info.fileName(), info.filePath(), info.isDir(), std::nullopt};
+        if (!entry.isDirectory && info.exists())
+            entry.size = info.size();
+        entries.append(std::move(entry));
+    }
+    return entries;
+}
+
+void ComputerFolderModel::sort(QList<ComputerEntry>& entries)
+{
+    QCollator collator;
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    // One key per entry: comparing keys is far cheaper than collating names per comparison.
+    // Names are case-folded first: the collator of the C locale ignores the case setting.
+    std::vector<QCollatorSortKey> keys;
+    keys.reserve(entries.size());
+    for (const ComputerEntry& entry : entries)
+        keys.push_back(collator.sortKey(entry.name.toCaseFolded()));
+    std::vector<qsizetype> order(entries.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(), [&](qsizetype a, qsizetype b) {
+        if (entries[a].isDirectory != entries[b].isDirectory)
+            return entries[a].isDirectory;
+        return keys[a].compare(keys[b]) < 0;
+    });
+    QList<ComputerEntry> sorted;
+    sorted.reserve(entries.size());
+    for (qsizetype i : order)
+        sorted.append(std::move(entries[i]));
+    entries = std::move(sorted);
+}
+
+QString ComputerFolderModel::iconName(const QString& fileName)
+{
+    const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
+    const QString ext = dot < 0 ? QString() : fileName.mid(dot + 1).toLower();
+    static const QList<std::pair<QStringList, QString>> groups = {
+        {{"jpg", "jpeg", "png", "gif", "heic", "webp"}, QStringLiteral("photo")},
+        {{"mp4", "mov", "avi", "mkv"}, QStringLiteral("film")},
+        {{"mp3", "aac", "flac", "ogg", "m4a"}, QStringLiteral("music.note")},
+        {{"pdf"}, QStringLiteral("doc.richtext")},
+        {{"zip", "rar", "7z", "tar", "gz"}, QStringLiteral("archivebox")},
+    };
+    for (const auto& [extensions, symbol] : groups) {
+        if (!ext.isEmpty() && extensions.contains(ext))
+            return symbol;
+    }
+    return QStringLiteral("doc");
+}
+
+QIcon ComputerFolderModel::iconFor(const ComputerEntry& entry) const
+{
+    if (entry.isDirectory)
+        return symbolIcon(QStringLiteral("folder.fill"));
+    const qsizetype dot = entry.name.lastIndexOf(QLatin1Char('.'));
+    const QString ext = dot < 0 ? QString() : entry.name.mid(dot + 1).toLower();
+    auto cached = m_icons.constFind(ext);
+    if (cached != m_icons.constEnd())
+        return *cached;
+    // The desktop's icon for the file's type, else the symbol of the extension.
+    static const QMimeDatabase database;
+    const QMimeType type = database.mimeTypeForFile(entry.name, QMimeDatabase::MatchExtension);
+    QIcon icon = QIcon::fromTheme(type.iconName(), QIcon::fromTheme(type.genericIconName()));
+    if (icon.isNull())
+        icon = symbolIcon(iconName(entry.name));
+    m_icons.insert(ext, icon);
+    return icon;
+}
+
+int ComputerFolderModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : static_cast<int>(m_entries.size());
+}
+
+int ComputerFolderModel::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : 2;
+}
+
+QVariant ComputerFolderModel::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid() || index.row() >= m_entries.size())
+        return {};
+    const ComputerEntry& entry = m_entries.at(index.row());
+    if (role == PathRole)
+        return entry.path;
+    if (role == IsDirectoryRole)
+        return entry.isDirectory;
+    if (index.column() == 1) {
+        switch (role) {
+        case Qt::DisplayRole:
+            if (entry.isDirectory)
+                return QString();
+            return entry.size ? formatByteCount(*entry.size) : QStringLiteral("\u2014");
+        case Qt::TextAlignmentRole:
+            return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
+        case Qt::FontRole: {
+            QFont font;
+            font.setPixelSize(11);
+            return AppFontScale::shared().scaled(font);
+        }
+        case Qt::ForegroundRole:
+            return QPalette().brush(QPalette::PlaceholderText);
+        default:
+            return {};
+        }
+    }
+    switch (role) {
+    case Qt::DisplayRole:
+    case Qt::ToolTipRole:
+        return entry.name;
+    case Qt::DecorationRole:
+        return iconFor(entry);
+    case Qt::FontRole: {
+        QFont font;
+        font.setPixelSize(13);
+        return AppFontScale::shared().scaled(font);
+    }
+    default:
+        return {};
+    }
+}
+
+Qt::ItemFlags ComputerFolderModel::flags(const QModelIndex& index) const
+{
+    if (!index.isValid())
+        return Qt::NoItemFlags;
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled |
+           Qt::ItemNeverHasChildren;
+}
+
+QStringList ComputerFolderModel::mimeTypes() const
+{
+    return {QStringLiteral("text/uri-list")};
+}
+
+QMimeData* ComputerFolderModel::mimeData(const QModelIndexList& indexes) const
+{
+    QList<int> rows;
+    for (const QModelIndex& index : indexes) {
+        if (index.isValid() && index.row() < m_entries.size())
+            rows.append(index.row());
+    }
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    QList<QUrl> urls;
+    for (int row : rows)
+        urls.append(QUrl::fromLocalFile(m_entries.at(row).path));
+    auto* data = new QMimeData;
+    data->setUrls(urls);
+    return data;
+}
+
+} // namespace qb

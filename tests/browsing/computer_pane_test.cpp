@@ -1,0 +1,151 @@
+#include "browsing/computer_browser_pane.h"
+#include "browsing/computer_folder_model.h"
+#include "documents/file_manager.h"
+#include "documents/observable_flag.h"
+#include "platform/preference_store.h"
+#include "support/test_support.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QMimeData>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace qb;
+using namespace qb::test;
+
+namespace {
+
+const auto* const kQtApp =
+    ::testing::AddGlobalTestEnvironment(new ApplicationEnvironment<QApplication>);
+
+void makeFiles(const QString& folder, const QStringList& names)
+{
+    for (const QString& name : names) {
+        if (name.endsWith('/')) {
+            QDir(folder).mkpath(name);
+            continue;
+        }
+        QFile file(folder + '/' + name);
+        file.open(QIODevice::WriteOnly);
+        file.write(name.toUtf8());
+    }
+}
+
+QStringList names(const ComputerFolderModel& model)
+{
+    QStringList out;
+    for (const ComputerEntry& entry : model.entries())
+        out.append(entry.name);
+    return out;
+}
+
+class FakeFileManager : public FileManager
+{
+public:
+    void showItem(const QString& path) override { calls.append("show " + path); }
+    bool open(const QString& path) override
+    {
+        calls.append("open " + path);
+        return true;
+    }
+    QStringList calls;
+};
+
+TEST(ComputerFolderModelTest, ListsFoldersFirstInCaseInsensitiveOrderWithoutHiddenEntries)
+{
+    QTemporaryDir dir;
+    makeFiles(dir.path(), {"cherry", "Banana", "apple", "b/", ".hidden", ".config/", "A.JPG"});
+    ComputerFolderModel model;
+    model.setDirectory(dir.path());
+    EXPECT_TRUE(model.isLoading());
+    ASSERT_TRUE(waitUntil([&] { return !model.isLoading(); }));
+    EXPECT_EQ(names(model), QStringList({"b", "A.JPG", "apple", "Banana", "cherry"}));
+    EXPECT_EQ(model.index(0, 1).data().toString(), "");        // a folder shows no size
+    EXPECT_EQ(model.index(2, 1).data().toString(), "5 bytes"); // "apple"
+
+    std::unique_ptr<QMimeData> drag(model.mimeData({model.index(2, 0), model.index(2, 1)}));
+    EXPECT_EQ(drag->urls(), QList<QUrl>{QUrl::fromLocalFile(dir.filePath("apple"))});
+
+    // Icons by extension, lower-cased; folders never reach the table.
+    EXPECT_EQ(ComputerFolderModel::iconName("PHOTO.JPG"), "photo");
+    EXPECT_EQ(ComputerFolderModel::iconName("archive.tar.gz"), "archivebox");
+    EXPECT_EQ(ComputerFolderModel::iconName("README"), "doc");
+    EXPECT_EQ(ComputerFolderModel::iconName("app.apk"), "doc");
+
+    model.setDirectory(dir.filePath("missing"));
+    ASSERT_TRUE(waitUntil([&] { return !model.isLoading(); }));
+    EXPECT_EQ(model.rowCount(), 0);
+}
+
+TEST(ComputerFolderModelTest, OnlyTheNewestListingIsShown)
+{
+    QTemporaryDir big, small;
+    QStringList many;
+    for (int i = 0; i < 20000; ++i)
+        many.append(QString("f%1").arg(i));
+    makeFiles(big.path(), many);
+    makeFiles(small.path(), {"one"});
+
+    ComputerFolderModel model;
+    int listed = 0;
+    QObject::connect(&model, &ComputerFolderModel::listed, [&] { ++listed; });
+    model.setDirectory(big.path());
+    model.setDirectory(small.path());
+    ASSERT_TRUE(waitUntil([&] { return !model.isLoading(); }));
+    QThreadPool::globalInstance()->waitForDone();
+    QTest::qWait(20);
+    EXPECT_EQ(names(model), QStringList{"one"});
+    EXPECT_EQ(listed, 1);
+}
+
+TEST(ComputerBrowserPaneTest, NavigatesFromTheStoredRootAndFollowsItsChange)
+{
+    QTemporaryDir dir;
+    makeFiles(dir.path(), {"root/sub/deeper/", "other/"});
+    QSettingsPreferenceStore preferences(dir.filePath("prefs.ini"));
+    preferences.setValue("downloadFolder", dir.filePath("root"));
+    ObservableFlag shown(true);
+    FakeFileManager files;
+    FileManager::setShared(&files);
+    PaneContext context;
+    context.preferences = &preferences;
+    context.showComputerPane = &shown;
+    ComputerBrowserPane pane(context);
+    pane.show();
+    const QString root = dir.filePath("root");
+    EXPECT_EQ(pane.navStack(), QStringList{root});
+
+    pane.open(root + "/sub");
+    pane.open(root + "/sub/file-that-is-not-there");
+    pane.open(root + "/sub/deeper");
+    EXPECT_EQ(pane.navStack().size(), 3);
+    pane.goToPathIndex(-1);
+    pane.goToPathIndex(1);
+    EXPECT_EQ(pane.currentDirectory(), root + "/sub");
+    pane.goBack();
+    pane.goBack();
+    EXPECT_EQ(pane.navStack(), QStringList{root});
+    ASSERT_TRUE(waitUntil([&] { return !pane.model().isLoading(); }));
+    EXPECT_EQ(names(pane.model()), QStringList{"sub"});
+
+    pane.openQuickAccess(dir.filePath("other"));
+    EXPECT_EQ(pane.navStack(), QStringList{dir.filePath("other")});
+    pane.openInFileManager();
+    pane.showInFileManager(root + "/sub");
+    EXPECT_EQ(files.calls, QStringList({"open " + dir.filePath("other"), "show " + root + "/sub"}));
+
+    // Another window changed the root: the pane follows it when the window is active again.
+    preferences.setValue("downloadFolder", dir.filePath("other"));
+    pane.hide();
+    pane.show();
+    EXPECT_EQ(pane.navStack(), QStringList{dir.filePath("other")});
+
+    pane.hidePane();
+    EXPECT_FALSE(shown.value());
+    FileManager::setShared(nullptr);
+}
+
+} // namespace
