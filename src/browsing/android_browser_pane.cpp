@@ -1,17 +1,326 @@
 #include "browsing/android_browser_pane.h"
 
+#include "browsing/breadcrumb_bar.h"
+#include "browsing/file_browser_list.h"
+#include "browsing/phone_pane_toolbar.h"
+#include "browsing/phone_paste.h"
+#include "browsing/rename_sheet.h"
+#include "core/device/device_list_view_model.h"
+#include "core/device/rename_file_use_case.h"
+#include "core/transfer/transfer_queue_view_model.h"
+#include "documents/command_bus.h"
+#include "documents/empty_state_view.h"
+#include "documents/onboarding_placeholder.h"
+#include "documents/symbol_icon.h"
+#include "platform/when_finished.h"
+#include "wifi/wifi_peer_registry.h"
+// The Wi-Fi view's inline accessors need its page and prompt types complete.
+#include "wifi_ui/connected_device_view.h"
+#include "wifi_ui/wifi_pairing_prompt_view.h"
+#include "wifi_ui/wifi_phone_view.h"
+
+#include <QDialogButtonBox>
+#include <QFrame>
+#include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QShortcut>
+#include <QStackedWidget>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 namespace qb {
 
-AndroidBrowserPane::AndroidBrowserPane(const PaneContext& context, QWidget* parent)
-    : QWidget(parent), m_context(context), m_toolbarItems(new QWidget(this))
+namespace {
+
+template <typename T> T resultOf(QFuture<T> future)
 {
+    future.waitForFinished(); // finished already; rethrows a stored failure
+    if (future.resultCount() == 0)
+        throw FileRepositoryError::deviceNotConnected();
+    return future.result();
+}
+
+} // namespace
+
+AndroidBrowserPane::AndroidBrowserPane(const PaneContext& context, QWidget* parent)
+    : QWidget(parent), m_context(context)
+{
+    m_toolbar = new PhonePaneToolbar(m_browser, context.showComputerPane, this);
+    m_toolbarItems = m_toolbar;
     auto* layout = new QVBoxLayout(this);
-    auto* label = new QLabel(QStringLiteral("AndroidBrowserPane"), this);
-    label->setAlignment(Qt::AlignCenter);
-    layout->addWidget(label);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    buildHeader();
+    layout->addWidget(m_header);
+    auto* divider = new QFrame(this);
+    divider->setFrameShape(QFrame::HLine);
+    divider->setFrameShadow(QFrame::Sunken);
+    layout->addWidget(divider);
+
+    m_stack = new QStackedWidget(this);
+    m_guide = new OnboardingPlaceholder(m_stack);
+    m_wifiPhone = new WiFiPhoneView(context.wifi, m_stack);
+    m_noStorage = new EmptyStateView(
+        QStringLiteral("internaldrive"), tr("No Storage Found"),
+        tr("Please disconnect and reconnect your device with the connection mode set to MTP "
+           "(File Transfer)."),
+        tr("Help"), [] { CommandBus::shared().post(Notifications::showHelp); }, m_stack);
+    m_list = new FileBrowserList(m_browser, m_stack);
+    m_list->setReturnHandler([this] { return openSelectedOnReturn(); });
+    for (QWidget* page :
+         {m_guide, m_wifiPhone, static_cast<QWidget*>(m_noStorage), static_cast<QWidget*>(m_list)})
+        m_stack->addWidget(page);
+    layout->addWidget(m_stack, 1);
+
+    connect(m_list, &FileBrowserList::openRequested, this, [this](const FileItem& item) {
+        if (item.isDirectory)
+            m_browser.open(item);
+    });
+    connect(m_list, &FileBrowserList::downloadRequested, this,
+            &AndroidBrowserPane::downloadSelected);
+    connect(m_list, &FileBrowserList::deleteRequested, this, &AndroidBrowserPane::confirmDelete);
+    connect(m_list, &FileBrowserList::renameRequested, this, &AndroidBrowserPane::startRename);
+    connect(m_list, &FileBrowserList::copyRequested, this, &AndroidBrowserPane::copySelection);
+    connect(m_list, &FileBrowserList::pasteRequested, this,
+            &AndroidBrowserPane::pasteClipboardItems);
+    connect(m_list, &FileBrowserList::newFolderRequested, this,
+            &AndroidBrowserPane::showCreateFolder);
+
+    connect(m_toolbar, &PhonePaneToolbar::refreshRequested, &m_browser,
+            &FileBrowserViewModel::refresh);
+    connect(m_toolbar, &PhonePaneToolbar::newFolderRequested, this,
+            &AndroidBrowserPane::showCreateFolder);
+    connect(m_toolbar, &PhonePaneToolbar::deleteRequested, this,
+            &AndroidBrowserPane::requestDeleteSelected);
+    connect(m_toolbar, &PhonePaneToolbar::downloadRequested, this,
+            &AndroidBrowserPane::downloadSelected);
+    connect(m_toolbar, &PhonePaneToolbar::viewModeChosen, this, [this](ViewMode mode) {
+        m_list->setViewMode(mode);
+        m_toolbar->setViewMode(mode);
+    });
+
+    if (DeviceListViewModel* devices = context.devices) {
+        connect(devices, &DeviceListViewModel::selectedDeviceChanged, this, [this] {
+            updateContent();
+            scheduleStorageLoad();
+        });
+        connect(devices, &DeviceListViewModel::selectedStorageRootChanged, this, [this] {
+            updateContent();
+            scheduleStorageLoad();
+        });
+    }
+    if (WiFiPeerRegistry* peers = context.wifi.peers) {
+        connect(peers, &WiFiPeerRegistry::peersChanged, this, &AndroidBrowserPane::updateContent);
+        connect(peers, &WiFiPeerRegistry::selectedPeerHostChanged, this,
+                &AndroidBrowserPane::updateContent);
+    }
+    if (TransferQueueViewModel* transfers = context.transfers) {
+        m_finishedCount = transfers->finishedJobs().size();
+        connect(transfers, &TransferQueueViewModel::jobsChanged, this,
+                &AndroidBrowserPane::refreshAfterFinishedJobs);
+    }
+    CommandBus::shared().observe(
+        Notifications::showSetupGuide, this, [this](const QVariant& object) {
+            m_forceShowGuide = object.typeId() == QMetaType::Bool ? object.toBool() : true;
+            updateContent();
+        });
+    // The selection present when the pane is built is not loaded; only changes are.
+    m_loadKey = selectedKey();
+    updateContent();
+}
+
+AndroidBrowserPane::~AndroidBrowserPane()
+{
+    // The views and the toolbar (which the main window may have taken into its toolbar) read
+    // the folder model, so they go before it does.
+    delete m_toolbarItems.data();
+    delete m_stack;
+}
+
+QWidget* AndroidBrowserPane::toolbarItems() const
+{
+    return m_toolbar;
+}
+
+QWidget* AndroidBrowserPane::dropArea() const
+{
+    return m_list;
+}
+
+QWidget* AndroidBrowserPane::contentWidget() const
+{
+    return m_stack->currentWidget();
+}
+
+void AndroidBrowserPane::buildHeader()
+{
+    m_header = new QWidget(this);
+    auto* row = new QHBoxLayout(m_header);
+    row->setContentsMargins(0, 0, 8, 0);
+    row->setSpacing(0);
+    m_goBack = new QToolButton(m_header);
+    m_goBack->setIcon(symbolIcon(QStringLiteral("chevron.left")));
+    m_goBack->setText(tr("Go Back"));
+    m_goBack->setAccessibleName(tr("Go Back"));
+    m_goBack->setToolTip(tr("Go Back (Ctrl+[)"));
+    m_goBack->setAutoRaise(true);
+    m_goBack->setContentsMargins(10, 6, 10, 6);
+    m_goBack->setFixedWidth(36);
+    row->addWidget(m_goBack);
+    m_breadcrumbs = new BreadcrumbBar(m_header);
+    row->addWidget(m_breadcrumbs, 1);
+    auto* search = new QLineEdit(m_header);
+    search->setPlaceholderText(tr("Search files"));
+    search->setAccessibleName(tr("Search files"));
+    search->setClearButtonEnabled(true);
+    search->setMaximumWidth(220);
+    row->addWidget(search);
+
+    connect(m_goBack, &QToolButton::clicked, &m_browser, &FileBrowserViewModel::navigateUp);
+    auto* shortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_BracketLeft), this);
+    shortcut->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(shortcut, &QShortcut::activated, &m_browser, &FileBrowserViewModel::navigateUp);
+    connect(m_breadcrumbs, &BreadcrumbBar::tapped, &m_browser,
+            &FileBrowserViewModel::navigateToBreadcrumb);
+    connect(search, &QLineEdit::textEdited, &m_browser, &FileBrowserViewModel::setSearchQuery);
+    connect(&m_browser, &FileBrowserViewModel::searchQueryChanged, search, [this, search] {
+        if (search->text() != m_browser.searchQuery())
+            search->setText(m_browser.searchQuery());
+    });
+    connect(&m_browser, &FileBrowserViewModel::breadcrumbsChanged, this,
+            &AndroidBrowserPane::updateHeader);
+    updateHeader();
+}
+
+void AndroidBrowserPane::updateHeader()
+{
+    m_goBack->setVisible(m_browser.breadcrumbs().size() >= 2);
+    m_breadcrumbs->setBreadcrumbs(m_browser.breadcrumbs());
+}
+
+bool AndroidBrowserPane::hasSelectedWiFiPeer() const
+{
+    const WiFiPeerRegistry* peers = m_context.wifi.peers;
+    if (!peers || !peers->selectedPeerHost())
+        return false;
+    for (const WiFiPeer& peer : peers->peers()) {
+        if (peer.host == *peers->selectedPeerHost())
+            return true;
+    }
+    return false;
+}
+
+void AndroidBrowserPane::updateContent()
+{
+    const DeviceListViewModel* devices = m_context.devices;
+    const bool hasDevice = devices && devices->selectedDevice();
+    const bool hasStorage = devices && devices->selectedStorageRoot();
+    m_content = PhoneFileActions::chooseContent(m_forceShowGuide, hasDevice, hasSelectedWiFiPeer(),
+                                                hasStorage);
+    switch (m_content) {
+    case PhoneFileActions::Content::SetupGuide:
+        m_stack->setCurrentWidget(m_guide);
+        break;
+    case PhoneFileActions::Content::WiFiPhone:
+        m_stack->setCurrentWidget(m_wifiPhone);
+        break;
+    case PhoneFileActions::Content::NoStorage:
+        m_stack->setCurrentWidget(m_noStorage);
+        break;
+    case PhoneFileActions::Content::Files:
+        m_stack->setCurrentWidget(m_list);
+        break;
+    }
+    m_header->setVisible(m_content == PhoneFileActions::Content::Files);
+}
+
+std::optional<AndroidBrowserPane::LoadKey> AndroidBrowserPane::selectedKey() const
+{
+    const DeviceListViewModel* devices = m_context.devices;
+    if (!devices || !devices->selectedDevice() || !devices->selectedStorageRoot())
+        return std::nullopt;
+    const StorageRoot& root = *devices->selectedStorageRoot();
+    return LoadKey{devices->selectedDevice()->id, root.id, root.repositoryPath, root.name};
+}
+
+void AndroidBrowserPane::scheduleStorageLoad()
+{
+    // Selecting a phone changes the device and then its storage; one load follows both.
+    if (m_loadScheduled)
+        return;
+    m_loadScheduled = true;
+    QMetaObject::invokeMethod(this, &AndroidBrowserPane::loadSelectedStorage, Qt::QueuedConnection);
+}
+
+void AndroidBrowserPane::loadSelectedStorage()
+{
+    m_loadScheduled = false;
+    const std::optional<LoadKey> key = selectedKey();
+    if (key == m_loadKey)
+        return;
+    m_loadKey = key;
+    if (!key)
+        return;
+    whenFinished(this, m_context.devices->repository(key->deviceId),
+                 [this, key = *key](QFuture<std::shared_ptr<FileRepository>> opened) {
+                     // A load applies only to the phone and storage it was started for.
+                     if (selectedKey() != key)
+                         return;
+                     std::shared_ptr<FileRepository> repository;
+                     try {
+                         repository = resultOf(opened);
+                     } catch (...) {
+                         showError(errorText(std::current_exception()));
+                         return;
+                     }
+                     m_browser.setRepository(repository, key.deviceId);
+                     m_browser.setRoot(key.storagePath, key.storageName);
+                 });
+}
+
+void AndroidBrowserPane::refreshAfterFinishedJobs()
+{
+    const QList<TransferJob> finished = m_context.transfers->finishedJobs();
+    if (finished.size() == m_finishedCount)
+        return;
+    m_finishedCount = finished.size();
+    if (PhoneFileActions::touchesDevice(finished, m_browser.deviceId()))
+        m_browser.reload();
+}
+
+bool AndroidBrowserPane::openSelectedOnReturn()
+{
+    const QList<FileItem> selected = m_browser.selectedItems();
+    if (selected.isEmpty() || !selected.first().isDirectory)
+        return false;
+    m_browser.open(selected.first());
+    return true;
+}
+
+void AndroidBrowserPane::present(QDialog* dialog)
+{
+    if (m_dialog)
+        m_dialog->close();
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setWindowModality(Qt::WindowModal);
+    m_dialog = dialog;
+    dialog->open();
+}
+
+void AndroidBrowserPane::showError(const QString& message)
+{
+    auto* alert =
+        new QMessageBox(QMessageBox::Warning, tr("Error"), tr("Error"), QMessageBox::Ok, this);
+    alert->setWindowTitle(tr("Error"));
+    alert->setTextFormat(Qt::PlainText);
+    alert->setInformativeText(message);
+    // Messages carry phone and file names: never markup.
+    if (auto* label = alert->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel")))
+        label->setTextFormat(Qt::PlainText);
+    present(alert);
 }
 
 } // namespace qb

@@ -1,26 +1,111 @@
 #pragma once
 
+#include "browsing/file_browser_view_model.h"
 #include "browsing/pane_context.h"
+#include "browsing/phone_file_actions.h"
 
+#include <QPointer>
 #include <QWidget>
+
+#include <optional>
+
+class QDialog;
+class QStackedWidget;
+class QToolButton;
 
 namespace qb {
 
+class BreadcrumbBar;
+class EmptyStateView;
+class FileBrowserList;
+class PhonePaneToolbar;
+
 // The phone's files, or the setup guide or a Wi-Fi phone's page, whichever the sidebar selects.
+// The pane owns the folder model; it loads the selected storage, reloads after jobs that
+// touched the phone shown, and turns the user's file actions into jobs of the transfer queue.
+//
+// For drops onto the files: dropArea() is the widget to attach to; the folder on screen and
+// its phone are browser().currentFolderPath() and browser().deviceId() (both empty while no
+// folder is shown, when a drop must queue nothing).
 class AndroidBrowserPane : public QWidget
 {
     Q_OBJECT
 
 public:
     explicit AndroidBrowserPane(const PaneContext& context, QWidget* parent = nullptr);
+    ~AndroidBrowserPane() override;
 
     // The pane's toolbar items; the main window places them in its toolbar, before the
     // transfer-queue button, and shows them while the pane is shown.
-    QWidget* toolbarItems() const { return m_toolbarItems; }
+    QWidget* toolbarItems() const;
+
+    FileBrowserViewModel& browser() { return m_browser; }
+    FileBrowserList* fileList() const { return m_list; }
+    QWidget* dropArea() const;
+    PhonePaneToolbar* toolbar() const { return m_toolbar; }
+    PhoneFileActions::Content content() const { return m_content; }
+    QWidget* contentWidget() const;
+    // The dialog or alert on screen, if any.
+    QDialog* activeDialog() const { return m_dialog; }
+
+    // The actions (menus, toolbar and keys call them).
+    void downloadSelected();
+    void confirmDelete(const FileItem& item);
+    void requestDeleteSelected();
+    void deleteSelected(const QList<FileItem>& items);
+    void showCreateFolder();
+    void createFolder(const QString& name);
+    void copySelection();
+    void pasteClipboardItems();
+    void startRename(const FileItem& item);
+    void renameItem(const FileItem& item, const QString& deviceId, const QString& newName);
+    bool openSelectedOnReturn();
+    void showError(const QString& message);
+    const QList<FileItem>& clipboardItems() const { return m_clipboardItems; }
 
 private:
+    void buildHeader();
+    void updateHeader();
+    void updateContent();
+    void scheduleStorageLoad();
+    void loadSelectedStorage();
+    void refreshAfterFinishedJobs();
+    void present(QDialog* dialog);
+    bool hasSelectedWiFiPeer() const;
+
+    struct LoadKey
+    {
+        QString deviceId;
+        QString storageId;
+        QString storagePath;
+        QString storageName;
+        bool operator==(const LoadKey&) const = default;
+    };
+    std::optional<LoadKey> selectedKey() const;
+
     PaneContext m_context;
-    QWidget* m_toolbarItems;
+    FileBrowserViewModel m_browser;
+    PhonePaneToolbar* m_toolbar;
+    // The main window may take the toolbar into its own toolbar, and delete it from there.
+    QPointer<QWidget> m_toolbarItems;
+    QToolButton* m_goBack = nullptr;
+    BreadcrumbBar* m_breadcrumbs = nullptr;
+    QWidget* m_header = nullptr;
+    QStackedWidget* m_stack;
+    QWidget* m_guide;
+    QWidget* m_wifiPhone;
+    EmptyStateView* m_noStorage;
+    FileBrowserList* m_list;
+    PhoneFileActions::Content m_content = PhoneFileActions::Content::SetupGuide;
+
+    bool m_forceShowGuide = false;
+    bool m_loadScheduled = false;
+    std::optional<LoadKey> m_loadKey;
+    qsizetype m_finishedCount = 0;
+    QString m_newFolderName;
+    QList<FileItem> m_clipboardItems;
+    QString m_clipboardDeviceId;
+    QPointer<QDialog> m_dialog;
 };
 
 } // namespace qb

@@ -101,9 +101,9 @@ TEST_F(FileBrowserViewModelTest, ListingIsSortedFilteredAndNavigable)
     model.setSearchQuery("");
 
     // Opening a file changes nothing and lists nothing.
-    const qsizetype callsBefore = repo->calls.size();
+    const qsizetype callsBefore = repo->calls().size();
     model.open(model.items().at(1));
-    EXPECT_EQ(repo->calls.size(), callsBefore);
+    EXPECT_EQ(repo->calls().size(), callsBefore);
 
     model.setSelectedItemIDs({"1/3"});
     model.open(model.items().at(0));
@@ -157,10 +157,10 @@ TEST_F(FileBrowserViewModelTest, SortOrderChangeResortsWithoutListingAndKeepsTie
     startAtRoot();
     ASSERT_TRUE(waitUntil([&] { return model.items().size() == 3; }));
     model.applySortOrder(FileSortOrder::NameDescending);
-    const qsizetype lists = repo->calls.size();
+    const qsizetype lists = repo->calls().size();
     model.applySortOrder(FileSortOrder::SizeAscending);
     EXPECT_EQ(namesOf(model.items()), QStringList({"b.txt", "a.txt", "c"}));
-    EXPECT_EQ(repo->calls.size(), lists);
+    EXPECT_EQ(repo->calls().size(), lists);
 }
 
 // Regression: a reload that found no repository left a cancelled listing's spinner on forever.
@@ -181,9 +181,9 @@ TEST_F(FileBrowserViewModelTest, RefreshDropsTheCachedListingFirst)
 {
     repo->ready.insert("1/0", {});
     startAtRoot();
-    repo->calls.clear();
+    repo->clearCalls();
     model.refresh();
-    EXPECT_EQ(repo->calls, QStringList({"forget 1/0", "list 1/0"}));
+    EXPECT_EQ(repo->calls(), QStringList({"forget 1/0", "list 1/0"}));
 }
 
 } // namespace

@@ -1,0 +1,188 @@
+// The phone pane's file actions: each change of the phone becomes jobs of the transfer queue;
+// only renaming asks the phone directly.
+#include "browsing/android_browser_pane.h"
+
+#include "browsing/file_browser_list.h"
+#include "browsing/phone_pane_toolbar.h"
+#include "browsing/phone_paste.h"
+#include "browsing/rename_sheet.h"
+#include "core/device/device_list_view_model.h"
+#include "core/device/rename_file_use_case.h"
+#include "core/transfer/transfer_queue_view_model.h"
+#include "documents/command_bus.h"
+#include "platform/when_finished.h"
+
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace qb {
+
+void AndroidBrowserPane::downloadSelected()
+{
+    // Jobs name the phone whose folder is on screen, whatever the sidebar selects by now.
+    const QString deviceId = m_browser.deviceId();
+    if (deviceId.isEmpty() || !m_context.transfers)
+        return;
+    const QList<TransferJob> jobs =
+        PhoneFileActions::downloadJobs(deviceId, m_browser.selectedItems(),
+                                       PhoneFileActions::downloadFolder(m_context.preferences));
+    m_context.transfers->enqueue(jobs);
+    m_browser.setSelectedItemIDs({});
+    CommandBus::shared().post(Notifications::showTransferQueue);
+}
+
+void AndroidBrowserPane::confirmDelete(const FileItem& item)
+{
+    QSet<QString> ids = m_browser.selectedItemIDs();
+    ids.insert(item.id);
+    m_browser.setSelectedItemIDs(ids);
+    requestDeleteSelected();
+}
+
+void AndroidBrowserPane::requestDeleteSelected()
+{
+    // The question counts exactly the items that will be deleted: the selected ones in the
+    // folder shown, as they stand now.
+    const QList<FileItem> items = m_browser.selectedItems();
+    auto* box = new QMessageBox(this);
+    box->setIcon(QMessageBox::Warning);
+    box->setWindowTitle(tr("Delete %1 item(s)?").arg(items.size()));
+    box->setText(tr("Delete %1 item(s)?").arg(items.size()));
+    box->setInformativeText(tr("This action cannot be undone."));
+    QPushButton* remove = box->addButton(tr("Delete"), QMessageBox::DestructiveRole);
+    QPushButton* cancel = box->addButton(tr("Cancel"), QMessageBox::RejectRole);
+    box->setDefaultButton(cancel);
+    box->setEscapeButton(cancel);
+    connect(remove, &QPushButton::clicked, this, [this, items] { deleteSelected(items); });
+    present(box);
+}
+
+void AndroidBrowserPane::deleteSelected(const QList<FileItem>& items)
+{
+    const QString deviceId = m_browser.deviceId();
+    if (deviceId.isEmpty() || !m_context.transfers)
+        return;
+    m_context.transfers->enqueue(PhoneFileActions::deleteJobs(deviceId, items));
+    m_browser.setSelectedItemIDs({});
+}
+
+void AndroidBrowserPane::showCreateFolder()
+{
+    auto* dialog = new QDialog(this);
+    dialog->setWindowTitle(tr("New Folder"));
+    auto* layout = new QVBoxLayout(dialog);
+    auto* title = new QLabel(tr("New Folder"), dialog);
+    QFont bold = title->font();
+    bold.setBold(true);
+    title->setFont(bold);
+    layout->addWidget(title);
+    auto* field = new QLineEdit(m_newFolderName, dialog);
+    field->setPlaceholderText(tr("Folder name"));
+    field->setAccessibleName(tr("Folder name"));
+    layout->addWidget(field);
+    auto* buttons = new QDialogButtonBox(dialog);
+    QPushButton* create = buttons->addButton(tr("Create"), QDialogButtonBox::AcceptRole);
+    buttons->addButton(tr("Cancel"), QDialogButtonBox::RejectRole);
+    create->setDefault(true);
+    layout->addWidget(buttons);
+    connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+    // The field's text stays for the next showing unless a folder was created.
+    connect(field, &QLineEdit::textChanged, this,
+            [this](const QString& text) { m_newFolderName = text; });
+    connect(dialog, &QDialog::accepted, this, [this, field] { createFolder(field->text()); });
+    present(dialog);
+}
+
+void AndroidBrowserPane::createFolder(const QString& name)
+{
+    m_newFolderName = name;
+    const std::optional<TransferJob> job = PhoneFileActions::createFolderJob(
+        m_browser.deviceId(), m_browser.currentFolderPath(), name);
+    if (!job || !m_context.transfers)
+        return;
+    m_context.transfers->enqueue(*job);
+    m_newFolderName.clear();
+}
+
+void AndroidBrowserPane::copySelection()
+{
+    m_clipboardItems = m_browser.selectedItems();
+    m_clipboardDeviceId = m_browser.deviceId();
+    m_list->setHasPasteItems(!m_clipboardItems.isEmpty());
+}
+
+void AndroidBrowserPane::pasteClipboardItems()
+{
+    const QString deviceId = m_browser.deviceId();
+    if (deviceId.isEmpty() || m_browser.breadcrumbs().isEmpty() || m_clipboardItems.isEmpty() ||
+        !m_context.transfers)
+        return;
+    PhonePaste::start(*m_context.transfers, m_clipboardItems, m_clipboardDeviceId,
+                      {deviceId, m_browser.currentFolderPath()}, this);
+    CommandBus::shared().post(Notifications::showTransferQueue);
+}
+
+void AndroidBrowserPane::startRename(const FileItem& item)
+{
+    auto* sheet = new RenameSheet(item.name, this);
+    // The target, its phone and the confirmed text are captured now; nothing read later can
+    // change what is renamed or to what.
+    connect(sheet, &RenameSheet::confirmed, this,
+            [this, item, deviceId = m_browser.deviceId()](const QString& name) {
+                renameItem(item, deviceId, name);
+            });
+    present(sheet);
+    sheet->field()->selectAll();
+    sheet->field()->setFocus();
+}
+
+void AndroidBrowserPane::renameItem(const FileItem& item, const QString& deviceId,
+                                    const QString& newName)
+{
+    if (newName.isEmpty() || deviceId.isEmpty())
+        return;
+    if (const std::optional<QString> problem = RenameSheet::problemWithName(newName)) {
+        showError(*problem);
+        return;
+    }
+    QFuture<std::shared_ptr<FileRepository>> opening;
+    if (m_context.devices) {
+        opening = m_context.devices->repository(deviceId);
+    } else {
+        QPromise<std::shared_ptr<FileRepository>> ready;
+        opening = ready.future();
+        ready.start();
+        ready.addResult(m_browser.repository());
+        ready.finish();
+    }
+    whenFinished(this, opening, [this, item, newName](QFuture<std::shared_ptr<FileRepository>> f) {
+        std::shared_ptr<FileRepository> repository;
+        try {
+            f.waitForFinished();
+            repository = f.resultCount() > 0 ? f.result() : nullptr;
+            if (!repository)
+                throw FileRepositoryError::deviceNotConnected();
+        } catch (...) {
+            showError(errorText(std::current_exception()));
+            return;
+        }
+        whenFinished(this, RenameFileUseCase(repository).execute(item, newName),
+                     [this](QFuture<void> renamed) {
+                         try {
+                             renamed.waitForFinished();
+                         } catch (...) {
+                             showError(errorText(std::current_exception()));
+                             return;
+                         }
+                         m_browser.reload();
+                     });
+    });
+}
+
+} // namespace qb
