@@ -2,6 +2,8 @@
 
 #include "browsing/breadcrumb_bar.h"
 #include "browsing/file_browser_list.h"
+#include "browsing/file_grid_view.h"
+#include "browsing/phone_pane_drop_handler.h"
 #include "browsing/phone_pane_toolbar.h"
 #include "browsing/phone_paste.h"
 #include "browsing/rename_sheet.h"
@@ -28,6 +30,7 @@
 #include <QPushButton>
 #include <QShortcut>
 #include <QStackedWidget>
+#include <QTableView>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -118,6 +121,12 @@ AndroidBrowserPane::AndroidBrowserPane(const PaneContext& context, QWidget* pare
                 &AndroidBrowserPane::updateContent);
     }
     if (TransferQueueViewModel* transfers = context.transfers) {
+        // Drops go into the folder on screen, of the phone it was listed from; with no folder
+        // listed the target is empty and a drop queues nothing.
+        for (QWidget* area : dropAreas())
+            new PhonePaneDropHandler(area, *transfers, [this] {
+                return PhoneDropTarget{m_browser.deviceId(), m_browser.currentFolderPath()};
+            });
         m_finishedCount = transfers->finishedJobs().size();
         connect(transfers, &TransferQueueViewModel::jobsChanged, this,
                 &AndroidBrowserPane::refreshAfterFinishedJobs);
@@ -145,9 +154,9 @@ QWidget* AndroidBrowserPane::toolbarItems() const
     return m_toolbar;
 }
 
-QWidget* AndroidBrowserPane::dropArea() const
+QList<QWidget*> AndroidBrowserPane::dropAreas() const
 {
-    return m_list;
+    return {m_list->table()->viewport(), m_list->grid()->viewport(), m_list->noticeView()};
 }
 
 QWidget* AndroidBrowserPane::contentWidget() const

@@ -24,9 +24,9 @@ class PhonePaneToolbar;
 // The pane owns the folder model; it loads the selected storage, reloads after jobs that
 // touched the phone shown, and turns the user's file actions into jobs of the transfer queue.
 //
-// For drops onto the files: dropArea() is the widget to attach to; the folder on screen and
-// its phone are browser().currentFolderPath() and browser().deviceId() (both empty while no
-// folder is shown, when a drop must queue nothing).
+// Drops onto the file area become jobs through PhonePaneDropHandler, aimed at the folder on
+// screen and its phone: browser().currentFolderPath() and browser().deviceId(), both empty
+// while no folder is listed.
 class AndroidBrowserPane : public QWidget
 {
     Q_OBJECT
@@ -41,7 +41,8 @@ public:
 
     FileBrowserViewModel& browser() { return m_browser; }
     FileBrowserList* fileList() const { return m_list; }
-    QWidget* dropArea() const;
+    // The widgets that take drops: the table's and the grid's viewports, the empty-folder notice.
+    QList<QWidget*> dropAreas() const;
     PhonePaneToolbar* toolbar() const { return m_toolbar; }
     PhoneFileActions::Content content() const { return m_content; }
     QWidget* contentWidget() const;

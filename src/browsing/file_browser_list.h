@@ -41,6 +41,7 @@ public:
     QTableView* table() const { return m_table; }
     FileGridView* grid() const { return m_grid; }
     QItemSelectionModel* selectionModel() const { return m_selection; }
+    EmptyStateView* noticeView() const { return m_notice; }
 
     // Runs a menu entry for `ids` (the set it applies to) and `first` (the first of the shown
     // items with those ids); the entry's selection rule comes first.

@@ -110,6 +110,8 @@ TEST_F(PhonePaneTest, SelectionStaysInStepAcrossReloadsAndViewsAndDrivesTheToolb
 {
     show("A", {file("65537/1", "a.txt"), file("65537/2", "b.txt"), file("65537/3", "c.txt")});
     EXPECT_EQ(pane->content(), PhoneFileActions::Content::Files);
+    for (QWidget* area : pane->dropAreas())
+        EXPECT_TRUE(area->acceptDrops());
     QTableView* table = pane->fileList()->table();
     PhonePaneToolbar* toolbar = pane->toolbar();
     EXPECT_FALSE(toolbar->deleteButton()->isVisibleTo(toolbar));
