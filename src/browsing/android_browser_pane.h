@@ -4,12 +4,12 @@
 #include "browsing/pane_context.h"
 #include "browsing/phone_file_actions.h"
 
+#include <QDialog>
 #include <QPointer>
 #include <QWidget>
 
 #include <optional>
 
-class QDialog;
 class QStackedWidget;
 class QToolButton;
 
