@@ -2,6 +2,7 @@
 #include "browsing/file_browser_list.h"
 #include "browsing/file_grid_view.h"
 #include "browsing/phone_item_transferable.h"
+#include "browsing/phone_pane_drop_handler.h"
 #include "browsing/phone_pane_toolbar.h"
 #include "browsing/rename_sheet.h"
 #include "browsing_fakes.h"
@@ -9,6 +10,7 @@
 #include "core/device/mtp_device_manager.h"
 #include "core/transfer/transfer_queue_actor.h"
 #include "core/transfer/transfer_queue_view_model.h"
+#include "documents/command_bus.h"
 #include "documents/observable_flag.h"
 #include "wifi/pending_outgoing_files_registry.h"
 #include "wifi/received_files_registry.h"
@@ -81,6 +83,35 @@ protected:
         return ids;
     }
 };
+
+// Regression (also): a file dropped while no folder was listed was queued into an empty path.
+TEST_F(PhonePaneTest, ContentFollowsTheSidebarAndNothingIsDroppedWithoutAFolder)
+{
+    EXPECT_EQ(pane->content(), PhoneFileActions::Content::SetupGuide);
+    peers.setPeers({WiFiPeer{"10.0.0.7", "Pixel", "123456", std::nullopt, {}}});
+    peers.setSelectedPeerHost(QString("10.0.0.7"));
+    EXPECT_EQ(pane->content(), PhoneFileActions::Content::WiFiPhone);
+    CommandBus::shared().post(Notifications::showSetupGuide, true);
+    EXPECT_EQ(pane->content(), PhoneFileActions::Content::SetupGuide);
+    CommandBus::shared().post(Notifications::showSetupGuide, false);
+    EXPECT_EQ(pane->content(), PhoneFileActions::Content::WiFiPhone);
+    peers.setSelectedPeerHost(QString("10.0.0.8")); // forgotten phone
+    EXPECT_EQ(pane->content(), PhoneFileActions::Content::SetupGuide);
+
+    QTemporaryDir computer;
+    QFile local(computer.filePath("a.txt"));
+    ASSERT_TRUE(local.open(QIODevice::WriteOnly));
+    QMimeData drop;
+    drop.setUrls({QUrl::fromLocalFile(local.fileName())});
+    auto* handler = pane->dropAreas().first()->findChild<PhonePaneDropHandler*>();
+    ASSERT_NE(handler, nullptr);
+    handler->handleDrop(drop, Qt::NoModifier);
+    QTest::qWait(50);
+    EXPECT_TRUE(transfers.jobs().isEmpty());
+
+    devices.setSelectedDevice(Device{"A", "A", Device::ConnectionType::UsbMTP, {}, true});
+    EXPECT_EQ(pane->content(), PhoneFileActions::Content::NoStorage);
+}
 
 // Regression: a slow storage load finishing last showed the wrong phone, and actions then
 // named whatever phone the sidebar selected by then.
