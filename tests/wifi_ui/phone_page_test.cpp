@@ -5,10 +5,12 @@
 #include "wifi_ui/wifi_pairing_prompt_view.h"
 #include "wifi_ui/wifi_phone_view.h"
 
+#include <QAbstractItemModelTester>
 #include <QAction>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRandomGenerator>
 #include <QTest>
 #include <QTimer>
 
@@ -73,6 +75,7 @@ TEST(PhonePage, RowsSectionsAndCountsFollowTheRegistries)
     r.pending.enqueue(QUrl::fromLocalFile("/b.txt"), "10.0.0.6");
     r.pending.enqueue(QUrl::fromLocalFile("/c.txt"), "10.0.0.5");
     PhonePageModel model(r.all(), "10.0.0.5", "Pixel");
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
     // Waiting files of this phone only, then the empty state.
     EXPECT_EQ(kindsOf(model), QList<Kind>({Kind::PendingHeader, Kind::PendingFile,
                                            Kind::PendingFile, Kind::SectionDivider, Kind::Empty}));
@@ -130,6 +133,52 @@ TEST(PhonePage, ChangesArriveAsDiffsSoTheSelectionAndViewStay)
     EXPECT_EQ(model.selectedFileID(), selected);
     for (int row = 0; row < model.rowCount(); ++row)
         EXPECT_FALSE(model.index(row).data(PhonePageModel::SelectedRole).toBool());
+}
+
+struct KeyRow
+{
+    int id = 0;
+    int value = 0;
+    int key() const { return id; }
+    bool operator==(const KeyRow&) const = default;
+};
+
+class KeyRows : public KeyedListModel<KeyRow>
+{
+public:
+    using KeyedListModel::replaceRows;
+    QVariant data(const QModelIndex& index, int role) const override
+    {
+        return role == Qt::DisplayRole ? QVariant(row(index.row()).id) : QVariant();
+    }
+};
+
+TEST(PhonePage, RandomChangesLeaveTheListAsPublishedAndKeptRowsTracked)
+{
+    KeyRows model;
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    QRandomGenerator random(16);
+    QList<KeyRow> rows;
+    for (int round = 0; round < 300; ++round) {
+        // Drop, insert and change rows at random; now and then reorder (a reset).
+        QList<KeyRow> next;
+        for (const KeyRow& row : rows) {
+            if (random.bounded(5) != 0)
+                next << KeyRow{row.id, random.bounded(3) == 0 ? row.value + 1 : row.value};
+        }
+        for (int n = random.bounded(4); n > 0; --n)
+            next.insert(random.bounded(int(next.size()) + 1), {round * 10 + n, 0});
+        if (random.bounded(20) == 0 && next.size() > 1)
+            next.swapItemsAt(0, next.size() - 1);
+        const int tracked = model.rowCount() > 0 ? model.row(0).id : -1;
+        const QPersistentModelIndex first = model.index(0);
+        model.replaceRows(next);
+        ASSERT_EQ(model.rows(), next) << round;
+        if (first.isValid()) {
+            EXPECT_EQ(model.row(first.row()).id, tracked) << round;
+        }
+        rows = next;
+    }
 }
 
 TEST(PhonePage, NetworkTextIsShownPlainAndOnOneLine)
