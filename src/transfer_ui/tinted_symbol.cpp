@@ -16,7 +16,10 @@ QPixmap tintedSymbol(const QString& symbol, int size, const QColor& color, qreal
     if (found != cache.constEnd())
         return *found;
 
-    const QIcon icon = symbolIcon(symbol);
+    // Tinting keeps only the shape, so the one-colour (symbolic) drawing is wanted: a full-colour
+    // icon would turn into a solid blot.
+    const QString name = themeIconName(symbol) + QStringLiteral("-symbolic");
+    const QIcon icon = QIcon::hasThemeIcon(name) ? QIcon::fromTheme(name) : symbolIcon(symbol);
     QPixmap pixmap;
     if (!icon.isNull()) {
         const QSize pixels = QSize(size, size) * devicePixelRatio;

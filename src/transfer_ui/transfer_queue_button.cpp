@@ -4,6 +4,9 @@
 #include "documents/command_bus.h"
 #include "transfer_ui/transfer_ring_icon.h"
 
+#include <QStyleOptionToolButton>
+#include <QStylePainter>
+
 #include <algorithm>
 
 namespace qb {
@@ -27,6 +30,17 @@ TransferQueueButton::TransferQueueButton(TransferQueueViewModel& viewModel, QWid
 QSize TransferQueueButton::sizeHint() const
 {
     return m_ring->sizeHint() + QSize(6, 6);
+}
+
+void TransferQueueButton::paintEvent(QPaintEvent*)
+{
+    // Only the frame: the ring draws the image, and the text is for assistive technology.
+    QStylePainter painter(this);
+    QStyleOptionToolButton option;
+    initStyleOption(&option);
+    option.text.clear();
+    option.icon = QIcon();
+    painter.drawComplexControl(QStyle::CC_ToolButton, option);
 }
 
 void TransferQueueButton::resizeEvent(QResizeEvent* event)

@@ -22,6 +22,7 @@ public:
     QSize minimumSizeHint() const override { return sizeHint(); }
 
 protected:
+    void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
 private:

@@ -12,7 +12,7 @@ namespace qb {
 
 namespace {
 
-constexpr int kImageSize = 18;
+constexpr int kImageSize = 16;
 constexpr double kRingFrame = 24;
 constexpr double kLineWidth = 2.5;
 

@@ -66,6 +66,7 @@ TEST(TransferJobRowTest, DetailLineShowsTimeLeftOnlyWhenItMeansSomething)
         {running(3'000'016, 3'000'000, 1000), "3 MB / 3 MB", "", "1 KB/s"},
         {running(10, 3'000'000, nan), "10 bytes / 3 MB", "", ""},
         {running(10, 3'000'000, -5), "10 bytes / 3 MB", "", ""},
+        {running(10, 3'000'000, 1e-320), "10 bytes / 3 MB", "", "Zero KB/s"},
         {running(0, 1'000'000, 1e30), "Zero KB / 1 MB", "ETA: 0s", "9.22 EB/s"},
     };
     for (const Case& c : cases) {
