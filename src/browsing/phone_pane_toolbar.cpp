@@ -53,6 +53,7 @@ PhonePaneToolbar::PhonePaneToolbar(FileBrowserViewModel& browser, ObservableFlag
         m_sort->addItem(toText(order), int(order));
 
     auto* views = new QWidget(this);
+    views->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     auto* viewsLayout = new QHBoxLayout(views);
     viewsLayout->setContentsMargins(0, 0, 0, 0);
     viewsLayout->setSpacing(0);
@@ -78,6 +79,7 @@ PhonePaneToolbar::PhonePaneToolbar(FileBrowserViewModel& browser, ObservableFlag
     for (QWidget* item : std::initializer_list<QWidget*>{
              m_refresh, m_newFolder, m_delete, m_download, m_sort, views, m_computerPane, m_help})
         layout->addWidget(item);
+    layout->addStretch(1);
 
     connect(m_refresh, &QToolButton::clicked, this, &PhonePaneToolbar::refreshRequested);
     connect(m_newFolder, &QToolButton::clicked, this, &PhonePaneToolbar::newFolderRequested);
