@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 namespace qb {
 namespace {
 
@@ -90,6 +92,25 @@ TEST_F(TransferJobListModelTest, PublicationsBecomeInsertsChangesAndRemovals)
     // A retried job stays at its place; an out-of-order list is moved, not reset.
     EXPECT_EQ(apply({d, b, a}), QStringList({"move 1>0", "insert 2-2"}));
     EXPECT_EQ(apply({}), QStringList({"remove 0-2"}));
+}
+
+TEST_F(TransferJobListModelTest, RandomPublicationsLeaveExactlyThePublishedList)
+{
+    QList<TransferJob> jobs;
+    std::mt19937 random(17);
+    for (int round = 0; round < 300; ++round) {
+        for (int i = int(jobs.size()) - 1; i >= 0; --i) {
+            if (random() % 8 == 0)
+                jobs.removeAt(i);
+            else if (random() % 4 == 0)
+                jobs[i].progress += 0.01;
+        }
+        for (int i = int(random() % 4); i > 0; --i)
+            jobs.insert(qsizetype(random() % (jobs.size() + 1)), job(QString::number(round)));
+        if (jobs.size() > 2 && random() % 10 == 0)
+            jobs.move(0, jobs.size() - 1);
+        EXPECT_FALSE(apply(jobs).contains("reset"));
+    }
 }
 
 } // namespace
