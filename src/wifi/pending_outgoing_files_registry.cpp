@@ -28,21 +28,10 @@ PendingOutgoingFilesRegistry::PendingOutgoingFilesRegistry(QObject* parent)
       m_gate(this)
 {}
 
-PendingOutgoingFilesRegistry::~PendingOutgoingFilesRegistry()
-{
-    shutdown();
-}
-
 PendingOutgoingFilesRegistry& PendingOutgoingFilesRegistry::shared()
 {
     // Kept for the life of the process; connection threads may still hold it at exit.
-    static PendingOutgoingFilesRegistry* const instance = [] {
-        auto* registry = new PendingOutgoingFilesRegistry();
-        if (QCoreApplication* app = QCoreApplication::instance())
-            QObject::connect(app, &QCoreApplication::aboutToQuit, registry,
-                             &PendingOutgoingFilesRegistry::shutdown);
-        return registry;
-    }();
+    static PendingOutgoingFilesRegistry* const instance = new PendingOutgoingFilesRegistry();
     return *instance;
 }
 
@@ -201,31 +190,6 @@ void PendingOutgoingFilesRegistry::markCompleted(const QString& idString)
 void PendingOutgoingFilesRegistry::markFailed(const QString& idString)
 {
     finishAndRemoveLater(idString, SendStatus::Failed, kFailedRemovalDelay);
-}
-
-bool PendingOutgoingFilesRegistry::isCancelled(const QString& idString)
-{
-    const std::optional<QUuid> id = wire::uuidFromText(idString);
-    if (!id)
-        return false;
-    return m_gate.call<bool>([this, id = *id] { return m_cancelledIDs.contains(id); }, false);
-}
-
-QList<OfferedFile> PendingOutgoingFilesRegistry::listForHostTask(const QString& host)
-{
-    return m_gate.call<QList<OfferedFile>>([this, host] { return offeredTo(host); }, {});
-}
-
-std::optional<QUrl> PendingOutgoingFilesRegistry::downloadURLTask(const QString& idString,
-                                                                  const QString& host)
-{
-    return m_gate.call<std::optional<QUrl>>(
-        [this, idString, host] { return downloadURL(idString, host); }, std::nullopt);
-}
-
-void PendingOutgoingFilesRegistry::shutdown()
-{
-    m_gate.close();
 }
 
 } // namespace qb

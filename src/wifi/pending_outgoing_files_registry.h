@@ -18,10 +18,7 @@ namespace qb {
 // Threads: the object lives on the GUI thread; the operations in the first group are called there
 // (by the interface). The bridges in the second group may be called from any thread (the server's
 // connection threads) and take the id as the text the phone sent (not a UUID: ignored). The
-// reports are posted and return at once, applied in posting order; isCancelled(),
-// listForHostTask() and downloadURLTask() wait for the GUI thread for at most the gate's
-// time-out (10 s) and then answer false / an empty list / no file. shutdown() (also run by the
-// destructor) releases every waiting call.
+// reports are posted and return at once, applied in posting order.
 class PendingOutgoingFilesRegistry : public QObject
 {
     Q_OBJECT
@@ -36,7 +33,6 @@ public:
     static constexpr std::chrono::milliseconds kFailedRemovalDelay{3000};
 
     explicit PendingOutgoingFilesRegistry(QObject* parent = nullptr);
-    ~PendingOutgoingFilesRegistry() override;
 
     // The process-wide queue: created on first use (on the GUI thread) and kept until exit.
     static PendingOutgoingFilesRegistry& shared();
@@ -64,16 +60,10 @@ public:
     void clearCancellation(const QString& idString);
     void markCompleted(const QString& idString); // removed 1.5 s later
     void markFailed(const QString& idString);    // removed 3 s later
-    bool isCancelled(const QString& idString);
-    QList<OfferedFile> listForHostTask(const QString& host);
-    std::optional<QUrl> downloadURLTask(const QString& idString, const QString& host);
-
-    void shutdown();
 
     // Seams for tests.
     void setClock(Clock clock) { m_clock = std::move(clock); }
     void setScheduler(Scheduler scheduler) { m_scheduler = std::move(scheduler); }
-    MainThreadGate& gate() { return m_gate; }
 
 signals:
     void filesChanged();

@@ -223,21 +223,8 @@ void WiFiPeerRegistry::touchPeerOnMainActor(const QString& host, const std::opti
     m_gate.post([this, host, name] { touch(host, name); });
 }
 
-std::optional<QString> WiFiPeerRegistry::verifyPINOnMainActor(const QString& host,
-                                                              const QString& pin)
-{
-    return m_gate.call<std::optional<QString>>([this, host, pin] { return verifyPIN(host, pin); },
-                                               std::nullopt);
-}
-
-bool WiFiPeerRegistry::verifyTokenOnMainActor(const QString& host, const QString& token)
-{
-    return m_gate.call<bool>([this, host, token] { return verifyToken(host, token); }, false);
-}
-
 void WiFiPeerRegistry::shutdown()
 {
-    m_gate.close();
     // The timer belongs to the GUI thread: the last touches are written there.
     QMetaObject::invokeMethod(
         this,

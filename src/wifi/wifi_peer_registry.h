@@ -21,12 +21,10 @@ namespace qb {
 // grow it without bound: names are cut to 128 characters, and only the 64 most recently seen
 // unpaired peers are kept (paired ones always are).
 //
-// Threads: the object lives on the GUI thread; everything except the three *OnMainActor bridges
-// must be called there. The bridges may be called from any thread (the server's connection
-// threads): touchPeerOnMainActor() is posted and returns at once; the two verify bridges wait for
-// the GUI thread for at most the gate's time-out (10 s) and then answer "no token" / false. Posted
-// work runs in posting order, so a request's touch is applied before its check.
-// shutdown() (also run by the destructor) releases every waiting bridge call.
+// Threads: the object lives on the GUI thread; everything except touchPeerOnMainActor() and
+// shutdown() must be called there. touchPeerOnMainActor() may be called from any thread (the
+// server's connection threads): it is posted and returns at once, and posted work runs in posting
+// order, so a request's touch is applied before a check the connection asks for after it.
 class WiFiPeerRegistry : public QObject
 {
     Q_OBJECT
@@ -71,13 +69,10 @@ public:
     // Writes the whole list; false (logged) when the file keeps its previous content.
     bool save();
 
-    // Bridges for the server's connection threads (any thread).
+    // For the server's connection threads (any thread).
     void touchPeerOnMainActor(const QString& host, const std::optional<QString>& name);
-    std::optional<QString> verifyPINOnMainActor(const QString& host, const QString& pin);
-    bool verifyTokenOnMainActor(const QString& host, const QString& token);
 
-    // Releases waiting bridge calls (later ones answer at once) and writes what touches left
-    // unwritten. Any thread.
+    // Writes what touches left unwritten. Any thread.
     void shutdown();
 
     // Six decimal digits drawn uniformly from 0..999999 without modulo bias.
@@ -88,7 +83,6 @@ public:
     // Seams for tests.
     void setRandomSource(RandomSource random) { m_random = std::move(random); }
     void setClock(Clock clock) { m_clock = std::move(clock); }
-    MainThreadGate& gate() { return m_gate; }
     QString setAsidePath() const { return m_file.setAsidePath(); }
 
 signals:

@@ -46,6 +46,16 @@ private:
 };
 using QtApplicationEnvironment = ApplicationEnvironment<QCoreApplication>;
 
+// An application object for the rest of the process, for binaries that set up no environment.
+inline void ensureApplication()
+{
+    static int argc = 1;
+    static char name[] = "qb-test";
+    static char* argv[] = {name, nullptr};
+    if (!QCoreApplication::instance())
+        new QCoreApplication(argc, argv);
+}
+
 // Runs the event loop until `condition` holds; false after `timeoutMs`.
 template <typename Condition> bool waitUntil(Condition condition, int timeoutMs = 10'000)
 {
@@ -82,6 +92,23 @@ public:
         return out;
     }
     int count(const QString& line) const { return lines().count(line); }
+    // Whether a record's "category: message" holds `text`.
+    bool contains(const QString& text) const
+    {
+        for (const LogRecord& record : records()) {
+            if ((record.category + QStringLiteral(": ") + record.message).contains(text))
+                return true;
+        }
+        return false;
+    }
+    bool hasError(const QString& containing) const
+    {
+        for (const LogRecord& record : records()) {
+            if (record.level == LogLevel::Error && record.message.contains(containing))
+                return true;
+        }
+        return false;
+    }
 
 private:
     mutable std::mutex m_mutex;

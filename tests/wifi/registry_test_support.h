@@ -1,34 +1,20 @@
 #pragma once
 
-#include "platform/logger.h"
+#include "support/test_support.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QFile>
-#include <QMutex>
 #include <QString>
 #include <QTemporaryDir>
 #include <QThread>
 
 #include <sys/stat.h>
 
-#include <atomic>
 #include <functional>
 #include <thread>
 
 namespace qb::test {
-
-// The registries post to the GUI thread through Qt's event queue, which needs an application.
-inline void ensureApplication()
-{
-    if (QCoreApplication::instance() != nullptr)
-        return;
-    static int argc = 1;
-    static char name[] = "wifi_registry_tests";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication* app = new QCoreApplication(argc, argv);
-    (void)app;
-}
 
 // 2001-01-01 00:00:00 UTC plus `seconds`.
 inline QDateTime referenceDate(double seconds)
@@ -61,46 +47,12 @@ inline int fileMode(const QString& path)
     return int(info.st_mode & 07777);
 }
 
-// Runs `work` on another thread while this (the GUI) thread keeps serving posted calls.
+// Runs `work` on a thread of its own, as a connection would, then applies what it posted to this
+// (the GUI) thread.
 inline void runOffGuiThread(const std::function<void()>& work)
 {
-    std::atomic<bool> done{false};
-    std::thread worker([&] {
-        work();
-        done = true;
-    });
-    while (!done)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    worker.join();
+    std::thread(work).join();
     QCoreApplication::processEvents();
 }
-
-// Collects what the code logs while it is alive.
-class LogCapture
-{
-public:
-    LogCapture()
-    {
-        Logger::setSink([this](const LogRecord& record) {
-            QMutexLocker lock(&m_mutex);
-            m_records.append(record);
-        });
-    }
-    ~LogCapture() { Logger::setSink({}); }
-
-    bool hasError(const QString& containing) const
-    {
-        QMutexLocker lock(&m_mutex);
-        for (const LogRecord& record : m_records) {
-            if (record.level == LogLevel::Error && record.message.contains(containing))
-                return true;
-        }
-        return false;
-    }
-
-private:
-    mutable QMutex m_mutex;
-    QList<LogRecord> m_records;
-};
 
 } // namespace qb::test

@@ -1,16 +1,16 @@
 #pragma once
 
-#include "platform/logger.h"
+#include "support/test_support.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QMutex>
-#include <QStringList>
+#include <QThread>
 
 #include <arpa/inet.h>
 #include <atomic>
 #include <functional>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <thread>
@@ -18,29 +18,15 @@
 
 namespace qb::test {
 
-// The registries and the server post to the GUI thread, which needs an application.
-inline void ensureApplication()
-{
-    if (QCoreApplication::instance() != nullptr) {
-        return;
-    }
-    static int argc = 1;
-    static char name[] = "wifi_server_tests";
-    static char* argv[] = {name, nullptr};
-    static auto* app = new QCoreApplication(argc, argv);
-    (void)app;
-}
-
-// Serves the GUI thread's event queue until `done` holds; a safety limit keeps a broken test
-// from hanging the run.
-inline bool waitUntil(const std::function<bool()>& done, int limitMs = 20'000)
+// For a phone's thread, which must not run the GUI thread's events: polls `condition` until it
+// holds; false after `limitMs`.
+inline bool pollUntil(const std::function<bool()>& condition, int limitMs = 20'000)
 {
     QDeadlineTimer deadline(limitMs);
-    while (!done()) {
-        if (deadline.hasExpired()) {
+    while (!condition()) {
+        if (deadline.hasExpired())
             return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::msleep(1);
     }
     return true;
 }
@@ -70,6 +56,9 @@ public:
         m_fd = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
         const timeval limit{20, 0};
         ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        // Each send() leaves as a segment of its own, so a request can arrive in pieces.
+        const int noDelay = 1;
+        ::setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
         if (v6) {
             sockaddr_in6 address{};
             address.sin6_family = AF_INET6;
@@ -131,30 +120,6 @@ private:
     int m_fd = -1;
     bool m_connected = false;
     bool m_ended = false;
-};
-
-// Collects log messages while alive, so that tests write nothing to the system log.
-class LogCapture
-{
-public:
-    LogCapture()
-    {
-        Logger::setSink([this](const LogRecord& record) {
-            QMutexLocker lock(&m_mutex);
-            m_lines << record.category + ": " + record.message;
-        });
-    }
-    ~LogCapture() { Logger::setSink({}); }
-    QStringList lines() const
-    {
-        QMutexLocker lock(&m_mutex);
-        return m_lines;
-    }
-    bool contains(const QString& text) const { return !lines().filter(text).isEmpty(); }
-
-private:
-    mutable QMutex m_mutex;
-    QStringList m_lines;
 };
 
 } // namespace qb::test

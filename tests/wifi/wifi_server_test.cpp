@@ -180,13 +180,11 @@ TEST_F(WiFiServerTest, StatusRepliesExactlyAndLoopbackIsNeverRecorded)
 
 TEST_F(WiFiServerTest, FramingOverTheWire)
 {
-    // A head in several pieces, and a second request on the same connection, which gets nothing.
+    // A head in several segments, and a second request on the same connection, which gets nothing.
     const QByteArray reply = test::runAsPhone<QByteArray>([&] {
         RawClient client(port);
         client.send("GET /sta");
-        QThread::msleep(20);
         client.send("tus HTTP/1.1\r\n\r");
-        QThread::msleep(20);
         client.send("\nGET /status HTTP/1.1\r\n\r\n");
         return client.read();
     });
@@ -394,12 +392,10 @@ TEST_F(WiFiServerTest, CancelOnTheComputerStopsAStreamingDownload)
         client.send("GET /download?id=" + id + " HTTP/1.1\r\n\r\n");
         got = client.read(4096).size();
         headRead = true;
-        while (!cancelled) {
-            QThread::msleep(1);
-        }
+        test::pollUntil([&] { return cancelled.load(); });
         got += client.read().size();
     });
-    ASSERT_TRUE(test::waitUntil([&] { return headRead.load(); }));
+    EXPECT_TRUE(test::waitUntil([&] { return headRead.load(); }));
     outgoing.cancel(uuid);
     cancelled = true;
     test::waitUntil([&] { return server->openConnections() == 0; }, 60'000);
@@ -527,9 +523,8 @@ TEST_F(WiFiServerTest, OneHostHoldsAtMostSixtyFourConnectionsButTheComputerIsExe
         for (int i = 0; i < 64 + 70; ++i) {
             held.push_back(std::make_unique<RawClient>(port, i < 64 ? "127.0.0.5" : "127.0.0.1"));
         }
-        while (server->openConnections() < 64 + 70) {
-            QThread::msleep(1);
-        }
+        if (!test::pollUntil([&] { return server->openConnections() >= 64 + 70; }))
+            return false;
         QElapsedTimer clock;
         clock.start();
         RawClient refused(port, "127.0.0.5");
@@ -583,9 +578,8 @@ TEST_F(WiFiServerCapTest, ConnectionsBeyondTheCapAreClosedAtOnce)
     const bool ok = test::runAsPhone<bool>([&] {
         RawClient first(port);
         RawClient second(port);
-        while (server->openConnections() < 2) {
-            QThread::msleep(1);
-        }
+        if (!test::pollUntil([&] { return server->openConnections() >= 2; }))
+            return false;
         RawClient third(port);
         const bool refused = third.read().isEmpty() && third.ended();
         // Had the third been served, it would have ended only with the idle time-out, which
