@@ -66,16 +66,6 @@ QString UploadFileWriter::uploadName(const std::optional<QString>& fileName, qin
     return LocalFiles::shortenedName(name);
 }
 
-std::pair<QString, QString> UploadFileWriter::splitExtension(const QString& name)
-{
-    return LocalFiles::splitExtension(name);
-}
-
-QString UploadFileWriter::numberedName(const QString& base, const QString& extension, int n)
-{
-    return LocalFiles::numberedName(base, extension, n);
-}
-
 UploadFileWriter::Error UploadFileWriter::open(const QString& downloadsFolder, qint64 nowSeconds)
 {
     m_folder = AppPaths::receivedFilesFolder(downloadsFolder);
@@ -151,10 +141,11 @@ std::optional<QString> UploadFileWriter::commit(const QString& name)
         return std::nullopt;
     }
     m_fd = -1;
-    const auto [base, extension] = splitExtension(name);
+    const auto [base, extension] = LocalFiles::splitExtension(name);
     const QDir folder(m_folder);
     for (int n = 0; n < kMaxNameCandidates; ++n) {
-        const QString candidate = folder.filePath(n == 0 ? name : numberedName(base, extension, n));
+        const QString candidate =
+            folder.filePath(n == 0 ? name : LocalFiles::numberedName(base, extension, n));
         if (renameNoReplace(m_tempPath, candidate)) {
             m_tempPath.clear();
             // The file is whole; a folder that cannot be flushed only risks its name.

@@ -33,10 +33,6 @@ public:
 
     // The phone's name reduced to one safe path component, else "received_" and the time.
     static QString uploadName(const std::optional<QString>& fileName, qint64 nowSeconds);
-    // Base and extension (without its dot); a name without one has an empty extension.
-    static std::pair<QString, QString> splitExtension(const QString& name);
-    // The n-th alternative of a taken name: "base (n).ext", or "base (n)".
-    static QString numberedName(const QString& base, const QString& extension, int n);
 
 private:
     void discard();

@@ -197,18 +197,6 @@ TEST_F(TransferRecordsTest, AFailedWriteKeepsTheRecordUntilTheNextSuccessfulOne)
     EXPECT_EQ(registry->files().size(), 2);
 }
 
-TEST_F(TransferRecordsTest, AssigningAnEqualListTellsNobodyAndNothingIsSaved)
-{
-    auto registry = make<ReceivedFilesRegistry>();
-    QSignalSpy changed(registry.get(), &ReceivedFilesRegistry::filesChanged);
-    const QList<ReceivedFile> files{{QUuid::createUuid(), QUrl(QStringLiteral("file:///a")), 1,
-                                     m_now, QStringLiteral("h"), QStringLiteral("n")}};
-    registry->setFiles(files);
-    registry->setFiles(files);
-    EXPECT_EQ(changed.count(), 1);
-    EXPECT_FALSE(QFile::exists(path("received_files.json")));
-}
-
 TEST_F(TransferRecordsTest, RecordsPostedFromConnectionThreadsArriveInPostingOrder)
 {
     auto received = make<ReceivedFilesRegistry>();

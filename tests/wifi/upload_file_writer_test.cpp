@@ -51,17 +51,6 @@ TEST(UploadFileWriter, NamesAreReducedToOneSafeComponent)
     EXPECT_TRUE(reduced.endsWith(".jpeg"));
 }
 
-TEST(UploadFileWriter, ExtensionSplitAndNumberedNames)
-{
-    using P = std::pair<QString, QString>;
-    EXPECT_EQ(UploadFileWriter::splitExtension("photo.jpg"), P("photo", "jpg"));
-    EXPECT_EQ(UploadFileWriter::splitExtension("a.tar.gz"), P("a.tar", "gz"));
-    EXPECT_EQ(UploadFileWriter::splitExtension("notes"), P("notes", ""));
-    EXPECT_EQ(UploadFileWriter::splitExtension(".bashrc"), P(".bashrc", ""));
-    EXPECT_EQ(UploadFileWriter::numberedName("photo", "jpg", 2), "photo (2).jpg");
-    EXPECT_EQ(UploadFileWriter::numberedName("notes", "", 1), "notes (1)");
-}
-
 TEST(UploadFileWriter, SameNameThreeTimesCountsBeforeTheExtension)
 {
     QTemporaryDir downloads;
