@@ -2,7 +2,6 @@
 #include "wifi/pin_attempt_limiter.h"
 #include "wifi/request_router.h"
 
-#include <QJsonArray>
 #include <QJsonDocument>
 
 #include <gtest/gtest.h>
@@ -30,25 +29,6 @@ public:
     QObject object;
 };
 
-TEST(RequestRouter, RouteTableMatchesMethodAndPathExactly)
-{
-    EXPECT_EQ(RequestRouter::routeFor("POST", "/pair"), Route::Pair);
-    EXPECT_EQ(RequestRouter::routeFor("POST", "/reconnect"), Route::Reconnect);
-    EXPECT_EQ(RequestRouter::routeFor("GET", "/status"), Route::Status);
-    EXPECT_EQ(RequestRouter::routeFor("GET", "/status?x=1"), Route::NotFound);
-    EXPECT_EQ(RequestRouter::routeFor("get", "/status"), Route::NotFound);
-    EXPECT_EQ(RequestRouter::routeFor("POST", "/status"), Route::NotFound);
-    EXPECT_EQ(RequestRouter::routeFor("GET", "/control"), Route::Control);
-    EXPECT_EQ(RequestRouter::routeFor("GET", "/controlpanel"), Route::Control);
-    EXPECT_EQ(RequestRouter::routeFor("POST", "/upload"), Route::Upload);
-    EXPECT_EQ(RequestRouter::routeFor("PUT", "/upload"), Route::NotFound);
-    EXPECT_EQ(RequestRouter::routeFor("GET", "/pending"), Route::Pending);
-    EXPECT_EQ(RequestRouter::routeFor("GET", "/pending/"), Route::NotFound);
-    EXPECT_EQ(RequestRouter::routeFor("GET", "/download?id=1"), Route::Download);
-    EXPECT_EQ(RequestRouter::routeFor("GET", "/downloads"), Route::Download);
-    EXPECT_EQ(RequestRouter::routeFor("POST", "/pair/"), Route::NotFound);
-}
-
 class RequestRouterTest : public ::testing::Test
 {
 protected:
@@ -67,25 +47,6 @@ protected:
         return one.replies.value(0);
     }
 };
-
-TEST_F(RequestRouterTest, EveryRequestIsRecordedBeforeItsRoute)
-{
-    router.recordRequest("GET", "/nothing", "10.0.0.5", std::nullopt);
-    router.recordRequest("GET", "/status", "10.0.0.5", QString());
-    router.recordRequest("GET", "/status", "10.0.0.5", QString("Pixel"));
-    EXPECT_EQ(backend.calls(),
-              QStringList({"touch 10.0.0.5 <none>", "touch 10.0.0.5 ", "touch 10.0.0.5 Pixel"}));
-}
-
-TEST_F(RequestRouterTest, StatusControlAndNotFound)
-{
-    router.handle(Route::Status, "h", "ignored body", responder);
-    router.handle(Route::Control, "h", {}, responder);
-    router.handle(Route::NotFound, "h", {}, responder);
-    EXPECT_EQ(responder.replies,
-              QStringList({"200 {\"name\":\"Desk\",\"ok\":true}",
-                           "501 WebSocket /control not implemented", "404 Not Found"}));
-}
 
 TEST_F(RequestRouterTest, PairNeedsAStringPin)
 {
@@ -112,23 +73,6 @@ TEST_F(RequestRouterTest, ReconnectNeedsAValidStringToken)
     EXPECT_EQ(reconnect("{\"token\":\"BAD\"}"),
               QString::fromUtf8("401 Invalid token \xe2\x80\x94 pair again"));
     EXPECT_EQ(reconnect("{\"token\":\"GOOD\"}"), "200 {\"ok\":true}");
-}
-
-TEST_F(RequestRouterTest, PendingListsOnlyTheAskingHostsFilesInOrder)
-{
-    backend.offers["a"] = {{"ID-1", "one.txt", 10}, {"ID-2", "two.bin", 5000000000}};
-    router.handle(Route::Pending, "a", {}, responder);
-    router.handle(Route::Pending, "b", {}, responder);
-    ASSERT_EQ(responder.replies.size(), 2);
-    const QJsonArray files = QJsonDocument::fromJson(responder.replies[0].mid(4).toUtf8())
-                                 .object()
-                                 .value("files")
-                                 .toArray();
-    ASSERT_EQ(files.size(), 2);
-    EXPECT_EQ(files[0].toObject(),
-              QJsonObject({{"id", "ID-1"}, {"name", "one.txt"}, {"size", 10}}));
-    EXPECT_EQ(files[1].toObject().value("size").toInteger(), 5000000000);
-    EXPECT_EQ(responder.replies[1], "200 {\"files\":[]}");
 }
 
 TEST_F(RequestRouterTest, FiveWrongPinsReplaceThePinAndLockTheHostOut)

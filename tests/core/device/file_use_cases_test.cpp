@@ -1,6 +1,5 @@
 #include "core/device/move_file_use_case.h"
 #include "core/device/mtp_error.h"
-#include "core/device/rename_file_use_case.h"
 #include "core/device/upload_file_use_case.h"
 #include "fake_file_repository.h"
 
@@ -65,31 +64,6 @@ protected:
     std::shared_ptr<FakeFileRepository> m_repo = std::make_shared<FakeFileRepository>();
 };
 
-TEST_F(FileUseCasesTest, CopyDownloadsAndUploadsUnderTheSameNameWithoutDeleting)
-{
-    QList<std::pair<qint64, qint64>> reports;
-    for (const char* folder : {"65537/40", "65537/41"}) {
-        MoveFileUseCase(m_repo)
-            .execute(phoneFile("65537/12", "notes.txt"), folder, true,
-                     [&](qint64 done, qint64 total) {
-                         reports.append({done, total});
-                     })
-            .waitForFinished();
-    }
-    EXPECT_EQ(m_repo->uploaded.value("65537/40/notes.txt"), "twelve bytes");
-    EXPECT_TRUE(m_repo->files.contains("65537/12"));
-    for (const QString& call : m_repo->calls()) {
-        EXPECT_FALSE(call.startsWith("delete")) << call.toStdString();
-        EXPECT_FALSE(call.startsWith("move")) << call.toStdString();
-    }
-    EXPECT_EQ(reports.size(), 4); // each copy: the download's report, then the upload's
-    // Each copy had a temporary folder of its own, and neither is left.
-    ASSERT_EQ(m_repo->downloadedTo.size(), 2);
-    EXPECT_NE(m_repo->downloadedTo[0].section('/', 0, -2),
-              m_repo->downloadedTo[1].section('/', 0, -2));
-    EXPECT_TRUE(leftovers().isEmpty());
-}
-
 TEST_F(FileUseCasesTest, MoveAsksTheRepositoryFirstAndCopiesOnlyWhenItCannot)
 {
     MoveFileUseCase(m_repo)
@@ -118,18 +92,6 @@ TEST_F(FileUseCasesTest, MoveAsksTheRepositoryFirstAndCopiesOnlyWhenItCannot)
             move.waitForFinished();
         EXPECT_EQ(repo->calls(), QStringList{"move 65537/12 -> 65537/40"});
     }
-}
-
-TEST_F(FileUseCasesTest, FoldersAreRefusedWithoutATemporaryFolder)
-{
-    for (bool isCopy : {false, true}) {
-        EXPECT_EQ(kindOf(MoveFileUseCase(m_repo).execute(phoneFile("65537/9", "DCIM", true),
-                                                         "65537/40", isCopy, {})),
-                  FileRepositoryError::Kind::MoveNotSupported);
-    }
-    EXPECT_TRUE(leftovers().isEmpty());
-    for (const QString& call : m_repo->calls())
-        EXPECT_TRUE(call.startsWith("move")) << call.toStdString();
 }
 
 TEST_F(FileUseCasesTest, AFailedStepKeepsTheSourceAndRemovesTheTemporaryFolder)
@@ -170,18 +132,6 @@ TEST_F(FileUseCasesTest, HostileNamesStayInsideTheTemporaryFolder)
     ASSERT_EQ(m_repo->downloadedTo.size(), 1);
     EXPECT_TRUE(m_repo->downloadedTo[0].endsWith("/.._evil"));
     EXPECT_TRUE(leftovers().isEmpty());
-}
-
-TEST_F(FileUseCasesTest, RenamePassesOnAnyNameButEmptyAndItsRefusal)
-{
-    RenameFileUseCase(m_repo).execute(phoneFile("65537/12", "a"), "").waitForFinished();
-    EXPECT_TRUE(m_repo->calls().isEmpty());
-    RenameFileUseCase(m_repo).execute(phoneFile("65537/12", "a"), "  ").waitForFinished();
-    EXPECT_EQ(m_repo->calls(), QStringList{"rename 65537/12 to   "});
-    m_repo->failures.insert("rename",
-                            std::make_exception_ptr(FileRepositoryError::renameNotSupported()));
-    EXPECT_EQ(kindOf(RenameFileUseCase(m_repo).execute(phoneFile("65537/12", "a"), "b")),
-              FileRepositoryError::Kind::RenameNotSupported);
 }
 
 TEST_F(FileUseCasesTest, UploadOfAMissingLocalFileFailsBeforeTheDeviceIsAsked)
