@@ -2,12 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <QTemporaryFile>
-
-#include <cstdio>
 #include <mutex>
 #include <thread>
-#include <unistd.h>
 
 using namespace qb;
 
@@ -98,26 +94,6 @@ TEST(LogMessageFormat, SubstitutesEachPlaceholderOnce)
     for (int i = 1; i <= 11; ++i)
         eleven << QString::number(i * 10);
     EXPECT_EQ(formatLogMessage(QStringLiteral("%11/%1"), eleven), QStringLiteral("110/10"));
-}
-
-TEST(LoggerDefaultSink, FallsBackToStandardError)
-{
-    qputenv("QB_LOG_STDERR", "1");
-    Logger::setSink({});
-    QTemporaryFile capture;
-    ASSERT_TRUE(capture.open());
-    std::fflush(stderr);
-    const int saved = dup(STDERR_FILENO);
-    ASSERT_GE(saved, 0);
-    ASSERT_GE(dup2(capture.handle(), STDERR_FILENO), 0);
-    Logger(QStringLiteral("WiFiAdvertiser"), true).error(QStringLiteral("port %1"), {"7"});
-    std::fflush(stderr);
-    dup2(saved, STDERR_FILENO);
-    close(saved);
-
-    capture.seek(0);
-    const QString text = QString::fromUtf8(capture.readAll());
-    EXPECT_EQ(text, QStringLiteral("[com.halvorin.quillbay] [WiFiAdvertiser] ERROR: port 7\n"));
 }
 
 TEST_F(LoggerTest, CanBeUsedFromSeveralThreads)
