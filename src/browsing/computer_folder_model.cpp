@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <numeric>
+#include <utility>
 
 namespace qb {
 
@@ -57,8 +58,11 @@ void ComputerFolderModel::apply(quint64 generation, QList<ComputerEntry> entries
     if (generation != m_generation->load())
         return; // a newer listing has been asked for
     beginResetModel();
-    m_entries = std::move(entries);
+    QList<ComputerEntry> previous = std::exchange(m_entries, std::move(entries));
     endResetModel();
+    // Freeing 100,000 names takes milliseconds; the pool does it, not the GUI thread.
+    if (previous.size() > 1000)
+        QThreadPool::globalInstance()->start([dropped = std::move(previous)] {});
     m_loading = false;
     emit loadingChanged(false);
     emit listed();
