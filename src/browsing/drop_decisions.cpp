@@ -69,10 +69,16 @@ DropPlan planPhonePaneDrop(const PhoneDropTarget& target, const DropContent& con
     for (const PhoneItemTransferable& payload : content.phoneItems) {
         const FileItem& item = payload.fileItem;
         if (payload.deviceId != target.deviceId) {
-            plan.refusals.append(
-                QObject::tr("“%1” is on another phone. Drag it to the computer pane first, then "
-                            "from there to this phone.")
-                    .arg(item.name));
+            if (item.isDirectory) {
+                plan.refusals.append(
+                    QObject::tr("The folder “%1” is on another phone. Folders can't be copied "
+                                "between phones; copy its files instead.")
+                        .arg(item.name));
+            } else {
+                plan.crossPhoneCopies.append(payload);
+                plan.targetDeviceId = target.deviceId;
+                plan.targetFolderPath = target.folderPath;
+            }
             continue;
         }
         if (payload.sourceFolderPath == target.folderPath)

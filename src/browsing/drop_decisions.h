@@ -16,11 +16,15 @@ class QMimeData;
 namespace qb {
 
 // What one drop turns into: the jobs to queue, how many times to ask for the transfer queue,
-// and the messages of items that were refused for a reason the user should hear.
+// the phone files to copy through the computer into another phone's folder, and the messages of
+// items that were refused for a reason the user should hear.
 struct DropPlan
 {
     QList<TransferJob> jobs;
     int showQueueRequests = 0;
+    QList<PhoneItemTransferable> crossPhoneCopies;
+    QString targetDeviceId; // of the copies
+    QString targetFolderPath;
     QStringList refusals;
 };
 
@@ -50,8 +54,9 @@ bool phonePaneAccepts(const DropContent& content);
 
 // Files and folders from the computer become uploads into the folder on screen, one request for
 // the transfer queue each. Phone items of the same phone become moves, or copies with `copy`,
-// except those already in that folder. A phone item of another phone is refused: a move or copy
-// names one phone for both ends. With no folder on screen nothing is queued.
+// except those already in that folder. A file of another phone is copied through the computer
+// (a move or copy job names one phone for both ends, so it cannot cross phones); a folder of
+// another phone is refused. With no folder on screen nothing is queued.
 // Reads the file system: call it off the GUI thread.
 DropPlan planPhonePaneDrop(const PhoneDropTarget& target, const DropContent& content, bool copy);
 

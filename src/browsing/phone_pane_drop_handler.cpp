@@ -1,11 +1,14 @@
 #include "browsing/phone_pane_drop_handler.h"
 
+#include "browsing/phone_paste.h"
+
 #include "core/transfer/transfer_queue_view_model.h"
 #include "documents/command_bus.h"
 #include "platform/when_finished.h"
 
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QHash>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QWidget>
@@ -17,7 +20,19 @@ void applyDropPlan(const DropPlan& plan, TransferQueueViewModel& transfers, QWid
 {
     if (!plan.jobs.isEmpty())
         transfers.enqueue(plan.jobs);
-    for (int i = 0; i < plan.showQueueRequests; ++i)
+    // Files of another phone go through the computer, one paste per phone they come from.
+    QHash<QString, QList<FileItem>> bySource;
+    QStringList sources;
+    for (const PhoneItemTransferable& item : plan.crossPhoneCopies) {
+        if (!bySource.contains(item.deviceId))
+            sources.append(item.deviceId);
+        bySource[item.deviceId].append(item.fileItem);
+    }
+    for (const QString& source : sources)
+        PhonePaste::start(transfers, bySource.value(source), source,
+                          {plan.targetDeviceId, plan.targetFolderPath}, &transfers);
+    const int requests = plan.showQueueRequests + (sources.isEmpty() ? 0 : 1);
+    for (int i = 0; i < requests; ++i)
         CommandBus::shared().post(Notifications::showTransferQueue);
     if (!plan.refusals.isEmpty() && alertParent) {
         auto* box = new QMessageBox(QMessageBox::Warning, QObject::tr("Error"),

@@ -100,12 +100,11 @@ TEST_F(BrowsingPhoneTest, PickThePhoneAndDropFilesBothWays)
     ASSERT_TRUE(waitUntil([&] { return std::filesystem::exists(computer / "photo.jpg"); }, 30'000));
     ASSERT_TRUE(waitUntil([&] { return readFile(computer / "photo.jpg") == photo; }, 30'000));
 
-    // A computer file dropped on the phone pane lands in the phone folder shown.
-    // Owned by the pane, like the pane's own.
-    auto* drops = new PhonePaneDropHandler(content.phonePane(),
-                                           *app->appState().transferQueueViewModel(), [&] {
-                                               return PhoneDropTarget{deviceId, top};
-                                           });
+    // A computer file dropped on the phone pane lands in the phone folder it shows.
+    AndroidBrowserPane& phonePane = *content.phonePane();
+    ASSERT_TRUE(waitUntil([&] { return phonePane.browser().currentFolderPath() == top; }));
+    auto* drops = phonePane.dropAreas().first()->findChild<PhonePaneDropHandler*>();
+    ASSERT_NE(drops, nullptr);
     QMimeData files;
     files.setUrls({QUrl::fromLocalFile(QString::fromStdString((computer / "notes.txt").string()))});
     ASSERT_TRUE(drops->handleDrop(files, Qt::NoModifier));

@@ -73,18 +73,24 @@ TEST_F(DropDecisionsTest, PhonePaneDropTurnsFilesIntoUploadsAndItemsIntoMovesOrC
                            "upload two\nlines.txt > A:1/9:two\nlines.txt 0",
                            "move A:1/5:item-1/5 > A:1/9:item-1/5 7"}));
     EXPECT_EQ(move.showQueueRequests, 3); // per uploaded file, none for phone items
-    // The item of phone B never becomes a job naming phone A at both ends.
-    ASSERT_EQ(move.refusals.size(), 1);
-    EXPECT_TRUE(move.refusals[0].contains("item-2/5"));
+    // The file of phone B goes through the computer; no job names phone A at both ends.
+    ASSERT_EQ(move.crossPhoneCopies.size(), 1);
+    EXPECT_EQ(move.crossPhoneCopies[0].fileItem.path, "2/5");
+    EXPECT_EQ(move.targetDeviceId + " " + move.targetFolderPath, "A 1/9");
+    EXPECT_TRUE(move.refusals.isEmpty());
 
     const DropPlan copy = planPhonePaneDrop(target, content, true);
     EXPECT_EQ(describe(copy).last(), "copy A:1/5:item-1/5 > A:1/9:item-1/5 7");
 
-    // The own-folder skip is for the same phone only: phone B's "1/9" is another folder.
+    // The own-folder skip is for the same phone only: phone B's "1/9" is another folder. A folder
+    // of another phone is refused with a message.
     DropContent other;
-    other.phoneItems = {phoneItem("B", "1/6", "1/9")};
-    EXPECT_TRUE(planPhonePaneDrop(target, other, false).jobs.isEmpty());
-    EXPECT_EQ(planPhonePaneDrop(target, other, false).refusals.size(), 1);
+    other.phoneItems = {phoneItem("B", "1/6", "1/9", 4), phoneItem("B", "1/7", "1/9")};
+    const DropPlan across = planPhonePaneDrop(target, other, false);
+    EXPECT_TRUE(across.jobs.isEmpty());
+    EXPECT_EQ(across.crossPhoneCopies.size(), 1);
+    ASSERT_EQ(across.refusals.size(), 1);
+    EXPECT_TRUE(across.refusals[0].contains("item-1/7"));
 
     // No folder listed or no phone shown: nothing is queued.
     for (const PhoneDropTarget& unknown : {PhoneDropTarget{"A", ""}, PhoneDropTarget{"", "1/9"}}) {
