@@ -24,6 +24,18 @@ public:
 protected:
     void replaceRows(QList<Row> next)
     {
+        if (m_rows.isEmpty() || next.isEmpty()) {
+            if (!m_rows.isEmpty()) {
+                beginRemoveRows({}, 0, int(m_rows.size()) - 1);
+                m_rows.clear();
+                endRemoveRows();
+            } else if (!next.isEmpty()) {
+                beginInsertRows({}, 0, int(next.size()) - 1);
+                m_rows = std::move(next);
+                endInsertRows();
+            }
+            return;
+        }
         // Most changes touch one end or one spot: only what lies between the common head and
         // tail (compared by key) is matched through hashes.
         const qsizetype oldSize = m_rows.size();

@@ -20,22 +20,41 @@ PhonePageModel::PhonePageModel(const WiFiRegistries& registries, const QString& 
                                const QString& peerName, QObject* parent)
     : KeyedListModel(parent), m_registries(registries), m_host(host), m_peerName(peerName)
 {
-    // Each list is derived again only when its own registry changes: progress reports of a
-    // download must not re-sort the whole history.
+    // Each list is derived again only when its own registry changes (progress reports of a
+    // download must not re-sort the whole history), and a burst of changes in one turn of the
+    // event loop (a thousand files queued at once) is applied once.
     connect(m_registries.pending, &PendingOutgoingFilesRegistry::filesChanged, this, [this] {
-        reloadPending();
-        rebuild();
+        m_pendingStale = true;
+        scheduleApply();
     });
-    connect(m_registries.received, &ReceivedFilesRegistry::filesChanged, this, [this] {
-        reloadActivity();
-        rebuild();
-    });
-    connect(m_registries.sent, &SentFilesRegistry::filesChanged, this, [this] {
-        reloadActivity();
-        rebuild();
-    });
+    auto activityChanged = [this] {
+        m_activityStale = true;
+        scheduleApply();
+    };
+    connect(m_registries.received, &ReceivedFilesRegistry::filesChanged, this, activityChanged);
+    connect(m_registries.sent, &SentFilesRegistry::filesChanged, this, activityChanged);
     reloadPending();
     reloadActivity();
+    rebuild();
+}
+
+void PhonePageModel::scheduleApply()
+{
+    if (m_applyScheduled)
+        return;
+    m_applyScheduled = true;
+    QMetaObject::invokeMethod(this, &PhonePageModel::applyChanges, Qt::QueuedConnection);
+}
+
+void PhonePageModel::applyChanges()
+{
+    m_applyScheduled = false;
+    if (!m_pendingStale && !m_activityStale)
+        return;
+    if (std::exchange(m_pendingStale, false))
+        reloadPending();
+    if (std::exchange(m_activityStale, false))
+        reloadActivity();
     rebuild();
 }
 

@@ -41,6 +41,9 @@ public:
                    QObject* parent = nullptr);
 
     QString host() const { return m_host; }
+    // Applies registry changes not yet applied (they are otherwise applied once per turn of the
+    // event loop).
+    void applyChanges();
     void setPeerName(const QString& name);
 
     QList<PendingOutgoingFile> pendingFiles() const { return m_pending; }
@@ -52,6 +55,7 @@ public:
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
 
 private:
+    void scheduleApply();
     void reloadPending();
     void reloadActivity();
     void rebuild();
@@ -63,6 +67,9 @@ private:
     QList<PendingOutgoingFile> m_pending;
     QList<TransferEntry> m_activity;
     std::optional<QUuid> m_selectedFileID;
+    bool m_pendingStale = false;
+    bool m_activityStale = false;
+    bool m_applyScheduled = false;
 };
 
 } // namespace qb

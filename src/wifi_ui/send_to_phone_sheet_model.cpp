@@ -51,6 +51,8 @@ SendToPhoneSheetModel::State SendToPhoneSheetModel::state() const
 
 void SendToPhoneSheetModel::refresh()
 {
+    if (m_refreshBlocked)
+        return;
     QList<TrackedFileRow> rows;
     QSet<QUuid> listed;
     for (const PendingOutgoingFile& file : m_registry.files()) {
@@ -134,8 +136,12 @@ QString SendToPhoneSheetModel::buttonText() const
 void SendToPhoneSheetModel::footerAction()
 {
     const QList<PendingOutgoingFile> files = trackedFiles();
+    // One look at the registry afterwards, not one per cancelled file.
+    m_refreshBlocked = true;
     for (const PendingOutgoingFile& file : files)
         m_registry.cancel(file.id);
+    m_refreshBlocked = false;
+    refresh();
     emit dismissRequested();
 }
 

@@ -76,6 +76,7 @@ private:
     PendingOutgoingFilesRegistry& m_registry;
     QSet<QUuid> m_trackedIDs;
     int m_totalCount = 0;
+    bool m_refreshBlocked = false;
     QHash<QUuid, SendStatus> m_lastSeen;
     QSet<QUuid> m_delivered;
     QSet<QUuid> m_undelivered;

@@ -11,6 +11,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRandomGenerator>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 
@@ -86,17 +87,34 @@ TEST(PhonePage, RowsSectionsAndCountsFollowTheRegistries)
 
     // Every status counts until the registry drops the file.
     r.pending.updateStatus(model.row(1).pending().id, SendStatus::Sending);
+    model.applyChanges();
     EXPECT_EQ(model.row(1).pending().status, SendStatus::Sending);
     EXPECT_EQ(model.row(0).count, 2);
 
     r.received.setFiles({received("new", "10.0.0.5", 5), received("x", "10.0.0.6", 6)});
     r.sent.setFiles({sent("old", "10.0.0.5", 1)});
+    model.applyChanges();
     EXPECT_EQ(kindsOf(model).mid(4),
               QList<Kind>({Kind::ActivityHeader, Kind::Activity, Kind::Activity}));
     EXPECT_EQ(model.row(4).count, 2);
     for (const PendingOutgoingFile& file : r.pending.files())
         r.pending.cancel(file.id);
+    model.applyChanges();
     EXPECT_EQ(kindsOf(model), QList<Kind>({Kind::ActivityHeader, Kind::Activity, Kind::Activity}));
+}
+
+TEST(PhonePage, ABurstOfQueuedFilesIsAppliedOnce)
+{
+    // A thousand files chosen at once must not rebuild the page a thousand times.
+    test::TestRegistries r;
+    PhonePageModel model(r.all(), "10.0.0.5", "Pixel");
+    QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+    for (int i = 0; i < 1000; ++i)
+        r.pending.enqueue(QUrl::fromLocalFile(QString("/f%1").arg(i)), "10.0.0.5");
+    EXPECT_EQ(inserted.size(), 0);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(inserted.size(), 1);
+    EXPECT_EQ(model.rowCount(), 1000 + 3);
 }
 
 TEST(PhonePage, ChangesArriveAsDiffsSoTheSelectionAndViewStay)
@@ -118,6 +136,7 @@ TEST(PhonePage, ChangesArriveAsDiffsSoTheSelectionAndViewStay)
     EXPECT_TRUE(tenth.data(PhonePageModel::SelectedRole).toBool());
 
     r.received.record(QUrl::fromLocalFile("/in/newest"), 1, "10.0.0.5", "Pixel");
+    model.applyChanges();
     EXPECT_EQ(resets, 0);
     EXPECT_EQ(inserted, 1);
     EXPECT_EQ(tenth.row(), 11);
@@ -130,6 +149,7 @@ TEST(PhonePage, ChangesArriveAsDiffsSoTheSelectionAndViewStay)
     QList<ReceivedFile> fewer = r.received.files();
     fewer.removeIf([&](const ReceivedFile& file) { return file.id == selected; });
     r.received.setFiles(fewer);
+    model.applyChanges();
     EXPECT_EQ(model.selectedFileID(), selected);
     for (int row = 0; row < model.rowCount(); ++row)
         EXPECT_FALSE(model.index(row).data(PhonePageModel::SelectedRole).toBool());

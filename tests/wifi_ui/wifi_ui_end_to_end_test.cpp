@@ -101,7 +101,7 @@ TEST(WiFiUiEndToEnd, PairSendAndReceiveThroughThePage)
     ASSERT_NE(sheet, nullptr);
     EXPECT_TRUE(sheet->isVisible());
     EXPECT_EQ(sheet->titleShown(), "Accept the file on your phone");
-    EXPECT_EQ(page->model()->pendingFiles().size(), 1);
+    EXPECT_TRUE(test::waitUntil([&] { return page->model()->pendingFiles().size() == 1; }));
 
     const QJsonArray offered =
         QJsonDocument::fromJson(bodyOf(phone(port, "GET /pending HTTP/1.1\r\n\r\n")))
