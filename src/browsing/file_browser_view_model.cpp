@@ -185,14 +185,18 @@ void FileBrowserViewModel::reload()
             failListing(generation, errorText(std::current_exception()));
             return;
         }
-        // The order read when the listing started decides, whatever the picker shows by now.
+        // Sorted by the order read when the listing started; see below for a later choice.
         QFuture<QList<FileItem>> sorting =
             QtConcurrent::run([items = std::move(items), order]() mutable {
                 sortItems(items, order);
                 return items;
             });
-        whenFinished(this, sorting, [this, generation](QFuture<QList<FileItem>> sorted) {
-            finishListing(generation, sorted.result());
+        whenFinished(this, sorting, [this, generation, order](QFuture<QList<FileItem>> sorted) {
+            QList<FileItem> items = sorted.result();
+            // The picker changed while the listing ran: show the order it shows.
+            if (generation == m_generation && order != m_sortOrder)
+                sortItems(items, m_sortOrder);
+            finishListing(generation, std::move(items));
         });
     });
 }

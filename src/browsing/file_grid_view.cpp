@@ -144,8 +144,17 @@ void FileGridView::resizeEvent(QResizeEvent* event)
 QItemSelectionModel::SelectionFlags FileGridView::selectionCommand(const QModelIndex& index,
                                                                    const QEvent* event) const
 {
+    // A click on the background selects nothing and clears nothing.
+    if (!index.isValid())
+        return QItemSelectionModel::NoUpdate;
+    // A tile selects itself alone, whatever modifier is held, and its whole row: the table
+    // shares the selection.
+    if (event &&
+        (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonRelease))
+        return event->type() == QEvent::MouseButtonPress
+                   ? QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows
+                   : QItemSelectionModel::NoUpdate;
     const auto flags = QListView::selectionCommand(index, event);
-    // The table shares the selection; a tile selects its whole row.
     return flags == QItemSelectionModel::NoUpdate ? flags : flags | QItemSelectionModel::Rows;
 }
 

@@ -157,6 +157,12 @@ TEST_F(FileBrowserViewModelTest, SortOrderChangeResortsWithoutListingAndKeepsTie
     startAtRoot();
     ASSERT_TRUE(waitUntil([&] { return model.items().size() == 3; }));
     model.applySortOrder(FileSortOrder::NameDescending);
+    // A choice made while a listing runs applies to its result too.
+    model.reload();
+    model.applySortOrder(FileSortOrder::NameAscending);
+    ASSERT_TRUE(waitUntil([&] { return model.items().size() == 3; }));
+    EXPECT_EQ(namesOf(model.items()), QStringList({"a.txt", "b.txt", "c"}));
+    model.applySortOrder(FileSortOrder::NameDescending);
     const qsizetype lists = repo->calls().size();
     model.applySortOrder(FileSortOrder::SizeAscending);
     EXPECT_EQ(namesOf(model.items()), QStringList({"b.txt", "a.txt", "c"}));

@@ -160,6 +160,18 @@ TEST_F(PhonePaneTest, SelectionStaysInStepAcrossReloadsAndViewsAndDrivesTheToolb
     ASSERT_TRUE(waitUntil([&] { return model->rowCount() == 3; }));
     EXPECT_EQ(selectedRowIds(table), QStringList({"65537/1", "65537/3"}));
     EXPECT_EQ(selectedRowIds(pane->fileList()->grid()), QStringList({"65537/1", "65537/3"}));
+    // In the grid a click selects its tile alone, modifiers or not; the background clears nothing.
+    FileGridView* grid = pane->fileList()->grid();
+    pane->toolbar()->gridButton()->click();
+    pane->resize(800, 600);
+    pane->show();
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, Qt::ControlModifier,
+                      grid->visualRect(model->index(1, 0)).center());
+    EXPECT_EQ(browser.selectedItemIDs(), QSet<QString>{"65537/2"});
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, QPoint(790, 590));
+    EXPECT_EQ(selectedRowIds(table), QStringList{"65537/2"});
+    browser.setSelectedItemIDs({"65537/1", "65537/3"});
+
     browser.setSearchQuery("c");
     EXPECT_EQ(selectedRowIds(table), QStringList{"65537/3"});
     EXPECT_EQ(browser.selectedItemIDs().size(), 2); // a hidden row stays selected
