@@ -14,6 +14,8 @@
 #include "wifi/sent_files_registry.h"
 #include "wifi/wifi_peer_registry.h"
 
+#include <QDir>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 
 using namespace qb;
@@ -90,10 +92,20 @@ TEST_F(PhonePanePhoneTest, BrowseDownloadCreateRenameAndDeleteThroughTheQueue)
     EXPECT_EQ(names(), QStringList({"DCIM", "notes.txt"}));
     const QString deviceId = pane->browser().deviceId();
 
-    // Open DCIM with Return, then download the photo through the queue.
+    // Copy notes.txt, open DCIM with Return and paste it there (through the computer).
+    pane->browser().setSelectedItemIDs({item("notes.txt")->id});
+    pane->copySelection();
     pane->browser().setSelectedItemIDs({item("DCIM")->id});
     ASSERT_TRUE(pane->openSelectedOnReturn());
     ASSERT_TRUE(listedWith("photo.jpg"));
+    pane->pasteClipboardItems();
+    ASSERT_TRUE(listedWith("notes.txt"));
+    EXPECT_EQ(readFile(phone.storageFolder() / "DCIM/notes.txt"), "hello");
+    const QDir cache(QStandardPaths::writableLocation(QStandardPaths::CacheLocation));
+    EXPECT_TRUE(
+        waitUntil([&] { return cache.entryList(QDir::Dirs | QDir::NoDotAndDotDot).isEmpty(); }));
+
+    // Download the photo through the queue.
     pane->browser().setSelectedItemIDs({item("photo.jpg")->id});
     pane->downloadSelected();
     const std::filesystem::path saved = folder.filePath("downloads/photo.jpg").toStdString();
@@ -114,7 +126,7 @@ TEST_F(PhonePanePhoneTest, BrowseDownloadCreateRenameAndDeleteThroughTheQueue)
     pane->deleteSelected({*item("Renamed")});
     ASSERT_TRUE(listedWith("Renamed", false));
     EXPECT_FALSE(std::filesystem::exists(phone.storageFolder() / "Renamed"));
-    EXPECT_EQ(transfers->finishedJobs().size(), 3);
+    EXPECT_EQ(transfers->finishedJobs().size(), 5); // paste (2), download, create, delete
 }
 
 } // namespace
