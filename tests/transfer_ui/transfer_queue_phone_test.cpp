@@ -64,6 +64,10 @@ TEST_F(TransferQueuePhoneTest, ADownloadIsPausedAndResumedFromItsRowAndTheRingGo
         return nullptr;
     };
 
+    EXPECT_TRUE(sheet.emptyState()->isVisible());
+    EXPECT_FALSE(sheet.overallProgressBar()->isVisible());
+    EXPECT_FALSE(sheet.clearCompletedButton()->isEnabled());
+
     const QString downloads = QString::fromStdString((tempFolder() / "Downloads").string());
     viewModel.enqueue(TransferJob::make(
         TransferType::Download, TransferEndpoint::android(deviceId, clip.path, clip.name),
