@@ -1,3 +1,5 @@
+#include "browsing/device_sidebar_controller.h"
+#include "browsing/device_sidebar_model.h"
 #include "documents/file_manager.h"
 #include "platform/app_paths.h"
 #include "ui_test_support.h"
@@ -63,18 +65,26 @@ TEST(WiFiUiEndToEnd, PairSendAndReceiveThroughThePage)
     server.start();
     ASSERT_TRUE(server.port().has_value());
     const quint16 port = *server.port();
+    DeviceSidebarController sidebar(nullptr, &r.peers);
+    DeviceSidebarModel sidebarRows(sidebar);
     WiFiPhoneView view(r.all());
     view.resize(900, 600);
     view.show();
 
-    // The phone touches the server and becomes a known, unpaired peer. (The sidebar's rows are
-    // built from this registry.)
+    // The phone touches the server and its row appears in the sidebar, with its PIN; a click
+    // on the row shows the prompt.
     phone(port, "GET /status HTTP/1.1\r\nX-Device-Name: Pixel 8\r\n\r\n");
-    ASSERT_TRUE(test::waitUntil([&] { return r.peers.peers().size() == 1; }));
-    const WiFiPeer seen = r.peers.peers().first();
-    EXPECT_EQ(seen.host, "127.0.0.2");
+    const QModelIndex wifi = sidebarRows.index(DeviceSidebarModel::WifiSection, 0);
+    const auto row = [&] {
+        return sidebarRows.index(0, 0, wifi);
+    };
+    ASSERT_TRUE(test::waitUntil(
+        [&] { return DeviceSidebarModel::kindOf(row()) == DeviceSidebarModel::Kind::Peer; }));
+    const WiFiPeer seen = *sidebarRows.peerAt(row());
+    EXPECT_EQ(row().data(DeviceSidebarModel::IdRole).toString(), "127.0.0.2");
+    EXPECT_EQ(row().data(DeviceSidebarModel::PinRole).toString(), seen.pin);
     EXPECT_FALSE(seen.token.has_value());
-    r.peers.setSelectedPeerHost(seen.host);
+    sidebar.selectPeer(seen);
     ASSERT_NE(view.prompt(), nullptr);
     EXPECT_EQ(view.prompt()->pinShown(), seen.pin.left(3) + " " + seen.pin.mid(3));
 
