@@ -73,7 +73,7 @@ const QHash<QString, QString>& table()
         {QStringLiteral("trash"), QStringLiteral("edit-delete")},
         {QStringLiteral("trash.circle"), QStringLiteral("edit-delete")},
         {QStringLiteral("terminal"), QStringLiteral("utilities-terminal")},
-        {QStringLiteral("tray"), QStringLiteral("mail-inbox")},
+        {QStringLiteral("tray"), QStringLiteral("mail-inbox|mail-send-receive|folder-download")},
         {QStringLiteral("wifi"), QStringLiteral("network-wireless")},
         {QStringLiteral("xmark.circle"), QStringLiteral("process-stop")},
         {QStringLiteral("xmark.circle.fill"), QStringLiteral("process-stop")},
@@ -85,7 +85,13 @@ const QHash<QString, QString>& table()
 
 QString themeIconName(const QString& symbol)
 {
-    return table().value(symbol);
+    // "a|b": the first that the theme has, in either form.
+    const QStringList names = table().value(symbol).split(QLatin1Char('|'), Qt::SkipEmptyParts);
+    for (const QString& name : names) {
+        if (QIcon::hasThemeIcon(name) || QIcon::hasThemeIcon(name + QStringLiteral("-symbolic")))
+            return name;
+    }
+    return names.value(0);
 }
 
 QIcon symbolIcon(const QString& symbol)
