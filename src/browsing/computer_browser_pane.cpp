@@ -186,7 +186,8 @@ QWidget* ComputerBrowserPane::buildHeader()
     m_crumbs->setContentsMargins(8, 0, 8, 0);
     m_crumbs->setSpacing(2);
     scroll->setWidget(crumbs);
-    scroll->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    scroll->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    scroll->setFixedHeight(m_backButton->sizeHint().height() + 4);
     auto* root = iconButton(QStringLiteral("folder"), tr("Set root folder"), header);
     connect(root, &QToolButton::clicked, this, &ComputerBrowserPane::chooseRootFolder);
     auto* manager =

@@ -143,7 +143,7 @@ void DeviceSidebarDelegate::paint(QPainter* painter, const QStyleOptionViewItem&
         if (!pin.isEmpty()) {
             const int top = inner.top() + 2 * line + 6;
             const QFont label = sized(base, 0.75, QFont::DemiBold);
-            const int labelWidth = QFontMetrics(label).horizontalAdvance(tr("PIN"));
+            const int labelWidth = QFontMetrics(label).horizontalAdvance(tr("PIN")) + 2;
             drawText(painter, QRect(inner.left() + 22, top, labelWidth, line + 6), tr("PIN"), label,
                      secondary);
             QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);

@@ -5,6 +5,8 @@
 #include "browsing/device_sidebar_model.h"
 #include "core/device/device_list_view_model.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QHideEvent>
 #include <QKeyEvent>
 #include <QMenu>
@@ -16,7 +18,8 @@ namespace qb {
 
 namespace {
 
-// Return and Space click the current row, as a mouse click would.
+// Return and Space click the current row, as a mouse click would. The PIN of an unpaired
+// Wi-Fi phone is drawn, not a text field, so copying it is the row's copy command.
 class SidebarTree : public QTreeView
 {
 public:
@@ -26,6 +29,11 @@ public:
 protected:
     void keyPressEvent(QKeyEvent* event) override
     {
+        const QString pin = currentIndex().data(DeviceSidebarModel::PinRole).toString();
+        if (event->matches(QKeySequence::Copy) && !pin.isEmpty()) {
+            QGuiApplication::clipboard()->setText(pin);
+            return;
+        }
         const int key = event->key();
         if ((key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space) && onActivate) {
             onActivate(currentIndex());

@@ -6,7 +6,9 @@
 #include "documents/command_bus.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTreeView>
 
 #include <gtest/gtest.h>
@@ -163,7 +165,7 @@ TEST_F(DeviceSidebarTest, ModelShowsSectionsPlaceholdersStoragesPinsAndRefreshSt
     EXPECT_EQ(refresh.data().toString(), "Refresh Devices");
 }
 
-TEST_F(DeviceSidebarTest, MonitoringRunsWhileShownAndSurvivesMinimising)
+TEST_F(DeviceSidebarTest, ViewMonitorsWhileShownAndKeepsTheHighlightOnTheSelectedPhone)
 {
     PaneContext context;
     context.devices = m_devices.get();
@@ -173,6 +175,19 @@ TEST_F(DeviceSidebarTest, MonitoringRunsWhileShownAndSurvivesMinimising)
     view->show();
     EXPECT_TRUE(m_devices->isMonitoring());
     EXPECT_GE(view->minimumWidth(), 200);
+
+    // A click on a storage row selects the storage; the phone row keeps the highlight.
+    m_devices->handle(DeviceEvent::connected(phone("A", {storage("10", "Internal")})));
+    const QModelIndex a = view->model().deviceIndex("A");
+    view->tree()->clicked(view->model().index(0, 0, a));
+    EXPECT_EQ(m_devices->selectedStorageRoot()->id, "10");
+    EXPECT_EQ(view->tree()->selectionModel()->selectedIndexes(), QModelIndexList{a});
+
+    // Ctrl+C on an unpaired Wi-Fi phone copies its PIN.
+    m_peers->touch("192.168.1.30", std::nullopt);
+    view->tree()->setCurrentIndex(view->model().index(0, 0, view->model().index(1, 0)));
+    QTest::keyClick(view->tree(), Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), m_peers->peers().at(0).pin);
 
     view->setWindowState(Qt::WindowMinimized);
     QTest::qWait(10);
