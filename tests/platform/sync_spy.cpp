@@ -2,65 +2,49 @@
 
 #include <QFile>
 
-#include <climits>
-#include <cstdio>
 #include <dlfcn.h>
 #include <mutex>
 #include <unistd.h>
 
-namespace qb::test::SyncSpy {
 namespace {
 
 std::mutex mutex;
-QStringList recorded;
+QStringList calls;
 
-void record(const char* name, int fd)
+// Records the call, then runs the C library's own function.
+int spy(const char* name, int fd)
 {
-    char link[64];
-    char target[PATH_MAX] = {};
-    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-    const ssize_t length = ::readlink(link, target, sizeof target - 1);
+    char target[4096];
+    const ssize_t length =
+        ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), target, sizeof target);
     {
         const std::lock_guard lock(mutex);
-        recorded.append(QString::fromLatin1(name) + u' ' +
-                        QFile::decodeName(QByteArray(target, length > 0 ? int(length) : 0)));
+        calls << QString::fromLatin1(name) + u' ' +
+                     QFile::decodeName(QByteArray(target, std::max<ssize_t>(length, 0)));
     }
-}
-
-using Sync = int (*)(int);
-
-Sync real(const char* name)
-{
-    return reinterpret_cast<Sync>(::dlsym(RTLD_NEXT, name));
+    return reinterpret_cast<int (*)(int)>(::dlsym(RTLD_NEXT, name))(fd);
 }
 
 } // namespace
 
-QStringList calls()
+QStringList qb::test::syncCalls()
 {
     const std::lock_guard lock(mutex);
-    return recorded;
+    return calls;
 }
 
-void clear()
+void qb::test::clearSyncCalls()
 {
     const std::lock_guard lock(mutex);
-    recorded.clear();
+    calls.clear();
 }
 
-} // namespace qb::test::SyncSpy
-
-// These stand in for the C library's, so the tests see what the code under test flushes.
 extern "C" int fdatasync(int fd)
 {
-    static const auto next = qb::test::SyncSpy::real("fdatasync");
-    qb::test::SyncSpy::record("fdatasync", fd);
-    return next(fd);
+    return spy("fdatasync", fd);
 }
 
 extern "C" int fsync(int fd)
 {
-    static const auto next = qb::test::SyncSpy::real("fsync");
-    qb::test::SyncSpy::record("fsync", fd);
-    return next(fd);
+    return spy("fsync", fd);
 }

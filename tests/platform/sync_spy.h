@@ -2,11 +2,11 @@
 
 #include <QStringList>
 
-namespace qb::test::SyncSpy {
+namespace qb::test {
 
-// Every fdatasync and fsync of this process since the last clear(), in order, as
-// "fdatasync <path>" or "fsync <path>" with the path the descriptor had at that moment.
-QStringList calls();
-void clear();
+// Every fdatasync and fsync of this process since the last clear, in order, as
+// "fdatasync <path>" or "fsync <path>" with the path the descriptor had then.
+QStringList syncCalls();
+void clearSyncCalls();
 
-} // namespace qb::test::SyncSpy
+} // namespace qb::test

@@ -116,20 +116,14 @@ protected:
     // Files are offered to paired phones only.
     void pair(const QString& host)
     {
-        QList<WiFiPeer> list = peers.peers();
-        list.append(
-            WiFiPeer{host, "Pixel", "123456", "TOKEN " + host, QDateTime::currentDateTimeUtc()});
-        peers.setPeers(list);
+        peers.setPeers(peers.peers() << WiFiPeer{host, "P", "1", "T" + host, QDateTime()});
     }
-
-    // A queued file of `size` bytes (sparse) for `host`; its id as the phone sends it.
-    QByteArray offer(const QString& name, qint64 size, const QString& host)
+    // A queued file of `size` bytes for `host`; its id as the phone sends it.
+    QByteArray offer(qint64 size, const QString& host)
     {
-        const QString local = QDir(source.path()).filePath(name);
-        QFile file(local);
+        QFile file(source.filePath(QString::number(outgoing.files().size())));
         EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.resize(size));
-        file.close();
-        outgoing.enqueue(QUrl::fromLocalFile(local), host);
+        outgoing.enqueue(QUrl::fromLocalFile(file.fileName()), host);
         return outgoing.files().last().id.toString(QUuid::WithoutBraces).toUtf8();
     }
 
@@ -456,57 +450,34 @@ TEST_F(WiFiServerTest, StuckPhonesDoNotDelayOthers)
     EXPECT_TRUE(answered);
 }
 
-// Guards against counting a download as sent when it was only queued, and against cutting off
-// a phone that closed its sending side after its request.
-TEST_F(WiFiServerTest, HalfClosedPhoneReceivesTheWholeDownload)
+// Guards against a download cut off by the phone's half-close, counted as sent when only queued,
+// or given to an unpaired host; and against saving a body of unknown length as an empty file.
+TEST_F(WiFiServerTest, DownloadsGoWholeToPairedPhonesAndUploadsNeedAPlainLength)
 {
+    const QByteArray id = offer(6LL << 20, "127.0.0.2");
+    const QByteArray get = "GET /download?id=" + id + " HTTP/1.1\r\n\r\n";
+    EXPECT_EQ(bodyOf(ask("GET /pending HTTP/1.1\r\n\r\n", "127.0.0.2")), "{\"files\":[]}");
+    EXPECT_EQ(bodyOf(ask(get, "127.0.0.2")), "No such file");
     pair("127.0.0.2");
-    const qint64 size = 6LL * 1024 * 1024 + 5;
-    const QByteArray id = offer("six.bin", size, "127.0.0.2");
     const QByteArray reply = test::runAsPhone<QByteArray>([&] {
         RawClient client(port, "127.0.0.2");
-        client.send("GET /download?id=" + id + " HTTP/1.1\r\n\r\n");
+        client.send(get);
         client.shutdownWrite();
         return client.read();
     });
-    EXPECT_EQ(bodyOf(reply).size(), size);
+    EXPECT_EQ(bodyOf(reply).size(), 6LL << 20);
     ASSERT_TRUE(test::waitUntil([&] { return sent.files().size() == 1; }));
-    EXPECT_EQ(sent.files().first().bytes, size);
     EXPECT_EQ(outgoing.files().first().status, SendStatus::Completed);
-}
 
-// Guards against saving an empty file, answered as a success, for a body of unknown length; and
-// against unpaired hosts seeing or fetching what was offered to their address.
-TEST_F(WiFiServerTest, UploadsNeedATrustworthyLengthAndOffersAPairedPhone)
-{
-    const struct
-    {
-        QByteArray header;
-        QByteArray status;
-    } refused[] = {{"Transfer-Encoding: chunked", "411 Length Required"},
-                   {"Content-Length: 12abc", "400 Bad Request"},
-                   {"Content-Length: -5", "400 Bad Request"},
-                   {"Content-Length: +5", "400 Bad Request"},
-                   {"Content-Length: 9223372036854775808", "400 Bad Request"},
-                   {"Content-Length: 5\r\nContent-Length: 6", "400 Bad Request"}};
-    for (const auto& c : refused) {
-        const QByteArray reply =
-            ask("POST /upload HTTP/1.1\r\nX-File-Name: x.bin\r\n" + c.header + "\r\n\r\nhello");
-        EXPECT_TRUE(reply.startsWith("HTTP/1.1 " + c.status + "\r\n")) << reply.constData();
+    for (const QByteArray header :
+         {"Transfer-Encoding: chunked", "Content-Length: 12abc", "Content-Length: -5",
+          "Content-Length: +5", "Content-Length: 9223372036854775808",
+          "Content-Length: 5\r\nContent-Length: 6"}) {
+        const QByteArray answer = ask("POST /upload HTTP/1.1\r\n" + header + "\r\n\r\nhello");
+        EXPECT_TRUE(answer.startsWith(header.startsWith("T") ? "HTTP/1.1 411 Length Required"
+                                                             : "HTTP/1.1 400 Bad Request"));
     }
     EXPECT_TRUE(QDir(quillbayFolder()).entryList(QDir::Files | QDir::Hidden).isEmpty());
-    QCoreApplication::processEvents();
-    EXPECT_TRUE(received.files().isEmpty());
-
-    const QByteArray id = offer("offered.txt", 10, "127.0.0.4");
-    const QByteArray download = "GET /download?id=" + id + " HTTP/1.1\r\n\r\n";
-    EXPECT_EQ(bodyOf(ask("GET /pending HTTP/1.1\r\n\r\n", "127.0.0.4")), "{\"files\":[]}");
-    EXPECT_EQ(bodyOf(ask(download, "127.0.0.4")), "No such file");
-    pair("127.0.0.4");
-    EXPECT_EQ(
-        jsonOf(ask("GET /pending HTTP/1.1\r\n\r\n", "127.0.0.4")).value("files").toArray().size(),
-        1);
-    EXPECT_EQ(bodyOf(ask(download, "127.0.0.4")).size(), 10);
 }
 
 // Guards against one host taking every connection of the server.
@@ -514,16 +485,15 @@ TEST_F(WiFiServerTest, OneHostHoldsAtMostSixtyFourConnectionsButTheComputerIsExe
 {
     const bool ok = test::runAsPhone<bool>([&] {
         std::vector<std::unique_ptr<RawClient>> held;
-        for (int i = 0; i < 64 + 70; ++i) {
+        for (int i = 0; i < 134; ++i) {
             held.push_back(std::make_unique<RawClient>(port, i < 64 ? "127.0.0.5" : "127.0.0.1"));
         }
-        if (!test::pollUntil([&] { return server->openConnections() >= 64 + 70; }))
+        if (!test::pollUntil([&] { return server->openConnections() >= 134; }))
             return false;
         QElapsedTimer clock;
         clock.start();
-        RawClient refused(port, "127.0.0.5");
-        // Served, it would end only with the idle time-out (30 s), or the read's (20 s).
-        const bool closed = refused.read().isEmpty() && refused.ended() && clock.elapsed() < 10'000;
+        RawClient refused(port, "127.0.0.5"); // served, it would wait for a time-out (20 s)
+        const bool closed = refused.read().isEmpty() && clock.elapsed() < 10'000;
         RawClient other(port, "127.0.0.6");
         other.send("GET /status HTTP/1.1\r\n\r\n");
         return closed && other.read().startsWith("HTTP/1.1 200 OK");
