@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QScrollBar>
 #include <QToolButton>
+#include <QWheelEvent>
 
 namespace qb {
 
@@ -27,6 +28,15 @@ BreadcrumbBar::BreadcrumbBar(QWidget* parent) : QScrollArea(parent), m_strip(new
     setFixedHeight(m_strip->sizeHint().height() + fontMetrics().height() + 8);
 }
 
+void BreadcrumbBar::wheelEvent(QWheelEvent* event)
+{
+    // The strip only scrolls sideways, so the wheel moves it sideways.
+    const QPoint delta = event->angleDelta();
+    const int steps = delta.x() != 0 ? delta.x() : delta.y();
+    horizontalScrollBar()->setValue(horizontalScrollBar()->value() - steps / 2);
+    event->accept();
+}
+
 void BreadcrumbBar::setBreadcrumbs(const QList<FileBrowserViewModel::Breadcrumb>& crumbs)
 {
     while (QLayoutItem* item = m_layout->takeAt(0)) {
@@ -43,10 +53,15 @@ void BreadcrumbBar::setBreadcrumbs(const QList<FileBrowserViewModel::Breadcrumb>
             m_layout->addWidget(chevron);
         }
         auto* button = new QToolButton(m_strip);
-        // A button text is not markup, but "&" would mark a shortcut.
-        QString text = FolderItemModel::displayName(crumbs.at(i).name);
+        // One line of plain text; a very long name is elided (whole in the tooltip). A button
+        // text is not markup, but "&" would mark a shortcut.
+        const QString name = FolderItemModel::displayName(crumbs.at(i).name);
+        QString text = button->fontMetrics().elidedText(name, Qt::ElideMiddle, maxCrumbWidth);
         button->setText(text.replace(QLatin1Char('&'), QStringLiteral("&&")));
-        button->setAccessibleName(FolderItemModel::displayName(crumbs.at(i).name));
+        button->setAccessibleName(name);
+        if (text != name)
+            button->setToolTip(
+                QStringLiteral("<p style='white-space:pre'>%1</p>").arg(name.toHtmlEscaped()));
         button->setAutoRaise(true);
         button->setToolButtonStyle(Qt::ToolButtonTextOnly);
         const bool last = i == crumbs.size() - 1;

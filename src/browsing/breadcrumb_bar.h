@@ -17,6 +17,8 @@ class BreadcrumbBar : public QScrollArea
     Q_OBJECT
 
 public:
+    static constexpr int maxCrumbWidth = 320;
+
     explicit BreadcrumbBar(QWidget* parent = nullptr);
 
     void setBreadcrumbs(const QList<FileBrowserViewModel::Breadcrumb>& crumbs);
@@ -25,6 +27,9 @@ public:
 
 signals:
     void tapped(qsizetype index);
+
+protected:
+    void wheelEvent(QWheelEvent* event) override;
 
 private:
     QWidget* m_strip;

@@ -1,4 +1,5 @@
 #include "browsing/android_browser_pane.h"
+#include "browsing/breadcrumb_bar.h"
 #include "browsing/file_browser_list.h"
 #include "browsing/file_grid_view.h"
 #include "browsing/phone_item_transferable.h"
@@ -284,6 +285,30 @@ TEST_F(PhonePaneTest, PasteUploadsEachFileOnlyAfterItsDownloadAndCleansUp)
     EXPECT_EQ(upload.destination, TransferEndpoint::android("B", "65537/0", "a_b.txt"));
     EXPECT_EQ(factory->repository("B")->uploaded.value("65537/0/a_b.txt"), "hello");
     ASSERT_TRUE(waitUntil([&] { return !QDir(QFileInfo(pasteFolder).path()).exists(); }));
+}
+
+} // namespace
+
+namespace {
+
+TEST(BreadcrumbBarTest, CrumbsButTheLastReportTheirPositionAsOneLineOfPlainText)
+{
+    BreadcrumbBar bar;
+    QList<qsizetype> taps;
+    QObject::connect(&bar, &BreadcrumbBar::tapped, [&](qsizetype index) { taps.append(index); });
+    bar.setBreadcrumbs({{"Internal", "1/0"}, {"a&b\nc", "1/2"}, {QString(1000, 'x'), "1/3"}});
+    const auto buttons = bar.crumbButtons();
+    ASSERT_EQ(buttons.size(), 3);
+    EXPECT_EQ(buttons[1]->text(), "a&&b c");
+    EXPECT_EQ(buttons[1]->accessibleName(), "a&b c");
+    EXPECT_LT(buttons[2]->text().size(), 1000); // elided
+    EXPECT_FALSE(buttons[2]->isEnabled());
+    buttons[0]->click();
+    buttons[1]->click();
+    buttons[2]->click();
+    EXPECT_EQ(taps, QList<qsizetype>({0, 1}));
+    bar.setBreadcrumbs({});
+    EXPECT_TRUE(bar.crumbButtons().isEmpty());
 }
 
 } // namespace
