@@ -9,15 +9,8 @@
 namespace qb::FileItemFormat {
 
 namespace {
-const QString dash = QStringLiteral("\u2014");
-}
 
-QString sizeText(const FileItem& item)
-{
-    if (item.isDirectory || !item.size)
-        return dash;
-    return formatByteCount(*item.size);
-}
+const QString dash = QStringLiteral("\u2014");
 
 // Qt has no medium date style; the locale's long date without the weekday and with the
 // abbreviated month comes closest ("Jan 5, 2024", "5. Jan. 2024").
@@ -28,6 +21,15 @@ QString mediumDateFormat(const QLocale& locale)
     format.remove(weekday);
     format.replace(QStringLiteral("MMMM"), QStringLiteral("MMM"));
     return format.trimmed();
+}
+
+} // namespace
+
+QString sizeText(const FileItem& item)
+{
+    if (item.isDirectory || !item.size)
+        return dash;
+    return formatByteCount(*item.size);
 }
 
 QString dateText(const FileItem& item)
