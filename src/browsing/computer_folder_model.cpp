@@ -23,7 +23,13 @@ namespace qb {
 
 ComputerFolderModel::ComputerFolderModel(QObject* parent)
     : QAbstractTableModel(parent), m_generation(std::make_shared<std::atomic<quint64>>(0))
-{}
+{
+    // Rows take their text size from the font scale: a new scale lays them out again.
+    connect(&AppFontScale::shared(), &AppFontScale::changed, this, [this] {
+        emit layoutAboutToBeChanged();
+        emit layoutChanged();
+    });
+}
 
 ComputerFolderModel::~ComputerFolderModel()
 {
