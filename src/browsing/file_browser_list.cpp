@@ -14,8 +14,11 @@
 #include <QLabel>
 #include <QMenu>
 #include <QProgressBar>
+#include <QResizeEvent>
 #include <QTableView>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace qb {
 
@@ -32,6 +35,15 @@ protected:
     void startDrag(Qt::DropActions supportedActions) override
     {
         startSingleItemDrag(this, supportedActions);
+    }
+    // The name takes the room the fixed columns leave, but never less than 200: a narrower
+    // table scrolls sideways instead of squeezing the name (or widening the window).
+    void resizeEvent(QResizeEvent* event) override
+    {
+        QTableView::resizeEvent(event);
+        const int fixed = 80 + 150 + 60;
+        horizontalHeader()->resizeSection(FolderItemModel::NameColumn,
+                                          std::max(200, viewport()->width() - fixed));
     }
 };
 
@@ -74,15 +86,14 @@ FileBrowserList::FileBrowserList(FileBrowserViewModel& browser, QWidget* parent)
     QHeaderView* header = m_table->horizontalHeader();
     header->setSectionsClickable(false);
     header->setMinimumSectionSize(60);
-    header->setSectionResizeMode(FolderItemModel::NameColumn, QHeaderView::Stretch);
+    header->setSectionResizeMode(FolderItemModel::NameColumn, QHeaderView::Fixed);
+    header->setStretchLastSection(false);
     header->setSectionResizeMode(FolderItemModel::SizeColumn, QHeaderView::Fixed);
     header->setSectionResizeMode(FolderItemModel::ModifiedColumn, QHeaderView::Fixed);
     header->setSectionResizeMode(FolderItemModel::KindColumn, QHeaderView::Fixed);
     header->resizeSection(FolderItemModel::SizeColumn, 80);
     header->resizeSection(FolderItemModel::ModifiedColumn, 150);
     header->resizeSection(FolderItemModel::KindColumn, 60);
-    // The name column keeps at least 200.
-    m_table->setMinimumWidth(200 + 80 + 150 + 60 + 2 * m_table->frameWidth());
     m_table->installEventFilter(this);
 
     // A drag carries the dragged item with the phone and folder of the listing on screen.
