@@ -50,6 +50,15 @@ QString truncated(const QString& text, qsizetype maxBytes)
 
 } // namespace
 
+QString singleComponent(QString name, const QString& fallback)
+{
+    name.replace(u'/', u'_');
+    name.replace(QChar(0), u'_');
+    if (name.isEmpty() || name == u"." || name == u"..")
+        return fallback;
+    return shortenedName(name);
+}
+
 QString shortenedName(const QString& name, qsizetype maxBytes)
 {
     if (utf8Size(name) <= maxBytes)
@@ -77,6 +86,44 @@ QString numberedName(const QString& base, const QString& extension, qint64 n, qs
     if (room <= 0) // an absurd extension: the counter matters more
         return truncated(base, maxBytes - utf8Size(suffix)) + suffix;
     return truncated(base, room) + tail;
+}
+
+int renameNoReplace(const QString& from, const QString& to)
+{
+    const QByteArray source = QFile::encodeName(from);
+    const QByteArray target = QFile::encodeName(to);
+    if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) ==
+        0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
+        return errno;
+    // File systems without the no-replace rename: a hard link fails just as atomically.
+    if (::link(source.constData(), target.constData()) == 0) {
+        ::unlink(source.constData());
+        return 0;
+    }
+    if (errno != EPERM && errno != ENOTSUP && errno != EOPNOTSUPP)
+        return errno;
+    struct stat info;
+    if (::lstat(target.constData(), &info) == 0)
+        return EEXIST;
+    return ::rename(source.constData(), target.constData()) == 0 ? 0 : errno;
+}
+
+QString claimFreeName(const QString& from, const QString& folder, const QString& name, int* error)
+{
+    // Bounds the search when other writers keep taking the names tried.
+    constexpr int maxCandidates = 100000;
+    const auto [base, extension] = splitExtension(name);
+    for (int n = 0; n < maxCandidates; ++n) {
+        const QString path = folder + u'/' + (n == 0 ? name : numberedName(base, extension, n));
+        *error = renameNoReplace(from, path);
+        if (*error == 0)
+            return path;
+        if (*error != EEXIST)
+            return QString();
+    }
+    return QString();
 }
 
 int syncFile(int fd)

@@ -12,6 +12,9 @@ inline constexpr qsizetype kMaxNameBytes = 255;
 // `name` within `maxBytes` of UTF-8, cut at a character boundary; the extension is kept when it
 // is short enough to leave room for some of the base.
 QString shortenedName(const QString& name, qsizetype maxBytes = kMaxNameBytes);
+// `name` as one plain component of a local path: "/" and NUL become "_", "", "." and ".." become
+// `fallback`, and the result is shortened to the byte cap. Callers apply their own rules first.
+QString singleComponent(QString name, const QString& fallback);
 // Base and extension (without its dot). Only the last dot counts, and a leading dot starts a
 // name, not an extension; a name without one has an empty extension.
 std::pair<QString, QString> splitExtension(const QString& name);
@@ -19,6 +22,15 @@ std::pair<QString, QString> splitExtension(const QString& name);
 // the whole stays within `maxBytes`.
 QString numberedName(const QString& base, const QString& extension, qint64 n,
                      qsizetype maxBytes = kMaxNameBytes);
+
+// Renames `from` to `to` unless something is at `to`: 0, EEXIST when taken, else the errno.
+// Atomic where the file system allows it (a no-replace rename, else a hard link); on one with
+// neither (FAT) it can only look first.
+int renameNoReplace(const QString& from, const QString& to);
+// Gives the file at `from` the first free name of `name`, "name (1)", "name (2)", ... in
+// `folder`, each claimed atomically, so two writers never take one name. The final path, or
+// empty with `*error` set.
+QString claimFreeName(const QString& from, const QString& folder, const QString& name, int* error);
 
 // Flushes a file's data to the disk (fdatasync); 0 or the errno of the failure.
 int syncFile(int fd);

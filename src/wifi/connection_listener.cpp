@@ -1,5 +1,6 @@
 #include "wifi/connection_listener.h"
 
+#include "platform/local_files.h"
 #include "wifi/connection_counter.h"
 #include "wifi/connection_hub.h"
 
@@ -7,7 +8,6 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
-#include <cstring>
 #include <net/if.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -49,7 +49,7 @@ int ConnectionListener::openSocket(QString* error)
         // A machine without IPv6 still serves over IPv4.
         fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
         if (fd < 0) {
-            *error = QString::fromLocal8Bit(std::strerror(errno));
+            *error = LocalFiles::errnoText(errno);
             return -1;
         }
         setOption(fd, SOL_SOCKET, SO_REUSEADDR);
@@ -57,13 +57,13 @@ int ConnectionListener::openSocket(QString* error)
         any.sin_family = AF_INET;
         any.sin_addr.s_addr = htonl(INADDR_ANY);
         if (::bind(fd, reinterpret_cast<sockaddr*>(&any), sizeof any) != 0) {
-            *error = QString::fromLocal8Bit(std::strerror(errno));
+            *error = LocalFiles::errnoText(errno);
             ::close(fd);
             return -1;
         }
     }
     if (::listen(fd, SOMAXCONN) != 0) {
-        *error = QString::fromLocal8Bit(std::strerror(errno));
+        *error = LocalFiles::errnoText(errno);
         ::close(fd);
         return -1;
     }
@@ -149,7 +149,7 @@ void ConnectionListener::acceptPending()
             }
             if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
                 m_log.error(QStringLiteral("Cannot accept connections: %1"),
-                            {QString::fromLocal8Bit(std::strerror(errno))});
+                            {LocalFiles::errnoText(errno)});
                 m_notifier->setEnabled(false);
                 m_resume.start(kResumeAfterMs);
             }

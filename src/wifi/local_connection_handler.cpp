@@ -1,5 +1,6 @@
 #include "wifi/local_connection_handler.h"
 
+#include "platform/local_files.h"
 #include "wifi/http_reply.h"
 #include "wifi/wifi_server_backend.h"
 
@@ -9,7 +10,6 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
@@ -26,11 +26,6 @@ constexpr qint64 kReadBufferSize = 256 * 1024;
 constexpr qint64 kMaxReadPerWakeup = 16 * 1024 * 1024;
 // Bodies of the routes that take no file are small JSON; more than this is not kept.
 constexpr qint64 kMaxBufferedBody = 64 * 1024;
-
-QString errorText(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
 
 std::vector<char>& readBuffer()
 {
@@ -121,7 +116,7 @@ void LocalConnectionHandler::onReadable()
             continue;
         }
         if (errno != EAGAIN && errno != EWOULDBLOCK) {
-            onReadError(errorText(errno));
+            onReadError(LocalFiles::errnoText(errno));
         }
         return;
     }
@@ -313,7 +308,8 @@ void LocalConnectionHandler::startDownload(const QString& id, const QString& fil
     struct stat status
     {};
     if (fd < 0 || ::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        const QString reason = fd < 0 ? errorText(errno) : QStringLiteral("not a regular file");
+        const QString reason =
+            fd < 0 ? LocalFiles::errnoText(errno) : QStringLiteral("not a regular file");
         if (fd >= 0) {
             ::close(fd);
         }
@@ -426,7 +422,7 @@ void LocalConnectionHandler::flush()
                 m_writeNotifier->setEnabled(true);
                 break;
             }
-            error = errorText(errno);
+            error = LocalFiles::errnoText(errno);
         } else {
             touch();
             front.done += sent;

@@ -8,40 +8,15 @@
 #include <QUuid>
 
 #include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
 namespace qb {
 namespace {
 
-// Gives up on finding a free name after this many taken ones.
-constexpr int kMaxNameCandidates = 100000;
-
 QString errorText(int error)
 {
-    return QString::fromLocal8Bit(std::strerror(error));
-}
-
-// Renames without replacing anything that exists at `to`; errno EEXIST when it does.
-bool renameNoReplace(const QString& from, const QString& to)
-{
-    const QByteArray source = QFile::encodeName(from);
-    const QByteArray target = QFile::encodeName(to);
-    if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) ==
-        0) {
-        return true;
-    }
-    if (errno != EINVAL && errno != ENOSYS) {
-        return false;
-    }
-    // File systems without RENAME_NOREPLACE: a hard link is just as exclusive.
-    if (::link(source.constData(), target.constData()) != 0) {
-        return false;
-    }
-    ::unlink(source.constData());
-    return true;
+    return LocalFiles::errnoText(error);
 }
 
 } // namespace
@@ -60,10 +35,8 @@ QString UploadFileWriter::uploadName(const std::optional<QString>& fileName, qin
     const qsizetype separator = std::max(name.lastIndexOf(u'/'), name.lastIndexOf(u'\\'));
     name = name.mid(separator + 1);
     name.removeIf([](QChar c) { return c.category() == QChar::Other_Control; });
-    if (name.trimmed().isEmpty() || name == u"." || name == u"..") {
-        return QStringLiteral("received_") + QString::number(nowSeconds);
-    }
-    return LocalFiles::shortenedName(name);
+    const QString fallback = QStringLiteral("received_") + QString::number(nowSeconds);
+    return name.trimmed().isEmpty() ? fallback : LocalFiles::singleComponent(name, fallback);
 }
 
 UploadFileWriter::Error UploadFileWriter::open(const QString& downloadsFolder, qint64 nowSeconds)
@@ -74,8 +47,8 @@ UploadFileWriter::Error UploadFileWriter::open(const QString& downloadsFolder, q
         const QString aside =
             QDir(downloadsFolder)
                 .filePath(QStringLiteral("Quillbay (old file %1)").arg(nowSeconds));
-        if (!renameNoReplace(m_folder, aside)) {
-            m_log.error(QStringLiteral("Could not move stale file: %1"), {errorText(errno)});
+        if (const int error = LocalFiles::renameNoReplace(m_folder, aside)) {
+            m_log.error(QStringLiteral("Could not move stale file: %1"), {errorText(error)});
             return Error::StaleFileBlocksFolder;
         }
         m_log.info(QStringLiteral("Renamed stale file at %1 → %2"), {m_folder, aside});
@@ -141,24 +114,17 @@ std::optional<QString> UploadFileWriter::commit(const QString& name)
         return std::nullopt;
     }
     m_fd = -1;
-    const auto [base, extension] = LocalFiles::splitExtension(name);
-    const QDir folder(m_folder);
-    for (int n = 0; n < kMaxNameCandidates; ++n) {
-        const QString candidate =
-            folder.filePath(n == 0 ? name : LocalFiles::numberedName(base, extension, n));
-        if (renameNoReplace(m_tempPath, candidate)) {
-            m_tempPath.clear();
-            // The file is whole; a folder that cannot be flushed only risks its name.
-            LocalFiles::syncFolder(m_folder);
-            return candidate;
-        }
-        if (errno != EEXIST) {
-            break;
-        }
+    int error = 0;
+    const QString path = LocalFiles::claimFreeName(m_tempPath, m_folder, name, &error);
+    if (path.isEmpty()) {
+        m_log.error(QStringLiteral("Failed to write file: %1"), {errorText(error)});
+        discard();
+        return std::nullopt;
     }
-    m_log.error(QStringLiteral("Failed to write file: %1"), {errorText(errno)});
-    discard();
-    return std::nullopt;
+    m_tempPath.clear();
+    // The file is whole; a folder that cannot be flushed only risks its name.
+    LocalFiles::syncFolder(m_folder);
+    return path;
 }
 
 void UploadFileWriter::discard()

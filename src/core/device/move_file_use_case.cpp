@@ -48,13 +48,7 @@ MoveFileUseCase::MoveFileUseCase(std::shared_ptr<FileRepository> repository)
 QString MoveFileUseCase::temporaryFileName(const QString& itemName)
 {
     // The name comes from the phone: it must not climb out of the temporary folder.
-    QString name = itemName;
-    name.replace(u'/', u'_');
-    name.replace(u'\\', u'_');
-    name.replace(QChar(0), u'_');
-    if (name.isEmpty() || name == u"." || name == u"..")
-        name = QStringLiteral("item");
-    return name;
+    return LocalFiles::singleComponent(itemName, QStringLiteral("item"));
 }
 
 QFuture<void> MoveFileUseCase::execute(const FileItem& item, const QString& destinationFolderPath,

@@ -9,8 +9,6 @@
 #include <QUuid>
 
 #include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <system_error>
@@ -21,8 +19,6 @@ namespace qb {
 namespace {
 
 const QString placeholderName = QStringLiteral("Untitled");
-// Bounds the search for a free name when other writers keep taking the names we pick.
-constexpr int maxClaimAttempts = 10000;
 
 bool pathTaken(const QString& path)
 {
@@ -59,10 +55,8 @@ QString DownloadTarget::safeLocalName(const QString& phoneName)
         if (forbidden.contains(c))
             c = QLatin1Char('_');
     }
-    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
-        return placeholderName;
     // Decided before the transfer, so a long name cannot fail the final rename.
-    return LocalFiles::shortenedName(name);
+    return LocalFiles::singleComponent(name, placeholderName);
 }
 
 QString DownloadTarget::uniqueDestination(const QString& candidatePath)
@@ -115,34 +109,6 @@ bool DownloadTarget::prepare()
     return true;
 }
 
-DownloadTarget::Claim DownloadTarget::claim(const QString& to)
-{
-    const QByteArray from = QFile::encodeName(m_temporaryPath);
-    const QByteArray target = QFile::encodeName(to);
-    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) ==
-        0)
-        return Claim::Claimed;
-    if (errno == EEXIST)
-        return Claim::Taken;
-    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
-        throwFileError(QStringLiteral("Could not save"), to, errno);
-    // File systems without the no-replace rename: a hard link fails just as atomically.
-    if (::link(from.constData(), target.constData()) == 0) {
-        ::unlink(from.constData());
-        return Claim::Claimed;
-    }
-    if (errno == EEXIST)
-        return Claim::Taken;
-    if (errno != EPERM && errno != ENOTSUP && errno != EOPNOTSUPP)
-        throwFileError(QStringLiteral("Could not save"), to, errno);
-    // Neither works (FAT): the best left is to look first.
-    if (pathTaken(to))
-        return Claim::Taken;
-    if (::rename(from.constData(), target.constData()) != 0)
-        throwFileError(QStringLiteral("Could not save"), to, errno);
-    return Claim::Claimed;
-}
-
 bool DownloadTarget::commit(bool syncFolder)
 {
     // On the disk before it takes a name: a power cut must not leave an empty or partial file
@@ -159,21 +125,29 @@ bool DownloadTarget::commit(bool syncFolder)
         // A folder took the file's place meanwhile: keep it and find a free name instead.
         if (errno != EISDIR && errno != ENOTEMPTY && errno != EEXIST)
             throwFileError(QStringLiteral("Could not save"), m_finalPath, errno);
-        m_finalPath = uniqueDestination(m_candidatePath);
     }
-    for (int attempt = 0; attempt < maxClaimAttempts; ++attempt) {
-        if (claim(m_finalPath) == Claim::Claimed) {
-            m_committed = true;
-            syncFolderIf(syncFolder);
-            return true;
-        }
-        if (m_rule == OverwriteRule::Skip) {
+    if (m_rule == OverwriteRule::Skip) {
+        const int error = LocalFiles::renameNoReplace(m_temporaryPath, m_finalPath);
+        if (error == EEXIST) {
             discard();
             return false;
         }
-        m_finalPath = uniqueDestination(m_candidatePath);
+        if (error != 0)
+            throwFileError(QStringLiteral("Could not save"), m_finalPath, error);
+    } else {
+        int error = 0;
+        const QString path = LocalFiles::claimFreeName(
+            m_temporaryPath, m_folderPath, QFileInfo(m_candidatePath).fileName(), &error);
+        if (error == EEXIST)
+            throw TransferError{
+                QStringLiteral("Could not find a free name for %1.").arg(m_candidatePath)};
+        if (path.isEmpty())
+            throwFileError(QStringLiteral("Could not save"), m_candidatePath, error);
+        m_finalPath = path;
     }
-    throw TransferError{QStringLiteral("Could not find a free name for %1.").arg(m_candidatePath)};
+    m_committed = true;
+    syncFolderIf(syncFolder);
+    return true;
 }
 
 void DownloadTarget::syncFolderIf(bool wanted) const

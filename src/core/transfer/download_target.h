@@ -40,8 +40,6 @@ public:
     QString finalPath() const { return m_finalPath; }
 
 private:
-    enum class Claim { Claimed, Taken };
-    Claim claim(const QString& to);
     void syncFolderIf(bool wanted) const;
 
     QString m_folderPath;
