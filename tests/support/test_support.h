@@ -57,7 +57,7 @@ inline void ensureApplication()
 }
 
 // Runs the event loop until `condition` holds; false after `timeoutMs`.
-template <typename Condition> bool waitUntil(Condition condition, int timeoutMs = 10'000)
+template <typename Condition> bool waitUntil(Condition condition, int timeoutMs = 20'000)
 {
     return QTest::qWaitFor(condition, timeoutMs);
 }
