@@ -3,33 +3,9 @@
 #include "core/transfer/transfer_queue_actor.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <QThread>
 #include <QUrl>
 
 namespace qb::test {
-
-void ensureApplication()
-{
-    if (QCoreApplication::instance())
-        return;
-    static int argc = 1;
-    static char name[] = "qb_transfer_tests";
-    static char* argv[] = {name, nullptr};
-    new QCoreApplication(argc, argv);
-}
-
-bool waitUntil(const std::function<bool()>& condition)
-{
-    QDeadlineTimer deadline(10000);
-    while (!condition()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::usleep(200);
-    }
-    return true;
-}
 
 void drainEvents()
 {

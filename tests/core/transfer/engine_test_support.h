@@ -3,6 +3,7 @@
 #include "core/transfer/transfer_job.h"
 #include "core/transfer/transfer_job_stream.h"
 #include "platform/preference_store.h"
+#include "support/test_support.h"
 
 #include <QFuture>
 #include <QHash>
@@ -21,12 +22,6 @@ class TransferQueueActor;
 }
 
 namespace qb::test {
-
-// The process's one QCoreApplication, so that queued publications reach the test thread.
-void ensureApplication();
-
-// Runs the test thread's events until the condition holds; false after ten seconds.
-bool waitUntil(const std::function<bool()>& condition);
 
 // Delivers what other threads have already posted to the test thread.
 void drainEvents();
