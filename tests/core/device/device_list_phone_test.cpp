@@ -131,24 +131,4 @@ TEST_F(DeviceListPhoneTest, PlugSelectAndUnplugThePhone)
     EXPECT_NE(m_model->devices().first().id, listed.id);
 }
 
-TEST_F(DeviceListPhoneTest, TheApplicationsInstanceListsThePhoneAndServesTheEngine)
-{
-    auto installed = std::make_shared<RepositoryProvider>();
-    MTPClient::Options options;
-    options.sleep = [](std::chrono::milliseconds) {
-    };
-    m_model = DeviceListViewModel::create(
-        [installed](RepositoryProvider provider) { *installed = std::move(provider); }, options);
-    m_model->startMonitoring();
-
-    EmulatedPhone& phone = plugPhone();
-    ASSERT_TRUE(waitUntil([&] { return m_model->devices().size() == 1; }));
-    ASSERT_TRUE(waitUntil([&] { return static_cast<bool>(*installed); }));
-
-    auto opening = (*installed)(deviceIdOf(phone));
-    ASSERT_TRUE(waitUntil([&] { return opening.isFinished(); }));
-    ASSERT_EQ(opening.resultCount(), 1);
-    EXPECT_EQ(m_model->cachedRepository(deviceIdOf(phone)), opening.result());
-}
-
 } // namespace

@@ -106,13 +106,6 @@ TEST(MTPDeviceManagerDisplayName, FriendlyNameFirstThenTrimmedMakerAndModel)
     EXPECT_EQ(name({}, u"\nAcme"_s, u"X\n"_s), u"\nAcme X\n"_s);
     EXPECT_EQ(name({}, {}, u"Model"_s), u"Model"_s);
     EXPECT_EQ(name({}, {}, {}), QString());
-
-    const Device device =
-        MTPDeviceManager::makeDevice(ListedDevice{u"unknown_3_9"_s, u"Acme Phone"_s, {}, {}, {}});
-    EXPECT_EQ(device.id, u"unknown_3_9"_s);
-    EXPECT_EQ(device.connectionType, Device::ConnectionType::UsbMTP);
-    EXPECT_TRUE(device.storageRoots.isEmpty());
-    EXPECT_TRUE(device.isConnected);
 }
 
 TEST_F(MTPDeviceManagerTest, InitialScanAndExplicitScansReportEveryPhoneWithoutLoggingThem)

@@ -47,20 +47,21 @@ bool download(const QString& folder, const QString& name, OverwriteRule rule,
     return kept;
 }
 
-TEST(DownloadTargetNames, ReplaceTheNineForbiddenCharactersAndNothingElse)
+TEST(DownloadTargetNames, ReplaceTheNineForbiddenCharactersAndNamesThatAddressAFolder)
 {
-    EXPECT_EQ(DownloadTarget::safeLocalName("a:b?.txt"), "a_b_.txt");
-    EXPECT_EQ(DownloadTarget::safeLocalName(R"(/\:*?"<>|)"), "_________");
-    EXPECT_EQ(DownloadTarget::safeLocalName("Ünïcode name .jpg"), "Ünïcode name .jpg");
-    EXPECT_EQ(DownloadTarget::safeLocalName("../../etc/passwd"), ".._.._etc_passwd");
-}
-
-TEST(DownloadTargetNames, EmptyAndDotNamesBecomeAPlaceholder)
-{
-    // Such a name would address the folder itself or its parent.
-    for (const QString& name : {QString(), QStringLiteral("."), QStringLiteral("..")})
-        EXPECT_EQ(DownloadTarget::safeLocalName(name), "Untitled") << name.toStdString();
-    EXPECT_EQ(DownloadTarget::safeLocalName("..."), "...");
+    const std::pair<QString, QString> cases[] = {
+        {"a:b?.txt", "a_b_.txt"},
+        {R"(/\:*?"<>|)", "_________"},
+        {"Ünïcode name .jpg", "Ünïcode name .jpg"},
+        {"../../etc/passwd", ".._.._etc_passwd"},
+        // These would address the folder itself or its parent.
+        {"", "Untitled"},
+        {".", "Untitled"},
+        {"..", "Untitled"},
+        {"...", "..."},
+    };
+    for (const auto& [name, safe] : cases)
+        EXPECT_EQ(DownloadTarget::safeLocalName(name), safe) << name.toStdString();
 }
 
 TEST(DownloadTargetNames, FreeNamesCountUpBeforeTheLastExtension)
