@@ -46,6 +46,12 @@ int runServer(const QString& folder, const QString& offer)
     }
     QString id = QStringLiteral("-");
     if (!offer.isEmpty()) {
+        // Files are offered to paired phones only.
+        peers.setPeers({WiFiPeer{QStringLiteral("127.0.0.2"),
+                                 QStringLiteral("Bench"),
+                                 QStringLiteral("000000"),
+                                 QStringLiteral("BENCH"),
+                                 {}}});
         outgoing.enqueue(QUrl::fromLocalFile(offer), QStringLiteral("127.0.0.2"));
         id = outgoing.files().first().id.toString(QUuid::WithoutBraces).toUpper();
     }
