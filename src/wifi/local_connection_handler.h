@@ -21,7 +21,10 @@ class QSocketNotifier;
 namespace qb {
 
 // Serves one accepted TCP connection: reads one request, answers it once and closes. All of
-// its work runs on the thread it lives on, one event at a time.
+// its work runs on the thread it lives on, one event at a time. Its socket I/O, reading and
+// dispatch live in local_connection_handler.cpp, the upload phase in
+// local_connection_handler_upload.cpp and the download phase in
+// local_connection_handler_download.cpp.
 class LocalConnectionHandler : public QObject, private RouteResponder, private DownloadPumpDelegate
 {
     Q_OBJECT
