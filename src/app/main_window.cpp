@@ -6,6 +6,7 @@
 #include "app/quillbay_app.h"
 #include "app/quillbay_commands.h"
 #include "browsing/android_browser_pane.h"
+#include "browsing/phone_pane_toolbar.h"
 #include "transfer_ui/transfer_queue_button.h"
 
 #include <QMenuBar>
@@ -37,15 +38,11 @@ MainWindow::MainWindow(QuillbayApp& app, std::function<void()> openSettings,
     toolbar->setObjectName(QStringLiteral("mainToolbar"));
     toolbar->setMovable(false);
     toolbar->setAccessibleName(tr("Toolbar"));
-    QWidget* paneItems = m_content->phonePane()->toolbarItems();
-    QAction* paneItemsAction = toolbar->addWidget(paneItems);
-    auto* spacer = new QWidget(toolbar);
-    spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-    toolbar->addWidget(spacer);
+    // The pane's items, with the transfer-queue button among them after the view picker.
+    AndroidBrowserPane* pane = m_content->phonePane();
     if (TransferQueueViewModel* transfers = app.appState().transferQueueViewModel())
-        toolbar->addWidget(new TransferQueueButton(*transfers, toolbar));
-    // The pane's items show while the pane does.
-    paneItemsAction->setVisible(true);
+        pane->toolbar()->setTransferQueueButton(new TransferQueueButton(*transfers));
+    toolbar->addWidget(pane->toolbarItems());
 
     connect(m_content, &ContentView::quitRequested, this, &MainWindow::quitRequested);
 }

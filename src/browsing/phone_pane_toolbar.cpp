@@ -108,6 +108,12 @@ PhonePaneToolbar::PhonePaneToolbar(FileBrowserViewModel& browser, ObservableFlag
     updateComputerPaneButton();
 }
 
+void PhonePaneToolbar::setTransferQueueButton(QWidget* button)
+{
+    auto* row = static_cast<QHBoxLayout*>(layout());
+    row->insertWidget(row->indexOf(m_computerPane), button);
+}
+
 void PhonePaneToolbar::setViewMode(ViewMode mode)
 {
     (mode == ViewMode::List ? m_list : m_grid)->setChecked(true);

@@ -14,8 +14,8 @@ class ObservableFlag;
 
 // The phone pane's toolbar items, in order: Refresh, New Folder, Delete selected and Download
 // selected (only while something is selected), the sort picker, the list/grid picker, the
-// computer pane's toggle and Help. The main window puts them in its toolbar, followed by the
-// transfer-queue button.
+// transfer-queue button (which the main window provides), the computer pane's toggle and Help. The
+// main window puts them in its toolbar.
 class PhonePaneToolbar : public QWidget
 {
     Q_OBJECT
@@ -25,6 +25,8 @@ public:
                      QWidget* parent = nullptr);
 
     void setViewMode(ViewMode mode);
+    // Places the transfer-queue button after the view picker.
+    void setTransferQueueButton(QWidget* button);
 
     QToolButton* refreshButton() const { return m_refresh; }
     QToolButton* newFolderButton() const { return m_newFolder; }

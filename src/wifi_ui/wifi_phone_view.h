@@ -1,14 +1,13 @@
 #pragma once
 
+#include "wifi_ui/connected_device_view.h"
+#include "wifi_ui/wifi_pairing_prompt_view.h"
 #include "wifi_ui/wifi_registries.h"
 
 #include <QPointer>
 #include <QWidget>
 
 namespace qb {
-
-class ConnectedDeviceView;
-class WiFiPairingPromptView;
 
 // What the phone pane shows for the Wi-Fi phone selected in the sidebar: the pairing prompt
 // while it is not paired, else its page. Follows the peer registry's selection by itself.
