@@ -101,8 +101,8 @@ int main(int argc, char* argv[])
             qb::CrashLogManager::showFreezeAlert();
             printLine(QStringLiteral("still running"));
         } else if (scenario == QStringLiteral("freeze-wait")) {
-            // Block the GUI thread until the watchdog has noticed.
-            while (qb::CrashLogManager::freezeAlertsQueued() == 0)
+            // Block the GUI thread until the watchdog has noticed (or a minute has passed).
+            for (int i = 0; i < 1200 && qb::CrashLogManager::freezeAlertsQueued() == 0; ++i)
                 std::this_thread::sleep_for(std::chrono::milliseconds(50));
             QTimer::singleShot(0, [] {
                 qb::CrashLogManager::shutdown();
