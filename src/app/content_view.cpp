@@ -136,6 +136,12 @@ void ContentView::openOver(Sheet sheet, QWidget* over)
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setWindowModality(Qt::WindowModal);
     slot = dialog;
+    // Closed means gone for the window, even before the dialog's deferred deletion: a request
+    // right after closing opens a new sheet instead of raising the hidden one.
+    connect(dialog, &QDialog::finished, this, [this, sheet, dialog] {
+        if (m_sheets[int(sheet)] == dialog)
+            m_sheets[int(sheet)] = nullptr;
+    });
     dialog->open();
 }
 

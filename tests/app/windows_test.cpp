@@ -46,12 +46,11 @@ protected:
         options.alerts = std::make_shared<FakeAlertPresenter>();
         options.urlOpener = std::make_shared<FakeDesktopUrlOpener>();
         options.installCrashGuard = false;
-        options.makeDeviceList = [](DeviceListViewModel::ProviderInstaller install) {
+        options.makeDeviceList = [this](DeviceListViewModel::ProviderInstaller install) {
             auto manager = std::make_unique<MTPDeviceManager>(
                 std::make_shared<test::FakeDeviceLister>(),
                 std::make_unique<test::FakeHotplugSource>(std::make_shared<QStringList>()));
-            return std::make_unique<DeviceListViewModel>(
-                std::move(manager), std::make_shared<test::FakeRepositoryFactory>(), install);
+            return std::make_unique<DeviceListViewModel>(std::move(manager), m_factory, install);
         };
         options.makeWiFiServer = [](WiFiServerBackend& backend) {
             return std::make_unique<WiFiAdvertiser>(backend, nullptr);
@@ -68,17 +67,19 @@ protected:
 
     ContentView& content() { return *m_windows->mainWindow().content(); }
 
-    // A job the engine fails at once: no phone has that id.
-    static TransferJob orphanJob()
+    // A job that stays active until the test releases its phone.
+    static TransferJob heldJob()
     {
         const TransferEndpoint folder = TransferEndpoint::android(
-            QStringLiteral("no-such-phone"), QStringLiteral("1/0"), QStringLiteral("New"));
+            QStringLiteral("held-phone"), QStringLiteral("1/0"), QStringLiteral("New"));
         return TransferJob::make(TransferType::CreateFolder, folder, folder, 0);
     }
 
     QTemporaryDir m_dir;
     std::shared_ptr<QSettingsPreferenceStore> m_preferences =
         std::make_shared<QSettingsPreferenceStore>(m_dir.filePath(QStringLiteral("prefs.ini")));
+    std::shared_ptr<test::FakeRepositoryFactory> m_factory =
+        std::make_shared<test::FakeRepositoryFactory>();
     std::unique_ptr<QuillbayApp> m_app;
     std::unique_ptr<ApplicationWindows> m_windows;
 };
@@ -126,18 +127,22 @@ TEST_F(WindowsTest, TransferQueueOpensByItselfOnlyWhenTransfersStartFromNone)
     TransferQueueViewModel& transfers = *m_app->appState().transferQueueViewModel();
     EXPECT_EQ(content().sheet(ContentView::Sheet::TransferQueue), nullptr);
 
-    transfers.enqueue(QList<TransferJob>{orphanJob(), orphanJob()});
+    m_factory->holdOpen(QStringLiteral("held-phone"));
+    const TransferJob first = heldJob(), second = heldJob();
+    transfers.enqueue(QList<TransferJob>{first, second});
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return content().sheet(ContentView::Sheet::TransferQueue) != nullptr; }, 5000));
     content().sheet(ContentView::Sheet::TransferQueue)->reject();
     // The count falls from 2 to 0: a closed sheet stays closed.
+    transfers.cancel(first.id);
+    transfers.cancel(second.id);
     ASSERT_TRUE(QTest::qWaitFor([&] { return transfers.finishedJobs().size() == 2; }, 10000));
-    QTest::qWait(50);
     EXPECT_EQ(content().sheet(ContentView::Sheet::TransferQueue), nullptr);
 
-    transfers.enqueue(orphanJob());
+    transfers.enqueue(heldJob());
     EXPECT_TRUE(QTest::qWaitFor(
         [&] { return content().sheet(ContentView::Sheet::TransferQueue) != nullptr; }, 5000));
+    m_factory->releaseOpen(QStringLiteral("held-phone"));
 }
 
 TEST_F(WindowsTest, ConsentCannotBeDismissedAndOnlyAcceptStoresIt)
