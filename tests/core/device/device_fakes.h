@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -28,33 +29,24 @@ public:
     {
         std::unique_lock lock(m_mutex);
         ++m_calls;
-        m_changed.notify_all();
         m_changed.wait(lock, [this] { return !m_gateClosed; });
-        if (m_fail) {
-            return std::nullopt;
-        }
-        return m_devices;
+        return m_fail ? std::nullopt : std::optional(m_devices);
     }
-
     void setDevices(QList<ListedDevice> devices)
     {
-        std::lock_guard lock(m_mutex);
-        m_devices = std::move(devices);
+        locked([&] { m_devices = std::move(devices); });
     }
     void setFailing(bool fail)
     {
-        std::lock_guard lock(m_mutex);
-        m_fail = fail;
+        locked([&] { m_fail = fail; });
     }
     void closeGate()
     {
-        std::lock_guard lock(m_mutex);
-        m_gateClosed = true;
+        locked([&] { m_gateClosed = true; });
     }
     void openGate()
     {
-        std::lock_guard lock(m_mutex);
-        m_gateClosed = false;
+        locked([&] { m_gateClosed = false; });
         m_changed.notify_all();
     }
     int calls() const
@@ -64,6 +56,11 @@ public:
     }
 
 private:
+    template <typename F> void locked(F change)
+    {
+        std::lock_guard lock(m_mutex);
+        change();
+    }
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
     QList<ListedDevice> m_devices;
@@ -81,16 +78,13 @@ inline ListedDevice listed(const QString& id, const QString& friendlyName)
 class FakeHotplugSource : public UsbHotplugSource
 {
 public:
-    explicit FakeHotplugSource(std::shared_ptr<QStringList> log, bool supported = true)
-        : m_log(std::move(log)), m_supported(supported)
-    {}
+    explicit FakeHotplugSource(std::shared_ptr<QStringList> log) : m_log(std::move(log)) {}
     ~FakeHotplugSource() override { m_log->append(QStringLiteral("destroyed")); }
 
     bool start() override
     {
         m_log->append(QStringLiteral("start"));
-        m_started = m_supported;
-        return m_supported;
+        return m_started = true;
     }
     void stop() override
     {
@@ -100,15 +94,12 @@ public:
     // One attach or detach notification, as the platform would deliver it.
     void notify()
     {
-        if (m_started) {
+        if (m_started)
             emit deviceChanged();
-        }
     }
-    bool isStarted() const { return m_started; }
 
 private:
     std::shared_ptr<QStringList> m_log;
-    bool m_supported;
     bool m_started = false;
 };
 
@@ -122,10 +113,9 @@ public:
     QStringList deleted() const
     {
         QStringList paths;
-        for (const QString& call : calls()) {
+        for (const QString& call : calls())
             if (call.startsWith(QStringLiteral("delete ")))
                 paths.append(call.mid(7));
-        }
         return paths;
     }
 
@@ -143,28 +133,18 @@ public:
     QFuture<RepositoryPtr> open(const QString& deviceId) override
     {
         m_opened.append(deviceId);
-        auto promise = std::make_shared<QPromise<RepositoryPtr>>();
-        promise->start();
-        if (m_holdOpen.contains(deviceId)) {
-            m_heldOpens.insert(deviceId, promise);
-        } else {
-            answerOpen(deviceId, *promise);
-        }
-        return promise->future();
+        return m_opens.start(deviceId, m_holdOpen.contains(deviceId), [this, deviceId](auto& p) {
+            if (m_failures.contains(deviceId))
+                p.setException(m_failures.value(deviceId));
+            else
+                p.addResult(std::make_shared<FakeRepository>(deviceId));
+        });
     }
-
     QFuture<QList<StorageRoot>> storageRoots(const RepositoryPtr& repository) override
     {
         const QString id = std::static_pointer_cast<FakeRepository>(repository)->deviceId();
-        auto promise = std::make_shared<QPromise<QList<StorageRoot>>>();
-        promise->start();
-        if (m_holdRoots.contains(id)) {
-            m_heldRoots.insert(id, promise);
-        } else {
-            promise->addResult(m_roots.value(id));
-            promise->finish();
-        }
-        return promise->future();
+        return m_loads.start(id, m_holdRoots.contains(id),
+                             [this, id](auto& p) { p.addResult(m_roots.value(id)); });
     }
 
     void setRoots(const QString& id, QList<StorageRoot> roots) { m_roots.insert(id, roots); }
@@ -174,41 +154,38 @@ public:
     }
     void holdOpen(const QString& id) { m_holdOpen.append(id); }
     void holdRoots(const QString& id) { m_holdRoots.append(id); }
-    void releaseOpen(const QString& id)
-    {
-        m_holdOpen.removeAll(id);
-        if (auto promise = m_heldOpens.take(id)) {
-            answerOpen(id, *promise);
-        }
-    }
-    void releaseRoots(const QString& id)
-    {
-        m_holdRoots.removeAll(id);
-        if (auto promise = m_heldRoots.take(id)) {
-            promise->addResult(m_roots.value(id));
-            promise->finish();
-        }
-    }
+    void releaseOpen(const QString& id) { m_holdOpen.removeAll(id), m_opens.release(id); }
+    void releaseRoots(const QString& id) { m_holdRoots.removeAll(id), m_loads.release(id); }
     QStringList opened() const { return m_opened; }
 
 private:
-    void answerOpen(const QString& id, QPromise<RepositoryPtr>& promise)
+    // Answers held back per phone until released.
+    template <typename T> struct Answers
     {
-        if (m_failures.contains(id)) {
-            promise.setException(m_failures.value(id));
-        } else {
-            promise.addResult(std::make_shared<FakeRepository>(id));
+        using Answer = std::function<void(QPromise<T>&)>;
+        QHash<QString, std::pair<std::shared_ptr<QPromise<T>>, Answer>> held;
+        QFuture<T> start(const QString& id, bool hold, Answer answer)
+        {
+            auto promise = std::make_shared<QPromise<T>>();
+            promise->start();
+            if (hold)
+                held.insert(id, {promise, answer});
+            else
+                answer(*promise), promise->finish();
+            return promise->future();
         }
-        promise.finish();
-    }
+        void release(const QString& id)
+        {
+            if (auto [promise, answer] = held.take(id); promise)
+                answer(*promise), promise->finish();
+        }
+    };
 
     QHash<QString, QList<StorageRoot>> m_roots;
     QHash<QString, std::exception_ptr> m_failures;
-    QStringList m_holdOpen;
-    QStringList m_holdRoots;
-    QHash<QString, std::shared_ptr<QPromise<RepositoryPtr>>> m_heldOpens;
-    QHash<QString, std::shared_ptr<QPromise<QList<StorageRoot>>>> m_heldRoots;
-    QStringList m_opened;
+    QStringList m_holdOpen, m_holdRoots, m_opened;
+    Answers<RepositoryPtr> m_opens;
+    Answers<QList<StorageRoot>> m_loads;
 };
 
 inline StorageRoot storage(const QString& id, const QString& name)

@@ -8,7 +8,6 @@
 #include <QStringList>
 
 #include <mutex>
-#include <optional>
 
 namespace qb {
 
@@ -29,77 +28,67 @@ public:
 
     QFuture<QList<FileItem>> listFiles(const QString& folderPath) override
     {
-        if (auto error = record("list " + folderPath, "list"))
-            return failedFuture<QList<FileItem>>(error);
-        return readyFuture(QList<FileItem>{});
+        return done<QList<FileItem>>("list " + folderPath, "list");
     }
-
-    QFuture<void> downloadFile(const QString& path, const QString& localFilePath,
-                               ProgressFn progress) override
+    QFuture<void> downloadFile(const QString& path, const QString& local, ProgressFn) override
     {
-        if (auto error = record("download " + path, "download"))
-            return failedFuture<void>(error);
-        QFile out(localFilePath);
-        if (!out.open(QIODevice::WriteOnly))
-            return failedFuture<void>(FileRepositoryError::transferFailed("cannot write"));
-        const QByteArray bytes = files.value(path);
-        out.write(bytes);
-        downloadedTo.append(localFilePath);
-        if (progress)
-            progress(bytes.size(), bytes.size());
-        return readyFuture();
+        return done("download " + path, "download", [&] {
+            QFile out(local);
+            if (!out.open(QIODevice::WriteOnly))
+                throw FileRepositoryError::transferFailed("cannot write");
+            out.write(files.value(path));
+            downloadedTo.append(local);
+        });
     }
-
-    QFuture<void> uploadFile(const QString& localFilePath, const QString& folderPath,
-                             ProgressFn progress) override
+    QFuture<void> uploadFile(const QString& local, const QString& folder, ProgressFn) override
     {
-        if (auto error = record("upload " + localFilePath + " -> " + folderPath, "upload"))
-            return failedFuture<void>(error);
-        QFile in(localFilePath);
-        if (!in.open(QIODevice::ReadOnly))
-            return failedFuture<void>(FileRepositoryError::transferFailed("cannot read"));
-        const QByteArray bytes = in.readAll();
-        uploaded.insert(folderPath + "/" + localFilePath.section('/', -1), bytes);
-        if (progress)
-            progress(bytes.size(), bytes.size());
-        return readyFuture();
+        return done("upload " + local + " -> " + folder, "upload", [&] {
+            QFile in(local);
+            if (!in.open(QIODevice::ReadOnly))
+                throw FileRepositoryError::transferFailed("cannot read");
+            uploaded.insert(folder + "/" + local.section('/', -1), in.readAll());
+        });
     }
-
-    QFuture<void> createFolder(const QString& name, const QString& parentPath) override
+    QFuture<void> createFolder(const QString& name, const QString& parent) override
     {
-        if (auto error = record("create " + name + " in " + parentPath, "create"))
-            return failedFuture<void>(error);
-        return readyFuture();
+        return done("create " + name + " in " + parent, "create");
     }
-
     QFuture<void> deleteItem(const QString& path) override
     {
-        if (auto error = record("delete " + path, "delete"))
-            return failedFuture<void>(error);
-        files.remove(path);
-        return readyFuture();
+        return done("delete " + path, "delete", [&] { files.remove(path); });
     }
-
     QFuture<void> renameItem(const QString& path, const QString& newName) override
     {
-        if (auto error = record("rename " + path + " to " + newName, "rename"))
-            return failedFuture<void>(error);
-        return readyFuture();
+        return done("rename " + path + " to " + newName, "rename");
     }
-
-    QFuture<void> moveItem(const QString& path, const QString& destinationFolderPath) override
+    QFuture<void> moveItem(const QString& path, const QString& folder) override
     {
-        if (auto error = record("move " + path + " -> " + destinationFolderPath, "move"))
-            return failedFuture<void>(error);
-        return readyFuture();
+        return done("move " + path + " -> " + folder, "move");
     }
 
 private:
-    std::exception_ptr record(const QString& call, const QString& operation)
+    // Logs the call, then fails as programmed or does `effect` and succeeds.
+    template <typename T = void, typename Effect = std::nullptr_t>
+    QFuture<T> done(const QString& call, const QString& operation, Effect effect = nullptr)
     {
-        std::lock_guard lock(m_mutex);
-        m_calls.append(call);
-        return failures.value(operation);
+        std::exception_ptr error;
+        {
+            std::lock_guard lock(m_mutex);
+            m_calls.append(call);
+            error = failures.value(operation);
+        }
+        try {
+            if (error)
+                std::rethrow_exception(error);
+            if constexpr (std::is_invocable_v<Effect>)
+                effect();
+        } catch (...) {
+            return failedFuture<T>(std::current_exception());
+        }
+        if constexpr (std::is_void_v<T>)
+            return readyFuture();
+        else
+            return readyFuture(T{});
     }
 
     mutable std::mutex m_mutex;

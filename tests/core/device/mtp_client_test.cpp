@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-#include <QFile>
 #include <QSemaphore>
 #include <QTimer>
 
@@ -64,7 +63,6 @@ protected:
         std::lock_guard lock(m_mutex);
         return m_sleeps;
     }
-    // Opens the phone and returns its client with the root folder listed once.
     std::unique_ptr<MTPClient> openClient(const EmulatedPhone& phone)
     {
         auto client = makeClient();
@@ -84,7 +82,6 @@ protected:
     std::shared_ptr<FakeProcessRunner> m_runner = std::make_shared<FakeProcessRunner>();
     std::mutex m_mutex;
     QList<int> m_sleeps;
-    test::LogCapture m_log;
 };
 
 TEST_F(MTPClientTest, OpenOfAMissingDeviceTriesFiveTimesThenRestoresTheMonitor)
@@ -96,22 +93,13 @@ TEST_F(MTPClientTest, OpenOfAMissingDeviceTriesFiveTimesThenRestoresTheMonitor)
     EXPECT_EQ(sleeps(), (QList<int>{700, 500, 500, 500, 500}));
     EXPECT_EQ(m_runner->commands(), (QStringList{FakeProcessRunner::kStop, FakeProcessRunner::kKill,
                                                  FakeProcessRunner::kStart}));
-    QStringList attempts;
-    for (const auto& record : m_log.records())
-        if (record.category == "MTP" && record.level == LogLevel::Error)
-            attempts.append(record.message);
-    ASSERT_EQ(attempts.size(), 5);
-    EXPECT_TRUE(attempts[0].startsWith("MTP open attempt "));
-    EXPECT_TRUE(attempts[0].endsWith(" failed, retrying…"));
     EXPECT_FALSE(client->isOpen().result());
 
     // A client whose open failed has no device.
     EXPECT_EQ(mtpErrorOf(client->listFiles(65537, 0)).message(),
               "MTP operation failed: No device open");
-    EXPECT_EQ(mtpErrorOf(client->listStorages()).message(), "MTP operation failed: No device open");
     EXPECT_EQ(mtpErrorOf(client->deleteObject(1)).message(),
               "MTP operation failed: No device open");
-    EXPECT_EQ(client->lastErrorMessage().result(), "No device");
 
     // A busy interface names its cause.
     EmulatedPhone& phone = plugPhone();
@@ -129,11 +117,6 @@ TEST_F(MTPClientTest, MonitorStaysSuspendedWhileOpenAndReturnsOnCloseReopenAndDe
     EXPECT_EQ(sleeps(), QList<int>{700});
     EXPECT_EQ(m_runner->commands(),
               (QStringList{FakeProcessRunner::kStop, FakeProcessRunner::kKill}));
-    bool opened = false;
-    for (const auto& record : m_log.records())
-        opened |=
-            record.level == LogLevel::Info && record.message.startsWith("Opened MTP device: ");
-    EXPECT_TRUE(opened);
 
     m_runner->clear();
     client->open(deviceId(phone)).waitForFinished();
@@ -178,50 +161,19 @@ TEST_F(MTPClientTest, ApplicationQuitRestoresTheMonitorOnce)
     EXPECT_EQ(m_runner->commands(), QStringList{FakeProcessRunner::kStart});
 }
 
-TEST_F(MTPClientTest, StoragesAndListingsConvertTheRecords)
+TEST_F(MTPClientTest, FailuresCarryTheLibraryTextOfThatOperation)
 {
-    EXPECT_TRUE(MTPClient::listDevices().isEmpty());
-    EmulatedPhone& phone = plugPhone({{"DCIM/a.jpg", "jpeg!"}, {"b.txt", "bee"}}, true);
-    const auto devices = MTPClient::listDevices();
-    ASSERT_EQ(devices.size(), 1);
-    EXPECT_EQ(devices[0].id, deviceId(phone));
+    EmulatedPhone& phone = plugPhone({{"a.bin", std::string(1 << 20, 'a')}, {"Music/", ""}});
     auto client = openClient(phone);
-    const auto storages = client->listStorages().result();
-    ASSERT_EQ(storages.size(), 2);
-    EXPECT_EQ(storages[0].storageId, EmulatedPhone::storageId(0));
-    EXPECT_EQ(storages[1].storageId, EmulatedPhone::storageId(1));
-    EXPECT_EQ(storages[0].name, QString::fromStdString(phone.layout().storages[0].description));
-    EXPECT_EQ(storages[0].capacityBytes, qint64(phone.layout().storages[0].capacityBytes));
-
-    const auto dcim = entry(*client, "DCIM");
-    EXPECT_TRUE(dcim.isDirectory);
-    const auto b = entry(*client, "b.txt");
-    EXPECT_FALSE(b.isDirectory);
-    EXPECT_EQ(b.size, 3);
-    EXPECT_TRUE(b.modifiedTime.has_value());
-    EXPECT_EQ(entry(*client, "a.jpg", dcim.objectId).size, 5);
-    EXPECT_TRUE(client->listFiles(EmulatedPhone::storageId(1), 0).result().isEmpty());
-}
-
-TEST_F(MTPClientTest, RefusedChangesReportTheirTexts)
-{
-    EmulatedPhone& phone = plugPhone({{"Music/", ""}});
-    auto client = openClient(phone);
+    const auto a = entry(*client, "a.bin");
     EXPECT_EQ(mtpErrorOf(client->createFolder("Music", EmulatedPhone::storageId(), 0)).message(),
               "MTP operation failed: Could not create folder 'Music'");
     EXPECT_EQ(mtpErrorOf(client->deleteObject(123)).message(),
               "MTP operation failed: Delete failed for objectId 123");
-}
-
-TEST_F(MTPClientTest, TransferFailuresCarryTheLibraryTextOfThatTransfer)
-{
-    EmulatedPhone& phone = plugPhone({{"a.bin", std::string(100000, 'a')}});
-    auto client = openClient(phone);
-    const auto a = entry(*client, "a.bin");
-    const QString local = path(tempFolder() / "a.bin");
 
     phone.failOperation(MtpOperation::GetObject, 1);
-    const MTPError download = mtpErrorOf(client->downloadFile(a.objectId, local, {}));
+    const MTPError download =
+        mtpErrorOf(client->downloadFile(a.objectId, path(tempFolder() / "a"), {}));
     EXPECT_EQ(download.kind(), MTPError::Kind::DownloadFailed);
     EXPECT_TRUE(download.message().startsWith("Download failed: "));
     EXPECT_GT(download.payload().size(), 0);
@@ -231,7 +183,6 @@ TEST_F(MTPClientTest, TransferFailuresCarryTheLibraryTextOfThatTransfer)
     const MTPError upload = mtpErrorOf(
         client->uploadFile(path(tempFolder() / "up.txt"), EmulatedPhone::storageId(), 0, {}));
     EXPECT_EQ(upload.kind(), MTPError::Kind::UploadFailed);
-    EXPECT_GT(upload.payload().size(), 0);
     // Guards against a stale text: the upload's failure is not the download's.
     EXPECT_NE(upload.payload(), download.payload());
 
@@ -239,23 +190,16 @@ TEST_F(MTPClientTest, TransferFailuresCarryTheLibraryTextOfThatTransfer)
     const MTPError listing = mtpErrorOf(client->listFiles(EmulatedPhone::storageId(), 0));
     EXPECT_EQ(listing.kind(), MTPError::Kind::OperationFailed);
     EXPECT_GT(listing.payload().size(), 0);
-}
 
-TEST_F(MTPClientTest, TimeOutAndPulledCableFailTheDownload)
-{
-    EmulatedPhone& phone = plugPhone({{"a.bin", std::string(1 << 20, 'a')}});
-    auto client = openClient(phone);
-    const auto a = entry(*client, "a.bin");
-
+    // A time-out and a pulled cable fail the download and leave no partial file.
     phone.hangOperation(MtpOperation::GetObject, 1);
-    EXPECT_EQ(mtpErrorOf(client->downloadFile(a.objectId, path(tempFolder() / "t.bin"), {})).kind(),
+    EXPECT_EQ(mtpErrorOf(client->downloadFile(a.objectId, path(tempFolder() / "t"), {})).kind(),
               MTPError::Kind::DownloadFailed);
-
     phone.clearFaults();
     phone.disconnectAfterBytes(50000);
-    EXPECT_EQ(mtpErrorOf(client->downloadFile(a.objectId, path(tempFolder() / "c.bin"), {})).kind(),
+    EXPECT_EQ(mtpErrorOf(client->downloadFile(a.objectId, path(tempFolder() / "c"), {})).kind(),
               MTPError::Kind::DownloadFailed);
-    EXPECT_FALSE(fs::exists(tempFolder() / "c.bin"));
+    EXPECT_FALSE(fs::exists(tempFolder() / "c"));
 }
 
 // Guards against a second libmtp call on the handle while a transfer is in the library.
