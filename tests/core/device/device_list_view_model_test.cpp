@@ -159,18 +159,6 @@ TEST_F(DeviceListViewModelTest, ErrorMessageStaysAfterALaterSuccess)
     EXPECT_EQ(m_model->cachedRepository(u"a"_s), nullptr);
 }
 
-TEST_F(DeviceListViewModelTest, RefreshOnlyAddsPhones)
-{
-    m_model->handle(DeviceEvent::connected(phone(u"gone"_s, u"Old"_s)));
-    m_lister->setDevices({listed(u"new"_s, u"New"_s)});
-    ASSERT_TRUE(finish(m_model->refreshDevices()));
-    EXPECT_EQ(ids(m_model->devices()), (QStringList{u"gone"_s, u"new"_s}));
-
-    m_lister->setDevices({});
-    ASSERT_TRUE(finish(m_model->refreshDevices()));
-    EXPECT_EQ(m_model->devices().size(), 2);
-}
-
 // Guards against opening one phone twice, and keeping one that left while it opened.
 TEST_F(DeviceListViewModelTest, OverlappingFirstRequestsShareOneOpenKeptOnlyForPresentPhones)
 {

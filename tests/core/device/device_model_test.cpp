@@ -3,23 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QJsonDocument>
-#include <QSet>
 
 using namespace qb;
-
-TEST(DeviceModel, DevicesCompareByIdAndStorageRootsByEveryField)
-{
-    Device a, b;
-    a.id = b.id = QStringLiteral("unknown_1_4");
-    b.displayName = QStringLiteral("Renamed");
-    b.storageRoots.append(StorageRoot{"1", "Internal", "1/0", 10, 5});
-    EXPECT_EQ(QSet<Device>({a, b}).size(), 1);
-    // An absent free-space count is not a count of zero.
-    StorageRoot root{"65537", "Internal shared storage", "65537/0", 64000, std::nullopt};
-    StorageRoot zero = root;
-    zero.availableBytes = 0;
-    EXPECT_NE(root, zero);
-}
 
 TEST(DeviceModel, FileItemJsonKeepsLargeSizesAndRejectsMalformedInput)
 {

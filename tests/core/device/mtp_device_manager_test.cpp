@@ -96,18 +96,6 @@ protected:
     std::shared_ptr<DeviceEventStream> m_stream;
 };
 
-TEST(MTPDeviceManagerDisplayName, FriendlyNameFirstThenTrimmedMakerAndModel)
-{
-    const auto name = [](QString friendly, QString maker, QString model) {
-        return MTPDeviceManager::displayName(ListedDevice{u"id"_s, friendly, maker, model, {}});
-    };
-    EXPECT_EQ(name(u" Pixel 7 "_s, u"Google"_s, u"x"_s), u" Pixel 7 "_s);
-    // Tabs and Unicode space separators go; line breaks stay.
-    EXPECT_EQ(name({}, u"\t\u00A0Acme"_s, u"X\u2003"_s), u"Acme X"_s);
-    EXPECT_EQ(name({}, u"\nAcme"_s, u"X\n"_s), u"\nAcme X\n"_s);
-    EXPECT_EQ(name({}, {}, u"Model"_s), u"Model"_s);
-}
-
 TEST_F(MTPDeviceManagerTest, BurstGivesOneListingAfterTheDelayAndDeparturesComeFirst)
 {
     m_lister->setDevices({listed(u"u2"_s, u"A"_s), listed(u"u3"_s, u"B"_s)});
