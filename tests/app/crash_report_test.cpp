@@ -25,29 +25,17 @@ CrashReportFacts facts()
     return facts;
 }
 
-TEST(CrashReportTest, TextHasTheFixedLinesInUtcAndEndsWithTheLogSection)
+TEST(CrashReportTest, TextIsInUtcAndEndsWithTheLogSection)
 {
-    EXPECT_EQ(CrashReport::text(facts()),
-              QStringLiteral("Quillbay Crash Report\n"
-                             "=====================\n"
-                             "\n"
-                             "App Version: 0.1.0\n"
-                             "Build: 1\n"
-                             "OS Version: Debian GNU/Linux 12 (bookworm), kernel 6.1.0-18-amd64\n"
-                             "Device: Workbench\n"
-                             "Date: 2026-01-01 00:00:00 +0000\n"
-                             "\n"
-                             "Recent Logs:\n"));
-
     CrashReportFacts f = facts();
     f.deviceName.clear();
     f.now = QDateTime(QDate(2026, 1, 1), QTime(2, 30, 5), QTimeZone(2 * 3600));
     f.recentLogs = QStringLiteral("[2026-01-01T00:00:00Z] [MTP] WARNING: disk full");
-    const QString text = CrashReport::text(f);
-    EXPECT_TRUE(text.contains(QStringLiteral("\nDevice: Unknown\n")));
-    EXPECT_TRUE(text.contains(QStringLiteral("\nDate: 2026-01-01 00:30:05 +0000\n")));
-    EXPECT_TRUE(text.endsWith(
-        QStringLiteral("Recent Logs:\n[2026-01-01T00:00:00Z] [MTP] WARNING: disk full")));
+    EXPECT_EQ(CrashReport::text(f),
+              QStringLiteral("Quillbay Crash Report\n=====================\n\nApp Version: 0.1.0\n"
+                             "Build: 1\nOS Version: Debian GNU/Linux 12 (bookworm), kernel "
+                             "6.1.0-18-amd64\nDevice: Unknown\nDate: 2026-01-01 00:30:05 +0000\n\n"
+                             "Recent Logs:\n[2026-01-01T00:00:00Z] [MTP] WARNING: disk full"));
 }
 
 TEST(CrashReportTest, WriteCreatesOnePrivateFileNamedByTheWholeSecond)

@@ -21,38 +21,21 @@ LogEntry entry(int n)
 
 } // namespace
 
-TEST(LogEntry, FormatsTimeCategoryLevelAndMessage)
+TEST(LogStore, LinesAreInUtcAndTheRecentTextIsTheNewest200OldestFirst)
 {
-    LogEntry e;
-    e.timestamp = QDateTime(QDate(2026, 1, 1), QTime(0, 0), QTimeZone::utc());
-    e.category = QStringLiteral("MTP");
-    e.level = LogEntry::Level::Warning;
-    e.message = QStringLiteral("disk full");
-    EXPECT_EQ(e.formattedLine(), QStringLiteral("[2026-01-01T00:00:00Z] [MTP] WARNING: disk full"));
-
     // Other zones are shown in UTC and fractions of a second are dropped.
+    LogEntry e = entry(0);
     e.timestamp = QDateTime(QDate(2026, 3, 4), QTime(10, 11, 12, 999), QTimeZone(2 * 3600));
-    e.level = LogEntry::Level::Debug;
-    e.message = QString();
-    EXPECT_EQ(e.formattedLine(), QStringLiteral("[2026-03-04T08:11:12Z] [MTP] DEBUG: "));
-}
+    e.level = LogEntry::Level::Warning;
+    EXPECT_EQ(e.formattedLine(),
+              QStringLiteral("[2026-03-04T08:11:12Z] [Transfer] WARNING: entry 0"));
 
-TEST(LogEntry, LevelTextsAreExact)
-{
-    EXPECT_EQ(LogEntry::levelFromText(QStringLiteral("warning")), LogEntry::Level::Warning);
-    EXPECT_FALSE(LogEntry::levelFromText("ERROR"));
-    EXPECT_FALSE(LogEntry::levelFromText("warn"));
-}
-
-TEST(LogStore, RecentTextIsTheNewest200OldestFirst)
-{
     LogStore store;
     EXPECT_EQ(store.recentLogText(), QString());
     QSignalSpy changed(&store, &LogStore::entriesChanged);
     store.setEntries({entry(1), entry(2)});
     EXPECT_EQ(changed.count(), 1);
     EXPECT_EQ(store.recentLogText(), entry(1).formattedLine() + "\n" + entry(2).formattedLine());
-
     for (int count : {200, 250}) {
         SCOPED_TRACE(count);
         QList<LogEntry> entries;

@@ -10,37 +10,22 @@
 namespace qb {
 namespace {
 
-// Clicks the button with `text` in the alert once it is open, noting what the alert showed.
-struct AlertClicker
+// Once the alert is open, notes what it shows and clicks the button with `text`.
+void clickWhenOpen(const QString& text, QStringList& shown)
 {
-    explicit AlertClicker(QString buttonText) : text(std::move(buttonText)) {}
-
-    QString text;
-    QString shownTitle;
-    QString shownMessage;
-    QMessageBox::Icon shownIcon = QMessageBox::NoIcon;
-    QStringList shownButtons;
-
-    void arm()
-    {
-        QTimer::singleShot(0, [this] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (!box) {
-                arm(); // not open yet
-                return;
-            }
-            shownTitle = box->text();
-            shownMessage = box->informativeText();
-            shownIcon = box->icon();
-            for (QAbstractButton* button : box->buttons())
-                shownButtons.append(button->text());
-            for (QAbstractButton* button : box->buttons()) {
-                if (button->text() == text)
-                    button->click();
-            }
-        });
-    }
-};
+    QTimer::singleShot(0, [text, &shown] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box)
+            return clickWhenOpen(text, shown); // not open yet
+        shown << box->text() << box->informativeText() << QString::number(box->icon());
+        for (QAbstractButton* button : box->buttons())
+            shown << button->text();
+        for (QAbstractButton* button : box->buttons()) {
+            if (button->text() == text)
+                button->click();
+        }
+    });
+}
 
 TEST(MessageBoxAlertPresenterTest, ShowsTheAlertAndReportsTheChosenButton)
 {
@@ -49,23 +34,22 @@ TEST(MessageBoxAlertPresenterTest, ShowsTheAlertAndReportsTheChosenButton)
                        QStringLiteral("Quillbay is not responding"),
                        QStringLiteral("The app appears to be frozen."),
                        {QStringLiteral("Force Quit"), QStringLiteral("Wait")}};
-    AlertClicker wait(QStringLiteral("Wait"));
-    wait.arm();
+    QStringList shown;
+    clickWhenOpen(QStringLiteral("Wait"), shown);
     EXPECT_EQ(presenter.present(freeze), 1);
-    EXPECT_EQ(wait.shownTitle, freeze.title);
-    EXPECT_EQ(wait.shownMessage, freeze.message);
-    EXPECT_EQ(wait.shownIcon, QMessageBox::Critical);
-    EXPECT_EQ(wait.shownButtons.size(), 2);
-    EXPECT_TRUE(wait.shownButtons.contains(QStringLiteral("Force Quit")));
+    ASSERT_EQ(shown.size(), 5);
+    EXPECT_EQ(shown.mid(0, 3),
+              (QStringList{freeze.title, freeze.message, QString::number(QMessageBox::Critical)}));
+    EXPECT_TRUE(shown.contains(QStringLiteral("Force Quit")));
 
     const Alert mail{Alert::Style::Warning,
                      QStringLiteral("Mail Not Configured"),
                      QStringLiteral("Please configure a mail application."),
                      {QStringLiteral("OK")}};
-    AlertClicker ok(QStringLiteral("OK"));
-    ok.arm();
+    shown.clear();
+    clickWhenOpen(QStringLiteral("OK"), shown);
     EXPECT_EQ(presenter.present(mail), 0);
-    EXPECT_EQ(ok.shownIcon, QMessageBox::Warning);
+    EXPECT_EQ(shown.value(2), QString::number(QMessageBox::Warning));
 }
 
 } // namespace

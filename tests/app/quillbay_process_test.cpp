@@ -54,13 +54,12 @@ TEST(QuillbayProcessTest, ServesStatusWithinThreeSecondsAndQuitsCleanlyOnSigterm
     QTemporaryDir home;
     ASSERT_TRUE(home.isValid());
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("HOME"), home.path());
-    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral(".config")));
-    environment.insert(QStringLiteral("XDG_DATA_HOME"),
-                       home.filePath(QStringLiteral(".local/share")));
-    environment.insert(QStringLiteral("XDG_CACHE_HOME"), home.filePath(QStringLiteral(".cache")));
-    environment.insert(QStringLiteral("XDG_DOWNLOAD_DIR"),
-                       home.filePath(QStringLiteral("Downloads")));
+    for (const auto& [name, value] : {std::pair{"HOME", ""},
+                                      {"XDG_CONFIG_HOME", ".config"},
+                                      {"XDG_DATA_HOME", ".local/share"},
+                                      {"XDG_CACHE_HOME", ".cache"},
+                                      {"XDG_DOWNLOAD_DIR", "Downloads"}})
+        environment.insert(QString::fromUtf8(name), home.filePath(QString::fromUtf8(value)));
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     environment.insert(QStringLiteral("QB_LOG_STDERR"), QStringLiteral("1"));
     // The crash guard stays on, as for a user; the system's DNS-SD daemon stays out of reach.

@@ -16,6 +16,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -37,23 +38,11 @@ template <typename T> std::optional<T> resultOf(QFuture<T> future)
     }
 }
 
-class QuillbayQuitPhoneTest : public PhoneTest
-{
-protected:
-    void SetUp() override
-    {
-        PhoneTest::SetUp();
-        if (!QCoreApplication::instance()) {
-            static int argc = 1;
-            static char name[] = "quillbay_quit_phone_test";
-            static char* argv[] = {name, nullptr};
-            new QCoreApplication(argc, argv);
-        }
-    }
-};
+using QuillbayQuitPhoneTest = PhoneTest;
 
 TEST_F(QuillbayQuitPhoneTest, QuittingDuringADownloadEndsInOrder)
 {
+    test::ensureApplication();
     const std::string content(1024 * 1024, 'q');
     EmulatedPhone& phone = plugPhone({{"big.bin", content}});
     const QString deviceId =
@@ -75,6 +64,10 @@ TEST_F(QuillbayQuitPhoneTest, QuittingDuringADownloadEndsInOrder)
     auto app = std::make_unique<QuillbayApp>(std::move(options));
     DeviceListViewModel& devices = *app->appState().deviceListViewModel();
     TransferQueueViewModel& transfers = *app->appState().transferQueueViewModel();
+    // USB monitoring waits for the sidebar; phones can reach the computer before any window shows.
+    EXPECT_FALSE(devices.isMonitoring());
+    ASSERT_TRUE(app->wifiServer() && app->wifiServer()->isRunning());
+    const quint16 port = app->wifiServer()->port().value_or(0);
 
     const auto repository = resultOf(devices.repository(deviceId));
     ASSERT_TRUE(repository && *repository);
@@ -107,6 +100,11 @@ TEST_F(QuillbayQuitPhoneTest, QuittingDuringADownloadEndsInOrder)
     app->shutdown();
     EXPECT_EQ(app->wifiServer(), nullptr);
     EXPECT_EQ(app->appState().transferQueueViewModel(), nullptr);
+    EXPECT_EQ(app->appState().deviceListViewModel(), nullptr);
+    QTcpSocket late;
+    late.connectToHost(QStringLiteral("127.0.0.1"), port);
+    EXPECT_FALSE(late.waitForConnected(2000)) << "still accepting after shutdown";
+    app->shutdown(); // a second time does nothing
     app.reset();
 
     // The libmtp call runs to its end on the phone's thread; the bytes it wrote stay whole.

@@ -32,6 +32,13 @@ bool resolvesHere(const char* library, const char* symbol)
            there.dli_fbase == here.dli_fbase;
 }
 
+// Runs `change` on the phone's state with the bus locked.
+template <typename Change> auto locked(PhoneState& state, Change change)
+{
+    Lock lock(bus().mutex);
+    return change(state);
+}
+
 } // namespace
 
 EmulatedPhone::EmulatedPhone(PhoneLayout layout)
@@ -61,78 +68,68 @@ std::filesystem::path EmulatedPhone::storageFolder(int index) const
 
 void EmulatedPhone::plug()
 {
-    Lock lock(bus().mutex);
-    bus().plug(m_state);
+    locked(*m_state, [this](PhoneState&) { bus().plug(m_state); });
 }
 
 void EmulatedPhone::unplug()
 {
-    Lock lock(bus().mutex);
-    bus().unplug(*m_state);
+    locked(*m_state, [](PhoneState& s) { bus().unplug(s); });
 }
 
 uint8_t EmulatedPhone::deviceAddress() const
 {
-    Lock lock(bus().mutex);
-    return m_state->device ? m_state->device->address : 0;
+    return locked(*m_state, [](PhoneState& s) { return s.device ? s.device->address : 0; });
 }
 
 void EmulatedPhone::failOperation(MtpOperation operation, int nth, MtpResponse response)
 {
-    Lock lock(bus().mutex);
-    m_state->responder.failOperation(operation, nth, response);
+    locked(*m_state, [&](PhoneState& s) { s.responder.addFault(operation, nth, false, response); });
 }
 
 void EmulatedPhone::hangOperation(MtpOperation operation, int nth)
 {
-    Lock lock(bus().mutex);
-    m_state->responder.hangOperation(operation, nth);
+    locked(*m_state,
+           [&](PhoneState& s) { s.responder.addFault(operation, nth, true, MtpResponse::None); });
 }
 
 void EmulatedPhone::disconnectAfterBytes(uint64_t bytes)
 {
-    Lock lock(bus().mutex);
-    m_state->bytesUntilDisconnect = bytes;
+    locked(*m_state, [&](PhoneState& s) { s.bytesUntilDisconnect = bytes; });
 }
 
 void EmulatedPhone::setRateLimit(uint64_t bytesPerSecond)
 {
-    Lock lock(bus().mutex);
-    m_state->rateLimit = bytesPerSecond;
+    locked(*m_state, [&](PhoneState& s) { s.rateLimit = bytesPerSecond; });
 }
 
 void EmulatedPhone::setInterfaceBusy(bool busy)
 {
-    Lock lock(bus().mutex);
-    m_state->interfaceBusy = busy;
+    locked(*m_state, [&](PhoneState& s) { s.interfaceBusy = busy; });
 }
 
 void EmulatedPhone::clearFaults()
 {
-    Lock lock(bus().mutex);
-    m_state->responder.clearFaults();
-    m_state->bytesUntilDisconnect.reset();
-    m_state->rateLimit = 0;
-    m_state->interfaceBusy = false;
+    locked(*m_state, [](PhoneState& s) {
+        s.responder.clearFaults();
+        s.bytesUntilDisconnect.reset();
+        s.rateLimit = 0;
+        s.interfaceBusy = false;
+    });
 }
 
 std::vector<PhoneTraceEntry> EmulatedPhone::trace() const
 {
-    Lock lock(bus().mutex);
-    return m_state->responder.trace();
+    return locked(*m_state, [](PhoneState& s) { return s.responder.trace(); });
 }
 
 int EmulatedPhone::count(MtpOperation operation) const
 {
-    const std::vector<PhoneTraceEntry> entries = trace();
-    return int(std::count_if(entries.begin(), entries.end(),
-                             [operation](const auto& e) { return e.operation == operation; }));
+    return int(std::ranges::count(trace(), operation, &PhoneTraceEntry::operation));
 }
 
 void EmulatedPhone::clearTrace()
 {
-    Lock lock(bus().mutex);
-    m_state->responder.trace().clear();
+    locked(*m_state, [](PhoneState& s) { s.responder.trace().clear(); });
 }
 
 void EmulatedPhone::setTimeoutScale(double scale)

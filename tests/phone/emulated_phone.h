@@ -1,40 +1,19 @@
-// The emulated Android phone: a test double for real USB hardware that the real libmtp talks to.
+// The emulated Android phone that the real libmtp talks to, in place of USB hardware.
 //
-// How to use it
-//   Link the test with `qb_add_test(name SOURCES ... LIBS ... PHONE)`: the binary then loads our
-//   stand-in libusb-1.0.so.0 (which holds the phone) instead of the system one, so libmtp and our
-//   own USB code see the phone on bus 1. Derive the test fixture from qb::PhoneTest
-//   (phone_test.h): it checks the stand-in is really loaded and cleans up.
-//
-//     TEST_F(MyTest, Lists) {
-//         EmulatedPhone& phone = plugPhone({{"DCIM/Camera/a.jpg", "jpeg bytes"}, {"Music/", ""}});
-//         ... open it through libmtp (18d1:4ee2 "Google Pixel 7", serial "QB0001") ...
-//         EXPECT_EQ(readFile(phone.storageFolder() / "DCIM/Camera/a.jpg"), "jpeg bytes");
-//     }
-//
-//   Each storage is a real folder: put files there before or during a test, check the bytes after.
-//   Object handles are assigned as the host lists folders. Android semantics: GetObjectHandles
-//   with parent 0xFFFFFFFF lists a storage's top level, parent 0 lists the whole storage; objects
-//   at the top report parent 0; SendObjectInfo to parent 0 fails (InvalidObjectHandle); creating
-//   an existing name fails (GeneralError); only the file name can be changed.
-//
-//   Faults (each counts from the moment it is set; the time-out waits libusb's time-out scaled
-//   by setTimeoutScale(), so libmtp's 60 s take 60 ms):
-//     phone.failOperation(MtpOperation::GetObject, 1);        // next GetObject: GeneralError
-//     phone.failOperation(MtpOperation::SendObjectInfo, 2, MtpResponse::StoreFull);
-//     phone.hangOperation(MtpOperation::GetObjectHandles, 1); // no answer: the host times out
-//     phone.disconnectAfterBytes(100000); // the transfer crossing 100000 more bulk bytes fails
-//                                         // with LIBUSB_ERROR_NO_DEVICE: the cable is pulled
-//     phone.setRateLimit(64 * 1024);      // bytes per second over the bulk pipes (0: unlimited)
-//     phone.setInterfaceBusy(true);       // libusb_claim_interface fails with LIBUSB_ERROR_BUSY
-//     phone.unplug(); phone.plug();       // hot-plug events; a new device number on each plug
-//   A broken-off upload leaves no file on the phone (as on Android). phone.trace() lists the MTP
-//   operations with their parameters and response (None: the host never got one).
-//   Under LeakSanitizer, PhoneTest suppresses libmtp's own leaks (see phone_test.cpp).
-//
-//   Without this API (for the stock mtp-tools): run with LD_LIBRARY_PATH at the stand-in's folder
-//   and QB_PHONE_FOLDER=<folder> (optionally QB_PHONE_SD_FOLDER=<folder> for an SD card); a phone
-//   backed by those folders is plugged in when libusb is initialised.
+// Link a test with `qb_add_test(... PHONE)` (it then loads our stand-in libusb-1.0.so.0, which
+// holds the phones, on bus 1) and derive its fixture from qb::PhoneTest (phone_test.h):
+//     EmulatedPhone& phone = plugPhone({{"DCIM/Camera/a.jpg", "jpeg bytes"}, {"Music/", ""}});
+// Each storage is a real folder. Android semantics: GetObjectHandles with parent 0xFFFFFFFF lists
+// a storage's top level, parent 0 the whole storage; top objects report parent 0; SendObjectInfo
+// to parent 0 fails (InvalidObjectHandle); an existing name cannot be created (GeneralError); only
+// the file name can be changed; a broken-off upload leaves no file.
+// Faults count from the moment they are set: failOperation(op, nth[, response]), hangOperation
+// (no answer: the host times out after libusb's time-out times setTimeoutScale()),
+// disconnectAfterBytes (the download crossing the limit fails with LIBUSB_ERROR_NO_DEVICE),
+// setRateLimit (bytes per second, 0: none), setInterfaceBusy (claiming fails with
+// LIBUSB_ERROR_BUSY), unplug()/plug() (hot-plug events, a new device number on each plug).
+// trace() lists the operations with their parameters and response (None: never answered).
+// For the stock mtp-tools: LD_LIBRARY_PATH at the stand-in's folder and QB_PHONE_FOLDER=<folder>.
 #pragma once
 
 #include <cstdint>
@@ -64,7 +43,7 @@ enum class MtpOperation : uint16_t {
 };
 
 enum class MtpResponse : uint16_t {
-    None = 0, // no response was sent (hung, cancelled or unplugged)
+    None = 0,
     OK = 0x2001,
     GeneralError = 0x2002,
     SessionNotOpen = 0x2003,
@@ -82,7 +61,7 @@ enum class MtpResponse : uint16_t {
 
 struct StorageLayout
 {
-    std::filesystem::path folder; // backing folder; must exist
+    std::filesystem::path folder; // must exist
     std::string description = "Internal shared storage";
     uint64_t capacityBytes = 64ull << 30;
     bool removable = false;
@@ -107,8 +86,7 @@ struct PhoneTraceEntry
 
 struct PhoneState;
 
-// One emulated phone. Plugged in on construction, unplugged and forgotten on destruction.
-// Thread-safe: tests call it while libmtp works on other threads.
+// Plugged in on construction, unplugged and forgotten on destruction. Thread-safe.
 class EmulatedPhone
 {
 public:
@@ -121,7 +99,7 @@ public:
     std::filesystem::path storageFolder(int index = 0) const;
     static uint32_t storageId(int index = 0) { return 0x00010001u + (uint32_t(index) << 16); }
 
-    void plug(); // no-op while plugged; otherwise a new device number and an "arrived" event
+    void plug(); // no-op while plugged
     void unplug();
     uint8_t busNumber() const { return 1; }
     uint8_t deviceAddress() const; // 0 while unplugged
@@ -138,9 +116,7 @@ public:
     int count(MtpOperation operation) const; // how often the trace holds it
     void clearTrace();
 
-    // How long an unanswered transfer blocks: libusb's time-out times this (default 1/1000,
-    // so libmtp's 60 s becomes 60 ms).
-    static void setTimeoutScale(double scale);
+    static void setTimeoutScale(double scale); // default 1/1000: libmtp's 60 s take 60 ms
     // True when this process's libusb-1.0.so.0 (and libmtp's, if loaded) is the stand-in.
     static bool standInLoaded();
 

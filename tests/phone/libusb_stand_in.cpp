@@ -10,6 +10,75 @@
 #include <thread>
 #include <utility>
 
+namespace qb {
+
+PhoneRegistry& PhoneRegistry::instance()
+{
+    // Never destroyed: hosts may still call libusb while static objects are torn down.
+    static PhoneRegistry* registry = new PhoneRegistry;
+    return *registry;
+}
+
+PhoneRegistry::PhoneRegistry()
+{
+    // The stock mtp-tools cannot use the control API: they get a phone from the environment.
+    const char* folder = std::getenv("QB_PHONE_FOLDER");
+    if (!folder || !*folder)
+        return;
+    PhoneLayout layout;
+    layout.storages.push_back({folder});
+    phones.push_back(std::make_shared<PhoneState>(std::move(layout)));
+    plug(phones.back());
+}
+
+void PhoneRegistry::plug(const std::shared_ptr<PhoneState>& phone)
+{
+    if (phone->device)
+        return;
+    auto device = std::make_unique<libusb_device>();
+    device->phone = phone;
+    device->address = m_nextAddress;
+    m_nextAddress = m_nextAddress >= 127 ? 2 : m_nextAddress + 1;
+    phone->device = device.get();
+    devices.push_back(std::move(device));
+    postHotplug(phone->device, LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED);
+}
+
+void PhoneRegistry::unplug(PhoneState& phone)
+{
+    libusb_device* device = phone.device;
+    if (!device)
+        return;
+    device->attached = false;
+    phone.device = nullptr;
+    phone.claimedBy = nullptr;
+    phone.bytesUntilDisconnect.reset();
+    phone.responder.reset();
+    postHotplug(device, LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT);
+}
+
+libusb_context* PhoneRegistry::context(libusb_context* ctx)
+{
+    if (ctx)
+        return ctx;
+    if (!m_default) {
+        contexts.push_back(std::make_unique<libusb_context>());
+        m_default = contexts.back().get();
+    }
+    return m_default;
+}
+
+void PhoneRegistry::postHotplug(libusb_device* device, libusb_hotplug_event event)
+{
+    for (const auto& ctx : contexts) {
+        if (!ctx->callbacks.empty())
+            ctx->pendingHotplug.emplace_back(device, event);
+    }
+    eventsPending.notify_all();
+}
+
+} // namespace qb
+
 using qb::PhoneRegistry;
 using qb::PhoneState;
 
@@ -50,31 +119,6 @@ std::string stringDescriptor(const qb::PhoneLayout& layout, uint8_t index)
 {
     const std::string strings[] = {"", layout.manufacturer, layout.model, layout.serial, "MTP"};
     return index < std::size(strings) ? strings[index] : "";
-}
-
-libusb_device_descriptor deviceDescriptor(const qb::PhoneLayout& layout)
-{
-    // USB 2.0, class per interface, 64-byte control endpoint, strings 1-3, one configuration.
-    return {18,
-            LIBUSB_DT_DEVICE,
-            0x0200,
-            0,
-            0,
-            0,
-            64,
-            layout.vendorId,
-            layout.productId,
-            0x0440,
-            1,
-            2,
-            3,
-            1};
-}
-
-void waitTimeout(unsigned int timeoutMs, double scale)
-{
-    const double ms = (timeoutMs == 0 ? 60000.0 : double(timeoutMs)) * scale;
-    std::this_thread::sleep_for(std::chrono::microseconds(int64_t(ms * 1000)));
 }
 
 bool matches(const libusb_context::Callback& cb, libusb_device* device, libusb_hotplug_event event)
@@ -118,23 +162,10 @@ int libusb_has_capability(uint32_t capability)
     return capability == LIBUSB_CAP_HAS_CAPABILITY || capability == LIBUSB_CAP_HAS_HOTPLUG;
 }
 
+// Only our hot-plug source asks, and only after a failure, which the emulated bus never has.
 const char* libusb_error_name(int code)
 {
-    static const std::pair<int, const char*> names[] = {
-        {LIBUSB_SUCCESS, "LIBUSB_SUCCESS"},
-        {LIBUSB_ERROR_IO, "LIBUSB_ERROR_IO"},
-        {LIBUSB_ERROR_INVALID_PARAM, "LIBUSB_ERROR_INVALID_PARAM"},
-        {LIBUSB_ERROR_NO_DEVICE, "LIBUSB_ERROR_NO_DEVICE"},
-        {LIBUSB_ERROR_NOT_FOUND, "LIBUSB_ERROR_NOT_FOUND"},
-        {LIBUSB_ERROR_BUSY, "LIBUSB_ERROR_BUSY"},
-        {LIBUSB_ERROR_TIMEOUT, "LIBUSB_ERROR_TIMEOUT"},
-        {LIBUSB_ERROR_PIPE, "LIBUSB_ERROR_PIPE"},
-        {LIBUSB_ERROR_NOT_SUPPORTED, "LIBUSB_ERROR_NOT_SUPPORTED"}};
-    for (const auto& [value, name] : names) {
-        if (value == code)
-            return name;
-    }
-    return "LIBUSB_ERROR_OTHER";
+    return code == LIBUSB_SUCCESS ? "LIBUSB_SUCCESS" : "LIBUSB_ERROR";
 }
 
 ssize_t libusb_get_device_list(libusb_context*, libusb_device*** list)
@@ -170,7 +201,22 @@ uint8_t libusb_get_device_address(libusb_device* device)
 
 int libusb_get_device_descriptor(libusb_device* device, libusb_device_descriptor* desc)
 {
-    *desc = deviceDescriptor(device->phone->responder.layout());
+    // USB 2.0, class per interface, 64-byte control endpoint, strings 1-3, one configuration.
+    const qb::PhoneLayout& layout = device->phone->responder.layout();
+    *desc = {18,
+             LIBUSB_DT_DEVICE,
+             0x0200,
+             0,
+             0,
+             0,
+             64,
+             layout.vendorId,
+             layout.productId,
+             0x0440,
+             1,
+             2,
+             3,
+             1};
     return LIBUSB_SUCCESS;
 }
 
@@ -319,30 +365,26 @@ int libusb_bulk_transfer(libusb_device_handle* handle, unsigned char endpoint, u
         return LIBUSB_ERROR_NO_DEVICE;
     std::optional<size_t> moved;
     if (endpoint == kBulkOut) {
-        // A pulled cable takes the whole transfer that would cross the limit with it.
-        if (phone->bytesUntilDisconnect && uint64_t(length) > *phone->bytesUntilDisconnect) {
-            bus().unplug(*phone);
-            return LIBUSB_ERROR_NO_DEVICE;
-        }
         phone->responder.bulkOut(data, size_t(length));
         moved = size_t(length);
     } else if (endpoint == kBulkIn) {
         moved = phone->responder.bulkIn(data, size_t(length));
+        // A pulled cable takes the whole transfer that would cross the limit with it.
         if (moved && phone->bytesUntilDisconnect && *moved > *phone->bytesUntilDisconnect) {
             bus().unplug(*phone);
             return LIBUSB_ERROR_NO_DEVICE;
         }
+        if (moved && phone->bytesUntilDisconnect)
+            *phone->bytesUntilDisconnect -= *moved;
     } else if (endpoint != kInterruptIn) { // the phone sends no events
         return LIBUSB_ERROR_NOT_FOUND;
     }
     if (!moved) {
-        const double scale = bus().timeoutScale;
+        const double ms = (timeout == 0 ? 60000.0 : double(timeout)) * bus().timeoutScale;
         lock.unlock();
-        waitTimeout(timeout, scale);
+        std::this_thread::sleep_for(std::chrono::microseconds(int64_t(ms * 1000)));
         return LIBUSB_ERROR_TIMEOUT;
     }
-    if (phone->bytesUntilDisconnect)
-        *phone->bytesUntilDisconnect -= *moved;
     const uint64_t rate = phone->rateLimit;
     lock.unlock();
     if (rate > 0)
@@ -358,22 +400,10 @@ struct libusb_transfer* libusb_alloc_transfer(int isoPackets)
         1, sizeof(libusb_transfer) + size_t(isoPackets) * sizeof(libusb_iso_packet_descriptor)));
 }
 
-void libusb_free_transfer(struct libusb_transfer* transfer)
-{
-    if (transfer && (transfer->flags & LIBUSB_TRANSFER_FREE_BUFFER))
-        std::free(transfer->buffer);
-    std::free(transfer);
-}
-
 // Asynchronous transfers would only carry events, which the phone never sends.
 int libusb_submit_transfer(struct libusb_transfer*)
 {
     return LIBUSB_ERROR_NOT_SUPPORTED;
-}
-
-int libusb_cancel_transfer(struct libusb_transfer*)
-{
-    return LIBUSB_ERROR_NOT_FOUND;
 }
 
 int libusb_hotplug_register_callback(libusb_context* ctx, int events, int flags, int vendorId,

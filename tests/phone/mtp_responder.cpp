@@ -1,7 +1,5 @@
 #include "mtp_responder.h"
 
-#include "mtp_data.h"
-
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -15,6 +13,116 @@ namespace qb {
 
 namespace {
 
+std::u16string toUtf16(const std::string& s)
+{
+    std::u16string out;
+    for (size_t i = 0; i < s.size();) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        const int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
+        char32_t cp = extra == 0 ? c : c & (0x3F >> extra);
+        for (int k = 1; k <= extra && i + k < s.size(); ++k)
+            cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
+        i += extra + 1;
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+        } else {
+            out.push_back(static_cast<char16_t>(cp));
+        }
+    }
+    return out;
+}
+
+void appendUtf8(std::string& out, char32_t cp)
+{
+    const int extra = cp < 0x80 ? 0 : cp < 0x800 ? 1 : cp < 0x10000 ? 2 : 3;
+    const uint8_t lead[] = {0x00, 0xC0, 0xE0, 0xF0};
+    out += char(lead[extra] | (cp >> (6 * extra)));
+    for (int k = extra - 1; k >= 0; --k)
+        out += char(0x80 | ((cp >> (6 * k)) & 0x3F));
+}
+
+// Little-endian PTP/MTP dataset encoding: the bytes that travel in containers.
+class MtpWriter
+{
+public:
+    MtpWriter& u8(uint8_t v) { return m_bytes.push_back(v), *this; }
+    MtpWriter& u16(uint16_t v) { return u8(v & 0xFF).u8(v >> 8); }
+    MtpWriter& u32(uint32_t v) { return u16(v & 0xFFFF).u16(v >> 16); }
+    MtpWriter& u64(uint64_t v) { return u32(v & 0xFFFFFFFF).u32(v >> 32); }
+    // A PTP string: a count of UTF-16 units (terminator included), then the units.
+    MtpWriter& str(const std::string& utf8);
+    template <typename T> MtpWriter& array(const std::vector<T>& values)
+    {
+        u32(uint32_t(values.size()));
+        for (T v : values)
+            sizeof(T) == 2 ? u16(uint16_t(v)) : u32(uint32_t(v));
+        return *this;
+    }
+    const std::vector<uint8_t>& bytes() const { return m_bytes; }
+
+private:
+    std::vector<uint8_t> m_bytes;
+};
+
+// Bounds-checked reader: reading past the end yields zeros and clears ok().
+class MtpReader
+{
+public:
+    MtpReader(const uint8_t* data, size_t size) : m_data(data), m_size(size) {}
+    uint8_t u8() { return take(1) ? m_data[m_pos++] : 0; }
+    uint16_t u16()
+    {
+        const uint8_t b[2]{u8(), u8()};
+        return uint16_t(b[0] | b[1] << 8);
+    }
+    uint32_t u32()
+    {
+        const uint16_t w[2]{u16(), u16()};
+        return w[0] | uint32_t(w[1]) << 16;
+    }
+    std::string str();
+    void skip(size_t n) { m_pos += take(n) ? n : 0; }
+    bool ok() const { return m_ok; }
+
+private:
+    bool take(size_t n) { return m_ok = m_ok && m_size - m_pos >= n; }
+    const uint8_t* m_data;
+    size_t m_size;
+    size_t m_pos = 0;
+    bool m_ok = true;
+};
+
+MtpWriter& MtpWriter::str(const std::string& utf8)
+{
+    std::u16string units = toUtf16(utf8);
+    if (units.empty())
+        return u8(0);
+    if (units.size() > 254)
+        units.resize(254);
+    u8(static_cast<uint8_t>(units.size() + 1));
+    for (char16_t unit : units)
+        u16(unit);
+    return u16(0);
+}
+
+std::string MtpReader::str()
+{
+    const uint8_t count = u8();
+    std::string out;
+    for (int i = 0; i < count && m_ok; ++i) {
+        char32_t unit = u16();
+        if (unit >= 0xD800 && unit < 0xDC00 && i + 1 < count) {
+            unit = 0x10000 + ((unit - 0xD800) << 10) + (u16() - 0xDC00);
+            ++i;
+        }
+        if (unit != 0)
+            appendUtf8(out, unit);
+    }
+    return out;
+}
+
 constexpr size_t kHeaderSize = 12;
 constexpr size_t kMaxDatasetSize = 64 * 1024; // object infos and names from the host are small
 constexpr uint16_t kContainerCommand = 1;
@@ -26,13 +134,9 @@ constexpr uint16_t kFormatFolder = 0x3001;
 constexpr uint16_t kObjectSize = 0xDC04;
 constexpr uint16_t kObjectFileName = 0xDC07;
 
-bool hasHostData(uint16_t code)
-{
-    // SendObjectInfo, SendObject, SetDevicePropValue, SetObjectPropValue, SetObjPropList,
-    // SendObjectPropList: the host sends a data phase whatever the phone supports.
-    return code == 0x100C || code == 0x100D || code == 0x1016 || code == 0x9804 || code == 0x9806 ||
-           code == 0x9808;
-}
+// SendObjectInfo, SendObject, SetDevicePropValue, SetObjectPropValue, SetObjPropList,
+// SendObjectPropList: the host sends a data phase whatever the phone supports.
+constexpr uint16_t kHostDataOperations[] = {0x100C, 0x100D, 0x1016, 0x9804, 0x9806, 0x9808};
 
 uint16_t formatOf(const std::string& path, bool isDir)
 {
@@ -117,6 +221,78 @@ struct MtpResponder::Incoming
     std::optional<Fault> fault; // data discarded, this fault answered instead
     bool failed = false;
 };
+
+std::optional<PhoneObject> PhoneObjects::find(uint32_t handle)
+{
+    const auto it = m_objects.find(handle);
+    if (it == m_objects.end())
+        return std::nullopt;
+    std::error_code error;
+    if (!fs::exists(fs::symlink_status(absolutePath(it->second), error))) {
+        const PhoneObject gone = it->second;
+        moved(gone, std::nullopt);
+        return std::nullopt;
+    }
+    return it->second;
+}
+
+uint32_t PhoneObjects::parentOf(const PhoneObject& object)
+{
+    const size_t slash = object.path.rfind('/');
+    return slash == std::string::npos ? 0 : handleFor(object.storage, object.path.substr(0, slash));
+}
+
+std::vector<uint32_t> PhoneObjects::list(int storage, const std::string& folder, bool recursive)
+{
+    const fs::path base = m_storages[size_t(storage)].folder;
+    std::vector<std::string> names;
+    std::error_code error;
+    for (const fs::directory_entry& entry :
+         fs::directory_iterator(folder.empty() ? base : base / fs::path(folder), error))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+
+    std::vector<uint32_t> handles;
+    for (const std::string& name : names) {
+        const std::string path = folder.empty() ? name : folder + "/" + name;
+        handles.push_back(handleFor(storage, path));
+        if (recursive && fs::is_directory(base / fs::path(path), error)) {
+            const std::vector<uint32_t> below = list(storage, path, true);
+            handles.insert(handles.end(), below.begin(), below.end());
+        }
+    }
+    return handles;
+}
+
+uint32_t PhoneObjects::handleFor(int storage, const std::string& path)
+{
+    const auto [it, added] = m_handles.try_emplace({storage, path}, m_next);
+    if (added) {
+        m_objects[m_next] = PhoneObject{m_next, storage, path};
+        ++m_next;
+    }
+    return it->second;
+}
+
+void PhoneObjects::moved(const PhoneObject& object, const std::optional<std::string>& newPath)
+{
+    const std::string prefix = object.path + "/";
+    for (auto it = m_objects.begin(); it != m_objects.end();) {
+        PhoneObject& other = it->second;
+        if (other.storage != object.storage ||
+            (other.path != object.path && other.path.rfind(prefix, 0) != 0)) {
+            ++it;
+            continue;
+        }
+        m_handles.erase({other.storage, other.path});
+        if (!newPath) {
+            it = m_objects.erase(it);
+            continue;
+        }
+        other.path = *newPath + other.path.substr(object.path.size());
+        m_handles[{other.storage, other.path}] = (it++)->first;
+    }
+}
 
 MtpResponder::MtpResponder(PhoneLayout layout)
     : m_layout(std::move(layout)), m_objects(m_layout.storages)
@@ -214,7 +390,7 @@ void MtpResponder::dropPendingUpload()
     if (const auto object = m_objects.lookup(m_pendingSend->handle)) {
         std::error_code error;
         fs::remove(m_objects.absolutePath(*object), error);
-        m_objects.forget(*object);
+        m_objects.moved(*object, std::nullopt);
     }
     m_pendingSend.reset();
 }
@@ -231,16 +407,6 @@ void MtpResponder::cancelTransaction()
         }
     }
     m_incoming.reset();
-}
-
-void MtpResponder::failOperation(MtpOperation operation, int nth, MtpResponse response)
-{
-    m_faults.push_back({uint16_t(operation), nth, false, response});
-}
-
-void MtpResponder::hangOperation(MtpOperation operation, int nth)
-{
-    m_faults.push_back({uint16_t(operation), nth, true, MtpResponse::None});
 }
 
 std::optional<MtpResponder::Fault> MtpResponder::takeFault(uint16_t operation)
@@ -262,7 +428,7 @@ void MtpResponder::onCommand(const Command& command)
     dropOutgoing(); // a new transaction abandons whatever the host left unread
     m_trace.push_back({MtpOperation(command.code), command.params, MtpResponse::None});
     const std::optional<Fault> fault = takeFault(command.code);
-    if (hasHostData(command.code)) {
+    if (std::ranges::count(kHostDataOperations, command.code)) {
         m_incoming = std::make_unique<Incoming>();
         m_incoming->command = command;
         m_incoming->fault = fault;
@@ -286,8 +452,8 @@ void MtpResponder::onDataEnd()
         if (!in->fault->hang)
             queue(command, Reply::error(in->fault->response));
     } else if (command.code != uint16_t(MtpOperation::SendObject)) {
-        queue(command,
-              in->failed ? Reply::error(MtpResponse::GeneralError) : receive(command, in->dataset));
+        queue(command, in->failed ? Reply::error(MtpResponse::GeneralError)
+                                  : dispatch(command, in->dataset));
     } else if (!in->file.is_open()) {
         queue(command, Reply::error(m_sessionOpen ? MtpResponse::NoValidObjectInfo
                                                   : MtpResponse::SessionNotOpen));
@@ -328,7 +494,7 @@ void MtpResponder::queue(const Command& command, Reply reply)
     m_outgoing.push_back(std::move(response));
 }
 
-MtpResponder::Reply MtpResponder::dispatch(const Command& command)
+MtpResponder::Reply MtpResponder::dispatch(const Command& command, const std::vector<uint8_t>& data)
 {
     using Op = MtpOperation;
     const auto op = Op(command.code);
@@ -351,7 +517,7 @@ MtpResponder::Reply MtpResponder::dispatch(const Command& command)
         std::vector<uint32_t> ids;
         for (size_t i = 0; i < m_layout.storages.size(); ++i)
             ids.push_back(EmulatedPhone::storageId(int(i)));
-        return Reply::withData(MtpWriter().u32Array(ids));
+        return Reply::withData(MtpWriter().array(ids));
     }
     case Op::GetStorageInfo:
         return storageInfo(command);
@@ -363,15 +529,19 @@ MtpResponder::Reply MtpResponder::dispatch(const Command& command)
         return objectData(command);
     case Op::DeleteObject:
         return deleteObject(command);
+    case Op::SendObjectInfo:
+        return sendObjectInfo(command, data);
+    case Op::SetObjectPropValue:
+        return setObjectName(command, data);
     case Op::GetObjectPropsSupported:
-        return Reply::withData(MtpWriter().u16Array({kObjectSize, kObjectFileName}));
+        return Reply::withData(MtpWriter().array<uint16_t>({kObjectSize, kObjectFileName}));
     case Op::GetObjectPropDesc: {
-        // Code, data type, settable, default value, group 0, no form.
+        // Code, data type (UInt64 or String), settable, default value, group 0, no form.
         MtpWriter w;
         if (command.param(0) == kObjectSize)
-            w.u16(kObjectSize).u16(uint16_t(MtpType::UInt64)).u8(0).u64(0);
+            w.u16(kObjectSize).u16(0x0008).u8(0).u64(0);
         else if (command.param(0) == kObjectFileName)
-            w.u16(kObjectFileName).u16(uint16_t(MtpType::String)).u8(1).str("");
+            w.u16(kObjectFileName).u16(0xFFFF).u8(1).str("");
         else
             return Reply::error(MtpResponse::ObjectPropNotSupported);
         return Reply::withData(w.u32(0).u8(0));
@@ -379,17 +549,6 @@ MtpResponder::Reply MtpResponder::dispatch(const Command& command)
     default:
         return Reply::error(MtpResponse::OperationNotSupported);
     }
-}
-
-MtpResponder::Reply MtpResponder::receive(const Command& command, const std::vector<uint8_t>& data)
-{
-    if (!m_sessionOpen)
-        return Reply::error(MtpResponse::SessionNotOpen);
-    if (command.code == uint16_t(MtpOperation::SendObjectInfo))
-        return sendObjectInfo(command, data);
-    if (command.code == uint16_t(MtpOperation::SetObjectPropValue))
-        return setObjectName(command, data);
-    return Reply::error(MtpResponse::OperationNotSupported);
 }
 
 MtpResponder::Reply MtpResponder::deviceInfo() const
@@ -402,7 +561,11 @@ MtpResponder::Reply MtpResponder::deviceInfo() const
     // Standard 1.00, the MTP vendor extension 1.00 (Android's), functional mode 0.
     w.u16(100).u32(6).u16(100).str("microsoft.com: 1.0; android.com: 1.0;").u16(0);
     // Operations, events, device properties, capture formats, playback formats.
-    w.u16Array(operations).u16Array({}).u16Array({}).u16Array({}).u16Array(playbackFormats);
+    w.array(operations)
+        .array<uint16_t>({})
+        .array<uint16_t>({})
+        .array<uint16_t>({})
+        .array(playbackFormats);
     w.str(m_layout.manufacturer).str(m_layout.model).str("1.0").str(m_layout.serial);
     return Reply::withData(w);
 }
@@ -446,7 +609,7 @@ MtpResponder::Reply MtpResponder::objectHandles(const Command& command)
             return Reply::error(MtpResponse::InvalidParentObject);
         handles = m_objects.list(folder->storage, folder->path, false);
     }
-    return Reply::withData(MtpWriter().u32Array(handles));
+    return Reply::withData(MtpWriter().array(handles));
 }
 
 // GetObjectInfo, GetObject and GetObjectPropValue: what the phone knows about one object.
@@ -495,7 +658,7 @@ MtpResponder::Reply MtpResponder::deleteObject(const Command& command)
     fs::remove_all(m_objects.absolutePath(*object), error);
     if (error)
         return Reply::error(MtpResponse::GeneralError);
-    m_objects.forget(*object);
+    m_objects.moved(*object, std::nullopt);
     return Reply();
 }
 
@@ -568,7 +731,7 @@ MtpResponder::Reply MtpResponder::setObjectName(const Command& command,
     fs::rename(from, to, error);
     if (error)
         return Reply::error(MtpResponse::GeneralError);
-    m_objects.renamed(*object, newPath);
+    m_objects.moved(*object, newPath);
     return Reply();
 }
 

@@ -4,13 +4,66 @@
 #pragma once
 
 #include "emulated_phone.h"
-#include "phone_objects.h"
 
+#include <cstdint>
+#include <filesystem>
+#include <map>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace qb {
+
+// The phone's object handles over its storage folders. Handles are assigned as folders are
+// listed and stay stable while the phone lives (like Android's media database).
+struct PhoneObject
+{
+    uint32_t handle = 0;
+    int storage = 0;  // index into the phone's storages
+    std::string path; // relative to the storage folder, '/'-separated
+};
+
+class PhoneObjects
+{
+public:
+    static constexpr uint32_t kTopLevel = 0xFFFFFFFF; // GetObjectHandles parent: top folder
+    static constexpr uint32_t kWholeStorage = 0;      // GetObjectHandles parent: every object
+
+    explicit PhoneObjects(std::vector<StorageLayout> storages) : m_storages(std::move(storages)) {}
+
+    int storageIndex(uint32_t id) const // -1 when unknown
+    {
+        return (id & 0xFFFF) == 1 && id >> 16 >= 1 && id >> 16 <= m_storages.size()
+                   ? int(id >> 16) - 1
+                   : -1;
+    }
+
+    // The object behind `handle`, if it still exists on disk.
+    std::optional<PhoneObject> find(uint32_t handle);
+    // The object behind `handle`, whether or not its file exists yet (an announced upload).
+    std::optional<PhoneObject> lookup(uint32_t handle) const
+    {
+        return m_objects.contains(handle) ? std::optional(m_objects.at(handle)) : std::nullopt;
+    }
+    std::filesystem::path absolutePath(const PhoneObject& object) const
+    {
+        return m_storages[size_t(object.storage)].folder / std::filesystem::path(object.path);
+    }
+    uint32_t parentOf(const PhoneObject& object); // 0 at the top level
+    // Children of a folder (sorted by name), or the whole storage recursively.
+    std::vector<uint32_t> list(int storage, const std::string& folder, bool recursive);
+    uint32_t handleFor(int storage, const std::string& path);
+    // Moves `object` (and, for a folder, everything below it) to a new relative path, or forgets
+    // it with none.
+    void moved(const PhoneObject& object, const std::optional<std::string>& newPath);
+
+private:
+    std::vector<StorageLayout> m_storages;
+    std::map<uint32_t, PhoneObject> m_objects;
+    std::map<std::pair<int, std::string>, uint32_t> m_handles;
+    uint32_t m_next = 1;
+};
 
 class MtpResponder
 {
@@ -32,8 +85,10 @@ public:
     void cancelTransaction(); // PTP class request "cancel": drops the current transfer
     void reset();             // USB reset or unplug: session closed, transfers dropped
 
-    void failOperation(MtpOperation operation, int nth, MtpResponse response);
-    void hangOperation(MtpOperation operation, int nth);
+    void addFault(MtpOperation operation, int nth, bool hang, MtpResponse response)
+    {
+        m_faults.push_back({uint16_t(operation), nth, hang, response});
+    }
     void clearFaults() { m_faults.clear(); }
     std::vector<PhoneTraceEntry>& trace() { return m_trace; }
 
@@ -58,8 +113,8 @@ private:
     void dropPendingUpload();
     std::optional<Fault> takeFault(uint16_t operation);
 
-    Reply dispatch(const Command& command);
-    Reply receive(const Command& command, const std::vector<uint8_t>& data);
+    // Host data (SendObjectInfo, SetObjectPropValue) comes as `data`.
+    Reply dispatch(const Command& command, const std::vector<uint8_t>& data = {});
     Reply deviceInfo() const;
     Reply storageInfo(const Command& command) const;
     Reply objectHandles(const Command& command);

@@ -24,13 +24,23 @@ detect)
     [ "$(tail -n 1 "$work/out")" = "OK." ] || { cat "$work/out"; exit 1; }
     ;;
 roundtrip)
-    # Object handles follow the listing order: "Download" gets 1, "photo.jpg" 2.
-    head -c 1048583 /dev/urandom >"$work/phone/photo.jpg"
-    mtp-getfile 2 "$work/local/back.jpg" >"$work/out" 2>&1 || { cat "$work/out"; exit 1; }
-    cmp "$work/phone/photo.jpg" "$work/local/back.jpg"
-    mtp-sendfile "$work/local/back.jpg" /Download >"$work/out" 2>&1 || { cat "$work/out"; exit 1; }
-    expect "$work/out" "New file ID: "
-    cmp "$work/phone/photo.jpg" "$work/phone/Download/back.jpg"
+    # Sizes across the framing boundaries, both ways: empty, one short packet, containers (12-byte
+    # header plus data) of exactly one and two 512-byte packets, libmtp's 16 KiB read chunks and
+    # larger odd ones. Object handles follow the listing order: "Download" gets 1, f2 to f9 2 to 9.
+    id=2
+    for size in 0 1 500 1012 16372 16384 49159 1048579; do
+        head -c $size /dev/urandom >"$work/phone/f$id"
+        id=$((id + 1))
+    done
+    for id in 2 3 4 5 6 7 8 9; do
+        mtp-getfile $id "$work/local/f$id" >"$work/out" 2>&1 || { cat "$work/out"; exit 1; }
+        cmp "$work/phone/f$id" "$work/local/f$id"
+    done
+    for id in 2 3 4 5 6 7 8 9; do
+        mtp-sendfile "$work/local/f$id" /Download >"$work/out" 2>&1 || { cat "$work/out"; exit 1; }
+        expect "$work/out" "New file ID: "
+        cmp "$work/phone/f$id" "$work/phone/Download/f$id"
+    done
     ;;
 *)
     echo "unknown check: $check" >&2

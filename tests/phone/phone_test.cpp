@@ -1,8 +1,6 @@
 #include "phone_test.h"
 
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 
 namespace fs = std::filesystem;
 
@@ -54,20 +52,6 @@ EmulatedPhone& PhoneTest::plugPhone(const std::map<std::string, std::string>& fi
     }
     m_phones.push_back(std::make_unique<EmulatedPhone>(std::move(layout)));
     return *m_phones.back();
-}
-
-std::string PhoneTest::readFile(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-void PhoneTest::writeFile(const fs::path& path, const std::string& content)
-{
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << content;
 }
 
 } // namespace qb

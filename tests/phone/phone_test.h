@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <string>
@@ -28,8 +29,16 @@ protected:
     // A temporary folder for the test's own local files.
     const std::filesystem::path& tempFolder() const { return m_root; }
 
-    static std::string readFile(const std::filesystem::path& path);
-    static void writeFile(const std::filesystem::path& path, const std::string& content);
+    static std::string readFile(const std::filesystem::path& path)
+    {
+        std::ifstream in(path, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), {}};
+    }
+    static void writeFile(const std::filesystem::path& path, const std::string& content)
+    {
+        std::filesystem::create_directories(path.parent_path());
+        std::ofstream(path, std::ios::binary) << content;
+    }
 
 private:
     std::filesystem::path m_root;
