@@ -97,12 +97,14 @@ TEST(CrashGuardChildTest, FaultsEndWithStatus1AndWorkerFaultsAndFreezesAlertOnTh
         EXPECT_TRUE(outcome.exitedNormally);
         EXPECT_EQ(outcome.exitCode, c.exitCode);
         EXPECT_EQ(outcome.alerts(), c.alerts) << outcome.lines.join(u'\n').toStdString();
-        if (c.exitCode == 1 && c.alerts != QStringList{freeze}) // faults wait out the delay
+        if (c.exitCode == 1 && c.alerts != QStringList{freeze}) { // faults wait out the delay
             EXPECT_GE(outcome.elapsedMs, c.delayMs);
+        }
         // Force quit ends at once; a second installation is refused.
         EXPECT_FALSE(outcome.lines.contains(QStringLiteral("still running")));
-        if (c.scenario == std::string("install-twice"))
+        if (c.scenario == std::string("install-twice")) {
             EXPECT_EQ(outcome.lines, QStringList{QStringLiteral("once")});
+        }
     }
 }
 

@@ -97,13 +97,13 @@ TEST(MailHelperTest, CrashReportGoesToXdgEmailOrSaysMailIsNotConfigured)
                   handedOver ? QList<Alert>{} : QList<Alert>{expectedMailNotConfigured()});
         EXPECT_EQ(
             runner->calls(),
-            QList<QStringList>{
+            (QList<QStringList>{
                 {QStringLiteral("xdg-email"), QStringLiteral("--subject"),
                  QStringLiteral("Quillbay [Crash Report]"), QStringLiteral("--body"),
                  QStringLiteral("Hello Halvorin Support Team,\n\nPlease find the attached "
                                 "crash report.\n\nDescribe what happened:\n\nSteps to "
                                 "reproduce:\n1.\n2.\n3.\n\nThank you."),
-                 QStringLiteral("--attach"), report, QStringLiteral("support@halvorin.com")}});
+                 QStringLiteral("--attach"), report, QStringLiteral("support@halvorin.com")}}));
     }
 
     // A report that cannot be written sends nothing and says so at once.
