@@ -2,95 +2,74 @@
 // files on both sides.
 #include "core/device/fake_process_runner.h"
 #include "core/device/mtp_file_repository.h"
-#include "core/transfer/transfer_queue_actor.h"
 #include "engine_test_support.h"
 #include "phone/phone_test.h"
 #include "platform/futures.h"
 
 #include <QDir>
 #include <QSemaphore>
-#include <QUrl>
-
-#include <gtest/gtest.h>
 
 #include <atomic>
-#include <filesystem>
 
 namespace qb::test {
 namespace {
 
-namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-const QString kRoot = QString::number(EmulatedPhone::storageId()) + "/0";
-
 // Passes every call to the phone's repository, and holds the device's first partial progress
-// report until the test has seen it published, so that seeing it does not depend on timing.
+// report of each transfer until the test has seen it published, so that seeing it does not
+// depend on timing.
 class HoldingRepository : public FileRepository
 {
 public:
     explicit HoldingRepository(std::shared_ptr<FileRepository> inner) : m_inner(std::move(inner)) {}
 
-    QFuture<QList<FileItem>> listFiles(const QString& folderPath) override
+    QFuture<QList<FileItem>> listFiles(const QString& f) override { return m_inner->listFiles(f); }
+    QFuture<void> downloadFile(const QString& path, const QString& local, ProgressFn p) override
     {
-        return m_inner->listFiles(folderPath);
+        return m_inner->downloadFile(path, local, hold(std::move(p)));
     }
-    QFuture<void> downloadFile(const QString& path, const QString& localFilePath,
-                               ProgressFn progress) override
+    QFuture<void> uploadFile(const QString& local, const QString& folder, ProgressFn p) override
     {
-        return m_inner->downloadFile(path, localFilePath, hold(std::move(progress)));
+        return m_inner->uploadFile(local, folder, hold(std::move(p)));
     }
-    QFuture<void> uploadFile(const QString& localFilePath, const QString& folderPath,
-                             ProgressFn progress) override
+    QFuture<void> createFolder(const QString& n, const QString& p) override
     {
-        return m_inner->uploadFile(localFilePath, folderPath, hold(std::move(progress)));
+        return m_inner->createFolder(n, p);
     }
-    QFuture<void> createFolder(const QString& name, const QString& parentPath) override
+    QFuture<void> deleteItem(const QString& p) override { return m_inner->deleteItem(p); }
+    QFuture<void> renameItem(const QString& p, const QString& n) override
     {
-        return m_inner->createFolder(name, parentPath);
+        return m_inner->renameItem(p, n);
     }
-    QFuture<void> deleteItem(const QString& path) override { return m_inner->deleteItem(path); }
-    QFuture<void> renameItem(const QString& path, const QString& newName) override
+    QFuture<void> moveItem(const QString& p, const QString& f) override
     {
-        return m_inner->renameItem(path, newName);
-    }
-    QFuture<void> moveItem(const QString& path, const QString& destinationFolderPath) override
-    {
-        return m_inner->moveItem(path, destinationFolderPath);
+        return m_inner->moveItem(p, f);
     }
 
-    void holdFirstPartialReport() { m_holding = true; }
-    void release() { m_release.release(); }
+    std::atomic<bool> holding = false, held = false;
+    QSemaphore release;
 
 private:
     ProgressFn hold(ProgressFn progress)
     {
         return [this, progress = std::move(progress)](qint64 done, qint64 total) {
             progress(done, total);
-            if (m_holding && done > 0 && done < total && !m_held.exchange(true))
-                m_release.tryAcquire(1, 10000);
+            if (holding && done > 0 && done < total && !held.exchange(true))
+                release.tryAcquire(1, 10000);
         };
     }
 
     std::shared_ptr<FileRepository> m_inner;
-    std::atomic<bool> m_holding = false;
-    std::atomic<bool> m_held = false;
-    QSemaphore m_release;
 };
 
 class TransferEnginePhoneTest : public PhoneTest
 {
 protected:
-    void SetUp() override
-    {
-        PhoneTest::SetUp();
-        ensureApplication();
-    }
-
     void TearDown() override
     {
         if (holding)
-            holding->release();
+            holding->release.release();
         recorder.reset();
         engine.reset();
         holding.reset();
@@ -100,8 +79,8 @@ protected:
 
     void start(const EmulatedPhone& phone)
     {
-        deviceId =
-            QStringLiteral("unknown_%1_%2").arg(phone.busNumber()).arg(phone.deviceAddress());
+        ensureApplication();
+        deviceId = QString("unknown_%1_%2").arg(phone.busNumber()).arg(phone.deviceAddress());
         MTPClient::Options options;
         options.processRunner = std::make_shared<FakeProcessRunner>();
         options.sleep = [](std::chrono::milliseconds) {
@@ -118,13 +97,12 @@ protected:
         engineOptions.publishSpacing = 0ms;
         engine = std::make_unique<TransferQueueActor>(engineOptions);
         holding = std::make_shared<HoldingRepository>(repository);
-        engine->setRepositoryProvider(
-            [id = repository->deviceId(), holding = holding](const QString& wanted) {
-                if (wanted != id)
-                    return failedFuture<std::shared_ptr<FileRepository>>(
-                        FileRepositoryError::deviceNotConnected());
-                return readyFuture<std::shared_ptr<FileRepository>>(holding);
-            });
+        engine->setRepositoryProvider([id = deviceId, holding = holding](const QString& wanted) {
+            if (wanted != id)
+                return failedFuture<std::shared_ptr<FileRepository>>(
+                    FileRepositoryError::deviceNotConnected());
+            return readyFuture<std::shared_ptr<FileRepository>>(holding);
+        });
         recorder = std::make_unique<PublicationRecorder>(*engine);
     }
 
@@ -138,17 +116,23 @@ protected:
         return {};
     }
 
-    // Waits until a publication shows the job running with part of its bytes done.
-    // (The test calls holding->holdFirstPartialReport() before enqueuing.)
-    bool seePartialProgress(const QUuid& id)
+    // Runs the job to its end; with `partial`, a publication must show it running with part of
+    // its bytes done first.
+    TransferJob run(const TransferJob& job, bool partial)
     {
-        const bool seen = waitUntil([&] {
-            const auto job = recorder->job(id);
-            return job && job->status == TransferStatus::Running && job->progress > 0 &&
-                   job->progress < 1 && job->bytesTransferred > 0;
-        });
-        holding->release();
-        return seen;
+        holding->holding = partial;
+        holding->held = false;
+        EXPECT_TRUE(waitFor(engine->enqueue(job)));
+        if (partial) {
+            EXPECT_TRUE(waitUntil([&] {
+                const auto seen = recorder->job(job.id);
+                return seen && seen->status == TransferStatus::Running && seen->progress > 0 &&
+                       seen->progress < 1 && seen->bytesTransferred > 0;
+            }));
+            holding->release.release();
+        }
+        EXPECT_TRUE(recorder->waitForStatus(job.id, TransferStatus::Completed));
+        return *recorder->job(job.id);
     }
 
     QString deviceId;
@@ -166,75 +150,46 @@ std::string bytes(size_t size)
     return content;
 }
 
-TEST_F(TransferEnginePhoneTest, DownloadsAPhoneFileWithProgressIntoItsFinalName)
+TEST_F(TransferEnginePhoneTest, DownloadsAndUploadsWithProgressAndRetriesAFailedDownload)
 {
-    const std::string content = bytes(300 * 1024);
-    EmulatedPhone& phone = plugPhone({{"DCIM/a:b?.jpg", content}});
+    const std::string photo = bytes(300 * 1024), song = bytes(64 * 1024),
+                      report = bytes(200 * 1024);
+    EmulatedPhone& phone =
+        plugPhone({{"DCIM/a:b?.jpg", photo}, {"song.mp3", song}, {"Documents/", ""}});
     start(phone);
-    const FileItem folder = item(kRoot, "DCIM");
-    const FileItem photo = item(folder.path, "a:b?.jpg");
-    const fs::path downloads = tempFolder() / "Downloads" / "new";
+    const QString root = QString::number(EmulatedPhone::storageId()) + "/0";
+    const QString downloads = QString::fromStdString((tempFolder() / "Downloads/new").string());
+    const auto download = [&](const FileItem& file) {
+        return TransferJob::make(
+            TransferType::Download, TransferEndpoint::android(deviceId, file.path, file.name),
+            TransferEndpoint::local(QUrl::fromLocalFile(downloads)), *file.size);
+    };
 
-    const TransferJob job = TransferJob::make(
-        TransferType::Download, TransferEndpoint::android(deviceId, photo.path, photo.name),
-        TransferEndpoint::local(QUrl::fromLocalFile(QString::fromStdString(downloads.string()))),
-        *photo.size);
-    holding->holdFirstPartialReport();
-    ASSERT_TRUE(waitFor(engine->enqueue(job)));
-    EXPECT_TRUE(seePartialProgress(job.id));
-    ASSERT_TRUE(recorder->waitForStatus(job.id, TransferStatus::Completed));
+    // Into a folder that does not exist yet, under a name the local disk takes.
+    const TransferJob first = run(download(item(item(root, "DCIM").path, "a:b?.jpg")), true);
+    EXPECT_EQ(readFile(tempFolder() / "Downloads/new/a_b_.jpg"), photo);
+    EXPECT_EQ(first.progress, 1.0);
+    EXPECT_GE(first.bytesTransferred, qint64(photo.size()));
+    EXPECT_EQ(first.retryCount, 0);
 
-    EXPECT_EQ(readFile(downloads / "a_b_.jpg"), content);
-    EXPECT_EQ(QDir(QString::fromStdString(downloads.string()))
-                  .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-              QStringList({"a_b_.jpg"}));
-    const TransferJob done = *recorder->job(job.id);
-    EXPECT_EQ(done.progress, 1.0);
-    EXPECT_GE(done.bytesTransferred, qint64(content.size()));
-    EXPECT_EQ(done.retryCount, 0);
-}
-
-TEST_F(TransferEnginePhoneTest, AFailedDownloadIsRetriedAndLeavesNoPartialFile)
-{
-    const std::string content = bytes(64 * 1024);
-    EmulatedPhone& phone = plugPhone({{"song.mp3", content}});
-    start(phone);
-    const FileItem song = item(kRoot, "song.mp3");
     phone.failOperation(MtpOperation::GetObject, 1);
-
-    const QString downloads = QString::fromStdString((tempFolder() / "Downloads").string());
-    const TransferJob job = TransferJob::make(
-        TransferType::Download, TransferEndpoint::android(deviceId, song.path, song.name),
-        TransferEndpoint::local(QUrl::fromLocalFile(downloads)));
-    ASSERT_TRUE(waitFor(engine->enqueue(job)));
-    ASSERT_TRUE(recorder->waitForStatus(job.id, TransferStatus::Completed));
-    EXPECT_EQ(recorder->job(job.id)->retryCount, 1);
-    EXPECT_EQ(phone.count(MtpOperation::GetObject), 2);
+    EXPECT_EQ(run(download(item(root, "song.mp3")), false).retryCount, 1);
+    EXPECT_EQ(phone.count(MtpOperation::GetObject), 3);
+    EXPECT_EQ(readFile(tempFolder() / "Downloads/new/song.mp3"), song);
     EXPECT_EQ(QDir(downloads).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-              QStringList({"song.mp3"}));
-    EXPECT_EQ(readFile(tempFolder() / "Downloads" / "song.mp3"), content);
-}
+              QStringList({"a_b_.jpg", "song.mp3"}))
+        << "no partial file is left";
 
-TEST_F(TransferEnginePhoneTest, UploadsALocalFileWithProgress)
-{
-    EmulatedPhone& phone = plugPhone({{"Documents/", ""}});
-    start(phone);
-    const FileItem documents = item(kRoot, "Documents");
-    const std::string content = bytes(200 * 1024);
-    writeFile(tempFolder() / "report.pdf", content);
-
-    const QString local = QString::fromStdString((tempFolder() / "report.pdf").string());
-    const TransferJob job =
-        TransferJob::make(TransferType::Upload, TransferEndpoint::local(QUrl::fromLocalFile(local)),
+    writeFile(tempFolder() / "report.pdf", report);
+    const QUrl local =
+        QUrl::fromLocalFile(QString::fromStdString((tempFolder() / "report.pdf").string()));
+    const FileItem documents = item(root, "Documents");
+    run(TransferJob::make(TransferType::Upload, TransferEndpoint::local(local),
                           TransferEndpoint::android(deviceId, documents.path, documents.name),
-                          *fileSize(QUrl::fromLocalFile(local)));
-    holding->holdFirstPartialReport();
-    ASSERT_TRUE(waitFor(engine->enqueue(job)));
-    EXPECT_TRUE(seePartialProgress(job.id));
-    ASSERT_TRUE(recorder->waitForStatus(job.id, TransferStatus::Completed));
-
-    EXPECT_EQ(readFile(phone.storageFolder() / "Documents" / "report.pdf"), content);
-    EXPECT_EQ(item(documents.path, "report.pdf").size, qint64(content.size()));
+                          *fileSize(local)),
+        true);
+    EXPECT_EQ(readFile(phone.storageFolder() / "Documents" / "report.pdf"), report);
+    EXPECT_EQ(item(documents.path, "report.pdf").size, qint64(report.size()));
 }
 
 } // namespace

@@ -8,8 +8,6 @@ using namespace std::chrono_literals;
 namespace qb::test {
 namespace {
 
-using Behaviour = FakeFileRepository::Behaviour;
-
 QStringList entries(const QString& folder)
 {
     return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
@@ -22,67 +20,69 @@ QByteArray readFile(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
+void writeFile(const QString& path, const QByteArray& content)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(content);
+}
+
 class TransferRacesTest : public EngineFixture
 {
 protected:
     // A download held open on the fake phone, running in the engine.
     std::shared_ptr<FakeFileRepository::Call> startHeldDownload(const TransferJob& job)
     {
-        repository->setBehaviour("download", Behaviour::Hold);
+        repository->setHold("download", true);
         const int index = repository->callCount("download");
         EXPECT_TRUE(waitFor(engine->enqueue(job)));
         EXPECT_TRUE(recorder->waitForStatus(job.id, TransferStatus::Running));
         return held("download", index);
     }
 
-    // Everything this thread posted to the engine so far has been applied once this returns.
-    // (Pausing an unknown job publishes nothing.)
-    void sync() { ASSERT_TRUE(waitFor(engine->pause(QUuid()))); }
+    // Everything this thread posted to the engine so far has been applied once this returns
+    // (pausing an unknown job publishes nothing), and its publications have arrived.
+    void sync()
+    {
+        ASSERT_TRUE(waitFor(engine->pause(QUuid())));
+        drainEvents();
+    }
 };
 
-TEST_F(TransferRacesTest, AJobStoppedWhileItsDownloadRunsIsCompletedWhenTheDownloadSucceeds)
-{
-    makeEngine();
-    for (bool cancel : {false, true}) {
-        const TransferJob job = downloadJob(cancel ? "c.txt" : "p.txt", downloads());
-        auto call = startHeldDownload(job);
-        ASSERT_TRUE(call);
-        ASSERT_TRUE(waitFor(cancel ? engine->cancel(job.id) : engine->pause(job.id)));
-        ASSERT_TRUE(recorder->waitForStatus(job.id, cancel ? TransferStatus::Canceled
-                                                           : TransferStatus::Paused));
-        repository->succeed(*call);
-        ASSERT_TRUE(recorder->waitForStatus(job.id, TransferStatus::Completed));
-        EXPECT_EQ(recorder->job(job.id)->progress, 1.0);
-        EXPECT_EQ(readFile(downloads() + (cancel ? "/c.txt" : "/p.txt")),
-                  repository->downloadContent);
-    }
-}
-
-TEST_F(TransferRacesTest, AJobStoppedWhileItsDownloadRunsStaysStoppedWhenTheDownloadFails)
+// A stopped job whose operation succeeds is completed; one whose operation fails stays stopped,
+// is not retried and leaves no partial file.
+TEST_F(TransferRacesTest, AJobStoppedWhileItsDownloadRunsSettlesByTheDownloadsOutcome)
 {
     makeEngine();
     int calls = 0;
     for (bool cancel : {false, true}) {
-        const TransferJob job = downloadJob("x.txt", downloads());
-        auto call = startHeldDownload(job);
-        ASSERT_TRUE(call);
-        ++calls;
-        const TransferStatus stopped = cancel ? TransferStatus::Canceled : TransferStatus::Paused;
-        ASSERT_TRUE(waitFor(cancel ? engine->cancel(job.id) : engine->pause(job.id)));
-        ASSERT_TRUE(recorder->waitForStatus(job.id, stopped));
-        QFile partial(call->target);
-        ASSERT_TRUE(partial.open(QIODevice::WriteOnly));
-        partial.write("trunc");
-        partial.close();
-        const int published = recorder->count();
-        repository->fail(*call);
-        // The end of the attempt is published even though the job stays as it is.
-        ASSERT_TRUE(waitUntil([&] { return recorder->count() > published; }));
-        EXPECT_EQ(recorder->job(job.id)->status, stopped);
-        EXPECT_EQ(recorder->job(job.id)->retryCount, 0);
-        EXPECT_FALSE(recorder->job(job.id)->error);
-        EXPECT_EQ(repository->callCount("download"), calls) << "no retry of a stopped job";
-        EXPECT_EQ(entries(downloads()), QStringList()) << "no partial file is left";
+        for (bool succeeds : {true, false}) {
+            const QString name = QString("%1%2.txt").arg(cancel).arg(succeeds);
+            const TransferJob job = downloadJob(name, downloads());
+            auto call = startHeldDownload(job);
+            ASSERT_TRUE(call);
+            ++calls;
+            const auto stopped = cancel ? TransferStatus::Canceled : TransferStatus::Paused;
+            ASSERT_TRUE(waitFor(cancel ? engine->cancel(job.id) : engine->pause(job.id)));
+            ASSERT_TRUE(recorder->waitForStatus(job.id, stopped));
+            if (succeeds) {
+                repository->succeed(*call);
+                ASSERT_TRUE(recorder->waitForStatus(job.id, TransferStatus::Completed));
+                EXPECT_EQ(recorder->job(job.id)->progress, 1.0);
+                EXPECT_EQ(readFile(downloads() + "/" + name), repository->downloadContent);
+                continue;
+            }
+            writeFile(call->target, "trunc");
+            const int published = recorder->count();
+            repository->fail(*call);
+            // The end of the attempt is published even though the job stays as it is.
+            ASSERT_TRUE(waitUntil([&] { return recorder->count() > published; }));
+            const TransferJob after = *recorder->job(job.id);
+            EXPECT_TRUE(after.status == stopped && after.retryCount == 0 && !after.error);
+            EXPECT_EQ(repository->callCount("download"), calls) << "no retry of a stopped job";
+            EXPECT_FALSE(entries(downloads()).contains(name)) << "no partial file is left";
+            EXPECT_EQ(entries(downloads()).filter(".quillbay-"), QStringList());
+        }
     }
 }
 
@@ -95,14 +95,13 @@ TEST_F(TransferRacesTest, ResumingWhileTheOldOperationRunsTakesItBack)
     ASSERT_TRUE(waitFor(engine->pause(job.id)));
     ASSERT_TRUE(recorder->waitForStatus(job.id, TransferStatus::Paused));
     // Any second operation would finish at once and show up in the call log.
-    repository->setBehaviour("download", Behaviour::Succeed);
+    repository->setHold("download", false);
     ASSERT_TRUE(waitFor(engine->resume(job.id)));
     ASSERT_TRUE(recorder->waitForStatus(job.id, TransferStatus::Running));
 
     // The old operation's progress counts again: it is the job's current attempt.
     clock.advance(1s);
     call->progress(500, 1000);
-    sync();
     ASSERT_TRUE(waitUntil([&] { return recorder->job(job.id)->bytesTransferred == 500; }));
 
     repository->succeed(*call);
@@ -115,7 +114,7 @@ TEST_F(TransferRacesTest, ResumingWhileTheOldOperationRunsTakesItBack)
 TEST_F(TransferRacesTest, AResumedJobWaitingForASlotStartsAfreshWhenItsOldOperationFails)
 {
     makeEngine();
-    repository->setBehaviour("delete", Behaviour::Hold);
+    repository->setHold("delete", true);
     const TransferJob a = deleteJob("65537/1"), b = deleteJob("65537/2"), c = deleteJob("65537/3");
     ASSERT_TRUE(waitFor(engine->enqueue(QList<TransferJob>{a, b})));
     ASSERT_TRUE(recorder->waitForStatus(b.id, TransferStatus::Running));
@@ -138,79 +137,37 @@ TEST_F(TransferRacesTest, AResumedJobWaitingForASlotStartsAfreshWhenItsOldOperat
     ASSERT_TRUE(waitUntil([&] { return repository->callCount("delete") == 4; }));
 }
 
-TEST_F(TransferRacesTest, ReportsOfAPausedJobChangeNothing)
-{
-    makeEngine();
-    const TransferJob job = downloadJob("v.mp4", downloads());
-    auto call = startHeldDownload(job);
-    ASSERT_TRUE(call);
-    call->progress(100, 1000);
-    ASSERT_TRUE(waitUntil([&] { return recorder->job(job.id)->bytesTransferred == 100; }));
-    ASSERT_TRUE(waitFor(engine->pause(job.id)));
-    clock.advance(1s);
-    call->progress(900, 1000);
-    sync();
-    drainEvents();
-    EXPECT_EQ(recorder->job(job.id)->bytesTransferred, 100);
-    EXPECT_DOUBLE_EQ(recorder->job(job.id)->progress, 0.1);
-}
-
-TEST_F(TransferRacesTest, ProgressIsGatedAndSpeedMeasuredOverMoreThanHalfASecond)
+TEST_F(TransferRacesTest, ProgressIsGatedSpeedMeasuredOverHalfASecondAndIgnoredWhenPaused)
 {
     makeEngine();
     const TransferJob job = downloadJob("v.mp4", downloads());
     auto call = startHeldDownload(job);
     ASSERT_TRUE(call);
     const int before = recorder->count();
+    const auto report = [&](std::chrono::milliseconds after, qint64 done, qint64 total) {
+        clock.advance(after);
+        call->progress(done, total);
+        sync();
+        return *recorder->job(job.id);
+    };
 
     call->progress(0, 0); // the first report always passes and publishes
     ASSERT_TRUE(waitUntil([&] { return recorder->count() > before; }));
-    EXPECT_EQ(recorder->job(job.id)->progress, 0.0);
-
-    clock.advance(50ms);
-    call->progress(300, 0); // dropped: 50 ms after the last one
-    sync();
-    drainEvents();
-    EXPECT_EQ(recorder->job(job.id)->bytesTransferred, 0);
-
-    clock.advance(450ms); // 0.5 s exactly since the start: no speed yet
-    call->progress(400, 0);
-    sync();
-    drainEvents();
-    EXPECT_EQ(recorder->job(job.id)->bytesTransferred, 400) << "a total of 0 keeps the bytes";
-    EXPECT_EQ(recorder->job(job.id)->progress, 0.0);
-    EXPECT_FALSE(recorder->job(job.id)->transferSpeed);
-
-    clock.advance(100ms);
-    call->progress(600, 1200);
-    sync();
-    drainEvents();
-    const TransferJob measured = *recorder->job(job.id);
+    EXPECT_EQ(report(50ms, 300, 0).bytesTransferred, 0) << "dropped: 50 ms after the last one";
+    const TransferJob early = report(450ms, 400, 0); // 0.5 s exactly since the start
+    EXPECT_EQ(early.bytesTransferred, 400) << "a total of 0 keeps the bytes";
+    EXPECT_EQ(early.progress, 0.0);
+    EXPECT_FALSE(early.transferSpeed) << "no speed yet";
+    const TransferJob measured = report(100ms, 600, 1200);
     EXPECT_DOUBLE_EQ(measured.progress, 0.5);
     ASSERT_TRUE(measured.transferSpeed);
     EXPECT_NEAR(*measured.transferSpeed, 1000.0, 1e-6) << "600 bytes in 0.6 s";
+    EXPECT_NEAR(*report(1s, 1100, 1200).transferSpeed, 500.0, 1e-6) << "the last window only";
 
-    clock.advance(1s);
-    call->progress(1100, 1200);
-    sync();
-    drainEvents();
-    EXPECT_NEAR(*recorder->job(job.id)->transferSpeed, 500.0, 1e-6) << "the last window only";
-}
-
-TEST_F(TransferRacesTest, TheFinalFiguresOfAFinishedAttemptAreNeverSwallowed)
-{
-    makeEngine();
-    const TransferJob job = downloadJob("song.mp3", downloads());
-    auto call = startHeldDownload(job);
-    ASSERT_TRUE(call);
-    call->progress(10, 40);
-    // The fake reports the whole file as it finishes, right after: the gate drops that report.
-    repository->succeed(*call);
-    ASSERT_TRUE(recorder->waitForStatus(job.id, TransferStatus::Completed));
-    const qint64 size = repository->downloadContent.size();
-    EXPECT_EQ(recorder->job(job.id)->bytesTransferred, size);
-    EXPECT_EQ(recorder->job(job.id)->totalBytes, size);
-    EXPECT_EQ(recorder->job(job.id)->progress, 1.0);
+    ASSERT_TRUE(waitFor(engine->pause(job.id)));
+    const TransferJob paused = report(1s, 1200, 1200);
+    EXPECT_EQ(paused.bytesTransferred, 1100) << "reports of a paused job change nothing";
+    EXPECT_EQ(paused.status, TransferStatus::Paused);
 }
 
 TEST_F(TransferRacesTest, AFailedDownloadIsRetriedIntoACompleteFileEvenUnderSkip)
@@ -220,11 +177,8 @@ TEST_F(TransferRacesTest, AFailedDownloadIsRetriedIntoACompleteFileEvenUnderSkip
     const TransferJob job = downloadJob("doc.pdf", downloads());
     auto call = startHeldDownload(job);
     ASSERT_TRUE(call);
-    QFile partial(call->target);
-    ASSERT_TRUE(partial.open(QIODevice::WriteOnly));
-    partial.write("trunc");
-    partial.close();
-    repository->setBehaviour("download", Behaviour::Succeed);
+    writeFile(call->target, "trunc");
+    repository->setHold("download", false);
     repository->fail(*call);
     ASSERT_TRUE(recorder->waitForStatus(job.id, TransferStatus::Completed));
     EXPECT_EQ(recorder->job(job.id)->retryCount, 1);
@@ -235,11 +189,7 @@ TEST_F(TransferRacesTest, AFailedDownloadIsRetriedIntoACompleteFileEvenUnderSkip
 TEST_F(TransferRacesTest, TheOverwriteRuleIsReadForEveryDownload)
 {
     makeEngine();
-    QFile existing(downloads() + "/photo.jpg");
-    ASSERT_TRUE(existing.open(QIODevice::WriteOnly));
-    existing.write("old");
-    existing.close();
-
+    writeFile(downloads() + "/photo.jpg", "old");
     const auto run = [&](const QString& rule) {
         preferences->setValue("overwriteRule", rule);
         const TransferJob job = downloadJob("photo.jpg", downloads());
@@ -247,83 +197,74 @@ TEST_F(TransferRacesTest, TheOverwriteRuleIsReadForEveryDownload)
         EXPECT_TRUE(recorder->waitForStatus(job.id, TransferStatus::Completed));
         return *recorder->job(job.id);
     };
-    const TransferJob skipped = run("skip");
-    EXPECT_EQ(skipped.bytesTransferred, 0);
+    EXPECT_EQ(run("skip").bytesTransferred, 0);
     EXPECT_EQ(repository->callCount("download"), 0);
     EXPECT_EQ(readFile(downloads() + "/photo.jpg"), "old");
 
     run("Overwrite"); // not a rule: counts as "ask"
     run("rename");
     EXPECT_EQ(entries(downloads()), QStringList({"photo (1).jpg", "photo (2).jpg", "photo.jpg"}));
-
     run("overwrite");
     EXPECT_EQ(readFile(downloads() + "/photo.jpg"), repository->downloadContent);
     EXPECT_EQ(entries(downloads()).size(), 3);
 }
 
-TEST_F(TransferRacesTest, TwoDownloadsOfOneNameBothSurvive)
+TEST_F(TransferRacesTest, TwoDownloadsOfOneNameBothSurviveWithTheirFinalFigures)
 {
     makeEngine();
-    repository->setBehaviour("download", Behaviour::Hold);
+    repository->setHold("download", true);
     const TransferJob a = downloadJob("same.txt", downloads());
     const TransferJob b = downloadJob("same.txt", downloads());
     ASSERT_TRUE(waitFor(engine->enqueue(QList<TransferJob>{a, b})));
     auto first = held("download", 0);
     auto second = held("download", 1);
     ASSERT_TRUE(first && second);
+    first->progress(10, 40);
+    // The fake reports the whole file as it finishes, right after: the gate drops that report,
+    // but the final figures must still show.
     repository->succeed(*first);
     repository->succeed(*second);
     ASSERT_TRUE(recorder->waitForStatus(a.id, TransferStatus::Completed));
     ASSERT_TRUE(recorder->waitForStatus(b.id, TransferStatus::Completed));
     EXPECT_EQ(entries(downloads()), QStringList({"same (1).txt", "same.txt"}));
+    const qint64 size = repository->downloadContent.size();
+    const TransferJob done = *recorder->job(a.id);
+    EXPECT_TRUE(done.bytesTransferred == size && done.totalBytes == size && done.progress == 1.0);
 }
 
-TEST_F(TransferRacesTest, AMoveWhoseDeletionFailedRetriesOnlyTheDeletion)
+// A move whose deletion failed retries only the deletion: one copy on the phone, not two.
+TEST_F(TransferRacesTest, MovesCopiesAndOtherOperationsReachTheRightRepositoryCalls)
 {
     makeEngine();
     repository->failNext("delete", 1, "busy");
-    const TransferJob job = TransferJob::make(
-        TransferType::Move, TransferEndpoint::android("unknown_1_2", "65537/12", "clip.mp4"),
-        TransferEndpoint::android("unknown_1_2", "65537/40", "Movies"));
-    ASSERT_TRUE(waitFor(engine->enqueue(job)));
-    ASSERT_TRUE(recorder->waitForStatus(job.id, TransferStatus::Completed));
-    EXPECT_EQ(recorder->job(job.id)->retryCount, 1);
-    EXPECT_EQ(repository->callCount("download"), 1);
-    EXPECT_EQ(repository->callCount("upload"), 1) << "one copy on the phone, not two";
-    EXPECT_EQ(repository->callCount("delete"), 2);
-    EXPECT_EQ(repository->waitForCall("upload")->target, "65537/40");
-}
-
-TEST_F(TransferRacesTest, CopiesAndOtherOperationsReachTheRightRepositoryCalls)
-{
-    makeEngine();
     const auto phone = [](const QString& path, const QString& name) {
         return TransferEndpoint::android("unknown_1_2", path, name);
     };
-    QFile local(downloads() + "/up.txt");
-    ASSERT_TRUE(local.open(QIODevice::WriteOnly));
-    local.write("12345");
-    local.close();
+    const QString local = downloads() + "/up.txt";
+    writeFile(local, "12345");
     const QList<TransferJob> jobs = {
-        TransferJob::make(TransferType::Copy, phone("65537/12", "clip.mp4"),
+        TransferJob::make(TransferType::Move, phone("65537/12", "clip.mp4"),
                           phone("65537/40", "Movies")),
+        TransferJob::make(TransferType::Copy, phone("65537/13", "song.mp3"),
+                          phone("65537/41", "Music")),
         TransferJob::make(TransferType::CreateFolder, phone("65537/0", "New"),
                           phone("65537/0", "New")),
-        TransferJob::make(TransferType::Upload,
-                          TransferEndpoint::local(QUrl::fromLocalFile(local.fileName())),
-                          phone("65537/40", "")),
+        TransferJob::make(TransferType::Upload, TransferEndpoint::local(QUrl::fromLocalFile(local)),
+                          phone("65537/42", "")),
     };
     ASSERT_TRUE(waitFor(engine->enqueue(jobs)));
     for (const TransferJob& job : jobs)
         ASSERT_TRUE(recorder->waitForStatus(job.id, TransferStatus::Completed));
-    EXPECT_EQ(repository->callCount("delete"), 0) << "a copy keeps its source";
-    EXPECT_EQ(repository->callCount("move"), 0);
+    EXPECT_EQ(recorder->job(jobs[0].id)->retryCount, 1);
+    EXPECT_EQ(repository->callCount("move"), 1);
+    EXPECT_EQ(repository->callCount("download"), 2);
+    EXPECT_EQ(repository->callCount("upload"), 3);
+    EXPECT_EQ(repository->callCount("delete"), 2) << "a copy keeps its source";
+    EXPECT_EQ(repository->waitForCall("delete", 1)->path, "65537/12");
     EXPECT_EQ(repository->waitForCall("createFolder")->target, "New");
     EXPECT_EQ(repository->waitForCall("createFolder")->path, "65537/0");
-    auto uploads = repository->callCount("upload");
-    EXPECT_EQ(uploads, 2);
-    EXPECT_EQ(repository->waitForCall("upload", local.fileName())->target, "65537/40");
-    EXPECT_EQ(recorder->job(jobs.at(2).id)->bytesTransferred, 5);
+    EXPECT_EQ(repository->waitForCall("upload", local)->target, "65537/42");
+    EXPECT_EQ(recorder->job(jobs[3].id)->bytesTransferred, 5);
 }
 
 } // namespace

@@ -2,84 +2,34 @@
 #include "platform/sync_spy.h"
 
 #include <QDir>
-#include <QUrl>
 
 namespace qb::test {
 namespace {
 
-using Behaviour = FakeFileRepository::Behaviour;
+using TransferQueueActorTest = EngineFixture;
 
-class TransferQueueActorTest : public EngineFixture
-{};
-
-TEST_F(TransferQueueActorTest, RunsTwoJobsAtATimeInListOrder)
+TEST_F(TransferQueueActorTest, RunsTwoJobsAtATimeAndAPausedJobsSlotWaitsForTheNextEvent)
 {
     makeEngine();
-    repository->setBehaviour("delete", Behaviour::Hold);
-    const TransferJob a = deleteJob("65537/1"), b = deleteJob("65537/2"), c = deleteJob("65537/3");
+    repository->setHold("delete", true);
+    const TransferJob a = deleteJob("65537/1"), b = deleteJob("65537/2"), c = deleteJob("65537/3"),
+                      d = deleteJob("65537/4");
     ASSERT_TRUE(waitFor(engine->enqueue(QList<TransferJob>{a, b, c})));
     ASSERT_TRUE(recorder->waitForStatus(b.id, TransferStatus::Running));
     EXPECT_EQ(recorder->job(a.id)->status, TransferStatus::Running);
     EXPECT_EQ(recorder->job(c.id)->status, TransferStatus::Queued);
-    EXPECT_EQ(recorder->lists().first().size(), 3) << "the batch goes out whole";
-
-    auto second = repository->waitForCall("delete", "65537/2");
-    ASSERT_TRUE(second);
-    repository->succeed(*second);
-    ASSERT_TRUE(recorder->waitForStatus(c.id, TransferStatus::Running));
-    ASSERT_TRUE(repository->waitForCall("delete", "65537/3"));
-    EXPECT_EQ(recorder->job(b.id)->status, TransferStatus::Completed);
-    EXPECT_EQ(recorder->job(b.id)->progress, 1.0);
-}
-
-TEST_F(TransferQueueActorTest, PausingFreesASlotThatOnlyTheNextEventFills)
-{
-    makeEngine();
-    repository->setBehaviour("delete", Behaviour::Hold);
-    const TransferJob a = deleteJob("65537/1"), b = deleteJob("65537/2"), c = deleteJob("65537/3");
-    ASSERT_TRUE(waitFor(engine->enqueue(QList<TransferJob>{a, b, c})));
-    ASSERT_TRUE(recorder->waitForStatus(b.id, TransferStatus::Running));
 
     ASSERT_TRUE(waitFor(engine->pause(a.id)));
     ASSERT_TRUE(recorder->waitForStatus(a.id, TransferStatus::Paused));
     EXPECT_EQ(recorder->job(c.id)->status, TransferStatus::Queued);
-
-    const TransferJob d = deleteJob("65537/4");
     ASSERT_TRUE(waitFor(engine->enqueue(d)));
     ASSERT_TRUE(recorder->waitForStatus(c.id, TransferStatus::Running));
     EXPECT_EQ(recorder->job(d.id)->status, TransferStatus::Queued);
-}
 
-TEST_F(TransferQueueActorTest, FailsForGoodAfterThreeImmediateRetries)
-{
-    makeEngine();
-    repository->failNext("delete", 3, "early");
-    repository->failNext("delete", 1, "last");
-    const TransferJob job = deleteJob("65537/9");
-    ASSERT_TRUE(waitFor(engine->enqueue(job)));
-    ASSERT_TRUE(recorder->waitForStatus(job.id, TransferStatus::Failed));
-
-    const TransferJob failed = *recorder->job(job.id);
-    EXPECT_EQ(failed.retryCount, 3);
-    ASSERT_TRUE(failed.error);
-    EXPECT_EQ(failed.error->localizedMessage, "Transfer failed: last");
-    EXPECT_EQ(repository->callCount("delete"), 4);
-    const QString id = job.id.toString(QUuid::WithoutBraces);
-    EXPECT_EQ(transferLog(),
-              QStringList({"Job failed, retrying (1/3): " + id, "Job failed, retrying (2/3): " + id,
-                           "Job failed, retrying (3/3): " + id,
-                           "Job permanently failed: " + id + " — Transfer failed: last"}));
-
-    // A retry by hand keeps the count, so the next error is final.
-    repository->failNext("delete", 1, "again");
-    ASSERT_TRUE(waitFor(engine->retry(job.id)));
-    ASSERT_TRUE(waitUntil([&] {
-        const auto current = recorder->job(job.id);
-        return current->error && current->error->localizedMessage == "Transfer failed: again";
-    }));
-    EXPECT_EQ(recorder->job(job.id)->status, TransferStatus::Failed);
-    EXPECT_EQ(recorder->job(job.id)->retryCount, 3);
-    EXPECT_EQ(repository->callCount("delete"), 5);
+    repository->succeed(*repository->waitForCall("delete", "65537/2"));
+    ASSERT_TRUE(recorder->waitForStatus(d.id, TransferStatus::Running));
+    EXPECT_EQ(recorder->job(b.id)->status, TransferStatus::Completed);
+    EXPECT_EQ(recorder->job(b.id)->progress, 1.0);
 }
 
 // Guards against a long name failing the final rename after the whole transfer, three times
@@ -109,10 +59,12 @@ TEST_F(TransferQueueActorTest, DownloadsAreSettledOnTheFirstAttemptAndFlushedOnc
     EXPECT_EQ(repository->callCount("download"), 3);
 }
 
-TEST_F(TransferQueueActorTest, RetryStartsAFailedJobAfreshButKeepsItsFigures)
+// Three immediate retries, then the job fails for good; a retry by hand starts it afresh but keeps
+// its figures and its count, so that its next error is final.
+TEST_F(TransferQueueActorTest, FailsAfterThreeRetriesAndARetryByHandStartsAfresh)
 {
     makeEngine();
-    repository->setBehaviour("download", Behaviour::Hold);
+    repository->setHold("download", true);
     const TransferJob job = downloadJob("a.bin", downloads());
     ASSERT_TRUE(waitFor(engine->enqueue(job)));
     for (int attempt = 0; attempt < 4; ++attempt) {
@@ -120,23 +72,27 @@ TEST_F(TransferQueueActorTest, RetryStartsAFailedJobAfreshButKeepsItsFigures)
         ASSERT_TRUE(call);
         clock.advance(std::chrono::seconds(1));
         call->progress(30, 100);
-        repository->fail(*call);
+        repository->fail(*call, attempt == 3 ? "last" : "early");
     }
     ASSERT_TRUE(recorder->waitForStatus(job.id, TransferStatus::Failed));
     EXPECT_EQ(recorder->job(job.id)->bytesTransferred, 30);
+    EXPECT_EQ(recorder->job(job.id)->error->localizedMessage, "Transfer failed: last");
 
     ASSERT_TRUE(waitFor(engine->retry(job.id)));
     ASSERT_TRUE(recorder->waitForStatus(job.id, TransferStatus::Running));
     const TransferJob retried = *recorder->job(job.id);
-    EXPECT_EQ(retried.progress, 0.0);
-    EXPECT_EQ(retried.bytesTransferred, 0);
-    EXPECT_FALSE(retried.error);
+    EXPECT_TRUE(retried.progress == 0.0 && retried.bytesTransferred == 0 && !retried.error);
     EXPECT_EQ(retried.totalBytes, 100);
     EXPECT_EQ(retried.retryCount, 3);
-    ASSERT_TRUE(held("download", 4));
+    auto call = held("download", 4);
+    ASSERT_TRUE(call);
+    repository->fail(*call);
+    ASSERT_TRUE(recorder->waitForStatus(job.id, TransferStatus::Failed));
+    drainEvents();
+    EXPECT_EQ(repository->callCount("download"), 5);
 }
 
-TEST_F(TransferQueueActorTest, WithoutAProviderJobsFailUntilOneIsInstalled)
+TEST_F(TransferQueueActorTest, WithoutAProviderJobsFailAndFinishedJobsIgnoreAllButCancel)
 {
     makeEngine(false);
     const TransferJob job = deleteJob("65537/5");
@@ -149,29 +105,38 @@ TEST_F(TransferQueueActorTest, WithoutAProviderJobsFailUntilOneIsInstalled)
     ASSERT_TRUE(waitFor(engine->retry(job.id)));
     ASSERT_TRUE(recorder->waitForStatus(job.id, TransferStatus::Completed));
     EXPECT_EQ(repository->callCount("delete"), 1);
+
+    const int published = recorder->count();
+    const QUuid unknown = QUuid::createUuid();
+    for (const auto& future :
+         {engine->pause(unknown), engine->resume(unknown), engine->cancel(unknown),
+          engine->retry(unknown), engine->retry(job.id), engine->pause(job.id),
+          engine->resume(job.id)})
+        ASSERT_TRUE(waitFor(future));
+    drainEvents();
+    EXPECT_EQ(recorder->count(), published) << "nothing changed, nothing published";
+    ASSERT_TRUE(waitFor(engine->cancel(job.id)));
+    ASSERT_TRUE(recorder->waitForStatus(job.id, TransferStatus::Canceled));
 }
 
 TEST_F(TransferQueueActorTest, RefusesEndpointsThatDoNotFitTheJobType)
 {
     makeEngine();
-    const auto phone = [](const QString& device) {
-        return TransferEndpoint::android(device, "65537/3", "photo.jpg");
-    };
-    const TransferEndpoint file = TransferEndpoint::local(QUrl::fromLocalFile(downloads()));
-    const TransferEndpoint web = TransferEndpoint::local(QUrl("https://example.org/x"));
+    const auto p1 = TransferEndpoint::android("p1", "65537/3", "photo.jpg");
+    const auto p2 = TransferEndpoint::android("p2", "65537/3", "photo.jpg");
+    const auto file = TransferEndpoint::local(QUrl::fromLocalFile(downloads()));
+    const auto web = TransferEndpoint::local(QUrl("https://example.org/x"));
+    using T = TransferType;
     const QList<std::pair<TransferJob, QString>> cases = {
-        {TransferJob::make(TransferType::Upload, phone("p1"), phone("p1")),
-         "Invalid upload endpoints"},
-        {TransferJob::make(TransferType::Upload, web, phone("p1")), "Invalid upload endpoints"},
-        {TransferJob::make(TransferType::Download, file, file), "Invalid download endpoints"},
-        {TransferJob::make(TransferType::Download, phone("p1"), web), "Invalid download endpoints"},
-        {TransferJob::make(TransferType::Move, phone("p1"), file), "Invalid move/copy endpoints"},
+        {TransferJob::make(T::Upload, p1, p1), "Invalid upload endpoints"},
+        {TransferJob::make(T::Upload, web, p1), "Invalid upload endpoints"},
+        {TransferJob::make(T::Download, file, file), "Invalid download endpoints"},
+        {TransferJob::make(T::Download, p1, web), "Invalid download endpoints"},
+        {TransferJob::make(T::Move, p1, file), "Invalid move/copy endpoints"},
         // The repository works within one phone: a copy to another would go to the wrong one.
-        {TransferJob::make(TransferType::Copy, phone("p1"), phone("p2")),
-         "Invalid move/copy endpoints"},
-        {TransferJob::make(TransferType::Delete, file, file), "Invalid delete endpoint"},
-        {TransferJob::make(TransferType::CreateFolder, phone("p1"), file),
-         "Invalid createFolder endpoint"},
+        {TransferJob::make(T::Copy, p1, p2), "Invalid move/copy endpoints"},
+        {TransferJob::make(T::Delete, file, file), "Invalid delete endpoint"},
+        {TransferJob::make(T::CreateFolder, p1, file), "Invalid createFolder endpoint"},
     };
     QList<TransferJob> jobs;
     for (const auto& [job, message] : cases)
@@ -182,46 +147,23 @@ TEST_F(TransferQueueActorTest, RefusesEndpointsThatDoNotFitTheJobType)
             << message.toStdString();
         EXPECT_EQ(recorder->job(job.id)->error->localizedMessage, message);
     }
-    EXPECT_TRUE(repository->calls().isEmpty());
+    EXPECT_EQ(repository->callCount({}), 0);
 }
 
-TEST_F(TransferQueueActorTest, OperationsOnFinishedAndUnknownJobs)
+TEST_F(TransferQueueActorTest, ClearingKeepsUnfinishedJobsReachableAndJobsAreKeptOnce)
 {
     makeEngine();
-    const TransferJob job = deleteJob("65537/5");
-    ASSERT_TRUE(waitFor(engine->enqueue(job)));
-    ASSERT_TRUE(recorder->waitForStatus(job.id, TransferStatus::Completed));
-    const int published = recorder->count();
-
-    const QUuid unknown = QUuid::createUuid();
-    for (const auto& future :
-         {engine->pause(unknown), engine->resume(unknown), engine->cancel(unknown),
-          engine->retry(unknown), engine->retry(job.id), engine->pause(job.id),
-          engine->resume(job.id)})
-        ASSERT_TRUE(waitFor(future));
-    drainEvents();
-    EXPECT_EQ(recorder->count(), published) << "nothing changed, nothing published";
-    EXPECT_EQ(recorder->job(job.id)->status, TransferStatus::Completed);
-
-    ASSERT_TRUE(waitFor(engine->cancel(job.id)));
-    ASSERT_TRUE(recorder->waitForStatus(job.id, TransferStatus::Canceled));
-}
-
-TEST_F(TransferQueueActorTest, ClearingKeepsUnfinishedJobsReachable)
-{
-    makeEngine();
-    repository->setBehaviour("delete", Behaviour::Hold);
-    const TransferJob a = deleteJob("65537/1"), b = deleteJob("65537/2");
-    ASSERT_TRUE(waitFor(engine->enqueue(QList<TransferJob>{a, b})));
+    repository->setHold("delete", true);
+    const TransferJob a = deleteJob("65537/1"), b = deleteJob("65537/2"), c = deleteJob("65537/3");
+    ASSERT_TRUE(waitFor(engine->enqueue(QList<TransferJob>{a, b, a})));
     ASSERT_TRUE(recorder->waitForStatus(b.id, TransferStatus::Running));
+    EXPECT_EQ(recorder->latest().size(), 2) << "a job enqueued twice is kept once";
 
     // Only running jobs: nothing to remove, but the list goes out all the same.
-    int published = recorder->count();
+    const int published = recorder->count();
     ASSERT_TRUE(waitFor(engine->clearCompleted()));
     ASSERT_TRUE(waitUntil([&] { return recorder->count() == published + 1; }));
-    EXPECT_EQ(recorder->latest().size(), 2);
 
-    const TransferJob c = deleteJob("65537/3");
     ASSERT_TRUE(waitFor(engine->enqueue(c)));
     ASSERT_TRUE(waitFor(engine->cancel(a.id)));
     ASSERT_TRUE(recorder->waitForStatus(a.id, TransferStatus::Canceled));
@@ -240,7 +182,7 @@ TEST_F(TransferQueueActorTest, ClearingKeepsUnfinishedJobsReachable)
 TEST_F(TransferQueueActorTest, OnlyTheNewestListenerHearsAndEarlierListsAreNotReplayed)
 {
     makeEngine();
-    repository->setBehaviour("delete", Behaviour::Hold);
+    repository->setHold("delete", true);
     const TransferJob job = deleteJob("65537/1");
     ASSERT_TRUE(waitFor(engine->enqueue(job)));
     ASSERT_TRUE(recorder->waitForStatus(job.id, TransferStatus::Running));
@@ -249,21 +191,10 @@ TEST_F(TransferQueueActorTest, OnlyTheNewestListenerHearsAndEarlierListsAreNotRe
     const int olderCount = recorder->count();
     drainEvents();
     EXPECT_EQ(newer.count(), 0) << "a publication made before the stream is lost";
-
     ASSERT_TRUE(waitFor(engine->pause(job.id)));
     ASSERT_TRUE(newer.waitForStatus(job.id, TransferStatus::Paused));
     EXPECT_EQ(newer.latest().size(), 1) << "the next publication carries the whole list";
     EXPECT_EQ(recorder->count(), olderCount) << "the replaced listener hears nothing more";
-}
-
-TEST_F(TransferQueueActorTest, AJobEnqueuedTwiceIsKeptOnce)
-{
-    makeEngine();
-    repository->setBehaviour("delete", Behaviour::Hold);
-    const TransferJob job = deleteJob("65537/1");
-    ASSERT_TRUE(waitFor(engine->enqueue(QList<TransferJob>{job, job})));
-    ASSERT_TRUE(recorder->waitForStatus(job.id, TransferStatus::Running));
-    EXPECT_EQ(recorder->latest().size(), 1);
 }
 
 } // namespace
