@@ -11,47 +11,38 @@ namespace {
 
 const auto* const kQtApp = ::testing::AddGlobalTestEnvironment(new QtApplicationEnvironment);
 
-// The device list installs its provider in the engine the way the application wires them: a
-// job reaches a phone that was never selected, and a failed open is tried again on every attempt.
+// The device list installs its provider in the engine the way the application wires them: a job
+// reaches a phone that was never selected, and a failed open is tried again on every attempt.
 TEST(DeviceListEngine, JobsReachPhonesThatWereNeverSelectedAndFailedOpensAreRetried)
 {
     TransferQueueActor::Options options;
     options.preferences = std::make_shared<MemoryPreferenceStore>();
-    auto engine = std::make_unique<TransferQueueActor>(options);
-    auto recorder = std::make_unique<PublicationRecorder>(*engine);
+    TransferQueueActor engine(options);
+    PublicationRecorder recorder(engine);
     auto factory = std::make_shared<FakeRepositoryFactory>();
     factory->setOpenFailure("unknown_1_5",
                             std::make_exception_ptr(FileRepositoryError::deviceNotConnected()));
-    auto model = std::make_unique<DeviceListViewModel>(
+    DeviceListViewModel model(
         std::make_unique<MTPDeviceManager>(std::make_shared<FakeDeviceLister>(), nullptr,
                                            MTPDeviceManager::Timing{1h, 1h}),
         factory,
-        [&](RepositoryProvider provider) { engine->setRepositoryProvider(std::move(provider)); });
+        [&](RepositoryProvider provider) { engine.setRepositoryProvider(std::move(provider)); });
     drainEvents(); // the installation is a queued call
-    const auto job = [](const QString& deviceId) {
-        return TransferJob::make(TransferType::Delete,
-                                 TransferEndpoint::android(deviceId, "65537/5", "a.jpg"),
-                                 TransferEndpoint::android(deviceId, "65537/0", QString()));
-    };
-    const TransferJob reaches = job("unknown_1_4"), fails = job("unknown_1_5");
-    ASSERT_TRUE(waitFor(engine->enqueue(reaches)));
-    ASSERT_TRUE(recorder->waitForStatus(reaches.id, TransferStatus::Completed));
+    const TransferJob reaches = deleteJob("65537/5", "unknown_1_4"),
+                      fails = deleteJob("65537/5", "unknown_1_5");
+    ASSERT_TRUE(waitFor(engine.enqueue(reaches)));
+    ASSERT_TRUE(recorder.waitForStatus(reaches.id, TransferStatus::Completed));
     const auto repository =
-        std::static_pointer_cast<FakeRepository>(model->cachedRepository("unknown_1_4"));
+        std::static_pointer_cast<FakeRepository>(model.cachedRepository("unknown_1_4"));
     ASSERT_NE(repository, nullptr) << "the provider did not keep the repository it opened";
     EXPECT_EQ(repository->deleted(), QStringList{"65537/5"});
 
-    ASSERT_TRUE(waitFor(engine->enqueue(fails)));
-    ASSERT_TRUE(recorder->waitForStatus(fails.id, TransferStatus::Failed));
-    EXPECT_EQ(recorder->job(fails.id)->error->localizedMessage,
+    ASSERT_TRUE(waitFor(engine.enqueue(fails)));
+    ASSERT_TRUE(recorder.waitForStatus(fails.id, TransferStatus::Failed));
+    EXPECT_EQ(recorder.job(fails.id)->error->localizedMessage,
               FileRepositoryError::deviceNotConnected().message());
     EXPECT_EQ(factory->opened().size(), 2 + TransferQueueActor::maxRetries);
-    EXPECT_EQ(model->repositoryIds(), QStringList{"unknown_1_4"});
-
-    model.reset();
-    recorder.reset();
-    engine.reset();
-    QThreadPool::globalInstance()->waitForDone();
+    EXPECT_EQ(model.repositoryIds(), QStringList{"unknown_1_4"});
 }
 
 } // namespace

@@ -4,21 +4,17 @@
 #include "core/device/mtp_file_repository.h"
 #include "engine_test_support.h"
 #include "phone/phone_test.h"
-#include "platform/futures.h"
 
-#include <QDir>
 #include <QSemaphore>
-
-#include <atomic>
 
 namespace qb::test {
 namespace {
 
 using namespace std::chrono_literals;
 
-// Passes every call to the phone's repository, and holds the device's first partial progress
-// report of each transfer until the test has seen it published, so that seeing it does not
-// depend on timing.
+// Passes every call to the phone's repository, and holds the device's first partial progress report
+// of each transfer until the test has seen it published, so that seeing it does not depend on
+// timing.
 class HoldingRepository : public FileRepository
 {
 public:
@@ -33,113 +29,42 @@ public:
     {
         return m_inner->uploadFile(local, folder, hold(std::move(p)));
     }
-    QFuture<void> createFolder(const QString& n, const QString& p) override
-    {
-        return m_inner->createFolder(n, p);
-    }
-    QFuture<void> deleteItem(const QString& p) override { return m_inner->deleteItem(p); }
-    QFuture<void> renameItem(const QString& p, const QString& n) override
-    {
-        return m_inner->renameItem(p, n);
-    }
-    QFuture<void> moveItem(const QString& p, const QString& f) override
-    {
-        return m_inner->moveItem(p, f);
-    }
+    QFuture<void> createFolder(const QString&, const QString&) override { return {}; }
+    QFuture<void> deleteItem(const QString&) override { return {}; }
+    QFuture<void> renameItem(const QString&, const QString&) override { return {}; }
+    QFuture<void> moveItem(const QString&, const QString&) override { return {}; }
 
-    std::atomic<bool> holding = false, held = false;
-    QSemaphore release;
+    // Runs the job to its end; with `partial`, a publication must show it running with part of its
+    // bytes done first.
+    TransferJob run(TransferQueueActor& engine, PublicationRecorder& recorder,
+                    const TransferJob& job, bool partial)
+    {
+        m_holding = partial;
+        m_held = false;
+        EXPECT_TRUE(waitFor(engine.enqueue(job)));
+        EXPECT_TRUE(!partial || waitUntil([&] {
+            const auto seen = recorder.job(job.id);
+            return seen && seen->status == TransferStatus::Running && seen->progress > 0 &&
+                   seen->progress < 1 && seen->bytesTransferred > 0;
+        }));
+        m_release.release(partial ? 1 : 0);
+        EXPECT_TRUE(recorder.waitForStatus(job.id, TransferStatus::Completed));
+        return *recorder.job(job.id);
+    }
 
 private:
     ProgressFn hold(ProgressFn progress)
     {
         return [this, progress = std::move(progress)](qint64 done, qint64 total) {
             progress(done, total);
-            if (holding && done > 0 && done < total && !held.exchange(true))
-                release.tryAcquire(1, 10000);
+            if (m_holding && done > 0 && done < total && !m_held.exchange(true))
+                m_release.tryAcquire(1, 10000);
         };
     }
 
     std::shared_ptr<FileRepository> m_inner;
-};
-
-class TransferEnginePhoneTest : public PhoneTest
-{
-protected:
-    void TearDown() override
-    {
-        if (holding)
-            holding->release.release();
-        recorder.reset();
-        engine.reset();
-        holding.reset();
-        repository.reset();
-        PhoneTest::TearDown();
-    }
-
-    void start(const EmulatedPhone& phone)
-    {
-        ensureApplication();
-        deviceId = QString("unknown_%1_%2").arg(phone.busNumber()).arg(phone.deviceAddress());
-        MTPClient::Options options;
-        options.processRunner = std::make_shared<FakeProcessRunner>();
-        options.sleep = [](std::chrono::milliseconds) {
-        };
-        repository = MTPFileRepository::create(deviceId, options).result();
-
-        TransferQueueActor::Options engineOptions;
-        engineOptions.preferences = std::make_shared<MemoryPreferenceStore>();
-        // Each reading moves the clock on by 0.2 s, so that every report passes the gate.
-        engineOptions.clock = [clock = std::make_shared<FakeClock>()] {
-            clock->advance(200ms);
-            return clock->now();
-        };
-        engineOptions.publishSpacing = 0ms;
-        engine = std::make_unique<TransferQueueActor>(engineOptions);
-        holding = std::make_shared<HoldingRepository>(repository);
-        engine->setRepositoryProvider([id = deviceId, holding = holding](const QString& wanted) {
-            if (wanted != id)
-                return failedFuture<std::shared_ptr<FileRepository>>(
-                    FileRepositoryError::deviceNotConnected());
-            return readyFuture<std::shared_ptr<FileRepository>>(holding);
-        });
-        recorder = std::make_unique<PublicationRecorder>(*engine);
-    }
-
-    FileItem item(const QString& folder, const QString& name)
-    {
-        for (const FileItem& entry : repository->listFiles(folder).result()) {
-            if (entry.name == name)
-                return entry;
-        }
-        ADD_FAILURE() << "no item " << name.toStdString();
-        return {};
-    }
-
-    // Runs the job to its end; with `partial`, a publication must show it running with part of
-    // its bytes done first.
-    TransferJob run(const TransferJob& job, bool partial)
-    {
-        holding->holding = partial;
-        holding->held = false;
-        EXPECT_TRUE(waitFor(engine->enqueue(job)));
-        if (partial) {
-            EXPECT_TRUE(waitUntil([&] {
-                const auto seen = recorder->job(job.id);
-                return seen && seen->status == TransferStatus::Running && seen->progress > 0 &&
-                       seen->progress < 1 && seen->bytesTransferred > 0;
-            }));
-            holding->release.release();
-        }
-        EXPECT_TRUE(recorder->waitForStatus(job.id, TransferStatus::Completed));
-        return *recorder->job(job.id);
-    }
-
-    QString deviceId;
-    std::shared_ptr<MTPFileRepository> repository;
-    std::shared_ptr<HoldingRepository> holding;
-    std::unique_ptr<TransferQueueActor> engine;
-    std::unique_ptr<PublicationRecorder> recorder;
+    std::atomic<bool> m_holding = false, m_held = false;
+    QSemaphore m_release;
 };
 
 std::string bytes(size_t size)
@@ -150,13 +75,44 @@ std::string bytes(size_t size)
     return content;
 }
 
+using TransferEnginePhoneTest = PhoneTest;
+
 TEST_F(TransferEnginePhoneTest, DownloadsAndUploadsWithProgressAndRetriesAFailedDownload)
 {
     const std::string photo = bytes(300 * 1024), song = bytes(64 * 1024),
                       report = bytes(200 * 1024);
     EmulatedPhone& phone =
         plugPhone({{"DCIM/a:b?.jpg", photo}, {"song.mp3", song}, {"Documents/", ""}});
-    start(phone);
+    ensureApplication();
+    const QString deviceId =
+        QString("unknown_%1_%2").arg(phone.busNumber()).arg(phone.deviceAddress());
+    MTPClient::Options options;
+    options.processRunner = std::make_shared<FakeProcessRunner>();
+    options.sleep = [](std::chrono::milliseconds) {
+    };
+    const auto repository = MTPFileRepository::create(deviceId, options).result();
+    const auto holding = std::make_shared<HoldingRepository>(repository);
+    TransferQueueActor::Options engineOptions;
+    engineOptions.preferences = std::make_shared<MemoryPreferenceStore>();
+    // Each reading moves the clock on by 0.2 s, so that every report passes the gate.
+    engineOptions.clock = [clock = FakeClock()] {
+        clock.advance(200ms);
+        return clock.function()();
+    };
+    engineOptions.publishSpacing = 0ms;
+    TransferQueueActor engine(engineOptions);
+    engine.setRepositoryProvider([holding](const QString&) {
+        return readyFuture<std::shared_ptr<FileRepository>>(holding);
+    });
+    PublicationRecorder recorder(engine);
+    const auto item = [&](const QString& folder, const QString& name) {
+        for (const FileItem& entry : repository->listFiles(folder).result()) {
+            if (entry.name == name)
+                return entry;
+        }
+        ADD_FAILURE() << "no item " << name.toStdString();
+        return FileItem{};
+    };
     const QString root = QString::number(EmulatedPhone::storageId()) + "/0";
     const QString downloads = QString::fromStdString((tempFolder() / "Downloads/new").string());
     const auto download = [&](const FileItem& file) {
@@ -166,28 +122,30 @@ TEST_F(TransferEnginePhoneTest, DownloadsAndUploadsWithProgressAndRetriesAFailed
     };
 
     // Into a folder that does not exist yet, under a name the local disk takes.
-    const TransferJob first = run(download(item(item(root, "DCIM").path, "a:b?.jpg")), true);
+    const TransferJob first =
+        holding->run(engine, recorder, download(item(item(root, "DCIM").path, "a:b?.jpg")), true);
     EXPECT_EQ(readFile(tempFolder() / "Downloads/new/a_b_.jpg"), photo);
     EXPECT_EQ(first.progress, 1.0);
     EXPECT_GE(first.bytesTransferred, qint64(photo.size()));
     EXPECT_EQ(first.retryCount, 0);
 
     phone.failOperation(MtpOperation::GetObject, 1);
-    EXPECT_EQ(run(download(item(root, "song.mp3")), false).retryCount, 1);
+    EXPECT_EQ(holding->run(engine, recorder, download(item(root, "song.mp3")), false).retryCount,
+              1);
     EXPECT_EQ(phone.count(MtpOperation::GetObject), 3);
     EXPECT_EQ(readFile(tempFolder() / "Downloads/new/song.mp3"), song);
-    EXPECT_EQ(QDir(downloads).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-              QStringList({"a_b_.jpg", "song.mp3"}))
+    EXPECT_EQ(entries(downloads), QStringList({"a_b_.jpg", "song.mp3"}))
         << "no partial file is left";
 
     writeFile(tempFolder() / "report.pdf", report);
     const QUrl local =
         QUrl::fromLocalFile(QString::fromStdString((tempFolder() / "report.pdf").string()));
     const FileItem documents = item(root, "Documents");
-    run(TransferJob::make(TransferType::Upload, TransferEndpoint::local(local),
-                          TransferEndpoint::android(deviceId, documents.path, documents.name),
-                          *fileSize(local)),
-        true);
+    const auto phoneFolder = TransferEndpoint::android(deviceId, documents.path, documents.name);
+    holding->run(engine, recorder,
+                 TransferJob::make(TransferType::Upload, TransferEndpoint::local(local),
+                                   phoneFolder, *fileSize(local)),
+                 true);
     EXPECT_EQ(readFile(phone.storageFolder() / "Documents" / "report.pdf"), report);
     EXPECT_EQ(item(documents.path, "report.pdf").size, qint64(report.size()));
 }

@@ -1,35 +1,12 @@
+#include "core/transfer/transfer_job.h"
 #include "core/transfer/transfer_preferences.h"
 
 #include <gtest/gtest.h>
 
+#include <QSet>
 #include <QTemporaryDir>
 
 using namespace qb;
-
-TEST(TransferPreferences, DefaultsAreNotStoredAndWrittenValuesSurviveARestart)
-{
-    QTemporaryDir dir;
-    {
-        QSettingsPreferenceStore store(dir.filePath("prefs.ini"));
-        TransferPreferences prefs(store);
-        EXPECT_EQ(prefs.overwriteRule(), OverwriteRule::Ask);
-        EXPECT_EQ(prefs.parallelTransfers(), 2);
-        EXPECT_TRUE(prefs.showQuickAccess());
-        for (const char* key :
-             {"downloadFolder", "overwriteRule", "parallelTransfers", "showQuickAccess"})
-            EXPECT_FALSE(store.value(key)) << key;
-        prefs.setDownloadFolder("/srv/phone drops");
-        prefs.setOverwriteRule(OverwriteRule::Rename);
-        prefs.setParallelTransfers(5);
-        prefs.setShowQuickAccess(false);
-    }
-    QSettingsPreferenceStore store(dir.filePath("prefs.ini"));
-    const TransferPreferences prefs(store);
-    EXPECT_EQ(prefs.downloadFolder(), "/srv/phone drops");
-    EXPECT_EQ(prefs.overwriteRuleText(), "rename");
-    EXPECT_EQ(prefs.parallelTransfers(), 5);
-    EXPECT_FALSE(prefs.showQuickAccess());
-}
 
 TEST(TransferPreferences, BadStoredValuesReadAsDefaultsAndAreNotRewritten)
 {
@@ -59,4 +36,18 @@ TEST(TransferPreferences, BadStoredValuesReadAsDefaultsAndAreNotRewritten)
     EXPECT_EQ(prefs.parallelTransfers(), 8);
     prefs.setParallelTransfers(0);
     EXPECT_EQ(prefs.parallelTransfers(), 1);
+}
+
+TEST(TransferJob, EndpointsOfDifferentKindsNeverMatch)
+{
+    const auto phone = TransferEndpoint::android("dev", "1/2", "a.jpg");
+    TransferEndpoint local = phone; // a local endpoint whose leftover fields match
+    local.kind = TransferEndpoint::Kind::Local;
+    EXPECT_NE(local, phone);
+    EXPECT_EQ(
+        (QSet<TransferEndpoint>{phone, local, TransferEndpoint::android("dev", "1/2", "a.jpg")}
+             .size()),
+        2);
+    EXPECT_FALSE(fileSize(QUrl::fromLocalFile("/nonexistent/a.bin")));
+    EXPECT_FALSE(fileSize(QUrl("https://example.invalid/a.bin")));
 }
