@@ -10,145 +10,100 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <thread>
-
 namespace qb {
 namespace {
 
-// A connection's thread: its own event loop, with one object that stands for the connection.
-class ConnectionThread
-{
-public:
-    ConnectionThread()
-    {
-        context = new QObject;
-        context->moveToThread(&m_thread);
-        m_anchor->moveToThread(&m_thread);
-        m_thread.start();
-    }
-    ~ConnectionThread()
-    {
-        run([this] {
-            delete context;
-            delete m_anchor;
-        });
-        m_thread.quit();
-        m_thread.wait();
-    }
-    void run(std::function<void()> work)
-    {
-        QMetaObject::invokeMethod(m_anchor, std::move(work), Qt::BlockingQueuedConnection);
-    }
-    void destroyContext()
-    {
-        run([this] {
-            delete context;
-            context = nullptr;
-        });
-    }
-    // Returns once everything posted to the connection's thread so far has run.
-    void drain()
-    {
-        run([] {});
-    }
-
-    QObject* context = nullptr;
-
-private:
-    QThread m_thread;
-    QObject* m_anchor = new QObject;
-};
-
+// The answers to a connection's thread: the server's end-to-end tests cover the ordinary ones.
 class RegistryServerBackendTest : public ::testing::Test
 {
 protected:
     void SetUp() override
     {
         test::ensureApplication();
+        context->moveToThread(&thread);
+        anchor->moveToThread(&thread);
+        thread.start();
         peers.touch("10.0.0.9", QString("Pixel"));
-        pin = peers.peers().first().pin;
     }
-
-    // Waits on this thread without serving the GUI queue, as a busy GUI thread would.
-    bool waitWithoutServing(const std::function<bool()>& done)
+    void TearDown() override
     {
-        for (int i = 0; i < 2000 && !done(); ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return done();
+        onConnection([this] {
+            delete context;
+            delete anchor;
+        });
+        thread.quit();
+        thread.wait();
     }
-
-    test::LogCapture logs;
-    QTemporaryDir data;
-    WiFiPeerRegistry peers{data.path()};
-    PendingOutgoingFilesRegistry outgoing;
-    ReceivedFilesRegistry received{data.path()};
-    SentFilesRegistry sent{data.path()};
-    QString pin;
-    QMutex mutex;
-    QList<std::optional<QString>> answers;
-    ConnectionThread connection;
-
-    std::function<void(std::optional<QString>)> collect()
+    // Runs `work` on the connection's thread; returns once it and all posted there before ran.
+    void onConnection(std::function<void()> work)
     {
-        return [this](std::optional<QString> token) {
-            QMutexLocker lock(&mutex);
-            answers.append(token);
-        };
+        QMetaObject::invokeMethod(anchor, std::move(work), Qt::BlockingQueuedConnection);
+    }
+    void verifyPIN(RegistryServerBackend& backend)
+    {
+        onConnection([&] {
+            backend.verifyPIN("10.0.0.9", peers.peers().first().pin, context,
+                              [this](std::optional<QString> token) {
+                                  QMutexLocker lock(&mutex);
+                                  answers.append(token);
+                              });
+        });
     }
     qsizetype answerCount()
     {
         QMutexLocker lock(&mutex);
         return answers.size();
     }
-};
 
-TEST_F(RegistryServerBackendTest, AnswersOnTheConnectionsThread)
-{
-    RegistryServerBackend backend(peers, outgoing, received, sent);
-    connection.run([&] { backend.verifyPIN("10.0.0.9", pin, connection.context, collect()); });
-    ASSERT_TRUE(test::waitUntil([&] { return answerCount() == 1; }));
-    EXPECT_EQ(answers.first()->size(), 36);
-}
+    QTemporaryDir data;
+    WiFiPeerRegistry peers{data.path()};
+    PendingOutgoingFilesRegistry outgoing;
+    ReceivedFilesRegistry received{data.path()};
+    SentFilesRegistry sent{data.path()};
+    QMutex mutex;
+    QList<std::optional<QString>> answers;
+    QThread thread;
+    QObject* context = new QObject;
+    QObject* anchor = new QObject;
+};
 
 TEST_F(RegistryServerBackendTest, BusyGuiThreadGetsTheEmptyAnswerAndALateAnswerIsDropped)
 {
     RegistryServerBackend backend(peers, outgoing, received, sent, 50);
-    connection.run([&] { backend.verifyPIN("10.0.0.9", pin, connection.context, collect()); });
-    ASSERT_TRUE(waitWithoutServing([&] { return answerCount() == 1; }));
+    verifyPIN(backend);
+    // Waits without serving the GUI queue, as a busy GUI thread would.
+    ASSERT_TRUE(test::pollUntil([&] { return answerCount() == 1; }));
     EXPECT_FALSE(answers.first());
     QCoreApplication::processEvents(); // the GUI thread gets to it at last
-    connection.drain();
+    onConnection([] {});
     EXPECT_EQ(answerCount(), 1);
     // Guards against running the abandoned check late: it would issue a token nobody received.
     EXPECT_FALSE(peers.peers().first().token);
 }
 
-TEST_F(RegistryServerBackendTest, AnswerForAConnectionThatIsGoneIsDropped)
+TEST_F(RegistryServerBackendTest, AnswerForAGoneConnectionIsDroppedAndPostedCallsKeepTheirOrder)
 {
     RegistryServerBackend backend(peers, outgoing, received, sent);
-    connection.run([&] { backend.verifyPIN("10.0.0.9", pin, connection.context, collect()); });
-    connection.destroyContext();
+    verifyPIN(backend);
+    onConnection([this] {
+        delete context;
+        context = nullptr;
+    });
     QCoreApplication::processEvents();
-    connection.drain();
+    onConnection([] {});
     EXPECT_EQ(answerCount(), 0);
-}
 
-TEST_F(RegistryServerBackendTest, PostedCallsKeepTheirOrderWithTheAnsweredOnes)
-{
-    RegistryServerBackend backend(peers, outgoing, received, sent);
-    std::optional<bool> reconnected;
     // The touch of a new address is applied before the check of the same request.
-    connection.run([&] {
+    std::optional<bool> reconnected;
+    onConnection([&] {
         backend.touchPeer("10.0.0.10", QString("Tablet"));
-        backend.verifyToken("10.0.0.10", "no such token", connection.context,
+        backend.verifyToken("10.0.0.10", "no such token", anchor,
                             [&](bool ok) { reconnected = ok; });
     });
     ASSERT_TRUE(test::waitUntil([&] { return peers.peers().size() == 2; }));
-    connection.drain();
+    onConnection([] {});
     QCoreApplication::processEvents();
-    connection.drain();
+    onConnection([] {});
     EXPECT_EQ(reconnected, false);
 }
 

@@ -13,10 +13,7 @@
 namespace qb {
 namespace {
 
-Logger testLog()
-{
-    return Logger(QStringLiteral("WiFiAdvertiser.Conn"), true);
-}
+const Logger kLog(QStringLiteral("WiFiAdvertiser.Conn"), true);
 
 QByteArray contents(const QString& path)
 {
@@ -27,110 +24,73 @@ QByteArray contents(const QString& path)
 // Writes `bytes` as one upload named `name`; the final path.
 QString upload(const QString& downloads, const QString& name, const QByteArray& bytes)
 {
-    UploadFileWriter writer(testLog());
+    UploadFileWriter writer(kLog);
     EXPECT_EQ(writer.open(downloads, 1700000000), UploadFileWriter::Error::None);
     EXPECT_TRUE(writer.write(bytes.constData(), bytes.size()));
     return writer.commit(name).value_or(QString());
 }
 
+// Numbering of same names and "../" are checked over the wire by the server test.
 TEST(UploadFileWriter, NamesAreReducedToOneSafeComponent)
 {
-    const qint64 now = 1700000000;
-    EXPECT_EQ(UploadFileWriter::uploadName(QString("photo.jpg"), now), "photo.jpg");
-    EXPECT_EQ(UploadFileWriter::uploadName(QString("../../.bashrc"), now), ".bashrc");
-    EXPECT_EQ(UploadFileWriter::uploadName(QString("/etc/passwd"), now), "passwd");
-    EXPECT_EQ(UploadFileWriter::uploadName(QString("a\\b\\c.txt"), now), "c.txt");
-    EXPECT_EQ(UploadFileWriter::uploadName(QString("bad\nname\x01.txt"), now), "badname.txt");
-    EXPECT_EQ(UploadFileWriter::uploadName(QString(".."), now), "received_1700000000");
-    EXPECT_EQ(UploadFileWriter::uploadName(QString("dir/"), now), "received_1700000000");
-    EXPECT_EQ(UploadFileWriter::uploadName(QString(""), now), "received_1700000000");
-    EXPECT_EQ(UploadFileWriter::uploadName(std::nullopt, now), "received_1700000000");
-    const QString longName = QString(300, u'x') + ".jpeg";
-    const QString reduced = UploadFileWriter::uploadName(longName, now);
+    const QList<std::pair<QString, QString>> names{{"/etc/passwd", "passwd"},
+                                                   {"a\\b\\c.txt", "c.txt"},
+                                                   {"bad\nname\x01.txt", "badname.txt"},
+                                                   {"..", "received_1700000000"},
+                                                   {"dir/", "received_1700000000"},
+                                                   {"", "received_1700000000"}};
+    for (const auto& [name, reduced] : names)
+        EXPECT_EQ(UploadFileWriter::uploadName(name, 1700000000), reduced);
+    EXPECT_EQ(UploadFileWriter::uploadName(std::nullopt, 1700000000), "received_1700000000");
+    const QString reduced = UploadFileWriter::uploadName(QString(300, u'x') + ".jpeg", 1);
     EXPECT_EQ(reduced.toUtf8().size(), 255);
     EXPECT_TRUE(reduced.endsWith(".jpeg"));
 }
 
-TEST(UploadFileWriter, SameNameThreeTimesCountsBeforeTheExtension)
+TEST(UploadFileWriter, UploadsAreDurableSimultaneousOnesOfOneNameSurviveAndNoneIsLeftHalfWritten)
 {
     QTemporaryDir downloads;
     const QString folder = QDir(downloads.path()).filePath("Quillbay");
     test::clearSyncCalls();
-    EXPECT_EQ(upload(downloads.path(), "photo.jpg", "one"), folder + "/photo.jpg");
+    EXPECT_EQ(upload(downloads.path(), "notes", ""), folder + "/notes");
     // Flushed under its temporary name, then the folder: durable before the phone hears "ok".
     EXPECT_EQ(test::syncCalls().size(), 2);
     EXPECT_TRUE(test::syncCalls()[0].startsWith("fdatasync " + folder + "/.quillbay-upload-"));
-    EXPECT_EQ(upload(downloads.path(), "photo.jpg", "two"), folder + "/photo (1).jpg");
-    EXPECT_EQ(upload(downloads.path(), "photo.jpg", "three"), folder + "/photo (2).jpg");
-    EXPECT_EQ(upload(downloads.path(), "notes", ""), folder + "/notes");
     EXPECT_EQ(upload(downloads.path(), "notes", "x"), folder + "/notes (1)");
-    EXPECT_EQ(contents(folder + "/photo.jpg"), "one");
-    EXPECT_EQ(contents(folder + "/photo (2).jpg"), "three");
-    EXPECT_EQ(contents(folder + "/notes"), "");
-    // Nothing but the five files: no temporary file is left over.
-    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden).size(), 5);
-}
 
-TEST(UploadFileWriter, SimultaneousUploadsOfOneNameBothSurvive)
-{
-    QTemporaryDir downloads;
-    constexpr int kWriters = 8;
-    std::vector<QString> paths(kWriters);
+    std::vector<QString> paths(8);
     std::vector<std::thread> threads;
-    for (int i = 0; i < kWriters; ++i) {
+    for (int i = 0; i < 8; ++i)
         threads.emplace_back(
-            [&, i] { paths[i] = upload(downloads.path(), "same.txt", QByteArray::number(i)); });
-    }
-    for (std::thread& thread : threads) {
+            [&, i] { paths[i] = upload(downloads.path(), "same", QByteArray::number(i)); });
+    for (std::thread& thread : threads)
         thread.join();
-    }
-    QSet<QString> distinct;
-    for (int i = 0; i < kWriters; ++i) {
-        ASSERT_FALSE(paths[i].isEmpty());
-        distinct.insert(paths[i]);
+    for (int i = 0; i < 8; ++i)
         EXPECT_EQ(contents(paths[i]), QByteArray::number(i));
-    }
-    EXPECT_EQ(distinct.size(), kWriters);
-}
-
-TEST(UploadFileWriter, AnUnfinishedUploadLeavesNothingBehind)
-{
-    QTemporaryDir downloads;
     {
-        UploadFileWriter writer(testLog());
-        ASSERT_EQ(writer.open(downloads.path(), 1), UploadFileWriter::Error::None);
-        ASSERT_TRUE(writer.write("partial", 7));
+        UploadFileWriter unfinished(kLog);
+        ASSERT_EQ(unfinished.open(downloads.path(), 1), UploadFileWriter::Error::None);
+        ASSERT_TRUE(unfinished.write("partial", 7));
     }
-    const QDir folder(QDir(downloads.path()).filePath("Quillbay"));
-    EXPECT_TRUE(folder.exists());
-    EXPECT_TRUE(folder.entryList(QDir::Files | QDir::Hidden).isEmpty());
+    // Nothing but the ten files: no temporary file is left over.
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden).size(), 10);
 }
 
-TEST(UploadFileWriter, PlainFileNamedQuillbayIsMovedAside)
+TEST(UploadFileWriter, APlainFileNamedQuillbayIsMovedAsideAndAnUnusableFolderFails)
 {
     QTemporaryDir downloads;
     const QString blocker = QDir(downloads.path()).filePath("Quillbay");
     QFile file(blocker);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("old");
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write("old") == 3);
     file.close();
-
-    UploadFileWriter writer(testLog());
+    UploadFileWriter writer(kLog);
     ASSERT_EQ(writer.open(downloads.path(), 1700000123), UploadFileWriter::Error::None);
     EXPECT_TRUE(QFileInfo(blocker).isDir());
     EXPECT_EQ(contents(QDir(downloads.path()).filePath("Quillbay (old file 1700000123)")), "old");
-}
-
-TEST(UploadFileWriter, FolderThatCannotBeCreatedFails)
-{
-    QTemporaryDir root;
-    // "Downloads" is a plain file, so no folder can be made inside it.
-    const QString downloads = QDir(root.path()).filePath("Downloads");
-    QFile file(downloads);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.close();
-    UploadFileWriter writer(testLog());
-    EXPECT_NE(writer.open(downloads, 1), UploadFileWriter::Error::None);
+    // "old" is a plain file, so no folder can be made inside it.
+    UploadFileWriter failing(kLog);
+    EXPECT_NE(failing.open(QDir(downloads.path()).filePath("Quillbay (old file 1700000123)"), 1),
+              UploadFileWriter::Error::None);
 }
 
 } // namespace
