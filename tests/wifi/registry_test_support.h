@@ -7,9 +7,6 @@
 #include <QFile>
 #include <QString>
 #include <QTemporaryDir>
-#include <QThread>
-
-#include <sys/stat.h>
 
 #include <functional>
 #include <thread>
@@ -37,14 +34,11 @@ inline void writeAll(const QString& path, const QByteArray& bytes)
         file.write(bytes);
 }
 
-// The permission bits of a file, or -1.
-inline int fileMode(const QString& path)
+// Whether only the user may read and write the file.
+inline bool privateToTheUser(const QString& path)
 {
-    struct stat info
-    {};
-    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
-        return -1;
-    return int(info.st_mode & 07777);
+    return QFile::permissions(path) ==
+           (QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
 }
 
 // Runs `work` on a thread of its own, as a connection would, then applies what it posted to this

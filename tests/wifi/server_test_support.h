@@ -59,24 +59,16 @@ public:
         // Each send() leaves as a segment of its own, so a request can arrive in pieces.
         const int noDelay = 1;
         ::setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
-        if (v6) {
-            sockaddr_in6 address{};
-            address.sin6_family = AF_INET6;
-            address.sin6_port = htons(port);
-            ::inet_pton(AF_INET6, source, &address.sin6_addr);
-            m_connected =
-                ::connect(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-            return;
-        }
-        sockaddr_in local{};
-        local.sin_family = AF_INET;
-        ::inet_pton(AF_INET, source, &local.sin_addr);
-        ::bind(m_fd, reinterpret_cast<sockaddr*>(&local), sizeof local);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(port);
-        ::inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
-        m_connected = ::connect(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        sockaddr_in6 address6{AF_INET6, htons(port), 0, {}, 0};
+        sockaddr_in local{AF_INET, 0, {}, {}};
+        sockaddr_in address{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
+        ::inet_pton(v6 ? AF_INET6 : AF_INET, source,
+                    v6 ? static_cast<void*>(&address6.sin6_addr) : &local.sin_addr);
+        if (!v6)
+            ::bind(m_fd, reinterpret_cast<sockaddr*>(&local), sizeof local);
+        m_connected =
+            v6 ? ::connect(m_fd, reinterpret_cast<sockaddr*>(&address6), sizeof address6) == 0
+               : ::connect(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
     }
     ~RawClient() { ::close(m_fd); }
     RawClient(const RawClient&) = delete;
@@ -86,13 +78,11 @@ public:
     bool send(const QByteArray& bytes)
     {
         qsizetype done = 0;
-        while (done < bytes.size()) {
-            const ssize_t sent =
+        for (ssize_t sent = 0; done < bytes.size(); done += sent) {
+            sent =
                 ::send(m_fd, bytes.constData() + done, size_t(bytes.size() - done), MSG_NOSIGNAL);
-            if (sent <= 0) {
+            if (sent <= 0)
                 return false;
-            }
-            done += sent;
         }
         return true;
     }

@@ -42,7 +42,7 @@ TEST_F(TransferRecordsTest, NewestComesFirstInTheFileAndHistoriesComeBackAfterAR
         readAll(path("sent_files.json")),
         R"([{"bytes":4096,"id":")" + id.toUtf8() +
             R"(","recipientHost":"10.0.0.8","sentAt":786931200.5,"url":"file:///tmp/report.pdf"}])");
-    EXPECT_EQ(fileMode(path("received_files.json")), 0600);
+    EXPECT_TRUE(privateToTheUser(path("received_files.json")));
     runOffGuiThread([&] {
         for (int i = 0; i < 20; ++i) {
             m_now = QDateTime::currentDateTimeUtc().addMSecs(i);

@@ -91,7 +91,7 @@ TEST_F(WiFiPeerRegistryTest, TouchRecordsPeersButNeverLoopbackAndPairingReplaces
     EXPECT_EQ(changed.count(), 1);
     EXPECT_EQ(readAll(storePath()),
               R"([{"host":"10.0.0.7","lastSeen":1.5,"name":"Android device","pin":"000042"}])");
-    EXPECT_EQ(fileMode(storePath()), 0600); // it holds the tokens
+    EXPECT_TRUE(privateToTheUser(storePath())); // it holds the tokens
     registry->touch("10.0.0.7", QStringLiteral("Pixel"));
     EXPECT_EQ(registry->peers()[0].name, "Pixel");
 

@@ -78,13 +78,24 @@ protected:
         QCoreApplication::processEvents();
     }
 
-    QByteArray ask(const QByteArray& request, const char* source = "127.0.0.1")
+    // The whole reply to `request` from `source`, which may half-close after sending it.
+    QByteArray ask(const QByteArray& request, const char* source = "127.0.0.1",
+                   bool halfClose = false)
     {
         return test::runAsPhone<QByteArray>([&] {
             RawClient client(port, source);
-            return client.connected() && client.send(request) ? client.read()
-                                                              : QByteArray("<no connection>");
+            if (!client.connected() || !client.send(request))
+                return QByteArray("<no connection>");
+            if (halfClose)
+                client.shutdownWrite();
+            return client.read();
         });
+    }
+    QByteArray post(const QByteArray& path, const QByteArray& body, const char* source)
+    {
+        return ask("POST " + path + " HTTP/1.1\r\nX-Device-Name: Pixel 8\r\nContent-Length: " +
+                       QByteArray::number(body.size()) + "\r\n\r\n" + body,
+                   source);
     }
 
     QByteArray curl(const QStringList& arguments)
@@ -183,28 +194,15 @@ TEST_F(WiFiServerTest, FramingOverTheWire)
     EXPECT_TRUE(ask("GET\r\n\r\n").startsWith("HTTP/1.1 400 Bad Request\r\n"));
     EXPECT_TRUE(
         ask("GET /control/x HTTP/1.1\r\n\r\n").endsWith("WebSocket /control not implemented"));
-    // A body announced but cut short gets no reply at all.
-    const QByteArray cut = test::runAsPhone<QByteArray>([&] {
-        RawClient client(port);
-        client.send("POST /pair HTTP/1.1\r\nContent-Length: 10\r\n\r\n{\"pi");
-        client.shutdownWrite();
-        return client.read();
-    });
-    EXPECT_EQ(cut, QByteArray());
-    // A whole body followed by a half-close still gets its reply.
-    const QByteArray halfClosed = test::runAsPhone<QByteArray>([&] {
-        RawClient client(port, "127.0.0.2");
-        client.send("POST /pair HTTP/1.1\r\nContent-Length: 12\r\n\r\n{\"pin\":\"x1\"}");
-        client.shutdownWrite();
-        return client.read();
-    });
-    EXPECT_TRUE(halfClosed.endsWith("\r\n\r\nIncorrect PIN")) << halfClosed.constData();
+    // A body announced but cut short gets no reply at all; a whole one before a half-close does.
+    EXPECT_EQ(ask("POST /pair HTTP/1.1\r\nContent-Length: 10\r\n\r\n{\"pi", "127.0.0.1", true),
+              QByteArray());
+    EXPECT_TRUE(
+        ask("POST /pair HTTP/1.1\r\nContent-Length: 12\r\n\r\n{\"pin\":\"x1\"}", "127.0.0.2", true)
+            .endsWith("\r\n\r\nIncorrect PIN"));
     // An oversized head is refused, and the reply is not lost to a reset.
-    const QByteArray oversized = test::runAsPhone<QByteArray>([&] {
-        RawClient client(port);
-        client.send("GET /status HTTP/1.1\r\nX-Pad: " + QByteArray(100 * 1024, 'p'));
-        return client.read();
-    });
+    const QByteArray oversized =
+        ask("GET /status HTTP/1.1\r\nX-Pad: " + QByteArray(100 * 1024, 'p'));
     EXPECT_TRUE(oversized.startsWith("HTTP/1.1 400 Bad Request\r\n"));
     EXPECT_TRUE(oversized.endsWith("\r\n\r\nBad Request"));
 }
@@ -218,23 +216,17 @@ TEST_F(WiFiServerTest, PairReconnectAndPendingEndToEnd)
     EXPECT_EQ(peer.host, "127.0.0.2");
     EXPECT_EQ(peer.name, "Pixel 8");
 
-    auto pair = [&](const QString& pin) {
-        const QByteArray body = "{\"pin\":\"" + pin.toUtf8() + "\"}";
-        return ask("POST /pair HTTP/1.1\r\nX-Device-Name: Pixel 8\r\nContent-Length: " +
-                       QByteArray::number(body.size()) + "\r\n\r\n" + body,
-                   "127.0.0.2");
-    };
-    const QString wrong = peer.pin == "000000" ? "000001" : "000000";
-    EXPECT_TRUE(pair(wrong).startsWith("HTTP/1.1 401 Unauthorized\r\n"));
-    const QString token = jsonOf(pair(peer.pin)).value("token").toString();
+    const QByteArray wrong = peer.pin == "000000" ? "000001" : "000000";
+    EXPECT_TRUE(post("/pair", "{\"pin\":\"" + wrong + "\"}", "127.0.0.2")
+                    .startsWith("HTTP/1.1 401 Unauthorized\r\n"));
+    const QByteArray token =
+        jsonOf(post("/pair", "{\"pin\":\"" + peer.pin.toUtf8() + "\"}", "127.0.0.2"))
+            .value("token")
+            .toString()
+            .toUtf8();
     EXPECT_EQ(token.size(), 36);
-
-    const QByteArray reconnect = "{\"token\":\"" + token.toUtf8() + "\"}";
-    const QByteArray moved =
-        ask("POST /reconnect HTTP/1.1\r\nContent-Length: " + QByteArray::number(reconnect.size()) +
-                "\r\n\r\n" + reconnect,
-            "127.0.0.3");
-    EXPECT_EQ(jsonOf(moved), QJsonObject({{"ok", true}}));
+    EXPECT_EQ(jsonOf(post("/reconnect", "{\"token\":\"" + token + "\"}", "127.0.0.3")),
+              QJsonObject({{"ok", true}}));
     test::waitUntil([&] { return server->openConnections() == 0; });
     QCoreApplication::processEvents();
     EXPECT_EQ(peers.peers().first().host, "127.0.0.3");
@@ -244,13 +236,10 @@ TEST_F(WiFiServerTest, PairReconnectAndPendingEndToEnd)
 
 TEST_F(WiFiServerTest, UploadLandsInTheQuillbayFolderAndIsRecordedACutOneLeavesNothing)
 {
-    test::runAsPhone<bool>([&] {
-        RawClient client(port, "127.0.0.2");
-        client.send(
-            "POST /upload HTTP/1.1\r\nX-File-Name: big.bin\r\nContent-Length: 1000000\r\n\r\n" +
-            QByteArray(5000, 'z'));
-        return true; // the phone goes away mid-body
-    });
+    // The phone goes away mid-body.
+    ask("POST /upload HTTP/1.1\r\nX-File-Name: big.bin\r\nContent-Length: 1000000\r\n\r\n" +
+            QByteArray(5000, 'z'),
+        "127.0.0.2", true);
     ASSERT_TRUE(test::waitUntil([&] { return server->openConnections() == 0; }));
     EXPECT_TRUE(QDir(quillbayFolder()).entryList(QDir::Files | QDir::Hidden).isEmpty());
 
@@ -317,12 +306,8 @@ TEST_F(WiFiServerTest, DownloadStreamsTheQueuedFileToItsRecipientOnly)
     EXPECT_EQ(bodyOf(ask("GET /download?x=1 HTTP/1.1\r\n\r\n", "127.0.0.2")), "No such file");
 
     // Lower case finds the same file; the phone's half-close does not cut the download off.
-    const QByteArray reply = test::runAsPhone<QByteArray>([&] {
-        RawClient client(port, "127.0.0.2");
-        client.send("GET /download?id=" + id.toLower().toUtf8() + " HTTP/1.1\r\n\r\n");
-        client.shutdownWrite();
-        return client.read();
-    });
+    const QByteArray reply =
+        ask("GET /download?id=" + id.toLower().toUtf8() + " HTTP/1.1\r\n\r\n", "127.0.0.2", true);
     EXPECT_TRUE(reply.startsWith("HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n"
                                  "Content-Length: 1310723\r\nX-File-Name: report%20final.pdf\r\n"
                                  "Connection: close\r\n\r\n"));
