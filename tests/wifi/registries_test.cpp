@@ -1,0 +1,387 @@
+#include "support/test_support.h"
+#include "wifi/pending_outgoing_files_registry.h"
+#include "wifi/received_files_registry.h"
+#include "wifi/sent_files_registry.h"
+#include "wifi/wifi_peer_registry.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFileInfo>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <thread>
+
+using namespace qb;
+using namespace qb::test;
+namespace {
+// 2001-01-01 00:00:00 UTC plus `seconds`.
+inline QDateTime referenceDate(double seconds)
+{
+    return QDateTime::fromMSecsSinceEpoch(978307200000LL + qint64(seconds * 1000), Qt::UTC);
+}
+
+inline QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readAll();
+}
+
+inline void writeAll(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly))
+        file.write(bytes);
+}
+
+// Whether only the user may read and write the file.
+inline bool privateToTheUser(const QString& path)
+{
+    return QFile::permissions(path) ==
+           (QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
+}
+
+// Runs `work` on a thread of its own, as a connection would, then applies what it posted to this
+// (the GUI) thread.
+inline void runOffGuiThread(const std::function<void()>& work)
+{
+    std::thread(work).join();
+    QCoreApplication::processEvents();
+}
+
+__extension__ typedef unsigned __int128 Wide;
+
+// The 64-bit draw whose product with 1,000,000 has `high` as its result and `low` as its low half.
+std::optional<quint64> drawFor(quint64 high, quint64 low)
+{
+    const Wide product = (Wide(high) << 64) | low;
+    return product % 1000000 ? std::nullopt : std::optional<quint64>(product / 1000000);
+}
+
+// A draw that is accepted at once and gives `result`.
+quint64 drawGiving(quint64 result)
+{
+    quint64 low = (1000000 - quint64((Wide(result) << 64) % 1000000)) % 1000000;
+    return *drawFor(result, low < 551616 ? low + 1000000 : low);
+}
+
+class WiFiPeerRegistryTest : public ::testing::Test
+{
+protected:
+    void SetUp() override { ensureApplication(); }
+    std::unique_ptr<WiFiPeerRegistry> makeRegistry()
+    {
+        auto registry = std::make_unique<WiFiPeerRegistry>(m_dir.path());
+        registry->setClock([this] { return m_now; });
+        registry->setRandomSource([this] { return drawGiving(m_nextPin++); }); // 000042, 000043...
+        return registry;
+    }
+    QString storePath() const { return m_dir.filePath(QStringLiteral("wifi_peers.json")); }
+
+    QTemporaryDir m_dir;
+    QDateTime m_now = referenceDate(1.5);
+    quint64 m_nextPin = 42;
+};
+
+} // namespace
+
+TEST(PinGeneratorTest, DrawsSixDigitsWithoutBias)
+{
+    auto pin = [](std::deque<quint64> draws, int* count = nullptr) {
+        return WiFiPeerRegistry::makePIN([=]() mutable {
+            if (count)
+                ++*count;
+            const quint64 value = draws.front();
+            draws.pop_front();
+            return value;
+        });
+    };
+    EXPECT_EQ(pin({*drawFor(42, 832128)}), "000042");
+    EXPECT_EQ(pin({~quint64(0)}), "999999");
+    // (2^64 - 1e6) mod 1e6 = 551616: low halves below it are drawn again; zero is one of them.
+    std::optional<quint64> below, boundary;
+    for (quint64 high = 0; high < 1000000 && (!below || !boundary); ++high) {
+        below = below ? below : drawFor(high, 551616 - 64); // low halves are multiples of 64
+        boundary = boundary ? boundary : drawFor(high, 551616);
+    }
+    ASSERT_TRUE(below && boundary);
+    const QString expected =
+        QStringLiteral("%1").arg(quint64((Wide(*boundary) * 1000000) >> 64), 6, 10, QChar('0'));
+    int count = 0;
+    EXPECT_EQ(pin({0, *below, *boundary}, &count), expected);
+    EXPECT_EQ(count, 3);
+}
+
+TEST_F(WiFiPeerRegistryTest, TouchRecordsPeersButNeverLoopbackAndPairingReplacesTheToken)
+{
+    auto registry = makeRegistry();
+    QSignalSpy changed(registry.get(), &WiFiPeerRegistry::peersChanged);
+    for (const char* host : {"localhost", "LocalHost", "::1", "127.0.0.1"})
+        registry->touch(QString::fromLatin1(host), QStringLiteral("Pixel"));
+    EXPECT_FALSE(QFile::exists(storePath()));
+    registry->touch("10.0.0.7", std::nullopt);
+    EXPECT_EQ(registry->peers(),
+              QList<WiFiPeer>({{"10.0.0.7", "Android device", "000042", std::nullopt, m_now}}));
+    EXPECT_EQ(changed.count(), 1);
+    EXPECT_EQ(readAll(storePath()),
+              R"([{"host":"10.0.0.7","lastSeen":1.5,"name":"Android device","pin":"000042"}])");
+    EXPECT_TRUE(privateToTheUser(storePath())); // it holds the tokens
+    registry->touch("10.0.0.7", QStringLiteral("Pixel"));
+    EXPECT_EQ(registry->peers()[0].name, "Pixel");
+
+    EXPECT_FALSE(registry->verifyPIN("10.0.0.7", "42"));
+    EXPECT_FALSE(registry->verifyPIN("10.0.0.8", "000042"));
+    const std::optional<QString> first = registry->verifyPIN("10.0.0.7", "000042");
+    const std::optional<QString> token = registry->verifyPIN("10.0.0.7", "000042");
+    ASSERT_TRUE(first && token);
+    EXPECT_EQ(token->size(), 36);
+    EXPECT_FALSE(registry->verifyToken("10.0.0.7", *first));
+    EXPECT_TRUE(readAll(storePath()).contains(("\"token\":\"" + *token + "\"").toUtf8()));
+
+    // A reconnect from a new address moves the paired peer there.
+    m_now = referenceDate(60);
+    registry->touch("10.0.0.9", QStringLiteral("Pixel"));
+    EXPECT_FALSE(registry->verifyToken("10.0.0.9", "nope"));
+    EXPECT_TRUE(registry->verifyToken("10.0.0.9", *token));
+    ASSERT_EQ(registry->peers().size(), 2);
+    EXPECT_EQ(registry->peers()[0], (WiFiPeer{"10.0.0.9", "Pixel", "000042", token, m_now}));
+
+    // A new PIN unpairs; removing forgets every peer of the host and the selection.
+    registry->regeneratePIN("10.0.0.9");
+    EXPECT_FALSE(registry->verifyToken("10.0.0.9", *token));
+    EXPECT_TRUE(registry->verifyPIN("10.0.0.9", "000044"));
+    registry->setSelectedPeerHost(QStringLiteral("10.0.0.9"));
+    registry->remove("10.0.0.9");
+    EXPECT_TRUE(registry->peers().isEmpty());
+    EXPECT_EQ(registry->selectedPeerHost(), std::nullopt);
+
+    runOffGuiThread([&] {
+        registry->touchPeerOnMainActor("10.0.0.7", QStringLiteral("Pixel"));
+        registry->touchPeerOnMainActor("10.0.0.7", QStringLiteral("Galaxy"));
+    });
+    EXPECT_EQ(registry->peers()[0].name, "Galaxy");
+}
+
+TEST_F(WiFiPeerRegistryTest, ReadsTheFileBackAndSetsAnUndecodableOneAside)
+{
+    writeAll(storePath(),
+             R"([{"pin":"004711","name":"Pixel","host":"10.0.0.7","lastSeen":786931200.125,)"
+             R"("token":"0A1B2C3D-0000-4000-8000-00000000000F","future":{"x":1}}])");
+    EXPECT_EQ(makeRegistry()->peers(),
+              QList<WiFiPeer>({{"10.0.0.7", "Pixel", "004711",
+                                QStringLiteral("0A1B2C3D-0000-4000-8000-00000000000F"),
+                                referenceDate(786931200.125)}}));
+    for (const QByteArray content :
+         {R"([{"host":"10.0.0.2","name":"B","pin":"000002"}])", // no lastSeen
+          R"([{"host":"10.0.0.2","name":"B","pin":2,"lastSeen":1}])", R"({"host":"1"})", "[", ""}) {
+        SCOPED_TRACE(content.toStdString());
+        writeAll(storePath(), content);
+        auto registry = makeRegistry();
+        EXPECT_TRUE(registry->peers().isEmpty());
+        EXPECT_EQ(readAll(storePath()), content); // untouched until something is saved
+        registry->touch("10.0.0.3", QStringLiteral("C"));
+        EXPECT_TRUE(
+            QFileInfo(registry->setAsidePath()).fileName().startsWith("wifi_peers.json.unr"));
+        EXPECT_EQ(readAll(registry->setAsidePath()), content);
+        EXPECT_EQ(makeRegistry()->peers(), registry->peers());
+    }
+
+    // A failed save is logged and keeps the peer in memory.
+    QFile::remove(storePath());
+    auto registry = makeRegistry();
+    LogCapture log;
+    QDir().mkpath(storePath());
+    registry->touch("10.0.0.1", QStringLiteral("A"));
+    EXPECT_EQ(registry->peers().size(), 1);
+    EXPECT_TRUE(log.hasError(QStringLiteral("Could not save")));
+}
+
+// Guards against requests growing the peers and their file without bound, and against a write
+// of the file for every request.
+TEST_F(WiFiPeerRegistryTest, RequestsCannotGrowThePeersAndTouchesAreWrittenOncePerSecond)
+{
+    auto registry = makeRegistry();
+    registry->touch("10.0.0.1", "Paired");
+    ASSERT_TRUE(registry->verifyPIN("10.0.0.1", "000042"));
+    const QByteArray paired = readAll(storePath());
+    for (int i = 0; i < 1000; ++i) {
+        m_now = m_now.addSecs(1);
+        registry->touch(QStringLiteral("127.0.%1.%2").arg(i / 250).arg(i % 250 + 2),
+                        QString(300, u'n'));
+    }
+    const QList<WiFiPeer> peers = registry->peers();
+    ASSERT_EQ(peers.size(), 65);
+    EXPECT_EQ(peers.at(1).host, "127.0.3.188"); // the paired one, then the 64 latest
+    EXPECT_EQ(peers.last().name.size(), 128);
+    EXPECT_EQ(readAll(storePath()), paired); // written at most once a second
+    QDeadlineTimer deadline(5000);
+    while (readAll(storePath()) == paired && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_EQ(makeRegistry()->peers(), peers);
+    registry->touch("10.0.0.2", "Last");
+    registry->shutdown(); // at quit, nothing is left unwritten
+    EXPECT_EQ(makeRegistry()->peers().last().host, "10.0.0.2");
+}
+
+namespace {
+
+class TransferRecordsTest : public ::testing::Test
+{
+protected:
+    void SetUp() override { ensureApplication(); }
+    template <typename Registry> std::unique_ptr<Registry> make()
+    {
+        auto registry = std::make_unique<Registry>(m_dir.path());
+        registry->setClock([this] { return m_now; });
+        return registry;
+    }
+    QString path(const char* name) const { return m_dir.filePath(QString::fromLatin1(name)); }
+
+    QTemporaryDir m_dir;
+    QDateTime m_now = referenceDate(786931200.5);
+};
+
+} // namespace
+
+// The server's end-to-end test covers what an upload and a download record.
+TEST_F(TransferRecordsTest, NewestComesFirstInTheFileAndHistoriesComeBackAfterARestart)
+{
+    auto received = make<ReceivedFilesRegistry>();
+    auto sent = make<SentFilesRegistry>();
+    received->record(QUrl::fromLocalFile("/d/ü b.txt"), 1LL << 40, "fe80::1", "Phone \"1\"");
+    sent->record(QUrl::fromLocalFile("/tmp/report.pdf"), 4096, "10.0.0.8");
+    const QString id = sent->files()[0].id.toString(QUuid::WithoutBraces).toUpper();
+    EXPECT_EQ(
+        readAll(path("sent_files.json")),
+        R"([{"bytes":4096,"id":")" + id.toUtf8() +
+            R"(","recipientHost":"10.0.0.8","sentAt":786931200.5,"url":"file:///tmp/report.pdf"}])");
+    EXPECT_TRUE(privateToTheUser(path("received_files.json")));
+    runOffGuiThread([&] {
+        for (int i = 0; i < 20; ++i) {
+            m_now = QDateTime::currentDateTimeUtc().addMSecs(i);
+            received->recordTask(QUrl::fromLocalFile(QStringLiteral("/r%1#?").arg(i)), i, "h", "n");
+            sent->recordSentFileOnMainActor(QUrl::fromLocalFile(QStringLiteral("/s%1").arg(i)), i,
+                                            "h");
+        }
+    });
+    ASSERT_EQ(received->files().size(), 21);
+    for (int i = 0; i < 20; ++i)
+        EXPECT_EQ(sent->files()[19 - i].bytes, i);
+    EXPECT_EQ(received->files()[20].senderName, "Phone \"1\"");
+    EXPECT_EQ(make<ReceivedFilesRegistry>()->files(), received->files());
+    EXPECT_EQ(make<SentFilesRegistry>()->files(), sent->files());
+}
+
+TEST_F(TransferRecordsTest, AnUndecodableHistoryIsSetAsideAndAFailedWriteKeepsTheRecord)
+{
+    const QByteArray record = R"({"id":"0A1B2C3D-0000-4000-8000-00000000000F","url":"file:///x",)"
+                              R"("bytes":1,"receivedAt":1,"senderHost":"h")";
+    for (const QByteArray& content :
+         {"[" + record + "}]", "[" + record + R"(,"senderName":3}])",
+          "[" + record + R"(,"senderName":"n"}])" + "x", QByteArray(R"([null])")}) {
+        SCOPED_TRACE(content.toStdString());
+        writeAll(path("received_files.json"), content);
+        auto registry = make<ReceivedFilesRegistry>();
+        EXPECT_TRUE(registry->files().isEmpty());
+        registry->record(QUrl::fromLocalFile("/y"), 2, "h", "n");
+        EXPECT_TRUE(
+            QFileInfo(registry->setAsidePath()).fileName().startsWith("received_files.json.u"));
+        EXPECT_EQ(readAll(registry->setAsidePath()), content);
+        EXPECT_EQ(make<ReceivedFilesRegistry>()->files(), registry->files());
+    }
+    QFile::remove(path("sent_files.json"));
+    auto sent = make<SentFilesRegistry>();
+    LogCapture log;
+    QDir().mkpath(path("sent_files.json"));
+    sent->record(QUrl::fromLocalFile("/a"), 1, "h");
+    EXPECT_EQ(sent->files().size(), 1);
+    EXPECT_TRUE(log.hasError(QStringLiteral("Could not save")));
+    QDir(path("sent_files.json")).removeRecursively();
+    sent->record(QUrl::fromLocalFile("/b"), 2, "h");
+    EXPECT_EQ(make<SentFilesRegistry>()->files(), sent->files());
+}
+
+using namespace std::chrono_literals;
+
+TEST(PendingOutgoingFileTest, RateAndTimeLeftNeedAQuarterSecondAndAByte)
+{
+    const QDateTime start = referenceDate(0);
+    auto file = [&](qint64 bytes, qint64 sentBytes, bool started) {
+        PendingOutgoingFile file;
+        file.bytes = bytes;
+        file.sentBytes = sentBytes;
+        file.status = SendStatus::Sending;
+        file.sendStartedAt = started ? std::optional(start) : std::nullopt;
+        return file;
+    };
+    EXPECT_EQ(file(1000, 0, false).etaSeconds(start), std::nullopt);
+    EXPECT_EQ(file(3000000, 100, true).etaSeconds(start.addMSecs(200)), std::nullopt);
+    EXPECT_EQ(file(3000000, 100, true).bytesPerSecond(start.addMSecs(250)), 0);
+    EXPECT_EQ(file(3000000, 0, true).bytesPerSecond(start.addSecs(2)), 0);
+    EXPECT_DOUBLE_EQ(file(3000000, 1000000, true).bytesPerSecond(start.addSecs(2)), 500000);
+    EXPECT_DOUBLE_EQ(*file(3000000, 1000000, true).etaSeconds(start.addSecs(2)), 4);
+    // The file grew, or its size could not be read: nothing is left to wait for.
+    EXPECT_DOUBLE_EQ(*file(10, 1000000, true).etaSeconds(start.addSecs(2)), 0);
+}
+
+// The server's end-to-end tests cover offering, fetching and cancelling through the registry.
+TEST(PendingOutgoingFilesRegistryTest, ReportsApplyInOrderAndFinishedEntriesLeaveAfterTheirDelay)
+{
+    ensureApplication();
+    QTemporaryDir dir;
+    QList<QPair<std::chrono::milliseconds, std::function<void()>>> scheduled;
+    PendingOutgoingFilesRegistry registry;
+    registry.setClock([] { return referenceDate(100); });
+    registry.setScheduler([&](std::chrono::milliseconds delay, std::function<void()> task) {
+        scheduled.append({delay, std::move(task)});
+    });
+    writeAll(dir.filePath("a b"), QByteArray(1234, 'x'));
+    registry.enqueue(QUrl::fromLocalFile(dir.filePath("a b")), "10.0.0.7");
+    registry.enqueue(QUrl::fromLocalFile(dir.filePath("gone")), "10.0.0.7");
+    const QString done = registry.files()[0].id.toString(QUuid::WithoutBraces);
+    const QString broken = registry.files()[1].id.toString(QUuid::WithoutBraces);
+    EXPECT_EQ(registry.offeredTo("10.0.0.7"),
+              (QList<OfferedFile>{{done.toUpper(), "a b", 1234}, {broken.toUpper(), "gone", 0}}));
+    EXPECT_EQ(registry.downloadURL("{" + done + "}", "10.0.0.7"), std::nullopt);
+
+    runOffGuiThread([&] {
+        registry.markSending(done);
+        registry.updateProgress(done, 100);
+        registry.updateProgress(done, 200);
+        registry.markSending(done); // a second fetch resets neither the start nor the count
+        registry.updateProgress("garbage", 999);
+        registry.markCompleted(done);
+        registry.markFailed(broken);
+        registry.markCompleted("{" + done);
+    });
+    EXPECT_EQ(registry.files()[0].sentBytes, 200);
+    EXPECT_EQ(registry.files()[0].sendStartedAt, referenceDate(100));
+    EXPECT_EQ(registry.files()[0].status, SendStatus::Completed);
+    EXPECT_EQ(registry.files()[1].status, SendStatus::Failed);
+    ASSERT_EQ(scheduled.size(), 2);
+    EXPECT_EQ(scheduled[0].first, 1500ms);
+    EXPECT_EQ(scheduled[1].first, 3000ms);
+    scheduled[0].second();
+    ASSERT_EQ(registry.files().size(), 1);
+    EXPECT_EQ(registry.files()[0].id.toString(QUuid::WithoutBraces), broken);
+    scheduled[1].second();
+    EXPECT_TRUE(registry.files().isEmpty());
+}
+
+TEST(PendingOutgoingFilesRegistryTest, ACompletedEntryLeavesByItself)
+{
+    ensureApplication();
+    PendingOutgoingFilesRegistry registry;
+    registry.enqueue(QUrl::fromLocalFile("/nonexistent/a"), QStringLiteral("h"));
+    registry.markCompleted(registry.files()[0].id.toString(QUuid::WithoutBraces));
+    QSignalSpy changed(&registry, &PendingOutgoingFilesRegistry::filesChanged);
+    ASSERT_TRUE(changed.wait(5000)); // the posted status change
+    EXPECT_EQ(registry.files()[0].status, SendStatus::Completed);
+    ASSERT_TRUE(changed.wait(10000)); // the removal
+    EXPECT_TRUE(registry.files().isEmpty());
+}
