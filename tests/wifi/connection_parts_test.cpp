@@ -1,0 +1,387 @@
+#include "fake_server_backend.h"
+#include "platform/sync_spy.h"
+#include "wifi/download_pump.h"
+#include "wifi/http_reply.h"
+#include "wifi/http_request_parser.h"
+#include "wifi/pin_attempt_limiter.h"
+#include "wifi/request_router.h"
+#include "wifi/upload_file_writer.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace qb {
+namespace {
+
+using Status = HttpParseResult::Status;
+
+// Segmented heads, lower-case methods, oversized heads and a missing path are checked over the
+// wire by the server test.
+TEST(HttpRequestParser, RequestLineAndHeadLimits)
+{
+    const QByteArray request = "GET  /download?id=a&b HTTP/1.1 extra\r\nHost: x\r\n\r\n";
+    EXPECT_EQ(parseRequestHead(request.chopped(1)).status, Status::Incomplete);
+    const HttpParseResult result = parseRequestHead(request + "trailing");
+    ASSERT_EQ(result.status, Status::Complete);
+    EXPECT_EQ(result.head.method, "GET");
+    EXPECT_EQ(result.head.path, "/download?id=a&b");
+    EXPECT_EQ(result.head.headLength, request.size());
+    EXPECT_EQ(parseRequestHead("GET /x\r\n\r\n").status, Status::Complete); // no version needed
+    EXPECT_EQ(parseRequestHead("GET /\xff HTTP/1.1\r\n\r\n").status, Status::BadRequest);
+    const QByteArray big = "GET / HTTP/1.1\r\nX-Pad: " + QByteArray(70 * 1024, 'a');
+    EXPECT_EQ(parseRequestHead(big).status, Status::BadRequest); // no blank line can save it
+    const QByteArray fits = "GET / HTTP/1.1\r\nX-Pad: " + QByteArray(60 * 1024, 'a');
+    EXPECT_EQ(parseRequestHead(fits).status, Status::Incomplete);
+    EXPECT_EQ(parseRequestHead(fits + "\r\n\r\n").status, Status::Complete);
+    // A lone LF does not end a line, so "X-Device-Name" stays part of the request line.
+    EXPECT_EQ(parseRequestHead("GET /a\nX-Device-Name: P\r\n\r\n").head.path, "/a\nX-Device-Name:");
+}
+
+TEST(HttpRequestParser, DeviceNameContentLengthAndFileNameHeaders)
+{
+    auto head = [](const QByteArray& line) {
+        return parseRequestHead("POST / HTTP/1.1\r\n" + line + "\r\n\r\n").head;
+    };
+    EXPECT_EQ(head("x-DEVICE-name:\t Pixel \t").deviceName, QString("Pixel"));
+    EXPECT_FALSE(head("X-Device-Name:").deviceName);            // nothing after the colon
+    EXPECT_EQ(head("X-Device-Name:   ").deviceName, QString()); // spaces only: empty name
+    EXPECT_EQ(head("X-Device-Name: a:b").deviceName, QString("a:b"));
+    EXPECT_FALSE(head("X-Device-Name Pixel").deviceName);
+    EXPECT_EQ(head("X-Device-Name: one\r\nX-Device-Name: two").deviceName, QString("two"));
+    const QList<std::pair<QByteArray, qint64>> lengths{
+        {"10", 10},
+        {"+7", 7},
+        {"-5", 0},
+        {"abc", 0},
+        {"1 0", 0},
+        {"0x10", 0},
+        {"9223372036854775807", 9223372036854775807LL},
+        {"9223372036854775808", 0}};
+    for (const auto& [value, length] : lengths)
+        EXPECT_EQ(head("Content-Length: " + value).contentLength, length) << value.constData();
+    EXPECT_EQ(head("X-File-Name: %C3%A9t%C3%A9.txt").fileName, QString::fromUtf8("été.txt"));
+    for (const char* asSent : {"100%.txt", "a%zz.txt", "bad%FF.txt"}) // malformed or not UTF-8
+        EXPECT_EQ(head(QByteArray("X-File-Name: ") + asSent).fileName, QString(asSent));
+}
+
+TEST(HttpReply, LengthsCountBytesAndNamesAreEncodedForAPath)
+{
+    // The em dash is three bytes in UTF-8.
+    EXPECT_EQ(HttpReply::text(401, QString::fromUtf8("Invalid token \xe2\x80\x94 pair again")),
+              QByteArray("HTTP/1.1 401 Unauthorized\r\nContent-Type: text/plain; charset=utf-8\r\n"
+                         "Content-Length: 28\r\nConnection: close\r\n\r\n"
+                         "Invalid token \xe2\x80\x94 pair again"));
+    EXPECT_TRUE(
+        HttpReply::json({{"bytes", qint64(5000000000)}}).endsWith("{\"bytes\":5000000000}"));
+    EXPECT_EQ(HttpReply::encodeForPath("a+b=c@d!$&'()*,:~_-.txt"), "a+b=c@d!$&'()*,:~_-.txt");
+    EXPECT_EQ(HttpReply::encodeForPath(QString::fromUtf8("a?b%c;d \xc3\xa9#")),
+              "a%3Fb%25c%3Bd%20%C3%A9%23");
+}
+
+using Route = RequestRouter::Route;
+
+class FakeResponder : public RouteResponder
+{
+public:
+    void sendText(int status, const QString& text) override
+    {
+        reply = QStringLiteral("%1 %2").arg(status).arg(text);
+    }
+    void sendJSON(const QJsonObject& object) override
+    {
+        reply = "200 " + QJsonDocument(object).toJson(QJsonDocument::Compact);
+    }
+    QObject* context() override { return &object; }
+
+    QString reply;
+    QObject object;
+};
+
+class RequestRouterTest : public ::testing::Test
+{
+protected:
+    test::FakeServerBackend backend;
+    PinAttemptLimiter limiter;
+    qint64 clockMs = 1'000'000;
+    RequestRouter router{backend, limiter, "Desk", [this] {
+                             return clockMs;
+                         }};
+
+    QString handle(Route route, const QString& host, const QByteArray& body)
+    {
+        FakeResponder one;
+        router.handle(route, host, body, one);
+        return one.reply;
+    }
+    QString pair(const QString& host, const QByteArray& body)
+    {
+        return handle(Route::Pair, host, body);
+    }
+};
+
+TEST_F(RequestRouterTest, PairAndReconnectNeedStrings)
+{
+    backend.pins["h"] = "012345";
+    for (const QByteArray body : {"{\"pin\":12345}", "not json", "[\"012345\"]", "{}"})
+        EXPECT_EQ(pair("h", body), "400 Missing pin");
+    EXPECT_EQ(pair("h", "{\"pin\":\"12345\"}"), "401 Incorrect PIN"); // leading zero matters
+    EXPECT_EQ(pair("h", "{\"pin\":\"012345\"}"), "200 {\"token\":\"TOKEN-1\"}");
+    EXPECT_EQ(pair("unknown-host", "{\"pin\":\"012345\"}"), "401 Incorrect PIN");
+    EXPECT_EQ(handle(Route::Reconnect, "h", "{\"token\":5}"), "400 Missing token");
+    EXPECT_EQ(handle(Route::Reconnect, "h", "{\"token\":\"BAD\"}"),
+              QString::fromUtf8("401 Invalid token \xe2\x80\x94 pair again"));
+    EXPECT_EQ(handle(Route::Reconnect, "h", "{\"token\":\"GOOD\"}"), "200 {\"ok\":true}");
+}
+
+TEST_F(RequestRouterTest, FiveWrongPinsReplaceThePinAndLockTheHostOut)
+{
+    backend.pins["attacker"] = "111111";
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(pair("attacker", "{\"pin\":\"000000\"}"), "401 Incorrect PIN");
+    EXPECT_EQ(backend.pins["attacker"], "999999"); // replaced
+    const int checks = backend.pinChecks;
+    // Locked out: even the (new) right PIN is refused without being checked.
+    EXPECT_EQ(pair("attacker", "{\"pin\":\"999999\"}"), "401 Incorrect PIN");
+    EXPECT_EQ(backend.pinChecks, checks);
+    backend.pins["phone"] = "222222"; // another phone is not affected
+    EXPECT_EQ(pair("phone", "{\"pin\":\"222222\"}"), "200 {\"token\":\"TOKEN-1\"}");
+    clockMs += 31'000; // once the lock-out is over, the PIN on screen pairs
+    EXPECT_EQ(pair("attacker", "{\"pin\":\"999999\"}"), "200 {\"token\":\"TOKEN-2\"}");
+}
+
+TEST(PinAttemptLimiter, LockOutDoublesAGlobalBurstStopsEverybodyAndStaleAttemptsExpire)
+{
+    PinAttemptLimiter limiter({.failuresPerHost = 2,
+                               .firstLockoutMs = 1000,
+                               .failuresInWindow = 5,
+                               .windowMs = 10'000,
+                               .staleAttemptMs = 5000});
+    qint64 now = 0;
+    auto fail = [&](const QString& host) {
+        EXPECT_TRUE(limiter.beginAttempt(host, now));
+        return limiter.recordFailure(host, now);
+    };
+    EXPECT_FALSE(fail("a"));
+    EXPECT_TRUE(fail("a")); // second failure: locked for 1 s
+    EXPECT_FALSE(limiter.beginAttempt("a", now + 999));
+    now += 1000;
+    EXPECT_FALSE(fail("a"));
+    EXPECT_TRUE(fail("a")); // locked again, now for 2 s
+    EXPECT_FALSE(limiter.beginAttempt("a", now + 1999));
+    EXPECT_TRUE(limiter.beginAttempt("b", now));
+    EXPECT_FALSE(limiter.recordFailure("b", now)); // 5 failures within the window
+    EXPECT_FALSE(limiter.beginAttempt("c", now));  // everybody waits
+    now += 10'001;
+    EXPECT_TRUE(limiter.beginAttempt("c", now));
+    EXPECT_TRUE(limiter.beginAttempt("c", now));
+    EXPECT_FALSE(limiter.beginAttempt("c", now));       // two still being checked
+    EXPECT_TRUE(limiter.beginAttempt("c", now + 5000)); // their answers never came
+}
+
+// Records what the pump asks of its connection; the test plays the connection's completions.
+class FakeSink : public DownloadPumpDelegate
+{
+public:
+    struct Chunk
+    {
+        qint64 offset, length;
+        bool last;
+    };
+    void sendChunk(qint64 offset, qint64 length, bool lastChunk) override
+    {
+        chunks.push_back({offset, length, lastChunk});
+        maxInFlight = std::max(maxInFlight, int(chunks.size() - completed));
+    }
+    void askCancelled() override
+    {
+        ++asks;
+        calls << "ask";
+    }
+    void reportProgress(qint64 sentBytes) override
+    {
+        progress.push_back(sentBytes);
+        calls << QStringLiteral("progress %1").arg(sentBytes);
+    }
+    void clearCancellation() override { calls << "clearCancellation"; }
+    void markFailed() override { calls << "failed"; }
+    void markCompleted(qint64 bytes) override
+    {
+        calls << QStringLiteral("completed %1").arg(bytes);
+    }
+    void abortConnection() override { calls << "abort"; }
+    void finishConnection() override { calls << "finish"; }
+    double now() override { return clock; }
+
+    // Completes the oldest chunk still in flight.
+    void completeNext(DownloadPump& pump, const QString& error = {})
+    {
+        const Chunk chunk = chunks.at(completed++);
+        pump.chunkSent(chunk.length, chunk.last, error);
+    }
+
+    std::vector<Chunk> chunks;
+    size_t completed = 0;
+    int maxInFlight = 0;
+    int asks = 0;
+    std::vector<qint64> progress;
+    QStringList calls;
+    double clock = 1000;
+};
+
+const Logger kLog(QStringLiteral("WiFiAdvertiser.Conn"), true);
+constexpr qint64 kChunk = DownloadPump::kChunkSize;
+
+TEST(DownloadPump, ChunksCoverTheFileExactlyWithAtMostEightInFlight)
+{
+    for (qint64 length : {qint64(0), qint64(1), kChunk, kChunk + 1, 20 * kChunk + 77}) {
+        FakeSink sink;
+        DownloadPump pump(sink, kLog, "ID", length);
+        pump.start();
+        while (!pump.isFinished()) {
+            if (std::exchange(sink.asks, 0) > 0) {
+                pump.cancellationAnswered(false);
+                continue;
+            }
+            ASSERT_LT(sink.completed, sink.chunks.size());
+            sink.clock += 0.01;
+            sink.completeNext(pump);
+        }
+        qint64 offset = 0;
+        for (const FakeSink::Chunk& chunk : sink.chunks) {
+            EXPECT_EQ(chunk.offset, offset);
+            offset += chunk.length;
+            EXPECT_EQ(chunk.last, offset == length);
+        }
+        EXPECT_EQ(offset, length);
+        EXPECT_EQ(qint64(sink.chunks.size()), (length + kChunk - 1) / kChunk); // whole chunks only
+        EXPECT_LE(sink.maxInFlight, DownloadPump::kMaxInFlight);
+        EXPECT_EQ(sink.calls.mid(sink.calls.size() - 2),
+                  QStringList({QStringLiteral("completed %1").arg(length), "finish"}));
+        EXPECT_EQ(sink.progress.back(), length);
+    }
+}
+
+TEST(DownloadPump, RefillsOnlyAfterTheCancellationAnswerAndThrottlesProgress)
+{
+    FakeSink sink;
+    DownloadPump pump(sink, kLog, "ID", 10 * kChunk);
+    pump.start();
+    EXPECT_TRUE(sink.chunks.empty()); // nothing goes out before the answer
+    pump.cancellationAnswered(false);
+    EXPECT_EQ(sink.chunks.size(), 8u);
+    sink.completeNext(pump); // first completion reports
+    sink.clock += 0.05;
+    sink.completeNext(pump);               // 50 ms later: too soon
+    EXPECT_EQ(sink.calls.count("ask"), 2); // one question open at a time
+    EXPECT_EQ(sink.chunks.size(), 8u);
+    pump.cancellationAnswered(false);
+    EXPECT_EQ(pump.inFlight(), 8);
+    EXPECT_EQ(sink.progress, (std::vector<qint64>{kChunk}));
+}
+
+TEST(DownloadPump, ASendOrReadErrorFailsOnce)
+{
+    FakeSink sink;
+    DownloadPump pump(sink, kLog, "ID", 30 * kChunk);
+    pump.start();
+    pump.cancellationAnswered(false);
+    sink.completeNext(pump, QStringLiteral("Broken pipe"));
+    sink.completeNext(pump, QStringLiteral("Broken pipe"));
+    EXPECT_EQ(sink.calls.count("failed"), 1);
+    EXPECT_EQ(sink.calls.last(), "finish");
+
+    FakeSink other;
+    DownloadPump second(other, kLog, "ID", 30 * kChunk);
+    second.start();
+    second.readFailed(QStringLiteral("Connection reset by peer"));
+    EXPECT_EQ(other.calls.mid(other.calls.size() - 2), QStringList({"failed", "finish"}));
+}
+
+QByteArray contents(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+// Writes `bytes` as one upload named `name`; the final path.
+QString upload(const QString& downloads, const QString& name, const QByteArray& bytes)
+{
+    UploadFileWriter writer(kLog);
+    EXPECT_EQ(writer.open(downloads, 1700000000), UploadFileWriter::Error::None);
+    EXPECT_TRUE(writer.write(bytes.constData(), bytes.size()));
+    return writer.commit(name).value_or(QString());
+}
+
+// Numbering of same names and "../" are checked over the wire by the server test.
+TEST(UploadFileWriter, NamesAreReducedToOneSafeComponent)
+{
+    const QList<std::pair<QString, QString>> names{{"/etc/passwd", "passwd"},
+                                                   {"a\\b\\c.txt", "c.txt"},
+                                                   {"bad\nname\x01.txt", "badname.txt"},
+                                                   {"..", "received_1700000000"},
+                                                   {"dir/", "received_1700000000"},
+                                                   {"", "received_1700000000"}};
+    for (const auto& [name, reduced] : names)
+        EXPECT_EQ(UploadFileWriter::uploadName(name, 1700000000), reduced);
+    EXPECT_EQ(UploadFileWriter::uploadName(std::nullopt, 1700000000), "received_1700000000");
+    const QString reduced = UploadFileWriter::uploadName(QString(300, u'x') + ".jpeg", 1);
+    EXPECT_EQ(reduced.toUtf8().size(), 255);
+    EXPECT_TRUE(reduced.endsWith(".jpeg"));
+}
+
+TEST(UploadFileWriter, UploadsAreDurableSimultaneousOnesOfOneNameSurviveAndNoneIsLeftHalfWritten)
+{
+    QTemporaryDir downloads;
+    const QString folder = QDir(downloads.path()).filePath("Quillbay");
+    test::clearSyncCalls();
+    EXPECT_EQ(upload(downloads.path(), "notes", ""), folder + "/notes");
+    // Flushed under its temporary name, then the folder: durable before the phone hears "ok".
+    EXPECT_EQ(test::syncCalls().size(), 2);
+    EXPECT_TRUE(test::syncCalls()[0].startsWith("fdatasync " + folder + "/.quillbay-upload-"));
+    EXPECT_EQ(upload(downloads.path(), "notes", "x"), folder + "/notes (1)");
+
+    std::vector<QString> paths(8);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 8; ++i)
+        threads.emplace_back(
+            [&, i] { paths[i] = upload(downloads.path(), "same", QByteArray::number(i)); });
+    for (std::thread& thread : threads)
+        thread.join();
+    for (int i = 0; i < 8; ++i)
+        EXPECT_EQ(contents(paths[i]), QByteArray::number(i));
+    {
+        UploadFileWriter unfinished(kLog);
+        ASSERT_EQ(unfinished.open(downloads.path(), 1), UploadFileWriter::Error::None);
+        ASSERT_TRUE(unfinished.write("partial", 7));
+    }
+    // Nothing but the ten files: no temporary file is left over.
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden).size(), 10);
+}
+
+TEST(UploadFileWriter, APlainFileNamedQuillbayIsMovedAsideAndAnUnusableFolderFails)
+{
+    QTemporaryDir downloads;
+    const QString blocker = QDir(downloads.path()).filePath("Quillbay");
+    QFile file(blocker);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write("old") == 3);
+    file.close();
+    UploadFileWriter writer(kLog);
+    ASSERT_EQ(writer.open(downloads.path(), 1700000123), UploadFileWriter::Error::None);
+    EXPECT_TRUE(QFileInfo(blocker).isDir());
+    EXPECT_EQ(contents(QDir(downloads.path()).filePath("Quillbay (old file 1700000123)")), "old");
+    // "old" is a plain file, so no folder can be made inside it.
+    UploadFileWriter failing(kLog);
+    EXPECT_NE(failing.open(QDir(downloads.path()).filePath("Quillbay (old file 1700000123)"), 1),
+              UploadFileWriter::Error::None);
+}
+
+} // namespace
+} // namespace qb
