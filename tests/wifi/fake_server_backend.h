@@ -3,20 +3,16 @@
 #include "wifi/wifi_server_backend.h"
 
 #include <QMap>
-#include <QMutex>
 
 namespace qb::test {
 
-// PINs in a map and one valid token; answers at once, on the calling thread; offers nothing.
+// PINs in a map and one valid token; answers at once, on the calling thread (the router test
+// calls it from one thread only); offers nothing.
 class FakeServerBackend : public WiFiServerBackend
 {
 public:
     void touchPeer(const QString&, const std::optional<QString>&) override {}
-    void regeneratePIN(const QString& host) override
-    {
-        QMutexLocker lock(&mutex);
-        pins[host] = QStringLiteral("999999");
-    }
+    void regeneratePIN(const QString& host) override { pins[host] = QStringLiteral("999999"); }
     void markSending(const QString&) override {}
     void updateProgress(const QString&, qint64) override {}
     void clearCancellation(const QString&) override {}
@@ -27,14 +23,10 @@ public:
     void verifyPIN(const QString& host, const QString& pin, QObject*,
                    std::function<void(std::optional<QString>)> done) override
     {
-        std::optional<QString> token;
-        {
-            QMutexLocker lock(&mutex);
-            ++pinChecks;
-            if (pins.value(host) == pin && !pin.isEmpty())
-                token = QStringLiteral("TOKEN-%1").arg(++tokensIssued);
-        }
-        done(token);
+        ++pinChecks;
+        done(pins.value(host) == pin && !pin.isEmpty()
+                 ? std::optional(QStringLiteral("TOKEN-%1").arg(++tokensIssued))
+                 : std::nullopt);
     }
     void verifyToken(const QString&, const QString& token, QObject*,
                      std::function<void(bool)> done) override
@@ -56,7 +48,6 @@ public:
         done(false);
     }
 
-    QMutex mutex;
     QMap<QString, QString> pins; // host -> PIN
     int pinChecks = 0;
     int tokensIssued = 0;

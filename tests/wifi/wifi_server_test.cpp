@@ -179,11 +179,7 @@ TEST_F(WiFiServerTest, FramingOverTheWire)
         return client.read();
     });
     EXPECT_EQ(reply.count("HTTP/1.1 200 OK"), 1);
-    EXPECT_EQ(ask("get /status HTTP/1.1\r\n\r\n"), QByteArray("HTTP/1.1 404 Not Found\r\n"
-                                                              "Content-Type: text/plain; "
-                                                              "charset=utf-8\r\nContent-Length: "
-                                                              "9\r\nConnection: close\r\n\r\n"
-                                                              "Not Found"));
+    EXPECT_TRUE(ask("get /status HTTP/1.1\r\n\r\n").startsWith("HTTP/1.1 404 Not Found\r\n"));
     EXPECT_TRUE(ask("GET\r\n\r\n").startsWith("HTTP/1.1 400 Bad Request\r\n"));
     EXPECT_TRUE(
         ask("GET /control/x HTTP/1.1\r\n\r\n").endsWith("WebSocket /control not implemented"));
