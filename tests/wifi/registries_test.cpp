@@ -19,28 +19,25 @@ using namespace qb;
 using namespace qb::test;
 namespace {
 // 2001-01-01 00:00:00 UTC plus `seconds`.
-inline QDateTime referenceDate(double seconds)
+QDateTime referenceDate(double seconds)
 {
     return QDateTime::fromMSecsSinceEpoch(978307200000LL + qint64(seconds * 1000), Qt::UTC);
 }
 
-inline QByteArray readAll(const QString& path)
+QByteArray readAll(const QString& path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll();
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-inline void writeAll(const QString& path, const QByteArray& bytes)
+void writeAll(const QString& path, const QByteArray& bytes)
 {
     QFile file(path);
-    if (file.open(QIODevice::WriteOnly))
-        file.write(bytes);
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
 }
 
 // Whether only the user may read and write the file.
-inline bool privateToTheUser(const QString& path)
+bool privateToTheUser(const QString& path)
 {
     return QFile::permissions(path) ==
            (QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
@@ -48,7 +45,7 @@ inline bool privateToTheUser(const QString& path)
 
 // Runs `work` on a thread of its own, as a connection would, then applies what it posted to this
 // (the GUI) thread.
-inline void runOffGuiThread(const std::function<void()>& work)
+void runOffGuiThread(const std::function<void()>& work)
 {
     std::thread(work).join();
     QCoreApplication::processEvents();
