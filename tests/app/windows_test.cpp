@@ -206,10 +206,5 @@ TEST_F(WindowsTest, AboutShowsTheBuildsVersion)
     EXPECT_EQ(about->width(), 380);
 }
 
-TEST_F(WindowsTest, MainWindowHasItsMinimumSize)
-{
-    EXPECT_EQ(m_windows->mainWindow().minimumSize(), QSize(900, 600));
-}
-
 } // namespace
 } // namespace qb
