@@ -1,16 +1,11 @@
-#include "fake_server_backend.h"
 #include "platform/sync_spy.h"
 #include "wifi/download_pump.h"
-#include "wifi/http_reply.h"
 #include "wifi/http_request_parser.h"
 #include "wifi/pin_attempt_limiter.h"
-#include "wifi/request_router.h"
 #include "wifi/upload_file_writer.h"
 
 #include <QDir>
 #include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QStringList>
 #include <QTemporaryDir>
 
@@ -45,7 +40,8 @@ TEST(HttpRequestParser, RequestLineAndHeadLimits)
     EXPECT_EQ(parseRequestHead("GET /a\nX-Device-Name: P\r\n\r\n").head.path, "/a\nX-Device-Name:");
 }
 
-TEST(HttpRequestParser, DeviceNameContentLengthAndFileNameHeaders)
+// Content-Length is checked over the wire by the server test.
+TEST(HttpRequestParser, DeviceNameAndFileNameHeaders)
 {
     auto head = [](const QByteArray& line) {
         return parseRequestHead("POST / HTTP/1.1\r\n" + line + "\r\n\r\n").head;
@@ -56,105 +52,9 @@ TEST(HttpRequestParser, DeviceNameContentLengthAndFileNameHeaders)
     EXPECT_EQ(head("X-Device-Name: a:b").deviceName, QString("a:b"));
     EXPECT_FALSE(head("X-Device-Name Pixel").deviceName);
     EXPECT_EQ(head("X-Device-Name: one\r\nX-Device-Name: two").deviceName, QString("two"));
-    const QList<std::pair<QByteArray, qint64>> lengths{
-        {"10", 10},
-        {"+7", 7},
-        {"-5", 0},
-        {"abc", 0},
-        {"1 0", 0},
-        {"0x10", 0},
-        {"9223372036854775807", 9223372036854775807LL},
-        {"9223372036854775808", 0}};
-    for (const auto& [value, length] : lengths)
-        EXPECT_EQ(head("Content-Length: " + value).contentLength, length) << value.constData();
     EXPECT_EQ(head("X-File-Name: %C3%A9t%C3%A9.txt").fileName, QString::fromUtf8("été.txt"));
     for (const char* asSent : {"100%.txt", "a%zz.txt", "bad%FF.txt"}) // malformed or not UTF-8
         EXPECT_EQ(head(QByteArray("X-File-Name: ") + asSent).fileName, QString(asSent));
-}
-
-TEST(HttpReply, LengthsCountBytesAndNamesAreEncodedForAPath)
-{
-    // The em dash is three bytes in UTF-8.
-    EXPECT_EQ(HttpReply::text(401, QString::fromUtf8("Invalid token \xe2\x80\x94 pair again")),
-              QByteArray("HTTP/1.1 401 Unauthorized\r\nContent-Type: text/plain; charset=utf-8\r\n"
-                         "Content-Length: 28\r\nConnection: close\r\n\r\n"
-                         "Invalid token \xe2\x80\x94 pair again"));
-    EXPECT_TRUE(
-        HttpReply::json({{"bytes", qint64(5000000000)}}).endsWith("{\"bytes\":5000000000}"));
-    EXPECT_EQ(HttpReply::encodeForPath("a+b=c@d!$&'()*,:~_-.txt"), "a+b=c@d!$&'()*,:~_-.txt");
-    EXPECT_EQ(HttpReply::encodeForPath(QString::fromUtf8("a?b%c;d \xc3\xa9#")),
-              "a%3Fb%25c%3Bd%20%C3%A9%23");
-}
-
-using Route = RequestRouter::Route;
-
-class FakeResponder : public RouteResponder
-{
-public:
-    void sendText(int status, const QString& text) override
-    {
-        reply = QStringLiteral("%1 %2").arg(status).arg(text);
-    }
-    void sendJSON(const QJsonObject& object) override
-    {
-        reply = "200 " + QJsonDocument(object).toJson(QJsonDocument::Compact);
-    }
-    QObject* context() override { return &object; }
-
-    QString reply;
-    QObject object;
-};
-
-class RequestRouterTest : public ::testing::Test
-{
-protected:
-    test::FakeServerBackend backend;
-    PinAttemptLimiter limiter;
-    qint64 clockMs = 1'000'000;
-    RequestRouter router{backend, limiter, "Desk", [this] {
-                             return clockMs;
-                         }};
-
-    QString handle(Route route, const QString& host, const QByteArray& body)
-    {
-        FakeResponder one;
-        router.handle(route, host, body, one);
-        return one.reply;
-    }
-    QString pair(const QString& host, const QByteArray& body)
-    {
-        return handle(Route::Pair, host, body);
-    }
-};
-
-TEST_F(RequestRouterTest, PairAndReconnectNeedStrings)
-{
-    backend.pins["h"] = "012345";
-    for (const QByteArray body : {"{\"pin\":12345}", "not json", "[\"012345\"]", "{}"})
-        EXPECT_EQ(pair("h", body), "400 Missing pin");
-    EXPECT_EQ(pair("h", "{\"pin\":\"12345\"}"), "401 Incorrect PIN"); // leading zero matters
-    EXPECT_EQ(pair("h", "{\"pin\":\"012345\"}"), "200 {\"token\":\"TOKEN-1\"}");
-    EXPECT_EQ(pair("unknown-host", "{\"pin\":\"012345\"}"), "401 Incorrect PIN");
-    EXPECT_EQ(handle(Route::Reconnect, "h", "{\"token\":5}"), "400 Missing token");
-    EXPECT_EQ(handle(Route::Reconnect, "h", "{\"token\":\"BAD\"}"),
-              QString::fromUtf8("401 Invalid token \xe2\x80\x94 pair again"));
-    EXPECT_EQ(handle(Route::Reconnect, "h", "{\"token\":\"GOOD\"}"), "200 {\"ok\":true}");
-}
-
-TEST_F(RequestRouterTest, FiveWrongPinsReplaceThePinAndLockTheHostOut)
-{
-    backend.pins["attacker"] = "111111";
-    for (int i = 0; i < 5; ++i)
-        EXPECT_EQ(pair("attacker", "{\"pin\":\"000000\"}"), "401 Incorrect PIN");
-    EXPECT_EQ(backend.pins["attacker"], "999999"); // replaced
-    const int checks = backend.pinChecks;
-    // Locked out: even the (new) right PIN is refused without being checked.
-    EXPECT_EQ(pair("attacker", "{\"pin\":\"999999\"}"), "401 Incorrect PIN");
-    EXPECT_EQ(backend.pinChecks, checks);
-    backend.pins["phone"] = "222222"; // another phone is not affected
-    EXPECT_EQ(pair("phone", "{\"pin\":\"222222\"}"), "200 {\"token\":\"TOKEN-1\"}");
-    clockMs += 31'000; // once the lock-out is over, the PIN on screen pairs
-    EXPECT_EQ(pair("attacker", "{\"pin\":\"999999\"}"), "200 {\"token\":\"TOKEN-2\"}");
 }
 
 TEST(PinAttemptLimiter, LockOutDoublesAGlobalBurstStopsEverybodyAndStaleAttemptsExpire)
@@ -207,7 +107,6 @@ public:
     }
     void reportProgress(qint64 sentBytes) override
     {
-        progress.push_back(sentBytes);
         calls << QStringLiteral("progress %1").arg(sentBytes);
     }
     void clearCancellation() override { calls << "clearCancellation"; }
@@ -231,7 +130,6 @@ public:
     size_t completed = 0;
     int maxInFlight = 0;
     int asks = 0;
-    std::vector<qint64> progress;
     QStringList calls;
     double clock = 1000;
 };
@@ -242,6 +140,7 @@ constexpr qint64 kChunk = DownloadPump::kChunkSize;
 TEST(DownloadPump, ChunksCoverTheFileExactlyWithAtMostEightInFlight)
 {
     for (qint64 length : {qint64(0), qint64(1), kChunk, kChunk + 1, 20 * kChunk + 77}) {
+        SCOPED_TRACE(length);
         FakeSink sink;
         DownloadPump pump(sink, kLog, "ID", length);
         pump.start();
@@ -263,16 +162,16 @@ TEST(DownloadPump, ChunksCoverTheFileExactlyWithAtMostEightInFlight)
         EXPECT_EQ(offset, length);
         EXPECT_EQ(qint64(sink.chunks.size()), (length + kChunk - 1) / kChunk); // whole chunks only
         EXPECT_LE(sink.maxInFlight, DownloadPump::kMaxInFlight);
-        EXPECT_EQ(sink.calls.mid(sink.calls.size() - 2),
-                  QStringList({QStringLiteral("completed %1").arg(length), "finish"}));
-        EXPECT_EQ(sink.progress.back(), length);
+        EXPECT_EQ(sink.calls.mid(sink.calls.size() - 3),
+                  QStringList({QStringLiteral("progress %1").arg(length),
+                               QStringLiteral("completed %1").arg(length), "finish"}));
     }
 }
 
-TEST(DownloadPump, RefillsOnlyAfterTheCancellationAnswerAndThrottlesProgress)
+TEST(DownloadPump, RefillsOnlyAfterTheCancellationAnswerThrottlesProgressAndFailsOnce)
 {
     FakeSink sink;
-    DownloadPump pump(sink, kLog, "ID", 10 * kChunk);
+    DownloadPump pump(sink, kLog, "ID", 30 * kChunk);
     pump.start();
     EXPECT_TRUE(sink.chunks.empty()); // nothing goes out before the answer
     pump.cancellationAnswered(false);
@@ -284,15 +183,9 @@ TEST(DownloadPump, RefillsOnlyAfterTheCancellationAnswerAndThrottlesProgress)
     EXPECT_EQ(sink.chunks.size(), 8u);
     pump.cancellationAnswered(false);
     EXPECT_EQ(pump.inFlight(), 8);
-    EXPECT_EQ(sink.progress, (std::vector<qint64>{kChunk}));
-}
+    EXPECT_EQ(sink.calls.filter("progress"),
+              QStringList{QStringLiteral("progress %1").arg(kChunk)});
 
-TEST(DownloadPump, ASendOrReadErrorFailsOnce)
-{
-    FakeSink sink;
-    DownloadPump pump(sink, kLog, "ID", 30 * kChunk);
-    pump.start();
-    pump.cancellationAnswered(false);
     sink.completeNext(pump, QStringLiteral("Broken pipe"));
     sink.completeNext(pump, QStringLiteral("Broken pipe"));
     EXPECT_EQ(sink.calls.count("failed"), 1);

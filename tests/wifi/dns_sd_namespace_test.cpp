@@ -1,10 +1,14 @@
 // DNS-SD against a real Avahi daemon, inside a private network namespace that only has its own
 // loop-back interface, talking over a private D-Bus. Needs root; skipped otherwise. Every wait for
 // a daemon has a deadline generous enough for a loaded machine.
-#include "fake_server_backend.h"
 #include "platform/avahi_dns_sd_publisher.h"
 #include "server_test_support.h"
+#include "wifi/pending_outgoing_files_registry.h"
+#include "wifi/received_files_registry.h"
+#include "wifi/registry_server_backend.h"
+#include "wifi/sent_files_registry.h"
 #include "wifi/wifi_advertiser.h"
+#include "wifi/wifi_peer_registry.h"
 
 #include <QDir>
 #include <QFile>
@@ -177,7 +181,11 @@ TEST(DnsSdNamespace, AdvertisesOnceTheDaemonAppearsAndTakesAnAlternativeNameOnCo
     Daemon avahi;
     {
         // The server comes first: it serves, and says why it is not advertised yet.
-        test::FakeServerBackend backend;
+        WiFiPeerRegistry peers(folder.path());
+        PendingOutgoingFilesRegistry outgoing;
+        ReceivedFilesRegistry received(folder.path());
+        SentFilesRegistry sent(folder.path());
+        RegistryServerBackend backend(peers, outgoing, received, sent);
         WiFiAdvertiser::Options options;
         options.serviceName = QStringLiteral("Quillbay Test");
         options.downloadsFolder = [path = folder.path()] {

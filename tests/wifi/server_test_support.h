@@ -8,6 +8,7 @@
 
 #include <arpa/inet.h>
 #include <atomic>
+#include <cerrno>
 #include <functional>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -19,16 +20,25 @@
 namespace qb::test {
 
 // For a phone's thread, which must not run the GUI thread's events: polls `condition` until it
-// holds; false after `limitMs`.
+// holds; fails the test and returns false after `limitMs`.
 inline bool pollUntil(const std::function<bool()>& condition, int limitMs = 20'000)
 {
     QDeadlineTimer deadline(limitMs);
     while (!condition()) {
-        if (deadline.hasExpired())
+        if (deadline.hasExpired()) {
+            ADD_FAILURE() << "still not so after " << limitMs << " ms";
             return false;
+        }
         QThread::msleep(1);
     }
     return true;
+}
+
+// The body of an HTTP reply.
+inline QByteArray bodyOf(const QByteArray& reply)
+{
+    const qsizetype end = reply.indexOf("\r\n\r\n");
+    return end < 0 ? QByteArray() : reply.mid(end + 4);
 }
 
 // Runs `work` on another thread (a phone) while this, the GUI thread, serves posted calls.
@@ -40,7 +50,7 @@ template <typename T> T runAsPhone(std::function<T()> work)
         result = work();
         finished = true;
     });
-    waitUntil([&] { return finished.load(); }, 120'000);
+    EXPECT_TRUE(waitUntil([&] { return finished.load(); }, 120'000)) << "the phone is stuck";
     phone.join();
     QCoreApplication::processEvents();
     return result;
@@ -96,14 +106,15 @@ public:
             const ssize_t got = ::recv(
                 m_fd, buffer, size_t(std::min<qint64>(sizeof buffer, limit - bytes.size())), 0);
             if (got <= 0) {
-                m_ended = true;
+                m_ended = got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
                 break;
             }
             bytes.append(buffer, got);
         }
         return bytes;
     }
-    // Whether the server ended the connection (orderly or by reset).
+    // Whether the server ended the connection (orderly or by reset), rather than the read timing
+    // out.
     bool ended() const { return m_ended; }
 
 private:

@@ -47,12 +47,6 @@ QByteArray phone(quint16 port, const QByteArray& request)
     });
 }
 
-QByteArray bodyOf(const QByteArray& reply)
-{
-    const qsizetype end = reply.indexOf("\r\n\r\n");
-    return end < 0 ? QByteArray() : reply.mid(end + 4);
-}
-
 TEST(WiFiUiEndToEnd, PairSendAndReceiveThroughThePage)
 {
     test::TestRegistries r;
@@ -114,13 +108,13 @@ TEST(WiFiUiEndToEnd, PairSendAndReceiveThroughThePage)
     EXPECT_TRUE(test::waitUntil([&] { return page->model()->pendingFiles().size() == 1; }));
 
     const QJsonArray offered =
-        QJsonDocument::fromJson(bodyOf(phone(port, "GET /pending HTTP/1.1\r\n\r\n")))
+        QJsonDocument::fromJson(test::bodyOf(phone(port, "GET /pending HTTP/1.1\r\n\r\n")))
             .object()
             .value("files")
             .toArray();
     ASSERT_EQ(offered.size(), 1);
     const QByteArray id = offered[0].toObject().value("id").toString().toUtf8();
-    EXPECT_EQ(bodyOf(phone(port, "GET /download?id=" + id + " HTTP/1.1\r\n\r\n")), content);
+    EXPECT_EQ(test::bodyOf(phone(port, "GET /download?id=" + id + " HTTP/1.1\r\n\r\n")), content);
     ASSERT_TRUE(test::waitUntil(
         [&] { return sheet->model().state() == SendToPhoneSheetModel::State::Done; }));
     EXPECT_EQ(sheet->titleShown(), "Sent successfully");
