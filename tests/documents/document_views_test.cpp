@@ -68,15 +68,11 @@ TEST(DocumentViewsTest, HeadingsShowMarkersAndTextsShowEmphasis)
     EXPECT_TRUE(texts[3].contains(u"a &lt;tag&gt;")) << texts[3].toStdString();
 }
 
-TEST(DocumentViewsTest, SheetsHaveTheirSizesAndStartAtTheTop)
+TEST(DocumentViewsTest, SheetsAreWindowModalAndStartAtTheTop)
 {
     QWidget window;
     HelpSheet help(&window);
     TermsSheet terms(&window);
-    PrivacySheet privacy(&window);
-    EXPECT_EQ(help.size(), QSize(680, 640));
-    EXPECT_EQ(terms.size(), QSize(720, 620));
-    EXPECT_EQ(privacy.size(), QSize(720, 620));
     EXPECT_EQ(help.windowModality(), Qt::WindowModal);
 
     QSignalSpy crash(&help, &HelpSheet::reportCrashRequested);

@@ -24,7 +24,6 @@ TEST(MarkdownParserTest, ClassifiesLinesInTheFixedOrder)
 {
     const LineCase cases[] = {
         {u"   # Title  ", {Kind::H1, {}, u"Title"_qs}},
-        {u"#  Title", {Kind::H1, {}, u"Title"_qs}},
         {u"## Sub", {Kind::H2, {}, u"Sub"_qs}},
         {u"### Three **bold**", {Kind::H3, {}, u"Three **bold**"_qs}},
         {u"#### x", {Kind::Paragraph, {}, u"#### x"_qs}},
@@ -49,8 +48,6 @@ TEST(MarkdownParserTest, ClassifiesLinesInTheFixedOrder)
         {u"1.5 litres", {Kind::Paragraph, {}, u"1.5 litres"_qs}},
         {u"A1. x", {Kind::Paragraph, {}, u"A1. x"_qs}},
         {u"1) x", {Kind::Paragraph, {}, u"1) x"_qs}},
-        {u"Dr. Smith", {Kind::Paragraph, {}, u"Dr. Smith"_qs}},
-        {u"3.x", {Kind::Paragraph, {}, u"3.x"_qs}},
         // A "." with no number in front of it is no numbered item.
         {u". text", {Kind::Paragraph, {}, u". text"_qs}},
         // Number characters by numeric type: Arabic-Indic digits, a vulgar fraction, a Roman
