@@ -124,8 +124,10 @@ TEST(QuillbayQuitStuckPhoneTest, TheProcessEndsWithinFiveSecondsOfSigterm)
         child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         child.start(QStringLiteral(QB_QUIT_STUCK_PHONE_CHILD), {mode});
         ASSERT_TRUE(child.waitForStarted());
-        while (child.waitForReadyRead(30000) && !child.readAllStandardOutput().contains("stuck")) {
-        }
+        QByteArray output;
+        while (!output.contains("stuck") && child.waitForReadyRead(30000))
+            output += child.readAllStandardOutput();
+        ASSERT_TRUE(output.contains("stuck")) << mode.toStdString() << ": the phone never hung";
         QElapsedTimer clock;
         clock.start();
         child.terminate();
