@@ -1,5 +1,5 @@
-// The sidebar, the computer pane and the drops of both panes in the real main window, with the
-// real device list, engine and libmtp over the emulated phone.
+// The sidebar and both panes in the real main window, with the real device list, engine and
+// libmtp over the emulated phone.
 
 #include "app/app_state.h"
 #include "app/application_windows.h"
@@ -13,46 +13,36 @@
 #include "browsing/device_sidebar_model.h"
 #include "browsing/device_sidebar_view.h"
 #include "browsing/phone_pane_drop_handler.h"
+#include "browsing_fakes.h"
 #include "core/device/device_list_view_model.h"
+#include "core/transfer/transfer_queue_view_model.h"
 #include "phone/phone_test.h"
 #include "platform/fake_desktop_url_opener.h"
 #include "platform/preference_store.h"
 #include "platform/scripted_process_runner.h"
-#include "support/test_support.h"
 
-#include <QApplication>
+#include <QDir>
 #include <QMimeData>
+#include <QStandardPaths>
 
 #include <gtest/gtest.h>
 
-namespace qb {
+using namespace qb;
+using namespace qb::test;
+
 namespace {
 
-using test::waitUntil;
+const auto* const kQtApp = ::testing::AddGlobalTestEnvironment(new WidgetApplicationEnvironment);
 
-class BrowsingPhoneTest : public PhoneTest
-{
-protected:
-    void SetUp() override
-    {
-        PhoneTest::SetUp();
-        if (!QApplication::instance()) {
-            static int argc = 1;
-            static char name[] = "browsing_phone_test";
-            static char* argv[] = {name, nullptr};
-            new QApplication(argc, argv);
-        }
-    }
-};
+using BrowsingPhoneTest = PhoneTest;
 
-TEST_F(BrowsingPhoneTest, PickThePhoneAndDropFilesBothWays)
+TEST_F(BrowsingPhoneTest, PickThePhoneThenDropPasteAndChangeFilesThroughTheQueue)
 {
     std::string photo(300 * 1024, '\0');
     for (size_t i = 0; i < photo.size(); ++i)
         photo[i] = char(i * 7 % 251);
-    EmulatedPhone& phone = plugPhone({{"photo.jpg", photo}});
+    EmulatedPhone& phone = plugPhone({{"DCIM/photo.jpg", photo}});
     const std::filesystem::path computer = tempFolder() / "computer";
-    std::filesystem::create_directories(computer);
     writeFile(computer / "notes.txt", "from the computer\n");
 
     auto preferences = std::make_shared<QSettingsPreferenceStore>(
@@ -74,6 +64,7 @@ TEST_F(BrowsingPhoneTest, PickThePhoneAndDropFilesBothWays)
     ContentView& content = *windows->mainWindow().content();
     DeviceSidebarView& sidebar = *content.sidebar();
     DeviceListViewModel& devices = *app->appState().deviceListViewModel();
+    TransferQueueViewModel& transfers = *app->appState().transferQueueViewModel();
 
     // Shown, the sidebar monitors the bus: the phone gets a row; choosing it lists its storage.
     ASSERT_TRUE(waitUntil([&] { return devices.devices().size() == 1; }));
@@ -85,36 +76,70 @@ TEST_F(BrowsingPhoneTest, PickThePhoneAndDropFilesBothWays)
     ASSERT_TRUE(devices.selectedStorageRoot());
     const QString top = devices.selectedStorageRoot()->repositoryPath;
 
-    auto repository = devices.repository(deviceId);
-    ASSERT_TRUE(waitUntil([&] { return repository.isFinished(); }));
-    auto listing = repository.result()->listFiles(top);
-    ASSERT_TRUE(waitUntil([&] { return listing.isFinished(); }));
-    ASSERT_EQ(listing.result().size(), 1);
-
-    // A phone item dropped on the computer pane lands in the folder it shows, byte for byte.
-    ComputerBrowserPane& computerPane = *content.computerPane();
-    ASSERT_EQ(computerPane.currentDirectory(), QString::fromStdString(computer.string()));
-    std::unique_ptr<QMimeData> item(
-        PhoneItemTransferable::toMimeData({{listing.result().first(), deviceId, top}}));
-    ASSERT_TRUE(computerPane.handleDrop(*item));
-    ASSERT_TRUE(waitUntil([&] { return std::filesystem::exists(computer / "photo.jpg"); }, 30'000));
-    ASSERT_TRUE(waitUntil([&] { return readFile(computer / "photo.jpg") == photo; }, 30'000));
+    AndroidBrowserPane& pane = *content.phonePane();
+    FileBrowserViewModel& browser = pane.browser();
+    const auto names = [&] {
+        return namesOf(browser.items());
+    };
+    // Waits for the folder on screen to be listed again with `name` present (or absent).
+    const auto listedWith = [&](const QString& name, bool present = true) {
+        return waitUntil([&] { return !browser.isLoading() && names().contains(name) == present; },
+                         30'000);
+    };
+    const auto item = [&](const QString& name) {
+        return browser.items().value(names().indexOf(name));
+    };
+    ASSERT_TRUE(listedWith("DCIM"));
+    EXPECT_EQ(browser.currentFolderPath(), top);
 
     // A computer file dropped on the phone pane lands in the phone folder it shows.
-    AndroidBrowserPane& phonePane = *content.phonePane();
-    ASSERT_TRUE(waitUntil([&] { return phonePane.browser().currentFolderPath() == top; }));
-    auto* drops = phonePane.dropAreas().first()->findChild<PhonePaneDropHandler*>();
+    auto* drops = pane.dropAreas().first()->findChild<PhonePaneDropHandler*>();
     ASSERT_NE(drops, nullptr);
     QMimeData files;
     files.setUrls({QUrl::fromLocalFile(QString::fromStdString((computer / "notes.txt").string()))});
     ASSERT_TRUE(drops->handleDrop(files, Qt::NoModifier));
-    const std::filesystem::path arrived = phone.storageFolder() / "notes.txt";
-    ASSERT_TRUE(waitUntil([&] { return std::filesystem::exists(arrived); }, 30'000));
-    EXPECT_TRUE(waitUntil([&] { return readFile(arrived) == "from the computer\n"; }, 30'000));
+    ASSERT_TRUE(listedWith("notes.txt"));
+    EXPECT_EQ(readFile(phone.storageFolder() / "notes.txt"), "from the computer\n");
+
+    // Copy it, open DCIM with Return and paste it there: through the computer, cleaned up after.
+    const QDir cache(QStandardPaths::writableLocation(QStandardPaths::CacheLocation));
+    const QStringList cached = cache.entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    browser.setSelectedItemIDs({item("notes.txt").id});
+    pane.copySelection();
+    browser.setSelectedItemIDs({item("DCIM").id});
+    ASSERT_TRUE(pane.openSelectedOnReturn());
+    ASSERT_TRUE(listedWith("photo.jpg"));
+    pane.pasteClipboardItems();
+    ASSERT_TRUE(listedWith("notes.txt"));
+    EXPECT_EQ(readFile(phone.storageFolder() / "DCIM/notes.txt"), "from the computer\n");
+    EXPECT_TRUE(
+        waitUntil([&] { return cache.entryList(QDir::Dirs | QDir::NoDotAndDotDot) == cached; }));
+
+    // The photo dropped on the computer pane lands in the folder it shows, byte for byte.
+    ComputerBrowserPane& computerPane = *content.computerPane();
+    ASSERT_EQ(computerPane.currentDirectory(), QString::fromStdString(computer.string()));
+    std::unique_ptr<QMimeData> drag(PhoneItemTransferable::toMimeData(
+        {{item("photo.jpg"), deviceId, browser.currentFolderPath()}}));
+    ASSERT_TRUE(computerPane.handleDrop(*drag));
+    EXPECT_TRUE(waitUntil([&] { return readFile(computer / "photo.jpg") == photo; }, 30'000));
+
+    // Back at the top: create a folder, rename it, delete it; each shows after the reload.
+    browser.navigateToBreadcrumb(0);
+    ASSERT_TRUE(listedWith("notes.txt"));
+    pane.createFolder("Fresh");
+    ASSERT_TRUE(listedWith("Fresh"));
+    EXPECT_TRUE(std::filesystem::is_directory(phone.storageFolder() / "Fresh"));
+    pane.renameItem(item("Fresh"), deviceId, "Renamed");
+    ASSERT_TRUE(listedWith("Renamed"));
+    EXPECT_FALSE(names().contains("Fresh"));
+    pane.deleteSelected({item("Renamed")});
+    ASSERT_TRUE(listedWith("Renamed", false));
+    EXPECT_FALSE(std::filesystem::exists(phone.storageFolder() / "Renamed"));
+    // The upload, the paste (2), the download, the new folder and the deletion.
+    EXPECT_EQ(transfers.finishedJobs().size(), 6);
 
     windows.reset();
     app->shutdown();
 }
 
 } // namespace
-} // namespace qb

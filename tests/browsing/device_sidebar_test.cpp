@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeView>
@@ -32,12 +33,6 @@ class DeviceSidebarTest : public ::testing::Test
 protected:
     DeviceSidebarTest()
     {
-        auto manager = std::make_unique<MTPDeviceManager>(
-            m_lister, std::make_unique<FakeHotplugSource>(std::make_shared<QStringList>()),
-            MTPDeviceManager::Timing{0ms, 1h});
-        m_devices = std::make_unique<DeviceListViewModel>(std::move(manager), m_factory,
-                                                          [](RepositoryProvider) {});
-        m_peers = std::make_unique<WiFiPeerRegistry>(m_dir.path());
         CommandBus::shared().observe(Notifications::showSetupGuide, &m_context,
                                      [this](const QVariant& v) { m_guide.append(v.toBool()); });
     }
@@ -50,8 +45,12 @@ protected:
     QTemporaryDir m_dir;
     std::shared_ptr<FakeDeviceLister> m_lister = std::make_shared<FakeDeviceLister>();
     std::shared_ptr<FakeRepositoryFactory> m_factory = std::make_shared<FakeRepositoryFactory>();
-    std::unique_ptr<DeviceListViewModel> m_devices;
-    std::unique_ptr<WiFiPeerRegistry> m_peers;
+    std::unique_ptr<DeviceListViewModel> m_devices = std::make_unique<DeviceListViewModel>(
+        std::make_unique<MTPDeviceManager>(
+            m_lister, std::make_unique<FakeHotplugSource>(std::make_shared<QStringList>()),
+            MTPDeviceManager::Timing{0ms, 1h}),
+        m_factory, [](RepositoryProvider) {});
+    std::unique_ptr<WiFiPeerRegistry> m_peers = std::make_unique<WiFiPeerRegistry>(m_dir.path());
     QObject m_context;
     QList<bool> m_guide;
 };
@@ -107,9 +106,11 @@ TEST_F(DeviceSidebarTest, StorageOfAnotherPhoneSelectsThatPhoneFirstAndOpensIt)
     sidebar.selectStorageRoot("B", rootsB.at(1));
     EXPECT_EQ(m_devices->selectedDevice()->id, "B");
     EXPECT_EQ(m_devices->selectedStorageRoot(), rootsB.at(1));
-    ASSERT_TRUE(waitUntil([&] { return m_factory->opened() == QStringList({"A", "B"}); }));
-    QTest::qWait(20);
-    EXPECT_EQ(m_devices->selectedStorageRoot(), rootsB.at(1)); // the open keeps the choice
+    EXPECT_EQ(m_factory->opened(), QStringList({"A", "B"}));
+    // Once open, B's storages arrive (the selected phone signals again): the choice stays.
+    QSignalSpy storagesArrived(m_devices.get(), &DeviceListViewModel::selectedDeviceChanged);
+    ASSERT_TRUE(waitUntil([&] { return !storagesArrived.isEmpty(); }));
+    EXPECT_EQ(m_devices->selectedStorageRoot(), rootsB.at(1));
 
     sidebar.selectStorageRoot("gone", storage("30", "Internal"));
     EXPECT_EQ(m_devices->selectedDevice()->id, "B");
@@ -126,8 +127,6 @@ TEST_F(DeviceSidebarTest, ModelShowsSectionsPlaceholdersStoragesPinsAndRefreshSt
             out.append(model.index(row, 0, parent).data().toString());
         return out;
     };
-    EXPECT_EQ(model.index(0, 0).data().toString(), "USB Devices");
-    EXPECT_EQ(model.index(2, 0).data().toString(), "Actions");
     EXPECT_EQ(texts(0), QStringList{"No devices connected"});
     EXPECT_EQ(texts(1), QStringList{"Waiting for Companion app…"});
     EXPECT_EQ(texts(2), QStringList({"Show Setup Guide", "Refresh Devices"}));
@@ -189,8 +188,10 @@ TEST_F(DeviceSidebarTest, ViewMonitorsWhileShownAndKeepsTheHighlightOnTheSelecte
     QTest::keyClick(view->tree(), Qt::Key_C, Qt::ControlModifier);
     EXPECT_EQ(QGuiApplication::clipboard()->text(), m_peers->peers().at(0).pin);
 
+    // Minimising hides the view spontaneously, at once; the platform's answer is delivered too.
     view->setWindowState(Qt::WindowMinimized);
-    QTest::qWait(10);
+    ASSERT_FALSE(view->tree()->testAttribute(Qt::WA_Mapped));
+    QCoreApplication::processEvents();
     EXPECT_TRUE(m_devices->isMonitoring());
     view->setWindowState(Qt::WindowNoState);
     view->hide();

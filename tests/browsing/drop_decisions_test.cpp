@@ -1,8 +1,12 @@
 #include "browsing/drop_decisions.h"
+#include "browsing/phone_item_transferable.h"
 
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QMimeData>
 #include <QTemporaryDir>
+#include <QTimeZone>
 
 #include <gtest/gtest.h>
 
@@ -17,22 +21,28 @@ PhoneItemTransferable phoneItem(const QString& device, const QString& path, cons
             folder};
 }
 
-QString describe(const TransferJob& job)
+// One line per job: type, source > destination (a local end by its file name), byte count.
+QStringList describe(const DropPlan& plan)
 {
     const auto end = [](const TransferEndpoint& e) {
         return e.kind == TransferEndpoint::Kind::Local ? e.url.toLocalFile().section('/', -1)
                                                        : e.deviceId + ":" + e.path + ":" + e.name;
     };
-    return toText(job.type) + " " + end(job.source) + " > " + end(job.destination) + " " +
-           QString::number(job.totalBytes);
-}
-
-QStringList describe(const DropPlan& plan)
-{
     QStringList out;
     for (const TransferJob& job : plan.jobs)
-        out.append(describe(job));
+        out.append(toText(job.type) + " " + end(job.source) + " > " + end(job.destination) + " " +
+                   QString::number(job.totalBytes));
     return out;
+}
+
+PhoneItemTransferable payload(std::optional<qint64> size, bool withDate, bool withMime)
+{
+    FileItem item{"65537/12", "report.pdf", "65537/12", false, size, std::nullopt, std::nullopt};
+    if (withDate)
+        item.modifiedAt = QDateTime(QDate(2024, 5, 1), QTime(10, 30, 15, 250), QTimeZone::utc());
+    if (withMime)
+        item.mimeType = QStringLiteral("application/pdf");
+    return {item, "dev-1", "65537/7"};
 }
 
 class DropDecisionsTest : public ::testing::Test
@@ -40,15 +50,13 @@ class DropDecisionsTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(m_dir.isValid());
-        QFile file(m_dir.filePath("photo.jpg"));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write("12345");
-        file.close();
+        for (const auto& [name, bytes] :
+             {std::pair{"photo.jpg", "12345"}, std::pair{"two\nlines.txt", ""}}) {
+            QFile file(m_dir.filePath(name));
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+            file.write(bytes);
+        }
         ASSERT_TRUE(QDir(m_dir.path()).mkdir("album"));
-        QFile odd(m_dir.filePath("two\nlines.txt"));
-        ASSERT_TRUE(odd.open(QIODevice::WriteOnly));
-        odd.close();
     }
     QUrl url(const QString& name) const { return QUrl::fromLocalFile(m_dir.filePath(name)); }
 
@@ -76,7 +84,6 @@ TEST_F(DropDecisionsTest, PhonePaneDropTurnsFilesIntoUploadsAndItemsIntoMovesOrC
     // The file of phone B goes through the computer; no job names phone A at both ends.
     ASSERT_EQ(move.crossPhoneCopies.size(), 1);
     EXPECT_EQ(move.crossPhoneCopies[0].fileItem.path, "2/5");
-    EXPECT_EQ(move.targetDeviceId + " " + move.targetFolderPath, "A 1/9");
     EXPECT_TRUE(move.refusals.isEmpty());
 
     const DropPlan copy = planPhonePaneDrop(target, content, true);
@@ -133,21 +140,87 @@ TEST_F(DropDecisionsTest, ComputerPaneDropDownloadsItemsAndUploadsFilesToTheStor
     EXPECT_TRUE(planComputerPaneDrop({"", "B", "2/0", {"A", "B"}}, content).jobs.isEmpty());
 }
 
-TEST_F(DropDecisionsTest, DropContentReadsUriListsAndPayloadsItemByItem)
+TEST_F(DropDecisionsTest, DropContentReadsUriListsAndPayloadsLineByLine)
 {
+    // A drag of phone items carries the payload alone, never file names.
+    std::unique_ptr<QMimeData> drag(PhoneItemTransferable::toMimeData({payload(5, true, false)}));
+    EXPECT_EQ(drag->formats(), QStringList{PhoneItemTransferable::mimeType});
+
     QMimeData data;
     data.setData("text/uri-list", "file://" + QUrl::toPercentEncoding(m_dir.path(), "/") +
                                       "/photo.jpg\r\n# a comment\r\nmailto:x@y\r\n");
-    data.setData(PhoneItemTransferable::mimeType, "garbage");
+    data.setData(PhoneItemTransferable::mimeType, payload(5, false, false).toJson() +
+                                                      "\n{broken\n\n" +
+                                                      payload(9, false, false).toJson());
     const DropContent content = DropContent::from(data);
-    EXPECT_TRUE(content.hasPhoneItems);
-    EXPECT_TRUE(content.phoneItems.isEmpty());
+    ASSERT_EQ(content.phoneItems.size(), 2);
+    EXPECT_EQ(content.phoneItems[1].fileItem.size, 9);
     const DropPlan plan = planPhonePaneDrop({"A", "1/0"}, content, false);
     EXPECT_EQ(describe(plan), QStringList{"upload photo.jpg > A:1/0:photo.jpg 5"});
 
+    data.setData(PhoneItemTransferable::mimeType, "garbage");
+    EXPECT_TRUE(DropContent::from(data).hasPhoneItems);
+    EXPECT_TRUE(DropContent::from(data).phoneItems.isEmpty());
     QMimeData text;
     text.setText("just text");
     EXPECT_FALSE(phonePaneAccepts(DropContent::from(text)));
+    EXPECT_TRUE(PhoneItemTransferable::fromMimeData(text).isEmpty());
+}
+
+TEST(PhoneItemTransferableTest, EncodesOptionalKeysOnlyWhenPresentAndRoundTrips)
+{
+    // A payload, and the keys left out of it.
+    const std::pair<PhoneItemTransferable, QStringList> cases[] = {
+        {payload(0, true, true), {}}, // a zero size is written, not left out
+        {payload(std::nullopt, false, false), {"size", "modifiedAt", "mimeType"}},
+        {payload(1234567890123, false, true), {"modifiedAt"}},
+    };
+    for (const auto& [value, absentKeys] : cases) {
+        const QByteArray json = value.toJson();
+        const QJsonObject object = QJsonDocument::fromJson(json).object();
+        EXPECT_EQ(object.keys().size(), 3) << json.constData();
+        const QJsonObject item = object.value("fileItem").toObject();
+        for (const char* key : {"size", "modifiedAt", "mimeType"})
+            EXPECT_EQ(item.contains(QLatin1String(key)), !absentKeys.contains(QLatin1String(key)))
+                << key;
+
+        // Every field comes back (encoded again, it reads the same), the time to the millisecond.
+        const auto decoded = PhoneItemTransferable::fromJson(json);
+        ASSERT_TRUE(decoded);
+        EXPECT_EQ(decoded->toJson(), json);
+        EXPECT_EQ(decoded->fileItem.modifiedAt, value.fileItem.modifiedAt);
+    }
+}
+
+TEST(PhoneItemTransferableTest, DecodesStrictly)
+{
+    const QByteArray item = R"({"id":"1/2","name":"a","path":"1/2","isDirectory":false)";
+    // The text, and the folder it names when it decodes.
+    const std::pair<QByteArray, std::optional<QString>> cases[] = {
+        {"{\"fileItem\":" + item + "},\"deviceId\":\"d\"}", ""},
+        {"{\"fileItem\":" + item + ",\"size\":null},\"deviceId\":\"d\",\"sourceFolderPath\":null}",
+         ""},
+        {"{\"fileItem\":" + item + "},\"deviceId\":\"d\",\"sourceFolderPath\":\"1/0\",\"x\":1}",
+         "1/0"},
+        {"{\"fileItem\":" + item + "},\"deviceId\":7}", {}},
+        {"{\"fileItem\":" + item + "}}", {}},
+        {"{\"deviceId\":\"d\"}", {}},
+        {"{\"fileItem\":" + item + ",\"size\":\"12\"},\"deviceId\":\"d\"}", {}},
+        {"{\"fileItem\":" + item + ",\"size\":1.5},\"deviceId\":\"d\"}", {}},
+        {"{\"fileItem\":" + item + "},\"deviceId\":\"d\",\"sourceFolderPath\":3}", {}},
+        {R"({"fileItem":{"id":"1/2","name":"a","path":"1/2"},"deviceId":"d"})", {}},
+        {"[1,2]", {}},
+        {"not json", {}},
+        {"", {}},
+    };
+    for (const auto& [json, folder] : cases) {
+        const auto decoded = PhoneItemTransferable::fromJson(json);
+        EXPECT_EQ(decoded.has_value(), folder.has_value()) << json.constData();
+        if (decoded) {
+            EXPECT_EQ(decoded->sourceFolderPath, folder);
+            EXPECT_FALSE(decoded->fileItem.size.has_value());
+        }
+    }
 }
 
 } // namespace

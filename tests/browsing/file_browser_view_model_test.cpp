@@ -1,13 +1,20 @@
 #include "browsing/file_browser_view_model.h"
+#include "browsing/file_item_format.h"
+#include "browsing/file_list_menu.h"
+#include "browsing/phone_file_actions.h"
+#include "browsing/rename_sheet.h"
 #include "browsing_fakes.h"
 #include "core/device/file_repository_error.h"
+#include "platform/preference_store.h"
 
 #include <QSignalSpy>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 using namespace qb;
 using namespace qb::test;
+using Action = FileMenuEntry::Action;
 
 namespace {
 
@@ -18,12 +25,6 @@ QDateTime day(int d)
     return QDateTime(QDate(2024, 1, d), QTime(12, 0), Qt::UTC);
 }
 
-QStringList sorted(QList<FileItem> items, FileSortOrder order)
-{
-    sortItems(items, order);
-    return namesOf(items);
-}
-
 TEST(FileSortOrderTest, EveryOrderPutsFoldersFirstAndKeepsTiesInInputOrder)
 {
     const QList<FileItem> items{
@@ -32,41 +33,28 @@ TEST(FileSortOrderTest, EveryOrderPutsFoldersFirstAndKeepsTiesInInputOrder)
         folder("5", "alpha.2024"),          file("6", "README", 0, day(2)),
         file("7", "b.pdf", 500, day(2)),    file("8", "c.zip", 20, day(5)),
     };
-    struct Case
-    {
-        FileSortOrder order;
-        QStringList expected;
+    // Folders tie at size 0; a missing size counts as 0 and a missing date as the distant past.
+    // Type: no extension first, a.PDF ties with b.pdf, folders by their own extension.
+    using enum FileSortOrder;
+    const std::pair<FileSortOrder, QString> cases[] = {
+        {NameAscending, "alpha.2024 Zeta a.PDF b.pdf c.zip notes.txt Notes.txt README"},
+        {NameDescending, "Zeta alpha.2024 README notes.txt Notes.txt c.zip b.pdf a.PDF"},
+        {SizeAscending, "Zeta alpha.2024 a.PDF README notes.txt Notes.txt c.zip b.pdf"},
+        {SizeDescending, "Zeta alpha.2024 b.pdf c.zip notes.txt Notes.txt a.PDF README"},
+        {DateAscending, "Zeta alpha.2024 a.PDF Notes.txt README b.pdf notes.txt c.zip"},
+        {DateDescending, "Zeta alpha.2024 c.zip notes.txt README b.pdf Notes.txt a.PDF"},
+        {Type, "Zeta alpha.2024 README a.PDF b.pdf notes.txt Notes.txt c.zip"},
     };
-    const QList<Case> cases{
-        {FileSortOrder::NameAscending,
-         {"alpha.2024", "Zeta", "a.PDF", "b.pdf", "c.zip", "notes.txt", "Notes.txt", "README"}},
-        {FileSortOrder::NameDescending,
-         {"Zeta", "alpha.2024", "README", "notes.txt", "Notes.txt", "c.zip", "b.pdf", "a.PDF"}},
-        // Folders tie at size 0; a missing size counts as 0 among the empty files.
-        {FileSortOrder::SizeAscending,
-         {"Zeta", "alpha.2024", "a.PDF", "README", "notes.txt", "Notes.txt", "c.zip", "b.pdf"}},
-        {FileSortOrder::SizeDescending,
-         {"Zeta", "alpha.2024", "b.pdf", "c.zip", "notes.txt", "Notes.txt", "a.PDF", "README"}},
-        // A missing date is the distant past: first ascending, last descending.
-        {FileSortOrder::DateAscending,
-         {"Zeta", "alpha.2024", "a.PDF", "Notes.txt", "README", "b.pdf", "notes.txt", "c.zip"}},
-        {FileSortOrder::DateDescending,
-         {"Zeta", "alpha.2024", "c.zip", "notes.txt", "README", "b.pdf", "Notes.txt", "a.PDF"}},
-        // No extension first; a.PDF ties with b.pdf; folders ordered by their own extension.
-        {FileSortOrder::Type,
-         {"Zeta", "alpha.2024", "README", "a.PDF", "b.pdf", "notes.txt", "Notes.txt", "c.zip"}},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(sorted(items, c.order), c.expected) << toText(c.order).toStdString();
-        // The comparison agrees with the sort on every neighbouring pair.
+    for (const auto& [order, expected] : cases) {
         QList<FileItem> list = items;
-        sortItems(list, c.order);
+        sortItems(list, order);
+        EXPECT_EQ(namesOf(list).join(' '), expected) << toText(order).toStdString();
+        // The comparison agrees with the sort on every neighbouring pair.
         for (qsizetype i = 1; i < list.size(); ++i)
-            EXPECT_FALSE(areInIncreasingOrder(c.order, list.at(i), list.at(i - 1)));
+            EXPECT_FALSE(areInIncreasingOrder(order, list.at(i), list.at(i - 1)));
     }
     EXPECT_EQ(fileSortOrderFromText("Size \u2193"), FileSortOrder::SizeDescending);
     EXPECT_EQ(fileSortOrderFromText("Size"), std::nullopt);
-    EXPECT_EQ(allFileSortOrders().size(), 7);
 }
 
 class FileBrowserViewModelTest : public ::testing::Test
@@ -131,26 +119,6 @@ TEST_F(FileBrowserViewModelTest, ListingIsSortedFilteredAndNavigable)
     EXPECT_TRUE(model.selectedItemIDs().isEmpty());
 }
 
-TEST_F(FileBrowserViewModelTest, OnlyTheLatestListingPublishes)
-{
-    startAtRoot();
-    model.open(folder("1/2", "DCIM"));
-    model.navigateUp();
-    ASSERT_EQ(repo->openListings(), 3);
-    // The two older listings end after the newest has started: one succeeds, one fails.
-    repo->answer("1/2", {file("x", "stale.txt")});
-    repo->fail("1/0", std::make_exception_ptr(FileRepositoryError::deviceNotConnected()));
-    QTest::qWait(20);
-    EXPECT_TRUE(model.isLoading());
-    EXPECT_FALSE(model.errorMessage().has_value());
-    EXPECT_TRUE(model.items().isEmpty());
-
-    repo->fail("1/0", std::make_exception_ptr(FileRepositoryError::accessDenied("1/0")));
-    ASSERT_TRUE(waitUntil([&] { return !model.isLoading(); }));
-    EXPECT_EQ(model.errorMessage(), "Access denied to 1/0.");
-    EXPECT_TRUE(model.items().isEmpty());
-}
-
 TEST_F(FileBrowserViewModelTest, SortOrderChangeResortsWithoutListingAndKeepsTies)
 {
     repo->ready.insert("1/0", {file("a", "a.txt", 5), file("b", "b.txt", 5), file("c", "c", 9)});
@@ -169,27 +137,127 @@ TEST_F(FileBrowserViewModelTest, SortOrderChangeResortsWithoutListingAndKeepsTie
     EXPECT_EQ(repo->calls().size(), lists);
 }
 
-// Regression: a reload that found no repository left a cancelled listing's spinner on forever.
-TEST_F(FileBrowserViewModelTest, ReloadWithoutRepositoryStopsLoadingAndDropsTheRunningListing)
+// Regressions: Refresh returned the repository's cached listing, hiding changes made on the
+// phone; a reload that found no repository left a cancelled listing's spinner on forever.
+TEST_F(FileBrowserViewModelTest, OnlyTheLatestListingPublishesAndRefreshForgetsTheCache)
 {
     startAtRoot();
+    model.open(folder("1/2", "DCIM"));
+    model.navigateUp();
+    ASSERT_EQ(repo->calls(), QStringList({"list 1/0", "list 1/2", "list 1/0"}));
+    // The two older listings end after the newest has started: one succeeds, one fails.
+    repo->answer("1/2", {file("x", "stale.txt")});
+    repo->answer("1/0", {}, std::make_exception_ptr(FileRepositoryError::deviceNotConnected()));
+    deliverPostedEvents();
     EXPECT_TRUE(model.isLoading());
+    EXPECT_FALSE(model.errorMessage().has_value());
+    EXPECT_TRUE(model.items().isEmpty());
+
+    repo->answer("1/0", {}, std::make_exception_ptr(FileRepositoryError::accessDenied("1/0")));
+    ASSERT_TRUE(waitUntil([&] { return !model.isLoading(); }));
+    EXPECT_EQ(model.errorMessage(), "Access denied to 1/0.");
+    EXPECT_TRUE(model.items().isEmpty());
+
+    repo->ready.insert("1/0", {file("1/8", "cached.txt")}); // the repository's cache
+    model.refresh();
+    deliverPostedEvents();
+    EXPECT_TRUE(model.isLoading()); // the phone is asked again
     model.setRepository(nullptr, {});
     model.reload();
     EXPECT_FALSE(model.isLoading());
     repo->answer("1/0", {file("1/1", "late.txt")});
-    QTest::qWait(20);
+    deliverPostedEvents();
     EXPECT_TRUE(model.items().isEmpty());
 }
 
-// Regression: Refresh returned the repository's cached listing, hiding changes made on the phone.
-TEST_F(FileBrowserViewModelTest, RefreshDropsTheCachedListingFirst)
+TEST(PhoneFileActionsTest, JobsNameTheGivenPhoneAndFolder)
 {
-    repo->ready.insert("1/0", {});
-    startAtRoot();
-    repo->clearCalls();
-    model.refresh();
-    EXPECT_EQ(repo->calls(), QStringList({"forget 1/0", "list 1/0"}));
+    const QList<FileItem> items{folder("1/2", "DCIM"), file("1/3", "a.jpg", 1200)};
+    const auto downloads = PhoneFileActions::downloadJobs("dev", items, "/tmp/dl");
+    ASSERT_EQ(downloads.size(), 2);
+    EXPECT_EQ(downloads[0].source, TransferEndpoint::android("dev", "1/2", "DCIM"));
+    EXPECT_EQ(downloads[0].totalBytes, 0);
+    EXPECT_EQ(downloads[1].destination, TransferEndpoint::local(QUrl::fromLocalFile("/tmp/dl")));
+    EXPECT_EQ(downloads[1].totalBytes, 1200);
+    EXPECT_TRUE(PhoneFileActions::downloadJobs("", items, "/tmp").isEmpty());
+
+    const auto created = PhoneFileActions::createFolderJob("dev", "1/2", "  ");
+    ASSERT_TRUE(created);
+    EXPECT_EQ(created->destination, TransferEndpoint::android("dev", "1/2", "  "));
+    EXPECT_FALSE(PhoneFileActions::createFolderJob("dev", "1/2", ""));
+    EXPECT_FALSE(PhoneFileActions::createFolderJob("dev", "", "x"));
+
+    QTemporaryDir dir;
+    QSettingsPreferenceStore preferences(dir.filePath("settings.ini"));
+    EXPECT_FALSE(PhoneFileActions::downloadFolder(&preferences).isEmpty());
+    preferences.setValue("downloadFolder", "/not/there/yet");
+    EXPECT_EQ(PhoneFileActions::downloadFolder(&preferences), "/not/there/yet");
+}
+
+TEST(PhoneFileActionsTest, FinishedJobsReloadOnlyWhenACompletedJobTouchedThePhone)
+{
+    auto job = [](TransferStatus status, TransferEndpoint source, TransferEndpoint destination) {
+        TransferJob made = TransferJob::make(TransferType::Copy, source, destination);
+        made.status = status;
+        return made;
+    };
+    const auto local = TransferEndpoint::local(QUrl::fromLocalFile("/tmp/x"));
+    const auto onA = TransferEndpoint::android("A", "1/2", "x");
+    const auto onB = TransferEndpoint::android("B", "1/2", "x");
+    using enum TransferStatus;
+    EXPECT_TRUE(PhoneFileActions::touchesDevice({job(Completed, local, onA)}, "A"));
+    EXPECT_TRUE(PhoneFileActions::touchesDevice({job(Completed, onA, local)}, "A"));
+    EXPECT_TRUE(PhoneFileActions::touchesDevice({job(Completed, onA, onB)}, "A"));
+    EXPECT_FALSE(PhoneFileActions::touchesDevice({job(Failed, local, onA)}, "A"));
+    EXPECT_FALSE(PhoneFileActions::touchesDevice({job(Completed, local, onB)}, "A"));
+    EXPECT_FALSE(PhoneFileActions::touchesDevice({job(Completed, local, onA)}, ""));
+}
+
+QList<Action> actionsOf(const QList<FileMenuEntry>& entries)
+{
+    QList<Action> actions;
+    for (const auto& entry : entries)
+        actions.append(entry.action);
+    return actions;
+}
+
+TEST(FileListMenuTest, EntriesFollowTheSetAndTheItem)
+{
+    const FileItem dir = folder("1", "DCIM");
+    const FileItem pic = file("2", "a.jpg");
+    const auto sep = Action::Separator;
+    EXPECT_EQ(actionsOf(FileListMenu::forTable({}, {}, false)), QList<Action>{Action::NewFolder});
+    EXPECT_EQ(actionsOf(FileListMenu::forTable({}, {}, true)),
+              QList<Action>({Action::NewFolder, sep, Action::Paste}));
+    const auto single = FileListMenu::forTable({"1"}, {dir}, false);
+    EXPECT_EQ(actionsOf(single), QList<Action>({Action::Open, sep, Action::Download, Action::Copy,
+                                                Action::Rename, sep, Action::Delete}));
+    EXPECT_EQ(single.first().label, "Open");
+    EXPECT_EQ(FileListMenu::forTable({"2"}, {pic}, false).first().label, "Preview");
+    // Two ids of which one is shown: neither Open nor Rename.
+    EXPECT_EQ(actionsOf(FileListMenu::forTable({"2", "gone"}, {pic}, false)),
+              QList<Action>({Action::Download, Action::Copy, sep, Action::Delete}));
+    EXPECT_TRUE(FileListMenu::forTable({"gone"}, {}, false).isEmpty());
+    EXPECT_TRUE(FileListMenu::forTile(pic).last().destructive);
+}
+
+TEST(FileItemFormatTest, MissingValuesShowADashAndTheKindIsTheLastExtension)
+{
+    EXPECT_EQ(FileItemFormat::sizeText(folder("1", "x")), "\u2014");
+    EXPECT_EQ(FileItemFormat::sizeText(file("1", "x")), "\u2014");
+    EXPECT_EQ(FileItemFormat::dateText(file("1", "x")), "\u2014");
+    EXPECT_EQ(FileItemFormat::kindText(file("1", "archive.tar.GZ")), "GZ");
+    EXPECT_EQ(FileItemFormat::kindText(folder("1", "photos.2024")), "Folder");
+}
+
+TEST(RenameSheetTest, NamesThePhoneCannotTakeAreRefusedWithAReason)
+{
+    for (const QString& bad :
+         {QString("a/b"), QString("."), QString(".."), QString("a") + QChar(0)})
+        EXPECT_TRUE(RenameSheet::problemWithName(bad)) << bad.toStdString();
+    for (const QString& good :
+         {QString("   "), QString("..."), QString("a.b"), QString("\u05d0 🙂")})
+        EXPECT_FALSE(RenameSheet::problemWithName(good)) << good.toStdString();
 }
 
 } // namespace
