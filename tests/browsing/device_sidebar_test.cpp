@@ -188,9 +188,9 @@ TEST_F(DeviceSidebarTest, ViewMonitorsWhileShownAndKeepsTheHighlightOnTheSelecte
     QTest::keyClick(view->tree(), Qt::Key_C, Qt::ControlModifier);
     EXPECT_EQ(QGuiApplication::clipboard()->text(), m_peers->peers().at(0).pin);
 
-    // Minimising hides the view spontaneously, at once; the platform's answer is delivered too.
+    // Minimising hides the view spontaneously, at once and maybe again when the platform answers.
     view->setWindowState(Qt::WindowMinimized);
-    ASSERT_FALSE(view->tree()->testAttribute(Qt::WA_Mapped));
+    EXPECT_TRUE(m_devices->isMonitoring());
     QCoreApplication::processEvents();
     EXPECT_TRUE(m_devices->isMonitoring());
     view->setWindowState(Qt::WindowNoState);
