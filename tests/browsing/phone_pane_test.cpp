@@ -100,10 +100,8 @@ TEST_F(PhonePaneTest, ContentFollowsTheSidebarAndNothingIsDroppedWithoutAFolder)
     EXPECT_EQ(pane->content(), PhoneFileActions::Content::SetupGuide);
 
     QTemporaryDir computer;
-    QFile local(computer.filePath("a.txt"));
-    ASSERT_TRUE(local.open(QIODevice::WriteOnly));
     QMimeData drop;
-    drop.setUrls({QUrl::fromLocalFile(local.fileName())});
+    drop.setUrls({QUrl::fromLocalFile(computer.path())});
     auto* handler = pane->dropAreas().first()->findChild<PhonePaneDropHandler*>();
     ASSERT_NE(handler, nullptr);
     std::optional<DropPlan> applied;
@@ -288,10 +286,6 @@ TEST_F(PhonePaneTest, PasteUploadsEachFileOnlyAfterItsDownloadAndCleansUp)
     EXPECT_EQ(factory->repository("B")->uploaded.value("65537/0/a_b.txt"), "hello");
     ASSERT_TRUE(waitUntil([&] { return !QDir(QFileInfo(pasteFolder).path()).exists(); }));
 }
-
-} // namespace
-
-namespace {
 
 TEST(BreadcrumbBarTest, CrumbsButTheLastReportTheirPositionAsOneLineOfPlainText)
 {
