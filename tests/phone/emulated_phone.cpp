@@ -107,29 +107,11 @@ void EmulatedPhone::setInterfaceBusy(bool busy)
     locked(*m_state, [&](PhoneState& s) { s.interfaceBusy = busy; });
 }
 
-void EmulatedPhone::clearFaults()
-{
-    locked(*m_state, [](PhoneState& s) {
-        s.responder.clearFaults();
-        s.bytesUntilDisconnect.reset();
-        s.rateLimit = 0;
-        s.interfaceBusy = false;
-    });
-}
-
-std::vector<PhoneTraceEntry> EmulatedPhone::trace() const
-{
-    return locked(*m_state, [](PhoneState& s) { return s.responder.trace(); });
-}
-
 int EmulatedPhone::count(MtpOperation operation) const
 {
-    return int(std::ranges::count(trace(), operation, &PhoneTraceEntry::operation));
-}
-
-void EmulatedPhone::clearTrace()
-{
-    locked(*m_state, [](PhoneState& s) { s.responder.trace().clear(); });
+    return locked(*m_state, [&](PhoneState& s) {
+        return int(std::ranges::count(s.responder.trace(), operation));
+    });
 }
 
 void EmulatedPhone::setTimeoutScale(double scale)

@@ -12,7 +12,7 @@
 // disconnectAfterBytes (the download crossing the limit fails with LIBUSB_ERROR_NO_DEVICE),
 // setRateLimit (bytes per second, 0: none), setInterfaceBusy (claiming fails with
 // LIBUSB_ERROR_BUSY), unplug()/plug() (hot-plug events, a new device number on each plug).
-// trace() lists the operations with their parameters and response (None: never answered).
+// count(op) tells how often the host has sent an operation.
 // For the stock mtp-tools: LD_LIBRARY_PATH at the stand-in's folder and QB_PHONE_FOLDER=<folder>.
 #pragma once
 
@@ -77,13 +77,6 @@ struct PhoneLayout
     std::vector<StorageLayout> storages;
 };
 
-struct PhoneTraceEntry
-{
-    MtpOperation operation;
-    std::vector<uint32_t> params;
-    MtpResponse response = MtpResponse::None;
-};
-
 struct PhoneState;
 
 // Plugged in on construction, unplugged and forgotten on destruction. Thread-safe.
@@ -110,11 +103,7 @@ public:
     void disconnectAfterBytes(uint64_t bytes);
     void setRateLimit(uint64_t bytesPerSecond);
     void setInterfaceBusy(bool busy);
-    void clearFaults();
-
-    std::vector<PhoneTraceEntry> trace() const;
-    int count(MtpOperation operation) const; // how often the trace holds it
-    void clearTrace();
+    int count(MtpOperation operation) const;
 
     static void setTimeoutScale(double scale); // default 1/1000: libmtp's 60 s take 60 ms
     // True when this process's libusb-1.0.so.0 (and libmtp's, if loaded) is the stand-in.

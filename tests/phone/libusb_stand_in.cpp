@@ -202,21 +202,9 @@ uint8_t libusb_get_device_address(libusb_device* device)
 int libusb_get_device_descriptor(libusb_device* device, libusb_device_descriptor* desc)
 {
     // USB 2.0, class per interface, 64-byte control endpoint, strings 1-3, one configuration.
-    const qb::PhoneLayout& layout = device->phone->responder.layout();
-    *desc = {18,
-             LIBUSB_DT_DEVICE,
-             0x0200,
-             0,
-             0,
-             0,
-             64,
-             layout.vendorId,
-             layout.productId,
-             0x0440,
-             1,
-             2,
-             3,
-             1};
+    const qb::PhoneLayout& l = device->phone->responder.layout();
+    *desc = {18,         LIBUSB_DT_DEVICE, 0x0200, 0, 0, 0, 64,
+             l.vendorId, l.productId,      0x0440, 1, 2, 3, 1};
     return LIBUSB_SUCCESS;
 }
 

@@ -1,5 +1,6 @@
 #include "mtp_responder.h"
 
+#include <iconv.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -13,34 +14,18 @@ namespace qb {
 
 namespace {
 
-std::u16string toUtf16(const std::string& s)
+// Between UTF-8 and the UTF-16LE of PTP strings; an invalid sequence ends the text there.
+std::string convert(const std::string& text, const char* to, const char* from)
 {
-    std::u16string out;
-    for (size_t i = 0; i < s.size();) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        const int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
-        char32_t cp = extra == 0 ? c : c & (0x3F >> extra);
-        for (int k = 1; k <= extra && i + k < s.size(); ++k)
-            cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
-        i += extra + 1;
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-        } else {
-            out.push_back(static_cast<char16_t>(cp));
-        }
-    }
+    const iconv_t cd = iconv_open(to, from);
+    std::string out(text.size() * 2, '\0');
+    char* in = const_cast<char*>(text.data());
+    char* at = out.data();
+    size_t inLeft = text.size(), outLeft = out.size();
+    iconv(cd, &in, &inLeft, &at, &outLeft);
+    iconv_close(cd);
+    out.resize(out.size() - outLeft);
     return out;
-}
-
-void appendUtf8(std::string& out, char32_t cp)
-{
-    const int extra = cp < 0x80 ? 0 : cp < 0x800 ? 1 : cp < 0x10000 ? 2 : 3;
-    const uint8_t lead[] = {0x00, 0xC0, 0xE0, 0xF0};
-    out += char(lead[extra] | (cp >> (6 * extra)));
-    for (int k = extra - 1; k >= 0; --k)
-        out += char(0x80 | ((cp >> (6 * k)) & 0x3F));
 }
 
 // Little-endian PTP/MTP dataset encoding: the bytes that travel in containers.
@@ -96,31 +81,25 @@ private:
 
 MtpWriter& MtpWriter::str(const std::string& utf8)
 {
-    std::u16string units = toUtf16(utf8);
+    std::string units = convert(utf8, "UTF-16LE", "UTF-8");
     if (units.empty())
         return u8(0);
-    if (units.size() > 254)
-        units.resize(254);
-    u8(static_cast<uint8_t>(units.size() + 1));
-    for (char16_t unit : units)
-        u16(unit);
+    units.resize(std::min<size_t>(units.size(), 254 * 2));
+    u8(static_cast<uint8_t>(units.size() / 2 + 1));
+    for (char byte : units)
+        u8(uint8_t(byte));
     return u16(0);
 }
 
 std::string MtpReader::str()
 {
     const uint8_t count = u8();
-    std::string out;
+    std::string units;
     for (int i = 0; i < count && m_ok; ++i) {
-        char32_t unit = u16();
-        if (unit >= 0xD800 && unit < 0xDC00 && i + 1 < count) {
-            unit = 0x10000 + ((unit - 0xD800) << 10) + (u16() - 0xDC00);
-            ++i;
-        }
-        if (unit != 0)
-            appendUtf8(out, unit);
+        if (const uint16_t unit = u16())
+            units += {char(unit & 0xFF), char(unit >> 8)};
     }
-    return out;
+    return convert(units, "UTF-8", "UTF-16LE");
 }
 
 constexpr size_t kHeaderSize = 12;
@@ -376,14 +355,6 @@ void MtpResponder::reset()
     m_pendingSend.reset();
 }
 
-void MtpResponder::dropOutgoing()
-{
-    // The response goes last: when the host has not started reading it, it never got it.
-    if (!m_outgoing.empty() && m_outgoing.back().headPos == 0)
-        m_trace.back().response = MtpResponse::None;
-    m_outgoing.clear();
-}
-
 void MtpResponder::dropPendingUpload()
 {
     // Like Android, a file whose upload broke off is not kept.
@@ -397,14 +368,11 @@ void MtpResponder::dropPendingUpload()
 
 void MtpResponder::cancelTransaction()
 {
-    dropOutgoing();
+    m_outgoing.clear();
     m_commandBytes.clear();
-    if (m_incoming) {
-        m_trace.back().response = MtpResponse::None;
-        if (m_incoming->file.is_open()) {
-            m_incoming->file.close();
-            dropPendingUpload();
-        }
+    if (m_incoming && m_incoming->file.is_open()) {
+        m_incoming->file.close();
+        dropPendingUpload();
     }
     m_incoming.reset();
 }
@@ -425,8 +393,8 @@ std::optional<MtpResponder::Fault> MtpResponder::takeFault(uint16_t operation)
 
 void MtpResponder::onCommand(const Command& command)
 {
-    dropOutgoing(); // a new transaction abandons whatever the host left unread
-    m_trace.push_back({MtpOperation(command.code), command.params, MtpResponse::None});
+    m_outgoing.clear(); // a new transaction abandons whatever the host left unread
+    m_trace.push_back(MtpOperation(command.code));
     const std::optional<Fault> fault = takeFault(command.code);
     if (std::ranges::count(kHostDataOperations, command.code)) {
         m_incoming = std::make_unique<Incoming>();
@@ -472,7 +440,6 @@ void MtpResponder::onDataEnd()
 
 void MtpResponder::queue(const Command& command, Reply reply)
 {
-    m_trace.back().response = reply.code;
     if (reply.code == MtpResponse::OK && (reply.data || reply.file)) {
         const uint64_t length = kHeaderSize + (reply.data ? reply.data->size() : reply.fileSize);
         Outgoing data;
@@ -634,8 +601,6 @@ MtpResponder::Reply MtpResponder::objectData(const Command& command)
     case MtpOperation::GetObjectPropValue:
         if (command.param(1) == kObjectSize)
             return Reply::withData(w.u64(size));
-        if (command.param(1) == kObjectFileName)
-            return Reply::withData(w.str(baseName(object->path)));
         return Reply::error(MtpResponse::ObjectPropNotSupported);
     default: // GetObjectInfo
         w.u32(EmulatedPhone::storageId(object->storage)).u16(formatOf(object->path, isDir)).u16(0);

@@ -89,8 +89,7 @@ public:
     {
         m_faults.push_back({uint16_t(operation), nth, hang, response});
     }
-    void clearFaults() { m_faults.clear(); }
-    std::vector<PhoneTraceEntry>& trace() { return m_trace; }
+    const std::vector<MtpOperation>& trace() const { return m_trace; }
 
     struct Command;
     struct Reply;
@@ -109,7 +108,6 @@ private:
     void onCommand(const Command& command);
     void onDataEnd();
     void queue(const Command& command, Reply reply);
-    void dropOutgoing();
     void dropPendingUpload();
     std::optional<Fault> takeFault(uint16_t operation);
 
@@ -137,7 +135,7 @@ private:
     std::optional<PendingSend> m_pendingSend; // announced by SendObjectInfo
 
     std::vector<Fault> m_faults;
-    std::vector<PhoneTraceEntry> m_trace;
+    std::vector<MtpOperation> m_trace; // every command, in order
 };
 
 } // namespace qb
