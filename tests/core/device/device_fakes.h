@@ -109,15 +109,6 @@ class FakeRepository : public qb::FakeFileRepository
 public:
     explicit FakeRepository(QString deviceId) : m_deviceId(std::move(deviceId)) {}
     QString deviceId() const { return m_deviceId; }
-    // What was deleted through it, so that a job can show it reached this repository.
-    QStringList deleted() const
-    {
-        QStringList paths;
-        for (const QString& call : calls())
-            if (call.startsWith(QStringLiteral("delete ")))
-                paths.append(call.mid(7));
-        return paths;
-    }
 
 private:
     QString m_deviceId;

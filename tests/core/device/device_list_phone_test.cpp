@@ -93,6 +93,9 @@ TEST_F(DeviceListPhoneTest, PlugSelectAndUnplugThePhone)
     EXPECT_EQ(roots[0].id, QString::number(EmulatedPhone::storageId(0)));
     EXPECT_EQ(roots[0].repositoryPath, QStringLiteral("%1/0").arg(EmulatedPhone::storageId(0)));
     EXPECT_EQ(roots[1].id, QString::number(EmulatedPhone::storageId(1)));
+    EXPECT_EQ(roots[1].name, QStringLiteral("SD card"));
+    EXPECT_EQ(roots[1].capacityBytes, 32ll << 30);
+    EXPECT_TRUE(roots[0].availableBytes.has_value());
     EXPECT_EQ(m_model->selectedStorageRoot(), roots[0]);
     EXPECT_EQ(m_model->devices().first().storageRoots, roots);
     EXPECT_EQ(m_model->repositoryIds(), QStringList{listed.id});

@@ -16,7 +16,7 @@ const auto* const kQtApp = ::testing::AddGlobalTestEnvironment(new QtApplication
 TEST(DeviceListEngine, JobsReachPhonesThatWereNeverSelectedAndFailedOpensAreRetried)
 {
     TransferQueueActor::Options options;
-    options.preferences = std::make_shared<MemoryPreferenceStore>();
+    options.preferences = std::make_shared<QSettingsPreferenceStore>(QString());
     TransferQueueActor engine(options);
     PublicationRecorder recorder(engine);
     auto factory = std::make_shared<FakeRepositoryFactory>();
@@ -35,7 +35,7 @@ TEST(DeviceListEngine, JobsReachPhonesThatWereNeverSelectedAndFailedOpensAreRetr
     const auto repository =
         std::static_pointer_cast<FakeRepository>(model.cachedRepository("unknown_1_4"));
     ASSERT_NE(repository, nullptr) << "the provider did not keep the repository it opened";
-    EXPECT_EQ(repository->deleted(), QStringList{"65537/5"});
+    EXPECT_EQ(repository->calls(), QStringList{"delete 65537/5"});
 
     ASSERT_TRUE(waitFor(engine.enqueue(fails)));
     ASSERT_TRUE(recorder.waitForStatus(fails.id, TransferStatus::Failed));

@@ -54,25 +54,6 @@ struct FakeClock
         std::make_shared<std::atomic<qint64>>(1'000'000'000);
 };
 
-class MemoryPreferenceStore : public PreferenceStore
-{
-public:
-    std::optional<QVariant> value(const QString& key) const override
-    {
-        QMutexLocker lock(&m_mutex);
-        return m_values.contains(key) ? std::optional(m_values.value(key)) : std::nullopt;
-    }
-    void setValue(const QString& key, const QVariant& value) override
-    {
-        QMutexLocker lock(&m_mutex);
-        m_values.insert(key, value);
-    }
-
-private:
-    mutable QMutex m_mutex;
-    QHash<QString, QVariant> m_values;
-};
-
 inline std::optional<TransferJob> findJob(const QList<TransferJob>& jobs, const QUuid& id)
 {
     const auto it =
@@ -314,7 +295,9 @@ protected:
     QString downloads() const { return m_downloads.path(); }
 
     FakeClock clock;
-    std::shared_ptr<MemoryPreferenceStore> preferences = std::make_shared<MemoryPreferenceStore>();
+    QTemporaryDir m_settings;
+    std::shared_ptr<PreferenceStore> preferences =
+        std::make_shared<QSettingsPreferenceStore>(m_settings.filePath("prefs.ini"));
     std::shared_ptr<FakeFileRepository> repository = std::make_shared<FakeFileRepository>();
     std::unique_ptr<TransferQueueActor> engine;
     std::unique_ptr<PublicationRecorder> recorder;

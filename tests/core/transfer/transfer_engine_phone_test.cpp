@@ -93,7 +93,8 @@ TEST_F(TransferEnginePhoneTest, DownloadsAndUploadsWithProgressAndRetriesAFailed
     const auto repository = MTPFileRepository::create(deviceId, options).result();
     const auto holding = std::make_shared<HoldingRepository>(repository);
     TransferQueueActor::Options engineOptions;
-    engineOptions.preferences = std::make_shared<MemoryPreferenceStore>();
+    engineOptions.preferences = std::make_shared<QSettingsPreferenceStore>(
+        QString::fromStdString((tempFolder() / "prefs.ini").string()));
     // Each reading moves the clock on by 0.2 s, so that every report passes the gate.
     engineOptions.clock = [clock = FakeClock()] {
         clock.advance(200ms);
