@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/device/file_repository.h"
+#include "core/device/fake_file_repository.h"
 #include "core/transfer/transfer_job.h"
 #include "core/transfer/transfer_job_stream.h"
 #include "core/transfer/transfer_queue_actor.h"
@@ -10,12 +10,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
-#include <QFuture>
-#include <QHash>
-#include <QMutex>
-#include <QPromise>
-#include <QSet>
 #include <QTemporaryDir>
 #include <QUrl>
 
@@ -118,150 +112,6 @@ inline TransferJob deleteJob(const QString& path, const QString& deviceId = "unk
     return TransferJob::make(TransferType::Delete, item, item);
 }
 
-// A repository whose operations succeed, or stay open until the test ends them, with a log of every
-// call. Held operations make pause, cancel and resume races deterministic.
-class FakeFileRepository : public FileRepository
-{
-public:
-    struct Call
-    {
-        QString operation; // "download", "upload", "createFolder", "delete", "move"
-        QString path;      // phone path; the local file for "upload"
-        QString target;    // local file, destination folder, new name
-        ProgressFn progress;
-        QPromise<void> promise;
-    };
-    using CallPtr = std::shared_ptr<Call>;
-
-    void setHold(const QString& operation, bool hold)
-    {
-        QMutexLocker lock(&m_mutex);
-        hold ? void(m_held.insert(operation)) : void(m_held.remove(operation));
-    }
-    // The next `count` calls of the operation fail with `reason` ("ENOSPC": the disk is full).
-    void failNext(const QString& operation, int count, const QString& reason = "cable pulled")
-    {
-        QMutexLocker lock(&m_mutex);
-        m_failures[operation] += QStringList(count, reason);
-    }
-    // The calls of the operation so far; of every operation for an empty one.
-    QList<CallPtr> calls(const QString& operation) const
-    {
-        QMutexLocker lock(&m_mutex);
-        QList<CallPtr> result;
-        for (const auto& call : m_calls) {
-            if (operation.isEmpty() || call->operation == operation)
-                result.append(call);
-        }
-        return result;
-    }
-    int callCount(const QString& operation) const { return int(calls(operation).size()); }
-    // Waits for the index-th call of an operation (among those on `path` if one is given); null
-    // on time-out.
-    CallPtr waitForCall(const QString& operation, int index = 0, const QString& path = {}) const
-    {
-        CallPtr found;
-        waitUntil(
-            [&] {
-                int seen = 0;
-                for (const auto& call : calls(operation)) {
-                    if ((path.isEmpty() || call->path == path) && seen++ == index)
-                        return bool(found = call);
-                }
-                return false;
-            },
-            10000);
-        return found;
-    }
-
-    // Ends a held call. A download writes downloadContent to its local file first.
-    void succeed(Call& call)
-    {
-        qint64 size = QFileInfo(call.path).size();
-        if (QFile file(call.target);
-            call.operation == u"download" && file.open(QIODevice::WriteOnly))
-            size = file.write(downloadContent);
-        if (call.progress)
-            call.progress(size, size);
-        call.promise.finish();
-    }
-    // A failed download leaves a partial file.
-    void fail(Call& call, const QString& reason = "cable pulled")
-    {
-        if (QFile file(call.target);
-            call.operation == u"download" && file.open(QIODevice::WriteOnly))
-            file.write("trunc");
-        call.promise.setException(
-            reason == u"ENOSPC"
-                ? std::make_exception_ptr(std::system_error(ENOSPC, std::generic_category()))
-                : std::make_exception_ptr(FileRepositoryError::transferFailed(reason)));
-        call.promise.finish();
-    }
-    // Fails every held call and every later one, so that no worker stays waiting.
-    void shutDown()
-    {
-        m_shutDown = true;
-        for (const auto& call : calls({})) {
-            if (!call->promise.future().isFinished())
-                fail(*call, "shut down");
-        }
-    }
-
-    QByteArray downloadContent = "bytes from the phone";
-
-    QFuture<QList<FileItem>> listFiles(const QString&) override { return {}; }
-    QFuture<void> downloadFile(const QString& path, const QString& local, ProgressFn p) override
-    {
-        return begin("download", path, local, std::move(p));
-    }
-    QFuture<void> uploadFile(const QString& local, const QString& folder, ProgressFn p) override
-    {
-        return begin("upload", local, folder, std::move(p));
-    }
-    QFuture<void> createFolder(const QString& name, const QString& parent) override
-    {
-        return begin("createFolder", parent, name, {});
-    }
-    QFuture<void> deleteItem(const QString& path) override { return begin("delete", path, {}, {}); }
-    QFuture<void> renameItem(const QString&, const QString&) override { return {}; }
-    // Like the phone's repository: moving in place is never possible.
-    QFuture<void> moveItem(const QString& path, const QString& folder) override
-    {
-        begin("move", path, folder, {});
-        return failedFuture<void>(FileRepositoryError::moveNotSupported());
-    }
-
-private:
-    QFuture<void> begin(const QString& operation, const QString& path, const QString& target,
-                        ProgressFn progress)
-    {
-        auto call = std::make_shared<Call>(Call{operation, path, target, std::move(progress), {}});
-        call->promise.start();
-        bool hold;
-        std::optional<QString> failure;
-        {
-            QMutexLocker lock(&m_mutex);
-            m_calls.append(call);
-            hold = m_held.contains(operation);
-            if (!m_failures.value(operation).isEmpty())
-                failure = m_failures[operation].takeFirst();
-            if (m_shutDown)
-                failure = "shut down";
-        }
-        if (failure)
-            fail(*call, *failure);
-        else if (!hold)
-            succeed(*call);
-        return call->promise.future();
-    }
-
-    mutable QMutex m_mutex;
-    QList<CallPtr> m_calls;
-    QSet<QString> m_held;
-    QHash<QString, QStringList> m_failures;
-    std::atomic<bool> m_shutDown = false;
-};
-
 // An engine over a fake repository, with a fake clock, in-memory preferences and a temporary
 // download folder; publications are recorded from the start.
 class EngineFixture : public ::testing::Test
@@ -276,6 +126,10 @@ protected:
         options.publishSpacing = std::chrono::milliseconds(0);
         engine = std::make_unique<TransferQueueActor>(options);
         engine->setRepositoryProvider(provider());
+        repository->downloadContent = "bytes from the phone";
+        // Like the phone's repository: moving in place is never possible.
+        repository->failures.insert(
+            "move", std::make_exception_ptr(FileRepositoryError::moveNotSupported()));
         recorder = std::make_unique<PublicationRecorder>(*engine);
     }
     void TearDown() override

@@ -210,8 +210,8 @@ TEST_F(TransferRacesTest, MovesCopiesAndOtherOperationsReachTheRightRepositoryCa
     EXPECT_EQ(repository->callCount("upload"), 3);
     EXPECT_EQ(repository->callCount("delete"), 2) << "a copy keeps its source";
     EXPECT_EQ(repository->waitForCall("delete", 1)->path, "65537/12");
-    EXPECT_EQ(repository->waitForCall("createFolder")->target, "New");
-    EXPECT_EQ(repository->waitForCall("createFolder")->path, "65537/0");
+    EXPECT_EQ(repository->waitForCall("create")->target, "New");
+    EXPECT_EQ(repository->waitForCall("create")->path, "65537/0");
     EXPECT_EQ(repository->waitForCall("upload", 0, local)->target, "65537/42");
     EXPECT_EQ(recorder->job(jobs[3].id)->bytesTransferred, 5);
 }

@@ -24,7 +24,8 @@ TEST_F(TransferQueueActorTest, DownloadsAreSettledOnTheFirstAttemptAndFlushedOnc
     EXPECT_EQ(test::syncCalls().filter("fdatasync " + downloads() + "/.quillbay-").size(), 2);
     EXPECT_EQ(test::syncCalls().last(), "fsync " + downloads());
 
-    repository->failNext("download", 1, "ENOSPC");
+    repository->failNext(
+        "download", std::make_exception_ptr(std::system_error(ENOSPC, std::generic_category())));
     const TransferJob full = downloadJob("big.iso", downloads());
     ASSERT_TRUE(waitFor(engine->enqueue(full)));
     ASSERT_TRUE(recorder->waitForStatus(full.id, TransferStatus::Failed));

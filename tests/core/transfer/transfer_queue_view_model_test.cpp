@@ -29,7 +29,7 @@ TEST_F(TransferQueueViewModelTest, SplitsJobsAveragesRunningOnesAndSignalsOnlyRe
     TransferQueueViewModel model(*engine);
     QSignalSpy changed(&model, &TransferQueueViewModel::jobsChanged);
     repository->setHold("download", true);
-    repository->failNext("createFolder", 4);
+    repository->failNext("create", 4);
     const TransferJob a = downloadJob("a", downloads()), b = downloadJob("b", downloads()),
                       c = downloadJob("c", downloads());
     const auto folder = TransferEndpoint::android("unknown_1_2", "65537/0", "New");
