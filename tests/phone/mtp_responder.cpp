@@ -117,16 +117,6 @@ constexpr uint16_t kObjectFileName = 0xDC07;
 // SendObjectPropList: the host sends a data phase whatever the phone supports.
 constexpr uint16_t kHostDataOperations[] = {0x100C, 0x100D, 0x1016, 0x9804, 0x9806, 0x9808};
 
-uint16_t formatOf(const std::string& path, bool isDir)
-{
-    std::string ext = fs::path(path).extension().string();
-    std::transform(ext.begin(), ext.end(), ext.begin(), ::tolower);
-    return isDir                             ? kFormatFolder
-           : ext == ".txt"                   ? 0x3004
-           : ext == ".jpg" || ext == ".jpeg" ? 0x3801
-                                             : kFormatUndefined;
-}
-
 std::string mtpDate(time_t t)
 {
     struct tm local = {};
@@ -523,7 +513,6 @@ MtpResponder::Reply MtpResponder::deviceInfo() const
     const std::vector<uint16_t> operations = {0x1001, 0x1002, 0x1003, 0x1004, 0x1005,
                                               0x1007, 0x1008, 0x1009, 0x100B, 0x100C,
                                               0x100D, 0x9801, 0x9802, 0x9803, 0x9804};
-    const std::vector<uint16_t> playbackFormats = {kFormatUndefined, kFormatFolder, 0x3004, 0x3801};
     MtpWriter w;
     // Standard 1.00, the MTP vendor extension 1.00 (Android's), functional mode 0.
     w.u16(100).u32(6).u16(100).str("microsoft.com: 1.0; android.com: 1.0;").u16(0);
@@ -532,7 +521,7 @@ MtpResponder::Reply MtpResponder::deviceInfo() const
         .array<uint16_t>({})
         .array<uint16_t>({})
         .array<uint16_t>({})
-        .array(playbackFormats);
+        .array<uint16_t>({kFormatUndefined, kFormatFolder});
     w.str(m_layout.manufacturer).str(m_layout.model).str("1.0").str(m_layout.serial);
     return Reply::withData(w);
 }
@@ -603,7 +592,9 @@ MtpResponder::Reply MtpResponder::objectData(const Command& command)
             return Reply::withData(w.u64(size));
         return Reply::error(MtpResponse::ObjectPropNotSupported);
     default: // GetObjectInfo
-        w.u32(EmulatedPhone::storageId(object->storage)).u16(formatOf(object->path, isDir)).u16(0);
+        w.u32(EmulatedPhone::storageId(object->storage))
+            .u16(isDir ? kFormatFolder : kFormatUndefined)
+            .u16(0);
         w.u32(uint32_t(std::min<uint64_t>(size, 0xFFFFFFFF))).u16(0); // size, no thumbnail
         for (int i = 0; i < 6; ++i)
             w.u32(0); // thumbnail and image geometry

@@ -82,17 +82,14 @@ public:
         std::lock_guard lock(m_mutex);
         hold ? void(m_held.insert(operation)) : void(m_held.remove(operation));
     }
-    // The next `count` calls of the operation fail with a transfer failure.
-    void failNext(const QString& operation, int count, const QString& reason = "cable pulled")
+    // The next `count` calls of the operation fail with `error`, or a transfer failure.
+    void failNext(const QString& operation, int count, std::exception_ptr error = nullptr)
     {
         std::lock_guard lock(m_mutex);
         m_next[operation] += QList<std::exception_ptr>(
-            count, std::make_exception_ptr(FileRepositoryError::transferFailed(reason)));
-    }
-    void failNext(const QString& operation, std::exception_ptr error)
-    {
-        std::lock_guard lock(m_mutex);
-        m_next[operation].append(error);
+            count,
+            error ? error
+                  : std::make_exception_ptr(FileRepositoryError::transferFailed("cable pulled")));
     }
 
     // Ends a held call with its effect: a download writes its file, an upload reads its.

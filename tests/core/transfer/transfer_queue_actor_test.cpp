@@ -1,6 +1,8 @@
 #include "engine_test_support.h"
 #include "platform/sync_spy.h"
 
+using namespace std::chrono_literals;
+
 namespace qb::test {
 namespace {
 
@@ -25,7 +27,7 @@ TEST_F(TransferQueueActorTest, DownloadsAreSettledOnTheFirstAttemptAndFlushedOnc
     EXPECT_EQ(test::syncCalls().last(), "fsync " + downloads());
 
     repository->failNext(
-        "download", std::make_exception_ptr(std::system_error(ENOSPC, std::generic_category())));
+        "download", 1, std::make_exception_ptr(std::system_error(ENOSPC, std::generic_category())));
     const TransferJob full = downloadJob("big.iso", downloads());
     ASSERT_TRUE(waitFor(engine->enqueue(full)));
     ASSERT_TRUE(recorder->waitForStatus(full.id, TransferStatus::Failed));
@@ -117,42 +119,238 @@ TEST_F(TransferQueueActorTest, RefusesEndpointsThatDoNotFitTheJobType)
     EXPECT_EQ(repository->callCount({}), 0);
 }
 
-TEST_F(TransferQueueActorTest, ClearingKeepsUnfinishedJobsReachableAndOnlyTheNewestListenerHears)
+class TransferRacesTest : public EngineFixture
+{
+protected:
+    // A download held open on the fake phone, running in the engine.
+    std::shared_ptr<FakeFileRepository::Call> startHeldDownload(const TransferJob& job)
+    {
+        repository->setHold("download", true);
+        const int index = repository->callCount("download");
+        EXPECT_TRUE(waitFor(engine->enqueue(job)));
+        EXPECT_TRUE(recorder->waitForStatus(job.id, TransferStatus::Running));
+        return repository->waitForCall("download", index);
+    }
+};
+
+// A stopped job whose operation succeeds is completed; one whose operation fails stays stopped, is
+// not retried and leaves no partial file.
+TEST_F(TransferRacesTest, AJobStoppedWhileItsDownloadRunsSettlesByTheDownloadsOutcome)
+{
+    for (bool cancel : {false, true}) {
+        for (bool succeeds : {true, false}) {
+            const QString name = QString("%1%2.txt").arg(cancel).arg(succeeds);
+            const TransferJob job = downloadJob(name, downloads());
+            auto call = startHeldDownload(job);
+            ASSERT_TRUE(call);
+            const auto stopped = cancel ? TransferStatus::Canceled : TransferStatus::Paused;
+            ASSERT_TRUE(waitFor(cancel ? engine->cancel(job.id) : engine->pause(job.id)));
+            ASSERT_TRUE(recorder->waitForStatus(job.id, stopped));
+            if (succeeds) {
+                repository->succeed(*call);
+                ASSERT_TRUE(recorder->waitForStatus(job.id, TransferStatus::Completed));
+                EXPECT_EQ(recorder->job(job.id)->progress, 1.0);
+                EXPECT_EQ(readFile(downloads() + "/" + name), repository->downloadContent);
+                continue;
+            }
+            const int published = recorder->count();
+            repository->fail(*call);
+            // The end of the attempt is published even though the job stays as it is.
+            ASSERT_TRUE(waitUntil([&] { return recorder->count() > published; }));
+            const TransferJob after = *recorder->job(job.id);
+            EXPECT_TRUE(after.status == stopped && after.retryCount == 0 && !after.error);
+            EXPECT_EQ(repository->callCount("download"), 2 + 2 * cancel) << "no retry";
+            EXPECT_EQ(entries(downloads()).size(), 1 + cancel) << "no partial file is left";
+        }
+    }
+}
+
+// Two jobs run at a time, in list order; a paused job's slot is filled only by the next event; a
+// job resumed while no slot is free waits its turn, and the failure of its abandoned operation is
+// not counted against it. Clearing moves jobs up in the list: they must still be found by their
+// ids.
+TEST_F(TransferRacesTest, RunsTwoJobsAtATimeAndClearingKeepsTheOthersReachable)
 {
     repository->setHold("delete", true);
-    const TransferJob a = deleteJob("65537/1"), b = deleteJob("65537/2"), c = deleteJob("65537/3");
-    ASSERT_TRUE(waitFor(engine->enqueue(QList<TransferJob>{a, b, a})));
+    const TransferJob a = deleteJob("65537/1"), b = deleteJob("65537/2"), c = deleteJob("65537/3"),
+                      d = deleteJob("65537/4");
+    ASSERT_TRUE(waitFor(engine->enqueue(QList<TransferJob>{a, b, c, a})));
     ASSERT_TRUE(recorder->waitForStatus(b.id, TransferStatus::Running));
-    EXPECT_EQ(recorder->latest().size(), 2) << "a job enqueued twice is kept once";
-
+    EXPECT_EQ(recorder->latest().size(), 3) << "a job enqueued twice is kept once";
+    EXPECT_EQ(recorder->job(a.id)->status, TransferStatus::Running);
+    EXPECT_EQ(recorder->job(c.id)->status, TransferStatus::Queued);
+    auto first = repository->waitForCall("delete", 0, "65537/1");
+    ASSERT_TRUE(first);
     // Only running jobs: nothing to remove, but the list goes out all the same.
-    const int published = recorder->count();
+    int published = recorder->count();
     ASSERT_TRUE(waitFor(engine->clearCompleted()));
     ASSERT_TRUE(waitUntil([&] { return recorder->count() == published + 1; }));
 
-    ASSERT_TRUE(waitFor(engine->enqueue(c)));
-    ASSERT_TRUE(waitFor(engine->cancel(a.id)));
-    ASSERT_TRUE(recorder->waitForStatus(a.id, TransferStatus::Canceled));
-    ASSERT_TRUE(waitFor(engine->clearCompleted()));
-    ASSERT_TRUE(waitUntil([&] { return recorder->latest().size() == 2; }));
-    EXPECT_EQ(recorder->latest().at(0).id, b.id);
-    EXPECT_EQ(recorder->latest().at(1).id, c.id);
-
-    // The jobs moved up in the list; they must still be found by their ids.
-    ASSERT_TRUE(waitFor(engine->pause(b.id)));
-    ASSERT_TRUE(recorder->waitForStatus(b.id, TransferStatus::Paused));
-    ASSERT_TRUE(waitFor(engine->enqueue(deleteJob("65537/4"))));
+    ASSERT_TRUE(waitFor(engine->pause(a.id)));
+    ASSERT_TRUE(recorder->waitForStatus(a.id, TransferStatus::Paused));
+    EXPECT_EQ(recorder->job(c.id)->status, TransferStatus::Queued);
+    ASSERT_TRUE(waitFor(engine->enqueue(d)));
     ASSERT_TRUE(recorder->waitForStatus(c.id, TransferStatus::Running));
+    EXPECT_EQ(recorder->job(d.id)->status, TransferStatus::Queued);
+    ASSERT_TRUE(waitFor(engine->resume(a.id)));
+    ASSERT_TRUE(recorder->waitForStatus(a.id, TransferStatus::Queued)) << "no slot free";
+
+    published = recorder->count();
+    repository->fail(*first);
+    ASSERT_TRUE(waitUntil([&] { return recorder->count() > published; }));
+    EXPECT_EQ(recorder->job(a.id)->status, TransferStatus::Queued);
+    EXPECT_EQ(recorder->job(a.id)->retryCount, 0);
+    repository->succeed(*repository->waitForCall("delete", 0, "65537/2"));
+    ASSERT_TRUE(recorder->waitForStatus(a.id, TransferStatus::Running));
+    EXPECT_EQ(recorder->job(b.id)->progress, 1.0);
+    EXPECT_EQ(recorder->job(d.id)->status, TransferStatus::Queued);
+
+    ASSERT_TRUE(waitFor(engine->clearCompleted()));
+    ASSERT_TRUE(waitUntil([&] { return recorder->latest().size() == 3; }));
+    EXPECT_EQ(recorder->latest().at(1).id, c.id);
+    ASSERT_TRUE(waitFor(engine->pause(c.id)));
+    ASSERT_TRUE(recorder->waitForStatus(c.id, TransferStatus::Paused));
+    ASSERT_TRUE(waitFor(engine->enqueue(deleteJob("65537/5"))));
+    ASSERT_TRUE(recorder->waitForStatus(d.id, TransferStatus::Running));
 
     // Only the newest listener hears, and earlier lists are not replayed to it.
     PublicationRecorder newer(*engine);
     const int olderCount = recorder->count();
     drainEvents();
     EXPECT_EQ(newer.count(), 0) << "a publication made before the stream is lost";
-    ASSERT_TRUE(waitFor(engine->pause(c.id)));
-    ASSERT_TRUE(newer.waitForStatus(c.id, TransferStatus::Paused));
-    EXPECT_EQ(newer.latest().size(), 3) << "the next publication carries the whole list";
+    ASSERT_TRUE(waitFor(engine->pause(d.id)));
+    ASSERT_TRUE(newer.waitForStatus(d.id, TransferStatus::Paused));
+    EXPECT_EQ(newer.latest().size(), 4) << "the next publication carries the whole list";
     EXPECT_EQ(recorder->count(), olderCount) << "the replaced listener hears nothing more";
+}
+
+TEST_F(TransferRacesTest, ProgressIsGatedIgnoredWhilePausedAndCountsAgainOnceResumed)
+{
+    const TransferJob job = downloadJob("v.mp4", downloads());
+    auto call = startHeldDownload(job);
+    ASSERT_TRUE(call);
+    const int before = recorder->count();
+    const auto report = [&](std::chrono::milliseconds after, qint64 done, qint64 total) {
+        clock.advance(after);
+        call->progress(done, total);
+        // Once pausing an unknown job is done, the report has been applied, publishing nothing.
+        EXPECT_TRUE(waitFor(engine->pause(QUuid())));
+        drainEvents();
+        return *recorder->job(job.id);
+    };
+
+    call->progress(0, 0); // the first report always passes and publishes
+    ASSERT_TRUE(waitUntil([&] { return recorder->count() > before; }));
+    EXPECT_EQ(report(50ms, 300, 0).bytesTransferred, 0) << "dropped: 50 ms after the last one";
+    const TransferJob early = report(450ms, 400, 0); // 0.5 s exactly since the start
+    EXPECT_EQ(early.bytesTransferred, 400) << "a total of 0 keeps the bytes";
+    EXPECT_TRUE(early.progress == 0.0 && !early.transferSpeed) << "no speed yet";
+    const TransferJob measured = report(100ms, 600, 1200);
+    EXPECT_DOUBLE_EQ(measured.progress, 0.5);
+    ASSERT_TRUE(measured.transferSpeed);
+    EXPECT_NEAR(*measured.transferSpeed, 1000.0, 1e-6) << "600 bytes in 0.6 s";
+    EXPECT_NEAR(*report(1s, 1100, 1200).transferSpeed, 500.0, 1e-6) << "the last window only";
+
+    ASSERT_TRUE(waitFor(engine->pause(job.id)));
+    const TransferJob paused = report(1s, 1150, 1200);
+    EXPECT_EQ(paused.bytesTransferred, 1100) << "reports of a paused job change nothing";
+    EXPECT_EQ(paused.status, TransferStatus::Paused);
+
+    // Resumed while the old operation runs, the job takes it back: its reports count again, and any
+    // second operation would finish at once and show up in the call log.
+    repository->setHold("download", false);
+    ASSERT_TRUE(waitFor(engine->resume(job.id)));
+    ASSERT_TRUE(recorder->waitForStatus(job.id, TransferStatus::Running));
+    EXPECT_EQ(report(1s, 1150, 1200).bytesTransferred, 1150);
+    repository->succeed(*call);
+    ASSERT_TRUE(recorder->waitForStatus(job.id, TransferStatus::Completed));
+    engine.reset(); // waits for every worker
+    EXPECT_EQ(repository->callCount("download"), 1);
+    EXPECT_EQ(entries(downloads()), QStringList({"v.mp4"}));
+}
+
+// The rule is read for every download, and a partial file of a failed attempt is never taken for a
+// finished one.
+TEST_F(TransferRacesTest, TheOverwriteRuleIsReadForEveryDownload)
+{
+    writeFile(downloads() + "/photo.jpg", "old");
+    const auto run = [&](const QString& rule, const QString& name = "photo.jpg") {
+        preferences->setValue("overwriteRule", rule);
+        const TransferJob job = downloadJob(name, downloads());
+        EXPECT_TRUE(waitFor(engine->enqueue(job)));
+        EXPECT_TRUE(recorder->waitForStatus(job.id, TransferStatus::Completed));
+        return *recorder->job(job.id);
+    };
+    EXPECT_EQ(run("skip").bytesTransferred, 0);
+    EXPECT_EQ(repository->callCount("download"), 0);
+    EXPECT_EQ(readFile(downloads() + "/photo.jpg"), "old");
+    repository->failNext("download", 1);
+    EXPECT_EQ(run("skip", "doc.pdf").retryCount, 1);
+    EXPECT_EQ(readFile(downloads() + "/doc.pdf"), repository->downloadContent);
+
+    run("Overwrite"); // not a rule: counts as "ask"
+    run("rename");
+    EXPECT_EQ(entries(downloads()),
+              QStringList({"doc.pdf", "photo (1).jpg", "photo (2).jpg", "photo.jpg"}));
+    run("overwrite");
+    EXPECT_EQ(readFile(downloads() + "/photo.jpg"), repository->downloadContent);
+    EXPECT_EQ(entries(downloads()).size(), 4);
+}
+
+TEST_F(TransferRacesTest, TwoDownloadsOfOneNameBothSurviveWithTheirFinalFigures)
+{
+    repository->setHold("download", true);
+    const TransferJob a = downloadJob("same.txt", downloads());
+    const TransferJob b = downloadJob("same.txt", downloads());
+    ASSERT_TRUE(waitFor(engine->enqueue(QList<TransferJob>{a, b})));
+    auto first = repository->waitForCall("download", 0);
+    auto second = repository->waitForCall("download", 1);
+    ASSERT_TRUE(first && second);
+    first->progress(10, 40);
+    // The fake reports the whole file as it finishes, right after: the gate drops that report, but
+    // the final figures must still show.
+    repository->succeed(*first);
+    repository->succeed(*second);
+    ASSERT_TRUE(recorder->waitForStatus(a.id, TransferStatus::Completed));
+    ASSERT_TRUE(recorder->waitForStatus(b.id, TransferStatus::Completed));
+    EXPECT_EQ(entries(downloads()), QStringList({"same (1).txt", "same.txt"}));
+    const qint64 size = repository->downloadContent.size();
+    const TransferJob done = *recorder->job(a.id);
+    EXPECT_TRUE(done.bytesTransferred == size && done.totalBytes == size && done.progress == 1.0);
+}
+
+// A move whose deletion failed retries only the deletion: one copy on the phone, not two.
+TEST_F(TransferRacesTest, MovesCopiesAndOtherOperationsReachTheRightRepositoryCalls)
+{
+    repository->failNext("delete", 1);
+    const auto phone = [](const QString& path, const QString& name) {
+        return TransferEndpoint::android("unknown_1_2", path, name);
+    };
+    const QString local = downloads() + "/up.txt";
+    writeFile(local, "12345");
+    const QList<TransferJob> jobs = {
+        TransferJob::make(TransferType::Move, phone("65537/12", "clip.mp4"),
+                          phone("65537/40", "Movies")),
+        TransferJob::make(TransferType::Copy, phone("65537/13", "song.mp3"),
+                          phone("65537/41", "Music")),
+        TransferJob::make(TransferType::CreateFolder, phone("65537/0", "New"),
+                          phone("65537/0", "New")),
+        TransferJob::make(TransferType::Upload, TransferEndpoint::local(QUrl::fromLocalFile(local)),
+                          phone("65537/42", "")),
+    };
+    ASSERT_TRUE(waitFor(engine->enqueue(jobs)));
+    for (const TransferJob& job : jobs)
+        ASSERT_TRUE(recorder->waitForStatus(job.id, TransferStatus::Completed));
+    EXPECT_EQ(recorder->job(jobs[0].id)->retryCount, 1);
+    EXPECT_EQ(repository->callCount("move"), 1);
+    EXPECT_EQ(repository->callCount("download"), 2);
+    EXPECT_EQ(repository->callCount("upload"), 3);
+    EXPECT_EQ(repository->callCount("delete"), 2) << "a copy keeps its source";
+    EXPECT_EQ(repository->waitForCall("delete", 1)->path, "65537/12");
+    EXPECT_EQ(repository->waitForCall("create")->target, "New");
+    EXPECT_EQ(repository->waitForCall("create")->path, "65537/0");
+    EXPECT_EQ(repository->waitForCall("upload", 0, local)->target, "65537/42");
+    EXPECT_EQ(recorder->job(jobs[3].id)->bytesTransferred, 5);
 }
 
 } // namespace
