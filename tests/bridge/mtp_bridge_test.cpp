@@ -6,13 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <filesystem>
 #include <string>
 
 namespace qb {
 namespace {
-
-namespace fs = std::filesystem;
 
 std::string deviceId(const EmulatedPhone& phone)
 {
@@ -27,14 +24,6 @@ protected:
     {
         PhoneTest::SetUp();
         mtp_bridge_init();
-    }
-
-    // A phone with one storage folder, as `layout` describes it otherwise.
-    EmulatedPhone phone(PhoneLayout layout, const std::string& description = {})
-    {
-        fs::create_directories(tempFolder() / "s");
-        layout.storages.push_back({tempFolder() / "s", description});
-        return EmulatedPhone(layout);
     }
 };
 
@@ -66,7 +55,8 @@ TEST_F(MTPBridgeTest, UnknownPhoneGetsDefaultNamesAndLongDescriptionStaysTermina
     PhoneLayout layout;
     layout.vendorId = 0x1234;
     layout.productId = 0x5678;
-    EmulatedPhone unknown = phone(layout, std::string(300, 'd'));
+    layout.storages.push_back({tempFolder(), std::string(300, 'd')});
+    EmulatedPhone unknown(layout);
     int32_t count = 0;
     auto* devices = mtp_bridge_list_devices(&count);
     ASSERT_EQ(count, 1);

@@ -5,6 +5,7 @@
 
 #include "emulated_phone.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -14,6 +15,8 @@
 #include <vector>
 
 namespace qb {
+
+namespace fs = std::filesystem;
 
 // The phone's object handles over its storage folders. Handles are assigned as folders are
 // listed and stay stable while the phone lives (like Android's media database).
@@ -40,23 +43,86 @@ public:
     }
 
     // The object behind `handle`, if it still exists on disk.
-    std::optional<PhoneObject> find(uint32_t handle);
+    std::optional<PhoneObject> find(uint32_t handle)
+    {
+        const auto it = m_objects.find(handle);
+        if (it == m_objects.end())
+            return std::nullopt;
+        std::error_code error;
+        if (!fs::exists(fs::symlink_status(absolutePath(it->second), error))) {
+            const PhoneObject gone = it->second;
+            moved(gone, std::nullopt);
+            return std::nullopt;
+        }
+        return it->second;
+    }
     // The object behind `handle`, whether or not its file exists yet (an announced upload).
     std::optional<PhoneObject> lookup(uint32_t handle) const
     {
         return m_objects.contains(handle) ? std::optional(m_objects.at(handle)) : std::nullopt;
     }
-    std::filesystem::path absolutePath(const PhoneObject& object) const
+    fs::path absolutePath(const PhoneObject& object) const
     {
-        return m_storages[size_t(object.storage)].folder / std::filesystem::path(object.path);
+        return m_storages[size_t(object.storage)].folder / fs::path(object.path);
     }
-    uint32_t parentOf(const PhoneObject& object); // 0 at the top level
+    uint32_t parentOf(const PhoneObject& object)
+    {
+        const size_t slash = object.path.rfind('/');
+        return slash == std::string::npos ? 0
+                                          : handleFor(object.storage, object.path.substr(0, slash));
+    }
     // Children of a folder (sorted by name), or the whole storage recursively.
-    std::vector<uint32_t> list(int storage, const std::string& folder, bool recursive);
-    uint32_t handleFor(int storage, const std::string& path);
+    std::vector<uint32_t> list(int storage, const std::string& folder, bool recursive)
+    {
+        const fs::path base = m_storages[size_t(storage)].folder;
+        std::vector<std::string> names;
+        std::error_code error;
+        for (const fs::directory_entry& entry :
+             fs::directory_iterator(folder.empty() ? base : base / fs::path(folder), error))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+
+        std::vector<uint32_t> handles;
+        for (const std::string& name : names) {
+            const std::string path = folder.empty() ? name : folder + "/" + name;
+            handles.push_back(handleFor(storage, path));
+            if (recursive && fs::is_directory(base / fs::path(path), error)) {
+                const std::vector<uint32_t> below = list(storage, path, true);
+                handles.insert(handles.end(), below.begin(), below.end());
+            }
+        }
+        return handles;
+    }
+    uint32_t handleFor(int storage, const std::string& path)
+    {
+        const auto [it, added] = m_handles.try_emplace({storage, path}, m_next);
+        if (added) {
+            m_objects[m_next] = PhoneObject{m_next, storage, path};
+            ++m_next;
+        }
+        return it->second;
+    }
     // Moves `object` (and, for a folder, everything below it) to a new relative path, or forgets
     // it with none.
-    void moved(const PhoneObject& object, const std::optional<std::string>& newPath);
+    void moved(const PhoneObject& object, const std::optional<std::string>& newPath)
+    {
+        const std::string prefix = object.path + "/";
+        for (auto it = m_objects.begin(); it != m_objects.end();) {
+            PhoneObject& other = it->second;
+            if (other.storage != object.storage ||
+                (other.path != object.path && other.path.rfind(prefix, 0) != 0)) {
+                ++it;
+                continue;
+            }
+            m_handles.erase({other.storage, other.path});
+            if (!newPath) {
+                it = m_objects.erase(it);
+                continue;
+            }
+            other.path = *newPath + other.path.substr(object.path.size());
+            m_handles[{other.storage, other.path}] = (it++)->first;
+        }
+    }
 
 private:
     std::vector<StorageLayout> m_storages;

@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QDir>
 #include <QSemaphore>
 
 #include <atomic>
@@ -136,9 +135,12 @@ TEST_F(MTPFileRepositoryTest, ListingQueuedBeforeAChangeIsNotCached)
     EXPECT_EQ(repo->listFiles(kRoot).result().size(), 2);
 }
 
-TEST_F(MTPFileRepositoryTest, TransfersCreateAndRenameRoundTrip)
+TEST_F(MTPFileRepositoryTest, TransfersCreateRenameMoveAndCopyRoundTrip)
 {
-    EmulatedPhone& phone = plugPhone({{"photo.jpg", std::string(70000, 'p')}, {"Old/", ""}});
+    EmulatedPhone& phone = plugPhone({{"photo.jpg", std::string(70000, 'p')},
+                                      {"Old/", ""},
+                                      {"doc.txt", "document"},
+                                      {"Target/", ""}});
     auto repo = create(phone);
     const FileItem photo = item(*repo, kRoot, "photo.jpg");
     repo->downloadFile(photo.path, path(tempFolder() / "photo.jpg"), {}).waitForFinished();
@@ -160,27 +162,18 @@ TEST_F(MTPFileRepositoryTest, TransfersCreateAndRenameRoundTrip)
     RenameFileUseCase(repo).execute(item(*repo, kRoot, "Old"), "New").waitForFinished();
     EXPECT_TRUE(fs::exists(phone.storageFolder() / "renamed.jpg"));
     EXPECT_TRUE(fs::is_directory(phone.storageFolder() / "New"));
-
     phone.failOperation(MtpOperation::SetObjectPropValue, 1);
     const auto refused = repositoryErrorOf(repo->renameItem(photo.path, "again.jpg"));
     EXPECT_EQ(refused.message(), "Rename is not supported by this device.");
-}
-
-TEST_F(MTPFileRepositoryTest, MoveAndCopyGoThroughATemporaryCopy)
-{
-    EmulatedPhone& phone = plugPhone({{"doc.txt", "document"}, {"Target/", ""}, {"Copy/", ""}});
-    auto repo = create(phone);
-    const FileItem doc = item(*repo, kRoot, "doc.txt");
-    const QString target = item(*repo, kRoot, "Target").path;
-    const QString copy = item(*repo, kRoot, "Copy").path;
 
     // The repository refuses moves itself, so that the use case copies instead.
+    const FileItem doc = item(*repo, kRoot, "doc.txt");
+    const QString target = item(*repo, kRoot, "Target").path;
     EXPECT_EQ(repositoryErrorOf(repo->moveItem(doc.path, target)).kind(),
               FileRepositoryError::Kind::MoveNotSupported);
-    MoveFileUseCase(repo).execute(doc, copy, true, {}).waitForFinished();
-    EXPECT_EQ(readFile(phone.storageFolder() / "Copy" / "doc.txt"), "document");
+    MoveFileUseCase(repo).execute(doc, album.path, true, {}).waitForFinished();
+    EXPECT_EQ(readFile(phone.storageFolder() / "Album" / "doc.txt"), "document");
     EXPECT_TRUE(fs::exists(phone.storageFolder() / "doc.txt"));
-
     MoveFileUseCase(repo).execute(doc, target, false, {}).waitForFinished();
     EXPECT_EQ(readFile(phone.storageFolder() / "Target" / "doc.txt"), "document");
     EXPECT_FALSE(fs::exists(phone.storageFolder() / "doc.txt"));

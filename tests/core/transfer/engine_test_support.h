@@ -50,8 +50,7 @@ struct FakeClock
 
 inline std::optional<TransferJob> findJob(const QList<TransferJob>& jobs, const QUuid& id)
 {
-    const auto it =
-        std::find_if(jobs.begin(), jobs.end(), [&](const auto& j) { return j.id == id; });
+    const auto it = std::ranges::find(jobs, id, &TransferJob::id);
     return it == jobs.end() ? std::nullopt : std::optional(*it);
 }
 
@@ -112,8 +111,8 @@ inline TransferJob deleteJob(const QString& path, const QString& deviceId = "unk
     return TransferJob::make(TransferType::Delete, item, item);
 }
 
-// An engine over a fake repository, with a fake clock, in-memory preferences and a temporary
-// download folder; publications are recorded from the start.
+// An engine over a fake repository, with a fake clock, preferences in a temporary file and a
+// temporary download folder; publications are recorded from the start.
 class EngineFixture : public ::testing::Test
 {
 protected:
