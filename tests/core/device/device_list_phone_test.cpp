@@ -50,26 +50,21 @@ protected:
         PhoneTest::TearDown();
     }
 
-    // The application's pieces, except that the poll never fires: only hot-plug notifications
-    // can make the manager look at the bus after its initial scan.
-    void makeModel()
-    {
-        auto manager = std::make_unique<MTPDeviceManager>(
-            m_lister, std::make_unique<LibusbHotplugSource>(), MTPDeviceManager::Timing{400ms, 1h});
-        MTPClient::Options options;
-        options.sleep = [](std::chrono::milliseconds) {
-        };
-        m_model = std::make_unique<DeviceListViewModel>(
-            std::move(manager), std::make_shared<MTPRepositoryFactory>(options), nullptr);
-    }
-
     std::shared_ptr<CountingLister> m_lister = std::make_shared<CountingLister>();
     std::unique_ptr<DeviceListViewModel> m_model;
 };
 
 TEST_F(DeviceListPhoneTest, PlugSelectAndUnplugThePhone)
 {
-    makeModel();
+    // The application's pieces, except that the poll never fires: only hot-plug notifications
+    // can make the manager look at the bus after its initial scan.
+    auto manager = std::make_unique<MTPDeviceManager>(
+        m_lister, std::make_unique<LibusbHotplugSource>(), MTPDeviceManager::Timing{400ms, 1h});
+    MTPClient::Options options;
+    options.sleep = [](std::chrono::milliseconds) {
+    };
+    m_model = std::make_unique<DeviceListViewModel>(
+        std::move(manager), std::make_shared<MTPRepositoryFactory>(options), nullptr);
     m_model->startMonitoring();
     ASSERT_TRUE(waitUntil([&] { return m_lister->calls() == 1; }));
     QThreadPool::globalInstance()->waitForDone();

@@ -146,12 +146,9 @@ public:
 
     QFuture<QList<FileItem>> listFiles(const QString& folderPath) override
     {
-        try {
-            begin("list", folderPath, {}, {}, "list " + folderPath).waitForFinished();
-        } catch (...) {
-            return failedFuture<QList<FileItem>>(std::current_exception());
-        }
-        return readyFuture(QList<FileItem>());
+        return begin("list", folderPath, {}, {}, "list " + folderPath).then([] {
+            return QList<FileItem>();
+        });
     }
     QFuture<void> downloadFile(const QString& path, const QString& local, ProgressFn p) override
     {

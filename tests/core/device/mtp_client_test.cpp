@@ -14,7 +14,6 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
-#include <mutex>
 
 namespace qb {
 namespace {
@@ -49,18 +48,13 @@ protected:
     {
         MTPClient::Options options;
         options.processRunner = m_runner;
+        // Read only once the open has finished, which orders it after the device thread's writes.
         options.sleep = [this](std::chrono::milliseconds d) {
-            std::lock_guard lock(m_mutex);
             m_sleeps.append(int(d.count()));
         };
         return std::make_unique<MTPClient>(options);
     }
 
-    QList<int> sleeps()
-    {
-        std::lock_guard lock(m_mutex);
-        return m_sleeps;
-    }
     std::unique_ptr<MTPClient> openClient(const EmulatedPhone& phone)
     {
         auto client = makeClient();
@@ -78,7 +72,6 @@ protected:
     }
 
     std::shared_ptr<FakeProcessRunner> m_runner = std::make_shared<FakeProcessRunner>();
-    std::mutex m_mutex;
     QList<int> m_sleeps;
 };
 
@@ -88,7 +81,7 @@ TEST_F(MTPClientTest, OpenOfAMissingDeviceTriesFiveTimesThenRestoresTheMonitor)
     const MTPError error = mtpErrorOf(client->open("unknown_7_7"));
     EXPECT_EQ(error.kind(), MTPError::Kind::DeviceNotFound);
     EXPECT_EQ(error.message(), "Device 'unknown_7_7' not found.");
-    EXPECT_EQ(sleeps(), (QList<int>{700, 500, 500, 500, 500}));
+    EXPECT_EQ(m_sleeps, (QList<int>{700, 500, 500, 500, 500}));
     EXPECT_EQ(m_runner->commands(), (QStringList{FakeProcessRunner::kStop, FakeProcessRunner::kKill,
                                                  FakeProcessRunner::kStart}));
     EXPECT_FALSE(client->isOpen().result());
@@ -112,7 +105,7 @@ TEST_F(MTPClientTest, MonitorStaysSuspendedWhileOpenAndReturnsOnCloseReopenAndDe
     EmulatedPhone& phone = plugPhone();
     auto client = makeClient();
     client->open(deviceId(phone)).waitForFinished();
-    EXPECT_EQ(sleeps(), QList<int>{700});
+    EXPECT_EQ(m_sleeps, QList<int>{700});
     EXPECT_EQ(m_runner->commands(),
               (QStringList{FakeProcessRunner::kStop, FakeProcessRunner::kKill}));
 

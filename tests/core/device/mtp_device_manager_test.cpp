@@ -15,15 +15,11 @@ const auto* const kQtApp = ::testing::AddGlobalTestEnvironment(new QtApplication
 
 QString describe(const DeviceEvent& event)
 {
-    switch (event.kind) {
-    case DeviceEvent::Kind::Connected:
-        return u"connected %1 %2"_s.arg(event.device.id, event.device.displayName);
-    case DeviceEvent::Kind::Disconnected:
-        return u"disconnected %1"_s.arg(event.deviceId);
-    case DeviceEvent::Kind::Updated:
-        return u"updated %1"_s.arg(event.device.id);
-    }
-    return {};
+    using Kind = DeviceEvent::Kind;
+    return event.kind == Kind::Connected
+               ? u"connected %1 %2"_s.arg(event.device.id, event.device.displayName)
+           : event.kind == Kind::Disconnected ? u"disconnected "_s + event.deviceId
+                                              : u"updated "_s + event.device.id;
 }
 
 // Lets `ticks` periods pass, counted by a timer of the same period, so that a timer of the code
