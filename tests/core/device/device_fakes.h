@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -27,46 +28,34 @@ class FakeDeviceLister : public DeviceLister
 public:
     std::optional<QList<ListedDevice>> listDevices() override
     {
-        std::unique_lock lock(m_mutex);
         ++m_calls;
+        std::unique_lock lock(m_mutex);
         m_changed.wait(lock, [this] { return !m_gateClosed; });
         return m_fail ? std::nullopt : std::optional(m_devices);
     }
     void setDevices(QList<ListedDevice> devices)
     {
-        locked([&] { m_devices = std::move(devices); });
+        std::lock_guard lock(m_mutex);
+        m_devices = std::move(devices);
     }
-    void setFailing(bool fail)
-    {
-        locked([&] { m_fail = fail; });
-    }
-    void closeGate()
-    {
-        locked([&] { m_gateClosed = true; });
-    }
+    void setFailing(bool fail) { m_fail = fail; }
+    void closeGate() { m_gateClosed = true; }
     void openGate()
     {
-        locked([&] { m_gateClosed = false; });
+        {
+            std::lock_guard lock(m_mutex);
+            m_gateClosed = false;
+        }
         m_changed.notify_all();
     }
-    int calls() const
-    {
-        std::lock_guard lock(m_mutex);
-        return m_calls;
-    }
+    int calls() const { return m_calls; }
 
 private:
-    template <typename F> void locked(F change)
-    {
-        std::lock_guard lock(m_mutex);
-        change();
-    }
-    mutable std::mutex m_mutex;
+    std::mutex m_mutex;
     std::condition_variable m_changed;
     QList<ListedDevice> m_devices;
-    bool m_fail = false;
-    bool m_gateClosed = false;
-    int m_calls = 0;
+    std::atomic<bool> m_fail = false, m_gateClosed = false;
+    std::atomic<int> m_calls = 0;
 };
 
 inline ListedDevice listed(const QString& id, const QString& friendlyName)
