@@ -1,5 +1,11 @@
+#include "core/device/device_fakes.h"
+#include "core/device/device_list_view_model.h"
+#include "core/device/mtp_device_manager.h"
+#include "core/transfer/transfer_queue_view_model.h"
 #include "engine_test_support.h"
 #include "platform/sync_spy.h"
+
+#include <QSignalSpy>
 
 using namespace std::chrono_literals;
 
@@ -117,6 +123,37 @@ TEST_F(TransferQueueActorTest, RefusesEndpointsThatDoNotFitTheJobType)
         EXPECT_EQ(recorder->job(job.id)->error->localizedMessage, message);
     }
     EXPECT_EQ(repository->callCount({}), 0);
+}
+
+// The device list installs its provider in the engine the way the application wires them: a job
+// reaches a phone that was never selected, and a failed open is tried again on every attempt.
+TEST_F(TransferQueueActorTest, DeviceListProviderReachesUnselectedPhonesAndRetriesFailedOpens)
+{
+    auto factory = std::make_shared<FakeRepositoryFactory>();
+    factory->setOpenFailure("unknown_1_5",
+                            std::make_exception_ptr(FileRepositoryError::deviceNotConnected()));
+    DeviceListViewModel model(
+        std::make_unique<MTPDeviceManager>(std::make_shared<FakeDeviceLister>(), nullptr,
+                                           MTPDeviceManager::Timing{1h, 1h}),
+        factory,
+        [&](RepositoryProvider provider) { engine->setRepositoryProvider(std::move(provider)); });
+    drainEvents(); // the installation is a queued call
+    const TransferJob reaches = deleteJob("65537/5", "unknown_1_4"),
+                      fails = deleteJob("65537/5", "unknown_1_5");
+    ASSERT_TRUE(waitFor(engine->enqueue(reaches)));
+    ASSERT_TRUE(recorder->waitForStatus(reaches.id, TransferStatus::Completed));
+    const auto opened =
+        std::static_pointer_cast<FakeRepository>(model.cachedRepository("unknown_1_4"));
+    ASSERT_NE(opened, nullptr) << "the provider did not keep the repository it opened";
+    EXPECT_EQ(opened->calls(), QStringList{"delete 65537/5"});
+    EXPECT_EQ(repository->callCount({}), 0);
+
+    ASSERT_TRUE(waitFor(engine->enqueue(fails)));
+    ASSERT_TRUE(recorder->waitForStatus(fails.id, TransferStatus::Failed));
+    EXPECT_EQ(recorder->job(fails.id)->error->localizedMessage,
+              FileRepositoryError::deviceNotConnected().message());
+    EXPECT_EQ(factory->opened().size(), 2 + TransferQueueActor::maxRetries);
+    EXPECT_EQ(model.repositoryIds(), QStringList{"unknown_1_4"});
 }
 
 class TransferRacesTest : public EngineFixture
@@ -351,6 +388,65 @@ TEST_F(TransferRacesTest, MovesCopiesAndOtherOperationsReachTheRightRepositoryCa
     EXPECT_EQ(repository->waitForCall("create")->path, "65537/0");
     EXPECT_EQ(repository->waitForCall("upload", 0, local)->target, "65537/42");
     EXPECT_EQ(recorder->job(jobs[3].id)->bytesTransferred, 5);
+}
+
+using TransferQueueViewModelTest = EngineFixture;
+
+bool waitForStatus(const TransferQueueViewModel& model, const QUuid& id, TransferStatus status)
+{
+    return waitUntil([&] {
+        const auto job = findJob(model.jobs(), id);
+        return job && job->status == status;
+    });
+}
+
+QList<QUuid> ids(const QList<TransferJob>& jobs)
+{
+    QList<QUuid> result;
+    std::ranges::transform(jobs, std::back_inserter(result), &TransferJob::id);
+    return result;
+}
+
+TEST_F(TransferQueueViewModelTest, SplitsJobsAveragesRunningOnesAndSignalsOnlyRealChanges)
+{
+    TransferQueueViewModel model(*engine);
+    QSignalSpy changed(&model, &TransferQueueViewModel::jobsChanged);
+    repository->setHold("download", true);
+    repository->failNext("create", 4);
+    const TransferJob a = downloadJob("a", downloads()), b = downloadJob("b", downloads()),
+                      c = downloadJob("c", downloads());
+    const auto folder = TransferEndpoint::android("unknown_1_2", "65537/0", "New");
+    const TransferJob failing = TransferJob::make(TransferType::CreateFolder, folder, folder);
+    ASSERT_TRUE(waitFor(model.enqueue(QList<TransferJob>{a, failing, b, c})));
+    ASSERT_TRUE(waitForStatus(model, failing.id, TransferStatus::Failed));
+    auto first = repository->waitForCall("download", 0);
+    auto second = repository->waitForCall("download", 1);
+    ASSERT_TRUE(first && second);
+    first->progress(20, 100);
+    second->progress(600, 1000); // sizes differ: the mean is not weighted
+    ASSERT_TRUE(waitUntil([&] { return model.overallProgress() > 0.39; }));
+    EXPECT_DOUBLE_EQ(model.overallProgress(), 0.4);
+
+    ASSERT_TRUE(waitFor(model.cancel(c.id)));
+    ASSERT_TRUE(waitForStatus(model, c.id, TransferStatus::Canceled));
+    EXPECT_EQ(ids(model.activeJobs()), QList<QUuid>({a.id, b.id}));
+    EXPECT_EQ(ids(model.finishedJobs()), QList<QUuid>({failing.id, c.id}));
+    ASSERT_TRUE(waitFor(model.clearCompleted()));
+    ASSERT_TRUE(waitUntil([&] { return model.jobs().size() == 2; }));
+    EXPECT_TRUE(model.finishedJobs().isEmpty());
+
+    // Published again, unchanged: the views are not disturbed.
+    const int before = int(changed.count());
+    ASSERT_TRUE(waitFor(model.clearCompleted()));
+    drainEvents();
+    EXPECT_EQ(changed.count(), before);
+    ASSERT_TRUE(waitFor(model.pause(a.id)));
+    ASSERT_TRUE(waitForStatus(model, a.id, TransferStatus::Paused));
+    EXPECT_EQ(changed.count(), before + 1);
+    // Only paused jobs left: nothing is running, so the figure is 0.
+    ASSERT_TRUE(waitFor(model.pause(b.id)));
+    ASSERT_TRUE(waitForStatus(model, b.id, TransferStatus::Paused));
+    EXPECT_EQ(model.overallProgress(), 0.0);
 }
 
 } // namespace
