@@ -17,6 +17,7 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <stdexcept>
 #include <system_error>
 
 namespace qb {
@@ -34,29 +35,18 @@ QString path(const fs::path& p)
     return QString::fromStdString(p.string());
 }
 
-template <typename T> MTPError mtpErrorOf(QFuture<T> future)
+// The error the future failed with; a test failure when it did not fail so.
+template <typename E, typename T> E errorOf(QFuture<T> future)
 {
     try {
         future.waitForFinished();
-    } catch (const MTPError& e) {
+    } catch (const E& e) {
         return e;
     }
-    ADD_FAILURE() << "no MTPError";
-    return MTPError::initializationFailed();
+    throw std::logic_error("the future did not fail as expected");
 }
 
 const QString kRoot = QString::number(EmulatedPhone::storageId()) + "/0";
-
-template <typename T> FileRepositoryError repositoryErrorOf(QFuture<T> future)
-{
-    try {
-        future.waitForFinished();
-    } catch (const FileRepositoryError& e) {
-        return e;
-    }
-    ADD_FAILURE() << "no FileRepositoryError";
-    return FileRepositoryError::unknown("none");
-}
 
 class MTPClientTest : public PhoneTest
 {
@@ -111,7 +101,7 @@ using MTPFileRepositoryTest = MTPClientTest;
 TEST_F(MTPClientTest, OpenOfAMissingDeviceTriesFiveTimesThenRestoresTheMonitor)
 {
     auto client = makeClient();
-    const MTPError error = mtpErrorOf(client->open("unknown_7_7"));
+    const MTPError error = errorOf<MTPError>(client->open("unknown_7_7"));
     EXPECT_EQ(error.kind(), MTPError::Kind::DeviceNotFound);
     EXPECT_EQ(error.message(), "Device 'unknown_7_7' not found.");
     EXPECT_EQ(m_sleeps, (QList<int>{700, 500, 500, 500, 500}));
@@ -120,16 +110,16 @@ TEST_F(MTPClientTest, OpenOfAMissingDeviceTriesFiveTimesThenRestoresTheMonitor)
     EXPECT_FALSE(client->isOpen().result());
 
     // A client whose open failed has no device.
-    EXPECT_EQ(mtpErrorOf(client->listFiles(65537, 0)).message(),
+    EXPECT_EQ(errorOf<MTPError>(client->listFiles(65537, 0)).message(),
               "MTP operation failed: No device open");
-    EXPECT_EQ(mtpErrorOf(client->deleteObject(1)).message(),
+    EXPECT_EQ(errorOf<MTPError>(client->deleteObject(1)).message(),
               "MTP operation failed: No device open");
 
     // A busy interface names its cause.
     EmulatedPhone& phone = plugPhone();
     phone.setInterfaceBusy(true);
     m_runner->clear();
-    EXPECT_EQ(mtpErrorOf(client->open(deviceId(phone))).kind(), MTPError::Kind::DeviceBusy);
+    EXPECT_EQ(errorOf<MTPError>(client->open(deviceId(phone))).kind(), MTPError::Kind::DeviceBusy);
     EXPECT_EQ(m_runner->commands().last(), FakeProcessRunner::kStart);
 }
 
@@ -191,38 +181,41 @@ TEST_F(MTPClientTest, FailuresCarryTheLibraryTextOfThatOperation)
     EmulatedPhone& phone = plugPhone({{"a.bin", std::string(1 << 20, 'a')}, {"Music/", ""}});
     auto client = openClient(phone);
     const auto a = entry(*client, "a.bin");
-    EXPECT_EQ(mtpErrorOf(client->createFolder("Music", EmulatedPhone::storageId(), 0)).message(),
-              "MTP operation failed: Could not create folder 'Music'");
-    EXPECT_EQ(mtpErrorOf(client->deleteObject(123)).message(),
+    EXPECT_EQ(
+        errorOf<MTPError>(client->createFolder("Music", EmulatedPhone::storageId(), 0)).message(),
+        "MTP operation failed: Could not create folder 'Music'");
+    EXPECT_EQ(errorOf<MTPError>(client->deleteObject(123)).message(),
               "MTP operation failed: Delete failed for objectId 123");
 
     phone.failOperation(MtpOperation::GetObject, 1);
     const MTPError download =
-        mtpErrorOf(client->downloadFile(a.objectId, path(tempFolder() / "a"), {}));
+        errorOf<MTPError>(client->downloadFile(a.objectId, path(tempFolder() / "a"), {}));
     EXPECT_EQ(download.kind(), MTPError::Kind::DownloadFailed);
     EXPECT_TRUE(download.message().startsWith("Download failed: "));
     EXPECT_GT(download.payload().size(), 0);
 
     writeFile(tempFolder() / "up.txt", "upload");
     phone.failOperation(MtpOperation::SendObjectInfo, 1, MtpResponse::StoreFull);
-    const MTPError upload = mtpErrorOf(
+    const MTPError upload = errorOf<MTPError>(
         client->uploadFile(path(tempFolder() / "up.txt"), EmulatedPhone::storageId(), 0, {}));
     EXPECT_EQ(upload.kind(), MTPError::Kind::UploadFailed);
     // Guards against a stale text: the upload's failure is not the download's.
     EXPECT_NE(upload.payload(), download.payload());
 
     phone.failOperation(MtpOperation::GetObjectHandles, 1);
-    const MTPError listing = mtpErrorOf(client->listFiles(EmulatedPhone::storageId(), 0));
+    const MTPError listing = errorOf<MTPError>(client->listFiles(EmulatedPhone::storageId(), 0));
     EXPECT_EQ(listing.kind(), MTPError::Kind::OperationFailed);
     EXPECT_GT(listing.payload().size(), 0);
 
     // A time-out and a pulled cable fail the download and leave no partial file.
     phone.hangOperation(MtpOperation::GetObject, 1);
-    EXPECT_EQ(mtpErrorOf(client->downloadFile(a.objectId, path(tempFolder() / "t"), {})).kind(),
-              MTPError::Kind::DownloadFailed);
+    EXPECT_EQ(
+        errorOf<MTPError>(client->downloadFile(a.objectId, path(tempFolder() / "t"), {})).kind(),
+        MTPError::Kind::DownloadFailed);
     phone.disconnectAfterBytes(50000);
-    EXPECT_EQ(mtpErrorOf(client->downloadFile(a.objectId, path(tempFolder() / "c"), {})).kind(),
-              MTPError::Kind::DownloadFailed);
+    EXPECT_EQ(
+        errorOf<MTPError>(client->downloadFile(a.objectId, path(tempFolder() / "c"), {})).kind(),
+        MTPError::Kind::DownloadFailed);
     EXPECT_FALSE(fs::exists(tempFolder() / "c"));
 }
 
@@ -350,13 +343,13 @@ TEST_F(MTPFileRepositoryTest, TransfersCreateRenameMoveAndCopyRoundTrip)
     EXPECT_TRUE(fs::exists(phone.storageFolder() / "renamed.jpg"));
     EXPECT_TRUE(fs::is_directory(phone.storageFolder() / "New"));
     phone.failOperation(MtpOperation::SetObjectPropValue, 1);
-    const auto refused = repositoryErrorOf(repo->renameItem(photo.path, "again.jpg"));
+    const auto refused = errorOf<FileRepositoryError>(repo->renameItem(photo.path, "again.jpg"));
     EXPECT_EQ(refused.message(), "Rename is not supported by this device.");
 
     // The repository refuses moves itself, so that the use case copies instead.
     const FileItem doc = item(*repo, kRoot, "doc.txt");
     const QString target = item(*repo, kRoot, "Target").path;
-    EXPECT_EQ(repositoryErrorOf(repo->moveItem(doc.path, target)).kind(),
+    EXPECT_EQ(errorOf<FileRepositoryError>(repo->moveItem(doc.path, target)).kind(),
               FileRepositoryError::Kind::MoveNotSupported);
     MoveFileUseCase(repo).execute(doc, album.path, true, {}).waitForFinished();
     EXPECT_EQ(readFile(phone.storageFolder() / "Album" / "doc.txt"), "document");
