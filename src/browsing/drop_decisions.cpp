@@ -29,6 +29,21 @@ std::optional<LocalItem> localItem(const QUrl& url)
     return LocalItem{clean, info.fileName(), fileSize(clean).value_or(0)};
 }
 
+// Each dropped computer item that exists becomes an upload into the phone's folder.
+void appendUploads(DropPlan& plan, const QList<QUrl>& urls, const QString& deviceId,
+                   const QString& folderPath)
+{
+    for (const QUrl& url : urls) {
+        const std::optional<LocalItem> item = localItem(url);
+        if (!item)
+            continue;
+        plan.jobs.append(TransferJob::make(
+            TransferType::Upload, TransferEndpoint::local(item->url),
+            TransferEndpoint::android(deviceId, folderPath, item->name), item->size));
+        ++plan.showQueueRequests;
+    }
+}
+
 } // namespace
 
 DropContent DropContent::from(const QMimeData& data)
@@ -57,15 +72,7 @@ DropPlan planPhonePaneDrop(const PhoneDropTarget& target, const DropContent& con
     DropPlan plan;
     if (target.deviceId.isEmpty() || target.folderPath.isEmpty())
         return plan;
-    for (const QUrl& url : content.urls) {
-        const std::optional<LocalItem> item = localItem(url);
-        if (!item)
-            continue;
-        plan.jobs.append(TransferJob::make(
-            TransferType::Upload, TransferEndpoint::local(item->url),
-            TransferEndpoint::android(target.deviceId, target.folderPath, item->name), item->size));
-        ++plan.showQueueRequests;
-    }
+    appendUploads(plan, content.urls, target.deviceId, target.folderPath);
     for (const PhoneItemTransferable& payload : content.phoneItems) {
         const FileItem& item = payload.fileItem;
         if (payload.deviceId != target.deviceId) {
@@ -118,16 +125,7 @@ DropPlan planComputerPaneDrop(const ComputerDropTarget& target, const DropConten
     if (!target.deviceId || !target.storagePath || target.deviceId->isEmpty() ||
         target.storagePath->isEmpty())
         return plan;
-    for (const QUrl& url : content.urls) {
-        const std::optional<LocalItem> item = localItem(url);
-        if (!item)
-            continue;
-        plan.jobs.append(TransferJob::make(
-            TransferType::Upload, TransferEndpoint::local(item->url),
-            TransferEndpoint::android(*target.deviceId, *target.storagePath, item->name),
-            item->size));
-        ++plan.showQueueRequests;
-    }
+    appendUploads(plan, content.urls, *target.deviceId, *target.storagePath);
     return plan;
 }
 
