@@ -32,19 +32,6 @@ struct ConnectionMethodCard
     QString ctaAddress;
 };
 
-// Theme icons come in the theme's colours; the guide draws its symbols in one colour.
-QPixmap tintedSymbol(const QString& symbol, int side, const QColor& colour)
-{
-    const QIcon icon = symbolIcon(symbol);
-    if (icon.isNull())
-        return {};
-    QPixmap pixmap = icon.pixmap(side, side);
-    QPainter painter(&pixmap);
-    painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
-    painter.fillRect(pixmap.rect(), colour);
-    return pixmap;
-}
-
 QLabel* symbolLabel(QWidget* parent, const QString& symbol, int side, const QColor& colour)
 {
     auto* label = new QLabel(parent);

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QColor>
 #include <QIcon>
+#include <QPixmap>
 #include <QString>
 
 namespace qb {
@@ -12,6 +14,11 @@ QString themeIconName(const QString& symbol);
 // The icon for a symbol from the desktop's theme, else the fallback theme; a null icon when
 // neither has it (callers keep a text or tooltip, so no button is ever blank).
 QIcon symbolIcon(const QString& symbol);
+
+// A symbol's icon drawn in one colour at `size` device-independent pixels. Kept in a small
+// cache: delegates draw the same few images over and over. A null pixmap when no theme has it.
+QPixmap tintedSymbol(const QString& symbol, int size, const QColor& color,
+                     qreal devicePixelRatio = 1.0);
 
 // Sets the fallback theme that scripts/install-deps installs. Call once after QApplication.
 void installIconThemeFallback();

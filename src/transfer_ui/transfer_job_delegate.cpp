@@ -1,6 +1,6 @@
 #include "transfer_ui/transfer_job_delegate.h"
 
-#include "transfer_ui/tinted_symbol.h"
+#include "documents/symbol_icon.h"
 #include "transfer_ui/transfer_job_list_model.h"
 #include "transfer_ui/transfer_row_controls.h"
 

@@ -95,18 +95,6 @@ QLinearGradient accentGradient(const QRectF& rect)
     return gradient;
 }
 
-QPixmap tintedSymbol(const QString& symbol, int size, const QColor& color, qreal pixelRatio)
-{
-    const QIcon icon = symbolIcon(symbol);
-    QPixmap pixmap = icon.pixmap(QSize(size, size), pixelRatio);
-    if (pixmap.isNull())
-        return pixmap;
-    QPainter painter(&pixmap);
-    painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
-    painter.fillRect(pixmap.rect(), color);
-    return pixmap;
-}
-
 QIcon fileIcon(const QString& fileName)
 {
     static QHash<QString, QIcon> cache;

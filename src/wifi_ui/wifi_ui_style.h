@@ -28,8 +28,6 @@ QColor withAlpha(QColor color, qreal alpha);
 // The accent gradient: system blue to a light cyan, top-leading to bottom-trailing.
 QLinearGradient accentGradient(const QRectF& rect);
 
-// A theme icon of the views' symbol table redrawn in one colour (white on the avatars).
-QPixmap tintedSymbol(const QString& symbol, int size, const QColor& color, qreal pixelRatio);
 // The icon of a file by its name alone: no disk access while painting.
 QIcon fileIcon(const QString& fileName);
 
