@@ -1,5 +1,6 @@
 #include "browsing/computer_folder_model.h"
 
+#include "core/device/device_model.h"
 #include "documents/app_font_scale.h"
 #include "documents/byte_count_format.h"
 #include "documents/symbol_icon.h"
@@ -119,24 +120,6 @@ void ComputerFolderModel::sort(QList<ComputerEntry>& entries)
     entries = std::move(sorted);
 }
 
-QString ComputerFolderModel::iconName(const QString& fileName)
-{
-    const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
-    const QString ext = dot < 0 ? QString() : fileName.mid(dot + 1).toLower();
-    static const QList<std::pair<QStringList, QString>> groups = {
-        {{"jpg", "jpeg", "png", "gif", "heic", "webp"}, QStringLiteral("photo")},
-        {{"mp4", "mov", "avi", "mkv"}, QStringLiteral("film")},
-        {{"mp3", "aac", "flac", "ogg", "m4a"}, QStringLiteral("music.note")},
-        {{"pdf"}, QStringLiteral("doc.richtext")},
-        {{"zip", "rar", "7z", "tar", "gz"}, QStringLiteral("archivebox")},
-    };
-    for (const auto& [extensions, symbol] : groups) {
-        if (!ext.isEmpty() && extensions.contains(ext))
-            return symbol;
-    }
-    return QStringLiteral("doc");
-}
-
 QIcon ComputerFolderModel::iconFor(const ComputerEntry& entry) const
 {
     if (entry.isDirectory)
@@ -151,7 +134,7 @@ QIcon ComputerFolderModel::iconFor(const ComputerEntry& entry) const
     const QMimeType type = database.mimeTypeForFile(entry.name, QMimeDatabase::MatchExtension);
     QIcon icon = QIcon::fromTheme(type.iconName(), QIcon::fromTheme(type.genericIconName()));
     if (icon.isNull())
-        icon = symbolIcon(iconName(entry.name));
+        icon = symbolIcon(fileSymbolName(entry.name, false));
     m_icons.insert(ext, icon);
     return icon;
 }

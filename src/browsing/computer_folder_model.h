@@ -47,8 +47,6 @@ public:
                                      const std::function<bool()>& stillWanted = {});
     // Folders first, then the locale's case-insensitive order; stable.
     static void sort(QList<ComputerEntry>& entries);
-    // The symbol of a file by its lower-cased extension (folders show "folder.fill").
-    static QString iconName(const QString& fileName);
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;

@@ -1,5 +1,6 @@
 #include "browsing/computer_browser_pane.h"
 #include "browsing/computer_folder_model.h"
+#include "core/device/device_model.h"
 #include "documents/file_manager.h"
 #include "documents/observable_flag.h"
 #include "platform/preference_store.h"
@@ -80,9 +81,12 @@ TEST(ComputerFolderModelTest, ShowsTheNewestListingFoldersFirstWithoutHiddenEntr
     EXPECT_EQ(drag->urls(), QList<QUrl>{QUrl::fromLocalFile(dir.filePath("apple"))});
 
     // Icons by extension, lower-cased; folders never reach the table.
-    EXPECT_EQ(ComputerFolderModel::iconName("PHOTO.JPG"), "photo");
-    EXPECT_EQ(ComputerFolderModel::iconName("archive.tar.gz"), "archivebox");
-    EXPECT_EQ(ComputerFolderModel::iconName("README"), "doc");
+    EXPECT_EQ(fileSymbolName("PHOTO.JPG", false), "photo");
+    EXPECT_EQ(fileSymbolName("archive.tar.gz", false), "archivebox");
+    EXPECT_EQ(fileSymbolName("README", false), "doc");
+    // Android packages have a symbol of their own on the phone only.
+    EXPECT_EQ(fileSymbolName("Game.APK", false), "doc");
+    EXPECT_EQ(fileSymbolName("Game.APK", true), "app.badge");
 
     model.setDirectory(dir.filePath("missing"));
     ASSERT_TRUE(waitUntil([&] { return !model.isLoading(); }));

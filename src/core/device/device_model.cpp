@@ -87,29 +87,32 @@ DeviceEvent DeviceEvent::updated(Device device)
     return DeviceEvent{Kind::Updated, std::move(device), {}};
 }
 
-QString FileItem::iconName() const
+QString fileSymbolName(const QString& fileName, bool androidPackages)
 {
-    if (isDirectory)
-        return QStringLiteral("folder.fill");
-    const QString lastComponent = name.section(QLatin1Char('/'), -1);
+    const QString lastComponent = fileName.section(QLatin1Char('/'), -1);
     const qsizetype dot = lastComponent.lastIndexOf(QLatin1Char('.'));
-    const QString ext = dot < 0 ? QString() : lastComponent.mid(dot + 1).toLower();
-
+    if (dot < 0)
+        return QStringLiteral("doc");
+    const QString ext = lastComponent.mid(dot + 1).toLower();
     static const QList<std::pair<QStringList, QString>> groups = {
         {{"jpg", "jpeg", "png", "gif", "heic", "webp"}, QStringLiteral("photo")},
         {{"mp4", "mov", "avi", "mkv"}, QStringLiteral("film")},
         {{"mp3", "aac", "flac", "ogg", "m4a"}, QStringLiteral("music.note")},
         {{"pdf"}, QStringLiteral("doc.richtext")},
         {{"zip", "rar", "7z", "tar", "gz"}, QStringLiteral("archivebox")},
-        {{"apk"}, QStringLiteral("app.badge")},
     };
-    if (!ext.isEmpty()) {
-        for (const auto& [extensions, symbol] : groups) {
-            if (extensions.contains(ext))
-                return symbol;
-        }
+    for (const auto& [extensions, symbol] : groups) {
+        if (extensions.contains(ext))
+            return symbol;
     }
+    if (androidPackages && ext == QLatin1String("apk"))
+        return QStringLiteral("app.badge");
     return QStringLiteral("doc");
+}
+
+QString FileItem::iconName() const
+{
+    return isDirectory ? QStringLiteral("folder.fill") : fileSymbolName(name, true);
 }
 
 QJsonObject FileItem::toJson() const

@@ -83,6 +83,10 @@ struct FileItem
 
 size_t qHash(const FileItem& item, size_t seed = 0);
 
+// The symbol of a file by the last extension of its name, lower-cased; "doc" when none fits.
+// Only the phone's listings show Android packages (apk) with a symbol of their own.
+QString fileSymbolName(const QString& fileName, bool androidPackages);
+
 } // namespace qb
 
 template <> struct std::hash<qb::Device>
