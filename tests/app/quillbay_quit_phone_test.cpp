@@ -3,11 +3,10 @@
 // volume monitor back.
 
 #include "app/app_state.h"
-#include "app/fake_alert_presenter.h"
+#include "app/fake_app_options.h"
 #include "app/quillbay_app.h"
 #include "core/transfer/transfer_queue_view_model.h"
 #include "phone/phone_test.h"
-#include "platform/fake_desktop_url_opener.h"
 #include "platform/preference_store.h"
 #include "platform/scripted_process_runner.h"
 #include "support/test_support.h"
@@ -51,16 +50,9 @@ TEST_F(QuillbayQuitPhoneTest, QuittingDuringADownloadEndsInOrder)
     QTemporaryDir prefs;
     ASSERT_TRUE(prefs.isValid());
     auto runner = std::make_shared<ScriptedProcessRunner>();
-    QuillbayApp::Options options;
-    options.preferences =
-        std::make_shared<QSettingsPreferenceStore>(prefs.filePath(QStringLiteral("prefs.ini")));
+    QuillbayApp::Options options = test::fakeAppOptions(
+        std::make_shared<QSettingsPreferenceStore>(prefs.filePath(QStringLiteral("prefs.ini"))));
     options.processRunner = runner;
-    options.alerts = std::make_shared<FakeAlertPresenter>();
-    options.urlOpener = std::make_shared<FakeDesktopUrlOpener>();
-    options.installCrashGuard = false;
-    options.makeWiFiServer = [](WiFiServerBackend& backend) {
-        return std::make_unique<WiFiAdvertiser>(backend, nullptr);
-    };
     auto app = std::make_unique<QuillbayApp>(std::move(options));
     DeviceListViewModel& devices = *app->appState().deviceListViewModel();
     TransferQueueViewModel& transfers = *app->appState().transferQueueViewModel();

@@ -1,13 +1,11 @@
 // Quillbay, ended as main() ends it, with a phone that stops answering (libmtp's real minute)
 // during a copy ("copy") or a listing ("list"). Prints "stuck" once the call hangs.
 #include "app/app_state.h"
-#include "app/fake_alert_presenter.h"
+#include "app/fake_app_options.h"
 #include "app/quillbay_app.h"
 #include "core/transfer/transfer_queue_view_model.h"
 #include "phone/emulated_phone.h"
-#include "platform/fake_desktop_url_opener.h"
 #include "platform/quit_signal_watcher.h"
-#include "platform/scripted_process_runner.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>
@@ -24,15 +22,7 @@ int main(int argc, char* argv[])
     std::ofstream(folder.filePath("big.bin").toStdString()) << std::string(1 << 20, 'q');
     EmulatedPhone phone({.storages = {{folder.path().toStdString()}}});
     EmulatedPhone::setTimeoutScale(1.0);
-    QuillbayApp::Options options;
-    options.processRunner = std::make_shared<ScriptedProcessRunner>();
-    options.alerts = std::make_shared<FakeAlertPresenter>();
-    options.urlOpener = std::make_shared<FakeDesktopUrlOpener>();
-    options.installCrashGuard = false;
-    options.makeWiFiServer = [](WiFiServerBackend& backend) {
-        return std::make_unique<WiFiAdvertiser>(backend, nullptr);
-    };
-    auto quillbay = std::make_unique<QuillbayApp>(std::move(options));
+    auto quillbay = std::make_unique<QuillbayApp>(test::fakeAppOptions(nullptr));
     QuitSignalWatcher quitSignals;
     QObject::connect(&quitSignals, &QuitSignalWatcher::quitRequested, &QCoreApplication::quit);
 

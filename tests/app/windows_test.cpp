@@ -4,7 +4,7 @@
 #include "app/application_windows.h"
 #include "app/consent_view.h"
 #include "app/content_view.h"
-#include "app/fake_alert_presenter.h"
+#include "app/fake_app_options.h"
 #include "app/main_window.h"
 #include "app/quillbay_app.h"
 #include "app/quillbay_commands.h"
@@ -13,8 +13,6 @@
 #include "core/device/mtp_device_manager.h"
 #include "core/transfer/transfer_queue_view_model.h"
 #include "documents/command_bus.h"
-#include "platform/fake_desktop_url_opener.h"
-#include "platform/scripted_process_runner.h"
 #include "support/test_support.h"
 
 #include <QApplication>
@@ -40,20 +38,12 @@ class WindowsTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        QuillbayApp::Options options;
-        options.preferences = m_preferences;
-        options.processRunner = std::make_shared<ScriptedProcessRunner>();
-        options.alerts = std::make_shared<FakeAlertPresenter>();
-        options.urlOpener = std::make_shared<FakeDesktopUrlOpener>();
-        options.installCrashGuard = false;
+        QuillbayApp::Options options = test::fakeAppOptions(m_preferences);
         options.makeDeviceList = [this](DeviceListViewModel::ProviderInstaller install) {
             auto manager = std::make_unique<MTPDeviceManager>(
                 std::make_shared<test::FakeDeviceLister>(),
                 std::make_unique<test::FakeHotplugSource>(std::make_shared<QStringList>()));
             return std::make_unique<DeviceListViewModel>(std::move(manager), m_factory, install);
-        };
-        options.makeWiFiServer = [](WiFiServerBackend& backend) {
-            return std::make_unique<WiFiAdvertiser>(backend, nullptr);
         };
         m_app = std::make_unique<QuillbayApp>(std::move(options));
         m_windows = std::make_unique<ApplicationWindows>(*m_app);

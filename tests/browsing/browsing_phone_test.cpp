@@ -5,7 +5,7 @@
 #include "app/application_windows.h"
 #include "app/consent_view.h"
 #include "app/content_view.h"
-#include "app/fake_alert_presenter.h"
+#include "app/fake_app_options.h"
 #include "app/main_window.h"
 #include "app/quillbay_app.h"
 #include "browsing/android_browser_pane.h"
@@ -17,9 +17,7 @@
 #include "core/device/device_list_view_model.h"
 #include "core/transfer/transfer_queue_view_model.h"
 #include "phone/phone_test.h"
-#include "platform/fake_desktop_url_opener.h"
 #include "platform/preference_store.h"
-#include "platform/scripted_process_runner.h"
 
 #include <QDir>
 #include <QMimeData>
@@ -49,16 +47,7 @@ TEST_F(BrowsingPhoneTest, PickThePhoneThenDropPasteAndChangeFilesThroughTheQueue
         QString::fromStdString((tempFolder() / "prefs.ini").string()));
     preferences->setValue("hasAcceptedTerms", true);
     preferences->setValue("downloadFolder", QString::fromStdString(computer.string()));
-    QuillbayApp::Options options;
-    options.preferences = preferences;
-    options.processRunner = std::make_shared<ScriptedProcessRunner>();
-    options.alerts = std::make_shared<FakeAlertPresenter>();
-    options.urlOpener = std::make_shared<FakeDesktopUrlOpener>();
-    options.installCrashGuard = false;
-    options.makeWiFiServer = [](WiFiServerBackend& backend) {
-        return std::make_unique<WiFiAdvertiser>(backend, nullptr);
-    };
-    auto app = std::make_unique<QuillbayApp>(std::move(options));
+    auto app = std::make_unique<QuillbayApp>(test::fakeAppOptions(preferences));
     auto windows = std::make_unique<ApplicationWindows>(*app);
     windows->mainWindow().show();
     ContentView& content = *windows->mainWindow().content();
