@@ -11,6 +11,7 @@
 #include "core/transfer/transfer_queue_actor.h"
 #include "core/transfer/transfer_queue_view_model.h"
 #include "platform/futures.h"
+#include "support/instant_repository.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -54,13 +55,9 @@ public:
 BenchApplication* app;
 
 // Finishes everything at once; downloads can be held to report progress.
-class InstantRepository : public FileRepository
+class HoldingRepository : public bench::InstantRepository
 {
 public:
-    QFuture<QList<FileItem>> listFiles(const QString&) override
-    {
-        return readyFuture(QList<FileItem>{});
-    }
     QFuture<void> downloadFile(const QString&, const QString&, ProgressFn progress) override
     {
         std::lock_guard lock(mutex);
@@ -69,21 +66,13 @@ public:
         promises.last()->start();
         return promises.last()->future();
     }
-    QFuture<void> uploadFile(const QString&, const QString&, ProgressFn) override
-    {
-        return readyFuture();
-    }
-    QFuture<void> createFolder(const QString&, const QString&) override { return readyFuture(); }
-    QFuture<void> deleteItem(const QString&) override { return readyFuture(); }
-    QFuture<void> renameItem(const QString&, const QString&) override { return readyFuture(); }
-    QFuture<void> moveItem(const QString&, const QString&) override { return readyFuture(); }
 
     std::mutex mutex;
     QList<ProgressFn> handlers;
     QList<std::shared_ptr<QPromise<void>>> promises;
 };
 
-RepositoryProvider providerFor(const std::shared_ptr<InstantRepository>& repository)
+RepositoryProvider providerFor(const std::shared_ptr<HoldingRepository>& repository)
 {
     return [repository](const QString&) {
         return readyFuture<std::shared_ptr<FileRepository>>(repository);
@@ -107,7 +96,7 @@ struct JobsRun
 
 JobsRun runJobs(int count)
 {
-    auto repository = std::make_shared<InstantRepository>();
+    auto repository = std::make_shared<HoldingRepository>();
     TransferQueueActor engine;
     engine.setRepositoryProvider(providerFor(repository));
     TransferQueueViewModel model(engine);
@@ -141,7 +130,7 @@ JobsRun runJobs(int count)
 
 void progressFlood()
 {
-    auto repository = std::make_shared<InstantRepository>();
+    auto repository = std::make_shared<HoldingRepository>();
     TransferQueueActor engine;
     engine.setRepositoryProvider(providerFor(repository));
     TransferQueueViewModel model(engine);

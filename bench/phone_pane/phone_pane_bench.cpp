@@ -8,6 +8,7 @@
 #include "browsing/file_browser_view_model.h"
 #include "browsing/phone_file_actions.h"
 #include "platform/futures.h"
+#include "support/instant_repository.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -23,26 +24,7 @@ using namespace std::chrono;
 
 namespace {
 
-// Answers every listing at once with the folder it was given.
-class ListedFolder : public FileRepository
-{
-public:
-    QList<FileItem> items;
-
-    QFuture<QList<FileItem>> listFiles(const QString&) override { return readyFuture(items); }
-    QFuture<void> downloadFile(const QString&, const QString&, ProgressFn) override
-    {
-        return readyFuture();
-    }
-    QFuture<void> uploadFile(const QString&, const QString&, ProgressFn) override
-    {
-        return readyFuture();
-    }
-    QFuture<void> createFolder(const QString&, const QString&) override { return readyFuture(); }
-    QFuture<void> deleteItem(const QString&) override { return readyFuture(); }
-    QFuture<void> renameItem(const QString&, const QString&) override { return readyFuture(); }
-    QFuture<void> moveItem(const QString&, const QString&) override { return readyFuture(); }
-};
+using ListedFolder = bench::InstantRepository;
 
 QList<FileItem> makeFolder(int count)
 {

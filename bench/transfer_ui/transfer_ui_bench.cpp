@@ -13,6 +13,7 @@
 #include "core/transfer/transfer_queue_actor.h"
 #include "core/transfer/transfer_queue_view_model.h"
 #include "platform/futures.h"
+#include "support/instant_repository.h"
 #include "transfer_ui/transfer_queue_sheet.h"
 
 #include <QApplication>
@@ -78,7 +79,7 @@ private:
 BenchApplication* app;
 
 // Downloads that stay open until the bench finishes them, reporting progress on its command.
-class HeldRepository : public FileRepository
+class HeldRepository : public bench::InstantRepository
 {
 public:
     struct Download
@@ -88,10 +89,6 @@ public:
         int reports = 0;
     };
 
-    QFuture<QList<FileItem>> listFiles(const QString&) override
-    {
-        return readyFuture(QList<FileItem>{});
-    }
     QFuture<void> downloadFile(const QString&, const QString&, ProgressFn progress) override
     {
         std::lock_guard lock(mutex);
@@ -99,14 +96,6 @@ public:
         open.last().promise->start();
         return open.last().promise->future();
     }
-    QFuture<void> uploadFile(const QString&, const QString&, ProgressFn) override
-    {
-        return readyFuture();
-    }
-    QFuture<void> createFolder(const QString&, const QString&) override { return readyFuture(); }
-    QFuture<void> deleteItem(const QString&) override { return readyFuture(); }
-    QFuture<void> renameItem(const QString&, const QString&) override { return readyFuture(); }
-    QFuture<void> moveItem(const QString&, const QString&) override { return readyFuture(); }
 
     // One progress report for every open download; with `finish`, a download's twentieth report
     // finishes it.
