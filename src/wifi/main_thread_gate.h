@@ -2,17 +2,51 @@
 
 #include <QMetaObject>
 #include <QObject>
+#include <QTimer>
 
+#include <atomic>
 #include <functional>
+#include <memory>
 
 namespace qb {
+
+// Objects on other threads (the server's connections) that may still be handed work. Each is
+// remembered with a serial, so that a new object at the address of a destroyed one is never
+// mistaken for it; a destroyed one is forgotten before its own posted events are dropped.
+class LiveContexts
+{
+public:
+    struct Ticket
+    {
+        QObject* context = nullptr;
+        quint64 serial = 0;
+    };
+
+    // The process-wide list; it is never destroyed, as connection threads may outlive main().
+    static LiveContexts& instance();
+
+    // Remembers `context` until it is destroyed. Any thread.
+    Ticket enlist(QObject* context);
+    // Posts `work` to the context's thread unless the context is gone (then false). Any thread.
+    bool post(const Ticket& ticket, std::function<void()> work);
+
+private:
+    struct State;
+    LiveContexts();
+    std::shared_ptr<State> m_state;
+};
 
 // How the Wi-Fi server's connection threads reach a registry that lives on the GUI thread.
 //
 // post() queues work on the context object's thread and returns at once; work posted to the same
-// thread runs in posting order (Qt's posted-event queue), whichever registry it is for. It may be
-// used from any thread. Questions that need an answer go through the server backend, which never
-// blocks a connection thread.
+// thread runs in posting order (Qt's posted-event queue), whichever registry it is for.
+//
+// ask() puts a question to the GUI thread without blocking the asking thread: the question is
+// posted like any other work, and its answer comes back to `context`'s thread (the asker's own,
+// where ask() must be called). A GUI thread that has not taken the question up within
+// `timeoutMs` gets the fallback answer delivered instead, and the question is then never run: a
+// late PIN check would issue a token no phone receives. Nothing is delivered once `context` is
+// gone. Both may be used from any thread.
 class MainThreadGate
 {
 public:
@@ -35,8 +69,60 @@ public:
             Qt::QueuedConnection);
     }
 
+    template <typename T>
+    void ask(std::function<T()> question, T fallback, QObject* context, std::function<void(T)> done,
+             int timeoutMs) const;
+
 private:
     QObject* m_context;
 };
+
+template <typename T>
+void MainThreadGate::ask(std::function<T()> question, T fallback, QObject* context,
+                         std::function<void(T)> done, int timeoutMs) const
+{
+    // Lives on the context's thread: both the answer and the time-out are delivered there.
+    struct Call
+    {
+        std::function<void(T)> done;
+        QTimer* timer = nullptr;
+        enum State { Pending, Asked, GivenUp };
+        std::atomic<int> state{Pending};
+        void deliver(T value)
+        {
+            if (!timer)
+                return; // answered already
+            // A download asks once per chunk: answered calls must not leave timers behind.
+            timer->stop();
+            timer->deleteLater();
+            timer = nullptr;
+            done(std::move(value));
+        }
+    };
+    const LiveContexts::Ticket ticket = LiveContexts::instance().enlist(context);
+    auto call = std::make_shared<Call>();
+    call->done = std::move(done);
+    call->timer = new QTimer(context);
+    call->timer->setSingleShot(true);
+    // Once the GUI thread has taken the question up, its answer is on the way and is awaited.
+    QObject::connect(call->timer, &QTimer::timeout, call->timer, [call, fallback] {
+        int expected = Call::Pending;
+        if (call->state.compare_exchange_strong(expected, Call::GivenUp))
+            call->deliver(fallback);
+    });
+    call->timer->start(timeoutMs);
+    post([ticket, question = std::move(question), fallback, call] {
+        int expected = Call::Pending;
+        if (!call->state.compare_exchange_strong(expected, Call::Asked))
+            return;
+        T answer = fallback;
+        try {
+            answer = question();
+        } catch (...) {
+            // A registry does not throw; if one did, the phone gets the empty answer.
+        }
+        LiveContexts::instance().post(ticket, [call, answer] { call->deliver(answer); });
+    });
+}
 
 } // namespace qb

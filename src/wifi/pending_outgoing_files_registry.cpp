@@ -192,4 +192,41 @@ void PendingOutgoingFilesRegistry::markFailed(const QString& idString)
     finishAndRemoveLater(idString, SendStatus::Failed, kFailedRemovalDelay);
 }
 
+void PendingOutgoingFilesRegistry::isCancelled(const QString& idString, QObject* context,
+                                               std::function<void(bool)> done, int timeoutMs)
+{
+    m_gate.ask<bool>(
+        [this, idString] {
+            const std::optional<QUuid> id = wire::uuidFromText(idString);
+            return id && m_cancelledIDs.contains(*id);
+        },
+        false, context, std::move(done), timeoutMs);
+}
+
+void PendingOutgoingFilesRegistry::listForHostTask(const QString& host, RecipientCheck mayFetch,
+                                                   QObject* context,
+                                                   std::function<void(QList<OfferedFile>)> done,
+                                                   int timeoutMs)
+{
+    m_gate.ask<QList<OfferedFile>>(
+        [this, host, mayFetch = std::move(mayFetch)] {
+            return !mayFetch || mayFetch() ? offeredTo(host) : QList<OfferedFile>{};
+        },
+        {}, context, std::move(done), timeoutMs);
+}
+
+void PendingOutgoingFilesRegistry::downloadURLTask(const QString& idString, const QString& host,
+                                                   RecipientCheck mayFetch, QObject* context,
+                                                   std::function<void(std::optional<QUrl>)> done,
+                                                   int timeoutMs)
+{
+    m_gate.ask<std::optional<QUrl>>(
+        [this, idString, host, mayFetch = std::move(mayFetch)]() -> std::optional<QUrl> {
+            if (mayFetch && !mayFetch())
+                return std::nullopt;
+            return downloadURL(idString, host);
+        },
+        std::nullopt, context, std::move(done), timeoutMs);
+}
+
 } // namespace qb

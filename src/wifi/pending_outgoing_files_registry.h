@@ -18,7 +18,9 @@ namespace qb {
 // Threads: the object lives on the GUI thread; the operations in the first group are called there
 // (by the interface). The bridges in the second group may be called from any thread (the server's
 // connection threads) and take the id as the text the phone sent (not a UUID: ignored). The
-// reports are posted and return at once, applied in posting order.
+// reports are posted and return at once, applied in posting order. The three questions are posted
+// too and answer on the asking connection's thread (see MainThreadGate::ask), with false / an
+// empty list / no file when the GUI thread has not taken them up in time.
 class PendingOutgoingFilesRegistry : public QObject
 {
     Q_OBJECT
@@ -31,6 +33,10 @@ public:
 
     static constexpr std::chrono::milliseconds kCompletedRemovalDelay{1500};
     static constexpr std::chrono::milliseconds kFailedRemovalDelay{3000};
+    static constexpr int kBridgeTimeoutMs = 10'000;
+    // Asked on the GUI thread with each "/pending" list and "/download" lookup: whether the
+    // asking host may be shown any file at all.
+    using RecipientCheck = std::function<bool()>;
 
     explicit PendingOutgoingFilesRegistry(QObject* parent = nullptr);
 
@@ -60,6 +66,15 @@ public:
     void clearCancellation(const QString& idString);
     void markCompleted(const QString& idString); // removed 1.5 s later
     void markFailed(const QString& idString);    // removed 3 s later
+    // `context` lives on the calling thread; `done` runs there.
+    void isCancelled(const QString& idString, QObject* context,
+                     std::function<void(bool cancelled)> done, int timeoutMs = kBridgeTimeoutMs);
+    void listForHostTask(const QString& host, RecipientCheck mayFetch, QObject* context,
+                         std::function<void(QList<OfferedFile>)> done,
+                         int timeoutMs = kBridgeTimeoutMs);
+    void downloadURLTask(const QString& idString, const QString& host, RecipientCheck mayFetch,
+                         QObject* context, std::function<void(std::optional<QUrl>)> done,
+                         int timeoutMs = kBridgeTimeoutMs);
 
     // Seams for tests.
     void setClock(Clock clock) { m_clock = std::move(clock); }

@@ -2,11 +2,6 @@
 
 #include "wifi/wifi_server_backend.h"
 
-#include <QHash>
-#include <QMutex>
-
-#include <memory>
-
 namespace qb {
 
 class PendingOutgoingFilesRegistry;
@@ -14,9 +9,9 @@ class ReceivedFilesRegistry;
 class SentFilesRegistry;
 class WiFiPeerRegistry;
 
-// The server's way to the four registries on the GUI thread. Nothing here blocks a connection
-// thread: each question is posted to the GUI thread, and its answer is posted back to the
-// asking connection (or dropped once that connection is gone).
+// The server's way to the four registries on the GUI thread, through the registries' own bridges.
+// Nothing here blocks a connection thread: each question is posted to the GUI thread, and its
+// answer is posted back to the asking connection (or dropped once that connection is gone).
 class RegistryServerBackend : public WiFiServerBackend
 {
 public:
@@ -49,26 +44,11 @@ public:
     void isCancelled(const QString& id, QObject* context, std::function<void(bool)> done) override;
 
 private:
-    // Connections that may still receive answers, each with a serial so that a new object at
-    // the address of a destroyed one is never mistaken for it.
-    struct Contexts
-    {
-        QMutex mutex;
-        QHash<QObject*, quint64> live;
-        quint64 nextSerial = 1;
-    };
-
-    template <typename T>
-    void ask(QObject* gui, std::function<T()> question, T fallback, QObject* context,
-             std::function<void(T)> done);
-    quint64 enlist(QObject* context);
-
     WiFiPeerRegistry& m_peers;
     PendingOutgoingFilesRegistry& m_outgoing;
     ReceivedFilesRegistry& m_received;
     SentFilesRegistry& m_sent;
     int m_timeoutMs;
-    std::shared_ptr<Contexts> m_contexts = std::make_shared<Contexts>();
 };
 
 } // namespace qb

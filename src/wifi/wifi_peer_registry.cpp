@@ -223,6 +223,23 @@ void WiFiPeerRegistry::touchPeerOnMainActor(const QString& host, const std::opti
     m_gate.post([this, host, name] { touch(host, name); });
 }
 
+void WiFiPeerRegistry::verifyPINOnMainActor(const QString& host, const QString& pin,
+                                            QObject* context,
+                                            std::function<void(std::optional<QString>)> done,
+                                            int timeoutMs)
+{
+    m_gate.ask<std::optional<QString>>([this, host, pin] { return verifyPIN(host, pin); },
+                                       std::nullopt, context, std::move(done), timeoutMs);
+}
+
+void WiFiPeerRegistry::verifyTokenOnMainActor(const QString& host, const QString& token,
+                                              QObject* context, std::function<void(bool)> done,
+                                              int timeoutMs)
+{
+    m_gate.ask<bool>([this, host, token] { return verifyToken(host, token); }, false, context,
+                     std::move(done), timeoutMs);
+}
+
 void WiFiPeerRegistry::shutdown()
 {
     // The timer belongs to the GUI thread: the last touches are written there.

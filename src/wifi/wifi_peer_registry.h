@@ -21,10 +21,12 @@ namespace qb {
 // grow it without bound: names are cut to 128 characters, and only the 64 most recently seen
 // unpaired peers are kept (paired ones always are).
 //
-// Threads: the object lives on the GUI thread; everything except touchPeerOnMainActor() and
-// shutdown() must be called there. touchPeerOnMainActor() may be called from any thread (the
-// server's connection threads): it is posted and returns at once, and posted work runs in posting
-// order, so a request's touch is applied before a check the connection asks for after it.
+// Threads: the object lives on the GUI thread; everything except the three *OnMainActor bridges
+// and shutdown() must be called there. The bridges are for the server's connection threads:
+// touchPeerOnMainActor() is posted and returns at once; the two checks are posted too and answer
+// on the asking connection's thread (see MainThreadGate::ask), with "no token" / false when the
+// GUI thread has not taken them up in time. Posted work runs in posting order, so a request's
+// touch is applied before the check the connection asks for after it.
 class WiFiPeerRegistry : public QObject
 {
     Q_OBJECT
@@ -38,6 +40,7 @@ public:
     static constexpr qsizetype kMaxNameLength = 128;
     static constexpr int kMaxUnpairedPeers = 64;
     static constexpr int kTouchSaveIntervalMs = 1000;
+    static constexpr int kBridgeTimeoutMs = 10'000;
 
     // Creates `folder` if needed (failure is only logged) and reads the file there.
     explicit WiFiPeerRegistry(const QString& folder, QObject* parent = nullptr);
@@ -69,8 +72,14 @@ public:
     // Writes the whole list; false (logged) when the file keeps its previous content.
     bool save();
 
-    // For the server's connection threads (any thread).
+    // For the server's connection threads; `context` lives on the calling thread.
     void touchPeerOnMainActor(const QString& host, const std::optional<QString>& name);
+    void verifyPINOnMainActor(const QString& host, const QString& pin, QObject* context,
+                              std::function<void(std::optional<QString> token)> done,
+                              int timeoutMs = kBridgeTimeoutMs);
+    void verifyTokenOnMainActor(const QString& host, const QString& token, QObject* context,
+                                std::function<void(bool ok)> done,
+                                int timeoutMs = kBridgeTimeoutMs);
 
     // Writes what touches left unwritten. Any thread.
     void shutdown();

@@ -6,8 +6,10 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QMutex>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -314,4 +316,84 @@ TEST(PendingOutgoingFilesRegistryTest, ACompletedEntryLeavesByItself)
     EXPECT_EQ(registry.files()[0].status, SendStatus::Completed);
     ASSERT_TRUE(changed.wait(10000)); // the removal
     EXPECT_TRUE(registry.files().isEmpty());
+}
+
+// The questions a connection's thread puts to both registries; the answers come back on that
+// thread. The server's tests cover the time-out and a connection that goes away meanwhile.
+TEST_F(WiFiPeerRegistryTest, ConnectionThreadsAskBothRegistriesAndHearBackOnTheirOwnThread)
+{
+    const std::unique_ptr<WiFiPeerRegistry> peers = makeRegistry();
+    peers->touch("10.0.0.9", QString("Pixel"));
+    PendingOutgoingFilesRegistry outgoing;
+    outgoing.enqueue(QUrl::fromLocalFile(m_dir.filePath("a.txt")), "10.0.0.9");
+    outgoing.enqueue(QUrl::fromLocalFile(m_dir.filePath("b.txt")), "10.0.0.9");
+    const QUuid first = outgoing.files()[0].id;
+    const QString firstText = first.toString(QUuid::WithoutBraces);
+    outgoing.cancel(outgoing.files()[1].id);
+    const QString cancelledText =
+        outgoing.cancelledIDs().values().first().toString(QUuid::WithoutBraces);
+
+    QThread connection;
+    QObject* context = new QObject;
+    context->moveToThread(&connection);
+    connection.start();
+    QMutex mutex;
+    QStringList answers;
+    bool everyAnswerOnTheConnection = true;
+    auto note = [&](const QString& answer) {
+        QMutexLocker lock(&mutex);
+        everyAnswerOnTheConnection &= QThread::currentThread() == &connection;
+        answers << answer;
+    };
+    auto paired = [&] {
+        return peers->isPaired("10.0.0.9");
+    };
+    std::optional<QString> token;
+    QMetaObject::invokeMethod(context, [&] {
+        peers->verifyPINOnMainActor("10.0.0.9", "000041", context,
+                                    [&](auto got) { note(got ? "token" : "no token"); });
+        peers->verifyPINOnMainActor("10.0.0.9", "000042", context, [&](auto got) {
+            token = got;
+            note(got ? "token" : "no token");
+        });
+        // Asked after the PIN check: the host is paired by then.
+        outgoing.listForHostTask("10.0.0.9", paired, context, [&](const QList<OfferedFile>& files) {
+            note(QString::number(files.size()) + " offered");
+        });
+        outgoing.listForHostTask(
+            "10.0.0.9", [] { return false; }, context,
+            [&](const QList<OfferedFile>& files) {
+                note(QString::number(files.size()) + " offered");
+            });
+        for (const char* host : {"10.0.0.9", "10.0.0.8"})
+            outgoing.downloadURLTask(
+                firstText.toLower(), host, paired, context,
+                [&](const std::optional<QUrl>& url) { note(url ? url->fileName() : "no file"); });
+        for (const QString& id : {cancelledText, cancelledText.toLower(), firstText,
+                                  QString("{" + cancelledText + "}")})
+            outgoing.isCancelled(id, context,
+                                 [&](bool cancelled) { note(cancelled ? "cancelled" : "going"); });
+    });
+    ASSERT_TRUE(waitUntil([&] {
+        QMutexLocker lock(&mutex);
+        return answers.size() == 10;
+    }));
+    QMetaObject::invokeMethod(context, [&] {
+        peers->verifyTokenOnMainActor("10.0.0.7", *token, context,
+                                      [&](bool ok) { note(ok ? "reconnected" : "refused"); });
+        peers->verifyTokenOnMainActor("10.0.0.7", "nope", context,
+                                      [&](bool ok) { note(ok ? "reconnected" : "refused"); });
+    });
+    ASSERT_TRUE(waitUntil([&] {
+        QMutexLocker lock(&mutex);
+        return answers.size() == 12;
+    }));
+    QMetaObject::invokeMethod(context, [context] { delete context; });
+    connection.quit();
+    connection.wait();
+    EXPECT_EQ(answers,
+              QStringList({"no token", "token", "1 offered", "0 offered", "a.txt", "no file",
+                           "cancelled", "cancelled", "going", "going", "reconnected", "refused"}));
+    EXPECT_TRUE(everyAnswerOnTheConnection);
+    EXPECT_EQ(peers->peers().first().host, "10.0.0.7");
 }
