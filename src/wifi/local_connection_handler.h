@@ -63,6 +63,7 @@ private:
     void dispatch();
     void beginUpload();
     void finishUpload();
+    void uploadCommitted(const std::optional<QString>& path, qint64 bytes);
     void handleDownload(const QString& path);
     void startDownload(const QString& id, const QString& filePath);
     void onPeerClosed();
@@ -110,7 +111,7 @@ private:
     HttpRequestHead m_head;
     RequestRouter::Route m_route = RequestRouter::Route::NotFound;
     qint64 m_bodyReceived = 0;
-    std::unique_ptr<UploadFileWriter> m_upload;
+    std::shared_ptr<UploadFileWriter> m_upload;
     QString m_uploadName;
 
     std::deque<Output> m_output;

@@ -1,16 +1,18 @@
 // The upload phase of a connection: the body streams into a file in the received-files folder.
 #include "wifi/local_connection_handler.h"
 
+#include "wifi/main_thread_gate.h"
 #include "wifi/wifi_server_backend.h"
 
 #include <QDateTime>
+#include <QThreadPool>
 
 namespace qb {
 
 void LocalConnectionHandler::beginUpload()
 {
     const qint64 now = QDateTime::currentSecsSinceEpoch();
-    m_upload = std::make_unique<UploadFileWriter>(m_log);
+    m_upload = std::make_shared<UploadFileWriter>(m_log);
     switch (m_upload->open(m_env.downloadsFolder(), now)) {
     case UploadFileWriter::Error::None:
         break;
@@ -36,18 +38,39 @@ void LocalConnectionHandler::beginUpload()
 
 void LocalConnectionHandler::finishUpload()
 {
-    const std::optional<QString> path = m_upload->commit(m_uploadName);
-    const qint64 bytes = m_upload->bytesWritten();
-    m_upload.reset();
     m_phase = Phase::Dispatched;
+    // The commit owns the writer from here: a phone that goes away meanwhile changes nothing, as
+    // its file is whole and only waits for its name.
+    const std::shared_ptr<UploadFileWriter> writer = std::exchange(m_upload, nullptr);
+    const QString name = m_uploadName;
+    const QString host = m_host.isEmpty() ? QStringLiteral("unknown") : m_host;
+    const QString deviceName = m_head.deviceName.value_or(QStringLiteral("Android device"));
+    const LiveContexts::Ticket ticket = LiveContexts::instance().enlist(this);
+    auto commit = [this, writer, name, host, deviceName, ticket, log = m_log,
+                   backend = m_env.backend] {
+        const std::optional<QString> path = writer->commit(name);
+        const qint64 bytes = writer->bytesWritten();
+        if (path) {
+            log.info(QStringLiteral("Saved upload to %1 (%2 bytes)"),
+                     {*path, QString::number(bytes)});
+            backend->recordReceived(*path, bytes, host, deviceName);
+        }
+        LiveContexts::instance().post(ticket,
+                                      [this, path, bytes] { uploadCommitted(path, bytes); });
+    };
+    if (m_env.commits) {
+        m_env.commits->start(std::move(commit));
+    } else {
+        commit();
+    }
+}
+
+void LocalConnectionHandler::uploadCommitted(const std::optional<QString>& path, qint64 bytes)
+{
     if (!path) {
         sendText(500, QStringLiteral("Failed to write file"));
         return;
     }
-    m_log.info(QStringLiteral("Saved upload to %1 (%2 bytes)"), {*path, QString::number(bytes)});
-    const QString host = m_host.isEmpty() ? QStringLiteral("unknown") : m_host;
-    m_env.backend->recordReceived(*path, bytes, host,
-                                  m_head.deviceName.value_or(QStringLiteral("Android device")));
     sendJSON({{QStringLiteral("ok"), true},
               {QStringLiteral("path"), *path},
               {QStringLiteral("bytes"), bytes}});

@@ -93,6 +93,12 @@ bool UploadFileWriter::write(const char* data, qint64 size)
         size -= written;
         m_written += written;
     }
+    if (m_fd >= 0 && m_written - m_writeBackFrom >= kWriteBackWindow) {
+        // Only starts the write-back; a failure here shows up again in the final flush.
+        ::sync_file_range(m_fd, m_writeBackFrom, m_written - m_writeBackFrom,
+                          SYNC_FILE_RANGE_WRITE);
+        m_writeBackFrom = m_written;
+    }
     return m_fd >= 0;
 }
 

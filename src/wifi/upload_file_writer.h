@@ -10,12 +10,15 @@
 namespace qb {
 
 // Writes one uploaded file into Downloads/"Quillbay": the bytes go to a temporary file in that
-// folder, which takes its final, free name only once it is complete. A writer destroyed before
-// `commit()` leaves nothing behind.
+// folder, which takes its final, free name only once it is complete and on the disk. A writer
+// destroyed before `commit()` leaves nothing behind. The disk starts writing a large file back
+// while it arrives, so that the flush at the end has little left to do. `commit()` may run on
+// another thread than the writes, after them.
 class UploadFileWriter
 {
 public:
     enum class Error { None, StaleFileBlocksFolder, CreateFolderFailed, WriteFailed };
+    static constexpr qint64 kWriteBackWindow = 8 * 1024 * 1024;
 
     explicit UploadFileWriter(Logger log);
     ~UploadFileWriter();
@@ -42,6 +45,7 @@ private:
     QString m_tempPath;
     int m_fd = -1;
     qint64 m_written = 0;
+    qint64 m_writeBackFrom = 0; // the first byte whose write-back has not been started
 };
 
 } // namespace qb

@@ -7,6 +7,7 @@
 #include "wifi/request_router.h"
 
 #include <QThread>
+#include <QThreadPool>
 
 #include <csignal>
 
@@ -17,8 +18,10 @@ WiFiAdvertiser::WiFiAdvertiser(WiFiServerBackend& backend,
                                QObject* parent)
     : QObject(parent), m_backend(backend), m_publisher(std::move(publisher)),
       m_options(std::move(options)), m_log(QStringLiteral("WiFiAdvertiser"), true),
-      m_limiter(m_options.pinLimits)
+      m_limiter(m_options.pinLimits), m_commits(std::make_unique<QThreadPool>())
 {
+    // A few phones may finish uploads at once; their flushes share one disk anyway.
+    m_commits->setMaxThreadCount(2);
     if (!m_options.downloadsFolder) {
         m_options.downloadsFolder = [] {
             return AppPaths::downloadsFolder();
@@ -78,6 +81,7 @@ void WiFiAdvertiser::start()
     environment.downloadsFolder = m_options.downloadsFolder;
     environment.idleTimeoutMs = m_options.idleTimeoutMs;
     environment.drainTimeoutMs = m_options.drainTimeoutMs;
+    environment.commits = m_commits.get();
 
     m_connections = std::make_shared<ConnectionCounter>(m_options.maxConnections);
     QList<ConnectionHub*> hubs;
@@ -155,6 +159,8 @@ void WiFiAdvertiser::stop()
         delete thread;
     }
     m_workerThreads.clear();
+    // An upload being committed is finished: its file is whole and takes its name.
+    m_commits->waitForDone();
     m_router.reset();
     m_running = false;
     m_log.info(QStringLiteral("Listener cancelled"));

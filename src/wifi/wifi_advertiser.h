@@ -14,6 +14,7 @@
 #include <optional>
 
 class QThread;
+class QThreadPool;
 
 namespace qb {
 
@@ -81,6 +82,7 @@ private:
     std::shared_ptr<ConnectionCounter> m_connections;
     QThread* m_listenerThread = nullptr;
     QList<QThread*> m_workerThreads;
+    std::unique_ptr<QThreadPool> m_commits;
 };
 
 } // namespace qb

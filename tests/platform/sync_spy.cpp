@@ -2,6 +2,9 @@
 
 #include <QFile>
 
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <dlfcn.h>
 #include <mutex>
 #include <unistd.h>
@@ -10,17 +13,34 @@ namespace {
 
 std::mutex mutex;
 QStringList calls;
+std::condition_variable released;
+bool holding = false;
+QString holdPath;
+int holdLimitMs = 0;
+int held = 0;
+int failure = 0;
+QString failurePath;
 
-// Records the call, then runs the C library's own function.
+// Records the call, holds or fails it when told to, else runs the C library's own function.
 int spy(const char* name, int fd)
 {
     char target[4096];
     const ssize_t length =
         ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), target, sizeof target);
     {
-        const std::lock_guard lock(mutex);
-        calls << QString::fromLatin1(name) + u' ' +
-                     QFile::decodeName(QByteArray(target, std::max<ssize_t>(length, 0)));
+        std::unique_lock lock(mutex);
+        const QString path = QFile::decodeName(QByteArray(target, std::max<ssize_t>(length, 0)));
+        calls << QString::fromLatin1(name) + u' ' + path;
+        if (holding && path.contains(holdPath)) {
+            ++held;
+            released.wait_for(lock, std::chrono::milliseconds(holdLimitMs),
+                              [] { return !holding; });
+            --held;
+        }
+        if (failure != 0 && path.contains(failurePath)) {
+            errno = failure;
+            return -1;
+        }
     }
     return reinterpret_cast<int (*)(int)>(::dlsym(RTLD_NEXT, name))(fd);
 }
@@ -37,6 +57,36 @@ void qb::test::clearSyncCalls()
 {
     const std::lock_guard lock(mutex);
     calls.clear();
+}
+
+void qb::test::holdSyncs(const QString& pathPart, int limitMs)
+{
+    const std::lock_guard lock(mutex);
+    holding = true;
+    holdPath = pathPart;
+    holdLimitMs = limitMs;
+}
+
+void qb::test::releaseSyncs()
+{
+    {
+        const std::lock_guard lock(mutex);
+        holding = false;
+    }
+    released.notify_all();
+}
+
+int qb::test::heldSyncs()
+{
+    const std::lock_guard lock(mutex);
+    return held;
+}
+
+void qb::test::failSyncsWith(int error, const QString& pathPart)
+{
+    const std::lock_guard lock(mutex);
+    failure = error;
+    failurePath = pathPart;
 }
 
 extern "C" int fdatasync(int fd)

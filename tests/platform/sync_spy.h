@@ -9,4 +9,14 @@ namespace qb::test {
 QStringList syncCalls();
 void clearSyncCalls();
 
+// From holdSyncs() on, every fdatasync and fsync of a path containing `pathPart` waits until
+// releaseSyncs(), or `limitMs` at most, so that a test can look at what happens meanwhile;
+// heldSyncs() counts those waiting now.
+void holdSyncs(const QString& pathPart, int limitMs = 10'000);
+void releaseSyncs();
+int heldSyncs();
+// Every fdatasync and fsync of a path containing `pathPart` fails with `error` (without flushing)
+// until `error` is set back to 0.
+void failSyncsWith(int error, const QString& pathPart = QString());
+
 } // namespace qb::test

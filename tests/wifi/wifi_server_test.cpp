@@ -1,8 +1,10 @@
+#include "platform/sync_spy.h"
 #include "server_test_support.h"
 #include "wifi/pending_outgoing_files_registry.h"
 #include "wifi/received_files_registry.h"
 #include "wifi/registry_server_backend.h"
 #include "wifi/sent_files_registry.h"
+#include "wifi/upload_file_writer.h"
 #include "wifi/wifi_advertiser.h"
 #include "wifi/wifi_peer_registry.h"
 
@@ -54,6 +56,7 @@ protected:
         };
         options.idleTimeoutMs = idleTimeoutMs;
         options.maxConnections = maxConnections;
+        options.workerThreads = workerThreads;
         options.drainTimeoutMs = 500;
         server = std::make_unique<WiFiAdvertiser>(
             backend, std::make_unique<FakePublisher>(&published), options);
@@ -123,6 +126,7 @@ protected:
 
     int idleTimeoutMs = 30'000;
     int maxConnections = 1000;
+    int workerThreads = 4;
     test::LogCapture logs;
     QTemporaryDir data;
     QTemporaryDir downloads;
@@ -427,6 +431,100 @@ struct WiFiServerCapTest : WiFiServerTest
 {
     WiFiServerCapTest() { maxConnections = 2; }
 };
+
+// The flush of a received file under its temporary name.
+const QString kUploadFlush = QStringLiteral("/Quillbay/.quillbay-upload-");
+
+// Every phone on the one connection thread, so that whatever blocks that thread blocks them all.
+struct WiFiServerOneThreadTest : WiFiServerTest
+{
+    WiFiServerOneThreadTest() { workerThreads = 1; }
+    void TearDown() override
+    {
+        test::releaseSyncs();
+        test::failSyncsWith(0);
+        WiFiServerTest::TearDown();
+    }
+    QStringList folderEntries() const
+    {
+        return QDir(quillbayFolder()).entryList(QDir::Files | QDir::Hidden);
+    }
+};
+
+TEST_F(WiFiServerOneThreadTest, AnUploadsFlushHoldsUpNoOtherPhoneAndOkComesOnlyAfterIt)
+{
+    const QByteArray body(3 * UploadFileWriter::kWriteBackWindow + 5, 'u');
+    const QByteArray request = "POST /upload HTTP/1.1\r\nX-File-Name: big.bin\r\nContent-Length: " +
+                               QByteArray::number(body.size()) + "\r\n\r\n" + body;
+    test::holdSyncs(kUploadFlush);
+    std::atomic<bool> uploadAnswered{false};
+    QByteArray uploadReply;
+    std::thread uploader([&] {
+        RawClient client(port, "127.0.0.2");
+        client.send(request);
+        uploadReply = client.read();
+        uploadAnswered = true;
+    });
+    ASSERT_TRUE(test::waitUntil([] { return test::heldSyncs() > 0; }));
+    // With the flush on the connection thread, this would wait for the held flush to give up.
+    EXPECT_TRUE(ask("GET /status HTTP/1.1\r\n\r\n", "127.0.0.3").startsWith("HTTP/1.1 200 OK"));
+    EXPECT_FALSE(uploadAnswered.load());
+    EXPECT_EQ(QDir(quillbayFolder()).entryList(QDir::Files).size(), 0); // not yet under its name
+    test::releaseSyncs();
+    ASSERT_TRUE(test::waitUntil([&] { return uploadAnswered.load(); }));
+    uploader.join();
+    EXPECT_EQ(jsonOf(uploadReply).value("bytes").toInteger(), body.size());
+    QFile saved(QDir(quillbayFolder()).filePath("big.bin"));
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(saved.readAll() == body);
+}
+
+// A file that vanishes or a disk that fills during the flush fails that upload and leaves nothing
+// under the name; a phone that leaves meanwhile still gets its whole file saved.
+TEST_F(WiFiServerOneThreadTest, AFlushThatFailsLeavesNothingAndAPhoneLeavingMeanwhileLosesNothing)
+{
+    const auto upload = [&](const QByteArray& name, const std::function<void()>& whileHeld) {
+        test::holdSyncs(kUploadFlush);
+        std::atomic<bool> answered{false};
+        QByteArray reply;
+        std::thread phone([&] {
+            RawClient client(port, "127.0.0.2");
+            client.send("POST /upload HTTP/1.1\r\nX-File-Name: " + name +
+                        "\r\nContent-Length: 4\r\n\r\ndata");
+            reply = client.read();
+            answered = true;
+        });
+        EXPECT_TRUE(test::waitUntil([] { return test::heldSyncs() > 0; }));
+        whileHeld();
+        test::releaseSyncs();
+        EXPECT_TRUE(test::waitUntil([&] { return answered.load(); }));
+        phone.join();
+        return reply;
+    };
+    const QByteArray vanished = upload("gone.txt", [&] {
+        for (const QString& entry : folderEntries())
+            QFile::remove(QDir(quillbayFolder()).filePath(entry));
+    });
+    EXPECT_TRUE(vanished.startsWith("HTTP/1.1 500 "));
+    EXPECT_EQ(bodyOf(vanished), "Failed to write file");
+    const QByteArray full = upload("full.txt", [] { test::failSyncsWith(ENOSPC, kUploadFlush); });
+    test::failSyncsWith(0);
+    EXPECT_EQ(bodyOf(full), "Failed to write file");
+    EXPECT_TRUE(logs.contains("Failed to write file: No space left on device"));
+    EXPECT_TRUE(folderEntries().isEmpty());
+
+    // The phone is gone before the flush ends: the file is whole, so it is kept and recorded.
+    test::holdSyncs(kUploadFlush);
+    test::runAsPhone<bool>([&] {
+        RawClient client(port, "127.0.0.2");
+        client.send("POST /upload HTTP/1.1\r\nX-File-Name: left.txt\r\nContent-Length: 4\r\n\r\n"
+                    "data");
+        return test::pollUntil([] { return test::heldSyncs() > 0; });
+    });
+    test::releaseSyncs();
+    ASSERT_TRUE(test::waitUntil([&] { return received.files().size() == 1; }));
+    EXPECT_EQ(folderEntries(), QStringList{"left.txt"});
+}
 
 TEST_F(WiFiServerIdleTest, IdleConnectionsAreClosedWithoutAReply)
 {
