@@ -104,6 +104,8 @@ int runSink(const QString& target)
         }
         remaining -= size;
     }
+    // A fair reference for an upload that is on the disk before it is acknowledged.
+    const bool flushed = ::fdatasync(file) == 0;
     ::close(file);
     const char reply[] = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
     ::send(connection, reply, sizeof reply - 1, MSG_NOSIGNAL);
@@ -111,7 +113,7 @@ int runSink(const QString& target)
     ::recv(connection, buffer.data(), buffer.size(), 0);
     ::close(connection);
     ::close(listener);
-    return remaining == 0 ? 0 : 1;
+    return remaining == 0 && flushed ? 0 : 1;
 }
 
 } // namespace qb::bench

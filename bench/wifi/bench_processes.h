@@ -9,7 +9,7 @@ namespace qb::bench {
 int runServer(const QString& folder, const QString& offer);
 
 // The upload reference: accepts one connection, writes the body after the request head to
-// `target` in 256 KiB blocks, answers, and exits. Prints "PORT <port>".
+// `target` in 256 KiB blocks, flushes it to the disk, answers, and exits. Prints "PORT <port>".
 int runSink(const QString& target);
 
 } // namespace qb::bench
