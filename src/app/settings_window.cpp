@@ -6,6 +6,7 @@
 #include "documents/built_in_documents.h"
 #include "documents/markdown_view.h"
 #include "documents/symbol_icon.h"
+#include "documents/text_styles.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -193,9 +194,7 @@ void SettingsWindow::loadValues()
         const QSignalBlocker block(m_fontScale);
         m_fontScale->setValue(sliderPosition(m_settings.fontScale()));
     }
-    QFont previewFont = m_preview->font();
-    previewFont.setPointSizeF(13 * m_settings.fontScale());
-    m_preview->setFont(previewFont);
+    m_preview->setFont(fixedSizeFont(13 * m_settings.fontScale(), m_preview->font()));
 }
 
 void SettingsWindow::showEvent(QShowEvent* event)

@@ -4,6 +4,7 @@
 #include "documents/app_font_scale.h"
 #include "documents/byte_count_format.h"
 #include "documents/symbol_icon.h"
+#include "documents/text_styles.h"
 #include "platform/when_finished.h"
 
 #include <QCollator>
@@ -167,9 +168,7 @@ QVariant ComputerFolderModel::data(const QModelIndex& index, int role) const
         case Qt::TextAlignmentRole:
             return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
         case Qt::FontRole: {
-            QFont font;
-            font.setPixelSize(11);
-            return AppFontScale::shared().scaled(font);
+            return AppFontScale::shared().scaled(fixedSizeFont(11, QFont()));
         }
         case Qt::ForegroundRole:
             return QPalette().brush(QPalette::PlaceholderText);
@@ -184,9 +183,7 @@ QVariant ComputerFolderModel::data(const QModelIndex& index, int role) const
     case Qt::DecorationRole:
         return iconFor(entry);
     case Qt::FontRole: {
-        QFont font;
-        font.setPixelSize(13);
-        return AppFontScale::shared().scaled(font);
+        return AppFontScale::shared().scaled(fixedSizeFont(13, QFont()));
     }
     default:
         return {};

@@ -7,6 +7,7 @@
 #include "documents/app_font_scale.h"
 #include "documents/empty_state_view.h"
 #include "documents/symbol_icon.h"
+#include "documents/text_styles.h"
 
 #include <QApplication>
 #include <QHeaderView>
@@ -153,7 +154,8 @@ void FileBrowserList::setViewMode(ViewMode mode)
 
 void FileBrowserList::updateRowHeight()
 {
-    const QFontMetrics metrics(AppFontScale::shared().scaled(QApplication::font()));
+    const QFontMetrics metrics(
+        AppFontScale::shared().scaled(fixedSizeFont(13, QApplication::font())));
     m_table->verticalHeader()->setDefaultSectionSize(std::max(metrics.height() + 8, 24));
 }
 

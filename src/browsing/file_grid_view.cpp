@@ -2,6 +2,7 @@
 
 #include "browsing/folder_item_model.h"
 #include "documents/app_font_scale.h"
+#include "documents/text_styles.h"
 
 #include <QApplication>
 #include <QDrag>
@@ -47,9 +48,7 @@ QStringList twoLines(const QString& text, const QFont& font, int width)
 
 QFont FileTileDelegate::nameFont()
 {
-    QFont font = QApplication::font();
-    font.setPointSizeF(font.pointSizeF() * 11.0 / 13.0);
-    return AppFontScale::shared().scaled(font);
+    return AppFontScale::shared().scaled(fixedSizeFont(11, QApplication::font()));
 }
 
 int FileTileDelegate::tileHeight()

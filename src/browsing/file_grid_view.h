@@ -24,7 +24,7 @@ public:
                const QModelIndex& index) const override;
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
 
-    // The tile's name font: the body font at 11/13 of its size, times the font scale.
+    // The tile's name font: 11 pixels times the font scale.
     static QFont nameFont();
     static int tileHeight();
 

@@ -4,6 +4,7 @@
 #include "browsing/file_item_format.h"
 #include "documents/app_font_scale.h"
 #include "documents/symbol_icon.h"
+#include "documents/text_styles.h"
 
 #include <QApplication>
 #include <QMimeData>
@@ -122,9 +123,9 @@ QVariant FolderItemModel::data(const QModelIndex& index, int role) const
     case Qt::DecorationRole:
         return index.column() == NameColumn ? QVariant(iconFor(item)) : QVariant();
     case Qt::FontRole:
-        return index.column() == NameColumn
-                   ? QVariant(AppFontScale::shared().scaled(QApplication::font()))
-                   : QVariant();
+        return index.column() == NameColumn ? QVariant(AppFontScale::shared().scaled(
+                                                  fixedSizeFont(13, QApplication::font())))
+                                            : QVariant();
     case Qt::ForegroundRole:
         return index.column() == NameColumn
                    ? QVariant()

@@ -45,6 +45,12 @@ QFont textStyleFont(TextStyle style, const QFont& body)
     return font;
 }
 
+QFont fixedSizeFont(qreal pixels, QFont base)
+{
+    base.setPixelSize(qMax(1, qRound(pixels)));
+    return base;
+}
+
 void setTextStyle(QWidget* widget, TextStyle style, bool bold)
 {
     QFont font = textStyleFont(style, QApplication::font());

@@ -10,6 +10,9 @@ namespace qb {
 enum class TextStyle { Title, Title2, Title3, Headline, Subheadline, Body, Callout, Caption };
 
 QFont textStyleFont(TextStyle style, const QFont& body);
+// `base` at a fixed size in device-independent pixels. The views' fixed sizes are pixels on
+// screen: as typographic points the desktop's DPI would scale them (84 would draw 112 high).
+QFont fixedSizeFont(qreal pixels, QFont base);
 // Gives the widget the style, sized from the application's font.
 void setTextStyle(QWidget* widget, TextStyle style, bool bold = false);
 

@@ -1,6 +1,7 @@
 #include "wifi_ui/wifi_ui_style.h"
 
 #include "documents/symbol_icon.h"
+#include "documents/text_styles.h"
 
 #include <QApplication>
 #include <QFontDatabase>
@@ -42,11 +43,11 @@ QFont textFont(TextStyle style, QFont::Weight weight)
     return font;
 }
 
-QFont sizedFont(qreal points, QFont::Weight weight, bool monospaced)
+QFont sizedFont(qreal pixels, QFont::Weight weight, bool monospaced)
 {
     QFont font =
-        monospaced ? QFontDatabase::systemFont(QFontDatabase::FixedFont) : QApplication::font();
-    font.setPointSizeF(points);
+        fixedSizeFont(pixels, monospaced ? QFontDatabase::systemFont(QFontDatabase::FixedFont)
+                                         : QApplication::font());
     font.setWeight(weight);
     return font;
 }

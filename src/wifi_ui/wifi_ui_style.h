@@ -14,8 +14,9 @@ namespace qb::wifiui {
 // The platform text styles the Wi-Fi views are laid out in, scaled from the application font.
 enum class TextStyle { Title2, Title3, Headline, Body, Callout, Caption, Caption2 };
 QFont textFont(TextStyle style, QFont::Weight weight = QFont::Normal);
-// The system font at a fixed size in points (the views' "size 10, monospaced" figures).
-QFont sizedFont(qreal points, QFont::Weight weight = QFont::Normal, bool monospaced = false);
+// The system font at a fixed size in device-independent pixels (the views' "size 10,
+// monospaced" figures).
+QFont sizedFont(qreal pixels, QFont::Weight weight = QFont::Normal, bool monospaced = false);
 
 QColor systemBlue();
 QColor systemGreen();
