@@ -38,6 +38,27 @@ namespace qb {
 
 namespace {
 
+// Pages that are not on screen ask for no room: the pane is as narrow as the page it shows allows,
+// whatever another page would need.
+class CurrentPageStack : public QStackedWidget
+{
+public:
+    explicit CurrentPageStack(QWidget* parent) : QStackedWidget(parent)
+    {
+        connect(this, &QStackedWidget::currentChanged, this, &QWidget::updateGeometry);
+    }
+    QSize sizeHint() const override
+    {
+        return currentWidget() ? currentWidget()->sizeHint() : QSize();
+    }
+    QSize minimumSizeHint() const override
+    {
+        return currentWidget()
+                   ? currentWidget()->minimumSizeHint().expandedTo(currentWidget()->minimumSize())
+                   : QSize();
+    }
+};
+
 template <typename T> T resultOf(QFuture<T> future)
 {
     future.waitForFinished(); // finished already; rethrows a stored failure
@@ -63,7 +84,7 @@ AndroidBrowserPane::AndroidBrowserPane(const PaneContext& context, QWidget* pare
     divider->setFrameShadow(QFrame::Sunken);
     layout->addWidget(divider);
 
-    m_stack = new QStackedWidget(this);
+    m_stack = new CurrentPageStack(this);
     m_guide = new OnboardingPlaceholder(m_stack);
     m_wifiPhone = new WiFiPhoneView(context.wifi, m_stack);
     m_noStorage = new EmptyStateView(

@@ -4,6 +4,7 @@
 #include "core/device/device_list_view_model.h"
 #include "documents/byte_count_format.h"
 #include "wifi/wifi_peer_registry.h"
+#include "wifi_ui/wifi_formatters.h"
 
 #include <functional>
 
@@ -364,6 +365,11 @@ QVariant DeviceSidebarModel::peerData(const WiFiPeer& peer, int role) const
         return peer.name;
     case Qt::ToolTipRole:
         return peer.name + QLatin1Char('\n') + peer.host;
+    case Qt::AccessibleDescriptionRole:
+        // A screen reader hears the PIN the row shows, not only the name.
+        if (peer.token)
+            return peer.host;
+        return peer.host + QStringLiteral(", ") + tr("PIN %1").arg(formattedPIN(peer.pin));
     case SubtitleRole:
         return peer.host;
     case SymbolRole:

@@ -74,6 +74,42 @@ protected:
     }
 };
 
+// The call to action: a filled button whose label wraps onto a further line rather than being
+// cut off where the card is narrow.
+class WrappingButton : public QPushButton
+{
+public:
+    WrappingButton(const QString& text, const QPixmap& icon, QWidget* parent) : QPushButton(parent)
+    {
+        setAccessibleName(text);
+        auto* row = new QHBoxLayout(this);
+        row->setContentsMargins(8, 8, 8, 8);
+        row->setSpacing(8);
+        row->addStretch(1);
+        auto* image = new QLabel(this);
+        image->setPixmap(icon);
+        row->addWidget(image);
+        auto* label = new QLabel(this);
+        label->setTextFormat(Qt::PlainText);
+        label->setText(text);
+        label->setWordWrap(true);
+        label->setAlignment(Qt::AlignCenter);
+        QFont font = label->font();
+        font.setWeight(QFont::DemiBold);
+        label->setFont(font);
+        row->addWidget(label);
+        row->addStretch(1);
+        for (QLabel* part : {image, label})
+            part->setAttribute(Qt::WA_TransparentForMouseEvents);
+        // A push button is one line high by default; this one grows with its label.
+        QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+        policy.setHeightForWidth(true);
+        setSizePolicy(policy);
+    }
+    QSize sizeHint() const override { return layout()->sizeHint(); }
+    QSize minimumSizeHint() const override { return layout()->minimumSize(); }
+};
+
 QWidget* stepRow(QWidget* parent, int number, const QString& text, const QColor& accent)
 {
     auto* row = new QWidget(parent);
@@ -123,13 +159,13 @@ QWidget* card(QWidget* parent, const ConnectionMethodCard& method,
 
     const std::optional<QUrl> url = OnboardingPlaceholder::webAddress(method.ctaAddress);
     if (!method.ctaLabel.isEmpty() && url) {
-        auto* button = new QPushButton(method.ctaLabel, box);
-        button->setIcon(QIcon(tintedSymbol(method.ctaIcon, 16, Qt::white)));
+        auto* button =
+            new WrappingButton(method.ctaLabel, tintedSymbol(method.ctaIcon, 16, Qt::white), box);
         button->setMinimumHeight(36);
-        button->setStyleSheet(QStringLiteral("QPushButton { background: %1; color: white; "
-                                             "font-weight: 600; border: none; border-radius: "
-                                             "6px; padding: 8px; }"
-                                             "QPushButton:pressed { background: %2; }")
+        button->setStyleSheet(QStringLiteral("QPushButton { background: %1; border: none; "
+                                             "border-radius: 6px; }"
+                                             "QPushButton:pressed { background: %2; }"
+                                             "QLabel { color: white; background: transparent; }")
                                   .arg(css(method.accent), css(method.accent.darker(120))));
         QObject::connect(button, &QPushButton::clicked, box, [openUrl, url] { openUrl(*url); });
         layout->addSpacing(2);

@@ -25,6 +25,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace qb {
 
 using namespace wifiui;
@@ -32,10 +34,13 @@ using namespace wifiui;
 namespace {
 
 // One line of plain text that is cut with an ellipsis to the width it gets; the whole text is
-// its tooltip.
+// its tooltip. It asks for room for the first few characters, so that a cut name still says
+// which phone it is.
 class ElidedLabel : public QLabel
 {
 public:
+    static constexpr int readableCharacters = 8;
+
     explicit ElidedLabel(QWidget* parent) : QLabel(parent) { setTextFormat(Qt::PlainText); }
     void setFullText(const QString& text)
     {
@@ -48,7 +53,14 @@ public:
     {
         return {fontMetrics().horizontalAdvance(m_full) + 2, QLabel::sizeHint().height()};
     }
-    QSize minimumSizeHint() const override { return {0, QLabel::minimumSizeHint().height()}; }
+    QSize minimumSizeHint() const override
+    {
+        const QString shortest = m_full.size() <= readableCharacters
+                                     ? m_full
+                                     : m_full.left(readableCharacters) + QChar(0x2026);
+        return {std::min(fontMetrics().horizontalAdvance(shortest) + 2, sizeHint().width()),
+                QLabel::minimumSizeHint().height()};
+    }
 
 protected:
     void resizeEvent(QResizeEvent* event) override
@@ -61,6 +73,90 @@ private:
     void elide() { setText(fontMetrics().elidedText(m_full, Qt::ElideRight, width())); }
 
     QString m_full;
+};
+
+// The page's header. The buttons sit beside the phone's name where both fit and move to a line
+// of their own under it where they do not, so that a narrow pane still shows whose page it is.
+// It asks only for the room of the two-line form: asking for the one-line form would keep the
+// pane from ever getting narrow enough to switch.
+class PageHeader : public QWidget
+{
+public:
+    explicit PageHeader(QWidget* parent) : QWidget(parent)
+    {
+        m_lines = new QVBoxLayout(this);
+        m_lines->setContentsMargins(20, 20, 20, 20);
+        m_lines->setSpacing(12);
+        m_top = new QHBoxLayout;
+        m_top->setSpacing(16);
+        m_lines->addLayout(m_top);
+        m_buttons = new QWidget(this);
+        auto* buttons = new QHBoxLayout(m_buttons);
+        buttons->setContentsMargins(0, 0, 0, 0);
+        buttons->setSpacing(16);
+    }
+
+    QHBoxLayout* top() const { return m_top; }
+    QHBoxLayout* buttons() const { return static_cast<QHBoxLayout*>(m_buttons->layout()); }
+    // Call once the rows are filled.
+    void place() { placeButtons(true); }
+    bool buttonsBeside() const { return m_beside; }
+
+    QSize minimumSizeHint() const override
+    {
+        return {across() + std::max(besideButtons(), m_buttons->minimumSizeHint().width()),
+                QWidget::minimumSizeHint().height()};
+    }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override
+    {
+        QWidget::resizeEvent(event);
+        const int oneLine =
+            across() + besideButtons() + m_top->spacing() + m_buttons->sizeHint().width();
+        placeButtons(width() >= oneLine);
+    }
+
+private:
+    int across() const
+    {
+        const QMargins margins = m_lines->contentsMargins();
+        return margins.left() + margins.right();
+    }
+    // The least width of the avatar and the name beside it.
+    int besideButtons() const
+    {
+        int width = 0;
+        int items = 0;
+        for (int i = 0; i < m_top->count(); ++i) {
+            QLayoutItem* item = m_top->itemAt(i);
+            if (item->widget() == m_buttons)
+                continue;
+            width += item->minimumSize().width();
+            ++items;
+        }
+        return width + std::max(0, items - 1) * m_top->spacing();
+    }
+
+    void placeButtons(bool beside)
+    {
+        if (beside == m_beside && m_buttons->parentWidget() == this &&
+            (m_top->indexOf(m_buttons) >= 0 || m_lines->indexOf(m_buttons) >= 0))
+            return;
+        m_beside = beside;
+        m_top->removeWidget(m_buttons);
+        m_lines->removeWidget(m_buttons);
+        if (beside)
+            m_top->addWidget(m_buttons);
+        else
+            m_lines->addWidget(m_buttons, 0, Qt::AlignRight);
+        updateGeometry();
+    }
+
+    QVBoxLayout* m_lines;
+    QHBoxLayout* m_top;
+    QWidget* m_buttons;
+    bool m_beside = true;
 };
 
 } // namespace
@@ -113,10 +209,8 @@ SendToPhoneSheet* ConnectedDeviceView::sendSheet() const
 
 QWidget* ConnectedDeviceView::buildHeader()
 {
-    auto* header = new QWidget(this);
-    auto* row = new QHBoxLayout(header);
-    row->setContentsMargins(20, 20, 20, 20);
-    row->setSpacing(16);
+    auto* header = new PageHeader(this);
+    QHBoxLayout* row = header->top();
     row->addWidget(new PhoneAvatar(56, 26, header));
 
     auto* who = new QVBoxLayout;
@@ -142,15 +236,16 @@ QWidget* ConnectedDeviceView::buildHeader()
     who->addWidget(host);
     m_host = host;
     row->addLayout(who, 1);
+    QHBoxLayout* actions = header->buttons();
 
     auto* send =
         new QPushButton(symbolIcon(QStringLiteral("paperplane.fill")), tr("Send to Phone"), header);
     send->setDefault(true);
     connect(send, &QPushButton::clicked, this, &ConnectedDeviceView::sendFilesToPhone);
-    row->addWidget(send);
+    actions->addWidget(send);
     auto* open = new QPushButton(symbolIcon(QStringLiteral("folder")), tr("Open Folder"), header);
     connect(open, &QPushButton::clicked, this, &ConnectedDeviceView::openReceiveFolder);
-    row->addWidget(open);
+    actions->addWidget(open);
 
     auto* more = new QToolButton(header);
     more->setIcon(symbolIcon(QStringLiteral("ellipsis.circle")));
@@ -166,7 +261,8 @@ QWidget* ConnectedDeviceView::buildHeader()
     menu->addAction(symbolIcon(QStringLiteral("trash")), tr("Forget Device"), this,
                     [this] { applyPeerAction(PeerAction::Forget); });
     more->setMenu(menu);
-    row->addWidget(more);
+    actions->addWidget(more);
+    header->place();
 
     setPeer(m_peer);
     return header;

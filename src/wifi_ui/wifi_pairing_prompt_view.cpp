@@ -9,9 +9,108 @@
 #include <QPainter>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace qb {
 
 using namespace wifiui;
+
+namespace {
+
+// The PIN as one selectable text in a rounded box. It is drawn 84 pixels high where the page has
+// the room; on a narrower or lower page the text and its box shrink together to what fits, down
+// to a size that still reads easily, so no digit is ever cut off.
+class PinLabel : public QLabel
+{
+public:
+    static constexpr int fullSize = 84;
+    static constexpr int floorSize = 28;
+
+    explicit PinLabel(QWidget* parent) : QLabel(parent)
+    {
+        setTextFormat(Qt::PlainText);
+        setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+        setAlignment(Qt::AlignCenter);
+        setFont(pinFont(fullSize));
+    }
+
+    void setPin(const QString& text)
+    {
+        setText(text);
+        updateGeometry();
+        fit();
+    }
+
+    // Size hints come from the text alone, never from the size chosen for the current width, so
+    // shrinking the font cannot feed back into the layout.
+    QSize sizeHint() const override { return boxSize(fullSize); }
+    QSize minimumSizeHint() const override { return boxSize(floorSize); }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override
+    {
+        QLabel::resizeEvent(event);
+        fit();
+    }
+
+    void paintEvent(QPaintEvent* event) override
+    {
+        {
+            QPainter painter(this);
+            painter.setRenderHint(QPainter::Antialiasing);
+            const qreal radius = 24.0 * font().pixelSize() / fullSize;
+            QColor border = systemGray();
+            border.setAlphaF(0.18f);
+            painter.setPen(QPen(border, 1));
+            painter.setBrush(palette().color(QPalette::Base));
+            painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), radius, radius);
+        }
+        QLabel::paintEvent(event);
+    }
+
+private:
+    static QFont pinFont(int pixels)
+    {
+        QFont font = sizedFont(pixels, QFont::DemiBold);
+        font.setStyleHint(QFont::Monospace, QFont::PreferDefault);
+        font.setLetterSpacing(QFont::AbsoluteSpacing, 8.0 * pixels / fullSize);
+        return font;
+    }
+    // The padding around the text: 40 by 24 at the full size, in proportion below it.
+    static QMargins padding(int pixels)
+    {
+        const int across = qRound(40.0 * pixels / fullSize);
+        const int down = qRound(24.0 * pixels / fullSize);
+        return {across, down, across, down};
+    }
+    QSize boxSize(int pixels) const
+    {
+        const QFontMetrics metrics(pinFont(pixels));
+        const QMargins pad = padding(pixels);
+        return {metrics.horizontalAdvance(text()) + pad.left() + pad.right(),
+                metrics.height() + pad.top() + pad.bottom()};
+    }
+    void fit()
+    {
+        int pixels = fullSize;
+        const QSize full = boxSize(fullSize);
+        if (full.width() > width() || full.height() > height()) {
+            // Glyph widths do not scale exactly with the size: start from the proportional guess
+            // and step down until the box fits.
+            const double ratio = std::min(double(width()) / std::max(1, full.width()),
+                                          double(height()) / std::max(1, full.height()));
+            pixels = std::clamp(int(fullSize * ratio), floorSize, fullSize);
+            while (pixels > floorSize &&
+                   (boxSize(pixels).width() > width() || boxSize(pixels).height() > height()))
+                --pixels;
+        }
+        if (font().pixelSize() != pixels)
+            setFont(pinFont(pixels));
+        setContentsMargins(padding(pixels));
+    }
+};
+
+} // namespace
 
 PhoneAvatar::PhoneAvatar(int diameter, int iconSize, QWidget* parent)
     : QWidget(parent), m_iconSize(iconSize)
@@ -63,20 +162,8 @@ WiFiPairingPromptView::WiFiPairingPromptView(const WiFiPeer& peer, QWidget* pare
     title->setWordWrap(true);
     layout->addWidget(title);
 
-    m_pin = new QLabel(this);
-    m_pin->setTextFormat(Qt::PlainText);
-    m_pin->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-    QFont pinFont = sizedFont(84, QFont::DemiBold);
-    pinFont.setLetterSpacing(QFont::AbsoluteSpacing, 8);
-    pinFont.setStyleHint(QFont::Monospace, QFont::PreferDefault);
-    m_pin->setFont(pinFont);
-    m_pin->setAlignment(Qt::AlignCenter);
-    m_pin->setAccessibleName(tr("PIN"));
+    m_pin = new PinLabel(this);
     m_pin->setObjectName(QStringLiteral("pairingPIN"));
-    m_pin->setStyleSheet(
-        QStringLiteral("#pairingPIN { background: palette(base); border: 1px solid "
-                       "rgba(142, 142, 147, 46); border-radius: 24px; padding: "
-                       "24px 40px; }"));
     layout->addWidget(m_pin, 0, Qt::AlignHCenter);
 
     auto* footnote = new QHBoxLayout;
@@ -91,6 +178,7 @@ WiFiPairingPromptView::WiFiPairingPromptView(const WiFiPeer& peer, QWidget* pare
     note->setTextFormat(Qt::PlainText);
     note->setFont(textFont(TextStyle::Caption));
     note->setPalette(dim);
+    note->setWordWrap(true);
     footnote->addWidget(note);
     footnote->addStretch(1);
     layout->addLayout(footnote);
@@ -104,7 +192,11 @@ void WiFiPairingPromptView::setPeer(const WiFiPeer& peer)
     m_peer = peer;
     m_name->setText(singleLine(peer.name));
     m_host->setText(singleLine(peer.host));
-    m_pin->setText(formattedPIN(singleLine(peer.pin)));
+    const QString pin = formattedPIN(singleLine(peer.pin));
+    static_cast<PinLabel*>(m_pin)->setPin(pin);
+    // The digits are the point of the page: a screen reader says them, not just "PIN".
+    m_pin->setAccessibleName(tr("PIN %1").arg(pin));
+    m_pin->setAccessibleDescription(tr("Enter this code on your Android device"));
 }
 
 QString WiFiPairingPromptView::pinShown() const

@@ -9,19 +9,28 @@
 #include "app/quillbay_app.h"
 #include "app/quillbay_commands.h"
 #include "app/settings_window.h"
+#include "browsing/android_browser_pane.h"
+#include "browsing/device_sidebar_view.h"
 #include "core/device/device_fakes.h"
+#include "core/device/device_list_view_model.h"
 #include "core/device/mtp_device_manager.h"
 #include "core/transfer/transfer_queue_view_model.h"
 #include "documents/command_bus.h"
 #include "support/test_support.h"
+#include "wifi/wifi_peer_registry.h"
+#include "wifi_ui/connected_device_view.h"
+#include "wifi_ui/wifi_pairing_prompt_view.h"
 
 #include <QApplication>
 
+#include <QAccessible>
 #include <QAction>
 #include <QLabel>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTreeView>
 
 #include <gtest/gtest.h>
 
@@ -63,6 +72,22 @@ protected:
         const TransferEndpoint folder = TransferEndpoint::android(
             QStringLiteral("held-phone"), QStringLiteral("1/0"), QStringLiteral("New"));
         return TransferJob::make(TransferType::CreateFolder, folder, folder, 0);
+    }
+
+    // The main window at the size the layout tests want, laid out.
+    MainWindow& shownWindow(int width, int height)
+    {
+        MainWindow& window = m_windows->mainWindow();
+        window.show();
+        window.resize(width, height);
+        settle();
+        return window;
+    }
+    // Lets layouts that depend on their own width take their final form.
+    static void settle()
+    {
+        for (int i = 0; i < 5; ++i)
+            QCoreApplication::processEvents();
     }
 
     QTemporaryDir m_dir;
@@ -171,7 +196,7 @@ TEST_F(WindowsTest, SettingsAndAboutOpenOnceAndSettingsWritesNothingByShowing)
                             "showQuickAccess", "hasAcceptedTerms"})
         EXPECT_FALSE(m_preferences->value(QString::fromLatin1(key)).has_value()) << key;
     EXPECT_EQ(m_preferences->number(QStringLiteral("fontScale")), 2.0);
-    EXPECT_DOUBLE_EQ(window.preview()->font().pointSizeF(), 26.0);
+    EXPECT_EQ(window.preview()->font().pixelSize(), 26); // pixels, not points
 
     window.setFolderChooser([](QWidget*, const QString&) { return QString(); });
     window.chooseDownloadFolder();
@@ -194,6 +219,112 @@ TEST_F(WindowsTest, AboutShowsTheBuildsVersion)
             .arg(QStringLiteral(QB_EXPECTED_VERSION), QStringLiteral(QB_EXPECTED_BUILD))))
         << texts.join(QLatin1Char('|')).toStdString();
     EXPECT_EQ(about->width(), 380);
+}
+
+// The pairing page at the window's smallest size: every digit of the PIN shows, the page does not
+// widen the window, and a page that is not on screen asks for no room.
+TEST_F(WindowsTest, PairingPromptFitsTheSmallestWindowAndHiddenPagesAskNoRoom)
+{
+    MainWindow& window = shownWindow(MainWindow::minimumWidth, MainWindow::minimumHeight);
+    DeviceListViewModel& devices = *m_app->appState().deviceListViewModel();
+    WiFiPeerRegistry& peers = WiFiPeerRegistry::shared();
+    AndroidBrowserPane& pane = *content().phonePane();
+    const StorageRoot internal{
+        QStringLiteral("65537"), QStringLiteral("Internal"), QStringLiteral("65537/0"), {}, {}};
+    const Device usb{QStringLiteral("usb-1"),
+                     QStringLiteral("Galaxy"),
+                     Device::ConnectionType::UsbMTP,
+                     {internal},
+                     true};
+    auto showUsbPhone = [&] {
+        devices.setSelectedDevice(usb);
+        devices.setSelectedStorageRoot(internal);
+        settle();
+        return pane.minimumSizeHint().width();
+    };
+    const int usbOnly = showUsbPhone();
+
+    peers.setPeers({WiFiPeer{QStringLiteral("10.0.0.7"),
+                             QStringLiteral("Pixel 7 Pro of Ana"),
+                             QStringLiteral("526647"),
+                             std::nullopt,
+                             {}}});
+    peers.setSelectedPeerHost(QStringLiteral("10.0.0.7"));
+    devices.setSelectedDevice(std::nullopt);
+    settle();
+    ASSERT_EQ(pane.content(), PhoneFileActions::Content::WiFiPhone);
+    auto* pin = pane.findChild<QLabel*>(QStringLiteral("pairingPIN"));
+    ASSERT_NE(pin, nullptr);
+    ASSERT_TRUE(pin->isVisible());
+    EXPECT_EQ(pin->text(), QStringLiteral("526 647"));
+    EXPECT_LE(pin->fontMetrics().horizontalAdvance(pin->text()), pin->contentsRect().width());
+    EXPECT_LE(pin->fontMetrics().height(), pin->contentsRect().height());
+    EXPECT_LE(window.minimumSizeHint().width(), MainWindow::minimumWidth);
+
+    // A screen reader hears the digits, on the page and in the sidebar.
+    QAccessibleInterface* spoken = QAccessible::queryAccessibleInterface(pin);
+    ASSERT_NE(spoken, nullptr);
+    EXPECT_EQ(spoken->text(QAccessible::Name), QStringLiteral("PIN 526 647"));
+    QAccessibleInterface* list = QAccessible::queryAccessibleInterface(content().sidebar()->tree());
+    ASSERT_NE(list, nullptr);
+    QString rowDescription;
+    for (int i = 0; i < list->childCount(); ++i) {
+        QAccessibleInterface* child = list->child(i);
+        if (child && child->text(QAccessible::Name) == QStringLiteral("Pixel 7 Pro of Ana"))
+            rowDescription = child->text(QAccessible::Description);
+    }
+    EXPECT_TRUE(rowDescription.contains(QStringLiteral("PIN 526 647")))
+        << rowDescription.toStdString();
+
+    // Where there is room the PIN is 84 pixels high, not 84 points.
+    window.resize(1600, 1000);
+    settle();
+    EXPECT_EQ(pin->font().pixelSize(), 84);
+    EXPECT_EQ(QFontInfo(pin->font()).pixelSize(), 84);
+    window.resize(MainWindow::minimumWidth, MainWindow::minimumHeight);
+
+    // The prompt stays behind the USB phone's files, asking for no width of its own.
+    EXPECT_EQ(showUsbPhone(), usbOnly);
+    EXPECT_LE(window.minimumSizeHint().width(), MainWindow::minimumWidth);
+
+    // Paired, the page's header keeps some of the name at this width.
+    devices.setSelectedDevice(std::nullopt);
+    peers.setPeers({WiFiPeer{QStringLiteral("10.0.0.7"),
+                             QStringLiteral("Pixel 7 Pro of Ana"),
+                             QStringLiteral("526647"),
+                             QStringLiteral("token"),
+                             {}}});
+    settle();
+    QLabel* name = nullptr;
+    for (QLabel* label : pane.findChildren<QLabel*>())
+        if (label->isVisible() && label->toolTip() == QStringLiteral("Pixel 7 Pro of Ana"))
+            name = label;
+    ASSERT_NE(name, nullptr);
+    EXPECT_TRUE(name->text().startsWith(QStringLiteral("Pixel"))) << name->text().toStdString();
+    EXPECT_LE(name->fontMetrics().horizontalAdvance(name->text()), name->contentsRect().width());
+
+    // The setup guide's button shows its whole text.
+    peers.setSelectedPeerHost(std::nullopt);
+    peers.setPeers({});
+    settle();
+    ASSERT_EQ(pane.content(), PhoneFileActions::Content::SetupGuide);
+    QWidget* install = nullptr;
+    for (QPushButton* button : pane.findChildren<QPushButton*>())
+        if (button->accessibleName() == QStringLiteral("Install Android Companion App"))
+            install = button;
+    ASSERT_NE(install, nullptr);
+    bool shown = false;
+    for (QLabel* label : install->findChildren<QLabel*>()) {
+        if (!label->text().contains(QStringLiteral("Companion")))
+            continue;
+        shown = true;
+        const QRect needed = label->fontMetrics().boundingRect(
+            label->contentsRect(), Qt::TextWordWrap | Qt::AlignLeft, label->text());
+        EXPECT_LE(needed.width(), label->contentsRect().width());
+        EXPECT_LE(needed.height(), label->contentsRect().height());
+        EXPECT_TRUE(install->rect().contains(label->geometry()));
+    }
+    EXPECT_TRUE(shown);
 }
 
 } // namespace
