@@ -346,6 +346,18 @@ int32_t mtp_bridge_download_file(mtp_bridge_handle* handle, uint32_t object_id,
         return -1;
     begin_transfer(handle);
     handle->local_errno = 0;
+    /* libmtp refuses a folder only with a bare "Bad object format"; say what it is, and before
+     * a local file is made for it. The object's record is usually in libmtp's cache already. */
+    LIBMTP_file_t* meta = LIBMTP_Get_Filemetadata(handle->device, object_id);
+    const int is_folder = meta && meta->filetype == LIBMTP_FILETYPE_FOLDER;
+    if (meta)
+        LIBMTP_destroy_file_t(meta);
+    else
+        LIBMTP_Clear_Errorstack(handle->device);
+    if (is_folder) {
+        copy_text(handle->last_error, sizeof handle->last_error, "Is a folder");
+        return MTP_BRIDGE_NOT_A_FILE;
+    }
     local_writer writer = {open(local_path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644), 0};
     if (writer.fd < 0) {
         handle->local_errno = errno;
@@ -371,21 +383,6 @@ int32_t mtp_bridge_download_file(mtp_bridge_handle* handle, uint32_t object_id,
     return rc;
 }
 
-static uint64_t local_file_size(const char* path)
-{
-    FILE* file = fopen(path, "rb");
-    if (!file)
-        return 0;
-    uint64_t size = 0;
-    if (fseeko(file, 0, SEEK_END) == 0) {
-        off_t end = ftello(file);
-        if (end > 0)
-            size = (uint64_t)end;
-    }
-    fclose(file);
-    return size;
-}
-
 int32_t mtp_bridge_upload_file(mtp_bridge_handle* handle, const char* local_path,
                                uint32_t storage_id, uint32_t parent_id,
                                mtp_bridge_progress_fn progress, void* context)
@@ -393,22 +390,45 @@ int32_t mtp_bridge_upload_file(mtp_bridge_handle* handle, const char* local_path
     if (!handle || !handle->device || !local_path)
         return -1;
     begin_transfer(handle);
-    LIBMTP_file_t* file = LIBMTP_new_file_t();
-    if (!file)
+    /* The size and the bytes come from the one descriptor, so what the phone is told to expect
+     * is what it gets. O_NONBLOCK keeps a FIFO from stalling the open; it is refused below. */
+    const int fd = open(local_path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        copy_text(handle->last_error, sizeof handle->last_error, strerror(errno));
         return -1;
+    }
+    struct stat status;
+    if (fstat(fd, &status) != 0) {
+        copy_text(handle->last_error, sizeof handle->last_error, strerror(errno));
+        close(fd);
+        return -1;
+    }
+    /* A folder measures as a huge file on some file systems; nothing but a file is sent. */
+    if (!S_ISREG(status.st_mode)) {
+        copy_text(handle->last_error, sizeof handle->last_error,
+                  S_ISDIR(status.st_mode) ? "Is a folder" : "Not a regular file");
+        close(fd);
+        return MTP_BRIDGE_NOT_A_FILE;
+    }
+    LIBMTP_file_t* file = LIBMTP_new_file_t();
+    if (!file) {
+        close(fd);
+        return -1;
+    }
     const char* slash = strrchr(local_path, '/');
     file->filename = strdup(slash ? slash + 1 : local_path);
     file->parent_id = library_parent(parent_id);
     file->storage_id = storage_id;
     file->filetype = LIBMTP_FILETYPE_UNKNOWN;
-    file->filesize = local_file_size(local_path);
+    file->filesize = (uint64_t)status.st_size;
     progress_block block = {progress, context};
-    int rc = file->filename ? LIBMTP_Send_File_From_File(handle->device, local_path, file,
-                                                         mtp_bridge_progress_trampoline, &block)
+    int rc = file->filename ? LIBMTP_Send_File_From_File_Descriptor(
+                                  handle->device, fd, file, mtp_bridge_progress_trampoline, &block)
                             : -1;
     if (rc != 0)
         take_error(handle);
     LIBMTP_destroy_file_t(file);
+    close(fd);
     return rc;
 }
 

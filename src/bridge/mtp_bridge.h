@@ -72,6 +72,10 @@ mtp_bridge_storage_info* mtp_bridge_list_storages(mtp_bridge_handle* handle, int
 mtp_bridge_file_info* mtp_bridge_list_files(mtp_bridge_handle* handle, uint32_t storage_id,
                                             uint32_t parent_id, int32_t* count);
 
+/* A transfer whose source is not a plain file (a folder on either side, a device node or FIFO
+ * here) fails with this before any data moves; last_error says which. Other failures give -1. */
+#define MTP_BRIDGE_NOT_A_FILE (-2)
+
 int32_t mtp_bridge_download_file(mtp_bridge_handle* handle, uint32_t object_id,
                                  const char* local_path, mtp_bridge_progress_fn progress,
                                  void* context);

@@ -6,7 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <string>
+
+#include <sys/stat.h>
 
 namespace qb {
 namespace {
@@ -71,6 +74,57 @@ TEST_F(MTPBridgeTest, UnknownPhoneGetsDefaultNamesAndLongDescriptionStaysTermina
     EXPECT_LE(length, 255u);
     EXPECT_GE(length, 200u);
     mtp_bridge_free(storages);
+    mtp_bridge_close_device(h);
+}
+
+// Guards against a folder being measured as a file (INT64_MAX on ext4) and offered to the phone,
+// and against a phone folder's download failing with libmtp's bare "Bad object format": neither
+// reaches the phone's transfer operations, and a plain file still goes with its real size.
+TEST_F(MTPBridgeTest, TransfersRefuseWhatIsNotAFileBeforeThePhoneIsAsked)
+{
+    EmulatedPhone& phone = plugPhone({{"DCIM/", ""}});
+    mtp_bridge_handle* h = mtp_bridge_open_device(deviceId(phone).c_str());
+    ASSERT_NE(h, nullptr);
+    int32_t count = 0;
+    auto* files = mtp_bridge_list_files(h, EmulatedPhone::storageId(), 0, &count);
+    ASSERT_EQ(count, 1);
+    ASSERT_EQ(files[0].is_folder, 1);
+    const uint32_t dcim = files[0].object_id;
+    mtp_bridge_free(files);
+
+    const std::string target = (tempFolder() / "DCIM").string();
+    EXPECT_EQ(mtp_bridge_download_file(h, dcim, target.c_str(), nullptr, nullptr),
+              MTP_BRIDGE_NOT_A_FILE);
+    EXPECT_STREQ(mtp_bridge_last_error(h), "Is a folder");
+    EXPECT_FALSE(std::filesystem::exists(target));
+    EXPECT_EQ(phone.count(MtpOperation::GetObject), 0);
+
+    const std::filesystem::path folder = tempFolder() / "Holiday";
+    std::filesystem::create_directories(folder);
+    EXPECT_EQ(
+        mtp_bridge_upload_file(h, folder.c_str(), EmulatedPhone::storageId(), 0, nullptr, nullptr),
+        MTP_BRIDGE_NOT_A_FILE);
+    EXPECT_STREQ(mtp_bridge_last_error(h), "Is a folder");
+    const std::filesystem::path pipe = tempFolder() / "feed";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    EXPECT_EQ(
+        mtp_bridge_upload_file(h, pipe.c_str(), EmulatedPhone::storageId(), 0, nullptr, nullptr),
+        MTP_BRIDGE_NOT_A_FILE);
+    EXPECT_STREQ(mtp_bridge_last_error(h), "Not a regular file");
+    EXPECT_EQ(phone.count(MtpOperation::SendObjectInfo), 0);
+
+    writeFile(tempFolder() / "notes.txt", std::string(70000, 'n'));
+    uint64_t lastTotal = 0;
+    auto progress = [](uint64_t, uint64_t total, void* context) {
+        *static_cast<uint64_t*>(context) = total;
+        return int32_t(0);
+    };
+    EXPECT_EQ(mtp_bridge_upload_file(h, (tempFolder() / "notes.txt").c_str(),
+                                     EmulatedPhone::storageId(), dcim, progress, &lastTotal),
+              0);
+    EXPECT_EQ(readFile(phone.storageFolder() / "DCIM" / "notes.txt").size(), 70000u);
+    EXPECT_GE(lastTotal, 70000u);
+    EXPECT_LT(lastTotal, 70100u);
     mtp_bridge_close_device(h);
 }
 

@@ -9,9 +9,11 @@
 #include <QFile>
 #include <QObject>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <limits>
 #include <system_error>
 #include <thread>
 
@@ -53,7 +55,12 @@ int32_t progressTrampoline(uint64_t sent, uint64_t total, void* context)
     if (!progress || !*progress)
         return 0;
     try {
-        (*progress)(static_cast<qint64>(sent), static_cast<qint64>(total));
+        // libmtp counts unsigned; a figure past the signed range must not turn negative.
+        const auto clamp = [](uint64_t value) {
+            return static_cast<qint64>(
+                std::min<uint64_t>(value, std::numeric_limits<qint64>::max()));
+        };
+        (*progress)(clamp(sent), clamp(total));
     } catch (...) {
         // A progress observer's failure must not unwind through libmtp.
     }
@@ -246,6 +253,8 @@ QFuture<void> MTPClient::downloadFile(quint32 objectId, const QString& localPath
         // A full disk is not the phone's fault, and no retry can mend it.
         if (status != 0 && (handle->local_errno == ENOSPC || handle->local_errno == EDQUOT))
             throw std::system_error(handle->local_errno, std::generic_category());
+        if (status == MTP_BRIDGE_NOT_A_FILE)
+            throw MTPError::notAFile(failureText(handle));
         if (status != 0)
             throw MTPError::downloadFailed(failureText(handle));
     });
@@ -260,6 +269,8 @@ QFuture<void> MTPClient::uploadFile(const QString& localPath, quint32 storageId,
         const int32_t status =
             mtp_bridge_upload_file(handle, path.constData(), storageId, parentId,
                                    progressTrampoline, const_cast<ProgressFn*>(&progress));
+        if (status == MTP_BRIDGE_NOT_A_FILE)
+            throw MTPError::notAFile(failureText(handle));
         if (status != 0)
             throw MTPError::uploadFailed(failureText(handle));
     });

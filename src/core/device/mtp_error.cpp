@@ -43,6 +43,11 @@ MTPError MTPError::deviceBusy(QString id)
     return MTPError(Kind::DeviceBusy, std::move(id));
 }
 
+MTPError MTPError::notAFile(QString description)
+{
+    return MTPError(Kind::NotAFile, std::move(description));
+}
+
 QString MTPError::message() const
 {
     switch (m_kind) {
@@ -61,6 +66,8 @@ QString MTPError::message() const
     case Kind::DeviceBusy:
         return QStringLiteral("Device '") + m_payload +
                QStringLiteral("' is in use by another program that holds its USB interface.");
+    case Kind::NotAFile:
+        return QStringLiteral("Not a file: ") + m_payload;
     }
     return {};
 }

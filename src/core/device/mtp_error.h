@@ -19,7 +19,9 @@ public:
         InitializationFailed,
         Canceled,
         // The phone is on the bus but another program holds its USB interface.
-        DeviceBusy
+        DeviceBusy,
+        // A transfer's source is a folder or another thing that is not a plain file.
+        NotAFile
     };
 
     static MTPError deviceNotFound(QString id);
@@ -29,6 +31,7 @@ public:
     static MTPError initializationFailed();
     static MTPError canceled();
     static MTPError deviceBusy(QString id);
+    static MTPError notAFile(QString description);
 
     Kind kind() const { return m_kind; }
     // The id or description; empty for the kinds without one.

@@ -1,13 +1,19 @@
 #include "core/transfer/transfer_attempt.h"
 
 #include "core/device/move_file_use_case.h"
+#include "core/device/mtp_error.h"
 #include "core/device/upload_file_use_case.h"
 #include "core/transfer/download_target.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QFuture>
+
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <exception>
+#include <optional>
 #include <system_error>
 #include <utility>
 
@@ -15,6 +21,30 @@ namespace qb {
 namespace {
 
 using Kind = TransferEndpoint::Kind;
+
+// A source that can never be transferred: trying again cannot help.
+struct NotAFile
+{
+    QString message;
+};
+
+QString quoted(const QString& name)
+{
+    return QStringLiteral("\u201C") + name + QStringLiteral("\u201D");
+}
+
+// Why a local upload source is no file to send, or nothing when it is one. A source that cannot
+// be read at all is left to the transfer, which reports the file system's own reason.
+std::optional<QString> uploadRefusal(const QString& path)
+{
+    struct stat status;
+    if (::stat(QFile::encodeName(path).constData(), &status) != 0 || S_ISREG(status.st_mode))
+        return std::nullopt;
+    const QString name = quoted(QFileInfo(path).fileName());
+    if (S_ISDIR(status.st_mode))
+        return name + QStringLiteral(" is a folder. Only files can be uploaded.");
+    return name + QStringLiteral(" is not a regular file.");
+}
 
 bool isLocalFile(const TransferEndpoint& endpoint)
 {
@@ -80,6 +110,9 @@ TransferAttempt::Result TransferAttempt::run()
     } catch (const std::system_error& e) {
         result.errorMessage = describe(std::current_exception());
         result.retryable = e.code() != std::errc::no_space_on_device && e.code().value() != EDQUOT;
+    } catch (const NotAFile& e) {
+        result.errorMessage = e.message;
+        result.retryable = false;
     } catch (...) {
         result.errorMessage = describe(std::current_exception());
     }
@@ -125,6 +158,11 @@ void TransferAttempt::execute()
         throw TransferError{QStringLiteral("No repository provider set")};
     const TransferJob& job = m_input.job;
     checkEndpoints(job);
+    // Refused before the phone is asked to make room for it.
+    if (job.type == TransferType::Upload) {
+        if (const auto refusal = uploadRefusal(job.source.url.toLocalFile()))
+            throw NotAFile{*refusal};
+    }
     const bool onDestination =
         job.type == TransferType::Upload || job.type == TransferType::CreateFolder;
     const QString deviceId = onDestination ? job.destination.deviceId : job.source.deviceId;
@@ -137,8 +175,17 @@ void TransferAttempt::execute()
         download(repository);
         break;
     case TransferType::Upload:
-        await(UploadFileUseCase(repository)
-                  .execute(job.source.url.toLocalFile(), job.destination.path, m_progress));
+        try {
+            await(UploadFileUseCase(repository)
+                      .execute(job.source.url.toLocalFile(), job.destination.path, m_progress));
+        } catch (const MTPError& e) {
+            // The file was swapped for a folder or the like after the check above.
+            if (e.kind() != MTPError::Kind::NotAFile)
+                throw;
+            const QString path = job.source.url.toLocalFile();
+            throw NotAFile{uploadRefusal(path).value_or(quoted(QFileInfo(path).fileName()) +
+                                                        QStringLiteral(" is not a regular file."))};
+        }
         break;
     case TransferType::Move:
     case TransferType::Copy:
@@ -163,7 +210,14 @@ void TransferAttempt::download(const std::shared_ptr<FileRepository>& repository
         return;
     }
     // A failure leaves nothing behind: the target's destructor removes the partial file.
-    await(repository->downloadFile(job.source.path, target.temporaryPath(), m_progress));
+    try {
+        await(repository->downloadFile(job.source.path, target.temporaryPath(), m_progress));
+    } catch (const MTPError& e) {
+        if (e.kind() != MTPError::Kind::NotAFile)
+            throw;
+        throw NotAFile{quoted(job.source.name) +
+                       QStringLiteral(" is a folder. Only files can be downloaded.")};
+    }
     if (!target.commit(!m_input.deferFolderSync))
         m_skipped = true;
     else if (m_input.deferFolderSync)

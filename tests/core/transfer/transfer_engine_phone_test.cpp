@@ -151,5 +151,41 @@ TEST_F(TransferEnginePhoneTest, DownloadsAndUploadsWithProgressAndRetriesAFailed
     EXPECT_EQ(item(documents.path, "report.pdf").size, qint64(report.size()));
 }
 
+// Guards against a phone folder dropped on the computer pane failing with libmtp's "Bad object
+// format", three times over: it fails once, saying what it is, and leaves nothing behind.
+TEST_F(TransferEnginePhoneTest, DownloadOfAPhoneFolderFailsAtOnceAndSaysSo)
+{
+    EmulatedPhone& phone = plugPhone({{"Camera <b>Roll/x.jpg", "x"}});
+    ensureApplication();
+    const QString deviceId =
+        QString("unknown_%1_%2").arg(phone.busNumber()).arg(phone.deviceAddress());
+    MTPClient::Options options;
+    options.processRunner = std::make_shared<FakeProcessRunner>();
+    const auto repository = MTPFileRepository::create(deviceId, options).result();
+    TransferQueueActor::Options engineOptions;
+    engineOptions.preferences = std::make_shared<QSettingsPreferenceStore>(
+        QString::fromStdString((tempFolder() / "prefs.ini").string()));
+    engineOptions.publishSpacing = 0ms;
+    TransferQueueActor engine(engineOptions);
+    engine.setRepositoryProvider([repository](const QString&) {
+        return readyFuture<std::shared_ptr<FileRepository>>(repository);
+    });
+    PublicationRecorder recorder(engine);
+    const QString root = QString::number(EmulatedPhone::storageId()) + "/0";
+    const FileItem folder = repository->listFiles(root).result().value(0);
+    ASSERT_TRUE(folder.isDirectory);
+    const QString downloads = QString::fromStdString((tempFolder() / "Downloads").string());
+    const TransferJob job = TransferJob::make(
+        TransferType::Download, TransferEndpoint::android(deviceId, folder.path, folder.name),
+        TransferEndpoint::local(QUrl::fromLocalFile(downloads)));
+    ASSERT_TRUE(waitFor(engine.enqueue(job)));
+    ASSERT_TRUE(recorder.waitForStatus(job.id, TransferStatus::Failed));
+    EXPECT_EQ(recorder.job(job.id)->error->localizedMessage,
+              "\u201CCamera <b>Roll\u201D is a folder. Only files can be downloaded.");
+    EXPECT_EQ(recorder.job(job.id)->retryCount, 0);
+    EXPECT_EQ(phone.count(MtpOperation::GetObject), 0);
+    EXPECT_EQ(entries(downloads), QStringList());
+}
+
 } // namespace
 } // namespace qb::test

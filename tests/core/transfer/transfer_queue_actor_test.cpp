@@ -7,6 +7,8 @@
 
 #include <QSignalSpy>
 
+#include <sys/stat.h>
+
 using namespace std::chrono_literals;
 
 namespace qb::test {
@@ -121,6 +123,32 @@ TEST_F(TransferQueueActorTest, RefusesEndpointsThatDoNotFitTheJobType)
         ASSERT_TRUE(recorder->waitForStatus(job.id, TransferStatus::Failed))
             << message.toStdString();
         EXPECT_EQ(recorder->job(job.id)->error->localizedMessage, message);
+    }
+    EXPECT_EQ(repository->callCount({}), 0);
+}
+
+// Guards against a dropped folder or pipe being offered to the phone as a file of absurd size:
+// such an upload fails at once, for good, before any repository is asked.
+TEST_F(TransferQueueActorTest, UploadOfAFolderOrPipeFailsAtOnceWithoutAskingThePhone)
+{
+    const QString folder = downloads() + "/Holiday <b>2024";
+    const QString pipe = downloads() + "/feed";
+    ASSERT_TRUE(QDir().mkpath(folder));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    const auto phone = TransferEndpoint::android("p1", "65537/0", "");
+    const QList<std::pair<QString, QString>> cases = {
+        {folder, "\u201CHoliday <b>2024\u201D is a folder. Only files can be uploaded."},
+        {pipe, "\u201Cfeed\u201D is not a regular file."},
+    };
+    for (const auto& [path, message] : cases) {
+        const TransferJob job = TransferJob::make(
+            TransferType::Upload, TransferEndpoint::local(QUrl::fromLocalFile(path)), phone,
+            fileSize(QUrl::fromLocalFile(path)).value_or(0));
+        EXPECT_GE(job.totalBytes, 0);
+        ASSERT_TRUE(waitFor(engine->enqueue(job)));
+        ASSERT_TRUE(recorder->waitForStatus(job.id, TransferStatus::Failed));
+        EXPECT_EQ(recorder->job(job.id)->error->localizedMessage, message);
+        EXPECT_EQ(recorder->job(job.id)->retryCount, 0);
     }
     EXPECT_EQ(repository->callCount({}), 0);
 }
