@@ -2,6 +2,7 @@
 
 #include "app/app_version.h"
 #include "documents/document_sheets.h"
+#include "documents/text_styles.h"
 
 #include <QApplication>
 #include <QFrame>
@@ -14,15 +15,14 @@ namespace qb {
 
 namespace {
 
-QLabel* centred(const QString& text, QWidget* parent, double scale, QPalette::ColorRole role)
+QLabel* centred(const QString& text, QWidget* parent, TextStyle style, QPalette::ColorRole role,
+                bool bold = false)
 {
     auto* label = new QLabel(text, parent);
     label->setTextFormat(Qt::PlainText);
     label->setAlignment(Qt::AlignCenter);
     label->setWordWrap(true);
-    QFont font = label->font();
-    font.setPointSizeF(font.pointSizeF() * scale);
-    label->setFont(font);
+    setTextStyle(label, style, bold);
     label->setForegroundRole(role);
     return label;
 }
@@ -31,6 +31,7 @@ QPushButton* link(const QString& text, QWidget* parent)
 {
     auto* button = new QPushButton(text, parent);
     button->setFlat(true);
+    setTextStyle(button, TextStyle::Callout);
     button->setCursor(Qt::PointingHandCursor);
     button->setStyleSheet(QStringLiteral("QPushButton { color: palette(link); border: none; }"));
     return button;
@@ -51,16 +52,14 @@ AboutWindow::AboutWindow(QWidget* parent) : QWidget(parent, Qt::Window)
     icon->setAlignment(Qt::AlignCenter);
     icon->setAccessibleName(tr("Quillbay"));
     layout->addWidget(icon);
-    QLabel* name = centred(QStringLiteral("Quillbay"), this, 1.6, QPalette::WindowText);
-    QFont bold = name->font();
-    bold.setBold(true);
-    name->setFont(bold);
-    layout->addWidget(name);
-    layout->addWidget(centred(AppVersion::versionLine(), this, 1.0, QPalette::PlaceholderText));
-    layout->addWidget(centred(tr("© 2026 Halvorin. All rights reserved."), this, 0.85,
+    layout->addWidget(
+        centred(QStringLiteral("Quillbay"), this, TextStyle::Title, QPalette::WindowText, true));
+    layout->addWidget(centred(AppVersion::versionLine(), this, TextStyle::Subheadline,
                               QPalette::PlaceholderText));
-    layout->addWidget(centred(tr("Android ↔ Computer file transfer via USB & Wi-Fi"), this, 0.85,
+    layout->addWidget(centred(tr("© 2026 Halvorin. All rights reserved."), this, TextStyle::Caption,
                               QPalette::PlaceholderText));
+    layout->addWidget(centred(tr("Android ↔ Computer file transfer via USB & Wi-Fi"), this,
+                              TextStyle::Caption, QPalette::PlaceholderText));
 
     layout->addSpacing(8);
     auto* divider = new QFrame(this);
@@ -69,8 +68,9 @@ AboutWindow::AboutWindow(QWidget* parent) : QWidget(parent, Qt::Window)
     layout->addWidget(divider);
     layout->addSpacing(8);
 
-    QLabel* legal = centred(tr("Legal"), this, 0.85, QPalette::PlaceholderText);
-    legal->setFont(bold);
+    // A small heading over the links, not a second title.
+    QLabel* legal = centred(tr("Legal"), this, TextStyle::Caption, QPalette::PlaceholderText, true);
+    legal->setObjectName(QStringLiteral("legalHeading"));
     layout->addWidget(legal);
     auto* links = new QHBoxLayout;
     links->setSpacing(20);
@@ -78,7 +78,8 @@ AboutWindow::AboutWindow(QWidget* parent) : QWidget(parent, Qt::Window)
     QPushButton* terms = link(tr("Terms && Conditions"), this);
     QPushButton* privacy = link(tr("Privacy Policy"), this);
     links->addWidget(terms);
-    links->addWidget(centred(QStringLiteral("·"), this, 1.0, QPalette::PlaceholderText));
+    links->addWidget(
+        centred(QStringLiteral("·"), this, TextStyle::Body, QPalette::PlaceholderText));
     links->addWidget(privacy);
     links->addStretch(1);
     layout->addLayout(links);

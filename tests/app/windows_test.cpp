@@ -16,6 +16,7 @@
 #include "core/device/mtp_device_manager.h"
 #include "core/transfer/transfer_queue_view_model.h"
 #include "documents/command_bus.h"
+#include "documents/text_styles.h"
 #include "support/test_support.h"
 #include "wifi/wifi_peer_registry.h"
 #include "wifi_ui/connected_device_view.h"
@@ -219,6 +220,15 @@ TEST_F(WindowsTest, AboutShowsTheBuildsVersion)
             .arg(QStringLiteral(QB_EXPECTED_VERSION), QStringLiteral(QB_EXPECTED_BUILD))))
         << texts.join(QLatin1Char('|')).toStdString();
     EXPECT_EQ(about->width(), 380);
+
+    // "Legal" is a small bold heading in the dimmed colour, not the size of the name.
+    auto* legal = about->findChild<QLabel*>(QStringLiteral("legalHeading"));
+    ASSERT_NE(legal, nullptr);
+    EXPECT_EQ(legal->text(), QStringLiteral("Legal"));
+    EXPECT_TRUE(legal->font().bold());
+    EXPECT_EQ(legal->foregroundRole(), QPalette::PlaceholderText);
+    EXPECT_DOUBLE_EQ(legal->font().pointSizeF(),
+                     textStyleFont(TextStyle::Caption, QApplication::font()).pointSizeF());
 }
 
 // The pairing page at the window's smallest size: every digit of the PIN shows, the page does not
