@@ -28,7 +28,7 @@ QString CrashReport::text(const CrashReportFacts& facts)
     text += QStringLiteral("\n");
     text += QStringLiteral("App Version: ") + facts.appVersion + QStringLiteral("\n");
     text += QStringLiteral("Build: ") + facts.buildNumber + QStringLiteral("\n");
-    text += QStringLiteral("OS Version: ") + facts.osVersion + QStringLiteral("\n");
+    text += QStringLiteral("Linux Version: ") + facts.osVersion + QStringLiteral("\n");
     text += QStringLiteral("Device: ") + device + QStringLiteral("\n");
     text += QStringLiteral("Date: ") + date + QStringLiteral("\n");
     text += QStringLiteral("\n");

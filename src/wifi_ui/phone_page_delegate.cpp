@@ -260,7 +260,7 @@ void PhonePageDelegate::paintActivity(QPainter* painter, const QStyleOptionViewI
     if (!folder.isNull())
         painter->drawPixmap(QRect(button.center() - QPoint(7, 7), QSize(16, 16)), folder);
 
-    if (!index.data(PhonePageModel::LastInSectionRole).toBool() && !selected)
+    if (!index.data(PhonePageModel::LastInSectionRole).toBool())
         drawDivider(painter, option, content.left() + kDividerIndent, content.right(),
                     option.rect.bottom());
 }

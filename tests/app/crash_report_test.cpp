@@ -33,7 +33,7 @@ TEST(CrashReportTest, TextIsInUtcAndEndsWithTheLogSection)
     f.recentLogs = QStringLiteral("[2026-01-01T00:00:00Z] [MTP] WARNING: disk full");
     EXPECT_EQ(CrashReport::text(f),
               QStringLiteral("Quillbay Crash Report\n=====================\n\nApp Version: 0.1.0\n"
-                             "Build: 1\nOS Version: Debian GNU/Linux 12 (bookworm), kernel "
+                             "Build: 1\nLinux Version: Debian GNU/Linux 12 (bookworm), kernel "
                              "6.1.0-18-amd64\nDevice: Unknown\nDate: 2026-01-01 00:30:05 +0000\n\n"
                              "Recent Logs:\n[2026-01-01T00:00:00Z] [MTP] WARNING: disk full"));
 }

@@ -4,6 +4,7 @@
 #include "documents/empty_state_view.h"
 #include "documents/markdown_view.h"
 #include "documents/onboarding_placeholder.h"
+#include "documents/symbol_icon.h"
 
 #include "support/test_support.h"
 
@@ -53,6 +54,19 @@ TEST(DocumentViewsTest, EmptyStateShowsItsButtonOnlyWithLabelAndAction)
             view.button()->click();
     }
     EXPECT_EQ(pressed, 1);
+}
+
+// Every symbol the empty states name draws from the fallback theme the application installs.
+TEST(DocumentViewsTest, EmptyStateSymbolsComeFromTheFallbackTheme)
+{
+    installIconThemeFallback();
+    for (const QString& symbol : {u"tray"_qs, u"internaldrive"_qs, u"folder"_qs}) {
+        EmptyStateView view(symbol, u"No Transfers"_qs, {}, {}, {});
+        const QLabel* image = view.findChildren<QLabel*>().value(0);
+        ASSERT_NE(image, nullptr);
+        EXPECT_FALSE(image->pixmap().isNull()) << symbol.toStdString();
+        EXPECT_FALSE(image->isHidden()) << symbol.toStdString();
+    }
 }
 
 TEST(DocumentViewsTest, HeadingsShowMarkersAndTextsShowEmphasis)

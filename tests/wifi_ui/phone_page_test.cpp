@@ -1,5 +1,6 @@
 #include "ui_test_support.h"
 #include "wifi_ui/connected_device_view.h"
+#include "wifi_ui/phone_page_delegate.h"
 #include "wifi_ui/phone_page_model.h"
 #include "wifi_ui/wifi_formatters.h"
 #include "wifi_ui/wifi_pairing_prompt_view.h"
@@ -9,6 +10,7 @@
 #include <QAction>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QSignalSpy>
@@ -146,6 +148,39 @@ TEST(PhonePage, ChangesArriveAsDiffsSoTheSelectionAndViewStay)
     EXPECT_EQ(model.selectedFileID(), selected);
     for (int row = 0; row < model.rowCount(); ++row)
         EXPECT_FALSE(model.index(row).data(PhonePageModel::SelectedRole).toBool());
+}
+
+// The bottom line of pixels of an activity row as the delegate paints it.
+QList<QRgb> bottomLine(const QModelIndex& index)
+{
+    PhonePageDelegate delegate;
+    QStyleOptionViewItem option;
+    option.rect = QRect(0, 0, 400, delegate.sizeHint(option, index).height());
+    option.palette = QApplication::palette();
+    option.state = QStyle::State_Enabled;
+    QImage image(option.rect.size(), QImage::Format_ARGB32);
+    image.fill(option.palette.color(QPalette::Base));
+    {
+        QPainter painter(&image);
+        delegate.paint(&painter, option, index);
+    }
+    QList<QRgb> line;
+    for (int x = 100; x < 300; ++x)
+        line.append(image.pixel(x, option.rect.bottom()));
+    return line;
+}
+
+TEST(PhonePage, SelectedActivityRowKeepsItsDivider)
+{
+    test::TestRegistries r;
+    r.received.setFiles(
+        {received("c", "10.0.0.5", 3), received("b", "10.0.0.5", 2), received("a", "10.0.0.5", 1)});
+    PhonePageModel model(r.all(), "10.0.0.5", "Pixel");
+    ASSERT_EQ(model.rowCount(), 4); // the header and three entries
+    model.setSelectedFileID(model.row(3).id());
+    const QList<QRgb> last = bottomLine(model.index(3));
+    model.setSelectedFileID(model.row(1).id());
+    EXPECT_NE(bottomLine(model.index(1)), last);
 }
 
 struct KeyRow
