@@ -210,9 +210,11 @@ void AndroidBrowserPane::buildHeader()
     row->addWidget(search);
 
     connect(m_goBack, &QToolButton::clicked, &m_browser, &FileBrowserViewModel::navigateUp);
-    auto* shortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_BracketLeft), this);
-    shortcut->setContext(Qt::WidgetWithChildrenShortcut);
-    connect(shortcut, &QShortcut::activated, &m_browser, &FileBrowserViewModel::navigateUp);
+    // The key works wherever the focus is in the window (the sidebar included), but only while
+    // the file area is on screen: updateContent() turns it on and off.
+    m_goBackShortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_BracketLeft), this);
+    m_goBackShortcut->setContext(Qt::WindowShortcut);
+    connect(m_goBackShortcut, &QShortcut::activated, &m_browser, &FileBrowserViewModel::navigateUp);
     connect(m_breadcrumbs, &BreadcrumbBar::tapped, &m_browser,
             &FileBrowserViewModel::navigateToBreadcrumb);
     connect(search, &QLineEdit::textEdited, &m_browser, &FileBrowserViewModel::setSearchQuery);
@@ -264,7 +266,15 @@ void AndroidBrowserPane::updateContent()
         m_stack->setCurrentWidget(m_list);
         break;
     }
-    m_header->setVisible(m_content == PhoneFileActions::Content::Files);
+    const bool files = m_content == PhoneFileActions::Content::Files;
+    m_header->setVisible(files);
+    m_goBackShortcut->setEnabled(files);
+    m_toolbar->setFileActionsShown(files);
+}
+
+bool AndroidBrowserPane::filesOnScreen() const
+{
+    return m_content == PhoneFileActions::Content::Files && !m_browser.deviceId().isEmpty();
 }
 
 std::optional<AndroidBrowserPane::LoadKey> AndroidBrowserPane::selectedKey() const
@@ -292,7 +302,9 @@ void AndroidBrowserPane::loadSelectedStorage()
     if (key == m_loadKey)
         return;
     m_loadKey = key;
-    if (!key)
+    // Without a storage (a Wi-Fi phone or the guide is shown) the listing stays for the user's
+    // return; coming back to the storage listed keeps its folder and selection.
+    if (!key || isListed(*key))
         return;
     whenFinished(this, m_context.devices->repository(key->deviceId),
                  [this, key = *key](QFuture<std::shared_ptr<FileRepository>> opened) {
@@ -308,7 +320,16 @@ void AndroidBrowserPane::loadSelectedStorage()
                      }
                      m_browser.setRepository(repository, key.deviceId);
                      m_browser.setRoot(key.storagePath, key.storageName);
+                     m_shownKey = key;
                  });
+}
+
+bool AndroidBrowserPane::isListed(const LoadKey& key) const
+{
+    // Only while the phone is still the one opened then: one detached and attached again meanwhile
+    // has a new repository, and its storage is listed afresh.
+    return key == m_shownKey && m_browser.repository() &&
+           m_browser.repository() == m_context.devices->cachedRepository(key.deviceId);
 }
 
 void AndroidBrowserPane::refreshAfterFinishedJobs()

@@ -10,6 +10,7 @@
 
 #include <optional>
 
+class QShortcut;
 class QStackedWidget;
 class QToolButton;
 
@@ -46,6 +47,9 @@ public:
     PhonePaneToolbar* toolbar() const { return m_toolbar; }
     PhoneFileActions::Content content() const { return m_content; }
     QWidget* contentWidget() const;
+    // Whether a phone's file area is on screen with a folder listed: the file actions act only
+    // then, on the phone listed, never on one the user no longer sees.
+    bool filesOnScreen() const;
     // The dialog or alert on screen, if any.
     QDialog* activeDialog() const { return m_dialog; }
 
@@ -83,6 +87,7 @@ private:
         bool operator==(const LoadKey&) const = default;
     };
     std::optional<LoadKey> selectedKey() const;
+    bool isListed(const LoadKey& key) const;
 
     PaneContext m_context;
     FileBrowserViewModel m_browser;
@@ -90,6 +95,7 @@ private:
     // The main window may take the toolbar into its own toolbar, and delete it from there.
     QPointer<QWidget> m_toolbarItems;
     QToolButton* m_goBack = nullptr;
+    QShortcut* m_goBackShortcut = nullptr;
     BreadcrumbBar* m_breadcrumbs = nullptr;
     QWidget* m_header = nullptr;
     QStackedWidget* m_stack;
@@ -101,7 +107,10 @@ private:
 
     bool m_forceShowGuide = false;
     bool m_loadScheduled = false;
+    // The selection last asked for, and the storage whose listing the browser holds: coming
+    // back to that storage (after a Wi-Fi phone or the guide) keeps the folder and selection.
     std::optional<LoadKey> m_loadKey;
+    std::optional<LoadKey> m_shownKey;
     qsizetype m_finishedCount = 0;
     QString m_newFolderName;
     QList<FileItem> m_clipboardItems;

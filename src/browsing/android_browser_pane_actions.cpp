@@ -1,5 +1,7 @@
 // The phone pane's file actions: each change of the phone becomes jobs of the transfer queue;
-// only renaming asks the phone directly.
+// only renaming asks the phone directly. They act only while the phone's files are on screen:
+// from the Wi-Fi page, the guide or "No Storage Found" they would reach files the user cannot
+// see, so there they do nothing.
 #include "browsing/android_browser_pane.h"
 
 #include "browsing/file_browser_list.h"
@@ -26,7 +28,7 @@ void AndroidBrowserPane::downloadSelected()
 {
     // Jobs name the phone whose folder is on screen, whatever the sidebar selects by now.
     const QString deviceId = m_browser.deviceId();
-    if (deviceId.isEmpty() || !m_context.transfers)
+    if (!filesOnScreen() || !m_context.transfers)
         return;
     const QList<TransferJob> jobs =
         PhoneFileActions::downloadJobs(deviceId, m_browser.selectedItems(),
@@ -38,6 +40,8 @@ void AndroidBrowserPane::downloadSelected()
 
 void AndroidBrowserPane::confirmDelete(const FileItem& item)
 {
+    if (!filesOnScreen())
+        return;
     QSet<QString> ids = m_browser.selectedItemIDs();
     ids.insert(item.id);
     m_browser.setSelectedItemIDs(ids);
@@ -48,6 +52,8 @@ void AndroidBrowserPane::requestDeleteSelected()
 {
     // The question counts exactly the items that will be deleted: the selected ones in the
     // folder shown, as they stand now.
+    if (!filesOnScreen())
+        return;
     const QList<FileItem> items = m_browser.selectedItems();
     auto* box = new QMessageBox(this);
     box->setIcon(QMessageBox::Warning);
@@ -58,14 +64,19 @@ void AndroidBrowserPane::requestDeleteSelected()
     QPushButton* cancel = box->addButton(tr("Cancel"), QMessageBox::RejectRole);
     box->setDefaultButton(cancel);
     box->setEscapeButton(cancel);
-    connect(remove, &QPushButton::clicked, this, [this, items] { deleteSelected(items); });
+    // The items are that phone's: should another phone's folder be listed by the time the
+    // answer comes, the same object ids would name other files.
+    connect(remove, &QPushButton::clicked, this, [this, items, deviceId = m_browser.deviceId()] {
+        if (m_browser.deviceId() == deviceId)
+            deleteSelected(items);
+    });
     present(box);
 }
 
 void AndroidBrowserPane::deleteSelected(const QList<FileItem>& items)
 {
     const QString deviceId = m_browser.deviceId();
-    if (deviceId.isEmpty() || !m_context.transfers)
+    if (!filesOnScreen() || !m_context.transfers)
         return;
     m_context.transfers->enqueue(PhoneFileActions::deleteJobs(deviceId, items));
     m_browser.setSelectedItemIDs({});
@@ -73,6 +84,8 @@ void AndroidBrowserPane::deleteSelected(const QList<FileItem>& items)
 
 void AndroidBrowserPane::showCreateFolder()
 {
+    if (!filesOnScreen())
+        return;
     auto* dialog = new QDialog(this);
     dialog->setWindowTitle(tr("New Folder"));
     auto* layout = new QVBoxLayout(dialog);
@@ -102,6 +115,8 @@ void AndroidBrowserPane::showCreateFolder()
 void AndroidBrowserPane::createFolder(const QString& name)
 {
     m_newFolderName = name;
+    if (!filesOnScreen())
+        return;
     const std::optional<TransferJob> job = PhoneFileActions::createFolderJob(
         m_browser.deviceId(), m_browser.currentFolderPath(), name);
     if (!job || !m_context.transfers)
@@ -112,6 +127,8 @@ void AndroidBrowserPane::createFolder(const QString& name)
 
 void AndroidBrowserPane::copySelection()
 {
+    if (!filesOnScreen())
+        return;
     m_clipboardItems = m_browser.selectedItems();
     m_clipboardDeviceId = m_browser.deviceId();
     m_list->setHasPasteItems(!m_clipboardItems.isEmpty());
@@ -120,7 +137,7 @@ void AndroidBrowserPane::copySelection()
 void AndroidBrowserPane::pasteClipboardItems()
 {
     const QString deviceId = m_browser.deviceId();
-    if (deviceId.isEmpty() || m_browser.breadcrumbs().isEmpty() || m_clipboardItems.isEmpty() ||
+    if (!filesOnScreen() || m_browser.breadcrumbs().isEmpty() || m_clipboardItems.isEmpty() ||
         !m_context.transfers)
         return;
     PhonePaste::start(*m_context.transfers, m_clipboardItems, m_clipboardDeviceId,
@@ -130,6 +147,8 @@ void AndroidBrowserPane::pasteClipboardItems()
 
 void AndroidBrowserPane::startRename(const FileItem& item)
 {
+    if (!filesOnScreen())
+        return;
     auto* sheet = new RenameSheet(item.name, this);
     // The target, its phone and the confirmed text are captured now; nothing read later can
     // change what is renamed or to what.
@@ -145,7 +164,7 @@ void AndroidBrowserPane::startRename(const FileItem& item)
 void AndroidBrowserPane::renameItem(const FileItem& item, const QString& deviceId,
                                     const QString& newName)
 {
-    if (newName.isEmpty() || deviceId.isEmpty())
+    if (newName.isEmpty() || deviceId.isEmpty() || !filesOnScreen())
         return;
     if (const std::optional<QString> problem = RenameSheet::problemWithName(newName)) {
         showError(*problem);

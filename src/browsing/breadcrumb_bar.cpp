@@ -53,15 +53,11 @@ void BreadcrumbBar::setBreadcrumbs(const QList<FileBrowserViewModel::Breadcrumb>
             m_layout->addWidget(chevron);
         }
         auto* button = new QToolButton(m_strip);
-        // One line of plain text; a very long name is elided (whole in the tooltip). A button
-        // text is not markup, but "&" would mark a shortcut.
+        // One line of plain text, never shortened. A button text is not markup, but "&" would
+        // mark a shortcut.
         const QString name = FolderItemModel::displayName(crumbs.at(i).name);
-        QString text = button->fontMetrics().elidedText(name, Qt::ElideMiddle, maxCrumbWidth);
-        button->setText(text.replace(QLatin1Char('&'), QStringLiteral("&&")));
+        button->setText(QString(name).replace(QLatin1Char('&'), QStringLiteral("&&")));
         button->setAccessibleName(name);
-        if (text != name)
-            button->setToolTip(
-                QStringLiteral("<p style='white-space:pre'>%1</p>").arg(name.toHtmlEscaped()));
         button->setAutoRaise(true);
         button->setToolButtonStyle(Qt::ToolButtonTextOnly);
         const bool last = i == crumbs.size() - 1;

@@ -12,13 +12,12 @@ namespace qb {
 
 // The trail from the storage root to the folder shown, as crumbs separated by chevrons in a
 // strip that scrolls sideways. Every crumb but the last is a button reporting its position.
+// Names are shown whole: a trail wider than the bar scrolls instead.
 class BreadcrumbBar : public QScrollArea
 {
     Q_OBJECT
 
 public:
-    static constexpr int maxCrumbWidth = 320;
-
     explicit BreadcrumbBar(QWidget* parent = nullptr);
 
     void setBreadcrumbs(const QList<FileBrowserViewModel::Breadcrumb>& crumbs);

@@ -92,10 +92,13 @@ DeviceSidebarModel::DeviceSidebarModel(DeviceSidebarController& controller, QObj
         m_devices = devices->devices();
         connect(devices, &DeviceListViewModel::devicesChanged, this,
                 &DeviceSidebarModel::syncDevices);
-        connect(devices, &DeviceListViewModel::selectedStorageRootChanged, this, [this] {
-            for (int row = 0; row < m_devices.size(); ++row)
-                touchSection(UsbSection, row);
-        });
+        // The highlighted storage row follows the selected storage and the phone it belongs to.
+        for (auto signal : {&DeviceListViewModel::selectedStorageRootChanged,
+                            &DeviceListViewModel::selectedDeviceChanged})
+            connect(devices, signal, this, [this] {
+                for (int row = 0; row < m_devices.size(); ++row)
+                    touchSection(UsbSection, row);
+            });
     }
     if (WiFiPeerRegistry* peers = controller.peers()) {
         m_peers = peers->peers();
@@ -290,8 +293,10 @@ QVariant DeviceSidebarModel::data(const QModelIndex& index, int role) const
                                              QT_TR_NOOP("Actions")};
         return tr(titles[index.row()]);
     }
-    if (id >= kStorageBase)
-        return storageData(m_devices.value(rowOfKey(id)).storageRoots.value(index.row()), role);
+    if (id >= kStorageBase) {
+        const Device device = m_devices.value(rowOfKey(id));
+        return storageData(device, device.storageRoots.value(index.row()), role);
+    }
     const int section = int(id - 1);
     if (section == ActionsSection)
         return actionData(index.row() == 0 ? Kind::SetupGuide : Kind::Refresh, role);
@@ -332,7 +337,8 @@ QVariant DeviceSidebarModel::deviceData(const Device& device, int role) const
     }
 }
 
-QVariant DeviceSidebarModel::storageData(const StorageRoot& root, int role) const
+QVariant DeviceSidebarModel::storageData(const Device& device, const StorageRoot& root,
+                                         int role) const
 {
     const DeviceListViewModel* devices = m_controller.devices();
     switch (role) {
@@ -346,7 +352,10 @@ QVariant DeviceSidebarModel::storageData(const StorageRoot& root, int role) cons
     case SymbolRole:
         return QStringLiteral("internaldrive");
     case HighlightedRole:
-        return devices && devices->selectedStorageRoot() &&
+        // Phones number their storages alike (65537 is usual), so the id alone would light up
+        // the same storage of every phone; the selected storage belongs to the selected phone.
+        return devices && devices->selectedStorageRoot() && devices->selectedDevice() &&
+               devices->selectedDevice()->id == device.id &&
                devices->selectedStorageRoot()->id == root.id;
     case IdRole:
         return root.id;

@@ -55,7 +55,7 @@ private:
     void updateDevice(int row, const Device& next);
     void touchSection(int section, int column = 0);
     QVariant deviceData(const Device& device, int role) const;
-    QVariant storageData(const StorageRoot& root, int role) const;
+    QVariant storageData(const Device& device, const StorageRoot& root, int role) const;
     QVariant peerData(const WiFiPeer& peer, int role) const;
     QVariant actionData(Kind kind, int role) const;
 

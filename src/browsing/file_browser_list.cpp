@@ -37,6 +37,12 @@ protected:
     {
         startSingleItemDrag(this, supportedActions);
     }
+    QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index,
+                                                         const QEvent* event) const override
+    {
+        return isContextClick(event) ? QItemSelectionModel::NoUpdate
+                                     : QTableView::selectionCommand(index, event);
+    }
     // The name takes the room the fixed columns leave, but never less than 200: a narrower
     // table scrolls sideways instead of squeezing the name (or widening the window).
     void resizeEvent(QResizeEvent* event) override

@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QDrag>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QResizeEvent>
@@ -144,7 +145,7 @@ QItemSelectionModel::SelectionFlags FileGridView::selectionCommand(const QModelI
                                                                    const QEvent* event) const
 {
     // A click on the background selects nothing and clears nothing.
-    if (!index.isValid())
+    if (!index.isValid() || isContextClick(event))
         return QItemSelectionModel::NoUpdate;
     // A tile selects itself alone, whatever modifier is held, and its whole row: the table
     // shares the selection.
@@ -160,6 +161,14 @@ QItemSelectionModel::SelectionFlags FileGridView::selectionCommand(const QModelI
 void FileGridView::startDrag(Qt::DropActions supportedActions)
 {
     startSingleItemDrag(this, supportedActions);
+}
+
+bool isContextClick(const QEvent* event)
+{
+    return event &&
+           (event->type() == QEvent::MouseButtonPress ||
+            event->type() == QEvent::MouseButtonRelease) &&
+           static_cast<const QMouseEvent*>(event)->button() == Qt::RightButton;
 }
 
 void startSingleItemDrag(QAbstractItemView* view, Qt::DropActions actions)

@@ -63,6 +63,10 @@ private:
     FileTileDelegate* m_delegate;
 };
 
+// Whether the event is a press or release of the right mouse button. That click opens a context
+// menu and leaves the selection alone: the menu's entry writes it, if any does.
+bool isContextClick(const QEvent* event);
+
 // Starts a drag of the one item under the pointer (not the whole selection); shared by the
 // table and the grid.
 void startSingleItemDrag(QAbstractItemView* view, Qt::DropActions actions);

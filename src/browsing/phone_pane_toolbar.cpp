@@ -119,12 +119,20 @@ void PhonePaneToolbar::setViewMode(ViewMode mode)
     (mode == ViewMode::List ? m_list : m_grid)->setChecked(true);
 }
 
+void PhonePaneToolbar::setFileActionsShown(bool shown)
+{
+    if (shown == m_fileActionsShown)
+        return;
+    m_fileActionsShown = shown;
+    update();
+}
+
 void PhonePaneToolbar::update()
 {
-    const bool hasSelection = !m_browser.selectedItemIDs().isEmpty();
+    const bool hasSelection = m_fileActionsShown && !m_browser.selectedItemIDs().isEmpty();
     m_delete->setVisible(hasSelection);
     m_download->setVisible(hasSelection);
-    m_newFolder->setEnabled(!m_browser.breadcrumbs().isEmpty());
+    m_newFolder->setEnabled(m_fileActionsShown && !m_browser.breadcrumbs().isEmpty());
     m_sort->setCurrentIndex(m_sort->findData(int(m_browser.sortOrder())));
 }
 

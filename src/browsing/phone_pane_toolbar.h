@@ -25,6 +25,9 @@ public:
                      QWidget* parent = nullptr);
 
     void setViewMode(ViewMode mode);
+    // Whether the phone's file area is on screen. Without it New Folder is disabled and the
+    // two selection buttons are hidden, whatever the folder model still holds.
+    void setFileActionsShown(bool shown);
     // Places the transfer-queue button after the view picker.
     void setTransferQueueButton(QWidget* button);
 
@@ -51,6 +54,7 @@ private:
 
     FileBrowserViewModel& m_browser;
     ObservableFlag* m_showComputerPane;
+    bool m_fileActionsShown = true;
     QToolButton* m_refresh;
     QToolButton* m_newFolder;
     QToolButton* m_delete;

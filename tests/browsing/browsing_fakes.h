@@ -94,10 +94,13 @@ private:
 };
 
 // Opens one GatedRepository per phone id; the opening of a held phone waits for release().
+// Every phone reports `storages`.
 class FakeRepositoryFactory : public RepositoryFactory
 {
 public:
     using RepositoryPtr = std::shared_ptr<FileRepository>;
+
+    QList<StorageRoot> storages;
 
     std::shared_ptr<GatedRepository> repository(const QString& deviceId)
     {
@@ -125,7 +128,7 @@ public:
     }
     QFuture<QList<StorageRoot>> storageRoots(const RepositoryPtr&) override
     {
-        return readyFuture(QList<StorageRoot>{});
+        return readyFuture(storages);
     }
 
 private:

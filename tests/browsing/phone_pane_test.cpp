@@ -1,5 +1,14 @@
+#include "app/app_state.h"
+#include "app/application_windows.h"
+#include "app/consent_view.h"
+#include "app/content_view.h"
+#include "app/fake_app_options.h"
+#include "app/main_window.h"
+#include "app/quillbay_app.h"
 #include "browsing/android_browser_pane.h"
 #include "browsing/breadcrumb_bar.h"
+#include "browsing/device_sidebar_model.h"
+#include "browsing/device_sidebar_view.h"
 #include "browsing/file_browser_list.h"
 #include "browsing/file_grid_view.h"
 #include "browsing/phone_item_transferable.h"
@@ -8,25 +17,32 @@
 #include "browsing/rename_sheet.h"
 #include "browsing_fakes.h"
 #include "core/device/device_list_view_model.h"
+#include "core/device/device_lister.h"
 #include "core/device/mtp_device_manager.h"
 #include "core/transfer/transfer_queue_actor.h"
 #include "core/transfer/transfer_queue_view_model.h"
 #include "documents/command_bus.h"
 #include "documents/observable_flag.h"
+#include "platform/preference_store.h"
+#include "platform/usb_hotplug_source.h"
 #include "wifi/pending_outgoing_files_registry.h"
 #include "wifi/received_files_registry.h"
 #include "wifi/sent_files_registry.h"
 #include "wifi/wifi_peer_registry.h"
 
+#include <QContextMenuEvent>
 #include <QDir>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QStandardPaths>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QToolButton>
+#include <QTreeView>
 
 #include <gtest/gtest.h>
 
@@ -139,7 +155,25 @@ TEST_F(PhonePaneTest, StorageLoadsApplyOnlyToTheSelectionTheyWereStartedFor)
     pane->downloadSelected();
     ASSERT_TRUE(waitUntil([&] { return transfers.jobs().size() == 1; }));
     EXPECT_EQ(transfers.jobs().first().source.deviceId, "B");
+
+    // A deletion asked about B's file is dropped once C is listed instead: the same object id
+    // would name another file there.
+    browser.setSelectedItemIDs({"65537/7"});
+    pane->requestDeleteSelected();
+    ASSERT_NE(alert(), nullptr);
+    factory->repository("C")->ready.insert("65537/0", {});
     factory->release("C");
+    ASSERT_TRUE(waitUntil([&] { return browser.deviceId() == "C"; }));
+    for (QAbstractButton* button : alert()->buttons()) {
+        if (button->text() == "Delete")
+            button->click();
+    }
+    // A job queued now is listed after anything the click queued.
+    const auto elsewhere = TransferEndpoint::android("B", "65537/9", "x");
+    const TransferJob marker = TransferJob::make(TransferType::Delete, elsewhere, elsewhere);
+    transfers.enqueue(marker);
+    ASSERT_TRUE(waitUntil([&] { return transfers.jobs().last().id == marker.id; }));
+    EXPECT_EQ(transfers.jobs().size(), 2);
 }
 
 TEST_F(PhonePaneTest, SelectionStaysInStepAcrossReloadsAndViewsAndDrivesTheToolbar)
@@ -287,6 +321,319 @@ TEST_F(PhonePaneTest, PasteUploadsEachFileOnlyAfterItsDownloadAndCleansUp)
     ASSERT_TRUE(waitUntil([&] { return !QDir(QFileInfo(pasteFolder).path()).exists(); }));
 }
 
+// A bus with nothing on it: the window's phones arrive through the device list itself.
+class EmptyBus : public DeviceLister
+{
+public:
+    std::optional<QList<ListedDevice>> listDevices() override { return QList<ListedDevice>{}; }
+};
+
+class NoHotplug : public UsbHotplugSource
+{
+public:
+    bool start() override { return false; }
+    void stop() override {}
+};
+
+// The real main window, on screen and active, over an application of fakes: an empty bus, phones
+// that all report the same storage (65537, as most do) and list what their `ready` holds,
+// settings and downloads in temporary folders.
+class PaneInWindowTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        factory->storages = {kInternal};
+        preferences->setValue("hasAcceptedTerms", true);
+        preferences->setValue("downloadFolder", temp.filePath("downloads"));
+        QuillbayApp::Options options = fakeAppOptions(preferences);
+        options.makeDeviceList = [this](DeviceListViewModel::ProviderInstaller install) {
+            return std::make_unique<DeviceListViewModel>(
+                std::make_unique<MTPDeviceManager>(std::make_shared<EmptyBus>(),
+                                                   std::make_unique<NoHotplug>()),
+                factory, std::move(install));
+        };
+        app = std::make_unique<QuillbayApp>(std::move(options));
+        windows = std::make_unique<ApplicationWindows>(*app);
+        MainWindow& window = windows->mainWindow();
+        window.show();
+        window.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    }
+    void TearDown() override
+    {
+        peers().setPeers({});
+        windows.reset();
+        app->shutdown();
+    }
+
+    AndroidBrowserPane& pane() { return *windows->mainWindow().content()->phonePane(); }
+    FileBrowserViewModel& browser() { return pane().browser(); }
+    DeviceSidebarView& sidebar() { return *windows->mainWindow().content()->sidebar(); }
+    DeviceListViewModel& devices() { return *app->appState().deviceListViewModel(); }
+    TransferQueueViewModel& transfers() { return *app->appState().transferQueueViewModel(); }
+    static WiFiPeerRegistry& peers() { return *WiFiRegistries::shared().peers; }
+
+    // Attaches a phone whose folders (by path) hold the items given.
+    void attach(const QString& id, const QHash<QString, QList<FileItem>>& folders)
+    {
+        factory->repository(id)->ready = folders;
+        devices().handle(DeviceEvent::connected(
+            Device{id, "Phone " + id, Device::ConnectionType::UsbMTP, {kInternal}, true}));
+    }
+    // Clicks a row of the sidebar, as the user does.
+    void click(const QModelIndex& row)
+    {
+        QTreeView* tree = sidebar().tree();
+        QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualRect(row).center());
+    }
+    void pick(const QString& deviceId)
+    {
+        click(sidebar().model().deviceIndex(deviceId));
+        deliverPostedEvents();
+        ASSERT_TRUE(waitUntil([&] {
+            return pane().content() == PhoneFileActions::Content::Files &&
+                   browser().deviceId() == deviceId && !browser().isLoading();
+        }));
+    }
+    void pickWiFiPhone()
+    {
+        if (peers().peers().isEmpty())
+            peers().setPeers({WiFiPeer{"10.0.0.7", "Pixel", "123456", std::nullopt, {}}});
+        const DeviceSidebarModel& model = sidebar().model();
+        click(model.index(0, 0, model.index(DeviceSidebarModel::WifiSection, 0)));
+        deliverPostedEvents();
+        ASSERT_EQ(pane().content(), PhoneFileActions::Content::WiFiPhone);
+    }
+    void openGuide()
+    {
+        const DeviceSidebarModel& model = sidebar().model();
+        click(model.index(0, 0, model.index(DeviceSidebarModel::ActionsSection, 0)));
+        deliverPostedEvents();
+        ASSERT_EQ(pane().content(), PhoneFileActions::Content::SetupGuide);
+    }
+    void openFolder(const QString& path)
+    {
+        const auto found = std::find_if(browser().items().begin(), browser().items().end(),
+                                        [&](const FileItem& item) { return item.path == path; });
+        ASSERT_NE(found, browser().items().end());
+        browser().open(*found);
+        ASSERT_TRUE(waitUntil([&] { return !browser().isLoading(); }));
+    }
+    void goBackByKey()
+    {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_BracketLeft, Qt::ControlModifier);
+        ASSERT_TRUE(waitUntil([&] { return !browser().isLoading(); }));
+    }
+
+    QTemporaryDir temp;
+    std::shared_ptr<QSettingsPreferenceStore> preferences =
+        std::make_shared<QSettingsPreferenceStore>(temp.filePath("prefs.ini"));
+    std::shared_ptr<FakeRepositoryFactory> factory = std::make_shared<FakeRepositoryFactory>();
+    std::unique_ptr<QuillbayApp> app;
+    std::unique_ptr<ApplicationWindows> windows;
+};
+
+const QHash<QString, QList<FileItem>> kPhoneA{
+    {"65537/0", {folder("65537/1", "sub"), file("65537/2", "a.txt", 5)}},
+    {"65537/1", {file("65537/3", "b.txt", 5), file("65537/4", "c.txt", 5)}}};
+
+// Regressions: from the Wi-Fi page, the guide or "No Storage Found" the toolbar, the actions and
+// Ctrl+[ still acted on the phone listed before (Delete selected deleted files out of sight);
+// and Ctrl+[ did nothing once the sidebar had the focus.
+TEST_F(PaneInWindowTest, FileActionsAndGoBackActOnlyWhileThePhonesFilesAreOnScreen)
+{
+    attach("A", kPhoneA);
+    pick("A");
+    openFolder("65537/1");
+    click(sidebar().model().deviceIndex("A")); // the sidebar takes the focus
+    ASSERT_TRUE(sidebar().tree()->hasFocus());
+    goBackByKey();
+    EXPECT_EQ(browser().currentFolderPath(), "65537/0");
+    openFolder("65537/1");
+    browser().setSelectedItemIDs({"65537/3"});
+    pane().copySelection();
+    const FileItem b = browser().items().first();
+    PhonePaneToolbar* toolbar = pane().toolbar();
+
+    const QList<std::pair<const char*, std::function<void()>>> detours{
+        {"Wi-Fi phone",
+         [&] {
+             pickWiFiPhone();
+         }},
+        {"setup guide",
+         [&] {
+             openGuide();
+         }},
+        {"no storage", [&] {
+             devices().setSelectedStorageRoot(std::nullopt);
+         }}};
+    for (const auto& [name, detour] : detours) {
+        SCOPED_TRACE(name);
+        detour();
+        ASSERT_NE(pane().content(), PhoneFileActions::Content::Files);
+        EXPECT_FALSE(toolbar->deleteButton()->isVisibleTo(toolbar));
+        EXPECT_FALSE(toolbar->downloadButton()->isVisibleTo(toolbar));
+        EXPECT_FALSE(toolbar->newFolderButton()->isEnabled());
+        for (QToolButton* button :
+             {toolbar->deleteButton(), toolbar->downloadButton(), toolbar->newFolderButton()})
+            button->click();
+        pane().downloadSelected();
+        pane().confirmDelete(b);
+        pane().deleteSelected({b});
+        pane().showCreateFolder();
+        pane().createFolder("New");
+        pane().pasteClipboardItems();
+        pane().startRename(b);
+        pane().renameItem(b, "A", "d.txt");
+        EXPECT_EQ(pane().activeDialog(), nullptr);
+        goBackByKey();
+        EXPECT_EQ(browser().currentFolderPath(), "65537/1");
+        // Back on the phone, its files and actions are there again.
+        if (!devices().selectedDevice())
+            pick("A");
+        devices().setSelectedStorageRoot(kInternal);
+        deliverPostedEvents();
+        EXPECT_TRUE(toolbar->deleteButton()->isVisibleTo(toolbar));
+    }
+    // Anything the actions queued is listed before a job queued now.
+    const auto elsewhere = TransferEndpoint::android("Z", "65537/9", "x");
+    const TransferJob marker = TransferJob::make(TransferType::Delete, elsewhere, elsewhere);
+    transfers().enqueue(marker);
+    ASSERT_TRUE(waitUntil([&] {
+        return !transfers().jobs().isEmpty() && transfers().jobs().last().id == marker.id;
+    }));
+    EXPECT_EQ(transfers().jobs().size(), 1);
+    EXPECT_TRUE(factory->repository("A")->calls().filter("rename").isEmpty());
+}
+
+// Regressions: coming back from a Wi-Fi phone or the guide listed the storage's top folder anew
+// and dropped the selection; with two phones both storage rows (id 65537) were highlighted.
+TEST_F(PaneInWindowTest, DetoursKeepThePlaceAndOnlyTheSelectedPhonesStorageIsHighlighted)
+{
+    attach("A", kPhoneA);
+    attach("B", {{"65537/0", {file("65537/9", "other.txt")}}});
+    const auto highlighted = [&](const QString& deviceId) {
+        const DeviceSidebarModel& model = sidebar().model();
+        return model.index(0, 0, model.deviceIndex(deviceId))
+            .data(DeviceSidebarModel::HighlightedRole)
+            .toBool();
+    };
+    pick("A");
+    EXPECT_TRUE(highlighted("A"));
+    EXPECT_FALSE(highlighted("B"));
+    openFolder("65537/1");
+    browser().setSelectedItemIDs({"65537/4"});
+    for (const auto& detour : {std::function<void()>([&] { pickWiFiPhone(); }),
+                               std::function<void()>([&] { openGuide(); })}) {
+        detour();
+        EXPECT_FALSE(highlighted("A"));
+        pick("A");
+        EXPECT_EQ(browser().currentFolderPath(), "65537/1");
+        EXPECT_EQ(browser().selectedItemIDs(), QSet<QString>{"65537/4"});
+        EXPECT_TRUE(highlighted("A"));
+    }
+    // Another phone's storage is a new storage root, and so is A's after it.
+    pick("B");
+    EXPECT_FALSE(highlighted("A"));
+    EXPECT_TRUE(highlighted("B"));
+    pick("A");
+    EXPECT_EQ(browser().currentFolderPath(), "65537/0");
+    EXPECT_TRUE(browser().selectedItemIDs().isEmpty());
+}
+
+// Regressions: a right click selected the row (or, on empty space, cleared the selection) before
+// its menu showed, so a dismissed menu or "Rename…" still changed the selection.
+TEST_F(PaneInWindowTest, ARightClickLeavesTheSelectionToTheEntryChosen)
+{
+    attach("A", kPhoneA);
+    pick("A");
+    openFolder("65537/1");
+    QHash<QString, QList<FileItem>>& ready = factory->repository("A")->ready;
+    ready["65537/1"].append(file("65537/5", "d.txt", 5));
+    browser().reload();
+    ASSERT_TRUE(waitUntil([&] { return browser().items().size() == 3; }));
+    const QSet<QString> before{"65537/3", "65537/4"};
+    const auto rightClick = [&](QAbstractItemView* view, const QPoint& at) {
+        QTest::mousePress(view->viewport(), Qt::RightButton, {}, at);
+        QTest::mouseRelease(view->viewport(), Qt::RightButton, {}, at);
+        QContextMenuEvent request(QContextMenuEvent::Mouse, at, view->viewport()->mapToGlobal(at));
+        QCoreApplication::sendEvent(view->viewport(), &request);
+        return qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    };
+    const auto entries = [](QMenu* menu) {
+        QStringList texts;
+        for (QAction* action : menu->actions())
+            if (!action->isSeparator())
+                texts.append(action->text());
+        return texts;
+    };
+    const auto choose = [](QMenu* menu, const QString& entry) {
+        for (QAction* action : menu->actions())
+            if (action->text() == entry)
+                action->trigger();
+        menu->close();
+    };
+
+    FileBrowserList& list = *pane().fileList();
+    for (QAbstractItemView* view : {static_cast<QAbstractItemView*>(list.table()),
+                                    static_cast<QAbstractItemView*>(list.grid())}) {
+        SCOPED_TRACE(view == list.table() ? "table" : "grid");
+        (view == list.table() ? pane().toolbar()->listButton() : pane().toolbar()->gridButton())
+            ->click();
+        ASSERT_TRUE(view->isVisible());
+        browser().setSelectedItemIDs(before);
+        const QPoint third = view->visualRect(view->model()->index(2, 0)).center();
+        QMenu* menu = rightClick(view, third);
+        ASSERT_NE(menu, nullptr);
+        EXPECT_EQ(entries(menu),
+                  QStringList({"Preview", "Download", "Copy", "Rename\u2026", "Delete"}));
+        EXPECT_EQ(browser().selectedItemIDs(), before);
+        menu->close();
+        EXPECT_EQ(browser().selectedItemIDs(), before);
+
+        choose(rightClick(view, third), "Rename\u2026");
+        EXPECT_EQ(browser().selectedItemIDs(), before);
+        auto* sheet = qobject_cast<RenameSheet*>(pane().activeDialog());
+        ASSERT_NE(sheet, nullptr);
+        EXPECT_EQ(sheet->text(), "d.txt");
+        sheet->reject();
+
+        // Right-clicking empty space clears nothing either.
+        const QPoint empty(view->viewport()->width() - 4, view->viewport()->height() - 4);
+        ASSERT_FALSE(view->indexAt(empty).isValid());
+        menu = rightClick(view, empty);
+        ASSERT_NE(menu, nullptr);
+        EXPECT_EQ(entries(menu), QStringList{"New Folder"});
+        menu->close();
+        EXPECT_EQ(browser().selectedItemIDs(), before);
+
+        const qsizetype queued = transfers().jobs().size();
+        choose(rightClick(view, third), "Download");
+        ASSERT_TRUE(waitUntil([&] { return transfers().jobs().size() == queued + 1; }));
+        EXPECT_EQ(transfers().jobs().last().source.path, "65537/5");
+    }
+}
+
+// A name as long as a phone allows, with markup and control characters, is shown whole and as
+// the characters themselves; the bar scrolls sideways instead of shortening it.
+TEST_F(PaneInWindowTest, BreadcrumbsShowWholeNamesAndScrollWhenTheTrailIsWide)
+{
+    const QString hostile = "<b>x</b>\t&" + QString(250, QChar(0x00e9)); // 255 characters
+    attach("A", {{"65537/0", {folder("65537/1", hostile)}}, {"65537/1", {}}});
+    pick("A");
+    openFolder("65537/1");
+    auto* bar = pane().findChild<BreadcrumbBar*>();
+    ASSERT_NE(bar, nullptr);
+    QCoreApplication::sendPostedEvents(); // lays the strip out
+    const QList<QToolButton*> crumbs = bar->crumbButtons();
+    ASSERT_EQ(crumbs.size(), 2);
+    EXPECT_EQ(crumbs.last()->text(), QString(hostile).replace('\t', ' ').replace("&", "&&"));
+    EXPECT_GE(crumbs.last()->width(), crumbs.last()->sizeHint().width());
+    EXPECT_GT(bar->horizontalScrollBar()->maximum(), 0);
+    EXPECT_LE(bar->width(), pane().width());
+}
+
 TEST(BreadcrumbBarTest, CrumbsButTheLastReportTheirPositionAsOneLineOfPlainText)
 {
     BreadcrumbBar bar;
@@ -297,7 +644,7 @@ TEST(BreadcrumbBarTest, CrumbsButTheLastReportTheirPositionAsOneLineOfPlainText)
     ASSERT_EQ(buttons.size(), 3);
     EXPECT_EQ(buttons[1]->text(), "a&&b c");
     EXPECT_EQ(buttons[1]->accessibleName(), "a&b c");
-    EXPECT_LT(buttons[2]->text().size(), 1000); // elided
+    EXPECT_EQ(buttons[2]->text(), QString(1000, 'x')); // whole: the bar scrolls instead
     EXPECT_FALSE(buttons[2]->isEnabled());
     buttons[0]->click();
     buttons[1]->click();
