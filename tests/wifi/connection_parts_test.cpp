@@ -1,3 +1,4 @@
+#include "platform/local_files.h"
 #include "platform/sync_spy.h"
 #include "wifi/download_pump.h"
 #include "wifi/http_request_parser.h"
@@ -228,6 +229,36 @@ TEST(UploadFileWriter, NamesAreReducedToOneSafeComponent)
     const QString reduced = UploadFileWriter::uploadName(QString(300, u'x') + ".jpeg", 1);
     EXPECT_EQ(reduced.toUtf8().size(), 255);
     EXPECT_TRUE(reduced.endsWith(".jpeg"));
+}
+
+// The free name of a taken long name must still be one the file system takes, and still text.
+TEST(UploadFileWriter, NumberedNamesStayWithinTheNameLimitAndSplitNoCharacter)
+{
+    const QString emoji = QString::fromUtf8("\xF0\x9F\x98\x80"); // a surrogate pair, 4 bytes
+    const QList<std::pair<QString, QString>> names{{QString(250, u'a'), "jpg"},
+                                                   {emoji.repeated(70), "png"},
+                                                   {QString(120, QChar(0x20AC)), ""},
+                                                   {"a" + emoji.repeated(63), "txt"},
+                                                   {"photo", QString(300, u'e')}};
+    for (const auto& [base, extension] : names) {
+        for (const qint64 n : {1, 12, 100000}) {
+            const QString name = LocalFiles::numberedName(base, extension, n);
+            SCOPED_TRACE(name.toStdString());
+            EXPECT_LE(name.toUtf8().size(), 255);
+            EXPECT_EQ(QString::fromUtf8(name.toUtf8()), name); // no half of a pair left
+            EXPECT_TRUE(name.contains(QStringLiteral(" (%1)").arg(n)));
+            EXPECT_TRUE(extension.size() > 100 || name.endsWith(extension));
+        }
+    }
+    EXPECT_EQ(LocalFiles::numberedName("notes", "", 2), "notes (2)");
+
+    // Through a real folder: a 255-byte name that is taken gets a numbered one that is accepted.
+    QTemporaryDir downloads;
+    const QString longName = emoji.repeated(62) + "xyz.jpg";
+    ASSERT_EQ(longName.toUtf8().size(), 255);
+    EXPECT_EQ(QFileInfo(upload(downloads.path(), longName, "1")).fileName(), longName);
+    const QString second = QFileInfo(upload(downloads.path(), longName, "2")).fileName();
+    EXPECT_EQ(second, emoji.repeated(61) + " (1).jpg");
 }
 
 TEST(UploadFileWriter, UploadsAreDurableSimultaneousOnesOfOneNameSurviveAndNoneIsLeftHalfWritten)

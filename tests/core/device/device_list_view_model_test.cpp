@@ -86,6 +86,32 @@ TEST_F(DeviceListViewModelTest, DetachingTheSelectedPhoneSelectsTheFirstRemainin
     EXPECT_FALSE(m_model->selectedDevice().has_value());
 }
 
+// A scan both reports the phone on the stream and returns it: it must be listed once either way,
+// before monitoring starts, by monitoring's own first scan and by a refresh while monitoring.
+TEST_F(DeviceListViewModelTest, RefreshListsAnAttachedPhoneOnce)
+{
+    m_lister->setDevices({listed(u"u2"_s, u"Pixel"_s)});
+    const auto settle = [] {
+        QThreadPool::globalInstance()->waitForDone();
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+    };
+    ASSERT_TRUE(finish(m_model->refreshDevices()));
+    EXPECT_EQ(m_model->devices().size(), 1);
+    m_model->startMonitoring();
+    ASSERT_TRUE(waitUntil([&] { return m_lister->calls() >= 2; }));
+    settle();
+    EXPECT_EQ(m_model->devices().size(), 1);
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_TRUE(finish(m_model->refreshDevices()));
+        settle();
+    }
+    ASSERT_EQ(m_model->devices().size(), 1);
+    EXPECT_EQ(m_model->devices().first().displayName, u"Pixel"_s);
+    EXPECT_FALSE(m_model->isScanning());
+    m_model->stopMonitoring();
+}
+
 TEST_F(DeviceListViewModelTest, SlowOpenOfOnePhoneDoesNotTouchTheNextSelection)
 {
     const StorageRoot rootA = storage(u"1"_s, u"A internal"_s);

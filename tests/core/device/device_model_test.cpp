@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
+#include <QSet>
 #include <QTemporaryDir>
 
 #include <cstring>
@@ -35,6 +36,42 @@ TEST(DeviceModel, FileItemJsonKeepsLargeSizesAndRejectsMalformedInput)
         EXPECT_FALSE(parse(base + bad)) << bad;
     EXPECT_FALSE(parse(R"({"name":"n","path":"1/2","isDirectory":false})"));
     EXPECT_FALSE(parse(R"({"id":"1/2","name":"n","path":"1/2","isDirectory":"no"})"));
+}
+
+// A phone stays one element of a set or a selection whatever its name or storages; a storage with
+// other counts is another storage.
+TEST(DeviceModel, DevicesCompareByIdAloneAndStorageRootsByEveryField)
+{
+    Device a;
+    a.id = QStringLiteral("unknown_1_4");
+    a.displayName = QStringLiteral("Pixel");
+    Device renamed = a;
+    renamed.displayName = QStringLiteral("Pixel 8");
+    renamed.isConnected = !a.isConnected;
+    Device other = a;
+    other.id = QStringLiteral("unknown_1_5");
+    EXPECT_EQ(a, renamed);
+    EXPECT_NE(a, other);
+    EXPECT_EQ(QSet<Device>({a, renamed, other}).size(), 2);
+    EXPECT_EQ(qHash(a), qHash(renamed));
+
+    const StorageRoot root{"65537", "Internal", "65537/0", 64, 32};
+    QList<StorageRoot> changed(5, root);
+    changed[0].id = "65538";
+    changed[1].name = "SD card";
+    changed[2].repositoryPath = "65537/1";
+    changed[3].availableBytes = 31;
+    changed[4].capacityBytes = std::nullopt;
+    for (const StorageRoot& differs : changed)
+        EXPECT_NE(root, differs);
+    StorageRoot zero = root, absent = root;
+    zero.availableBytes = 0;
+    absent.availableBytes = std::nullopt;
+    EXPECT_NE(zero, absent); // an absent count equals only an absent count
+    EXPECT_EQ(QSet<StorageRoot>({root, StorageRoot(root), zero, absent}).size(), 3);
+
+    EXPECT_EQ(Device::connectionTypeFromText("Wi-Fi"), Device::ConnectionType::WifiWebDAV);
+    EXPECT_FALSE(Device::connectionTypeFromText("usb (mtp)"));
 }
 
 TEST(MTPClientRecordTest, RecordsBecomeInfosWithinTheirFields)
@@ -188,8 +225,13 @@ TEST_F(FileUseCasesTest, UploadOfAMissingLocalFileFailsBeforeTheDeviceIsAsked)
 {
     auto repo = phone();
     const QString missing = QDir(m_temp.path()).filePath("gone.txt");
-    EXPECT_EQ(kindOf(UploadFileUseCase(repo).execute(missing, "65537/0", {})),
-              FileRepositoryError::Kind::ItemNotFound);
+    QFuture<void> upload = UploadFileUseCase(repo).execute(missing, "65537/0", {});
+    EXPECT_EQ(kindOf(upload), FileRepositoryError::Kind::ItemNotFound);
+    try {
+        upload.waitForFinished();
+    } catch (const FileRepositoryError& error) {
+        EXPECT_EQ(error.message(), "Item not found: " + missing + ".");
+    }
     EXPECT_TRUE(repo->calls().isEmpty());
 }
 

@@ -286,6 +286,34 @@ TEST_F(MTPFileRepositoryTest, ListingMakesFileItemsAndIsCachedUntilAChangeOrAFai
     EXPECT_TRUE(repo->cachedFolders().isEmpty());
 }
 
+// Guards against the cache growing with every folder browsed; also the text of a bad path.
+TEST_F(MTPFileRepositoryTest, TheCacheKeepsTheThirtyLatestListings)
+{
+    std::map<std::string, std::string> files;
+    for (int i = 0; i < MTPFileRepository::maxCacheEntries + 1; ++i)
+        files[std::to_string(100 + i) + "/f.txt"] = "f";
+    EmulatedPhone& phone = plugPhone(files);
+    auto repo = create(phone);
+    QStringList folders;
+    for (const FileItem& folder : repo->listFiles(kRoot).result())
+        folders << folder.path;
+    ASSERT_EQ(folders.size(), MTPFileRepository::maxCacheEntries + 1);
+    for (const QString& folder : folders)
+        EXPECT_EQ(repo->listFiles(folder).result().size(), 1);
+    // The root and the first folder, listed first, made room for the last two.
+    EXPECT_EQ(repo->cachedFolders(), folders.mid(1));
+    const int listings = phone.count(MtpOperation::GetObjectHandles);
+    repo->listFiles(folders.last()).waitForFinished();
+    EXPECT_EQ(phone.count(MtpOperation::GetObjectHandles), listings);
+    repo->listFiles(kRoot).waitForFinished();
+    EXPECT_EQ(phone.count(MtpOperation::GetObjectHandles), listings + 1);
+    EXPECT_EQ(repo->cachedFolders().size(), MTPFileRepository::maxCacheEntries);
+    EXPECT_EQ(repo->cachedFolders().last(), kRoot);
+
+    EXPECT_EQ(errorOf<FileRepositoryError>(repo->listFiles("65537/x")).message(),
+              "Item not found: 65537/x.");
+}
+
 // Guards against a listing read before a change being cached after it.
 TEST_F(MTPFileRepositoryTest, ListingQueuedBeforeAChangeIsNotCached)
 {
