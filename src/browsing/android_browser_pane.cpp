@@ -143,7 +143,7 @@ AndroidBrowserPane::AndroidBrowserPane(const PaneContext& context, QWidget* pare
     }
     if (TransferQueueViewModel* transfers = context.transfers) {
         // Drops go into the folder on screen, of the phone it was listed from; with no folder
-        // listed the target is empty and a drop queues nothing.
+        // listed the target is empty and a drop is refused.
         for (QWidget* area : dropAreas())
             new PhonePaneDropHandler(area, *transfers, [this] {
                 return PhoneDropTarget{m_browser.deviceId(), m_browser.currentFolderPath()};
@@ -177,7 +177,9 @@ QWidget* AndroidBrowserPane::toolbarItems() const
 
 QList<QWidget*> AndroidBrowserPane::dropAreas() const
 {
-    return {m_list->table()->viewport(), m_list->grid()->viewport(), m_list->noticeView()};
+    // The whole file area takes drops, "Loading…" included.
+    return {m_list->table()->viewport(), m_list->grid()->viewport(), m_list->noticeView(),
+            m_list->loadingView()};
 }
 
 QWidget* AndroidBrowserPane::contentWidget() const

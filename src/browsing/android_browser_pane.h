@@ -42,7 +42,8 @@ public:
 
     FileBrowserViewModel& browser() { return m_browser; }
     FileBrowserList* fileList() const { return m_list; }
-    // The widgets that take drops: the table's and the grid's viewports, the empty-folder notice.
+    // The widgets that take drops: the table's and the grid's viewports, the empty-folder notice
+    // and the loading page.
     QList<QWidget*> dropAreas() const;
     PhonePaneToolbar* toolbar() const { return m_toolbar; }
     PhoneFileActions::Content content() const { return m_content; }

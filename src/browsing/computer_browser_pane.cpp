@@ -409,14 +409,12 @@ void ComputerBrowserPane::resizeEvent(QResizeEvent* event)
 
 ComputerDropTarget ComputerBrowserPane::dropTarget() const
 {
-    ComputerDropTarget target{currentDirectory(), std::nullopt, std::nullopt, {}};
+    ComputerDropTarget target{currentDirectory(), std::nullopt, std::nullopt};
     if (const DeviceListViewModel* devices = m_context.devices) {
         if (devices->selectedDevice())
             target.deviceId = devices->selectedDevice()->id;
         if (devices->selectedStorageRoot())
             target.storagePath = devices->selectedStorageRoot()->repositoryPath;
-        for (const Device& device : devices->devices())
-            target.knownDeviceIds.append(device.id);
     }
     return target;
 }
@@ -441,8 +439,8 @@ bool ComputerBrowserPane::handleDrop(const QMimeData& data)
 
 void ComputerBrowserPane::dragEnterEvent(QDragEnterEvent* event)
 {
-    const QMimeData* data = event->mimeData();
-    if (data->hasUrls() || data->hasFormat(PhoneItemTransferable::mimeType)) {
+    if (m_context.transfers &&
+        computerPaneAccepts(dropTarget(), DropContent::from(*event->mimeData()))) {
         event->setDropAction(Qt::CopyAction);
         event->accept();
         setTargeted(true);

@@ -4,6 +4,8 @@
 #include <QFileInfo>
 #include <QMimeData>
 
+#include <algorithm>
+
 namespace qb {
 
 namespace {
@@ -57,14 +59,21 @@ DropContent DropContent::from(const QMimeData& data)
     return content;
 }
 
+bool DropContent::hasFileUrls() const
+{
+    return std::ranges::any_of(urls, [](const QUrl& url) { return url.isLocalFile(); });
+}
+
 bool isCopyModifier(Qt::KeyboardModifiers modifiers)
 {
     return modifiers & (Qt::AltModifier | Qt::ControlModifier);
 }
 
-bool phonePaneAccepts(const DropContent& content)
+bool phonePaneAccepts(const PhoneDropTarget& target, const DropContent& content)
 {
-    return content.hasUrls() || content.hasPhoneItems;
+    if (target.deviceId.isEmpty() || target.folderPath.isEmpty())
+        return false;
+    return content.hasFileUrls() || !content.phoneItems.isEmpty();
 }
 
 DropPlan planPhonePaneDrop(const PhoneDropTarget& target, const DropContent& content, bool copy)
@@ -101,9 +110,10 @@ DropPlan planPhonePaneDrop(const PhoneDropTarget& target, const DropContent& con
 
 bool computerPaneAccepts(const ComputerDropTarget& target, const DropContent& content)
 {
-    if (content.hasPhoneItems)
+    if (!content.phoneItems.isEmpty())
         return true;
-    return content.hasUrls() && target.deviceId && target.storagePath;
+    return content.hasFileUrls() && target.deviceId && !target.deviceId->isEmpty() &&
+           target.storagePath && !target.storagePath->isEmpty();
 }
 
 DropPlan planComputerPaneDrop(const ComputerDropTarget& target, const DropContent& content)
@@ -113,8 +123,6 @@ DropPlan planComputerPaneDrop(const ComputerDropTarget& target, const DropConten
         return plan;
     const QUrl folder = QUrl::fromLocalFile(target.folderPath);
     for (const PhoneItemTransferable& payload : content.phoneItems) {
-        if (!target.knownDeviceIds.contains(payload.deviceId))
-            continue; // the phone has gone; the engine could only fail
         const FileItem& item = payload.fileItem;
         plan.jobs.append(
             TransferJob::make(TransferType::Download,

@@ -36,7 +36,8 @@ struct DropContent
     bool hasPhoneItems = false; // the payload format was there, decodable or not
 
     static DropContent from(const QMimeData& data);
-    bool hasUrls() const { return !urls.isEmpty(); }
+    // Web links and other non-file URLs are no files to transfer.
+    bool hasFileUrls() const;
 };
 
 // Alt (the other platform's Option) or Ctrl, the usual copy modifier here.
@@ -49,8 +50,9 @@ struct PhoneDropTarget
     QString folderPath; // empty when no folder is listed
 };
 
-// Whether the phone pane takes the drop at all (answered at once, before the plan is made).
-bool phonePaneAccepts(const DropContent& content);
+// Whether the phone pane takes the drop at all (answered at drag-enter and again at the drop,
+// before the plan is made): a folder is listed, and the drop holds a file or a phone item.
+bool phonePaneAccepts(const PhoneDropTarget& target, const DropContent& content);
 
 // Files and folders from the computer become uploads into the folder on screen, one request for
 // the transfer queue each. Phone items of the same phone become moves, or copies with `copy`,
@@ -66,10 +68,10 @@ struct ComputerDropTarget
     QString folderPath;                 // the folder the pane shows
     std::optional<QString> deviceId;    // selected phone
     std::optional<QString> storagePath; // top folder of the selected storage
-    QStringList knownDeviceIds;         // phones still attached
 };
 
-// Phone items are always taken; computer files only while a phone and a storage are selected.
+// Phone items are always taken, even of a phone that has gone (the engine then says so);
+// computer files only while a phone and a storage are selected.
 bool computerPaneAccepts(const ComputerDropTarget& target, const DropContent& content);
 
 // Phone items become downloads from their own phone into the folder shown; computer files become

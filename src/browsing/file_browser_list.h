@@ -42,6 +42,7 @@ public:
     FileGridView* grid() const { return m_grid; }
     QItemSelectionModel* selectionModel() const { return m_selection; }
     EmptyStateView* noticeView() const { return m_notice; }
+    QWidget* loadingView() const { return m_loading; }
 
     // Runs a menu entry for `ids` (the set it applies to) and `first` (the first of the shown
     // items with those ids); the entry's selection rule comes first.

@@ -56,9 +56,9 @@ PhonePaneDropHandler::PhonePaneDropHandler(QWidget* area, TransferQueueViewModel
 bool PhonePaneDropHandler::handleDrop(const QMimeData& data, Qt::KeyboardModifiers modifiers)
 {
     DropContent content = DropContent::from(data);
-    if (!phonePaneAccepts(content))
-        return false;
     const PhoneDropTarget target = m_target ? m_target() : PhoneDropTarget{};
+    if (!phonePaneAccepts(target, content))
+        return false;
     const bool copy = isCopyModifier(modifiers);
     QFuture<DropPlan> planning = QtConcurrent::run([target, content = std::move(content), copy] {
         return planPhonePaneDrop(target, content, copy);
@@ -79,8 +79,8 @@ bool PhonePaneDropHandler::eventFilter(QObject* watched, QEvent* event)
     case QEvent::DragEnter:
     case QEvent::DragMove: {
         auto* drag = static_cast<QDragMoveEvent*>(event);
-        const QMimeData* data = drag->mimeData();
-        if (data->hasUrls() || data->hasFormat(PhoneItemTransferable::mimeType)) {
+        if (phonePaneAccepts(m_target ? m_target() : PhoneDropTarget{},
+                             DropContent::from(*drag->mimeData()))) {
             drag->setDropAction(Qt::CopyAction);
             drag->accept();
         } else {

@@ -119,25 +119,58 @@ TEST_F(DropDecisionsTest, ComputerPaneDropDownloadsItemsAndUploadsFilesToTheStor
     content.hasPhoneItems = true;
     const QString folder = m_dir.path();
 
-    const ComputerDropTarget selected{folder, "B", "2/0", {"A", "B"}};
+    // The item of a phone that has gone is queued too: the engine then fails it visibly.
+    const ComputerDropTarget selected{folder, "B", "2/0"};
     const DropPlan plan = planComputerPaneDrop(selected, content);
     const QString dir = QFileInfo(folder).fileName();
     EXPECT_EQ(describe(plan), (QStringList{"download A:1/5:item-1/5 > " + dir + " 7",
                                            "download B:2/8:item-2/8 > " + dir + " 0",
+                                           "download gone:3/1:item-3/1 > " + dir + " 1",
                                            "upload photo.jpg > B:2/0:photo.jpg 5"}));
-    EXPECT_EQ(plan.showQueueRequests, 3);
+    EXPECT_EQ(plan.showQueueRequests, 4);
     EXPECT_TRUE(computerPaneAccepts(selected, content));
 
     // Without a storage the files are not taken; the phone items still are.
-    const ComputerDropTarget noStorage{folder, "B", std::nullopt, {"A", "B"}};
-    EXPECT_EQ(planComputerPaneDrop(noStorage, content).jobs.size(), 2);
+    const ComputerDropTarget noStorage{folder, "B", std::nullopt};
+    EXPECT_EQ(planComputerPaneDrop(noStorage, content).jobs.size(), 3);
     DropContent filesOnly;
     filesOnly.urls = content.urls;
     EXPECT_FALSE(computerPaneAccepts(noStorage, filesOnly));
     EXPECT_TRUE(planComputerPaneDrop(noStorage, filesOnly).jobs.isEmpty());
 
     // No folder shown: nothing at all.
-    EXPECT_TRUE(planComputerPaneDrop({"", "B", "2/0", {"A", "B"}}, content).jobs.isEmpty());
+    EXPECT_TRUE(planComputerPaneDrop({"", "B", "2/0"}, content).jobs.isEmpty());
+}
+
+// Guards against a web link being taken as a drop (highlighted, then silently ignored), and
+// against a drop on a phone pane that lists no folder being taken and lost.
+TEST_F(DropDecisionsTest, OnlyFilesAndPhoneItemsAreAcceptedAndOnlyWhereAFolderIsListed)
+{
+    QMimeData link;
+    link.setUrls({QUrl("https://example.org/photo.jpg"), QUrl("mailto:x@y")});
+    QMimeData file;
+    file.setUrls({QUrl("https://example.org/a"), url("photo.jpg")});
+    QMimeData broken;
+    broken.setData(PhoneItemTransferable::mimeType, "{broken");
+    std::unique_ptr<QMimeData> item(PhoneItemTransferable::toMimeData({payload(5, false, false)}));
+    const PhoneDropTarget listed{"A", "1/0"};
+    const ComputerDropTarget storage{m_dir.path(), "A", "1/0"};
+
+    for (const QMimeData* refused : {&link, &broken}) {
+        const DropContent content = DropContent::from(*refused);
+        EXPECT_FALSE(phonePaneAccepts(listed, content));
+        EXPECT_FALSE(computerPaneAccepts(storage, content));
+        EXPECT_TRUE(planComputerPaneDrop(storage, content).jobs.isEmpty());
+    }
+    for (const QMimeData* taken : {&file, item.get()}) {
+        const DropContent content = DropContent::from(*taken);
+        EXPECT_TRUE(phonePaneAccepts(listed, content));
+        EXPECT_TRUE(computerPaneAccepts(storage, content));
+        EXPECT_FALSE(phonePaneAccepts({"A", ""}, content));
+        EXPECT_FALSE(phonePaneAccepts({"", "1/0"}, content));
+    }
+    EXPECT_EQ(describe(planPhonePaneDrop(listed, DropContent::from(file), false)),
+              QStringList{"upload photo.jpg > A:1/0:photo.jpg 5"});
 }
 
 TEST_F(DropDecisionsTest, DropContentReadsUriListsAndPayloadsLineByLine)
@@ -163,7 +196,7 @@ TEST_F(DropDecisionsTest, DropContentReadsUriListsAndPayloadsLineByLine)
     EXPECT_TRUE(DropContent::from(data).phoneItems.isEmpty());
     QMimeData text;
     text.setText("just text");
-    EXPECT_FALSE(phonePaneAccepts(DropContent::from(text)));
+    EXPECT_FALSE(phonePaneAccepts({"A", "1/0"}, DropContent::from(text)));
     EXPECT_TRUE(PhoneItemTransferable::fromMimeData(text).isEmpty());
 }
 

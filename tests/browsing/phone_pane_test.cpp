@@ -30,8 +30,11 @@
 #include "wifi/sent_files_registry.h"
 #include "wifi/wifi_peer_registry.h"
 
+#include <QApplication>
 #include <QContextMenuEvent>
 #include <QDir>
+#include <QDropEvent>
+#include <QFile>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
@@ -120,18 +123,51 @@ TEST_F(PhonePaneTest, ContentFollowsTheSidebarAndNothingIsDroppedWithoutAFolder)
     drop.setUrls({QUrl::fromLocalFile(computer.path())});
     auto* handler = pane->dropAreas().first()->findChild<PhonePaneDropHandler*>();
     ASSERT_NE(handler, nullptr);
-    std::optional<DropPlan> applied;
-    QObject::connect(handler, &PhonePaneDropHandler::dropApplied,
-                     [&](const DropPlan& plan) { applied = plan; });
-    handler->handleDrop(drop, Qt::NoModifier);
-    ASSERT_TRUE(waitUntil([&] { return applied.has_value(); }));
-    EXPECT_TRUE(applied->jobs.isEmpty());
+    EXPECT_FALSE(handler->handleDrop(drop, Qt::NoModifier)) << "refused, not taken and lost";
 
     // A chosen phone wins over the guide; without storages it shows that.
     CommandBus::shared().post(Notifications::showSetupGuide, true);
     devices.setSelectedDevice(Device{"A", "A", Device::ConnectionType::UsbMTP, {}, true});
     EXPECT_EQ(pane->content(), PhoneFileActions::Content::NoStorage);
     CommandBus::shared().post(Notifications::showSetupGuide, false);
+}
+
+// Guards against a drop on "Loading…" being refused although the whole file area is the target,
+// and against a web link being taken (highlighted, then dropped in silence).
+TEST_F(PhonePaneTest, DragsAreTakenOverTheWholeFileAreaOnlyWhenTheyHoldFiles)
+{
+    QTemporaryDir computer;
+    QFile(computer.filePath("a.txt")).open(QIODevice::WriteOnly);
+    QMimeData file;
+    file.setUrls({QUrl::fromLocalFile(computer.filePath("a.txt"))});
+    QMimeData link;
+    link.setUrls({QUrl("https://example.org/a.txt")});
+    const auto enter = [](QWidget* area, const QMimeData& data) {
+        QDragEnterEvent event(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(area, &event);
+        return event.isAccepted();
+    };
+    QWidget* loading = pane->fileList()->loadingView();
+    EXPECT_FALSE(enter(loading, file)) << "no folder listed";
+
+    select("A"); // its listing stays open
+    ASSERT_TRUE(waitUntil([&] { return browser.isLoading() && !browser.deviceId().isEmpty(); }));
+    ASSERT_EQ(pane->fileList()->currentWidget(), loading);
+    EXPECT_TRUE(enter(loading, file));
+    EXPECT_FALSE(enter(loading, link));
+
+    auto* handler = loading->findChild<PhonePaneDropHandler*>();
+    ASSERT_NE(handler, nullptr);
+    std::optional<DropPlan> applied;
+    QObject::connect(handler, &PhonePaneDropHandler::dropApplied,
+                     [&](const DropPlan& plan) { applied = plan; });
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &file, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(loading, &drop);
+    EXPECT_TRUE(drop.isAccepted());
+    ASSERT_TRUE(waitUntil([&] { return applied.has_value(); }));
+    ASSERT_EQ(applied->jobs.size(), 1);
+    EXPECT_EQ(applied->jobs[0].destination.path, "65537/0");
+    EXPECT_FALSE(handler->handleDrop(link, Qt::NoModifier));
 }
 
 // Regression: a slow storage load finishing last showed the wrong phone, and actions then
