@@ -99,8 +99,7 @@ public:
     QHBoxLayout* top() const { return m_top; }
     QHBoxLayout* buttons() const { return static_cast<QHBoxLayout*>(m_buttons->layout()); }
     // Call once the rows are filled.
-    void place() { placeButtons(true); }
-    bool buttonsBeside() const { return m_beside; }
+    void place() { m_top->addWidget(m_buttons); }
 
     QSize minimumSizeHint() const override
     {
@@ -140,8 +139,7 @@ private:
 
     void placeButtons(bool beside)
     {
-        if (beside == m_beside && m_buttons->parentWidget() == this &&
-            (m_top->indexOf(m_buttons) >= 0 || m_lines->indexOf(m_buttons) >= 0))
+        if (beside == m_beside)
             return;
         m_beside = beside;
         m_top->removeWidget(m_buttons);

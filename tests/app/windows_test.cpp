@@ -275,6 +275,8 @@ TEST_F(WindowsTest, PairingPromptFitsTheSmallestWindowAndHiddenPagesAskNoRoom)
     QAccessibleInterface* spoken = QAccessible::queryAccessibleInterface(pin);
     ASSERT_NE(spoken, nullptr);
     EXPECT_EQ(spoken->text(QAccessible::Name), QStringLiteral("PIN 526 647"));
+    EXPECT_EQ(spoken->text(QAccessible::Description),
+              QStringLiteral("Enter this code on your Android device"));
     QAccessibleInterface* list = QAccessible::queryAccessibleInterface(content().sidebar()->tree());
     ASSERT_NE(list, nullptr);
     QString rowDescription;
@@ -312,6 +314,15 @@ TEST_F(WindowsTest, PairingPromptFitsTheSmallestWindowAndHiddenPagesAskNoRoom)
     ASSERT_NE(name, nullptr);
     EXPECT_TRUE(name->text().startsWith(QStringLiteral("Pixel"))) << name->text().toStdString();
     EXPECT_LE(name->fontMetrics().horizontalAdvance(name->text()), name->contentsRect().width());
+    // The buttons went under the name; on a wide window they stand beside it again.
+    QWidget* header = name->parentWidget();
+    const int twoLines = header->height();
+    window.resize(1600, 1000);
+    settle();
+    EXPECT_LT(header->height(), twoLines);
+    EXPECT_EQ(name->text(), QStringLiteral("Pixel 7 Pro of Ana"));
+    window.resize(MainWindow::minimumWidth, MainWindow::minimumHeight);
+    settle();
 
     // The setup guide's button shows its whole text.
     peers.setSelectedPeerHost(std::nullopt);

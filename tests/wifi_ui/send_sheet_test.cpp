@@ -1,6 +1,8 @@
 #include "ui_test_support.h"
 #include "wifi_ui/send_to_phone_sheet.h"
+#include "wifi_ui/wifi_ui_style.h"
 
+#include <QFontInfo>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -118,6 +120,25 @@ TEST(SendSheet, CancelStopsOnlyItsOwnFilesEscapeDoesNothingAndThePeerNameIsEscap
     EXPECT_EQ(r.pending.cancelledIDs(), setOf(ids));
     ASSERT_EQ(r.pending.files().size(), 2);
     EXPECT_EQ(r.pending.files()[1].id, earlier[1]);
+}
+
+// The byte and speed figures have a fixed size in pixels: on a desktop with a 10-point body font
+// they are no larger than the caption-sized file names above them.
+TEST(SendSheet, FixedFiguresAreNoLargerThanTheFileNames)
+{
+    test::TestRegistries r;
+    const QFont saved = QApplication::font();
+    QFont desktop = saved;
+    desktop.setPointSizeF(10);
+    QApplication::setFont(desktop);
+    const int name =
+        QFontInfo(wifiui::textFont(wifiui::TextStyle::Caption, QFont::Medium)).pixelSize();
+    for (bool monospaced : {false, true}) {
+        const QFont figures = wifiui::sizedFont(10, QFont::DemiBold, monospaced);
+        EXPECT_EQ(figures.pixelSize(), 10);
+        EXPECT_LE(QFontInfo(figures).pixelSize(), name);
+    }
+    QApplication::setFont(saved);
 }
 
 } // namespace
