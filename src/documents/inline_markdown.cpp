@@ -4,6 +4,7 @@
 
 #include <list>
 #include <map>
+#include <unordered_map>
 #include <vector>
 
 namespace qb {
@@ -73,6 +74,16 @@ struct Bracket
     Nodes::iterator node;
     qsizetype firstInside; // order of the first delimiter after the bracket
     bool active = true;
+};
+
+// Deeper nesting makes the destination no link. Each "](" then looks ahead past at most this many
+// later ones, which keeps unclosed link syntax from costing time quadratic in its length.
+constexpr int kMaxDestinationParens = 32;
+
+struct BacktickRuns
+{
+    std::vector<qsizetype> starts;
+    size_t next = 0; // the first start not yet passed
 };
 
 struct LinkTail
@@ -177,30 +188,50 @@ private:
         const qsizetype start = m_pos;
         const qsizetype contentStart = runEnd(start, u'`');
         const qsizetype length = contentStart - start;
-        for (qsizetype i = contentStart; i < m_text.size();) {
-            if (m_text[i] != u'`') {
-                ++i;
-                continue;
-            }
-            const qsizetype closeEnd = runEnd(i, u'`');
-            if (closeEnd - i == length) {
-                QString content = m_text.sliced(contentStart, i - contentStart).toString();
-                content.replace(QStringLiteral("\r\n"), QStringLiteral(" "))
-                    .replace(u'\r', u' ')
-                    .replace(u'\n', u' ');
-                if (content.size() >= 2 && content.front() == u' ' && content.back() == u' ' &&
-                    content.count(u' ') != content.size())
-                    content = content.sliced(1, content.size() - 2);
-                appendMarkup(QStringLiteral("<code>"));
-                appendText(content);
-                appendMarkup(QStringLiteral("</code>"));
-                m_pos = closeEnd;
-                return;
-            }
-            i = closeEnd;
+        if (const std::optional<qsizetype> close = closingRun(length, contentStart)) {
+            QString content = m_text.sliced(contentStart, *close - contentStart).toString();
+            content.replace(QStringLiteral("\r\n"), QStringLiteral(" "))
+                .replace(u'\r', u' ')
+                .replace(u'\n', u' ');
+            if (content.size() >= 2 && content.front() == u' ' && content.back() == u' ' &&
+                content.count(u' ') != content.size())
+                content = content.sliced(1, content.size() - 2);
+            appendMarkup(QStringLiteral("<code>"));
+            appendText(content);
+            appendMarkup(QStringLiteral("</code>"));
+            m_pos = *close + length;
+            return;
         }
         appendText(m_text.sliced(start, length));
         m_pos = contentStart;
+    }
+
+    // The first run of exactly `length` backticks at or after `from`. The runs are indexed in
+    // one pass on first use, so that openers without a closer don't each scan to the end.
+    std::optional<qsizetype> closingRun(qsizetype length, qsizetype from)
+    {
+        if (!m_runsIndexed) {
+            m_runsIndexed = true;
+            for (qsizetype i = 0; i < m_text.size();) {
+                if (m_text[i] != u'`') {
+                    ++i;
+                    continue;
+                }
+                const qsizetype end = runEnd(i, u'`');
+                m_backtickRuns[end - i].starts.push_back(i);
+                i = end;
+            }
+        }
+        const auto found = m_backtickRuns.find(length);
+        if (found == m_backtickRuns.end())
+            return std::nullopt;
+        // Openers come in text order, so a run passed once is never wanted again.
+        BacktickRuns& runs = found->second;
+        while (runs.next < runs.starts.size() && runs.starts[runs.next] < from)
+            ++runs.next;
+        if (runs.next == runs.starts.size())
+            return std::nullopt;
+        return runs.starts[runs.next];
     }
 
     void delimiterRun(QChar c)
@@ -254,9 +285,11 @@ private:
             anchor ? QStringLiteral("<a href=\"%1\">").arg(tail->destination.toHtmlEscaped())
                    : QString();
         appendMarkup(anchor ? QStringLiteral("</a>") : QString());
-        // No link inside a link.
-        for (Bracket& earlier : m_brackets)
-            earlier.active = false;
+        // No link inside a link. Brackets below an inactive one were turned off by an earlier link
+        // already; stopping there keeps a long run of links linear.
+        for (auto earlier = m_brackets.rbegin(); earlier != m_brackets.rend() && earlier->active;
+             ++earlier)
+            earlier->active = false;
     }
 
     qsizetype skipSpaces(qsizetype i) const
@@ -293,8 +326,8 @@ private:
                     break;
                 if (c == u'\\' && i + 1 < m_text.size() && isAsciiPunctuation(m_text[i + 1]))
                     ++i;
-                else if (c == u'(')
-                    ++depth;
+                else if (c == u'(' && ++depth > kMaxDestinationParens)
+                    return std::nullopt;
                 else if (c == u')' && depth-- == 0)
                     break;
                 destination += m_text[i];
@@ -305,10 +338,13 @@ private:
         const qsizetype afterDestination = i;
         i = skipSpaces(i);
         if (i < m_text.size() && i > afterDestination && QStringView(u"\"'(").contains(m_text[i])) {
-            const QChar close = m_text[i] == u'(' ? u')' : m_text[i];
+            const QChar open = m_text[i];
+            const QChar close = open == u'(' ? u')' : open;
             for (++i; i < m_text.size() && m_text[i] != close; ++i) {
                 if (m_text[i] == u'\\')
                     ++i;
+                else if (open == u'(' && m_text[i] == u'(')
+                    return std::nullopt; // a title in parentheses holds none unescaped
             }
             if (i >= m_text.size())
                 return std::nullopt;
@@ -393,6 +429,8 @@ private:
     std::list<Delimiter> m_delimiters;
     std::vector<Bracket> m_brackets;
     qsizetype m_order = 0;
+    std::unordered_map<qsizetype, BacktickRuns> m_backtickRuns;
+    bool m_runsIndexed = false;
 };
 
 QString richText(const QString& body)

@@ -17,10 +17,12 @@ TEST(InlineMarkdownTest, FormatsSpansAndEscapesEverythingElse)
         {u"~~gone~~ in ~5 min", u"<s>gone</s> in ~5 min"},
         {u"`a <b> & \"q\"` <i>", u"<code>a &lt;b&gt; &amp; &quot;q&quot;</code> &lt;i&gt;"},
         {u"*foo`*`", u"*foo<code>*</code>"},
+        {u"`a`` b` ``c``", u"<code>a`` b</code> <code>c</code>"},
         {u"[**site**](https://example.com/a?b=1&c=2 \"title\")",
          u"<a href=\"https://example.com/a?b=1&amp;c=2\"><b>site</b></a>"},
         {u"[run](javascript:alert(1))", u"run"},
         {u"[not a link] (x)", u"[not a link] (x)"},
+        {u"[t](https://e.com (a(b)))", u"[t](https://e.com (a(b)))"},
         // Unmatched, intraword and space-flanked markers stay as written.
         {u"**unclosed `code", u"**unclosed `code"},
         {u"snake_case_name 2 * 3 * 4", u"snake_case_name 2 * 3 * 4"},
@@ -49,10 +51,22 @@ TEST(InlineMarkdownTest, KeepsWhiteSpaceAndFallsBackToThePlainString)
 
 TEST(InlineMarkdownTest, PathologicalInputStaysLinear)
 {
-    QString text;
-    for (int i = 0; i < 20000; ++i)
-        text += QStringLiteral("*a_[`");
-    EXPECT_TRUE(inlineMarkdownHtml(text));
+    // Each would take minutes if every opener looked ahead to the end of the text.
+    const std::pair<QString, int> patterns[] = {
+        {QStringLiteral("*a_[`"), 20000},
+        {QStringLiteral("[a]("), 100000},
+        {QStringLiteral("[*a*]("), 70000},
+    };
+    for (const auto& [unit, count] : patterns) {
+        SCOPED_TRACE(unit.toStdString());
+        const std::optional<QString> html = inlineMarkdownHtml(unit.repeated(count));
+        ASSERT_TRUE(html);
+        EXPECT_FALSE(html->contains(u"<a "));
+    }
+    // Links after many open brackets.
+    const QString links =
+        QStringLiteral("[").repeated(50000) + QStringLiteral("[a](https://e.com)").repeated(50000);
+    EXPECT_EQ(inlineMarkdownHtml(links)->count(u"</a>"), 50000);
 }
 
 } // namespace
