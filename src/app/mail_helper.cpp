@@ -53,9 +53,9 @@ QString MailHelper::crashReportMessage()
                           "Thank you.");
 }
 
-MailHelper::MailHelper(std::shared_ptr<ProcessRunner> runner, DesktopUrlOpener& opener,
-                       AlertPresenter& alerts, CrashReportWriter writeCrashReport, QObject* parent)
-    : QObject(parent), m_runner(std::move(runner)), m_opener(opener), m_alerts(alerts),
+MailHelper::MailHelper(std::shared_ptr<ProcessRunner> runner, AlertPresenter& alerts,
+                       CrashReportWriter writeCrashReport, QObject* parent)
+    : QObject(parent), m_runner(std::move(runner)), m_alerts(alerts),
       m_writeCrashReport(std::move(writeCrashReport))
 {}
 
@@ -66,19 +66,10 @@ void MailHelper::sendCrashReport()
         emit crashReportMailFinished(false);
         return;
     }
-    const QFuture<ProcessResult> run = runDetached(
-        m_runner, QStringLiteral("xdg-email"),
-        xdgEmailArguments(supportAddress(), crashReportSubject(), crashReportMessage(), *report));
-    whenFinished(this, run, [this](const QFuture<ProcessResult>& finished) {
-        const ProcessResult result =
-            finished.resultCount() > 0 ? finished.result() : ProcessResult{};
-        // A mail program that keeps xdg-email waiting past the runner's patience is showing
-        // the message. The report stays in the temporary folder either way.
-        const bool handedOver = result.succeeded() || result.timedOut;
-        if (!handedOver)
-            showMailNotConfiguredAlert();
-        emit crashReportMailFinished(handedOver);
-    });
+    // The report stays in the temporary folder either way.
+    handToMailProgram(
+        xdgEmailArguments(supportAddress(), crashReportSubject(), crashReportMessage(), *report),
+        [this](bool handedOver) { emit crashReportMailFinished(handedOver); });
 }
 
 void MailHelper::composeMail(const QString& to, const QString& subject, const QString& body)
@@ -86,8 +77,25 @@ void MailHelper::composeMail(const QString& to, const QString& subject, const QS
     const QUrl url = mailtoUrl(to, subject, body);
     if (!url.isValid())
         return;
-    if (!m_opener.openUrl(url))
-        showMailNotConfiguredAlert();
+    // Not QDesktopServices: it reports success as soon as xdg-open starts, mail program or not.
+    handToMailProgram({QString::fromLatin1(url.toEncoded())},
+                      [this](bool handedOver) { emit mailComposeFinished(handedOver); });
+}
+
+void MailHelper::handToMailProgram(QStringList arguments, std::function<void(bool)> done)
+{
+    const QFuture<ProcessResult> run =
+        runDetached(m_runner, QStringLiteral("xdg-email"), std::move(arguments));
+    whenFinished(this, run, [this, done = std::move(done)](const QFuture<ProcessResult>& finished) {
+        const ProcessResult result =
+            finished.resultCount() > 0 ? finished.result() : ProcessResult{};
+        // A mail program that keeps xdg-email waiting past the runner's patience is showing
+        // the message.
+        const bool handedOver = result.succeeded() || result.timedOut;
+        if (!handedOver)
+            showMailNotConfiguredAlert();
+        done(handedOver);
+    });
 }
 
 void MailHelper::showMailNotConfiguredAlert()

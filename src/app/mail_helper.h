@@ -1,7 +1,6 @@
 #pragma once
 
 #include "app/alert_presenter.h"
-#include "platform/desktop_url_opener.h"
 #include "platform/process_runner.h"
 
 #include <QObject>
@@ -13,8 +12,10 @@
 
 namespace qb {
 
-// Mail to the support team: the crash report handed to the desktop's mail program with the
-// report attached (xdg-email), and feedback through a mailto: link. Lives on the GUI thread.
+// Mail to the support team, handed to the desktop's mail program by xdg-email: the crash report
+// with the report attached, and feedback as a mailto: link. xdg-email's exit status tells whether
+// a mail program took it; when none did, the "Mail Not Configured" alert says so. Lives on the
+// GUI thread.
 class MailHelper : public QObject
 {
     Q_OBJECT
@@ -27,14 +28,15 @@ public:
     static QString crashReportMessage();
 
     // `runner` may be busy after this object is gone (a mail program that stays open), hence
-    // shared. `opener` and `alerts` must outlive this object.
-    MailHelper(std::shared_ptr<ProcessRunner> runner, DesktopUrlOpener& opener,
-               AlertPresenter& alerts, CrashReportWriter writeCrashReport,
-               QObject* parent = nullptr);
+    // shared. `alerts` must outlive this object.
+    MailHelper(std::shared_ptr<ProcessRunner> runner, AlertPresenter& alerts,
+               CrashReportWriter writeCrashReport, QObject* parent = nullptr);
 
     // Writes a crash report and composes a mail to support with it attached. Returns at once;
     // crashReportMailFinished() tells the outcome.
     void sendCrashReport();
+    // Returns at once; mailComposeFinished() tells the outcome. An address that cannot form a
+    // link does nothing.
     void composeMail(const QString& to, const QString& subject, const QString& body);
     void showMailNotConfiguredAlert();
 
@@ -47,10 +49,15 @@ public:
 signals:
     // `handedOver` is false when no report was written or the mail program failed.
     void crashReportMailFinished(bool handedOver);
+    // `handedOver` is false when the mail program failed.
+    void mailComposeFinished(bool handedOver);
 
 private:
+    // Runs xdg-email off the GUI thread, shows the alert when no mail program took the message,
+    // then tells `done` whether one did.
+    void handToMailProgram(QStringList arguments, std::function<void(bool handedOver)> done);
+
     std::shared_ptr<ProcessRunner> m_runner;
-    DesktopUrlOpener& m_opener;
     AlertPresenter& m_alerts;
     CrashReportWriter m_writeCrashReport;
 };

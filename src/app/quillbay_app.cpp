@@ -3,7 +3,6 @@
 #include "app/app_settings.h"
 #include "app/app_state.h"
 #include "app/crash_log_manager.h"
-#include "app/desktop_services_url_opener.h"
 #include "app/mail_helper.h"
 #include "app/message_box_alert_presenter.h"
 #include "core/device/serial_executor.h"
@@ -32,8 +31,6 @@ QuillbayApp::QuillbayApp(Options options, QObject* parent)
     m_preferences = m_options.preferences ? m_options.preferences
                                           : std::make_shared<QSettingsPreferenceStore>();
     m_alerts = m_options.alerts ? m_options.alerts : std::make_shared<MessageBoxAlertPresenter>();
-    m_urlOpener =
-        m_options.urlOpener ? m_options.urlOpener : std::make_shared<DesktopServicesUrlOpener>();
     std::shared_ptr<ProcessRunner> runner =
         m_options.processRunner ? m_options.processRunner : std::make_shared<QProcessRunner>();
 
@@ -80,7 +77,7 @@ QuillbayApp::QuillbayApp(Options options, QObject* parent)
     m_wifiServer->start();
     step(QStringLiteral("wifiServer"));
 
-    m_mailHelper = std::make_unique<MailHelper>(runner, *m_urlOpener, *m_alerts,
+    m_mailHelper = std::make_unique<MailHelper>(runner, *m_alerts,
                                                 [] { return CrashLogManager::writeCrashReport(); });
 }
 

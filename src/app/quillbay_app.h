@@ -12,7 +12,6 @@ namespace qb {
 
 class AlertPresenter;
 class AppState;
-class DesktopUrlOpener;
 class MailHelper;
 class PreferenceStore;
 class ProcessRunner;
@@ -44,7 +43,6 @@ public:
         WiFiServerFactory makeWiFiServer;             // advertised by Avahi when empty
         std::shared_ptr<ProcessRunner> processRunner; // real processes when null
         std::shared_ptr<AlertPresenter> alerts;       // message boxes when null
-        std::shared_ptr<DesktopUrlOpener> urlOpener;  // the desktop's handlers when null
         bool installCrashGuard = true;
         // Told the name of each start-up step as it completes.
         std::function<void(const QString& step)> trace;
@@ -79,7 +77,6 @@ private:
     Options m_options;
     std::shared_ptr<PreferenceStore> m_preferences;
     std::shared_ptr<AlertPresenter> m_alerts;
-    std::shared_ptr<DesktopUrlOpener> m_urlOpener;
     std::unique_ptr<TransferQueueActor> m_transferActor;
     std::unique_ptr<AppState> m_appState;
     std::unique_ptr<MailHelper> m_mailHelper;

@@ -2,12 +2,11 @@
 
 #include "app/fake_alert_presenter.h"
 #include "app/quillbay_app.h"
-#include "platform/fake_desktop_url_opener.h"
 #include "platform/scripted_process_runner.h"
 
 namespace qb::test {
 
-// An application that runs no program, shows no alert, opens no URL, installs no crash guard
+// An application that runs no program, shows no alert, installs no crash guard
 // and serves phones without advertising itself; `preferences` null keeps the user's settings.
 inline QuillbayApp::Options fakeAppOptions(std::shared_ptr<PreferenceStore> preferences)
 {
@@ -15,7 +14,6 @@ inline QuillbayApp::Options fakeAppOptions(std::shared_ptr<PreferenceStore> pref
     options.preferences = std::move(preferences);
     options.processRunner = std::make_shared<ScriptedProcessRunner>();
     options.alerts = std::make_shared<FakeAlertPresenter>();
-    options.urlOpener = std::make_shared<FakeDesktopUrlOpener>();
     options.installCrashGuard = false;
     options.makeWiFiServer = [](WiFiServerBackend& backend) {
         return std::make_unique<WiFiAdvertiser>(backend, nullptr);

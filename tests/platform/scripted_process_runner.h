@@ -23,6 +23,12 @@ public:
         return m_answer;
     }
 
+    void setAnswer(ProcessResult answer)
+    {
+        std::lock_guard lock(m_mutex);
+        m_answer = answer;
+    }
+
     // Each call as the program followed by its arguments.
     QList<QStringList> calls() const
     {
