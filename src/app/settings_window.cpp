@@ -61,6 +61,8 @@ SettingsWindow::SettingsWindow(PreferenceStore& preferences, AppSettings& settin
 
     connect(&m_settings, &AppSettings::themeChanged, this, &SettingsWindow::loadValues);
     connect(&m_settings, &AppSettings::fontScaleChanged, this, &SettingsWindow::loadValues);
+    // The computer pane writes the download folder too.
+    connect(&m_preferences, &PreferenceStore::changed, this, &SettingsWindow::loadValues);
 }
 
 QWidget* SettingsWindow::buildGeneralTab()

@@ -158,6 +158,13 @@ ComputerBrowserPane::ComputerBrowserPane(const PaneContext& context, QWidget* pa
         m_selectedPaths = wanted;
         updateContent();
     });
+    if (m_context.preferences) {
+        // The settings window writes both as well.
+        connect(m_context.preferences, &PreferenceStore::changed, this, [this](const QString& key) {
+            if (key == u"downloadFolder" || key == u"showQuickAccess")
+                followPreferences();
+        });
+    }
     followPreferences();
     m_navStack = {rootPath()};
     rebuildPathBar();
@@ -205,6 +212,7 @@ QWidget* ComputerBrowserPane::buildHeader()
 QWidget* ComputerBrowserPane::buildQuickAccess()
 {
     auto* bar = new QWidget(this);
+    bar->setAccessibleName(tr("Quick Access"));
     bar->setFixedHeight(36);
     auto* row = new QHBoxLayout(bar);
     row->setContentsMargins(10, 5, 10, 5);
@@ -297,7 +305,6 @@ void ComputerBrowserPane::chooseRootFolder()
         if (folder.isEmpty() || !m_context.preferences)
             return;
         TransferPreferences(*m_context.preferences).setDownloadFolder(folder);
-        followPreferences();
     });
     dialog->open();
 }
@@ -391,14 +398,6 @@ void ComputerBrowserPane::showEvent(QShowEvent* event)
         followPreferences();
         goToRoot();
     }
-}
-
-void ComputerBrowserPane::changeEvent(QEvent* event)
-{
-    QWidget::changeEvent(event);
-    // The settings window may have changed the root or the quick-access bar meanwhile.
-    if (event->type() == QEvent::ActivationChange && isActiveWindow())
-        followPreferences();
 }
 
 void ComputerBrowserPane::resizeEvent(QResizeEvent* event)

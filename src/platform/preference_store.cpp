@@ -113,8 +113,13 @@ std::optional<QVariant> QSettingsPreferenceStore::value(const QString& key) cons
 
 void QSettingsPreferenceStore::setValue(const QString& key, const QVariant& value)
 {
-    std::lock_guard lock(m_mutex);
-    m_settings->setValue(key, value);
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_settings->contains(key) && m_settings->value(key) == value)
+            return;
+        m_settings->setValue(key, value);
+    }
+    emit changed(key);
 }
 
 void QSettingsPreferenceStore::sync()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QObject>
 #include <QString>
 #include <QVariant>
 
@@ -11,12 +12,17 @@ class QSettings;
 
 namespace qb {
 
-// Key-value store of the user's preferences that tells an absent key from a stored one.
-class PreferenceStore
+// Key-value store of the user's preferences that tells an absent key from a stored one. Every
+// view that shows a preference follows changed(), so a value written in one window shows in the
+// others at once.
+class PreferenceStore : public QObject
 {
+    Q_OBJECT
+
 public:
-    virtual ~PreferenceStore() = default;
+    using QObject::QObject;
     virtual std::optional<QVariant> value(const QString& key) const = 0;
+    // Emits changed(key) when the stored value differs from what was there.
     virtual void setValue(const QString& key, const QVariant& value) = 0;
 
     // Typed readers: nothing when the key is absent or holds a value of another type. The
@@ -25,12 +31,18 @@ public:
     std::optional<qint64> integer(const QString& key) const;
     std::optional<double> number(const QString& key) const;
     std::optional<bool> boolean(const QString& key) const;
+
+signals:
+    // On the writer's thread, after the value is stored.
+    void changed(const QString& key);
 };
 
 // QSettings of organization "halvorin", application "Quillbay", or a given ini file (tests).
 // Safe to use from several threads.
 class QSettingsPreferenceStore : public PreferenceStore
 {
+    Q_OBJECT
+
 public:
     QSettingsPreferenceStore();
     explicit QSettingsPreferenceStore(const QString& iniFilePath);

@@ -48,3 +48,18 @@ TEST(PreferenceStoreTest, ValuesKeepTheirTypeThroughTheFileAndReadersRefuseOther
     EXPECT_FALSE(other.integer(QStringLiteral("half")));
     EXPECT_FALSE(other.text(QStringLiteral("list")) || other.boolean(QStringLiteral("list")));
 }
+
+TEST(PreferenceStoreTest, TellsOfEachRealChangeOfAKey)
+{
+    QTemporaryDir dir;
+    QSettingsPreferenceStore store(dir.filePath(QStringLiteral("prefs.ini")));
+    QStringList changed;
+    QObject::connect(&store, &PreferenceStore::changed,
+                     [&](const QString& key) { changed.append(key); });
+    store.setValue(QStringLiteral("downloadFolder"), QStringLiteral("/a"));
+    store.setValue(QStringLiteral("downloadFolder"), QStringLiteral("/a")); // the same again
+    store.setValue(QStringLiteral("empty"), QString()); // absent before, so a change
+    store.setValue(QStringLiteral("downloadFolder"), QStringLiteral("/b"));
+    EXPECT_EQ(changed, QStringList({QStringLiteral("downloadFolder"), QStringLiteral("empty"),
+                                    QStringLiteral("downloadFolder")}));
+}
