@@ -1,7 +1,10 @@
 #include "documents/symbol_icon.h"
 
+#include <QGuiApplication>
 #include <QHash>
+#include <QIconEngine>
 #include <QPainter>
+#include <QPalette>
 
 namespace qb {
 
@@ -82,6 +85,78 @@ const QHash<QString, QString>& table()
     return names;
 }
 
+struct ThemeIcon
+{
+    QIcon icon;
+    bool oneColour = false; // only the theme's "-symbolic" drawing exists
+};
+
+ThemeIcon themeIcon(const QString& symbol)
+{
+    const QString name = themeIconName(symbol);
+    if (name.isEmpty())
+        return {};
+    if (QIcon::hasThemeIcon(name))
+        return {QIcon::fromTheme(name), false};
+    // Some themes (Adwaita among them) ship many actions only in their symbolic form.
+    const QString symbolic = name + QStringLiteral("-symbolic");
+    if (QIcon::hasThemeIcon(symbolic))
+        return {QIcon::fromTheme(symbolic), true};
+    return {};
+}
+
+// A one-colour symbol drawn in the application palette's text colour of the moment: themes draw
+// their symbolic icons in a fixed dark grey, which vanishes on a dark palette. Widgets repaint
+// when the palette changes, and the icon follows.
+class PaletteTintedSymbolEngine : public QIconEngine
+{
+public:
+    explicit PaletteTintedSymbolEngine(QString symbol) : m_symbol(std::move(symbol)) {}
+
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State) override
+    {
+        const int side = qMin(rect.width(), rect.height());
+        const qreal ratio = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
+        const QPixmap image = tintedSymbol(m_symbol, side, colour(mode), ratio);
+        painter->drawPixmap(
+            QRect(0, 0, side, side).translated(rect.center() - QPoint(side / 2, side / 2)), image);
+    }
+
+    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State) override
+    {
+        return tintedSymbol(m_symbol, qMin(size.width(), size.height()), colour(mode));
+    }
+
+    QSize actualSize(const QSize& size, QIcon::Mode, QIcon::State) override
+    {
+        const int side = qMin(size.width(), size.height());
+        return {side, side};
+    }
+
+    QIconEngine* clone() const override { return new PaletteTintedSymbolEngine(m_symbol); }
+    QString key() const override { return QStringLiteral("qb.paletteTintedSymbol"); }
+    QString iconName() override { return themeIconName(m_symbol) + QStringLiteral("-symbolic"); }
+    bool isNull() override { return false; }
+
+private:
+    static QColor colour(QIcon::Mode mode)
+    {
+        const QPalette palette = QGuiApplication::palette();
+        switch (mode) {
+        case QIcon::Disabled:
+            return palette.color(QPalette::Disabled, QPalette::WindowText);
+        case QIcon::Selected:
+            return palette.color(QPalette::Active, QPalette::HighlightedText);
+        case QIcon::Normal:
+        case QIcon::Active:
+            break;
+        }
+        return palette.color(QPalette::Active, QPalette::WindowText);
+    }
+
+    QString m_symbol;
+};
+
 } // namespace
 
 QString themeIconName(const QString& symbol)
@@ -97,15 +172,10 @@ QString themeIconName(const QString& symbol)
 
 QIcon symbolIcon(const QString& symbol)
 {
-    const QString name = themeIconName(symbol);
-    if (name.isEmpty())
-        return {};
-    // Some themes (Adwaita among them) ship many actions only in their symbolic form.
-    for (const QString& candidate : {name, name + QStringLiteral("-symbolic")}) {
-        if (QIcon::hasThemeIcon(candidate))
-            return QIcon::fromTheme(candidate);
-    }
-    return {};
+    ThemeIcon found = themeIcon(symbol);
+    if (found.oneColour)
+        return QIcon(new PaletteTintedSymbolEngine(symbol));
+    return found.icon;
 }
 
 void installIconThemeFallback()
@@ -138,7 +208,7 @@ QPixmap tintedSymbol(const QString& symbol, int size, const QColor& color, qreal
     // Tinting keeps only the shape, so the one-colour (symbolic) drawing is wanted: a full-colour
     // icon would turn into a solid blot.
     const QString name = themeIconName(symbol) + QStringLiteral("-symbolic");
-    const QIcon icon = QIcon::hasThemeIcon(name) ? QIcon::fromTheme(name) : symbolIcon(symbol);
+    const QIcon icon = QIcon::hasThemeIcon(name) ? QIcon::fromTheme(name) : themeIcon(symbol).icon;
     QPixmap pixmap;
     if (!icon.isNull()) {
         const QSize pixels = QSize(size, size) * devicePixelRatio;

@@ -12,7 +12,9 @@ namespace qb {
 QString themeIconName(const QString& symbol);
 
 // The icon for a symbol from the desktop's theme, else the fallback theme; a null icon when
-// neither has it (callers keep a text or tooltip, so no button is ever blank).
+// neither has it (callers keep a text or tooltip, so no button is ever blank). A symbol that the
+// theme has only in one colour is drawn in the application palette's text colour, and follows
+// the palette when it changes (a dark theme chosen in the settings).
 QIcon symbolIcon(const QString& symbol);
 
 // A symbol's icon drawn in one colour at `size` device-independent pixels. Kept in a small
