@@ -27,7 +27,13 @@ ApplicationWindows::ApplicationWindows(QuillbayApp& app, QObject* parent)
 {
     if (AppSettings* settings = app.appState().settings())
         followAppearance(*settings);
-    connect(m_main, &MainWindow::quitRequested, this, &ApplicationWindows::quitRequested);
+    connect(m_main, &MainWindow::quitRequested, this, [this] {
+        if (m_settings)
+            m_settings->close();
+        if (m_about)
+            m_about->close();
+        emit quitRequested();
+    });
 }
 
 ApplicationWindows::~ApplicationWindows()

@@ -25,7 +25,8 @@ public:
     AboutWindow* openAbout();
 
 signals:
-    // Quit from the menu or Decline in the consent dialog: the orderly quit path.
+    // Quit from the menu, Decline in the consent dialog or the main window closed: the orderly
+    // quit path. The settings and About windows are closed by then.
     void quitRequested();
 
 private:

@@ -9,6 +9,7 @@
 #include "browsing/phone_pane_toolbar.h"
 #include "transfer_ui/transfer_queue_button.h"
 
+#include <QCloseEvent>
 #include <QMenuBar>
 #include <QTimer>
 #include <QToolBar>
@@ -52,6 +53,14 @@ void MainWindow::showEvent(QShowEvent* event)
     QMainWindow::showEvent(event);
     // The consent dialog comes in front once the window itself is on screen.
     QTimer::singleShot(0, m_content, [content = m_content] { content->presentConsentIfNeeded(); });
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    QMainWindow::closeEvent(event);
+    // There is only one main window and nothing brings a closed one back: closing it quits.
+    if (event->isAccepted())
+        emit quitRequested();
 }
 
 } // namespace qb

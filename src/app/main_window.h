@@ -27,10 +27,12 @@ public:
     QuillbayCommands* commands() const { return m_commands; }
 
 signals:
+    // The Quit command, Decline in the consent dialog, or the window closed.
     void quitRequested();
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     ContentView* m_content;

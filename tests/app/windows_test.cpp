@@ -5,17 +5,22 @@
 #include "app/consent_view.h"
 #include "app/content_view.h"
 #include "app/fake_app_options.h"
+#include "app/mail_helper.h"
 #include "app/main_window.h"
 #include "app/quillbay_app.h"
 #include "app/quillbay_commands.h"
 #include "app/settings_window.h"
 #include "browsing/android_browser_pane.h"
+#include "browsing/computer_browser_pane.h"
 #include "browsing/device_sidebar_view.h"
+#include "browsing/phone_pane_toolbar.h"
 #include "core/device/device_fakes.h"
 #include "core/device/device_list_view_model.h"
 #include "core/device/mtp_device_manager.h"
+#include "core/transfer/transfer_preferences.h"
 #include "core/transfer/transfer_queue_view_model.h"
 #include "documents/command_bus.h"
+#include "documents/symbol_icon.h"
 #include "documents/text_styles.h"
 #include "support/test_support.h"
 #include "wifi/wifi_peer_registry.h"
@@ -26,11 +31,14 @@
 
 #include <QAccessible>
 #include <QAction>
+#include <QCheckBox>
+#include <QDir>
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QToolButton>
 #include <QTreeView>
 
 #include <gtest/gtest.h>
@@ -49,6 +57,8 @@ protected:
     void SetUp() override
     {
         QuillbayApp::Options options = test::fakeAppOptions(m_preferences);
+        options.processRunner = m_runner;
+        options.alerts = m_alerts;
         options.makeDeviceList = [this](DeviceListViewModel::ProviderInstaller install) {
             auto manager = std::make_unique<MTPDeviceManager>(
                 std::make_shared<test::FakeDeviceLister>(),
@@ -94,6 +104,8 @@ protected:
     QTemporaryDir m_dir;
     std::shared_ptr<QSettingsPreferenceStore> m_preferences =
         std::make_shared<QSettingsPreferenceStore>(m_dir.filePath(QStringLiteral("prefs.ini")));
+    std::shared_ptr<ScriptedProcessRunner> m_runner = std::make_shared<ScriptedProcessRunner>();
+    std::shared_ptr<FakeAlertPresenter> m_alerts = std::make_shared<FakeAlertPresenter>();
     std::shared_ptr<test::FakeRepositoryFactory> m_factory =
         std::make_shared<test::FakeRepositoryFactory>();
     std::unique_ptr<QuillbayApp> m_app;
@@ -346,6 +358,109 @@ TEST_F(WindowsTest, PairingPromptFitsTheSmallestWindowAndHiddenPagesAskNoRoom)
         EXPECT_TRUE(install->rect().contains(label->geometry()));
     }
     EXPECT_TRUE(shown);
+}
+
+TEST_F(WindowsTest, ClosingTheMainWindowQuitsAndClosesTheOtherWindows)
+{
+    m_preferences->setValue(QStringLiteral("hasAcceptedTerms"), true);
+    MainWindow& main = m_windows->mainWindow();
+    main.show();
+    const QPointer<SettingsWindow> settings = m_windows->openSettings();
+    const QPointer<AboutWindow> about = m_windows->openAbout();
+    QSignalSpy quit(m_windows.get(), &ApplicationWindows::quitRequested);
+    EXPECT_TRUE(main.close());
+    EXPECT_EQ(quit.size(), 1);
+    EXPECT_TRUE(!settings || !settings->isVisible());
+    EXPECT_TRUE(!about || !about->isVisible());
+}
+
+TEST_F(WindowsTest, SettingsAndTheComputerPaneFollowEveryWriteAtOnce)
+{
+    m_preferences->setValue(QStringLiteral("hasAcceptedTerms"), true);
+    QTemporaryDir folders;
+    const QString chosen = folders.filePath(QStringLiteral("chosen"));
+    const QString other = folders.filePath(QStringLiteral("other"));
+    QDir().mkpath(chosen);
+    QDir().mkpath(other);
+    m_windows->mainWindow().show();
+    ComputerBrowserPane& pane = *content().computerPane();
+    QWidget* quickAccess = nullptr;
+    for (QWidget* child : pane.findChildren<QWidget*>()) {
+        if (child->accessibleName() == u"Quick Access")
+            quickAccess = child;
+    }
+    ASSERT_NE(quickAccess, nullptr);
+    EXPECT_TRUE(quickAccess->isVisibleTo(&pane));
+
+    // Written in the settings window while the main window stays inactive.
+    SettingsWindow* settings = m_windows->openSettings();
+    settings->setFolderChooser([&](QWidget*, const QString&) { return chosen; });
+    settings->chooseDownloadFolder();
+    EXPECT_EQ(pane.navStack(), QStringList{chosen});
+    settings->findChild<QCheckBox*>()->click();
+    EXPECT_FALSE(quickAccess->isVisibleTo(&pane));
+
+    // Written by the computer pane: the open settings window shows it.
+    TransferPreferences(*m_preferences).setDownloadFolder(other);
+    QStringList tips;
+    for (QLabel* label : settings->findChildren<QLabel*>())
+        tips.append(label->toolTip());
+    EXPECT_TRUE(tips.contains(other)) << tips.join(u'|').toStdString();
+    EXPECT_EQ(pane.navStack(), QStringList{other});
+}
+
+TEST_F(WindowsTest, OneColourSymbolsTakeTheTextColourOfTheChosenTheme)
+{
+    // The icon theme as the application installs it before its windows.
+    m_windows.reset();
+    installIconThemeFallback();
+    m_windows = std::make_unique<ApplicationWindows>(*m_app);
+    m_preferences->setValue(QStringLiteral("hasAcceptedTerms"), true);
+    MainWindow& main = m_windows->mainWindow();
+    main.show();
+    QList<QToolButton*> buttons;
+    for (QToolButton* button : content().phonePane()->toolbar()->findChildren<QToolButton*>()) {
+        const QString name = button->accessibleName();
+        if (name == u"List" || name == u"Grid" || name.endsWith(u"Computer Browser"))
+            buttons.append(button);
+    }
+    ASSERT_EQ(buttons.size(), 3);
+    AppSettings& settings = *m_app->appState().settings();
+    for (const AppTheme theme : {AppTheme::Dark, AppTheme::Light}) {
+        SCOPED_TRACE(toText(theme).toStdString());
+        settings.setTheme(theme);
+        const QColor text = QApplication::palette().color(QPalette::WindowText);
+        for (QToolButton* button : buttons) {
+            SCOPED_TRACE(button->accessibleName().toStdString());
+            const QImage image =
+                button->icon().pixmap(16).toImage().convertToFormat(QImage::Format_ARGB32);
+            int opaque = 0;
+            for (int y = 0; y < image.height(); ++y) {
+                for (int x = 0; x < image.width(); ++x) {
+                    const QColor pixel = image.pixelColor(x, y);
+                    if (pixel.alpha() < 255)
+                        continue;
+                    ++opaque;
+                    EXPECT_EQ(pixel.rgb(), text.rgb()) << x << "," << y;
+                }
+            }
+            EXPECT_GT(opaque, 0);
+        }
+    }
+    settings.setTheme(AppTheme::System);
+}
+
+TEST_F(WindowsTest, SendFeedbackSaysSoWhenNoMailProgramTakesIt)
+{
+    // xdg-email's status when the desktop has no mail program.
+    m_runner->setAnswer({true, 3});
+    QSignalSpy finished(&m_app->mailHelper(), &MailHelper::mailComposeFinished);
+    m_windows->mainWindow().commands()->action(QStringLiteral("Send Feedback"))->trigger();
+    ASSERT_TRUE(finished.wait(10000));
+    ASSERT_EQ(m_runner->calls().size(), 1);
+    EXPECT_TRUE(m_runner->calls().first().value(1).startsWith(u"mailto:support@halvorin.com"));
+    ASSERT_EQ(m_alerts->presented.size(), 1);
+    EXPECT_EQ(m_alerts->presented.first().title, QStringLiteral("Mail Not Configured"));
 }
 
 } // namespace
