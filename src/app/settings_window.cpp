@@ -5,6 +5,7 @@
 #include "documents/about_tab.h"
 #include "documents/built_in_documents.h"
 #include "documents/markdown_view.h"
+#include "documents/plain_text_tooltip.h"
 #include "documents/symbol_icon.h"
 #include "documents/text_styles.h"
 
@@ -219,7 +220,7 @@ void SettingsWindow::showFolder(const QString& stored)
 {
     const QString text = folderText(stored);
     m_folder->setText(m_folder->fontMetrics().elidedText(text, Qt::ElideMiddle, 380));
-    m_folder->setToolTip(text);
+    m_folder->setToolTip(plainTextToolTip(text));
     m_folder->setAccessibleName(text);
 }
 

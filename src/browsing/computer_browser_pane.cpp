@@ -8,6 +8,7 @@
 #include "documents/empty_state_view.h"
 #include "documents/file_manager.h"
 #include "documents/observable_flag.h"
+#include "documents/plain_text_tooltip.h"
 #include "documents/symbol_icon.h"
 #include "platform/app_paths.h"
 #include "platform/when_finished.h"
@@ -349,7 +350,8 @@ void ComputerBrowserPane::rebuildPathBar()
         const QString title = lastComponent(m_navStack.at(i));
         // A tool button reads "&" as a shortcut marker; the name is shown as it is.
         crumb->setText(QString(title).replace(QLatin1Char('&'), QStringLiteral("&&")));
-        crumb->setToolTip(m_navStack.at(i));
+        crumb->setToolTip(plainTextToolTip(m_navStack.at(i)));
+        crumb->setAccessibleName(title);
         crumb->setAutoRaise(true);
         QFont font = crumb->font();
         font.setBold(i == m_navStack.size() - 1);

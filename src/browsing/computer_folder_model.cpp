@@ -3,6 +3,7 @@
 #include "core/device/device_model.h"
 #include "documents/app_font_scale.h"
 #include "documents/byte_count_format.h"
+#include "documents/plain_text_tooltip.h"
 #include "documents/symbol_icon.h"
 #include "documents/text_styles.h"
 #include "platform/when_finished.h"
@@ -178,8 +179,9 @@ QVariant ComputerFolderModel::data(const QModelIndex& index, int role) const
     }
     switch (role) {
     case Qt::DisplayRole:
-    case Qt::ToolTipRole:
         return entry.name;
+    case Qt::ToolTipRole:
+        return plainTextToolTip(entry.name);
     case Qt::DecorationRole:
         return iconFor(entry);
     case Qt::FontRole: {

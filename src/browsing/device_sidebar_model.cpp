@@ -3,6 +3,7 @@
 #include "browsing/device_sidebar_controller.h"
 #include "core/device/device_list_view_model.h"
 #include "documents/byte_count_format.h"
+#include "documents/plain_text_tooltip.h"
 #include "wifi/wifi_peer_registry.h"
 #include "wifi_ui/wifi_formatters.h"
 
@@ -324,8 +325,9 @@ QVariant DeviceSidebarModel::deviceData(const Device& device, int role) const
     case KindRole:
         return int(Kind::Device);
     case Qt::DisplayRole:
-    case Qt::ToolTipRole:
         return device.displayName;
+    case Qt::ToolTipRole:
+        return plainTextToolTip(device.displayName);
     case SubtitleRole:
         return Device::text(device.connectionType);
     case SymbolRole:
@@ -345,8 +347,9 @@ QVariant DeviceSidebarModel::storageData(const Device& device, const StorageRoot
     case KindRole:
         return int(Kind::Storage);
     case Qt::DisplayRole:
-    case Qt::ToolTipRole:
         return root.name;
+    case Qt::ToolTipRole:
+        return plainTextToolTip(root.name);
     case SubtitleRole:
         return root.availableBytes ? formatByteCount(*root.availableBytes) : QString();
     case SymbolRole:
@@ -373,7 +376,7 @@ QVariant DeviceSidebarModel::peerData(const WiFiPeer& peer, int role) const
     case Qt::DisplayRole:
         return peer.name;
     case Qt::ToolTipRole:
-        return peer.name + QLatin1Char('\n') + peer.host;
+        return plainTextToolTip(peer.name + QLatin1Char('\n') + peer.host);
     case Qt::AccessibleDescriptionRole:
         // A screen reader hears the PIN the row shows, not only the name.
         if (peer.token)

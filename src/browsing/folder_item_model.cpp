@@ -3,6 +3,7 @@
 #include "browsing/file_browser_view_model.h"
 #include "browsing/file_item_format.h"
 #include "documents/app_font_scale.h"
+#include "documents/plain_text_tooltip.h"
 #include "documents/symbol_icon.h"
 #include "documents/text_styles.h"
 
@@ -131,11 +132,8 @@ QVariant FolderItemModel::data(const QModelIndex& index, int role) const
                    ? QVariant()
                    : QVariant(QApplication::palette().color(QPalette::PlaceholderText));
     case Qt::ToolTipRole:
-        // Escaped and marked as rich text, so a name is never taken for markup.
-        return index.column() == NameColumn
-                   ? QVariant(QStringLiteral("<p style='white-space:pre'>%1</p>")
-                                  .arg(displayName(item.name).toHtmlEscaped()))
-                   : QVariant();
+        return index.column() == NameColumn ? QVariant(plainTextToolTip(displayName(item.name)))
+                                            : QVariant();
     case Qt::AccessibleTextRole:
         return index.column() == NameColumn ? QVariant(displayName(item.name)) : QVariant();
     case IdRole:

@@ -1,6 +1,7 @@
 #include "wifi_ui/connected_device_view.h"
 
 #include "documents/file_manager.h"
+#include "documents/plain_text_tooltip.h"
 #include "documents/symbol_icon.h"
 #include "platform/app_paths.h"
 #include "wifi/pending_outgoing_files_registry.h"
@@ -45,7 +46,7 @@ public:
     void setFullText(const QString& text)
     {
         m_full = text;
-        setToolTip(text);
+        setToolTip(plainTextToolTip(text));
         updateGeometry();
         elide();
     }

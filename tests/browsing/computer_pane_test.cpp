@@ -10,6 +10,7 @@
 #include "platform/futures.h"
 #include "platform/preference_store.h"
 #include "support/test_support.h"
+#include "support/tooltip_text.h"
 
 #include <QApplication>
 #include <QDir>
@@ -17,6 +18,7 @@
 #include <QFile>
 #include <QMimeData>
 #include <QTemporaryDir>
+#include <QToolButton>
 
 #include <gtest/gtest.h>
 
@@ -94,6 +96,15 @@ TEST(ComputerFolderModelTest, ShowsTheNewestListingFoldersFirstWithoutHiddenEntr
     EXPECT_EQ(fileSymbolName("Game.APK", false), "doc");
     EXPECT_EQ(fileSymbolName("Game.APK", true), "app.badge");
 
+    // A name of the file system is shown as it is, never as markup.
+    makeFiles(dir.path(), {"<b>bold&amp;<img src=x>"});
+    model.setDirectory(dir.path());
+    ASSERT_TRUE(waitUntil([&] { return !model.isLoading(); }));
+    const int bold = int(names(model).indexOf("<b>bold&amp;<img src=x>"));
+    ASSERT_GE(bold, 0);
+    EXPECT_EQ(tooltipText(model.index(bold, 0).data(Qt::ToolTipRole).toString()),
+              "<b>bold&amp;<img src=x>");
+
     model.setDirectory(dir.filePath("missing"));
     ASSERT_TRUE(waitUntil([&] { return !model.isLoading(); }));
     EXPECT_EQ(model.rowCount(), 0);
@@ -117,6 +128,15 @@ TEST(ComputerBrowserPaneTest, NavigatesFromTheStoredRootAndFollowsItsChange)
     EXPECT_EQ(pane.navStack(), QStringList{root});
 
     pane.open(root + "/sub");
+    // The crumb's tooltip is its path as it is, markup and all.
+    makeFiles(root, {"sub/<b>x&amp;/"});
+    pane.open(root + "/sub/<b>x&amp;");
+    const auto crumbs = pane.findChildren<QToolButton*>();
+    const auto crumb =
+        std::ranges::find_if(crumbs, [](QToolButton* b) { return b->text() == "<b>x&&amp;"; });
+    ASSERT_NE(crumb, crumbs.end());
+    EXPECT_EQ(tooltipText((*crumb)->toolTip()), root + "/sub/<b>x&amp;");
+    pane.goBack();
     pane.open(root + "/sub/file-that-is-not-there");
     pane.open(root + "/sub/deeper");
     EXPECT_EQ(pane.navStack().size(), 3);

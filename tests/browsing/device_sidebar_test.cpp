@@ -4,6 +4,7 @@
 #include "core/device/device_fakes.h"
 #include "core/device/mtp_device_manager.h"
 #include "documents/command_bus.h"
+#include "support/tooltip_text.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -162,6 +163,23 @@ TEST_F(DeviceSidebarTest, ModelShowsSectionsPlaceholdersStoragesPinsAndRefreshSt
     m_lister->openGate();
     ASSERT_TRUE(waitUntil([&] { return !sidebar.isRefreshing(); }));
     EXPECT_EQ(refresh.data().toString(), "Refresh Devices");
+}
+
+// Guards against names from phones and the network being rendered as markup in tooltips.
+TEST_F(DeviceSidebarTest, TooltipsShowNamesCharacterForCharacter)
+{
+    DeviceSidebarController sidebar(m_devices.get(), m_peers.get());
+    DeviceSidebarModel model(sidebar);
+    const QString markup = "<b>Pixel</b><img src=\"x.png\"> & co";
+    m_peers->touch("10.0.0.9", markup);
+    Device device = phone("A", {storage("1", "<i>SD</i> card")});
+    device.displayName = markup;
+    m_devices->handle(DeviceEvent::connected(device));
+    const QModelIndex a = model.deviceIndex("A");
+    EXPECT_EQ(tooltipText(a.data(Qt::ToolTipRole).toString()), markup);
+    EXPECT_EQ(tooltipText(model.index(0, 0, a).data(Qt::ToolTipRole).toString()), "<i>SD</i> card");
+    const QModelIndex peer = model.index(0, 0, model.index(1, 0));
+    EXPECT_EQ(tooltipText(peer.data(Qt::ToolTipRole).toString()), markup + "\n10.0.0.9");
 }
 
 TEST_F(DeviceSidebarTest, ViewMonitorsWhileShownAndKeepsTheHighlightOnTheSelectedPhone)
