@@ -23,6 +23,7 @@
 #include "documents/symbol_icon.h"
 #include "documents/text_styles.h"
 #include "support/test_support.h"
+#include "support/tooltip_text.h"
 #include "wifi/wifi_peer_registry.h"
 #include "wifi_ui/connected_device_view.h"
 #include "wifi_ui/wifi_pairing_prompt_view.h"
@@ -404,7 +405,7 @@ TEST_F(WindowsTest, SettingsAndTheComputerPaneFollowEveryWriteAtOnce)
     TransferPreferences(*m_preferences).setDownloadFolder(other);
     QStringList tips;
     for (QLabel* label : settings->findChildren<QLabel*>())
-        tips.append(label->toolTip());
+        tips.append(test::tooltipText(label->toolTip()));
     EXPECT_TRUE(tips.contains(other)) << tips.join(u'|').toStdString();
     EXPECT_EQ(pane.navStack(), QStringList{other});
 }
