@@ -199,7 +199,7 @@ QWidget* ComputerBrowserPane::buildHeader()
     auto* root = iconButton(QStringLiteral("folder"), tr("Set root folder"), header);
     connect(root, &QToolButton::clicked, this, &ComputerBrowserPane::chooseRootFolder);
     auto* manager =
-        iconButton(QStringLiteral("arrow.up.right.square"), tr("Open in File Manager"), header);
+        iconButton(QStringLiteral("arrow.up.right.square"), tr("Show in File Manager"), header);
     connect(manager, &QToolButton::clicked, this, &ComputerBrowserPane::openInFileManager);
     row->addWidget(hide);
     row->addWidget(m_backButton);

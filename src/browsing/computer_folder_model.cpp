@@ -125,7 +125,7 @@ void ComputerFolderModel::sort(QList<ComputerEntry>& entries)
 QIcon ComputerFolderModel::iconFor(const ComputerEntry& entry) const
 {
     if (entry.isDirectory)
-        return symbolIcon(QStringLiteral("folder.fill"));
+        return tintedSymbolIcon(QStringLiteral("folder.fill"), QPalette::Highlight);
     const qsizetype dot = entry.name.lastIndexOf(QLatin1Char('.'));
     const QString ext = dot < 0 ? QString() : entry.name.mid(dot + 1).toLower();
     auto cached = m_icons.constFind(ext);
@@ -136,7 +136,7 @@ QIcon ComputerFolderModel::iconFor(const ComputerEntry& entry) const
     const QMimeType type = database.mimeTypeForFile(entry.name, QMimeDatabase::MatchExtension);
     QIcon icon = QIcon::fromTheme(type.iconName(), QIcon::fromTheme(type.genericIconName()));
     if (icon.isNull())
-        icon = symbolIcon(fileSymbolName(entry.name, false));
+        icon = tintedSymbolIcon(fileSymbolName(entry.name, false), QPalette::PlaceholderText);
     m_icons.insert(ext, icon);
     return icon;
 }

@@ -4,6 +4,7 @@
 #include "browsing/file_grid_view.h"
 #include "browsing/folder_item_model.h"
 #include "browsing/phone_item_transferable.h"
+#include "documents/action_menu.h"
 #include "documents/app_font_scale.h"
 #include "documents/empty_state_view.h"
 #include "documents/symbol_icon.h"
@@ -288,16 +289,14 @@ void FileBrowserList::popUp(QWidget* view, const QPoint& position,
 {
     if (entries.isEmpty())
         return;
-    auto* menu = new QMenu(this);
+    auto* menu = new ActionMenu(this);
     menu->setAttribute(Qt::WA_DeleteOnClose);
     for (const FileMenuEntry& entry : entries) {
         if (entry.action == FileMenuEntry::Action::Separator) {
             menu->addSeparator();
             continue;
         }
-        QAction* action = menu->addAction(symbolIcon(entry.symbol), entry.label);
-        if (entry.destructive)
-            action->setProperty("destructive", true);
+        QAction* action = menu->addSymbolAction(entry.symbol, entry.label, entry.destructive);
         connect(action, &QAction::triggered, this,
                 [this, kind = entry.action, ids, first] { perform(kind, ids, first); });
     }

@@ -98,8 +98,12 @@ QIcon FolderItemModel::iconFor(const FileItem& item) const
 {
     const QString symbol = item.iconName();
     auto it = m_icons.constFind(symbol);
-    if (it == m_icons.constEnd())
-        it = m_icons.insert(symbol, symbolIcon(symbol));
+    if (it == m_icons.constEnd()) {
+        // Folders in the accent colour, files in the secondary one.
+        it = m_icons.insert(symbol,
+                            tintedSymbolIcon(symbol, item.isDirectory ? QPalette::Highlight
+                                                                      : QPalette::PlaceholderText));
+    }
     return *it;
 }
 

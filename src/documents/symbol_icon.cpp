@@ -45,6 +45,7 @@ const QHash<QString, QString>& table()
         {QStringLiteral("envelope"), QStringLiteral("mail-send")},
         {QStringLiteral("exclamationmark.circle.fill"), QStringLiteral("dialog-error")},
         {QStringLiteral("exclamationmark.triangle"), QStringLiteral("dialog-warning")},
+        {QStringLiteral("eye"), QStringLiteral("view-reveal")},
         {QStringLiteral("externaldrive"), QStringLiteral("drive-harddisk")},
         {QStringLiteral("film"), QStringLiteral("video-x-generic")},
         {QStringLiteral("folder"), QStringLiteral("folder")},
@@ -68,6 +69,7 @@ const QHash<QString, QString>& table()
         {QStringLiteral("paperplane.fill"), QStringLiteral("document-send")},
         {QStringLiteral("pause.circle"), QStringLiteral("media-playback-pause")},
         {QStringLiteral("pause.fill"), QStringLiteral("media-playback-pause")},
+        {QStringLiteral("pencil"), QStringLiteral("document-edit")},
         {QStringLiteral("photo"), QStringLiteral("image-x-generic")},
         {QStringLiteral("play.fill"), QStringLiteral("media-playback-start")},
         {QStringLiteral("questionmark.circle"), QStringLiteral("help-browser")},
@@ -111,7 +113,12 @@ ThemeIcon themeIcon(const QString& symbol)
 class PaletteTintedSymbolEngine : public QIconEngine
 {
 public:
-    explicit PaletteTintedSymbolEngine(QString symbol) : m_symbol(std::move(symbol)) {}
+    // Drawn in `role` of the palette, or in `fixed` when it is valid.
+    explicit PaletteTintedSymbolEngine(QString symbol,
+                                       QPalette::ColorRole role = QPalette::WindowText,
+                                       QColor fixed = {})
+        : m_symbol(std::move(symbol)), m_role(role), m_fixed(fixed)
+    {}
 
     void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State) override
     {
@@ -133,13 +140,16 @@ public:
         return {side, side};
     }
 
-    QIconEngine* clone() const override { return new PaletteTintedSymbolEngine(m_symbol); }
+    QIconEngine* clone() const override
+    {
+        return new PaletteTintedSymbolEngine(m_symbol, m_role, m_fixed);
+    }
     QString key() const override { return QStringLiteral("qb.paletteTintedSymbol"); }
     QString iconName() override { return themeIconName(m_symbol) + QStringLiteral("-symbolic"); }
     bool isNull() override { return false; }
 
 private:
-    static QColor colour(QIcon::Mode mode)
+    QColor colour(QIcon::Mode mode) const
     {
         const QPalette palette = QGuiApplication::palette();
         switch (mode) {
@@ -151,10 +161,12 @@ private:
         case QIcon::Active:
             break;
         }
-        return palette.color(QPalette::Active, QPalette::WindowText);
+        return m_fixed.isValid() ? m_fixed : palette.color(QPalette::Active, m_role);
     }
 
     QString m_symbol;
+    QPalette::ColorRole m_role;
+    QColor m_fixed;
 };
 
 } // namespace
@@ -176,6 +188,26 @@ QIcon symbolIcon(const QString& symbol)
     if (found.oneColour)
         return QIcon(new PaletteTintedSymbolEngine(symbol));
     return found.icon;
+}
+
+QIcon tintedSymbolIcon(const QString& symbol, QPalette::ColorRole role)
+{
+    if (themeIcon(symbol).icon.isNull())
+        return {};
+    return QIcon(new PaletteTintedSymbolEngine(symbol, role));
+}
+
+QIcon tintedSymbolIcon(const QString& symbol, const QColor& colour)
+{
+    if (themeIcon(symbol).icon.isNull())
+        return {};
+    return QIcon(new PaletteTintedSymbolEngine(symbol, QPalette::WindowText, colour));
+}
+
+QColor destructiveColour()
+{
+    // The system red of both the light and the dark palette: readable on either.
+    return QColor(255, 59, 48);
 }
 
 void installIconThemeFallback()

@@ -2,6 +2,7 @@
 
 #include <QColor>
 #include <QIcon>
+#include <QPalette>
 #include <QPixmap>
 #include <QString>
 
@@ -16,6 +17,16 @@ QString themeIconName(const QString& symbol);
 // theme has only in one colour is drawn in the application palette's text colour, and follows
 // the palette when it changes (a dark theme chosen in the settings).
 QIcon symbolIcon(const QString& symbol);
+
+// A symbol drawn in one role of the application palette (Highlight is the accent colour,
+// PlaceholderText the secondary one), or in one fixed colour; it follows the palette when it
+// changes, and a selected or disabled row draws it in that state's text colour. A null icon when
+// no theme has the symbol.
+QIcon tintedSymbolIcon(const QString& symbol, QPalette::ColorRole role);
+QIcon tintedSymbolIcon(const QString& symbol, const QColor& colour);
+
+// The colour of entries and buttons that delete.
+QColor destructiveColour();
 
 // A symbol's icon drawn in one colour at `size` device-independent pixels. Kept in a small
 // cache: delegates draw the same few images over and over. A null pixmap when no theme has it.

@@ -7,10 +7,12 @@
 #include "app/quillbay_app.h"
 #include "browsing/android_browser_pane.h"
 #include "browsing/breadcrumb_bar.h"
+#include "browsing/computer_browser_pane.h"
 #include "browsing/device_sidebar_model.h"
 #include "browsing/device_sidebar_view.h"
 #include "browsing/file_browser_list.h"
 #include "browsing/file_grid_view.h"
+#include "browsing/folder_item_model.h"
 #include "browsing/phone_item_transferable.h"
 #include "browsing/phone_pane_drop_handler.h"
 #include "browsing/phone_pane_toolbar.h"
@@ -23,6 +25,7 @@
 #include "core/transfer/transfer_queue_view_model.h"
 #include "documents/command_bus.h"
 #include "documents/observable_flag.h"
+#include "documents/symbol_icon.h"
 #include "platform/preference_store.h"
 #include "platform/usb_hotplug_source.h"
 #include "wifi/pending_outgoing_files_registry.h"
@@ -691,3 +694,93 @@ TEST(BreadcrumbBarTest, CrumbsButTheLastReportTheirPositionAsOneLineOfPlainText)
 }
 
 } // namespace
+
+namespace {
+
+// How many pixels of `image` within `area` are close to `colour` (and nearly as opaque).
+int pixelsNear(const QImage& image, const QRect& area, const QColor& colour)
+{
+    int count = 0;
+    const QRect inside = area.intersected(image.rect());
+    for (int y = inside.top(); y <= inside.bottom(); ++y) {
+        for (int x = inside.left(); x <= inside.right(); ++x) {
+            const QColor pixel = image.pixelColor(x, y);
+            if (pixel.alpha() > colour.alpha() * 3 / 4 &&
+                std::abs(pixel.red() - colour.red()) < 30 &&
+                std::abs(pixel.green() - colour.green()) < 30 &&
+                std::abs(pixel.blue() - colour.blue()) < 30)
+                ++count;
+        }
+    }
+    return count;
+}
+
+int pixelsNear(const QImage& image, const QColor& colour)
+{
+    return pixelsNear(image, image.rect(), colour);
+}
+
+} // namespace
+
+// Regressions: "Delete" and Delete selected looked like every other entry (the property was set
+// and nothing read it); "Open" and "Preview" had no symbol; folder and file symbols were drawn in
+// the theme's own colours; the computer pane's header button did not say "Show in File Manager".
+TEST_F(PaneInWindowTest, DeletingStandsOutAndSymbolsAreTintedAsTheKindOfItem)
+{
+    installIconThemeFallback(); // as the application does at start
+    attach("A", kPhoneA);
+    pick("A");
+    FileBrowserList& list = *pane().fileList();
+    const QPalette palette = QApplication::palette();
+    const QColor accent = palette.color(QPalette::Highlight);
+    const QColor secondary = palette.color(QPalette::PlaceholderText);
+    ASSERT_GT(std::abs(accent.blue() - secondary.blue()) + std::abs(accent.red() - secondary.red()),
+              60);
+    for (int row = 0; row < list.model()->rowCount(); ++row) {
+        const QImage icon = list.model()
+                                ->index(row, 0)
+                                .data(Qt::DecorationRole)
+                                .value<QIcon>()
+                                .pixmap(16)
+                                .toImage();
+        const bool isFolder = list.model()->itemAt(row).isDirectory;
+        EXPECT_GT(pixelsNear(icon, isFolder ? accent : secondary), 8) << row;
+        EXPECT_EQ(pixelsNear(icon, isFolder ? secondary : accent), 0) << row;
+    }
+
+    browser().setSelectedItemIDs({"65537/2"});
+    QToolButton* remove = pane().toolbar()->deleteButton();
+    ASSERT_TRUE(remove->isVisible());
+    EXPECT_GT(pixelsNear(remove->grab().toImage(), destructiveColour()), 8);
+    EXPECT_EQ(pixelsNear(pane().toolbar()->refreshButton()->grab().toImage(), destructiveColour()),
+              0);
+
+    QTableView* table = list.table();
+    const QPoint at = table->visualRect(table->model()->index(1, 0)).center();
+    QContextMenuEvent request(QContextMenuEvent::Mouse, at, table->viewport()->mapToGlobal(at));
+    QCoreApplication::sendEvent(table->viewport(), &request);
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    ASSERT_NE(menu, nullptr);
+    const QImage drawn = menu->grab().toImage();
+    QHash<QString, QAction*> entries;
+    for (QAction* action : menu->actions())
+        entries.insert(action->text(), action);
+    ASSERT_TRUE(entries.contains("Delete") && entries.contains("Download"));
+    EXPECT_FALSE(
+        entries.value(list.model()->itemAt(1).isDirectory ? "Open" : "Preview")->icon().isNull());
+    const qreal ratio = drawn.devicePixelRatio();
+    const auto area = [&](const QString& entry) {
+        const QRect rect = menu->actionGeometry(entries.value(entry));
+        return QRect(rect.topLeft() * ratio, rect.size() * ratio);
+    };
+    EXPECT_GT(pixelsNear(drawn, area("Delete"), destructiveColour()), 50); // text and symbol
+    EXPECT_EQ(pixelsNear(drawn, area("Download"), destructiveColour()), 0);
+    menu->close();
+
+    ComputerBrowserPane* computer = windows->mainWindow().content()->computerPane();
+    ASSERT_NE(computer, nullptr);
+    QStringList tips;
+    for (QToolButton* button : computer->findChildren<QToolButton*>())
+        tips.append(button->toolTip());
+    EXPECT_TRUE(tips.contains("Show in File Manager")) << tips.join('|').toStdString();
+}
