@@ -5,12 +5,15 @@
 #include "documents/text_styles.h"
 
 #include <QDesktopServices>
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace qb {
 
@@ -74,40 +77,132 @@ protected:
     }
 };
 
-// The call to action: a filled button whose label wraps onto a further line rather than being
-// cut off where the card is narrow.
+// The call to action: a filled button whose label wraps onto further lines rather than being
+// cut off where the card is narrow. The symbol stands before the label while the label's longest
+// word still fits beside it, and above the label where it does not, so no word is ever clipped.
+// The button places both itself: its height for a width is computed by the same arrangement that
+// places them, so the card always gives it the height its label needs.
 class WrappingButton : public QPushButton
 {
 public:
-    WrappingButton(const QString& text, const QPixmap& icon, QWidget* parent) : QPushButton(parent)
+    WrappingButton(const QString& text, const QPixmap& icon, QWidget* parent)
+        : QPushButton(parent), m_image(new QLabel(this)), m_label(new QLabel(this))
     {
         setAccessibleName(text);
-        auto* row = new QHBoxLayout(this);
-        row->setContentsMargins(8, 8, 8, 8);
-        row->setSpacing(8);
-        row->addStretch(1);
-        auto* image = new QLabel(this);
-        image->setPixmap(icon);
-        row->addWidget(image);
-        auto* label = new QLabel(this);
-        label->setTextFormat(Qt::PlainText);
-        label->setText(text);
-        label->setWordWrap(true);
-        label->setAlignment(Qt::AlignCenter);
-        QFont font = label->font();
+        m_image->setPixmap(icon);
+        m_image->setHidden(icon.isNull());
+        m_label->setTextFormat(Qt::PlainText);
+        m_label->setText(text);
+        m_label->setWordWrap(true);
+        m_label->setAlignment(Qt::AlignCenter);
+        QFont font = m_label->font();
         font.setWeight(QFont::DemiBold);
-        label->setFont(font);
-        row->addWidget(label);
-        row->addStretch(1);
-        for (QLabel* part : {image, label})
+        m_label->setFont(font);
+        for (QLabel* part : {m_image, m_label})
             part->setAttribute(Qt::WA_TransparentForMouseEvents);
         // A push button is one line high by default; this one grows with its label.
         QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
         policy.setHeightForWidth(true);
         setSizePolicy(policy);
     }
-    QSize sizeHint() const override { return layout()->sizeHint(); }
-    QSize minimumSizeHint() const override { return layout()->minimumSize(); }
+
+    QSize sizeHint() const override
+    {
+        const QSize symbol = symbolSize();
+        const int width =
+            2 * kMargin + lineWidth() + (symbol.isEmpty() ? 0 : symbol.width() + kSpacing);
+        return {width, heightForWidth(width)};
+    }
+    QSize minimumSizeHint() const override
+    {
+        const QSize symbol = symbolSize();
+        const QSize word = m_label->minimumSizeHint();
+        return {2 * kMargin + std::max(symbol.width(), word.width()),
+                2 * kMargin + std::max(symbol.height(), word.height())};
+    }
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override { return arrangement(width).height; }
+
+protected:
+    bool event(QEvent* event) override
+    {
+        // A part's size changed (a new font or style): ask the card again and place the parts.
+        if (event->type() == QEvent::LayoutRequest) {
+            updateGeometry();
+            place();
+        }
+        return QPushButton::event(event);
+    }
+    void resizeEvent(QResizeEvent* event) override
+    {
+        QPushButton::resizeEvent(event);
+        place();
+    }
+
+private:
+    static constexpr int kMargin = 8;
+    static constexpr int kSpacing = 8;
+
+    struct Arrangement
+    {
+        QRect symbol;
+        QRect text;
+        int height = 0;
+    };
+
+    QSize symbolSize() const { return m_image->isHidden() ? QSize() : m_image->sizeHint(); }
+
+    // The label's width on a single line.
+    int lineWidth() const
+    {
+        const int unbounded = 1 << 20;
+        return m_label->fontMetrics()
+            .boundingRect(QRect(0, 0, unbounded, unbounded), Qt::TextWordWrap | Qt::AlignCenter,
+                          m_label->text())
+            .width();
+    }
+
+    Arrangement arrangement(int width) const
+    {
+        const QSize symbol = symbolSize();
+        const int room = std::max(0, width - 2 * kMargin);
+        const int line = lineWidth();
+        Arrangement result;
+        if (!symbol.isEmpty() &&
+            room >= symbol.width() + kSpacing + m_label->minimumSizeHint().width()) {
+            const int textWidth = std::min(line, room - symbol.width() - kSpacing);
+            const int textHeight = m_label->heightForWidth(textWidth);
+            const int rowHeight = std::max(symbol.height(), textHeight);
+            const int left = kMargin + (room - symbol.width() - kSpacing - textWidth) / 2;
+            result.symbol =
+                QRect(QPoint(left, kMargin + (rowHeight - symbol.height()) / 2), symbol);
+            result.text = QRect(left + symbol.width() + kSpacing,
+                                kMargin + (rowHeight - textHeight) / 2, textWidth, textHeight);
+        } else {
+            const int textWidth = std::min(line, room);
+            int top = kMargin;
+            if (!symbol.isEmpty()) {
+                result.symbol = QRect(QPoint(kMargin + (room - symbol.width()) / 2, top), symbol);
+                top += symbol.height() + kSpacing;
+            }
+            result.text = QRect(kMargin + (room - textWidth) / 2, top, textWidth,
+                                m_label->heightForWidth(textWidth));
+        }
+        result.height = (result.symbol | result.text).bottom() + 1 + kMargin;
+        return result;
+    }
+
+    // The parts as the arrangement for the current width says, centred in any extra height.
+    void place()
+    {
+        const Arrangement parts = arrangement(width());
+        const int extra = std::max(0, (height() - parts.height) / 2);
+        m_image->setGeometry(parts.symbol.translated(0, extra));
+        m_label->setGeometry(parts.text.translated(0, extra));
+    }
+
+    QLabel* m_image;
+    QLabel* m_label;
 };
 
 QWidget* stepRow(QWidget* parent, int number, const QString& text, const QColor& accent)

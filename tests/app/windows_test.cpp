@@ -57,6 +57,9 @@ class WindowsTest : public ::testing::Test
 protected:
     void SetUp() override
     {
+        // The icon theme as the application installs it before its windows: its symbols take
+        // room in toolbars and buttons.
+        installIconThemeFallback();
         QuillbayApp::Options options = test::fakeAppOptions(m_preferences);
         options.processRunner = m_runner;
         options.alerts = m_alerts;
@@ -412,10 +415,6 @@ TEST_F(WindowsTest, SettingsAndTheComputerPaneFollowEveryWriteAtOnce)
 
 TEST_F(WindowsTest, OneColourSymbolsTakeTheTextColourOfTheChosenTheme)
 {
-    // The icon theme as the application installs it before its windows.
-    m_windows.reset();
-    installIconThemeFallback();
-    m_windows = std::make_unique<ApplicationWindows>(*m_app);
     m_preferences->setValue(QStringLiteral("hasAcceptedTerms"), true);
     MainWindow& main = m_windows->mainWindow();
     main.show();

@@ -143,5 +143,47 @@ TEST(DocumentViewsTest, GuideOpensOnlyAValidStorePage)
     EXPECT_EQ(bold, 3); // "USB charging", "File Transfer (MTP)", "Quillbay Companion"
 }
 
+// The store button shows every word of its label whole at any width where the longest word fits:
+// its symbol stands beside the label where there is room and above it where there is not.
+TEST(DocumentViewsTest, GuideButtonShowsItsWholeLabelAtEveryWidth)
+{
+    installIconThemeFallback();
+    OnboardingPlaceholder guide;
+    guide.show();
+    const QList<QPushButton*> buttons = guide.findChildren<QPushButton*>();
+    ASSERT_EQ(buttons.size(), 1);
+    const QPushButton& button = *buttons.front();
+    const QLabel* symbol = nullptr;
+    const QLabel* label = nullptr;
+    for (const QLabel* part : button.findChildren<QLabel*>())
+        (part->text().isEmpty() ? symbol : label) = part;
+    ASSERT_NE(symbol, nullptr);
+    ASSERT_NE(label, nullptr);
+    ASSERT_FALSE(symbol->pixmap().isNull());
+
+    int beside = 0;
+    int above = 0;
+    for (int width = 300; width <= 1000; width += 3) {
+        guide.resize(width, 600);
+        for (int i = 0; i < 5; ++i)
+            QCoreApplication::processEvents();
+        if (button.width() - 16 < label->minimumSizeHint().width())
+            continue; // narrower than the longest word: no arrangement can show it whole
+        SCOPED_TRACE(width);
+        const QRect needed = label->fontMetrics().boundingRect(
+            label->contentsRect(), Qt::TextWordWrap | Qt::AlignCenter, label->text());
+        EXPECT_LE(needed.width(), label->width());
+        EXPECT_LE(needed.height(), label->height());
+        EXPECT_TRUE(button.rect().contains(label->geometry()));
+        EXPECT_TRUE(button.rect().contains(symbol->geometry()));
+        EXPECT_FALSE(symbol->geometry().intersects(label->geometry()));
+        (symbol->geometry().bottom() < label->y() ? above : beside) += 1;
+    }
+    EXPECT_GT(above, 0);
+    EXPECT_GT(beside, 0);
+    // With room to spare the label stands on one line.
+    EXPECT_EQ(label->height(), label->minimumSizeHint().height());
+}
+
 } // namespace
 } // namespace qb
