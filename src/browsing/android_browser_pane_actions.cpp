@@ -12,6 +12,7 @@
 #include "core/device/rename_file_use_case.h"
 #include "core/transfer/transfer_queue_view_model.h"
 #include "documents/command_bus.h"
+#include "documents/text_styles.h"
 #include "platform/when_finished.h"
 
 #include <QDialog>
@@ -61,6 +62,7 @@ void AndroidBrowserPane::requestDeleteSelected()
     box->setText(tr("Delete %1 item(s)?").arg(items.size()));
     box->setInformativeText(tr("This action cannot be undone."));
     QPushButton* remove = box->addButton(tr("Delete"), QMessageBox::DestructiveRole);
+    setDestructiveColour(remove);
     QPushButton* cancel = box->addButton(tr("Cancel"), QMessageBox::RejectRole);
     box->setDefaultButton(cancel);
     box->setEscapeButton(cancel);

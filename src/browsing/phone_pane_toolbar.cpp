@@ -4,6 +4,7 @@
 #include "documents/command_bus.h"
 #include "documents/observable_flag.h"
 #include "documents/symbol_icon.h"
+#include "documents/text_styles.h"
 
 #include <QButtonGroup>
 #include <QComboBox>
@@ -42,14 +43,8 @@ PhonePaneToolbar::PhonePaneToolbar(FileBrowserViewModel& browser, ObservableFlag
         makeButton(this, QStringLiteral("folder.badge.plus"), tr("New Folder"), tr("New Folder"));
     m_delete =
         makeButton(this, QStringLiteral("trash"), tr("Delete selected"), tr("Delete selected"));
-    // It deletes: symbol and text in the destructive colour (disabled, it greys like the rest).
     m_delete->setIcon(tintedSymbolIcon(QStringLiteral("trash"), destructiveColour()));
-    QPalette destructive = m_delete->palette();
-    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
-        destructive.setColor(group, QPalette::ButtonText, destructiveColour());
-        destructive.setColor(group, QPalette::WindowText, destructiveColour());
-    }
-    m_delete->setPalette(destructive);
+    setDestructiveColour(m_delete);
     m_download = makeButton(this, QStringLiteral("arrow.down.circle"), tr("Download selected"),
                             tr("Download selected"));
 

@@ -1,5 +1,7 @@
 #include "documents/text_styles.h"
 
+#include "documents/symbol_icon.h"
+
 #include <QApplication>
 #include <QWidget>
 
@@ -62,6 +64,16 @@ void setTextStyle(QWidget* widget, TextStyle style, bool bold)
 void setSecondaryColour(QWidget* widget)
 {
     widget->setForegroundRole(QPalette::PlaceholderText);
+}
+
+void setDestructiveColour(QWidget* widget)
+{
+    QPalette palette = widget->palette();
+    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+        palette.setColor(group, QPalette::ButtonText, destructiveColour());
+        palette.setColor(group, QPalette::WindowText, destructiveColour());
+    }
+    widget->setPalette(palette);
 }
 
 } // namespace qb

@@ -18,5 +18,8 @@ void setTextStyle(QWidget* widget, TextStyle style, bool bold = false);
 
 // Draws the widget's text in the palette's secondary (dimmed) colour.
 void setSecondaryColour(QWidget* widget);
+// Draws the text of a control that deletes in the destructive colour; disabled, it greys as
+// every other control does.
+void setDestructiveColour(QWidget* widget);
 
 } // namespace qb

@@ -755,6 +755,18 @@ TEST_F(PaneInWindowTest, DeletingStandsOutAndSymbolsAreTintedAsTheKindOfItem)
     EXPECT_EQ(pixelsNear(pane().toolbar()->refreshButton()->grab().toImage(), destructiveColour()),
               0);
 
+    remove->click();
+    auto* confirm = qobject_cast<QMessageBox*>(pane().activeDialog());
+    ASSERT_NE(confirm, nullptr);
+    for (QAbstractButton* button : confirm->buttons()) {
+        const int red = pixelsNear(button->grab().toImage(), destructiveColour());
+        if (button->text() == "Delete")
+            EXPECT_GT(red, 8);
+        else
+            EXPECT_EQ(red, 0) << button->text().toStdString();
+    }
+    confirm->reject();
+
     QTableView* table = list.table();
     const QPoint at = table->visualRect(table->model()->index(1, 0)).center();
     QContextMenuEvent request(QContextMenuEvent::Mouse, at, table->viewport()->mapToGlobal(at));
