@@ -9,6 +9,7 @@
 #include "core/transfer/transfer_queue_actor.h"
 #include "core/transfer/transfer_queue_view_model.h"
 #include "platform/avahi_dns_sd_publisher.h"
+#include "platform/local_files.h"
 #include "platform/preference_store.h"
 #include "platform/qprocess_runner.h"
 #include "wifi/pending_outgoing_files_registry.h"
@@ -36,6 +37,9 @@ QuillbayApp::QuillbayApp(Options options, QObject* parent)
 
     m_appState = std::make_unique<AppState>();
     step(QStringLiteral("appState"));
+
+    // Copies that a crash or a forced quit left in the cache folder; nothing of this run uses them.
+    QThreadPool::globalInstance()->start([] { LocalFiles::removeStaleTemporaryFolders(); });
 
     TransferQueueActor::Options engineOptions;
     engineOptions.preferences = m_options.preferences; // the engine's own default when null

@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QStandardPaths>
 #include <QUuid>
@@ -182,13 +183,54 @@ void removeCrashLeftovers(const QString& folder)
     }
 }
 
+namespace {
+
+QString cacheFolder()
+{
+    const QString cache = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
+    return cache.isEmpty() ? QDir::homePath() + QStringLiteral("/.cache") : cache;
+}
+
+QString temporaryFolderName(const QUuid& id)
+{
+    return id.toString(QUuid::WithoutBraces).toUpper();
+}
+
+// Whether nothing in the folder, the folder included, changed since `since`.
+bool untouchedSince(const QString& folder, const QDateTime& since)
+{
+    if (QFileInfo(folder).lastModified() >= since)
+        return false;
+    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        if (it.fileInfo().lastModified() >= since)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+void removeStaleTemporaryFolders()
+{
+    const QDateTime dayAgo = QDateTime::currentDateTime().addDays(-1);
+    const QFileInfoList folders =
+        QDir(cacheFolder()).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks);
+    for (const QFileInfo& folder : folders) {
+        const QUuid id = QUuid::fromString(folder.fileName());
+        // Only names createTemporaryFolder() gives: the cache folder holds other things too.
+        if (id.isNull() || folder.fileName() != temporaryFolderName(id))
+            continue;
+        if (untouchedSince(folder.absoluteFilePath(), dayAgo))
+            QDir(folder.absoluteFilePath()).removeRecursively();
+    }
+}
+
 QString createTemporaryFolder()
 {
-    QString cache = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
-    if (cache.isEmpty())
-        cache = QDir::homePath() + QStringLiteral("/.cache");
-    const QString path =
-        cache + u'/' + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+    const QString path = cacheFolder() + u'/' + temporaryFolderName(QUuid::createUuid());
     if (!QDir().mkpath(path))
         return QString();
     return path;

@@ -48,6 +48,10 @@ void removeCrashLeftovers(const QString& folder);
 // the computer (a move between phone folders, a paste). Not the system's temporary folder: that
 // is often RAM-backed and too small for a video. Empty when it cannot be created.
 QString createTemporaryFolder();
+// Removes the folders of createTemporaryFolder() that nothing has touched for a day: what a crash,
+// or a quit past a phone that did not answer, left behind. A folder still written to, and
+// anything else in the cache folder, stays.
+void removeStaleTemporaryFolders();
 
 // Owns a folder from createTemporaryFolder(); removes it with everything in it when destroyed,
 // so a copy leaves nothing behind on any path, failure included.

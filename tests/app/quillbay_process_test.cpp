@@ -1,17 +1,24 @@
 // The application binary itself: started offscreen with a home of its own, it serves phones
 // within moments and quits cleanly when the session asks it to.
 
+#include <QDateTime>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -67,6 +74,19 @@ TEST(QuillbayProcessTest, ServesStatusWithinThreeSecondsAndQuitsCleanlyOnSigterm
     environment.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"),
                        QStringLiteral("unix:path=") + home.filePath(QStringLiteral("no-bus")));
 
+    // A copy folder that a crash left a day and more ago goes at start-up; a fresh one stays.
+    const QString cache = home.filePath(QStringLiteral(".cache/halvorin/Quillbay"));
+    const QString stale = cache + QStringLiteral("/0C2B7A52-8E4B-4F5E-9D0A-3C6B1E2F4A11");
+    const QString fresh = cache + QStringLiteral("/5D1E9C34-2A7F-4B86-8E13-9F0B7C6D5E42");
+    ASSERT_TRUE(QDir().mkpath(stale) && QDir().mkpath(fresh));
+    const timespec twoDaysAgo{QDateTime::currentSecsSinceEpoch() - 2 * 86400, 0};
+    const timespec times[2] = {twoDaysAgo, twoDaysAgo};
+    QFile clip(stale + QStringLiteral("/clip.mp4"));
+    ASSERT_TRUE(clip.open(QIODevice::WriteOnly));
+    clip.close();
+    for (const QString& path : {clip.fileName(), stale})
+        ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
+
     QProcess quillbay;
     quillbay.setProcessEnvironment(environment);
     QElapsedTimer clock;
@@ -86,6 +106,12 @@ TEST(QuillbayProcessTest, ServesStatusWithinThreeSecondsAndQuitsCleanlyOnSigterm
     ASSERT_GT(bodyStart, 0);
     const QJsonDocument status = QJsonDocument::fromJson(reply.mid(bodyStart + 4));
     EXPECT_TRUE(status.isObject()) << reply.toStdString();
+    QElapsedTimer sweep;
+    sweep.start();
+    while (QFileInfo::exists(stale) && sweep.elapsed() < 5000)
+        QThread::msleep(20);
+    EXPECT_FALSE(QFileInfo::exists(stale));
+    EXPECT_TRUE(QFileInfo::exists(fresh));
 
     ASSERT_EQ(::kill(pid_t(quillbay.processId()), SIGTERM), 0);
     ASSERT_TRUE(quillbay.waitForFinished(30000));

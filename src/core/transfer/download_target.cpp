@@ -6,10 +6,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 #include <QUuid>
 
 #include <cerrno>
 #include <fcntl.h>
+#include <mutex>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
@@ -32,6 +34,21 @@ bool pathTaken(const QString& path)
     if (error == ENOSPC || error == EDQUOT)
         throw std::system_error(error, std::generic_category());
     throw TransferError{QStringLiteral("%1 %2: %3").arg(what, path, LocalFiles::errnoText(error))};
+}
+
+// Listing a folder costs time in proportion to its size, so each folder is swept at most once a
+// run: a batch of downloads into a large folder would otherwise be quadratic.
+void removeCrashLeftoversOnce(const QString& folder)
+{
+    static std::mutex mutex;
+    static QSet<QString> swept;
+    {
+        const std::lock_guard lock(mutex);
+        if (swept.contains(folder))
+            return;
+        swept.insert(folder);
+    }
+    LocalFiles::removeCrashLeftovers(folder);
 }
 
 } // namespace
@@ -93,9 +110,11 @@ bool DownloadTarget::prepare()
             break;
         }
     }
+    const bool existed = QFileInfo(m_folderPath).isDir();
     if (!QDir().mkpath(m_folderPath))
         throw TransferError{QStringLiteral("Could not create the folder %1.").arg(m_folderPath)};
-    LocalFiles::removeCrashLeftovers(m_folderPath);
+    if (existed)
+        removeCrashLeftoversOnce(m_folderPath);
     const QString path = m_folderPath + QStringLiteral("/.quillbay-") +
                          QUuid::createUuid().toString(QUuid::WithoutBraces) +
                          QStringLiteral(".part");
@@ -115,6 +134,10 @@ bool DownloadTarget::commit(bool syncFolder)
     // under the final name, nor in place of the file it overwrites.
     if (const int error = LocalFiles::syncFile(m_temporaryPath))
         throwFileError(QStringLiteral("Could not save"), m_finalPath, error);
+    struct stat info;
+    if (::stat(QFile::encodeName(m_temporaryPath).constData(), &info) != 0)
+        throwFileError(QStringLiteral("Could not save"), m_finalPath, errno);
+    m_size = info.st_size;
     if (m_replaceExisting) {
         const QByteArray from = QFile::encodeName(m_temporaryPath);
         if (::rename(from.constData(), QFile::encodeName(m_finalPath).constData()) == 0) {

@@ -25,8 +25,8 @@ public:
     // The candidate itself when nothing is there, else "base (n).ext" with the smallest free n.
     static QString uniqueDestination(const QString& candidatePath);
 
-    // Chooses the final name under the rule and creates the folder and the temporary file; old
-    // leftovers of crashed transfers in the folder are removed.
+    // Chooses the final name under the rule and creates the folder and the temporary file. The
+    // first time in a run that a folder is used, old leftovers of crashed transfers are removed.
     // Returns false, touching nothing, when the rule is "skip" and the name is taken.
     bool prepare();
     QString temporaryPath() const { return m_temporaryPath; }
@@ -38,6 +38,8 @@ public:
     QString folderPath() const { return m_folderPath; }
     void discard();
     QString finalPath() const { return m_finalPath; }
+    // The committed file's size in bytes.
+    qint64 size() const { return m_size; }
 
 private:
     void syncFolderIf(bool wanted) const;
@@ -49,6 +51,7 @@ private:
     OverwriteRule m_rule;
     bool m_replaceExisting = false;
     bool m_committed = false;
+    qint64 m_size = 0;
 };
 
 } // namespace qb

@@ -74,7 +74,8 @@ QString describe(std::exception_ptr error)
     } catch (const TransferError& e) {
         return e.localizedMessage;
     } catch (const std::system_error& e) {
-        return QString::fromLocal8Bit(e.code().message());
+        // Only a download writes to the computer's disk, and only a full one is thrown this way.
+        return MTPError::downloadFailed(QString::fromLocal8Bit(e.code().message())).message();
     } catch (const FileRepositoryError& e) {
         return e.message();
     } catch (const std::exception& e) {
@@ -82,6 +83,25 @@ QString describe(std::exception_ptr error)
     } catch (...) {
         return FileRepositoryError::unknown(QStringLiteral("unknown error")).message();
     }
+}
+
+// Runs `work`; its failure becomes the result's error.
+TransferAttempt::Result outcomeOf(const std::function<void()>& work)
+{
+    TransferAttempt::Result result;
+    try {
+        work();
+        result.succeeded = true;
+    } catch (const std::system_error& e) {
+        result.errorMessage = describe(std::current_exception());
+        result.retryable = e.code() != std::errc::no_space_on_device && e.code().value() != EDQUOT;
+    } catch (const NotAFile& e) {
+        result.errorMessage = e.message;
+        result.retryable = false;
+    } catch (...) {
+        result.errorMessage = describe(std::current_exception());
+    }
+    return result;
 }
 
 } // namespace
@@ -101,23 +121,26 @@ TransferAttempt::TransferAttempt(Input input)
 
 TransferAttempt::Result TransferAttempt::run()
 {
-    Result result;
-    try {
-        execute();
-        result.succeeded = true;
+    Result result = outcomeOf([this] { execute(); });
+    if (result.succeeded) {
         result.skipped = m_skipped;
-        result.unsyncedFolder = m_unsyncedFolder;
-    } catch (const std::system_error& e) {
-        result.errorMessage = describe(std::current_exception());
-        result.retryable = e.code() != std::errc::no_space_on_device && e.code().value() != EDQUOT;
-    } catch (const NotAFile& e) {
-        result.errorMessage = e.message;
-        result.retryable = false;
-    } catch (...) {
-        result.errorMessage = describe(std::current_exception());
+        result.toCommit = std::move(m_toCommit);
+        result.fileSize = m_fileSize;
     }
     std::lock_guard lock(m_recorder->mutex);
     result.lastReport = m_recorder->last;
+    return result;
+}
+
+TransferAttempt::Result TransferAttempt::commit(DownloadTarget& target, bool syncFolder)
+{
+    bool named = false;
+    Result result = outcomeOf([&] { named = target.commit(syncFolder); });
+    if (result.succeeded) {
+        result.skipped = !named;
+        if (named)
+            result.fileSize = target.size();
+    }
     return result;
 }
 
@@ -176,8 +199,13 @@ void TransferAttempt::execute()
         break;
     case TransferType::Upload:
         try {
+            // What is sent is the file as it is now; libmtp's figures count its protocol
+            // overhead too.
+            const QFileInfo file(job.source.url.toLocalFile());
             await(UploadFileUseCase(repository)
                       .execute(job.source.url.toLocalFile(), job.destination.path, m_progress));
+            if (file.isFile())
+                m_fileSize = file.size();
         } catch (const MTPError& e) {
             // The file was swapped for a folder or the like after the check above.
             if (e.kind() != MTPError::Kind::NotAFile)
@@ -203,25 +231,29 @@ void TransferAttempt::execute()
 void TransferAttempt::download(const std::shared_ptr<FileRepository>& repository)
 {
     const TransferJob& job = m_input.job;
-    DownloadTarget target(job.destination.url.toLocalFile(), job.source.name,
-                          m_input.overwriteRule);
-    if (!target.prepare()) {
+    auto target = std::make_shared<DownloadTarget>(job.destination.url.toLocalFile(),
+                                                   job.source.name, m_input.overwriteRule);
+    if (!target->prepare()) {
         m_skipped = true;
         return;
     }
     // A failure leaves nothing behind: the target's destructor removes the partial file.
     try {
-        await(repository->downloadFile(job.source.path, target.temporaryPath(), m_progress));
+        await(repository->downloadFile(job.source.path, target->temporaryPath(), m_progress));
     } catch (const MTPError& e) {
         if (e.kind() != MTPError::Kind::NotAFile)
             throw;
         throw NotAFile{quoted(job.source.name) +
                        QStringLiteral(" is a folder. Only files can be downloaded.")};
     }
-    if (!target.commit(!m_input.deferFolderSync))
+    if (m_input.deferCommit) {
+        m_toCommit = std::move(target);
+        return;
+    }
+    if (!target->commit(true))
         m_skipped = true;
-    else if (m_input.deferFolderSync)
-        m_unsyncedFolder = target.folderPath();
+    else
+        m_fileSize = target->size();
 }
 
 void TransferAttempt::moveOrCopy(const std::shared_ptr<FileRepository>& repository)

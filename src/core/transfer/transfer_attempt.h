@@ -13,6 +13,8 @@
 
 namespace qb {
 
+class DownloadTarget;
+
 // One execution of a job's operation. It runs on a worker thread of the engine's pool, waits
 // for the repository in turn for each step, and never throws: every failure becomes its result.
 class TransferAttempt
@@ -30,8 +32,9 @@ public:
         bool skipped = false; // a download the overwrite rule left alone
         QString errorMessage;
         bool retryable = true; // false for a full disk: trying again cannot help
-        // A download's folder whose new entry is not flushed yet (deferFolderSync).
-        QString unsyncedFolder;
+        // A download whose file is whole but not committed yet (deferCommit).
+        std::shared_ptr<DownloadTarget> toCommit;
+        std::optional<qint64> fileSize;   // of a file downloaded or uploaded: the job's final count
         std::optional<Report> lastReport; // the operation's final figures, gate or not
     };
 
@@ -44,8 +47,8 @@ public:
         bool moveCopyDone = false;
         ProgressFn progress;              // the job's rate-gated handler
         std::function<void()> onMoveCopy; // a move's copy is in place
-        // The engine flushes a download's folder once for all the downloads headed there.
-        bool deferFolderSync = false;
+        // A finished download is handed back uncommitted, for the engine's commit step.
+        bool deferCommit = false;
     };
 
     explicit TransferAttempt(Input input);
@@ -54,6 +57,8 @@ public:
 
     // The engine's own endpoint checks; throws TransferError with the failing rule's text.
     static void checkEndpoints(const TransferJob& job);
+    // Commits a finished download; the folder is flushed only with `syncFolder`. Never throws.
+    static Result commit(DownloadTarget& target, bool syncFolder);
 
 private:
     void execute();
@@ -70,7 +75,8 @@ private:
     std::shared_ptr<Recorder> m_recorder;
     ProgressFn m_progress;
     bool m_skipped = false;
-    QString m_unsyncedFolder;
+    std::shared_ptr<DownloadTarget> m_toCommit;
+    std::optional<qint64> m_fileSize;
 };
 
 } // namespace qb

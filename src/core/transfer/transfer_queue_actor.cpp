@@ -1,5 +1,7 @@
 #include "core/transfer/transfer_queue_actor.h"
 
+#include "core/transfer/commit_step.h"
+#include "core/transfer/download_target.h"
 #include "core/transfer/progress_rate_gate.h"
 #include "core/transfer/transfer_preferences.h"
 #include "platform/local_files.h"
@@ -55,7 +57,8 @@ TransferQueueActor::TransferQueueActor() : TransferQueueActor(Options{}) {}
 TransferQueueActor::TransferQueueActor(Options options)
     : m_options(std::move(options)), m_log(Logger::transfer()), m_thread(new QThread),
       m_context(new QObject), m_publishTimer(new QTimer(m_context)),
-      m_mailbox(std::make_shared<Mailbox>(m_context)), m_pool(std::make_unique<QThreadPool>())
+      m_mailbox(std::make_shared<Mailbox>(m_context)), m_pool(std::make_unique<QThreadPool>()),
+      m_commits(std::make_shared<CommitStep>())
 {
     if (!m_options.preferences)
         m_options.preferences = std::make_shared<QSettingsPreferenceStore>();
@@ -81,8 +84,9 @@ TransferQueueActor::~TransferQueueActor()
     delete m_context;
     delete m_thread;
     const bool workersDone = m_pool->waitForDone(shutdownWaitMs);
-    for (const QString& folder : std::as_const(m_unsyncedFolders))
-        LocalFiles::syncFolder(folder);
+    // Downloads already whole are committed before the engine goes (a worker still busy keeps the
+    // step alive until it is done).
+    m_commits.reset();
     if (!workersDone) {
         // An operation that never ends must not hang the caller; its worker keeps only shared
         // state, so the pool is left to it.
@@ -225,35 +229,6 @@ void TransferQueueActor::cancelJob(const QUuid& jobId)
     m_jobs[index].status = TransferStatus::Canceled;
     m_runningTasks.remove(jobId);
     publish();
-    syncSettledFolders();
-}
-
-void TransferQueueActor::syncSettledFolders()
-{
-    if (m_unsyncedFolders.isEmpty())
-        return;
-    // Folders that a queued download, or one whose operation still runs, will write to.
-    QSet<QString> headedTo;
-    const auto note = [&](const TransferJob& job) {
-        if (job.type == TransferType::Download)
-            headedTo.insert(QDir::cleanPath(job.destination.url.toLocalFile()));
-    };
-    for (qsizetype i = m_firstMaybeQueued; i < m_jobs.size(); ++i) {
-        if (m_jobs.at(i).status == TransferStatus::Queued)
-            note(m_jobs.at(i));
-    }
-    for (auto it = m_operations.cbegin(); it != m_operations.cend(); ++it) {
-        if (const qsizetype index = indexOf(it.key()); index >= 0)
-            note(m_jobs.at(index));
-    }
-    for (auto it = m_unsyncedFolders.begin(); it != m_unsyncedFolders.end();) {
-        if (headedTo.contains(*it)) {
-            ++it;
-            continue;
-        }
-        LocalFiles::syncFolder(*it);
-        it = m_unsyncedFolders.erase(it);
-    }
 }
 
 void TransferQueueActor::retryJob(const QUuid& jobId)
@@ -321,7 +296,7 @@ void TransferQueueActor::startJob(qsizetype index)
         input.provider = m_repositoryProvider;
     }
     if (job.type == TransferType::Download) {
-        input.deferFolderSync = true;
+        input.deferCommit = true;
         const QString ruleText = TransferPreferences(*m_options.preferences).overwriteRuleText();
         input.overwriteRule = overwriteRuleFromText(ruleText).value_or(OverwriteRule::Ask);
     }
@@ -337,9 +312,16 @@ void TransferQueueActor::startJob(qsizetype index)
         mailbox->post([=, this] { moveCopied(jobId); });
     };
 
-    m_pool->start([mailbox = m_mailbox, input = std::move(input), jobId, attemptId, this] {
+    m_pool->start([mailbox = m_mailbox, commits = m_commits, input = std::move(input), jobId,
+                   attemptId, this] {
         const TransferAttempt::Result result = TransferAttempt(input).run();
+        // Posted first, so that the engine learns of the download before its commit's outcome.
         mailbox->post([=, this] { finishAttempt(jobId, attemptId, result); });
+        if (result.toCommit) {
+            commits->submit(result.toCommit, [=, this](const TransferAttempt::Result& outcome) {
+                mailbox->post([=, this] { finishCommit(jobId, attemptId, outcome); });
+            });
+        }
     });
 }
 
@@ -355,15 +337,49 @@ void TransferQueueActor::finishAttempt(const QUuid& jobId, quint64 attemptId,
     const auto operation = m_operations.constFind(jobId);
     if (operation == m_operations.cend() || *operation != attemptId)
         return;
-    m_operations.erase(operation);
     const bool attached = m_runningTasks.value(jobId) == attemptId;
     if (attached)
         m_runningTasks.remove(jobId);
     m_speedTracking.remove(jobId);
     m_lastPublishTime.remove(jobId);
+    if (outcome.succeeded && outcome.toCommit) {
+        // The file is whole but not yet on the disk under its name: the job stays as it is until
+        // the commit step is done, and its slot goes to the next job meanwhile. Its figures show
+        // the whole transfer, which the progress gate may have left out.
+        const qsizetype index = indexOf(jobId);
+        if (attached && index >= 0 && outcome.lastReport) {
+            TransferJob& job = m_jobs[index];
+            job.bytesTransferred = outcome.lastReport->bytes;
+            job.totalBytes = outcome.lastReport->total;
+            job.progress = job.totalBytes >= 1 ? double(job.bytesTransferred) / job.totalBytes : 0;
+            publish();
+        }
+        processQueue();
+        return;
+    }
+    m_operations.erase(operation);
+    settle(jobId, attached, outcome);
+}
 
-    if (!outcome.unsyncedFolder.isEmpty())
-        m_unsyncedFolders.insert(outcome.unsyncedFolder);
+void TransferQueueActor::finishCommit(const QUuid& jobId, quint64 attemptId,
+                                      const TransferAttempt::Result& outcome)
+{
+    const auto operation = m_operations.constFind(jobId);
+    if (operation == m_operations.cend() || *operation != attemptId)
+        return;
+    m_operations.erase(operation);
+    // Still running, or resumed meanwhile: the outcome counts as the job's own.
+    const bool resumed = m_runningTasks.value(jobId) == attemptId;
+    if (resumed)
+        m_runningTasks.remove(jobId);
+    const qsizetype index = indexOf(jobId);
+    settle(jobId, resumed || (index >= 0 && m_jobs.at(index).status == TransferStatus::Running),
+           outcome);
+}
+
+void TransferQueueActor::settle(const QUuid& jobId, bool attached,
+                                const TransferAttempt::Result& outcome)
+{
     const QString idText = jobId.toString(QUuid::WithoutBraces);
     const qsizetype index = indexOf(jobId);
     if (index >= 0) {
@@ -374,6 +390,8 @@ void TransferQueueActor::finishAttempt(const QUuid& jobId, quint64 attemptId,
             job.progress = 1.0;
             if (outcome.skipped) {
                 job.bytesTransferred = 0;
+            } else if (outcome.fileSize) {
+                job.bytesTransferred = job.totalBytes = *outcome.fileSize;
             } else if (outcome.lastReport) {
                 job.bytesTransferred = outcome.lastReport->bytes;
                 job.totalBytes = outcome.lastReport->total;
@@ -402,7 +420,6 @@ void TransferQueueActor::finishAttempt(const QUuid& jobId, quint64 attemptId,
     }
     publish();
     processQueue();
-    syncSettledFolders();
     // Nothing left to run: the final state need not wait for the publication spacing.
     if (m_runningTasks.isEmpty() && m_publishTimer->isActive()) {
         m_publishTimer->stop();

@@ -27,6 +27,8 @@ class QTimer;
 
 namespace qb {
 
+class CommitStep;
+
 // The transfer engine: the ordered list of jobs, scheduling (two at a time), retries, pause,
 // resume, cancel, and publication of the whole list. Its state lives on a thread of its own;
 // every public call may be made from any thread, is queued there, and its future finishes once
@@ -92,13 +94,15 @@ private:
     void startJob(qsizetype index);
     void finishAttempt(const QUuid& jobId, quint64 attemptId,
                        const TransferAttempt::Result& outcome);
+    void finishCommit(const QUuid& jobId, quint64 attemptId,
+                      const TransferAttempt::Result& outcome);
+    void settle(const QUuid& jobId, bool attached, const TransferAttempt::Result& outcome);
     void moveCopied(const QUuid& jobId);
     void updateProgress(const QUuid& jobId, quint64 attemptId, qint64 bytesTransferred,
                         qint64 totalBytes);
     void publish();
     void sendPublication();
     qsizetype indexOf(const QUuid& jobId) const;
-    void syncSettledFolders();
     void markQueued(qsizetype index);
     void rebuildIndex();
 
@@ -109,6 +113,8 @@ private:
     QTimer* m_publishTimer;
     std::shared_ptr<Mailbox> m_mailbox;
     std::unique_ptr<QThreadPool> m_pool;
+    // Shared with the workers, which hand it their finished downloads.
+    std::shared_ptr<CommitStep> m_commits;
 
     std::mutex m_providerMutex;
     RepositoryProvider m_repositoryProvider;
@@ -120,11 +126,9 @@ private:
     QHash<QUuid, qsizetype> m_indexById;
     qsizetype m_firstMaybeQueued = 0;     // no job before it is queued
     QHash<QUuid, quint64> m_runningTasks; // jobs holding a slot, with their attempt
-    QHash<QUuid, quint64> m_operations;   // attempts whose operation is still under way
+    // Attempts whose operation is still under way, a download's commit included.
+    QHash<QUuid, quint64> m_operations;
     QSet<QUuid> m_movesCopied;
-    // Download folders with new, not yet flushed entries; flushed once nothing more is headed
-    // there, so a batch of small files costs one folder flush instead of one each.
-    QSet<QString> m_unsyncedFolders;
     QHash<QUuid, SpeedSample> m_speedTracking;
     QHash<QUuid, std::chrono::steady_clock::time_point> m_lastPublishTime;
     quint64 m_nextAttemptId = 1;

@@ -1,10 +1,16 @@
+#include "core/transfer/commit_step.h"
 #include "core/transfer/download_target.h"
 #include "core/transfer/transfer_preferences.h"
-
 #include "engine_test_support.h"
+#include "platform/local_files.h"
+#include "platform/sync_spy.h"
 
 #include <QDateTime>
+#include <QSemaphore>
 #include <QSet>
+
+#include <fcntl.h>
+#include <sys/stat.h>
 
 namespace qb::test {
 namespace {
@@ -66,6 +72,123 @@ TEST(DownloadTarget, OverwritesOnlyWholeFilesStaysInsideTheFolderAndFindsFreeNam
     } catch (const TransferError& e) {
         EXPECT_TRUE(e.localizedMessage.contains(dir.filePath("plain/sub")));
     }
+}
+
+// Sets the modification time of a file or folder `days` back.
+void age(const QString& path, int days)
+{
+    const timespec then{QDateTime::currentSecsSinceEpoch() - days * 86400, 0};
+    const timespec times[2] = {then, then};
+    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
+}
+
+// Guards against listing the destination folder on every download (a batch into a large folder is
+// then quadratic), and against copy folders that a crash left in the cache folder staying forever;
+// a copy folder still written to, and whatever else is in the cache folder, must stay.
+TEST(DownloadTarget, LeftoversAreSweptOncePerFolderAndStaleCopyFoldersAtStartUp)
+{
+    QTemporaryDir dir;
+    const auto leftover = [&](const QString& name) {
+        writeFile(dir.filePath(name), "crashed");
+        age(dir.filePath(name), 2);
+    };
+    leftover(".quillbay-first.part");
+    DownloadTarget(dir.path(), "a.txt", OverwriteRule::Ask).prepare();
+    leftover(".quillbay-second.part");
+    DownloadTarget(dir.path(), "b.txt", OverwriteRule::Ask).prepare();
+    EXPECT_EQ(entries(dir.path()).filter(".part"), QStringList({".quillbay-second.part"}))
+        << "the folder is swept on its first download only";
+
+    qputenv("XDG_CACHE_HOME", dir.filePath("cache").toUtf8());
+    const QString copies = LocalFiles::createTemporaryFolder();
+    qunsetenv("XDG_CACHE_HOME");
+    ASSERT_FALSE(copies.isEmpty());
+    const QString cache = QFileInfo(copies).path();
+    const QString name = QFileInfo(copies).fileName();
+    const QString stale =
+        cache + "/" + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+    const QString busy = cache + "/" + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+    const QString other = cache + "/" + QUuid::createUuid().toString(QUuid::WithoutBraces);
+    for (const QString& folder : {stale, busy, other, cache + "/thumbnails"}) {
+        ASSERT_TRUE(QDir().mkpath(folder + "/1"));
+        writeFile(folder + "/1/movie.mp4", "part of a copy");
+        for (const QString& path : {folder + "/1/movie.mp4", folder + "/1", folder})
+            age(path, 2);
+    }
+    writeFile(busy + "/1/movie.mp4", "still being written");
+    qputenv("XDG_CACHE_HOME", dir.filePath("cache").toUtf8());
+    LocalFiles::removeStaleTemporaryFolders();
+    qunsetenv("XDG_CACHE_HOME");
+    QStringList kept = entries(cache);
+    QStringList expected{name, QFileInfo(busy).fileName(), QFileInfo(other).fileName(),
+                         "thumbnails"};
+    kept.sort();
+    expected.sort();
+    EXPECT_EQ(kept, expected);
+}
+
+// Guards against a folder flush per file, a file reported done before its folder is flushed, a
+// vanished or unflushable file leaving anything under the final name, and a failure spoiling the
+// other files of its round.
+TEST(CommitStep, FlushesEachFolderOnceForTheFilesCommittedTogether)
+{
+    QTemporaryDir dir;
+    const QString sub = dir.filePath("sub");
+    test::clearSyncCalls();
+    test::holdSyncs(dir.path());
+    const auto prepared = [](const QString& folder, const QString& name, const QByteArray& bytes) {
+        auto target = std::make_shared<DownloadTarget>(folder, name, OverwriteRule::Rename);
+        EXPECT_TRUE(target->prepare());
+        writeFile(target->temporaryPath(), bytes);
+        return target;
+    };
+    std::mutex mutex;
+    QHash<QString, TransferAttempt::Result> outcomes;
+    QHash<QString, qsizetype> flushesSeen; // of the file's folder when it was reported done
+    QSemaphore done;
+    CommitStep step;
+    const auto submit = [&](const std::shared_ptr<DownloadTarget>& target, const QString& name) {
+        step.submit(target, [&, name, folder = "fsync " + target->folderPath()](
+                                const TransferAttempt::Result& outcome) {
+            const std::lock_guard lock(mutex);
+            outcomes.insert(name, outcome);
+            flushesSeen.insert(name, test::syncCalls().count(folder));
+            done.release();
+        });
+    };
+    submit(prepared(dir.path(), "a.txt", "aaaa"), "a");
+    ASSERT_TRUE(waitUntil([] { return test::heldSyncs() == 1; }));
+    submit(prepared(dir.path(), "b.txt", "bb"), "b");
+    submit(prepared(sub, "c.txt", "c"), "c");
+    const auto vanished = prepared(dir.path(), "gone.txt", "x");
+    QFile::remove(vanished->temporaryPath());
+    submit(vanished, "gone");
+    submit(prepared(dir.path(), "a.txt", "second a"), "a2");
+    test::releaseSyncs();
+    ASSERT_TRUE(done.tryAcquire(5, 10000));
+    test::failSyncsWith(ENOSPC, dir.path());
+    submit(prepared(dir.path(), "full.bin", "no room"), "full");
+    ASSERT_TRUE(done.tryAcquire(1, 10000));
+    test::failSyncsWith(0);
+
+    EXPECT_EQ(flushesSeen.value("a"), 1);
+    EXPECT_EQ(flushesSeen.value("b"), 2) << "b and a2 share one flush of their folder";
+    EXPECT_EQ(flushesSeen.value("a2"), 2);
+    EXPECT_EQ(flushesSeen.value("c"), 1);
+    EXPECT_EQ(outcomes.value("b").fileSize, 2);
+    EXPECT_EQ(outcomes.value("a2").fileSize, 8);
+    EXPECT_EQ(readFile(dir.filePath("a (1).txt")), "second a");
+    EXPECT_EQ(readFile(sub + "/c.txt"), "c");
+
+    const TransferAttempt::Result gone = outcomes.value("gone");
+    EXPECT_FALSE(gone.succeeded);
+    EXPECT_EQ(gone.errorMessage,
+              "Could not save " + dir.filePath("gone.txt") + ": No such file or directory");
+    const TransferAttempt::Result full = outcomes.value("full");
+    EXPECT_FALSE(full.succeeded || full.retryable);
+    EXPECT_EQ(full.errorMessage, "Download failed: No space left on device");
+    EXPECT_EQ(entries(dir.path()), QStringList({"a (1).txt", "a.txt", "b.txt", "sub"}))
+        << "nothing under the failed names, no temporary file left";
 }
 
 TEST(TransferPreferences, BadStoredValuesReadAsDefaultsAndAreNotRewritten)

@@ -17,30 +17,45 @@ namespace {
 using TransferQueueActorTest = EngineFixture;
 
 // Guards against a long name failing the final rename after the whole transfer, three times over;
-// against retrying a write that failed for lack of space; against a download named before its bytes
-// are on the disk, and a folder flush per file making batches of small files crawl.
-TEST_F(TransferQueueActorTest, DownloadsAreSettledOnTheFirstAttemptAndFlushedOnce)
+// against retrying a write that failed for lack of space; against a download shown completed
+// before its file and its name are on the disk, and a commit keeping the next transfer waiting.
+TEST_F(TransferQueueActorTest, DownloadsCompleteOnceOnTheDiskWhileTheNextTransfersGoOn)
 {
     test::clearSyncCalls();
+    test::holdSyncs(downloads());                                 // every flush there waits
     const QString longName = QString(150, QChar(0xE9)) + ".jpeg"; // 305 bytes of UTF-8
     const QList<TransferJob> jobs{downloadJob(longName, downloads()),
-                                  downloadJob("b.txt", downloads())};
+                                  downloadJob("b.txt", downloads()),
+                                  downloadJob("c.txt", downloads())};
     ASSERT_TRUE(waitFor(engine->enqueue(jobs)));
-    ASSERT_TRUE(recorder->waitForStatus(jobs[0].id, TransferStatus::Completed));
-    ASSERT_TRUE(recorder->waitForStatus(jobs[1].id, TransferStatus::Completed));
+    ASSERT_TRUE(waitUntil([&] { return repository->callCount("download") == 3; }, 3000))
+        << "the first commits hold both slots";
+    ASSERT_TRUE(waitUntil([] { return test::heldSyncs() > 0; }));
+    drainEvents();
+    for (const TransferJob& job : jobs)
+        EXPECT_EQ(recorder->job(job.id)->status, TransferStatus::Running);
+    test::releaseSyncs();
+    for (const TransferJob& job : jobs)
+        ASSERT_TRUE(recorder->waitForStatus(job.id, TransferStatus::Completed));
     const QStringList saved = QDir(downloads()).entryList(QDir::Files);
-    EXPECT_TRUE(saved.size() == 2 && saved[1].endsWith(".jpeg") && saved[1].toUtf8().size() == 255);
-    ASSERT_TRUE(waitUntil([&] { return test::syncCalls().size() == 3; }));
-    EXPECT_EQ(test::syncCalls().filter("fdatasync " + downloads() + "/.quillbay-").size(), 2);
+    EXPECT_TRUE(saved.size() == 3 && saved[2].endsWith(".jpeg") && saved[2].toUtf8().size() == 255);
+    EXPECT_EQ(test::syncCalls().filter("fdatasync " + downloads() + "/.quillbay-").size(), 3);
     EXPECT_EQ(test::syncCalls().last(), "fsync " + downloads());
 
+    // A full disk, while writing and while committing, fails at once and leaves no file.
     repository->failNext(
         "download", 1, std::make_exception_ptr(std::system_error(ENOSPC, std::generic_category())));
-    const TransferJob full = downloadJob("big.iso", downloads());
-    ASSERT_TRUE(waitFor(engine->enqueue(full)));
-    ASSERT_TRUE(recorder->waitForStatus(full.id, TransferStatus::Failed));
-    EXPECT_EQ(recorder->job(full.id)->error->localizedMessage, "No space left on device");
-    EXPECT_EQ(repository->callCount("download"), 3);
+    test::failSyncsWith(ENOSPC, downloads());
+    for (const QString name : {"big.iso", "big.mkv"}) {
+        const TransferJob full = downloadJob(name, downloads());
+        ASSERT_TRUE(waitFor(engine->enqueue(full)));
+        ASSERT_TRUE(recorder->waitForStatus(full.id, TransferStatus::Failed));
+        EXPECT_EQ(recorder->job(full.id)->error->localizedMessage,
+                  "Download failed: No space left on device");
+    }
+    test::failSyncsWith(0);
+    EXPECT_EQ(repository->callCount("download"), 5);
+    EXPECT_EQ(entries(downloads()).size(), 3);
 }
 
 // Three immediate retries, then the job fails for good; a retry by hand starts it afresh but keeps
