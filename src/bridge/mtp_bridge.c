@@ -347,7 +347,8 @@ int32_t mtp_bridge_download_file(mtp_bridge_handle* handle, uint32_t object_id,
     begin_transfer(handle);
     handle->local_errno = 0;
     /* libmtp refuses a folder only with a bare "Bad object format"; say what it is, and before
-     * a local file is made for it. The object's record is usually in libmtp's cache already. */
+     * a local file is made for it. This reads what the download itself would read first, and
+     * libmtp keeps it for the download, so a file costs no extra round trip. */
     LIBMTP_file_t* meta = LIBMTP_Get_Filemetadata(handle->device, object_id);
     const int is_folder = meta && meta->filetype == LIBMTP_FILETYPE_FOLDER;
     if (meta)
