@@ -2,6 +2,7 @@
 
 #include "platform/local_files.h"
 
+#include <QFileInfo>
 #include <QPromise>
 #include <QThreadPool>
 
@@ -81,6 +82,11 @@ QFuture<void> MoveFileUseCase::execute(const FileItem& item, const QString& dest
 
             repo->downloadFile(item.path, localFile, progress).waitForFinished();
             repo->uploadFile(localFile, destinationFolderPath, progress).waitForFinished();
+            // The last figures libmtp gave count its protocol's overhead; the copy is the file.
+            if (progress) {
+                const qint64 size = QFileInfo(localFile).size();
+                progress(size, size);
+            }
             if (!isCopy)
                 repo->deleteItem(item.path).waitForFinished();
         });

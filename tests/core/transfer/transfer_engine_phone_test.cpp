@@ -155,6 +155,18 @@ TEST_F(TransferEnginePhoneTest, DownloadsAndUploadsWithProgressAndRetriesAFailed
     EXPECT_EQ(sent.bytesTransferred, qint64(report.size()));
     EXPECT_EQ(sent.totalBytes, qint64(report.size()));
 
+    // A copy within the phone passes through the computer, and ends at the file's size too.
+    const FileItem songItem = item(root, "song.mp3");
+    const TransferJob copied = holding->run(
+        engine, recorder,
+        TransferJob::make(TransferType::Copy,
+                          TransferEndpoint::android(deviceId, songItem.path, songItem.name),
+                          phoneFolder, *songItem.size),
+        false);
+    EXPECT_EQ(readFile(phone.storageFolder() / "Documents" / "song.mp3"), song);
+    EXPECT_EQ(copied.bytesTransferred, qint64(song.size()));
+    EXPECT_EQ(copied.totalBytes, qint64(song.size()));
+
     // The phone goes away halfway through a download: nothing is left under the file's name,
     // and no partial file stays hidden either.
     phone.disconnectAfterBytes(100 * 1024);
