@@ -51,7 +51,7 @@ void CommitStep::commitRound(const QList<Pending>& round)
     outcomes.reserve(round.size());
     QSet<QString> folders;
     for (const Pending& pending : round) {
-        outcomes.append(TransferAttempt::commit(*pending.target, false));
+        outcomes.append(TransferAttempt::commit(*pending.target));
         if (outcomes.last().succeeded && !outcomes.last().skipped)
             folders.insert(pending.target->folderPath());
     }

@@ -132,10 +132,10 @@ TransferAttempt::Result TransferAttempt::run()
     return result;
 }
 
-TransferAttempt::Result TransferAttempt::commit(DownloadTarget& target, bool syncFolder)
+TransferAttempt::Result TransferAttempt::commit(DownloadTarget& target)
 {
     bool named = false;
-    Result result = outcomeOf([&] { named = target.commit(syncFolder); });
+    Result result = outcomeOf([&] { named = target.commit(false); });
     if (result.succeeded) {
         result.skipped = !named;
         if (named)
@@ -246,14 +246,7 @@ void TransferAttempt::download(const std::shared_ptr<FileRepository>& repository
         throw NotAFile{quoted(job.source.name) +
                        QStringLiteral(" is a folder. Only files can be downloaded.")};
     }
-    if (m_input.deferCommit) {
-        m_toCommit = std::move(target);
-        return;
-    }
-    if (!target->commit(true))
-        m_skipped = true;
-    else
-        m_fileSize = target->size();
+    m_toCommit = std::move(target);
 }
 
 void TransferAttempt::moveOrCopy(const std::shared_ptr<FileRepository>& repository)

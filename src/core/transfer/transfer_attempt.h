@@ -32,7 +32,7 @@ public:
         bool skipped = false; // a download the overwrite rule left alone
         QString errorMessage;
         bool retryable = true; // false for a full disk: trying again cannot help
-        // A download whose file is whole but not committed yet (deferCommit).
+        // A download whose file is whole but not committed yet: the engine's commit step names it.
         std::shared_ptr<DownloadTarget> toCommit;
         std::optional<qint64> fileSize;   // of a file downloaded or uploaded: the job's final count
         std::optional<Report> lastReport; // the operation's final figures, gate or not
@@ -47,8 +47,6 @@ public:
         bool moveCopyDone = false;
         ProgressFn progress;              // the job's rate-gated handler
         std::function<void()> onMoveCopy; // a move's copy is in place
-        // A finished download is handed back uncommitted, for the engine's commit step.
-        bool deferCommit = false;
     };
 
     explicit TransferAttempt(Input input);
@@ -57,8 +55,8 @@ public:
 
     // The engine's own endpoint checks; throws TransferError with the failing rule's text.
     static void checkEndpoints(const TransferJob& job);
-    // Commits a finished download; the folder is flushed only with `syncFolder`. Never throws.
-    static Result commit(DownloadTarget& target, bool syncFolder);
+    // Commits a finished download without flushing its folder. Never throws.
+    static Result commit(DownloadTarget& target);
 
 private:
     void execute();

@@ -296,7 +296,6 @@ void TransferQueueActor::startJob(qsizetype index)
         input.provider = m_repositoryProvider;
     }
     if (job.type == TransferType::Download) {
-        input.deferCommit = true;
         const QString ruleText = TransferPreferences(*m_options.preferences).overwriteRuleText();
         input.overwriteRule = overwriteRuleFromText(ruleText).value_or(OverwriteRule::Ask);
     }
