@@ -449,65 +449,54 @@ struct WiFiServerOneThreadTest : WiFiServerTest
     {
         return QDir(quillbayFolder()).entryList(QDir::Files | QDir::Hidden);
     }
-};
-
-TEST_F(WiFiServerOneThreadTest, AnUploadsFlushHoldsUpNoOtherPhoneAndOkComesOnlyAfterIt)
-{
-    const QByteArray body(3 * UploadFileWriter::kWriteBackWindow + 5, 'u');
-    const QByteArray request = "POST /upload HTTP/1.1\r\nX-File-Name: big.bin\r\nContent-Length: " +
-                               QByteArray::number(body.size()) + "\r\n\r\n" + body;
-    test::holdSyncs(kUploadFlush);
-    std::atomic<bool> uploadAnswered{false};
-    QByteArray uploadReply;
-    std::thread uploader([&] {
-        RawClient client(port, "127.0.0.2");
-        client.send(request);
-        uploadReply = client.read();
-        uploadAnswered = true;
-    });
-    ASSERT_TRUE(test::waitUntil([] { return test::heldSyncs() > 0; }));
-    // With the flush on the connection thread, this would wait for the held flush to give up.
-    EXPECT_TRUE(ask("GET /status HTTP/1.1\r\n\r\n", "127.0.0.3").startsWith("HTTP/1.1 200 OK"));
-    EXPECT_FALSE(uploadAnswered.load());
-    EXPECT_EQ(QDir(quillbayFolder()).entryList(QDir::Files).size(), 0); // not yet under its name
-    test::releaseSyncs();
-    ASSERT_TRUE(test::waitUntil([&] { return uploadAnswered.load(); }));
-    uploader.join();
-    EXPECT_EQ(jsonOf(uploadReply).value("bytes").toInteger(), body.size());
-    QFile saved(QDir(quillbayFolder()).filePath("big.bin"));
-    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
-    EXPECT_TRUE(saved.readAll() == body);
-}
-
-// A file that vanishes or a disk that fills during the flush fails that upload and leaves nothing
-// under the name; a phone that leaves meanwhile still gets its whole file saved.
-TEST_F(WiFiServerOneThreadTest, AFlushThatFailsLeavesNothingAndAPhoneLeavingMeanwhileLosesNothing)
-{
-    const auto upload = [&](const QByteArray& name, const std::function<void()>& whileHeld) {
+    // One phone uploads `body`; `whileHeld` runs while the flush of the received file is held.
+    QByteArray upload(const QByteArray& name, const QByteArray& body,
+                      const std::function<void()>& whileHeld)
+    {
         test::holdSyncs(kUploadFlush);
         std::atomic<bool> answered{false};
         QByteArray reply;
         std::thread phone([&] {
             RawClient client(port, "127.0.0.2");
-            client.send("POST /upload HTTP/1.1\r\nX-File-Name: " + name +
-                        "\r\nContent-Length: 4\r\n\r\ndata");
+            client.send("POST /upload HTTP/1.1\r\nX-File-Name: " + name + "\r\nContent-Length: " +
+                        QByteArray::number(body.size()) + "\r\n\r\n" + body);
             reply = client.read();
             answered = true;
         });
         EXPECT_TRUE(test::waitUntil([] { return test::heldSyncs() > 0; }));
         whileHeld();
+        EXPECT_FALSE(answered.load()) << "answered before the file is on the disk";
         test::releaseSyncs();
         EXPECT_TRUE(test::waitUntil([&] { return answered.load(); }));
         phone.join();
         return reply;
-    };
-    const QByteArray vanished = upload("gone.txt", [&] {
+    }
+};
+
+// Guards against an upload's flush holding up the other phones of its connection thread, "ok"
+// before the file is on the disk, and a failed flush leaving a file under the name.
+TEST_F(WiFiServerOneThreadTest, AnUploadsFlushHoldsUpNoOtherPhoneAndEndsWholeOrNotAtAll)
+{
+    const QByteArray body(3 * UploadFileWriter::kWriteBackWindow + 5, 'u');
+    const QByteArray reply = upload("big.bin", body, [&] {
+        // With the flush on the connection thread, this would wait for the held flush to give up.
+        EXPECT_TRUE(ask("GET /status HTTP/1.1\r\n\r\n", "127.0.0.3").startsWith("HTTP/1.1 200 OK"));
+        EXPECT_EQ(QDir(quillbayFolder()).entryList(QDir::Files).size(), 0);
+    });
+    EXPECT_EQ(jsonOf(reply).value("bytes").toInteger(), body.size());
+    QFile saved(QDir(quillbayFolder()).filePath("big.bin"));
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(saved.readAll() == body);
+
+    // A file that vanishes or a disk that fills during the flush.
+    const QByteArray vanished = upload("gone.txt", "data", [&] {
         for (const QString& entry : folderEntries())
             QFile::remove(QDir(quillbayFolder()).filePath(entry));
     });
     EXPECT_TRUE(vanished.startsWith("HTTP/1.1 500 "));
     EXPECT_EQ(bodyOf(vanished), "Failed to write file");
-    const QByteArray full = upload("full.txt", [] { test::failSyncsWith(ENOSPC, kUploadFlush); });
+    const QByteArray full =
+        upload("full.txt", "data", [] { test::failSyncsWith(ENOSPC, kUploadFlush); });
     test::failSyncsWith(0);
     EXPECT_EQ(bodyOf(full), "Failed to write file");
     EXPECT_TRUE(logs.contains("Failed to write file: No space left on device"));
@@ -522,7 +511,7 @@ TEST_F(WiFiServerOneThreadTest, AFlushThatFailsLeavesNothingAndAPhoneLeavingMean
         return test::pollUntil([] { return test::heldSyncs() > 0; });
     });
     test::releaseSyncs();
-    ASSERT_TRUE(test::waitUntil([&] { return received.files().size() == 1; }));
+    ASSERT_TRUE(test::waitUntil([&] { return received.files().size() == 2; }));
     EXPECT_EQ(folderEntries(), QStringList{"left.txt"});
 }
 
