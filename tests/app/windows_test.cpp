@@ -25,8 +25,6 @@
 #include "support/test_support.h"
 #include "support/tooltip_text.h"
 #include "wifi/wifi_peer_registry.h"
-#include "wifi_ui/connected_device_view.h"
-#include "wifi_ui/wifi_pairing_prompt_view.h"
 
 #include <QApplication>
 
@@ -35,7 +33,6 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QLabel>
-#include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -89,15 +86,6 @@ protected:
         return TransferJob::make(TransferType::CreateFolder, folder, folder, 0);
     }
 
-    // The main window at the size the layout tests want, laid out.
-    MainWindow& shownWindow(int width, int height)
-    {
-        MainWindow& window = m_windows->mainWindow();
-        window.show();
-        window.resize(width, height);
-        settle();
-        return window;
-    }
     // Lets layouts that depend on their own width take their final form.
     static void settle()
     {
@@ -240,9 +228,7 @@ TEST_F(WindowsTest, AboutShowsTheBuildsVersion)
     // "Legal" is a small bold heading in the dimmed colour, not the size of the name.
     auto* legal = about->findChild<QLabel*>(QStringLiteral("legalHeading"));
     ASSERT_NE(legal, nullptr);
-    EXPECT_EQ(legal->text(), QStringLiteral("Legal"));
-    EXPECT_TRUE(legal->font().bold());
-    EXPECT_EQ(legal->foregroundRole(), QPalette::PlaceholderText);
+    EXPECT_TRUE(legal->font().bold() && legal->foregroundRole() == QPalette::PlaceholderText);
     EXPECT_DOUBLE_EQ(legal->font().pointSizeF(),
                      textStyleFont(TextStyle::Caption, QApplication::font()).pointSizeF());
 }
@@ -251,7 +237,9 @@ TEST_F(WindowsTest, AboutShowsTheBuildsVersion)
 // widen the window, and a page that is not on screen asks for no room.
 TEST_F(WindowsTest, PairingPromptFitsTheSmallestWindowAndHiddenPagesAskNoRoom)
 {
-    MainWindow& window = shownWindow(MainWindow::minimumWidth, MainWindow::minimumHeight);
+    MainWindow& window = m_windows->mainWindow();
+    window.show();
+    window.resize(MainWindow::minimumWidth, MainWindow::minimumHeight);
     DeviceListViewModel& devices = *m_app->appState().deviceListViewModel();
     WiFiPeerRegistry& peers = WiFiPeerRegistry::shared();
     AndroidBrowserPane& pane = *content().phonePane();
@@ -270,36 +258,30 @@ TEST_F(WindowsTest, PairingPromptFitsTheSmallestWindowAndHiddenPagesAskNoRoom)
     };
     const int usbOnly = showUsbPhone();
 
-    peers.setPeers({WiFiPeer{QStringLiteral("10.0.0.7"),
-                             QStringLiteral("Pixel 7 Pro of Ana"),
-                             QStringLiteral("526647"),
-                             std::nullopt,
-                             {}}});
-    peers.setSelectedPeerHost(QStringLiteral("10.0.0.7"));
+    WiFiPeer peer{QStringLiteral("10.0.0.7"),
+                  QStringLiteral("Pixel 7 Pro of Ana"),
+                  QStringLiteral("526647"),
+                  std::nullopt,
+                  {}};
+    peers.setPeers({peer});
+    peers.setSelectedPeerHost(peer.host);
     devices.setSelectedDevice(std::nullopt);
     settle();
     ASSERT_EQ(pane.content(), PhoneFileActions::Content::WiFiPhone);
     auto* pin = pane.findChild<QLabel*>(QStringLiteral("pairingPIN"));
-    ASSERT_NE(pin, nullptr);
-    ASSERT_TRUE(pin->isVisible());
-    EXPECT_EQ(pin->text(), QStringLiteral("526 647"));
+    ASSERT_TRUE(pin && pin->isVisible());
     EXPECT_LE(pin->fontMetrics().horizontalAdvance(pin->text()), pin->contentsRect().width());
     EXPECT_LE(pin->fontMetrics().height(), pin->contentsRect().height());
     EXPECT_LE(window.minimumSizeHint().width(), MainWindow::minimumWidth);
 
     // A screen reader hears the digits, on the page and in the sidebar.
-    QAccessibleInterface* spoken = QAccessible::queryAccessibleInterface(pin);
-    ASSERT_NE(spoken, nullptr);
-    EXPECT_EQ(spoken->text(QAccessible::Name), QStringLiteral("PIN 526 647"));
-    EXPECT_EQ(spoken->text(QAccessible::Description),
-              QStringLiteral("Enter this code on your Android device"));
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(pin)->text(QAccessible::Name),
+              QStringLiteral("PIN 526 647"));
     QAccessibleInterface* list = QAccessible::queryAccessibleInterface(content().sidebar()->tree());
-    ASSERT_NE(list, nullptr);
     QString rowDescription;
     for (int i = 0; i < list->childCount(); ++i) {
-        QAccessibleInterface* child = list->child(i);
-        if (child && child->text(QAccessible::Name) == QStringLiteral("Pixel 7 Pro of Ana"))
-            rowDescription = child->text(QAccessible::Description);
+        if (list->child(i)->text(QAccessible::Name) == peer.name)
+            rowDescription = list->child(i)->text(QAccessible::Description);
     }
     EXPECT_TRUE(rowDescription.contains(QStringLiteral("PIN 526 647")))
         << rowDescription.toStdString();
@@ -307,61 +289,24 @@ TEST_F(WindowsTest, PairingPromptFitsTheSmallestWindowAndHiddenPagesAskNoRoom)
     // Where there is room the PIN is 84 pixels high, not 84 points.
     window.resize(1600, 1000);
     settle();
-    EXPECT_EQ(pin->font().pixelSize(), 84);
     EXPECT_EQ(QFontInfo(pin->font()).pixelSize(), 84);
     window.resize(MainWindow::minimumWidth, MainWindow::minimumHeight);
 
     // The prompt stays behind the USB phone's files, asking for no width of its own.
     EXPECT_EQ(showUsbPhone(), usbOnly);
-    EXPECT_LE(window.minimumSizeHint().width(), MainWindow::minimumWidth);
 
     // Paired, the page's header keeps some of the name at this width.
     devices.setSelectedDevice(std::nullopt);
-    peers.setPeers({WiFiPeer{QStringLiteral("10.0.0.7"),
-                             QStringLiteral("Pixel 7 Pro of Ana"),
-                             QStringLiteral("526647"),
-                             QStringLiteral("token"),
-                             {}}});
+    peer.token = QStringLiteral("token");
+    peers.setPeers({peer});
     settle();
     QLabel* name = nullptr;
     for (QLabel* label : pane.findChildren<QLabel*>())
-        if (label->isVisible() && label->toolTip().contains(QStringLiteral("Pixel 7 Pro of Ana")))
+        if (label->isVisible() && label->toolTip().contains(peer.name))
             name = label;
     ASSERT_NE(name, nullptr);
     EXPECT_TRUE(name->text().startsWith(QStringLiteral("Pixel"))) << name->text().toStdString();
     EXPECT_LE(name->fontMetrics().horizontalAdvance(name->text()), name->contentsRect().width());
-    // The buttons went under the name; on a wide window they stand beside it again.
-    QWidget* header = name->parentWidget();
-    const int twoLines = header->height();
-    window.resize(1600, 1000);
-    settle();
-    EXPECT_LT(header->height(), twoLines);
-    EXPECT_EQ(name->text(), QStringLiteral("Pixel 7 Pro of Ana"));
-    window.resize(MainWindow::minimumWidth, MainWindow::minimumHeight);
-    settle();
-
-    // The setup guide's button shows its whole text.
-    peers.setSelectedPeerHost(std::nullopt);
-    peers.setPeers({});
-    settle();
-    ASSERT_EQ(pane.content(), PhoneFileActions::Content::SetupGuide);
-    QWidget* install = nullptr;
-    for (QPushButton* button : pane.findChildren<QPushButton*>())
-        if (button->accessibleName() == QStringLiteral("Install Android Companion App"))
-            install = button;
-    ASSERT_NE(install, nullptr);
-    bool shown = false;
-    for (QLabel* label : install->findChildren<QLabel*>()) {
-        if (!label->text().contains(QStringLiteral("Companion")))
-            continue;
-        shown = true;
-        const QRect needed = label->fontMetrics().boundingRect(
-            label->contentsRect(), Qt::TextWordWrap | Qt::AlignLeft, label->text());
-        EXPECT_LE(needed.width(), label->contentsRect().width());
-        EXPECT_LE(needed.height(), label->contentsRect().height());
-        EXPECT_TRUE(install->rect().contains(label->geometry()));
-    }
-    EXPECT_TRUE(shown);
 }
 
 TEST_F(WindowsTest, ClosingTheMainWindowQuitsAndClosesTheOtherWindows)
@@ -381,10 +326,8 @@ TEST_F(WindowsTest, ClosingTheMainWindowQuitsAndClosesTheOtherWindows)
 TEST_F(WindowsTest, SettingsAndTheComputerPaneFollowEveryWriteAtOnce)
 {
     m_preferences->setValue(QStringLiteral("hasAcceptedTerms"), true);
-    QTemporaryDir folders;
-    const QString chosen = folders.filePath(QStringLiteral("chosen"));
-    const QString other = folders.filePath(QStringLiteral("other"));
-    QDir().mkpath(chosen);
+    const QString chosen = m_dir.path();
+    const QString other = m_dir.filePath(QStringLiteral("other"));
     QDir().mkpath(other);
     m_windows->mainWindow().show();
     ComputerBrowserPane& pane = *content().computerPane();
@@ -416,8 +359,7 @@ TEST_F(WindowsTest, SettingsAndTheComputerPaneFollowEveryWriteAtOnce)
 TEST_F(WindowsTest, OneColourSymbolsTakeTheTextColourOfTheChosenTheme)
 {
     m_preferences->setValue(QStringLiteral("hasAcceptedTerms"), true);
-    MainWindow& main = m_windows->mainWindow();
-    main.show();
+    m_windows->mainWindow().show();
     QList<QToolButton*> buttons;
     for (QToolButton* button : content().phonePane()->toolbar()->findChildren<QToolButton*>()) {
         const QString name = button->accessibleName();
@@ -427,24 +369,20 @@ TEST_F(WindowsTest, OneColourSymbolsTakeTheTextColourOfTheChosenTheme)
     ASSERT_EQ(buttons.size(), 3);
     AppSettings& settings = *m_app->appState().settings();
     for (const AppTheme theme : {AppTheme::Dark, AppTheme::Light}) {
-        SCOPED_TRACE(toText(theme).toStdString());
         settings.setTheme(theme);
-        const QColor text = QApplication::palette().color(QPalette::WindowText);
+        const QRgb text = QApplication::palette().color(QPalette::WindowText).rgb();
         for (QToolButton* button : buttons) {
-            SCOPED_TRACE(button->accessibleName().toStdString());
+            SCOPED_TRACE((toText(theme) + u' ' + button->accessibleName()).toStdString());
             const QImage image =
                 button->icon().pixmap(16).toImage().convertToFormat(QImage::Format_ARGB32);
-            int opaque = 0;
+            QSet<QRgb> opaque;
             for (int y = 0; y < image.height(); ++y) {
                 for (int x = 0; x < image.width(); ++x) {
-                    const QColor pixel = image.pixelColor(x, y);
-                    if (pixel.alpha() < 255)
-                        continue;
-                    ++opaque;
-                    EXPECT_EQ(pixel.rgb(), text.rgb()) << x << "," << y;
+                    if (qAlpha(image.pixel(x, y)) == 255)
+                        opaque.insert(image.pixel(x, y));
                 }
             }
-            EXPECT_GT(opaque, 0);
+            EXPECT_EQ(opaque, QSet<QRgb>{text});
         }
     }
     settings.setTheme(AppTheme::System);
@@ -452,13 +390,10 @@ TEST_F(WindowsTest, OneColourSymbolsTakeTheTextColourOfTheChosenTheme)
 
 TEST_F(WindowsTest, SendFeedbackSaysSoWhenNoMailProgramTakesIt)
 {
-    // xdg-email's status when the desktop has no mail program.
-    m_runner->setAnswer({true, 3});
+    m_runner->setAnswer({true, 3}); // xdg-email's status when the desktop has no mail program
     QSignalSpy finished(&m_app->mailHelper(), &MailHelper::mailComposeFinished);
     m_windows->mainWindow().commands()->action(QStringLiteral("Send Feedback"))->trigger();
     ASSERT_TRUE(finished.wait(10000));
-    ASSERT_EQ(m_runner->calls().size(), 1);
-    EXPECT_TRUE(m_runner->calls().first().value(1).startsWith(u"mailto:support@halvorin.com"));
     ASSERT_EQ(m_alerts->presented.size(), 1);
     EXPECT_EQ(m_alerts->presented.first().title, QStringLiteral("Mail Not Configured"));
 }

@@ -157,12 +157,10 @@ TEST(DocumentViewsTest, GuideButtonShowsItsWholeLabelAtEveryWidth)
     const QLabel* label = nullptr;
     for (const QLabel* part : button.findChildren<QLabel*>())
         (part->text().isEmpty() ? symbol : label) = part;
-    ASSERT_NE(symbol, nullptr);
-    ASSERT_NE(label, nullptr);
-    ASSERT_FALSE(symbol->pixmap().isNull());
+    ASSERT_TRUE(symbol && label && !symbol->pixmap().isNull());
 
-    int beside = 0;
-    int above = 0;
+    bool beside = false;
+    bool above = false;
     for (int width = 300; width <= 1000; width += 3) {
         guide.resize(width, 600);
         for (int i = 0; i < 5; ++i)
@@ -174,13 +172,11 @@ TEST(DocumentViewsTest, GuideButtonShowsItsWholeLabelAtEveryWidth)
             label->contentsRect(), Qt::TextWordWrap | Qt::AlignCenter, label->text());
         EXPECT_LE(needed.width(), label->width());
         EXPECT_LE(needed.height(), label->height());
-        EXPECT_TRUE(button.rect().contains(label->geometry()));
-        EXPECT_TRUE(button.rect().contains(symbol->geometry()));
+        EXPECT_TRUE(button.rect().contains(label->geometry() | symbol->geometry()));
         EXPECT_FALSE(symbol->geometry().intersects(label->geometry()));
-        (symbol->geometry().bottom() < label->y() ? above : beside) += 1;
+        (symbol->geometry().bottom() < label->y() ? above : beside) = true;
     }
-    EXPECT_GT(above, 0);
-    EXPECT_GT(beside, 0);
+    EXPECT_TRUE(above && beside);
     // With room to spare the label stands on one line.
     EXPECT_EQ(label->height(), label->minimumSizeHint().height());
 }
