@@ -243,13 +243,9 @@ TEST_F(WindowsTest, PairingPromptFitsTheSmallestWindowAndHiddenPagesAskNoRoom)
     DeviceListViewModel& devices = *m_app->appState().deviceListViewModel();
     WiFiPeerRegistry& peers = WiFiPeerRegistry::shared();
     AndroidBrowserPane& pane = *content().phonePane();
-    const StorageRoot internal{
-        QStringLiteral("65537"), QStringLiteral("Internal"), QStringLiteral("65537/0"), {}, {}};
-    const Device usb{QStringLiteral("usb-1"),
-                     QStringLiteral("Galaxy"),
-                     Device::ConnectionType::UsbMTP,
-                     {internal},
-                     true};
+    const StorageRoot internal = test::storage(QStringLiteral("65537"), QStringLiteral("Internal"));
+    const Device usb{
+        internal.id, QStringLiteral("Galaxy"), Device::ConnectionType::UsbMTP, {internal}, true};
     auto showUsbPhone = [&] {
         devices.setSelectedDevice(usb);
         devices.setSelectedStorageRoot(internal);

@@ -157,7 +157,6 @@ QList<QRgb> bottomLine(const QModelIndex& index)
     PhonePageDelegate delegate;
     QStyleOptionViewItem option;
     option.rect = QRect(0, 0, 400, delegate.sizeHint(option, index).height());
-    option.palette = QApplication::palette();
     option.state = QStyle::State_Enabled;
     QImage image(option.rect.size(), QImage::Format_ARGB32);
     image.fill(option.palette.color(QPalette::Base));
