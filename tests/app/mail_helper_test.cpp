@@ -49,35 +49,28 @@ TEST(MailHelperTest, MailtoLinkEncodesSubjectAndBodyWhole)
 
 TEST(MailHelperTest, ComposeMailHandsTheLinkToXdgEmailOrSaysMailIsNotConfigured)
 {
-    const QString subject = QStringLiteral("Quillbay Feedback");
-    // xdg-email exits with an error when the desktop has no mail program.
-    for (const int exitCode : {0, 3}) {
-        SCOPED_TRACE(exitCode);
+    // xdg-email exits with an error when the desktop has no mail program. No address, no link:
+    // nothing runs and nothing is said.
+    const QString address = MailHelper::supportAddress();
+    for (const auto& [to, exitCode] : {std::pair{address, 0}, {address, 3}, {QString(), 0}}) {
+        SCOPED_TRACE(testing::Message() << to.toStdString() << " " << exitCode);
         auto runner = std::make_shared<ScriptedProcessRunner>(ProcessResult{true, exitCode});
         FakeAlertPresenter alerts;
         MailHelper mail(runner, alerts, [] { return std::nullopt; });
         QSignalSpy finished(&mail, &MailHelper::mailComposeFinished);
-        mail.composeMail(MailHelper::supportAddress(), subject, feedbackBody);
-        ASSERT_TRUE(finished.wait(30000));
-        EXPECT_EQ(finished.first().first().toBool(), exitCode == 0);
-        const QUrl link =
-            MailHelper::mailtoUrl(MailHelper::supportAddress(), subject, feedbackBody);
-        EXPECT_EQ(runner->calls(), (QList<QStringList>{{QStringLiteral("xdg-email"),
-                                                        QString::fromLatin1(link.toEncoded())}}));
+        mail.composeMail(to, QStringLiteral("Subject"), feedbackBody);
+        const bool sent = !to.isEmpty();
+        if (sent) {
+            ASSERT_TRUE(finished.wait(30000));
+            EXPECT_EQ(finished.first().first().toBool(), exitCode == 0);
+        }
+        const QUrl link = MailHelper::mailtoUrl(to, QStringLiteral("Subject"), feedbackBody);
+        const QList<QStringList> calls{
+            {QStringLiteral("xdg-email"), QString::fromLatin1(link.toEncoded())}};
+        EXPECT_EQ(runner->calls(), sent ? calls : QList<QStringList>{});
         EXPECT_EQ(alerts.presented,
                   exitCode == 0 ? QList<Alert>{} : QList<Alert>{expectedMailNotConfigured()});
     }
-
-    // No address, no link: nothing runs and nothing is said.
-    auto runner = std::make_shared<ScriptedProcessRunner>();
-    FakeAlertPresenter alerts;
-    MailHelper mail(runner, alerts, [] { return std::nullopt; });
-    QSignalSpy finished(&mail, &MailHelper::mailComposeFinished);
-    mail.composeMail(QString(), subject, feedbackBody);
-    QCoreApplication::processEvents();
-    EXPECT_TRUE(finished.isEmpty());
-    EXPECT_TRUE(runner->calls().isEmpty());
-    EXPECT_TRUE(alerts.presented.isEmpty());
 }
 
 TEST(MailHelperTest, CrashReportGoesToXdgEmailOrSaysMailIsNotConfigured)
