@@ -303,6 +303,8 @@ TEST_F(WindowsTest, PairingPromptFitsTheSmallestWindowAndHiddenPagesAskNoRoom)
     ASSERT_NE(name, nullptr);
     EXPECT_TRUE(name->text().startsWith(QStringLiteral("Pixel"))) << name->text().toStdString();
     EXPECT_LE(name->fontMetrics().horizontalAdvance(name->text()), name->contentsRect().width());
+    peers.setSelectedPeerHost(std::nullopt); // the registry outlives this test
+    peers.setPeers({});
 }
 
 TEST_F(WindowsTest, ClosingTheMainWindowQuitsAndClosesTheOtherWindows)
