@@ -212,8 +212,8 @@ void SettingsWindow::chooseDownloadFolder()
     const QString chosen = m_chooseFolder(this, transfers.downloadFolder());
     if (chosen.isEmpty())
         return;
+    // The store's change signal shows it.
     transfers.setDownloadFolder(QDir::fromNativeSeparators(chosen));
-    showFolder(transfers.downloadFolder());
 }
 
 void SettingsWindow::showFolder(const QString& stored)
