@@ -74,10 +74,10 @@ TEST(DownloadTarget, OverwritesOnlyWholeFilesStaysInsideTheFolderAndFindsFreeNam
     }
 }
 
-// Sets the modification time of a file or folder `days` back.
-void age(const QString& path, int days)
+// Sets the modification time of a file or folder two days back.
+void age(const QString& path)
 {
-    const timespec then{QDateTime::currentSecsSinceEpoch() - days * 86400, 0};
+    const timespec then{QDateTime::currentSecsSinceEpoch() - 2 * 86400, 0};
     const timespec times[2] = {then, then};
     ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
 }
@@ -88,43 +88,38 @@ void age(const QString& path, int days)
 TEST(DownloadTarget, LeftoversAreSweptOncePerFolderAndStaleCopyFoldersAtStartUp)
 {
     QTemporaryDir dir;
-    const auto leftover = [&](const QString& name) {
-        writeFile(dir.filePath(name), "crashed");
-        age(dir.filePath(name), 2);
-    };
-    leftover(".quillbay-first.part");
-    DownloadTarget(dir.path(), "a.txt", OverwriteRule::Ask).prepare();
-    leftover(".quillbay-second.part");
-    DownloadTarget(dir.path(), "b.txt", OverwriteRule::Ask).prepare();
+    for (const char* leftover : {".quillbay-first.part", ".quillbay-second.part"}) {
+        writeFile(dir.filePath(leftover), "crashed");
+        age(dir.filePath(leftover));
+        DownloadTarget(dir.path(), "a.txt", OverwriteRule::Ask).prepare();
+    }
     EXPECT_EQ(entries(dir.path()).filter(".part"), QStringList({".quillbay-second.part"}))
         << "the folder is swept on its first download only";
 
     qputenv("XDG_CACHE_HOME", dir.filePath("cache").toUtf8());
-    const QString copies = LocalFiles::createTemporaryFolder();
-    qunsetenv("XDG_CACHE_HOME");
-    ASSERT_FALSE(copies.isEmpty());
-    const QString cache = QFileInfo(copies).path();
-    const QString name = QFileInfo(copies).fileName();
-    const QString stale =
-        cache + "/" + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
-    const QString busy = cache + "/" + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
-    const QString other = cache + "/" + QUuid::createUuid().toString(QUuid::WithoutBraces);
-    for (const QString& folder : {stale, busy, other, cache + "/thumbnails"}) {
+    const QString fresh = LocalFiles::createTemporaryFolder();
+    ASSERT_FALSE(fresh.isEmpty());
+    const QString cache = QFileInfo(fresh).path();
+    const auto uuid = [] {
+        return QUuid::createUuid().toString(QUuid::WithoutBraces);
+    };
+    const QString stale = uuid().toUpper(), busy = uuid().toUpper();
+    // Besides the fresh and the busy copy folder, a lower-case name and another program's folder.
+    QStringList kept{QFileInfo(fresh).fileName(), busy, uuid(), "thumbnails"};
+    for (const QString& name : kept.mid(1) + QStringList{stale}) {
+        const QString folder = cache + "/" + name;
         ASSERT_TRUE(QDir().mkpath(folder + "/1"));
         writeFile(folder + "/1/movie.mp4", "part of a copy");
         for (const QString& path : {folder + "/1/movie.mp4", folder + "/1", folder})
-            age(path, 2);
+            age(path);
     }
-    writeFile(busy + "/1/movie.mp4", "still being written");
-    qputenv("XDG_CACHE_HOME", dir.filePath("cache").toUtf8());
+    writeFile(cache + "/" + busy + "/1/movie.mp4", "still being written");
     LocalFiles::removeStaleTemporaryFolders();
     qunsetenv("XDG_CACHE_HOME");
-    QStringList kept = entries(cache);
-    QStringList expected{name, QFileInfo(busy).fileName(), QFileInfo(other).fileName(),
-                         "thumbnails"};
+    QStringList left = entries(cache);
+    left.sort();
     kept.sort();
-    expected.sort();
-    EXPECT_EQ(kept, expected);
+    EXPECT_EQ(left, kept);
 }
 
 // Guards against a folder flush per file, a file reported done before its folder is flushed, a
