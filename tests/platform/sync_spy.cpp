@@ -14,9 +14,7 @@ namespace {
 std::mutex mutex;
 QStringList calls;
 std::condition_variable released;
-bool holding = false;
-QString holdPath;
-int holdLimitMs = 0;
+QString holdPath; // empty: nothing is held
 int held = 0;
 int failure = 0;
 QString failurePath;
@@ -31,10 +29,9 @@ int spy(const char* name, int fd)
         std::unique_lock lock(mutex);
         const QString path = QFile::decodeName(QByteArray(target, std::max<ssize_t>(length, 0)));
         calls << QString::fromLatin1(name) + u' ' + path;
-        if (holding && path.contains(holdPath)) {
+        if (!holdPath.isEmpty() && path.contains(holdPath)) {
             ++held;
-            released.wait_for(lock, std::chrono::milliseconds(holdLimitMs),
-                              [] { return !holding; });
+            released.wait_for(lock, std::chrono::seconds(10), [] { return holdPath.isEmpty(); });
             --held;
         }
         if (failure != 0 && path.contains(failurePath)) {
@@ -59,19 +56,17 @@ void qb::test::clearSyncCalls()
     calls.clear();
 }
 
-void qb::test::holdSyncs(const QString& pathPart, int limitMs)
+void qb::test::holdSyncs(const QString& pathPart)
 {
     const std::lock_guard lock(mutex);
-    holding = true;
     holdPath = pathPart;
-    holdLimitMs = limitMs;
 }
 
 void qb::test::releaseSyncs()
 {
     {
         const std::lock_guard lock(mutex);
-        holding = false;
+        holdPath.clear();
     }
     released.notify_all();
 }

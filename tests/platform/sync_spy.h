@@ -10,9 +10,9 @@ QStringList syncCalls();
 void clearSyncCalls();
 
 // From holdSyncs() on, every fdatasync and fsync of a path containing `pathPart` waits until
-// releaseSyncs(), or `limitMs` at most, so that a test can look at what happens meanwhile;
+// releaseSyncs(), or 10 s at most, so that a test can look at what happens meanwhile;
 // heldSyncs() counts those waiting now.
-void holdSyncs(const QString& pathPart, int limitMs = 10'000);
+void holdSyncs(const QString& pathPart);
 void releaseSyncs();
 int heldSyncs();
 // Every fdatasync and fsync of a path containing `pathPart` fails with `error` (without flushing)
