@@ -338,6 +338,16 @@ static uint16_t write_to_local_file(void* params, void* priv, uint32_t sendlen, 
     return LIBMTP_HANDLER_RETURN_OK;
 }
 
+static int is_folder(LIBMTP_mtpdevice_t* device, uint32_t object_id)
+{
+    LIBMTP_file_t* meta = LIBMTP_Get_Filemetadata(device, object_id);
+    const int folder = meta && meta->filetype == LIBMTP_FILETYPE_FOLDER;
+    if (meta)
+        LIBMTP_destroy_file_t(meta);
+    LIBMTP_Clear_Errorstack(device);
+    return folder;
+}
+
 int32_t mtp_bridge_download_file(mtp_bridge_handle* handle, uint32_t object_id,
                                  const char* local_path, mtp_bridge_progress_fn progress,
                                  void* context)
@@ -346,19 +356,6 @@ int32_t mtp_bridge_download_file(mtp_bridge_handle* handle, uint32_t object_id,
         return -1;
     begin_transfer(handle);
     handle->local_errno = 0;
-    /* libmtp refuses a folder only with a bare "Bad object format"; say what it is, and before
-     * a local file is made for it. This reads what the download itself would read first, and
-     * libmtp keeps it for the download, so a file costs no extra round trip. */
-    LIBMTP_file_t* meta = LIBMTP_Get_Filemetadata(handle->device, object_id);
-    const int is_folder = meta && meta->filetype == LIBMTP_FILETYPE_FOLDER;
-    if (meta)
-        LIBMTP_destroy_file_t(meta);
-    else
-        LIBMTP_Clear_Errorstack(handle->device);
-    if (is_folder) {
-        copy_text(handle->last_error, sizeof handle->last_error, "Is a folder");
-        return MTP_BRIDGE_NOT_A_FILE;
-    }
     local_writer writer = {open(local_path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644), 0};
     if (writer.fd < 0) {
         handle->local_errno = errno;
@@ -368,8 +365,19 @@ int32_t mtp_bridge_download_file(mtp_bridge_handle* handle, uint32_t object_id,
     progress_block block = {progress, context};
     int rc = LIBMTP_Get_File_To_Handler(handle->device, object_id, write_to_local_file, &writer,
                                         mtp_bridge_progress_trampoline, &block);
-    if (rc != 0)
+    if (rc != 0) {
+        /* libmtp refuses a folder before asking for its data, but only with a bare "Bad object
+         * format" (a general error, where a phone that fails or goes away gives a PTP one): say
+         * what it is. Looked up after that refusal only, as the look-up costs the phone round
+         * trips that every file of a batch would otherwise pay. */
+        const LIBMTP_error_t* stack = LIBMTP_Get_Errorstack(handle->device);
+        const int refused = stack && stack->errornumber == LIBMTP_ERROR_GENERAL;
         take_error(handle);
+        if (refused && writer.error == 0 && is_folder(handle->device, object_id)) {
+            copy_text(handle->last_error, sizeof handle->last_error, "Is a folder");
+            rc = MTP_BRIDGE_NOT_A_FILE;
+        }
+    }
     if (close(writer.fd) != 0 && writer.error == 0)
         writer.error = errno;
     if (writer.error != 0) {

@@ -113,5 +113,30 @@ TEST_F(MTPBridgeTest, UploadsRefuseWhatIsNotAFileBeforeThePhoneIsAsked)
     mtp_bridge_close_device(h);
 }
 
+// Guards against a look-up before every download, which costs each file of a batch more round
+// trips to the phone; a folder still fails saying what it is, and leaves no file.
+TEST_F(MTPBridgeTest, DownloadsAddNoRoundTripsAndAFolderSaysWhatItIs)
+{
+    EmulatedPhone& phone = plugPhone({{"DCIM/", ""}, {"a.txt", "hello"}});
+    mtp_bridge_handle* h = mtp_bridge_open_device(deviceId(phone).c_str());
+    ASSERT_NE(h, nullptr);
+    int32_t count = 0;
+    auto* files = mtp_bridge_list_files(h, EmulatedPhone::storageId(), 0, &count);
+    ASSERT_EQ(count, 2);
+    const uint32_t dcim = files[files[0].is_folder ? 0 : 1].object_id;
+    const uint32_t file = files[files[0].is_folder ? 1 : 0].object_id;
+    mtp_bridge_free(files);
+    const std::string target = (tempFolder() / "a").string();
+    const int asked = phone.count(MtpOperation::GetObjectPropValue);
+    EXPECT_EQ(mtp_bridge_download_file(h, file, target.c_str(), nullptr, nullptr), 0);
+    EXPECT_EQ(phone.count(MtpOperation::GetObjectPropValue), asked + 1); // libmtp's own
+    const std::string folder = (tempFolder() / "DCIM").string();
+    EXPECT_EQ(mtp_bridge_download_file(h, dcim, folder.c_str(), nullptr, nullptr),
+              MTP_BRIDGE_NOT_A_FILE);
+    EXPECT_STREQ(mtp_bridge_last_error(h), "Is a folder");
+    EXPECT_FALSE(std::filesystem::exists(folder));
+    mtp_bridge_close_device(h);
+}
+
 } // namespace
 } // namespace qb
