@@ -79,8 +79,12 @@ bool PhonePaneDropHandler::eventFilter(QObject* watched, QEvent* event)
     case QEvent::DragEnter:
     case QEvent::DragMove: {
         auto* drag = static_cast<QDragMoveEvent*>(event);
-        if (phonePaneAccepts(m_target ? m_target() : PhoneDropTarget{},
-                             DropContent::from(*drag->mimeData()))) {
+        // The content is read once, at the enter: a move comes with every step of the pointer,
+        // and a drag of many files would be decoded again each time.
+        if (event->type() == QEvent::DragEnter)
+            m_accepting = phonePaneAccepts(m_target ? m_target() : PhoneDropTarget{},
+                                           DropContent::from(*drag->mimeData()));
+        if (m_accepting) {
             drag->setDropAction(Qt::CopyAction);
             drag->accept();
         } else {

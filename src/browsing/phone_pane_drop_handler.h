@@ -46,6 +46,7 @@ private:
     QPointer<QWidget> m_area;
     TransferQueueViewModel& m_transfers;
     TargetProvider m_target;
+    bool m_accepting = false; // the answer given at the drag's enter
 };
 
 } // namespace qb
