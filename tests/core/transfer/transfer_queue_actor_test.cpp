@@ -146,19 +146,16 @@ TEST_F(TransferQueueActorTest, RefusesEndpointsThatDoNotFitTheJobType)
 // such an upload fails at once, for good, before any repository is asked.
 TEST_F(TransferQueueActorTest, UploadOfAFolderOrPipeFailsAtOnceWithoutAskingThePhone)
 {
-    const QString folder = downloads() + "/Holiday <b>2024";
-    const QString pipe = downloads() + "/feed";
+    const QString folder = downloads() + "/Holiday <b>2024", pipe = downloads() + "/feed";
     ASSERT_TRUE(QDir().mkpath(folder));
     ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
-    const auto phone = TransferEndpoint::android("p1", "65537/0", "");
-    const QList<std::pair<QString, QString>> cases = {
-        {folder, "\u201CHoliday <b>2024\u201D is a folder. Only files can be uploaded."},
-        {pipe, "\u201Cfeed\u201D is not a regular file."},
-    };
-    for (const auto& [path, message] : cases) {
+    for (const auto& [path, message] : QList<std::pair<QString, QString>>{
+             {folder, "\u201CHoliday <b>2024\u201D is a folder. Only files can be uploaded."},
+             {pipe, "\u201Cfeed\u201D is not a regular file."}}) {
+        const QUrl url = QUrl::fromLocalFile(path);
         const TransferJob job = TransferJob::make(
-            TransferType::Upload, TransferEndpoint::local(QUrl::fromLocalFile(path)), phone,
-            fileSize(QUrl::fromLocalFile(path)).value_or(0));
+            TransferType::Upload, TransferEndpoint::local(url),
+            TransferEndpoint::android("p1", "65537/0", ""), fileSize(url).value_or(0));
         EXPECT_GE(job.totalBytes, 0);
         ASSERT_TRUE(waitFor(engine->enqueue(job)));
         ASSERT_TRUE(recorder->waitForStatus(job.id, TransferStatus::Failed));
