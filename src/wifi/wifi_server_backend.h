@@ -12,9 +12,10 @@
 namespace qb {
 
 // What the server's connections need of the registries on the GUI thread. Calls come from
-// connection threads. The posted ones return at once and run on the GUI thread in the order
-// posted. The answered ones deliver their answer on `context`'s thread (nothing if `context` is
-// gone by then), and the empty answer when the GUI thread does not answer in time.
+// connection threads (recordReceived() from the thread that commits an upload). The posted ones
+// return at once and run on the GUI thread in the order posted. The answered ones deliver their
+// answer on `context`'s thread (nothing if `context` is gone by then), and the empty answer when
+// the GUI thread does not answer in time.
 class WiFiServerBackend
 {
 public:
