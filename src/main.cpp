@@ -2,8 +2,8 @@
 #include "app/application_windows.h"
 #include "app/main_window.h"
 #include "app/quillbay_app.h"
-#include "documents/symbol_icon.h"
 #include "platform/quit_signal_watcher.h"
+#include "ui_common/symbol_icon.h"
 
 #include <QApplication>
 #include <QIcon>

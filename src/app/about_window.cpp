@@ -2,7 +2,7 @@
 
 #include "app/app_version.h"
 #include "documents/document_sheets.h"
-#include "documents/text_styles.h"
+#include "ui_common/text_styles.h"
 
 #include <QApplication>
 #include <QFrame>

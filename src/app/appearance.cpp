@@ -1,7 +1,7 @@
 #include "app/appearance.h"
 
 #include "app/app_settings.h"
-#include "documents/app_font_scale.h"
+#include "ui_common/app_font_scale.h"
 
 #include <QApplication>
 #include <QStyle>

@@ -9,9 +9,9 @@
 #include "browsing/device_sidebar_view.h"
 #include "core/device/device_list_view_model.h"
 #include "core/transfer/transfer_queue_view_model.h"
-#include "documents/command_bus.h"
 #include "documents/document_sheets.h"
 #include "transfer_ui/transfer_queue_sheet.h"
+#include "ui_common/command_bus.h"
 
 #include <QApplication>
 #include <QHBoxLayout>

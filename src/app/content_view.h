@@ -1,6 +1,6 @@
 #pragma once
 
-#include "documents/observable_flag.h"
+#include "ui_common/observable_flag.h"
 #include "wifi_ui/wifi_registries.h"
 
 #include <QPointer>

@@ -1,7 +1,7 @@
 #include "app/quillbay_commands.h"
 
 #include "app/mail_helper.h"
-#include "documents/command_bus.h"
+#include "ui_common/command_bus.h"
 
 #include <QAction>
 #include <QMenu>

@@ -5,9 +5,9 @@
 #include "documents/about_tab.h"
 #include "documents/built_in_documents.h"
 #include "documents/markdown_view.h"
-#include "documents/plain_text_tooltip.h"
-#include "documents/symbol_icon.h"
-#include "documents/text_styles.h"
+#include "ui_common/plain_text_tooltip.h"
+#include "ui_common/symbol_icon.h"
+#include "ui_common/text_styles.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>

@@ -11,9 +11,9 @@
 #include "core/device/device_list_view_model.h"
 #include "core/device/rename_file_use_case.h"
 #include "core/transfer/transfer_queue_view_model.h"
-#include "documents/command_bus.h"
-#include "documents/text_styles.h"
 #include "platform/when_finished.h"
+#include "ui_common/command_bus.h"
+#include "ui_common/text_styles.h"
 
 #include <QDialog>
 #include <QDialogButtonBox>

@@ -1,7 +1,7 @@
 #include "browsing/breadcrumb_bar.h"
 
 #include "browsing/folder_item_model.h"
-#include "documents/symbol_icon.h"
+#include "ui_common/symbol_icon.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

@@ -5,13 +5,13 @@
 #include "core/device/device_list_view_model.h"
 #include "core/transfer/transfer_preferences.h"
 #include "core/transfer/transfer_queue_view_model.h"
-#include "documents/empty_state_view.h"
-#include "documents/file_manager.h"
-#include "documents/observable_flag.h"
-#include "documents/plain_text_tooltip.h"
-#include "documents/symbol_icon.h"
 #include "platform/app_paths.h"
 #include "platform/when_finished.h"
+#include "ui_common/empty_state_view.h"
+#include "ui_common/file_manager.h"
+#include "ui_common/observable_flag.h"
+#include "ui_common/plain_text_tooltip.h"
+#include "ui_common/symbol_icon.h"
 
 #include <QDragEnterEvent>
 #include <QFileDialog>

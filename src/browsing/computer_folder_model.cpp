@@ -1,12 +1,12 @@
 #include "browsing/computer_folder_model.h"
 
 #include "core/device/device_model.h"
-#include "documents/app_font_scale.h"
-#include "documents/byte_count_format.h"
-#include "documents/plain_text_tooltip.h"
-#include "documents/symbol_icon.h"
-#include "documents/text_styles.h"
 #include "platform/when_finished.h"
+#include "ui_common/app_font_scale.h"
+#include "ui_common/byte_count_format.h"
+#include "ui_common/plain_text_tooltip.h"
+#include "ui_common/symbol_icon.h"
+#include "ui_common/text_styles.h"
 
 #include <QCollator>
 #include <QDir>

@@ -1,8 +1,8 @@
 #include "browsing/device_sidebar_controller.h"
 
 #include "core/device/device_list_view_model.h"
-#include "documents/command_bus.h"
 #include "platform/when_finished.h"
+#include "ui_common/command_bus.h"
 #include "wifi/wifi_peer_registry.h"
 
 namespace qb {

@@ -1,7 +1,7 @@
 #include "browsing/device_sidebar_delegate.h"
 
 #include "browsing/device_sidebar_model.h"
-#include "documents/symbol_icon.h"
+#include "ui_common/symbol_icon.h"
 
 #include <QApplication>
 #include <QFontDatabase>

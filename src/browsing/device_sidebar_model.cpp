@@ -2,8 +2,8 @@
 
 #include "browsing/device_sidebar_controller.h"
 #include "core/device/device_list_view_model.h"
-#include "documents/byte_count_format.h"
-#include "documents/plain_text_tooltip.h"
+#include "ui_common/byte_count_format.h"
+#include "ui_common/plain_text_tooltip.h"
 #include "wifi/wifi_peer_registry.h"
 #include "wifi_ui/wifi_formatters.h"
 

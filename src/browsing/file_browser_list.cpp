@@ -4,11 +4,11 @@
 #include "browsing/file_grid_view.h"
 #include "browsing/folder_item_model.h"
 #include "browsing/phone_item_transferable.h"
-#include "documents/action_menu.h"
-#include "documents/app_font_scale.h"
-#include "documents/empty_state_view.h"
-#include "documents/symbol_icon.h"
-#include "documents/text_styles.h"
+#include "ui_common/action_menu.h"
+#include "ui_common/app_font_scale.h"
+#include "ui_common/empty_state_view.h"
+#include "ui_common/symbol_icon.h"
+#include "ui_common/text_styles.h"
 
 #include <QApplication>
 #include <QHeaderView>

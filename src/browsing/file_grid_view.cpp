@@ -1,8 +1,8 @@
 #include "browsing/file_grid_view.h"
 
 #include "browsing/folder_item_model.h"
-#include "documents/app_font_scale.h"
-#include "documents/text_styles.h"
+#include "ui_common/app_font_scale.h"
+#include "ui_common/text_styles.h"
 
 #include <QApplication>
 #include <QDrag>

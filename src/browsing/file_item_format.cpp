@@ -1,7 +1,7 @@
 #include "browsing/file_item_format.h"
 
 #include "browsing/file_sort_order.h"
-#include "documents/byte_count_format.h"
+#include "ui_common/byte_count_format.h"
 
 #include <QLocale>
 #include <QRegularExpression>

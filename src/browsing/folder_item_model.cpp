@@ -2,10 +2,10 @@
 
 #include "browsing/file_browser_view_model.h"
 #include "browsing/file_item_format.h"
-#include "documents/app_font_scale.h"
-#include "documents/plain_text_tooltip.h"
-#include "documents/symbol_icon.h"
-#include "documents/text_styles.h"
+#include "ui_common/app_font_scale.h"
+#include "ui_common/plain_text_tooltip.h"
+#include "ui_common/symbol_icon.h"
+#include "ui_common/text_styles.h"
 
 #include <QApplication>
 #include <QMimeData>

@@ -3,8 +3,8 @@
 #include "browsing/phone_paste.h"
 
 #include "core/transfer/transfer_queue_view_model.h"
-#include "documents/command_bus.h"
 #include "platform/when_finished.h"
+#include "ui_common/command_bus.h"
 
 #include <QDragEnterEvent>
 #include <QDropEvent>

@@ -1,10 +1,10 @@
 #include "browsing/phone_pane_toolbar.h"
 
 #include "browsing/file_browser_view_model.h"
-#include "documents/command_bus.h"
-#include "documents/observable_flag.h"
-#include "documents/symbol_icon.h"
-#include "documents/text_styles.h"
+#include "ui_common/command_bus.h"
+#include "ui_common/observable_flag.h"
+#include "ui_common/symbol_icon.h"
+#include "ui_common/text_styles.h"
 
 #include <QButtonGroup>
 #include <QComboBox>

@@ -1,10 +1,10 @@
 #include "documents/about_tab.h"
 
 #include "documents/built_in_documents.h"
-#include "documents/command_bus.h"
 #include "documents/document_sheets.h"
 #include "documents/markdown_view.h"
-#include "documents/symbol_icon.h"
+#include "ui_common/command_bus.h"
+#include "ui_common/symbol_icon.h"
 
 #include <QHBoxLayout>
 #include <QPushButton>

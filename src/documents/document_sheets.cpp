@@ -2,8 +2,8 @@
 
 #include "documents/built_in_documents.h"
 #include "documents/markdown_view.h"
-#include "documents/symbol_icon.h"
-#include "documents/text_styles.h"
+#include "ui_common/symbol_icon.h"
+#include "ui_common/text_styles.h"
 
 #include <QFrame>
 #include <QHBoxLayout>

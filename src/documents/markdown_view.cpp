@@ -2,7 +2,7 @@
 
 #include "documents/inline_markdown.h"
 #include "documents/markdown_parser.h"
-#include "documents/text_styles.h"
+#include "ui_common/text_styles.h"
 
 #include <QFrame>
 #include <QHBoxLayout>

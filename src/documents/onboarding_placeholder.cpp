@@ -1,8 +1,8 @@
 #include "documents/onboarding_placeholder.h"
 
 #include "documents/inline_markdown.h"
-#include "documents/symbol_icon.h"
-#include "documents/text_styles.h"
+#include "ui_common/symbol_icon.h"
+#include "ui_common/text_styles.h"
 
 #include <QDesktopServices>
 #include <QEvent>

@@ -1,8 +1,8 @@
 #include "transfer_ui/transfer_job_delegate.h"
 
-#include "documents/symbol_icon.h"
 #include "transfer_ui/transfer_job_list_model.h"
 #include "transfer_ui/transfer_row_controls.h"
+#include "ui_common/symbol_icon.h"
 
 #include <QAbstractItemView>
 #include <QApplication>

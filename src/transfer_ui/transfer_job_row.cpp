@@ -1,7 +1,7 @@
 #include "transfer_ui/transfer_job_row.h"
 
-#include "documents/byte_count_format.h"
 #include "transfer_ui/format_duration.h"
+#include "ui_common/byte_count_format.h"
 
 #include <QCoreApplication>
 

@@ -1,8 +1,8 @@
 #include "transfer_ui/transfer_queue_button.h"
 
 #include "core/transfer/transfer_queue_view_model.h"
-#include "documents/command_bus.h"
 #include "transfer_ui/transfer_ring_icon.h"
+#include "ui_common/command_bus.h"
 
 #include <QStyleOptionToolButton>
 #include <QStylePainter>

@@ -1,10 +1,10 @@
 #include "transfer_ui/transfer_queue_sheet.h"
 
 #include "core/transfer/transfer_queue_view_model.h"
-#include "documents/empty_state_view.h"
 #include "transfer_ui/transfer_job_delegate.h"
 #include "transfer_ui/transfer_job_list_model.h"
 #include "transfer_ui/transfer_job_list_view.h"
+#include "ui_common/empty_state_view.h"
 
 #include <QFrame>
 #include <QHBoxLayout>

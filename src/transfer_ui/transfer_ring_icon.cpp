@@ -1,6 +1,6 @@
 #include "transfer_ui/transfer_ring_icon.h"
 
-#include "documents/symbol_icon.h"
+#include "ui_common/symbol_icon.h"
 
 #include <QPainter>
 #include <QPainterPath>

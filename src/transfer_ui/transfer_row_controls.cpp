@@ -1,6 +1,6 @@
 #include "transfer_ui/transfer_row_controls.h"
 
-#include "documents/symbol_icon.h"
+#include "ui_common/symbol_icon.h"
 
 #include <QToolButton>
 

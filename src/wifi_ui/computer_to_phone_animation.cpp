@@ -1,6 +1,6 @@
 #include "wifi_ui/computer_to_phone_animation.h"
 
-#include "documents/symbol_icon.h"
+#include "ui_common/symbol_icon.h"
 #include "wifi_ui/wifi_formatters.h"
 #include "wifi_ui/wifi_ui_style.h"
 

@@ -1,9 +1,9 @@
 #include "wifi_ui/connected_device_view.h"
 
-#include "documents/file_manager.h"
-#include "documents/plain_text_tooltip.h"
-#include "documents/symbol_icon.h"
 #include "platform/app_paths.h"
+#include "ui_common/file_manager.h"
+#include "ui_common/plain_text_tooltip.h"
+#include "ui_common/symbol_icon.h"
 #include "wifi/pending_outgoing_files_registry.h"
 #include "wifi/wifi_peer_registry.h"
 #include "wifi_ui/phone_page_delegate.h"

@@ -1,7 +1,7 @@
 #include "wifi_ui/phone_page_delegate.h"
 
-#include "documents/byte_count_format.h"
-#include "documents/symbol_icon.h"
+#include "ui_common/byte_count_format.h"
+#include "ui_common/symbol_icon.h"
 #include "wifi_ui/phone_page_model.h"
 #include "wifi_ui/wifi_formatters.h"
 #include "wifi_ui/wifi_ui_style.h"

@@ -1,6 +1,6 @@
 #include "wifi_ui/send_to_phone_sheet.h"
 
-#include "documents/symbol_icon.h"
+#include "ui_common/symbol_icon.h"
 #include "wifi_ui/computer_to_phone_animation.h"
 #include "wifi_ui/file_status_delegate.h"
 #include "wifi_ui/wifi_formatters.h"

@@ -1,6 +1,6 @@
 #include "wifi_ui/wifi_formatters.h"
 
-#include "documents/byte_count_format.h"
+#include "ui_common/byte_count_format.h"
 
 #include <QTextBoundaryFinder>
 

@@ -1,6 +1,6 @@
 #include "wifi_ui/wifi_pairing_prompt_view.h"
 
-#include "documents/symbol_icon.h"
+#include "ui_common/symbol_icon.h"
 #include "wifi_ui/wifi_formatters.h"
 #include "wifi_ui/wifi_ui_style.h"
 

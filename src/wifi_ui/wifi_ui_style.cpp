@@ -1,7 +1,7 @@
 #include "wifi_ui/wifi_ui_style.h"
 
-#include "documents/symbol_icon.h"
-#include "documents/text_styles.h"
+#include "ui_common/symbol_icon.h"
+#include "ui_common/text_styles.h"
 
 #include <QApplication>
 #include <QFontDatabase>

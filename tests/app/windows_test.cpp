@@ -19,11 +19,11 @@
 #include "core/device/mtp_device_manager.h"
 #include "core/transfer/transfer_preferences.h"
 #include "core/transfer/transfer_queue_view_model.h"
-#include "documents/command_bus.h"
-#include "documents/symbol_icon.h"
-#include "documents/text_styles.h"
 #include "support/test_support.h"
 #include "support/tooltip_text.h"
+#include "ui_common/command_bus.h"
+#include "ui_common/symbol_icon.h"
+#include "ui_common/text_styles.h"
 #include "wifi/wifi_peer_registry.h"
 
 #include <QApplication>

@@ -4,11 +4,11 @@
 #include "core/device/device_model.h"
 #include "core/transfer/transfer_queue_actor.h"
 #include "core/transfer/transfer_queue_view_model.h"
-#include "documents/file_manager.h"
-#include "documents/observable_flag.h"
 #include "platform/preference_store.h"
 #include "support/test_support.h"
 #include "support/tooltip_text.h"
+#include "ui_common/file_manager.h"
+#include "ui_common/observable_flag.h"
 
 #include <QApplication>
 #include <QDir>

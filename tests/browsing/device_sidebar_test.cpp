@@ -3,8 +3,8 @@
 #include "browsing/device_sidebar_view.h"
 #include "core/device/device_fakes.h"
 #include "core/device/mtp_device_manager.h"
-#include "documents/command_bus.h"
 #include "support/tooltip_text.h"
+#include "ui_common/command_bus.h"
 
 #include <QApplication>
 #include <QClipboard>

@@ -3,7 +3,6 @@
 #include "core/device/mtp_file_repository.h"
 #include "core/transfer/transfer_queue_actor.h"
 #include "core/transfer/transfer_queue_view_model.h"
-#include "documents/empty_state_view.h"
 #include "phone/phone_test.h"
 #include "platform/futures.h"
 #include "support/test_support.h"
@@ -12,6 +11,7 @@
 #include "transfer_ui/transfer_queue_button.h"
 #include "transfer_ui/transfer_queue_sheet.h"
 #include "transfer_ui/transfer_ring_icon.h"
+#include "ui_common/empty_state_view.h"
 
 #include <QApplication>
 #include <QProgressBar>

@@ -1,7 +1,7 @@
 #include "browsing/device_sidebar_controller.h"
 #include "browsing/device_sidebar_model.h"
-#include "documents/file_manager.h"
 #include "platform/app_paths.h"
+#include "ui_common/file_manager.h"
 #include "ui_test_support.h"
 #include "wifi/registry_server_backend.h"
 #include "wifi/server_test_support.h"

@@ -1,4 +1,4 @@
-#include "documents/command_bus.h"
+#include "ui_common/command_bus.h"
 
 namespace qb {
 

@@ -1,4 +1,4 @@
-#include "documents/symbol_icon.h"
+#include "ui_common/symbol_icon.h"
 
 #include <QGuiApplication>
 #include <QHash>

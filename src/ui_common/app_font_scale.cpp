@@ -1,4 +1,4 @@
-#include "documents/app_font_scale.h"
+#include "ui_common/app_font_scale.h"
 
 #include <cmath>
 

@@ -1,6 +1,6 @@
-#include "documents/text_styles.h"
+#include "ui_common/text_styles.h"
 
-#include "documents/symbol_icon.h"
+#include "ui_common/symbol_icon.h"
 
 #include <QApplication>
 #include <QWidget>

@@ -1,4 +1,4 @@
-#include "documents/file_manager.h"
+#include "ui_common/file_manager.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>

@@ -1,6 +1,6 @@
-#include "documents/action_menu.h"
+#include "ui_common/action_menu.h"
 
-#include "documents/symbol_icon.h"
+#include "ui_common/symbol_icon.h"
 
 #include <QStyleOptionMenuItem>
 

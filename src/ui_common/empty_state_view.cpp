@@ -1,7 +1,7 @@
-#include "documents/empty_state_view.h"
+#include "ui_common/empty_state_view.h"
 
-#include "documents/symbol_icon.h"
-#include "documents/text_styles.h"
+#include "ui_common/symbol_icon.h"
+#include "ui_common/text_styles.h"
 
 #include <QLabel>
 #include <QPushButton>

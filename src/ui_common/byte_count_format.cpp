@@ -1,4 +1,4 @@
-#include "documents/byte_count_format.h"
+#include "ui_common/byte_count_format.h"
 
 #include <QLocale>
 

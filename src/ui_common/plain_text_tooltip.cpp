@@ -1,4 +1,4 @@
-#include "documents/plain_text_tooltip.h"
+#include "ui_common/plain_text_tooltip.h"
 
 namespace qb {
 
