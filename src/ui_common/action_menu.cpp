@@ -1,6 +1,7 @@
 #include "ui_common/action_menu.h"
 
 #include "ui_common/symbol_icon.h"
+#include "ui_common/text_styles.h"
 
 #include <QStyleOptionMenuItem>
 
@@ -30,12 +31,7 @@ void ActionMenu::initStyleOption(QStyleOptionMenuItem* option, const QAction* ac
     QMenu::initStyleOption(option, action);
     if (!isDestructive(action) || !action->isEnabled())
         return;
-    // Styles differ in which role they draw an entry's text with; all of them get the colour.
-    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
-        for (const QPalette::ColorRole role :
-             {QPalette::Text, QPalette::WindowText, QPalette::ButtonText})
-            option->palette.setColor(group, role, destructiveColour());
-    }
+    applyDestructiveColour(option->palette);
 }
 
 } // namespace qb

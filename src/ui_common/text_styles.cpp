@@ -66,13 +66,20 @@ void setSecondaryColour(QWidget* widget)
     widget->setForegroundRole(QPalette::PlaceholderText);
 }
 
+void applyDestructiveColour(QPalette& palette)
+{
+    // Styles differ in which role they draw a control's text with; all of them get the colour.
+    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+        for (const QPalette::ColorRole role :
+             {QPalette::Text, QPalette::WindowText, QPalette::ButtonText})
+            palette.setColor(group, role, destructiveColour());
+    }
+}
+
 void setDestructiveColour(QWidget* widget)
 {
     QPalette palette = widget->palette();
-    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
-        palette.setColor(group, QPalette::ButtonText, destructiveColour());
-        palette.setColor(group, QPalette::WindowText, destructiveColour());
-    }
+    applyDestructiveColour(palette);
     widget->setPalette(palette);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QFont>
+#include <QPalette>
 
 class QWidget;
 
@@ -21,5 +22,7 @@ void setSecondaryColour(QWidget* widget);
 // Draws the text of a control that deletes in the destructive colour; disabled, it greys as
 // every other control does.
 void setDestructiveColour(QWidget* widget);
+// The same for a palette a control or menu entry is drawn with.
+void applyDestructiveColour(QPalette& palette);
 
 } // namespace qb

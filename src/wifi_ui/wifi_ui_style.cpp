@@ -69,7 +69,7 @@ QColor systemOrange()
 
 QColor systemRed()
 {
-    return QColor(255, 59, 48);
+    return destructiveColour();
 }
 
 QColor systemGray()
