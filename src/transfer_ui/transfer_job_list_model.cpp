@@ -147,7 +147,9 @@ QVariant TransferJobListModel::data(const QModelIndex& index, int role) const
     case Qt::DisplayRole:
         return sourceName(job);
     case Qt::AccessibleTextRole:
-        return sourceName(job) + QStringLiteral(", ") + kindLabel(job.type);
+        return accessibleRowName(job);
+    case Qt::AccessibleDescriptionRole:
+        return accessibleRowDescription(job);
     case JobRole:
         return QVariant::fromValue(job);
     case IdRole:

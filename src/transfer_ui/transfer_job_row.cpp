@@ -4,6 +4,7 @@
 #include "ui_common/byte_count_format.h"
 
 #include <QCoreApplication>
+#include <QStringList>
 
 #include <cmath>
 #include <limits>
@@ -105,6 +106,25 @@ StatusTint statusTint(TransferStatus status)
     return StatusTint::Secondary;
 }
 
+QString statusLabel(TransferStatus status)
+{
+    switch (status) {
+    case TransferStatus::Queued:
+        return tr("Queued");
+    case TransferStatus::Running:
+        return tr("Running");
+    case TransferStatus::Paused:
+        return tr("Paused");
+    case TransferStatus::Completed:
+        return tr("Completed");
+    case TransferStatus::Failed:
+        return tr("Failed");
+    case TransferStatus::Canceled:
+        return tr("Canceled");
+    }
+    return {};
+}
+
 QString actionSymbol(RowAction action)
 {
     switch (action) {
@@ -204,6 +224,17 @@ QString speedText(const TransferJob& job)
 QString errorText(const TransferJob& job)
 {
     return job.error ? job.error->localizedMessage : QString();
+}
+
+QString accessibleRowName(const TransferJob& job)
+{
+    return QStringList{sourceName(job), kindLabel(job.type), statusLabel(job.status)}.join(
+        QStringLiteral(", "));
+}
+
+QString accessibleRowDescription(const TransferJob& job)
+{
+    return errorText(job);
 }
 
 } // namespace qb

@@ -22,6 +22,9 @@ QString kindSymbol(TransferType type);
 QString kindLabel(TransferType type);
 QString statusSymbol(TransferStatus status);
 StatusTint statusTint(TransferStatus status);
+// The status in a word, for those who cannot see its symbol and colour: "Queued", "Running",
+// "Paused", "Completed", "Failed", "Canceled".
+QString statusLabel(TransferStatus status);
 QString actionSymbol(RowAction action);
 // The buttons show only their image; this is their accessible name ("Pause", "Cancel", ...).
 QString actionName(RowAction action);
@@ -43,5 +46,10 @@ QString etaText(const TransferJob& job);
 QString speedText(const TransferJob& job);
 // The job's error message, or empty.
 QString errorText(const TransferJob& job);
+// What a screen reader says for the row: the item's name, the kind label and the status word
+// ("notes.txt, ↓ to Computer, Failed").
+QString accessibleRowName(const TransferJob& job);
+// Read after the name: the error line's text, or empty when the job has no error.
+QString accessibleRowDescription(const TransferJob& job);
 
 } // namespace qb

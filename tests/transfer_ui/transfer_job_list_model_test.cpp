@@ -1,7 +1,12 @@
-// The job list model applies each publication as a diff by id and never resets.
+// The job list model applies each publication as a diff by id and never resets; the list view
+// over it tells assistive technology each job's state.
+#include "support/test_support.h"
 #include "transfer_ui/transfer_job_list_model.h"
+#include "transfer_ui/transfer_job_list_view.h"
 
 #include <QAbstractItemModelTester>
+#include <QAccessible>
+#include <QApplication>
 
 #include <gtest/gtest.h>
 
@@ -9,6 +14,9 @@
 
 namespace qb {
 namespace {
+
+const auto* const environment =
+    ::testing::AddGlobalTestEnvironment(new test::ApplicationEnvironment<QApplication>);
 
 class TransferJobListModelTest : public ::testing::Test
 {
@@ -92,6 +100,39 @@ TEST_F(TransferJobListModelTest, PublicationsBecomeInsertsChangesAndRemovals)
     // A retried job stays at its place; an out-of-order list is moved, not reset.
     EXPECT_EQ(apply({d, b, a}), QStringList({"move 1>0", "insert 2-2"}));
     EXPECT_EQ(apply({}), QStringList({"remove 0-2"}));
+}
+
+TEST_F(TransferJobListModelTest, EachRowTellsAScreenReaderItsStatusAndError)
+{
+    TransferJob done = job("notes.txt"), failed = job("notes.txt");
+    done.status = TransferStatus::Completed;
+    failed.status = TransferStatus::Failed;
+    failed.error = TransferError{"Download failed: PTP I/O Error"};
+    apply({done, failed});
+
+    // Read as assistive technology reads it: through the list view's accessible cells.
+    TransferJobListView view;
+    view.setModel(&model);
+    view.resize(400, 300);
+    view.show();
+    QAccessibleInterface* list = QAccessible::queryAccessibleInterface(&view);
+    ASSERT_TRUE(list && list->tableInterface());
+    const auto said = [&](int row, QAccessible::Text text) {
+        QAccessibleInterface* cell = list->tableInterface()->cellAt(row, 0);
+        return cell ? cell->text(text) : QStringLiteral("(no cell)");
+    };
+    const QString name = QString::fromUtf8("notes.txt, \u2193 to Computer, ");
+    EXPECT_EQ(said(0, QAccessible::Name), name + "Completed");
+    EXPECT_EQ(said(0, QAccessible::Description), "");
+    EXPECT_EQ(said(1, QAccessible::Name), name + "Failed");
+    EXPECT_EQ(said(1, QAccessible::Description), "Download failed: PTP I/O Error");
+
+    // A retried job says its new state.
+    failed.status = TransferStatus::Queued;
+    failed.error.reset();
+    EXPECT_EQ(apply({done, failed}), QStringList({"change 1-1"}));
+    EXPECT_EQ(said(1, QAccessible::Name), name + "Queued");
+    EXPECT_EQ(said(1, QAccessible::Description), "");
 }
 
 TEST_F(TransferJobListModelTest, RandomPublicationsLeaveExactlyThePublishedList)

@@ -96,6 +96,24 @@ TEST(TransferJobRowTest, ButtonsProgressAndErrorFollowTheStatus)
     EXPECT_EQ(errorText(failed), "Download failed: PTP I/O Error");
 }
 
+TEST(TransferJobRowTest, AScreenReaderHearsTheStatusAndTheError)
+{
+    const std::vector<std::pair<TransferStatus, QString>> words{
+        {TransferStatus::Queued, "Queued"}, {TransferStatus::Running, "Running"},
+        {TransferStatus::Paused, "Paused"}, {TransferStatus::Completed, "Completed"},
+        {TransferStatus::Failed, "Failed"}, {TransferStatus::Canceled, "Canceled"},
+    };
+    TransferJob job = running(0, 10, std::nullopt);
+    for (const auto& [status, word] : words) {
+        job.status = status;
+        EXPECT_EQ(accessibleRowName(job),
+                  QString::fromUtf8("clip.mp4, \u2193 to Computer, ") + word);
+        EXPECT_EQ(accessibleRowDescription(job), "");
+    }
+    job.error = TransferError{"Download failed: PTP I/O Error"};
+    EXPECT_EQ(accessibleRowDescription(job), "Download failed: PTP I/O Error");
+}
+
 TEST(TransferJobRowTest, KindLabelsAndSourceNames)
 {
     EXPECT_EQ(kindLabel(TransferType::Upload), QString::fromUtf8("\u2191 to Android"));
