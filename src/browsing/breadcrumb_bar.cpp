@@ -1,10 +1,10 @@
 #include "browsing/breadcrumb_bar.h"
 
 #include "browsing/folder_item_model.h"
-#include "ui_common/symbol_icon.h"
+#include "ui_common/colour_contrast.h"
+#include "ui_common/symbol_label.h"
 
 #include <QHBoxLayout>
-#include <QLabel>
 #include <QScrollBar>
 #include <QToolButton>
 #include <QWheelEvent>
@@ -47,10 +47,9 @@ void BreadcrumbBar::setBreadcrumbs(const QList<FileBrowserViewModel::Breadcrumb>
     QFont crumbFont = font();
     for (qsizetype i = 0; i < crumbs.size(); ++i) {
         if (i > 0) {
-            auto* chevron = new QLabel(m_strip);
-            chevron->setPixmap(symbolIcon(QStringLiteral("chevron.right")).pixmap(10, 10));
-            chevron->setEnabled(false);
-            m_layout->addWidget(chevron);
+            // A faint one-colour mark, not a greyed-out one: it follows the theme.
+            m_layout->addWidget(new SymbolLabel(QStringLiteral("chevron.right"), 10,
+                                                QPalette::PlaceholderText, m_strip));
         }
         auto* button = new QToolButton(m_strip);
         // One line of plain text, never shortened. A button text is not markup, but "&" would
@@ -62,23 +61,40 @@ void BreadcrumbBar::setBreadcrumbs(const QList<FileBrowserViewModel::Breadcrumb>
         button->setToolButtonStyle(Qt::ToolButtonTextOnly);
         const bool last = i == crumbs.size() - 1;
         button->setEnabled(!last);
-        if (!last) {
-            QPalette palette = button->palette();
-            palette.setColor(QPalette::ButtonText, palette.color(QPalette::Link));
-            button->setPalette(palette);
+        if (!last)
             button->setCursor(Qt::PointingHandCursor);
-        } else {
-            // The folder shown reads as plain text, not as a greyed-out button.
-            QPalette palette = button->palette();
-            palette.setColor(QPalette::Disabled, QPalette::ButtonText,
-                             palette.color(QPalette::Active, QPalette::WindowText));
-            button->setPalette(palette);
-        }
         connect(button, &QToolButton::clicked, this, [this, i] { emit tapped(i); });
         m_layout->addWidget(button);
         m_buttons.append(button);
     }
     m_layout->addStretch();
+    colourCrumbs();
+}
+
+void BreadcrumbBar::changeEvent(QEvent* event)
+{
+    QScrollArea::changeEvent(event);
+    // The crumbs' colours are set, not inherited: a change of theme sets them anew.
+    if (event->type() == QEvent::PaletteChange)
+        colourCrumbs();
+}
+
+void BreadcrumbBar::colourCrumbs()
+{
+    const QPalette own = palette();
+    const QColor link = readableOn(own.color(QPalette::Active, QPalette::Link),
+                                   own.color(QPalette::Active, QPalette::Window), kTextContrast);
+    for (QToolButton* button : std::as_const(m_buttons)) {
+        QPalette palette = button->palette();
+        if (button != m_buttons.last()) {
+            palette.setColor(QPalette::ButtonText, link);
+        } else {
+            // The folder shown reads as plain text, not as a greyed-out button.
+            palette.setColor(QPalette::Disabled, QPalette::ButtonText,
+                             own.color(QPalette::Active, QPalette::WindowText));
+        }
+        button->setPalette(palette);
+    }
 }
 
 } // namespace qb

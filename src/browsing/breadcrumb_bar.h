@@ -29,8 +29,12 @@ signals:
 
 protected:
     void wheelEvent(QWheelEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
+    // Crumbs in the link colour, the last one as plain text, in the colours of the palette now.
+    void colourCrumbs();
+
     QWidget* m_strip;
     QHBoxLayout* m_layout;
     QList<QToolButton*> m_buttons;

@@ -12,6 +12,7 @@
 #include "ui_common/observable_flag.h"
 #include "ui_common/plain_text_tooltip.h"
 #include "ui_common/symbol_icon.h"
+#include "ui_common/symbol_label.h"
 
 #include <QDragEnterEvent>
 #include <QFileDialog>
@@ -19,7 +20,6 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QLabel>
 #include <QMenu>
 #include <QMimeData>
 #include <QPainter>
@@ -342,9 +342,9 @@ void ComputerBrowserPane::rebuildPathBar()
     }
     for (int i = 0; i < m_navStack.size(); ++i) {
         if (i > 0) {
-            auto* chevron = new QLabel(m_crumbs->parentWidget());
-            chevron->setPixmap(symbolIcon(QStringLiteral("chevron.right")).pixmap(10, 10));
-            m_crumbs->addWidget(chevron);
+            m_crumbs->addWidget(new SymbolLabel(QStringLiteral("chevron.right"), 10,
+                                                QPalette::PlaceholderText,
+                                                m_crumbs->parentWidget()));
         }
         auto* crumb = new QToolButton(m_crumbs->parentWidget());
         const QString title = lastComponent(m_navStack.at(i));

@@ -1,6 +1,7 @@
 #include "browsing/device_sidebar_delegate.h"
 
 #include "browsing/device_sidebar_model.h"
+#include "ui_common/colour_contrast.h"
 #include "ui_common/symbol_icon.h"
 
 #include <QApplication>
@@ -21,18 +22,6 @@ QFont sized(QFont font, double factor, QFont::Weight weight = QFont::Normal)
     return font;
 }
 
-// The icon painted in one colour, as the row's state colours it.
-QPixmap tinted(const QIcon& icon, int size, const QColor& colour)
-{
-    QPixmap pixmap = icon.pixmap(size, size);
-    if (pixmap.isNull())
-        return pixmap;
-    QPainter painter(&pixmap);
-    painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
-    painter.fillRect(pixmap.rect(), colour);
-    return pixmap;
-}
-
 void drawText(QPainter* painter, const QRect& rect, const QString& text, const QFont& font,
               const QColor& colour, Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignVCenter)
 {
@@ -51,6 +40,21 @@ void fillRounded(QPainter* painter, const QRect& rect, QColor colour, double opa
 }
 
 } // namespace
+
+PeerRowColours peerRowColours(const QPalette& palette, bool paired, bool highlighted)
+{
+    const QColor blue(0, 122, 255);
+    const QColor green(52, 199, 89);
+    const QColor base = palette.color(QPalette::Active, QPalette::Base);
+    PeerRowColours colours;
+    colours.background =
+        highlighted ? composited(palette.color(QPalette::Active, QPalette::Highlight), 0.18, base)
+                    : base;
+    colours.stateSymbol = readableOn(paired ? green : blue, colours.background, kSymbolContrast);
+    colours.pinChip = composited(blue, 0.15, colours.background);
+    colours.pin = readableOn(blue, colours.pinChip, kTextContrast);
+    return colours;
+}
 
 QSize DeviceSidebarDelegate::sizeHint(const QStyleOptionViewItem& option,
                                       const QModelIndex& index) const
@@ -86,7 +90,9 @@ void DeviceSidebarDelegate::paint(QPainter* painter, const QStyleOptionViewItem&
     const int line = option.fontMetrics.height();
     const QString title = index.data(Qt::DisplayRole).toString();
     const QString subtitle = index.data(DeviceSidebarModel::SubtitleRole).toString();
-    const QIcon icon = symbolIcon(index.data(DeviceSidebarModel::SymbolRole).toString());
+    const QString symbol = index.data(DeviceSidebarModel::SymbolRole).toString();
+    const QIcon icon = symbolIcon(symbol);
+    const qreal ratio = painter->device()->devicePixelRatioF();
     const QRect r = option.rect.adjusted(8, 0, -8, 0);
 
     switch (DeviceSidebarModel::kindOf(index)) {
@@ -94,7 +100,9 @@ void DeviceSidebarDelegate::paint(QPainter* painter, const QStyleOptionViewItem&
         drawText(painter, r.adjusted(0, 6, 0, 0), title, sized(base, 0.85, QFont::Bold), secondary);
         break;
     case Kind::Placeholder:
-        icon.paint(painter, QRect(r.left(), r.center().y() - 8, 16, 16));
+        // The placeholder's symbol is as secondary as its text.
+        painter->drawPixmap(QRect(r.left(), r.center().y() - 8, 16, 16),
+                            tintedSymbol(symbol, 16, secondary, ratio));
         drawText(painter, r.adjusted(22, 0, 0, 0), title, sized(base, 0.95), secondary);
         break;
     case Kind::Device: {
@@ -106,7 +114,8 @@ void DeviceSidebarDelegate::paint(QPainter* painter, const QStyleOptionViewItem&
                                              option.widget);
         const bool selected = option.state & QStyle::State_Selected;
         const QColor ink = selected ? palette.color(QPalette::HighlightedText) : text;
-        icon.paint(painter, QRect(r.left(), r.top() + 6 + (line - 16) / 2, 16, 16));
+        icon.paint(painter, QRect(r.left(), r.top() + 6 + (line - 16) / 2, 16, 16), Qt::AlignCenter,
+                   selected ? QIcon::Selected : (enabled ? QIcon::Normal : QIcon::Disabled));
         drawText(painter, QRect(r.left() + 22, r.top() + 4, r.width() - 22, line), title,
                  sized(base, 1.0, QFont::Bold), ink);
         drawText(painter, QRect(r.left() + 22, r.top() + 4 + line, r.width() - 22, line), subtitle,
@@ -129,14 +138,14 @@ void DeviceSidebarDelegate::paint(QPainter* painter, const QStyleOptionViewItem&
     }
     case Kind::Peer: {
         const QRect row = r.adjusted(0, 2, 0, -2);
-        if (index.data(DeviceSidebarModel::HighlightedRole).toBool())
+        const bool highlighted = index.data(DeviceSidebarModel::HighlightedRole).toBool();
+        if (highlighted)
             fillRounded(painter, row, accent, 0.18, 6);
         const QString pin = index.data(DeviceSidebarModel::PinRole).toString();
-        const QColor blue(0, 122, 255);
-        const QColor state = pin.isEmpty() ? QColor(52, 199, 89) : blue;
+        const PeerRowColours colours = peerRowColours(palette, pin.isEmpty(), highlighted);
         const QRect inner = row.adjusted(6, 4, -6, -4);
-        painter->drawPixmap(inner.left(), inner.top() + (line - 16) / 2 + 2,
-                            tinted(icon, 16, state));
+        painter->drawPixmap(QRect(inner.left(), inner.top() + (line - 16) / 2 + 2, 16, 16),
+                            tintedSymbol(symbol, 16, colours.stateSymbol, ratio));
         const QRect textBox(inner.left() + 24, inner.top(), inner.width() - 24, line);
         drawText(painter, textBox, title, sized(base, 0.95, QFont::Medium), text);
         drawText(painter, textBox.translated(0, line), subtitle, sized(base, 0.75), secondary);
@@ -152,8 +161,8 @@ void DeviceSidebarDelegate::paint(QPainter* painter, const QStyleOptionViewItem&
             mono.setBold(true);
             const QRect chip(inner.left() + 28 + labelWidth, top,
                              QFontMetrics(mono).horizontalAdvance(pin) + 16, line + 6);
-            fillRounded(painter, chip, blue, 0.15, 6);
-            drawText(painter, chip, pin, mono, blue, Qt::AlignCenter);
+            fillRounded(painter, chip, colours.pinChip, 1.0, 6);
+            drawText(painter, chip, pin, mono, colours.pin, Qt::AlignCenter);
         }
         break;
     }

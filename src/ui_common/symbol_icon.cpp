@@ -1,5 +1,7 @@
 #include "ui_common/symbol_icon.h"
 
+#include "ui_common/colour_contrast.h"
+
 #include <QGuiApplication>
 #include <QHash>
 #include <QIconEngine>
@@ -16,7 +18,7 @@ const QHash<QString, QString>& table()
         {QStringLiteral("app.badge"), QStringLiteral("application-x-executable")},
         {QStringLiteral("archivebox"), QStringLiteral("package-x-generic")},
         {QStringLiteral("arrow.clockwise"), QStringLiteral("view-refresh")},
-        {QStringLiteral("arrow.down.circle"), QStringLiteral("go-down")},
+        {QStringLiteral("arrow.down.circle"), QStringLiteral("folder-download|go-down")},
         {QStringLiteral("arrow.down.circle.fill"), QStringLiteral("go-down")},
         {QStringLiteral("arrow.down.left.circle.fill"), QStringLiteral("go-down")},
         {QStringLiteral("arrow.right.circle"), QStringLiteral("go-next")},
@@ -98,12 +100,14 @@ ThemeIcon themeIcon(const QString& symbol)
     const QString name = themeIconName(symbol);
     if (name.isEmpty())
         return {};
-    if (QIcon::hasThemeIcon(name))
-        return {QIcon::fromTheme(name), false};
-    // Some themes (Adwaita among them) ship many actions only in their symbolic form.
+    // The one-colour drawing first, wherever the theme has it: drawn in the palette's colours it
+    // reads like the text beside it in either theme, where full-colour drawings (Adwaita's legacy
+    // set among them) come out pale grey, so that working buttons look disabled.
     const QString symbolic = name + QStringLiteral("-symbolic");
     if (QIcon::hasThemeIcon(symbolic))
         return {QIcon::fromTheme(symbolic), true};
+    if (QIcon::hasThemeIcon(name))
+        return {QIcon::fromTheme(name), false};
     return {};
 }
 
@@ -161,7 +165,13 @@ private:
         case QIcon::Active:
             break;
         }
-        return m_fixed.isValid() ? m_fixed : palette.color(QPalette::Active, m_role);
+        if (m_fixed.isValid())
+            return m_fixed;
+        const QColor colour = palette.color(QPalette::Active, m_role);
+        if (m_role != QPalette::Highlight)
+            return colour;
+        // Accent symbols stand in lists; a desktop's dark accent is lightened on a dark list.
+        return readableOn(colour, palette.color(QPalette::Active, QPalette::Base), kSymbolContrast);
     }
 
     QString m_symbol;

@@ -1,6 +1,7 @@
 #include "app/about_window.h"
 #include "app/app_settings.h"
 #include "app/app_state.h"
+#include "app/appearance.h"
 #include "app/application_windows.h"
 #include "app/consent_view.h"
 #include "app/content_view.h"
@@ -12,6 +13,7 @@
 #include "app/settings_window.h"
 #include "browsing/android_browser_pane.h"
 #include "browsing/computer_browser_pane.h"
+#include "browsing/device_sidebar_delegate.h"
 #include "browsing/device_sidebar_view.h"
 #include "browsing/phone_pane_toolbar.h"
 #include "core/device/device_fakes.h"
@@ -21,6 +23,7 @@
 #include "core/transfer/transfer_queue_view_model.h"
 #include "support/test_support.h"
 #include "support/tooltip_text.h"
+#include "ui_common/colour_contrast.h"
 #include "ui_common/command_bus.h"
 #include "ui_common/symbol_icon.h"
 #include "ui_common/text_styles.h"
@@ -354,17 +357,22 @@ TEST_F(WindowsTest, SettingsAndTheComputerPaneFollowEveryWriteAtOnce)
     EXPECT_EQ(pane.navStack(), QStringList{other});
 }
 
+// Regression (also): Refresh, Download selected and Go Back came out in the pale grey of the
+// fallback theme's full-colour drawings, so that they looked disabled in the light theme.
 TEST_F(WindowsTest, OneColourSymbolsTakeTheTextColourOfTheChosenTheme)
 {
     m_preferences->setValue(QStringLiteral("hasAcceptedTerms"), true);
     m_windows->mainWindow().show();
     QList<QToolButton*> buttons;
-    for (QToolButton* button : content().phonePane()->toolbar()->findChildren<QToolButton*>()) {
+    AndroidBrowserPane& pane = *content().phonePane();
+    for (QToolButton* button :
+         pane.toolbar()->findChildren<QToolButton*>() + pane.findChildren<QToolButton*>()) {
         const QString name = button->accessibleName();
-        if (name == u"List" || name == u"Grid" || name.endsWith(u"Computer Browser"))
+        if (name == u"List" || name == u"Grid" || name.endsWith(u"Computer Browser") ||
+            name == u"Refresh" || name == u"Download selected" || name == u"Go Back")
             buttons.append(button);
     }
-    ASSERT_EQ(buttons.size(), 3);
+    ASSERT_EQ(buttons.size(), 6);
     AppSettings& settings = *m_app->appState().settings();
     for (const AppTheme theme : {AppTheme::Dark, AppTheme::Light}) {
         settings.setTheme(theme);
@@ -384,6 +392,27 @@ TEST_F(WindowsTest, OneColourSymbolsTakeTheTextColourOfTheChosenTheme)
         }
     }
     settings.setTheme(AppTheme::System);
+}
+
+// Regression: in the dark theme the PIN stood in dark blue on near-black; in the light one the
+// paired phone's green symbol hardly showed on white.
+TEST(PeerRowColoursTest, StateSymbolAndPinStandOutInBothThemes)
+{
+    for (const AppTheme theme : {AppTheme::Light, AppTheme::Dark}) {
+        const QPalette palette = paletteFor(theme, QPalette());
+        for (const bool paired : {false, true}) {
+            for (const bool highlighted : {false, true}) {
+                SCOPED_TRACE(toText(theme).toStdString() + (paired ? " paired" : " unpaired") +
+                             (highlighted ? " highlighted" : ""));
+                const PeerRowColours colours = peerRowColours(palette, paired, highlighted);
+                EXPECT_GE(contrastRatio(colours.stateSymbol, colours.background), 3.0);
+                EXPECT_GE(contrastRatio(colours.pin, colours.pinChip), 4.5);
+                // Still blue and green, only lighter or darker.
+                const QColor state = colours.stateSymbol;
+                EXPECT_TRUE(paired ? state.green() > state.blue() : state.blue() > state.green());
+            }
+        }
+    }
 }
 
 TEST_F(WindowsTest, SendFeedbackSaysSoWhenNoMailProgramTakesIt)

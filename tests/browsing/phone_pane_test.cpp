@@ -25,9 +25,11 @@
 #include "core/transfer/transfer_queue_view_model.h"
 #include "platform/preference_store.h"
 #include "platform/usb_hotplug_source.h"
+#include "ui_common/colour_contrast.h"
 #include "ui_common/command_bus.h"
 #include "ui_common/observable_flag.h"
 #include "ui_common/symbol_icon.h"
+#include "ui_common/symbol_label.h"
 #include "wifi/pending_outgoing_files_registry.h"
 #include "wifi/received_files_registry.h"
 #include "wifi/sent_files_registry.h"
@@ -642,6 +644,32 @@ int pixelsNear(const QImage& image, const QColor& colour, const QRect& area = {}
         }
     }
     return count;
+}
+
+// Regression: after a change of theme the crumbs kept the old theme's link colour (dark blue on
+// the dark theme's near-black), and the separators were the fallback theme's pale drawings.
+TEST(BreadcrumbBarTest, CrumbsAndSeparatorsTakeTheColoursOfTheThemeOfTheMoment)
+{
+    installIconThemeFallback();
+    BreadcrumbBar bar;
+    bar.setBreadcrumbs({{"Internal", "1/0"}, {"sub", "1/2"}});
+    QPalette dark = bar.palette();
+    dark.setColor(QPalette::Window, QColor(45, 45, 48));
+    dark.setColor(QPalette::WindowText, QColor(230, 230, 230));
+    dark.setColor(QPalette::Link, QColor(0, 0, 238));
+    dark.setColor(QPalette::PlaceholderText, QColor(150, 150, 150));
+    bar.setPalette(dark);
+    const auto buttons = bar.crumbButtons();
+    ASSERT_EQ(buttons.size(), 2);
+    EXPECT_GE(
+        contrastRatio(buttons[0]->palette().color(QPalette::ButtonText), dark.window().color()),
+        4.5);
+    EXPECT_EQ(buttons[1]->palette().color(QPalette::Disabled, QPalette::ButtonText),
+              QColor(230, 230, 230));
+    const auto separators = bar.findChildren<SymbolLabel*>();
+    ASSERT_EQ(separators.size(), 1);
+    const QImage drawn = separators[0]->pixmap().toImage();
+    EXPECT_GT(pixelsNear(drawn, QColor(150, 150, 150)), 4);
 }
 
 // Regressions: "Delete" and Delete selected looked like every other entry (the property was set
