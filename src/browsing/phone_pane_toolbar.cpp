@@ -144,6 +144,8 @@ void PhonePaneToolbar::updateComputerPaneButton()
     const bool shown = m_showComputerPane && m_showComputerPane->value();
     const QString text = shown ? tr("Hide Computer Browser") : tr("Show Computer Browser");
     m_computerPane->setChecked(shown);
+    m_computerPane->setIcon(symbolIcon(shown ? QStringLiteral("sidebar.right")
+                                             : QStringLiteral("sidebar.right.slash")));
     m_computerPane->setToolTip(text);
     m_computerPane->setText(text);
     m_computerPane->setAccessibleName(text);

@@ -5,6 +5,7 @@
 #include <QGuiApplication>
 #include <QHash>
 #include <QIconEngine>
+#include <QLineF>
 #include <QPainter>
 #include <QPalette>
 
@@ -89,6 +90,17 @@ const QHash<QString, QString>& table()
     return names;
 }
 
+// "name.slash" with no drawing of its own in the table: the drawing of "name", struck through.
+bool isStruckThrough(const QString& symbol)
+{
+    return symbol.endsWith(QLatin1String(".slash")) && !table().contains(symbol);
+}
+
+QString unstruck(const QString& symbol)
+{
+    return symbol.chopped(int(qstrlen(".slash")));
+}
+
 struct ThemeIcon
 {
     QIcon icon;
@@ -97,6 +109,11 @@ struct ThemeIcon
 
 ThemeIcon themeIcon(const QString& symbol)
 {
+    if (isStruckThrough(symbol)) {
+        // Only a one-colour drawing can be struck through in its own colour.
+        const ThemeIcon base = themeIcon(unstruck(symbol));
+        return base.oneColour ? base : ThemeIcon{};
+    }
     const QString name = themeIconName(symbol);
     if (name.isEmpty())
         return {};
@@ -246,6 +263,25 @@ QPixmap tintedSymbol(const QString& symbol, int size, const QColor& color, qreal
     const auto found = cache.constFind(key);
     if (found != cache.constEnd())
         return *found;
+
+    if (isStruckThrough(symbol)) {
+        QPixmap pixmap = tintedSymbol(unstruck(symbol), size, color, devicePixelRatio);
+        if (!pixmap.isNull()) {
+            // A diagonal stroke with a clear gap beside it, so it reads apart from the drawing.
+            QPainter painter(&pixmap);
+            painter.setRenderHint(QPainter::Antialiasing);
+            const qreal width = qMax(1.5, size / 10.0);
+            const QLineF stroke(size * 0.15, size * 0.1, size * 0.85, size * 0.9);
+            painter.setCompositionMode(QPainter::CompositionMode_Clear);
+            painter.setPen(QPen(Qt::transparent, width * 2.6, Qt::SolidLine, Qt::RoundCap));
+            painter.drawLine(stroke.translated(-width * 0.8, 0));
+            painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+            painter.setPen(QPen(color, width, Qt::SolidLine, Qt::RoundCap));
+            painter.drawLine(stroke);
+        }
+        cache.insert(key, pixmap);
+        return pixmap;
+    }
 
     // Tinting keeps only the shape, so the one-colour (symbolic) drawing is wanted: a full-colour
     // icon would turn into a solid blot.

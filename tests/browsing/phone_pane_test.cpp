@@ -675,6 +675,28 @@ TEST(BreadcrumbBarTest, CrumbsAndSeparatorsTakeTheColoursOfTheThemeOfTheMoment)
 // Regressions: "Delete" and Delete selected looked like every other entry (the property was set
 // and nothing read it); "Open" and "Preview" had no symbol; folder and file symbols were drawn in
 // the theme's own colours; the computer pane's header button did not say "Show in File Manager".
+TEST_F(PaneInWindowTest, ThePaneToggleIsStruckThroughWhileTheComputerPaneIsHidden)
+{
+    const auto toggle = [&]() -> QToolButton* {
+        for (QToolButton* button : pane().toolbar()->findChildren<QToolButton*>()) {
+            if (button->accessibleName().endsWith(u"Computer Browser"))
+                return button;
+        }
+        return nullptr;
+    };
+    ASSERT_NE(toggle(), nullptr);
+    EXPECT_EQ(toggle()->accessibleName(), "Hide Computer Browser");
+    const QImage plain = toggle()->icon().pixmap(16).toImage();
+    ASSERT_FALSE(plain.isNull());
+    toggle()->click();
+    EXPECT_EQ(toggle()->accessibleName(), "Show Computer Browser");
+    const QImage struck = toggle()->icon().pixmap(16).toImage();
+    ASSERT_FALSE(struck.isNull());
+    EXPECT_NE(struck, plain);
+    toggle()->click();
+    EXPECT_EQ(toggle()->icon().pixmap(16).toImage(), plain);
+}
+
 TEST_F(PaneInWindowTest, DeletingStandsOutAndSymbolsAreTintedAsTheKindOfItem)
 {
     attach("A", kPhoneA);
