@@ -233,6 +233,28 @@ TEST_F(WiFiServerTest, PairReconnectAndPendingEndToEnd)
     EXPECT_EQ(bodyOf(ask("GET /pending HTTP/1.1\r\n\r\n", "127.0.0.5")), "{\"files\":[]}");
 }
 
+// Guards against pairing a phone that has gone while the GUI thread was busy: the new token
+// would reach nobody, and the token the phone holds would stop working.
+TEST_F(WiFiServerTest, APINCheckIsGivenUpWhenItsPhoneLeavesBeforeTheGuiThreadTakesItUp)
+{
+    pair("127.0.0.3");
+    const QString pin = peers.peers().first().pin;
+    // The GUI thread serves nothing until the phone has gone.
+    std::thread([&] {
+        RawClient client(port, "127.0.0.3");
+        const QByteArray body = "{\"pin\":\"" + pin.toUtf8() + "\"}";
+        client.send("POST /pair HTTP/1.1\r\nContent-Length: " + QByteArray::number(body.size()) +
+                    "\r\n\r\n" + body);
+        test::pollUntil([&] { return logs.contains("HTTP POST /pair from 127.0.0.3"); });
+        client.abort();
+        test::pollUntil([&] { return server->openConnections() == 0; });
+    }).join();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(peers.peers().first().token, "T127.0.0.3");
+    EXPECT_EQ(jsonOf(post("/reconnect", "{\"token\":\"T127.0.0.3\"}", "127.0.0.3")),
+              QJsonObject({{"ok", true}}));
+}
+
 TEST_F(WiFiServerTest, UploadLandsInTheQuillbayFolderAndIsRecordedACutOneLeavesNothing)
 {
     // The phone goes away mid-body.
