@@ -49,6 +49,12 @@ protected:
     {
         test::ensureApplication();
         ASSERT_TRUE(data.isValid() && downloads.isValid());
+        startServer(backend);
+    }
+
+    // Replaces the server by a running one over `serverBackend`.
+    void startServer(WiFiServerBackend& serverBackend)
+    {
         WiFiAdvertiser::Options options;
         options.serviceName = QStringLiteral("Test Desk");
         options.downloadsFolder = [path = downloads.path()] {
@@ -58,8 +64,9 @@ protected:
         options.maxConnections = maxConnections;
         options.workerThreads = workerThreads;
         options.drainTimeoutMs = 500;
+        server.reset();
         server = std::make_unique<WiFiAdvertiser>(
-            backend, std::make_unique<FakePublisher>(&published), options);
+            serverBackend, std::make_unique<FakePublisher>(&published), options);
         server->start();
         ASSERT_TRUE(server->isRunning());
         ASSERT_TRUE(server->port());
@@ -535,6 +542,59 @@ TEST_F(WiFiServerOneThreadTest, AnUploadsFlushHoldsUpNoOtherPhoneAndEndsWholeOrN
     test::releaseSyncs();
     ASSERT_TRUE(test::waitUntil([&] { return received.files().size() == 2; }));
     EXPECT_EQ(folderEntries(), QStringList{"left.txt"});
+}
+
+// A disk slower than the idle time-out.
+struct WiFiServerSlowDiskTest : WiFiServerOneThreadTest
+{
+    WiFiServerSlowDiskTest() { idleTimeoutMs = 300; }
+};
+
+// Guards against closing the connection of a phone that waits for its file's commit: it would
+// send the saved file again, and a second copy would appear.
+TEST_F(WiFiServerSlowDiskTest, APhoneWaitsForItsCommitHoweverLongItTakes)
+{
+    const QByteArray reply = upload("slow.txt", "data", [] { QThread::msleep(1000); });
+    EXPECT_EQ(jsonOf(reply).value("path").toString(), QDir(quillbayFolder()).filePath("slow.txt"));
+    EXPECT_EQ(folderEntries(), QStringList{"slow.txt"});
+}
+
+// Guards against a quit that drops the answer of an upload being committed or its record, and
+// against running a PIN check at quit for a phone whose connection the quit has ended.
+TEST_F(WiFiServerOneThreadTest, QuittingDuringACommitAnswersThePhoneAndRecordsTheFile)
+{
+    auto quitting = std::make_unique<RegistryServerBackend>(peers, outgoing, received, sent);
+    startServer(*quitting);
+    pair("127.0.0.3");
+    test::holdSyncs(kUploadFlush);
+    QByteArray reply;
+    std::thread phone([&] {
+        RawClient client(port, "127.0.0.2");
+        client.send("POST /upload HTTP/1.1\r\nX-File-Name: late.txt\r\nContent-Length: 4\r\n\r\n"
+                    "data");
+        reply = client.read();
+    });
+    EXPECT_TRUE(test::waitUntil([] { return test::heldSyncs() > 0; }));
+    // From here the GUI thread serves nothing, as after the event loop has ended.
+    std::thread pairing([&] {
+        RawClient client(port, "127.0.0.3");
+        client.send("POST /pair HTTP/1.1\r\nContent-Length: 11\r\n\r\n{\"pin\":\"1\"}");
+        client.read();
+    });
+    EXPECT_TRUE(test::pollUntil([&] { return logs.contains("HTTP POST /pair from 127.0.0.3"); }));
+    std::thread disk([] {
+        QThread::msleep(300);
+        test::releaseSyncs();
+    });
+    // What the application does at quit: the server stops, then its way to the registries goes.
+    server->stop();
+    quitting.reset();
+    for (std::thread* thread : {&disk, &phone, &pairing})
+        thread->join();
+    ASSERT_EQ(received.files().size(), 1);
+    EXPECT_EQ(received.files().first().url.fileName(), "late.txt");
+    EXPECT_EQ(peers.peers().first().token, "T127.0.0.3");
+    EXPECT_EQ(jsonOf(reply).value("path").toString(), QDir(quillbayFolder()).filePath("late.txt"));
 }
 
 TEST_F(WiFiServerIdleTest, IdleConnectionsAreClosedWithoutAReply)
