@@ -673,18 +673,27 @@ protected:
     QObject* anchor = new QObject;
 };
 
-TEST_F(RegistryServerBackendTest, BusyGuiThreadGetsTheEmptyAnswerAndALateAnswerIsDropped)
+TEST_F(RegistryServerBackendTest, BusyGuiThreadGetsTheEmptyAnswersAndLateAnswersAreDropped)
 {
     RegistryServerBackend backend(peers, outgoing, received, sent, 50);
+    pair("10.0.0.8");
     verifyPIN(backend);
+    std::atomic<int> reconnected{-1};
+    onConnection([&] {
+        backend.verifyToken("10.0.0.7", "T10.0.0.8", context,
+                            [&](bool ok) { reconnected = ok ? 1 : 0; });
+    });
     // Waits without serving the GUI queue, as a busy GUI thread would.
-    ASSERT_TRUE(test::pollUntil([&] { return answerCount() == 1; }));
+    ASSERT_TRUE(test::pollUntil([&] { return answerCount() == 1 && reconnected >= 0; }));
     EXPECT_FALSE(answers.first());
-    QCoreApplication::processEvents(); // the GUI thread gets to it at last
+    EXPECT_EQ(reconnected, 0);         // not accepted
+    QCoreApplication::processEvents(); // the GUI thread gets to them at last
     onConnection([] {});
     EXPECT_EQ(answerCount(), 1);
-    // Guards against running the abandoned check late: it would issue a token nobody received.
+    // Guards against running the abandoned checks late: the PIN check would issue a token nobody
+    // received, the token check move the phone to where nobody was told it is.
     EXPECT_FALSE(peers.peers().first().token);
+    EXPECT_EQ(peers.peers().last().host, "10.0.0.8");
 }
 
 TEST_F(RegistryServerBackendTest, AnswerForAGoneConnectionIsDroppedAndPostedCallsKeepTheirOrder)
