@@ -2,6 +2,7 @@
 
 #include "platform/local_files.h"
 #include "wifi/http_reply.h"
+#include "wifi/main_thread_gate.h"
 #include "wifi/wifi_server_backend.h"
 
 #include <QSocketNotifier>
@@ -382,6 +383,8 @@ void LocalConnectionHandler::finish()
         return;
     }
     m_didFinish = true;
+    // The phone has gone: a question it is still waiting for is given up, not answered.
+    LiveContexts::instance().retire(this);
     m_idleTimer.stop();
     m_drainTimer.stop();
     m_readNotifier->setEnabled(false);

@@ -39,6 +39,9 @@ void LocalConnectionHandler::beginUpload()
 void LocalConnectionHandler::finishUpload()
 {
     m_phase = Phase::Dispatched;
+    // The commit takes as long as the disk does; the phone waits for its answer meanwhile, and
+    // a connection closed now would have it send the file again although it is saved.
+    m_idleTimer.stop();
     // The commit owns the writer from here: a phone that goes away meanwhile changes nothing, as
     // its file is whole and only waits for its name.
     const std::shared_ptr<UploadFileWriter> writer = std::exchange(m_upload, nullptr);
@@ -67,6 +70,8 @@ void LocalConnectionHandler::finishUpload()
 
 void LocalConnectionHandler::uploadCommitted(const std::optional<QString>& path, qint64 bytes)
 {
+    touch();
+    m_idleTimer.start(m_env.idleTimeoutMs);
     if (!path) {
         sendText(500, QStringLiteral("Failed to write file"));
         return;

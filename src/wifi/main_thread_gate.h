@@ -12,7 +12,8 @@ namespace qb {
 
 // Objects on other threads (the server's connections) that may still be handed work. Each is
 // remembered with a serial, so that a new object at the address of a destroyed one is never
-// mistaken for it; a destroyed one is forgotten before its own posted events are dropped.
+// mistaken for it; a destroyed one is forgotten before its own posted events are dropped, and a
+// retired one (a connection that has ended but is not destroyed yet) is handed nothing more.
 class LiveContexts
 {
 public:
@@ -27,8 +28,14 @@ public:
 
     // Remembers `context` until it is destroyed. Any thread.
     Ticket enlist(QObject* context);
+    // From now on `context` counts as gone, though it is not destroyed yet. Any thread; a context
+    // that was never enlisted is left alone.
+    void retire(QObject* context);
     // Posts `work` to the context's thread unless the context is gone (then false). Any thread.
     bool post(const Ticket& ticket, std::function<void()> work);
+    // Runs `step` if the context is not gone, such that it cannot go meanwhile; false when it is
+    // gone (and `step` did not run). Any thread.
+    bool runIfLive(const Ticket& ticket, const std::function<void()>& step);
 
 private:
     struct State;
@@ -45,8 +52,10 @@ private:
 // posted like any other work, and its answer comes back to `context`'s thread (the asker's own,
 // where ask() must be called). A GUI thread that has not taken the question up within
 // `timeoutMs` gets the fallback answer delivered instead, and the question is then never run: a
-// late PIN check would issue a token no phone receives. Nothing is delivered once `context` is
-// gone. Both may be used from any thread.
+// late PIN check would issue a token no phone receives. A question whose `context` is gone (or
+// retired) before the GUI thread takes it up is given up the same way, without an answer: the
+// phone that asked has left. Nothing is delivered once `context` is gone. Both may be used from
+// any thread.
 class MainThreadGate
 {
 public:
@@ -112,8 +121,18 @@ void MainThreadGate::ask(std::function<T()> question, T fallback, QObject* conte
     });
     call->timer->start(timeoutMs);
     post([ticket, question = std::move(question), fallback, call] {
-        int expected = Call::Pending;
-        if (!call->state.compare_exchange_strong(expected, Call::Asked))
+        // Taken up only while the asker is there: the context cannot go between this check and
+        // the step to Asked, so a question is either answered on the way or never run.
+        bool asked = false;
+        const bool live = LiveContexts::instance().runIfLive(ticket, [&call, &asked] {
+            int expected = Call::Pending;
+            asked = call->state.compare_exchange_strong(expected, Call::Asked);
+        });
+        if (!live) {
+            int expected = Call::Pending;
+            call->state.compare_exchange_strong(expected, Call::GivenUp);
+        }
+        if (!asked)
             return;
         T answer = fallback;
         try {

@@ -5,6 +5,8 @@
 #include "wifi/sent_files_registry.h"
 #include "wifi/wifi_peer_registry.h"
 
+#include <QCoreApplication>
+#include <QThread>
 #include <QUrl>
 
 namespace qb {
@@ -17,7 +19,16 @@ RegistryServerBackend::RegistryServerBackend(WiFiPeerRegistry& peers,
       m_timeoutMs(timeoutMs)
 {}
 
-RegistryServerBackend::~RegistryServerBackend() = default;
+RegistryServerBackend::~RegistryServerBackend()
+{
+    if (QThread::currentThread() != m_received.thread())
+        return;
+    for (QObject* registry :
+         std::initializer_list<QObject*>{&m_peers, &m_outgoing, &m_received, &m_sent})
+        QCoreApplication::sendPostedEvents(registry);
+    // A touch applied just now may wait for the peers' once-a-second save, which would not come.
+    m_peers.shutdown();
+}
 
 void RegistryServerBackend::touchPeer(const QString& host, const std::optional<QString>& name)
 {

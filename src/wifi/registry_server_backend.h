@@ -20,6 +20,9 @@ public:
     RegistryServerBackend(WiFiPeerRegistry& peers, PendingOutgoingFilesRegistry& outgoing,
                           ReceivedFilesRegistry& received, SentFilesRegistry& sent,
                           int timeoutMs = kDefaultTimeoutMs);
+    // Once the server has stopped, on the GUI thread: applies what it posted to the registries
+    // and no event loop has run, so that an upload committed while quitting is still recorded.
+    // Questions whose connections are gone are given up, not run.
     ~RegistryServerBackend() override;
 
     void touchPeer(const QString& host, const std::optional<QString>& name) override;

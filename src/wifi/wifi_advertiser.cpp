@@ -84,7 +84,6 @@ void WiFiAdvertiser::start()
     environment.commits = m_commits.get();
 
     m_connections = std::make_shared<ConnectionCounter>(m_options.maxConnections);
-    QList<ConnectionHub*> hubs;
     for (int i = 0; i < std::max(1, m_options.workerThreads); ++i) {
         auto* thread = new QThread(this);
         thread->setObjectName(QStringLiteral("com.halvorin.quillbay.wifi.connections"));
@@ -93,11 +92,11 @@ void WiFiAdvertiser::start()
         connect(thread, &QThread::finished, hub, &QObject::deleteLater);
         thread->start();
         m_workerThreads.append(thread);
-        hubs.append(hub);
+        m_hubs.append(hub);
     }
     m_listenerThread = new QThread(this);
     m_listenerThread->setObjectName(QStringLiteral("com.halvorin.quillbay.wifi.listener"));
-    auto* listener = new ConnectionListener(fd, hubs, m_connections);
+    auto* listener = new ConnectionListener(fd, m_hubs, m_connections);
     listener->moveToThread(m_listenerThread);
     connect(m_listenerThread, &QThread::finished, listener, &QObject::deleteLater);
     m_listenerThread->start();
@@ -151,16 +150,20 @@ void WiFiAdvertiser::stop()
     m_listenerThread->wait();
     delete m_listenerThread;
     m_listenerThread = nullptr;
-    for (QThread* thread : std::as_const(m_workerThreads)) {
-        thread->quit();
+    // An upload being committed is finished: its file is whole and takes its name.
+    m_commits->waitForDone();
+    // Each connection thread first runs what was posted to it, so that a phone whose upload was
+    // just committed gets its answer; then its connections end.
+    for (ConnectionHub* hub : std::as_const(m_hubs)) {
+        QMetaObject::invokeMethod(
+            hub, [] { QThread::currentThread()->quit(); }, Qt::QueuedConnection);
     }
+    m_hubs.clear();
     for (QThread* thread : std::as_const(m_workerThreads)) {
         thread->wait();
         delete thread;
     }
     m_workerThreads.clear();
-    // An upload being committed is finished: its file is whole and takes its name.
-    m_commits->waitForDone();
     m_router.reset();
     m_running = false;
     m_log.info(QStringLiteral("Listener cancelled"));

@@ -82,6 +82,7 @@ private:
     std::shared_ptr<ConnectionCounter> m_connections;
     QThread* m_listenerThread = nullptr;
     QList<QThread*> m_workerThreads;
+    QList<ConnectionHub*> m_hubs; // one on each worker thread, until the thread ends
     std::unique_ptr<QThreadPool> m_commits;
 };
 

@@ -80,7 +80,11 @@ public:
             v6 ? ::connect(m_fd, reinterpret_cast<sockaddr*>(&address6), sizeof address6) == 0
                : ::connect(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
     }
-    ~RawClient() { ::close(m_fd); }
+    ~RawClient()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
     RawClient(const RawClient&) = delete;
     RawClient& operator=(const RawClient&) = delete;
 
@@ -97,6 +101,15 @@ public:
         return true;
     }
     void shutdownWrite() { ::shutdown(m_fd, SHUT_WR); }
+    // Drops the connection with a reset, as a phone that leaves does: the server cannot take
+    // it for a half-close.
+    void abort()
+    {
+        const linger reset{1, 0};
+        ::setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+        ::close(m_fd);
+        m_fd = -1;
+    }
     // Up to `limit` bytes, fewer when the server closes first.
     QByteArray read(qint64 limit = std::numeric_limits<qint64>::max())
     {

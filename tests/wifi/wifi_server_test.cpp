@@ -49,6 +49,12 @@ protected:
     {
         test::ensureApplication();
         ASSERT_TRUE(data.isValid() && downloads.isValid());
+        startServer(backend);
+    }
+
+    // Replaces the server by a running one over `serverBackend`.
+    void startServer(WiFiServerBackend& serverBackend)
+    {
         WiFiAdvertiser::Options options;
         options.serviceName = QStringLiteral("Test Desk");
         options.downloadsFolder = [path = downloads.path()] {
@@ -58,8 +64,9 @@ protected:
         options.maxConnections = maxConnections;
         options.workerThreads = workerThreads;
         options.drainTimeoutMs = 500;
+        server.reset();
         server = std::make_unique<WiFiAdvertiser>(
-            backend, std::make_unique<FakePublisher>(&published), options);
+            serverBackend, std::make_unique<FakePublisher>(&published), options);
         server->start();
         ASSERT_TRUE(server->isRunning());
         ASSERT_TRUE(server->port());
@@ -231,6 +238,28 @@ TEST_F(WiFiServerTest, PairReconnectAndPendingEndToEnd)
         return p.host == "127.0.0.5" && p.token == QString::fromUtf8(token);
     }));
     EXPECT_EQ(bodyOf(ask("GET /pending HTTP/1.1\r\n\r\n", "127.0.0.5")), "{\"files\":[]}");
+}
+
+// Guards against pairing a phone that has gone while the GUI thread was busy: the new token
+// would reach nobody, and the token the phone holds would stop working.
+TEST_F(WiFiServerTest, APINCheckIsGivenUpWhenItsPhoneLeavesBeforeTheGuiThreadTakesItUp)
+{
+    pair("127.0.0.3");
+    const QString pin = peers.peers().first().pin;
+    // The GUI thread serves nothing until the phone has gone.
+    std::thread([&] {
+        RawClient client(port, "127.0.0.3");
+        const QByteArray body = "{\"pin\":\"" + pin.toUtf8() + "\"}";
+        client.send("POST /pair HTTP/1.1\r\nContent-Length: " + QByteArray::number(body.size()) +
+                    "\r\n\r\n" + body);
+        test::pollUntil([&] { return logs.contains("HTTP POST /pair from 127.0.0.3"); });
+        client.abort();
+        test::pollUntil([&] { return server->openConnections() == 0; });
+    }).join();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(peers.peers().first().token, "T127.0.0.3");
+    EXPECT_EQ(jsonOf(post("/reconnect", "{\"token\":\"T127.0.0.3\"}", "127.0.0.3")),
+              QJsonObject({{"ok", true}}));
 }
 
 TEST_F(WiFiServerTest, UploadLandsInTheQuillbayFolderAndIsRecordedACutOneLeavesNothing)
@@ -515,6 +544,59 @@ TEST_F(WiFiServerOneThreadTest, AnUploadsFlushHoldsUpNoOtherPhoneAndEndsWholeOrN
     EXPECT_EQ(folderEntries(), QStringList{"left.txt"});
 }
 
+// A disk slower than the idle time-out.
+struct WiFiServerSlowDiskTest : WiFiServerOneThreadTest
+{
+    WiFiServerSlowDiskTest() { idleTimeoutMs = 300; }
+};
+
+// Guards against closing the connection of a phone that waits for its file's commit: it would
+// send the saved file again, and a second copy would appear.
+TEST_F(WiFiServerSlowDiskTest, APhoneWaitsForItsCommitHoweverLongItTakes)
+{
+    const QByteArray reply = upload("slow.txt", "data", [] { QThread::msleep(1000); });
+    EXPECT_EQ(jsonOf(reply).value("path").toString(), QDir(quillbayFolder()).filePath("slow.txt"));
+    EXPECT_EQ(folderEntries(), QStringList{"slow.txt"});
+}
+
+// Guards against a quit that drops the answer of an upload being committed or its record, and
+// against running a PIN check at quit for a phone whose connection the quit has ended.
+TEST_F(WiFiServerOneThreadTest, QuittingDuringACommitAnswersThePhoneAndRecordsTheFile)
+{
+    auto quitting = std::make_unique<RegistryServerBackend>(peers, outgoing, received, sent);
+    startServer(*quitting);
+    pair("127.0.0.3");
+    test::holdSyncs(kUploadFlush);
+    QByteArray reply;
+    std::thread phone([&] {
+        RawClient client(port, "127.0.0.2");
+        client.send("POST /upload HTTP/1.1\r\nX-File-Name: late.txt\r\nContent-Length: 4\r\n\r\n"
+                    "data");
+        reply = client.read();
+    });
+    EXPECT_TRUE(test::waitUntil([] { return test::heldSyncs() > 0; }));
+    // From here the GUI thread serves nothing, as after the event loop has ended.
+    std::thread pairing([&] {
+        RawClient client(port, "127.0.0.3");
+        client.send("POST /pair HTTP/1.1\r\nContent-Length: 11\r\n\r\n{\"pin\":\"1\"}");
+        client.read();
+    });
+    EXPECT_TRUE(test::pollUntil([&] { return logs.contains("HTTP POST /pair from 127.0.0.3"); }));
+    std::thread disk([] {
+        QThread::msleep(300);
+        test::releaseSyncs();
+    });
+    // What the application does at quit: the server stops, then its way to the registries goes.
+    server->stop();
+    quitting.reset();
+    for (std::thread* thread : {&disk, &phone, &pairing})
+        thread->join();
+    ASSERT_EQ(received.files().size(), 1);
+    EXPECT_EQ(received.files().first().url.fileName(), "late.txt");
+    EXPECT_EQ(peers.peers().first().token, "T127.0.0.3");
+    EXPECT_EQ(jsonOf(reply).value("path").toString(), QDir(quillbayFolder()).filePath("late.txt"));
+}
+
 TEST_F(WiFiServerIdleTest, IdleConnectionsAreClosedWithoutAReply)
 {
     const bool ok = test::runAsPhone<bool>([&] {
@@ -591,18 +673,27 @@ protected:
     QObject* anchor = new QObject;
 };
 
-TEST_F(RegistryServerBackendTest, BusyGuiThreadGetsTheEmptyAnswerAndALateAnswerIsDropped)
+TEST_F(RegistryServerBackendTest, BusyGuiThreadGetsTheEmptyAnswersAndLateAnswersAreDropped)
 {
     RegistryServerBackend backend(peers, outgoing, received, sent, 50);
+    pair("10.0.0.8");
     verifyPIN(backend);
+    std::atomic<int> reconnected{-1};
+    onConnection([&] {
+        backend.verifyToken("10.0.0.7", "T10.0.0.8", context,
+                            [&](bool ok) { reconnected = ok ? 1 : 0; });
+    });
     // Waits without serving the GUI queue, as a busy GUI thread would.
-    ASSERT_TRUE(test::pollUntil([&] { return answerCount() == 1; }));
+    ASSERT_TRUE(test::pollUntil([&] { return answerCount() == 1 && reconnected >= 0; }));
     EXPECT_FALSE(answers.first());
-    QCoreApplication::processEvents(); // the GUI thread gets to it at last
+    EXPECT_EQ(reconnected, 0);         // not accepted
+    QCoreApplication::processEvents(); // the GUI thread gets to them at last
     onConnection([] {});
     EXPECT_EQ(answerCount(), 1);
-    // Guards against running the abandoned check late: it would issue a token nobody received.
+    // Guards against running the abandoned checks late: the PIN check would issue a token nobody
+    // received, the token check move the phone to where nobody was told it is.
     EXPECT_FALSE(peers.peers().first().token);
+    EXPECT_EQ(peers.peers().last().host, "10.0.0.8");
 }
 
 TEST_F(RegistryServerBackendTest, AnswerForAGoneConnectionIsDroppedAndPostedCallsKeepTheirOrder)
