@@ -131,8 +131,9 @@ TEST(DownloadTarget, LeftoversAreSweptOncePerFolderAndStaleCopyFoldersAtStartUp)
 }
 
 // Guards against a folder flush per file, a file reported done before its folder is flushed, a
-// vanished file leaving anything under the final name, and a failure spoiling the other files of
-// its round. A full disk during the commit is the engine test's.
+// vanished file leaving anything under the final name, a failed commit told before its temporary
+// file is gone, and a failure spoiling the other files of its round. A full disk during the commit
+// is the engine test's.
 TEST(CommitStep, FlushesEachFolderOnceForTheFilesCommittedTogether)
 {
     QTemporaryDir dir;
@@ -148,16 +149,20 @@ TEST(CommitStep, FlushesEachFolderOnceForTheFilesCommittedTogether)
     std::mutex mutex;
     QHash<QString, TransferAttempt::Result> outcomes;
     QHash<QString, qsizetype> flushesSeen; // of the file's folder when it was reported done
+    QSet<QString> temporaryFileSeen;       // when it was reported done
     QSemaphore done;
     CommitStep step;
     const auto submit = [&](const std::shared_ptr<DownloadTarget>& target, const QString& name) {
-        step.submit(target, [&, name, folder = "fsync " + target->folderPath()](
-                                const TransferAttempt::Result& outcome) {
-            const std::lock_guard lock(mutex);
-            outcomes.insert(name, outcome);
-            flushesSeen.insert(name, test::syncCalls().count(folder));
-            done.release();
-        });
+        step.submit(target,
+                    [&, name, folder = "fsync " + target->folderPath(),
+                     temporary = target->temporaryPath()](const TransferAttempt::Result& outcome) {
+                        const std::lock_guard lock(mutex);
+                        outcomes.insert(name, outcome);
+                        flushesSeen.insert(name, test::syncCalls().count(folder));
+                        if (QFileInfo::exists(temporary))
+                            temporaryFileSeen.insert(name);
+                        done.release();
+                    });
     };
     submit(prepared(dir.path(), "a.txt", "aaaa"), "a");
     ASSERT_TRUE(waitUntil([] { return test::heldSyncs() == 1; }));
@@ -167,8 +172,11 @@ TEST(CommitStep, FlushesEachFolderOnceForTheFilesCommittedTogether)
     QFile::remove(vanished->temporaryPath());
     submit(vanished, "gone");
     submit(prepared(dir.path(), "a.txt", "second a"), "a2");
+    test::failRenamesWith(EIO, dir.filePath("broken.txt"));
+    submit(prepared(dir.path(), "broken.txt", "x"), "broken");
     test::releaseSyncs();
-    ASSERT_TRUE(done.tryAcquire(5, 10000));
+    ASSERT_TRUE(done.tryAcquire(6, 10000));
+    test::failRenamesWith(0);
 
     EXPECT_EQ(flushesSeen.value("a"), 1);
     EXPECT_EQ(flushesSeen.value("b"), 2) << "b and a2 share one flush of their folder";
@@ -181,6 +189,8 @@ TEST(CommitStep, FlushesEachFolderOnceForTheFilesCommittedTogether)
     EXPECT_FALSE(outcomes.value("gone").succeeded);
     EXPECT_EQ(outcomes.value("gone").errorMessage,
               "Could not save " + dir.filePath("gone.txt") + ": No such file or directory");
+    EXPECT_FALSE(outcomes.value("broken").succeeded);
+    EXPECT_EQ(temporaryFileSeen, QSet<QString>()) << "each was gone before its outcome was told";
     EXPECT_EQ(entries(dir.path()), QStringList({"a (1).txt", "a.txt", "b.txt", "sub"}))
         << "nothing under the failed names, no temporary file left";
 }
