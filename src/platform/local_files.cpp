@@ -4,12 +4,14 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QSet>
 #include <QStandardPaths>
 #include <QUuid>
 
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -172,15 +174,52 @@ QString errnoText(int error)
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
+namespace {
+
+// Whether `name` is one of the temporary names that downloads and uploads give their files.
+bool isCrashLeftoverName(const QString& name)
+{
+    static constexpr QLatin1StringView suffix(".part");
+    for (const QLatin1StringView prefix :
+         {QLatin1StringView(".quillbay-upload-"), QLatin1StringView(".quillbay-")}) {
+        if (name.size() < prefix.size() + suffix.size() || !name.startsWith(prefix) ||
+            !name.endsWith(suffix))
+            continue;
+        const QString middle = name.mid(prefix.size(), name.size() - prefix.size() - suffix.size());
+        // Exactly the form QUuid writes: a user's ".quillbay-notes.part" is not ours.
+        const QUuid id = QUuid::fromString(middle);
+        if (!id.isNull() && middle == id.toString(QUuid::WithoutBraces))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
 void removeCrashLeftovers(const QString& folder)
 {
     const QDateTime dayAgo = QDateTime::currentDateTimeUtc().addDays(-1);
     const QFileInfoList parts = QDir(folder).entryInfoList(
         {QStringLiteral(".quillbay-*.part")}, QDir::Files | QDir::Hidden | QDir::NoSymLinks);
     for (const QFileInfo& part : parts) {
-        if (part.isFile() && part.lastModified().toUTC() < dayAgo)
+        if (part.isFile() && isCrashLeftoverName(part.fileName()) &&
+            part.lastModified().toUTC() < dayAgo)
             QFile::remove(part.absoluteFilePath());
     }
+}
+
+void removeCrashLeftoversOnce(const QString& folder)
+{
+    static std::mutex mutex;
+    static QSet<QString> swept;
+    const QString key = QDir::cleanPath(folder);
+    {
+        const std::lock_guard lock(mutex);
+        if (swept.contains(key))
+            return;
+        swept.insert(key);
+    }
+    removeCrashLeftovers(key);
 }
 
 namespace {

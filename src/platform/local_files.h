@@ -40,9 +40,13 @@ int syncFolder(const QString& path);
 // The system's text for an errno value.
 QString errnoText(int error);
 
-// Removes hidden ".quillbay-*.part" files older than a day from `folder`: what a crash left of
-// downloads and uploads there. Nothing else is touched.
+// Removes what a crash left of downloads and uploads in `folder`: files older than a day under
+// the temporary names they use, ".quillbay-<uuid>.part" and ".quillbay-upload-<uuid>.part".
+// Nothing else is touched, a user's file whose name merely looks alike included.
 void removeCrashLeftovers(const QString& folder);
+// removeCrashLeftovers() the first time in this run that it is asked for `folder`; listing a
+// large folder costs time, so a batch of transfers into it must not list it for every file.
+void removeCrashLeftoversOnce(const QString& folder);
 
 // A new, empty folder of our own under the user's cache folder, for copies that pass through
 // the computer (a move between phone folders, a paste). Not the system's temporary folder: that

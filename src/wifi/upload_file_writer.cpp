@@ -53,11 +53,15 @@ UploadFileWriter::Error UploadFileWriter::open(const QString& downloadsFolder, q
         }
         m_log.info(QStringLiteral("Renamed stale file at %1 → %2"), {m_folder, aside});
     }
+    const bool existed = info.isDir();
     if (!QDir().mkpath(m_folder)) {
         m_log.error(QStringLiteral("Failed to create dir: %1"),
                     {QStringLiteral("cannot create %1").arg(m_folder)});
         return Error::CreateFolderFailed;
     }
+    // What uploads cut off by a crash left there, once a run.
+    if (existed)
+        LocalFiles::removeCrashLeftoversOnce(m_folder);
     for (int attempt = 0; attempt < 16 && m_fd < 0; ++attempt) {
         const QString candidate =
             QDir(m_folder).filePath(QStringLiteral(".quillbay-upload-%1.part")

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <dlfcn.h>
 #include <mutex>
 #include <unistd.h>
@@ -18,6 +19,8 @@ QString holdPath; // empty: nothing is held
 int held = 0;
 int failure = 0;
 QString failurePath;
+int renameFailure = 0;
+QString renameFailurePath;
 
 // Records the call, holds or fails it when told to, else runs the C library's own function.
 int spy(const char* name, int fd)
@@ -40,6 +43,19 @@ int spy(const char* name, int fd)
         }
     }
     return reinterpret_cast<int (*)(int)>(::dlsym(RTLD_NEXT, name))(fd);
+}
+
+// Fails the rename to `target` when told to, else runs the C library's own function.
+template <typename... Args> int renameSpy(const char* name, const char* target, Args... args)
+{
+    {
+        const std::lock_guard lock(mutex);
+        if (renameFailure != 0 && QFile::decodeName(target).contains(renameFailurePath)) {
+            errno = renameFailure;
+            return -1;
+        }
+    }
+    return reinterpret_cast<int (*)(Args...)>(::dlsym(RTLD_NEXT, name))(args...);
 }
 
 } // namespace
@@ -82,6 +98,24 @@ void qb::test::failSyncsWith(int error, const QString& pathPart)
     const std::lock_guard lock(mutex);
     failure = error;
     failurePath = pathPart;
+}
+
+void qb::test::failRenamesWith(int error, const QString& pathPart)
+{
+    const std::lock_guard lock(mutex);
+    renameFailure = error;
+    renameFailurePath = pathPart;
+}
+
+extern "C" int rename(const char* from, const char* to) noexcept
+{
+    return renameSpy("rename", to, from, to);
+}
+
+extern "C" int renameat2(int fromFolder, const char* from, int toFolder, const char* to,
+                         unsigned int flags) noexcept
+{
+    return renameSpy("renameat2", to, fromFolder, from, toFolder, to, flags);
 }
 
 extern "C" int fdatasync(int fd)

@@ -18,5 +18,8 @@ int heldSyncs();
 // Every fdatasync and fsync of a path containing `pathPart` fails with `error` (without flushing)
 // until `error` is set back to 0.
 void failSyncsWith(int error, const QString& pathPart = QString());
+// Every rename (rename, renameat2) whose target contains `pathPart` fails with `error` (without
+// renaming) until `error` is set back to 0.
+void failRenamesWith(int error, const QString& pathPart = QString());
 
 } // namespace qb::test

@@ -5,10 +5,12 @@
 #include "wifi/pin_attempt_limiter.h"
 #include "wifi/upload_file_writer.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QUuid>
 
 #include <gtest/gtest.h>
 
@@ -288,6 +290,34 @@ TEST(UploadFileWriter, UploadsAreDurableSimultaneousOnesOfOneNameSurviveAndNoneI
     }
     // Nothing but the ten files: no temporary file is left over.
     EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden).size(), 10);
+}
+
+// Guards against an upload cut off by a crash staying in the received-files folder for ever, that
+// folder being listed for every upload, and a user's file that merely looks alike being removed.
+TEST(UploadFileWriter, OldLeftoversOfCutOffUploadsAreSweptOnceARun)
+{
+    QTemporaryDir downloads;
+    const QString folder = QDir(downloads.path()).filePath("Quillbay");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const auto leftover = [&](const QString& name) {
+        QFile file(QDir(folder).filePath(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write("cut off") == 7 && file.flush());
+        file.setFileTime(QDateTime::currentDateTime().addDays(-2), QFile::FileModificationTime);
+    };
+    const auto tempName = [] {
+        return ".quillbay-upload-" + QUuid::createUuid().toString(QUuid::WithoutBraces) + ".part";
+    };
+    const QString later = tempName();
+    leftover(tempName());
+    leftover(".quillbay-upload-notes.part");
+    upload(downloads.path(), "a.txt", "a");
+    leftover(later);
+    upload(downloads.path(), "b.txt", "b");
+    EXPECT_EQ(
+        QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name).join(" ").toStdString(),
+        QStringList({later, ".quillbay-upload-notes.part", "a.txt", "b.txt"})
+            .join(" ")
+            .toStdString());
 }
 
 TEST(UploadFileWriter, APlainFileNamedQuillbayIsMovedAsideAndAnUnusableFolderFails)

@@ -49,18 +49,20 @@ const QString kPkill = QStringLiteral("/usr/bin/pkill");
 const QString kMonitorService = QStringLiteral("gvfs-mtp-volume-monitor.service");
 const QString kMonitorDaemon = QStringLiteral("gvfsd-mtp");
 
+// libmtp counts bytes unsigned; a figure past the signed range is capped rather than turned
+// negative.
+qint64 byteCount(uint64_t value)
+{
+    return static_cast<qint64>(std::min<uint64_t>(value, std::numeric_limits<qint64>::max()));
+}
+
 int32_t progressTrampoline(uint64_t sent, uint64_t total, void* context)
 {
     auto* progress = static_cast<const ProgressFn*>(context);
     if (!progress || !*progress)
         return 0;
     try {
-        // libmtp counts unsigned; a figure past the signed range must not turn negative.
-        const auto clamp = [](uint64_t value) {
-            return static_cast<qint64>(
-                std::min<uint64_t>(value, std::numeric_limits<qint64>::max()));
-        };
-        (*progress)(clamp(sent), clamp(total));
+        (*progress)(byteCount(sent), byteCount(total));
     } catch (...) {
         // A progress observer's failure must not unwind through libmtp.
     }
@@ -314,8 +316,8 @@ MTPClient::DeviceInfo MTPClient::deviceInfo(const mtp_bridge_device_info& record
 
 MTPClient::StorageInfo MTPClient::storageInfo(const mtp_bridge_storage_info& record)
 {
-    return {record.storage_id, text(record.description), static_cast<qint64>(record.capacity_bytes),
-            static_cast<qint64>(record.free_bytes)};
+    return {record.storage_id, text(record.description), byteCount(record.capacity_bytes),
+            byteCount(record.free_bytes)};
 }
 
 MTPClient::FileInfo MTPClient::fileInfo(const mtp_bridge_file_info& record)
@@ -327,7 +329,7 @@ MTPClient::FileInfo MTPClient::fileInfo(const mtp_bridge_file_info& record)
     info.name = text(record.name);
     info.virtualPath = text(record.path);
     info.isDirectory = record.is_folder != 0;
-    info.size = static_cast<qint64>(record.size);
+    info.size = byteCount(record.size);
     if (record.mtime >= 1)
         info.modifiedTime = QDateTime::fromSecsSinceEpoch(record.mtime, Qt::UTC);
     info.mimeType = text(record.mime_type);

@@ -6,12 +6,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSet>
 #include <QUuid>
 
 #include <cerrno>
 #include <fcntl.h>
-#include <mutex>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
@@ -36,27 +34,38 @@ bool pathTaken(const QString& path)
     throw TransferError{QStringLiteral("%1 %2: %3").arg(what, path, LocalFiles::errnoText(error))};
 }
 
-// Listing a folder costs time in proportion to its size, so each folder is swept at most once a
-// run: a batch of downloads into a large folder would otherwise be quadratic.
-void removeCrashLeftoversOnce(const QString& folder)
-{
-    static std::mutex mutex;
-    static QSet<QString> swept;
-    {
-        const std::lock_guard lock(mutex);
-        if (swept.contains(folder))
-            return;
-        swept.insert(folder);
-    }
-    LocalFiles::removeCrashLeftovers(folder);
-}
-
 } // namespace
 
-DownloadTarget::DownloadTarget(QString folderPath, const QString& phoneName, OverwriteRule rule)
+void UnfinishedDownloads::abandon()
+{
+    const std::lock_guard lock(m_mutex);
+    m_abandoned = true;
+    // By path, not through a descriptor: whoever still writes keeps writing, into nothing.
+    for (const QString& path : std::as_const(m_paths))
+        ::unlink(QFile::encodeName(path).constData());
+    m_paths.clear();
+}
+
+bool UnfinishedDownloads::add(const QString& temporaryPath)
+{
+    const std::lock_guard lock(m_mutex);
+    if (m_abandoned)
+        return false;
+    m_paths.insert(temporaryPath);
+    return true;
+}
+
+void UnfinishedDownloads::remove(const QString& temporaryPath)
+{
+    const std::lock_guard lock(m_mutex);
+    m_paths.remove(temporaryPath);
+}
+
+DownloadTarget::DownloadTarget(QString folderPath, const QString& phoneName, OverwriteRule rule,
+                               std::shared_ptr<UnfinishedDownloads> unfinished)
     : m_folderPath(QDir::cleanPath(std::move(folderPath))),
       m_candidatePath(m_folderPath + QLatin1Char('/') + safeLocalName(phoneName)),
-      m_finalPath(m_candidatePath), m_rule(rule)
+      m_finalPath(m_candidatePath), m_rule(rule), m_unfinished(std::move(unfinished))
 {}
 
 DownloadTarget::~DownloadTarget()
@@ -114,7 +123,7 @@ bool DownloadTarget::prepare()
     if (!QDir().mkpath(m_folderPath))
         throw TransferError{QStringLiteral("Could not create the folder %1.").arg(m_folderPath)};
     if (existed)
-        removeCrashLeftoversOnce(m_folderPath);
+        LocalFiles::removeCrashLeftoversOnce(m_folderPath);
     const QString path = m_folderPath + QStringLiteral("/.quillbay-") +
                          QUuid::createUuid().toString(QUuid::WithoutBraces) +
                          QStringLiteral(".part");
@@ -124,6 +133,11 @@ bool DownloadTarget::prepare()
         throw TransferError{QStringLiteral("Could not write to the folder %1: %2")
                                 .arg(m_folderPath, file.errorString())};
     file.close();
+    if (m_unfinished && !m_unfinished->add(path)) {
+        QFile::remove(path);
+        throw TransferError{
+            QStringLiteral("The download was given up: the application is quitting.")};
+    }
     m_temporaryPath = path;
     return true;
 }
@@ -141,7 +155,7 @@ bool DownloadTarget::commit(bool syncFolder)
     if (m_replaceExisting) {
         const QByteArray from = QFile::encodeName(m_temporaryPath);
         if (::rename(from.constData(), QFile::encodeName(m_finalPath).constData()) == 0) {
-            m_committed = true;
+            markCommitted();
             syncFolderIf(syncFolder);
             return true;
         }
@@ -168,7 +182,7 @@ bool DownloadTarget::commit(bool syncFolder)
             throwFileError(QStringLiteral("Could not save"), m_candidatePath, error);
         m_finalPath = path;
     }
-    m_committed = true;
+    markCommitted();
     syncFolderIf(syncFolder);
     return true;
 }
@@ -182,10 +196,20 @@ void DownloadTarget::syncFolderIf(bool wanted) const
     LocalFiles::syncFolder(m_folderPath);
 }
 
+void DownloadTarget::markCommitted()
+{
+    m_committed = true;
+    if (m_unfinished)
+        m_unfinished->remove(m_temporaryPath);
+}
+
 void DownloadTarget::discard()
 {
-    if (!m_committed && !m_temporaryPath.isEmpty())
+    if (!m_committed && !m_temporaryPath.isEmpty()) {
         QFile::remove(m_temporaryPath);
+        if (m_unfinished)
+            m_unfinished->remove(m_temporaryPath);
+    }
     m_temporaryPath.clear();
 }
 

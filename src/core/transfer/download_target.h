@@ -2,9 +2,35 @@
 
 #include "core/transfer/overwrite_rule.h"
 
+#include <QSet>
 #include <QString>
 
+#include <memory>
+#include <mutex>
+
 namespace qb {
+
+// The temporary files of downloads not yet committed or discarded, so that quitting can remove
+// those it gives up at once. Shared by the engine and the targets of its attempts.
+class UnfinishedDownloads
+{
+public:
+    // Removes the temporary file of every download not committed or discarded yet, and refuses
+    // new ones from now on. Only temporary names are ever touched: a commit under way either has
+    // given its file its final name already or fails for want of it. A phone call still writing
+    // into a removed file (one that does not answer) writes into a file without a name, which
+    // goes when the call ends or the process does.
+    void abandon();
+
+private:
+    friend class DownloadTarget;
+    bool add(const QString& temporaryPath); // false once abandoned
+    void remove(const QString& temporaryPath);
+
+    std::mutex m_mutex;
+    QSet<QString> m_paths;
+    bool m_abandoned = false;
+};
 
 // The local side of one download attempt. The phone writes into a hidden temporary file in the
 // destination folder; only a complete file takes its final name, and it claims that name
@@ -13,7 +39,9 @@ namespace qb {
 class DownloadTarget
 {
 public:
-    DownloadTarget(QString folderPath, const QString& phoneName, OverwriteRule rule);
+    // With `unfinished`, the temporary file is listed there until it is committed or discarded.
+    DownloadTarget(QString folderPath, const QString& phoneName, OverwriteRule rule,
+                   std::shared_ptr<UnfinishedDownloads> unfinished = {});
     ~DownloadTarget(); // removes the temporary file unless it was committed
     DownloadTarget(const DownloadTarget&) = delete;
     DownloadTarget& operator=(const DownloadTarget&) = delete;
@@ -27,7 +55,8 @@ public:
 
     // Chooses the final name under the rule and creates the folder and the temporary file. The
     // first time in a run that a folder is used, old leftovers of crashed transfers are removed.
-    // Returns false, touching nothing, when the rule is "skip" and the name is taken.
+    // Returns false, touching nothing, when the rule is "skip" and the name is taken. Throws
+    // TransferError once the downloads it is listed in have been abandoned.
     bool prepare();
     QString temporaryPath() const { return m_temporaryPath; }
     // Flushes the complete temporary file to the disk and gives it its final name. Returns false
@@ -43,12 +72,14 @@ public:
 
 private:
     void syncFolderIf(bool wanted) const;
+    void markCommitted();
 
     QString m_folderPath;
     QString m_candidatePath;
     QString m_finalPath;
     QString m_temporaryPath;
     OverwriteRule m_rule;
+    std::shared_ptr<UnfinishedDownloads> m_unfinished;
     bool m_replaceExisting = false;
     bool m_committed = false;
     qint64 m_size = 0;

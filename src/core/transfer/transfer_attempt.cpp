@@ -231,8 +231,9 @@ void TransferAttempt::execute()
 void TransferAttempt::download(const std::shared_ptr<FileRepository>& repository)
 {
     const TransferJob& job = m_input.job;
-    auto target = std::make_shared<DownloadTarget>(job.destination.url.toLocalFile(),
-                                                   job.source.name, m_input.overwriteRule);
+    auto target =
+        std::make_shared<DownloadTarget>(job.destination.url.toLocalFile(), job.source.name,
+                                         m_input.overwriteRule, m_input.unfinishedDownloads);
     if (!target->prepare()) {
         m_skipped = true;
         return;

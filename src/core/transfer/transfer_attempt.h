@@ -14,6 +14,7 @@
 namespace qb {
 
 class DownloadTarget;
+class UnfinishedDownloads;
 
 // One execution of a job's operation. It runs on a worker thread of the engine's pool, waits
 // for the repository in turn for each step, and never throws: every failure becomes its result.
@@ -43,6 +44,8 @@ public:
         TransferJob job;
         RepositoryProvider provider; // empty: none installed yet
         OverwriteRule overwriteRule = OverwriteRule::Ask;
+        // Where a download lists its temporary file until it is committed; none when null.
+        std::shared_ptr<UnfinishedDownloads> unfinishedDownloads;
         // A move whose copy already exists on the phone only deletes its source now.
         bool moveCopyDone = false;
         ProgressFn progress;              // the job's rate-gated handler

@@ -58,7 +58,8 @@ TransferQueueActor::TransferQueueActor(Options options)
     : m_options(std::move(options)), m_log(Logger::transfer()), m_thread(new QThread),
       m_context(new QObject), m_publishTimer(new QTimer(m_context)),
       m_mailbox(std::make_shared<Mailbox>(m_context)), m_pool(std::make_unique<QThreadPool>()),
-      m_commits(std::make_shared<CommitStep>())
+      m_commits(std::make_shared<CommitStep>()),
+      m_unfinishedDownloads(std::make_shared<UnfinishedDownloads>())
 {
     if (!m_options.preferences)
         m_options.preferences = std::make_shared<QSettingsPreferenceStore>();
@@ -84,9 +85,12 @@ TransferQueueActor::~TransferQueueActor()
     delete m_context;
     delete m_thread;
     const bool workersDone = m_pool->waitForDone(shutdownWaitMs);
-    // Downloads already whole are committed before the engine goes (a worker still busy keeps the
-    // step alive until it is done).
+    // Downloads already whole are committed before the engine goes.
     m_commits.reset();
+    // The downloads still running are given up, and their temporary files go now rather than
+    // with a sweep a day later. A phone call still writing into one writes into a file without a
+    // name; only temporary names are removed, never a final one.
+    m_unfinishedDownloads->abandon();
     if (!workersDone) {
         // An operation that never ends must not hang the caller; its worker keeps only shared
         // state, so the pool is left to it.
@@ -299,6 +303,7 @@ void TransferQueueActor::startJob(qsizetype index)
         const QString ruleText = TransferPreferences(*m_options.preferences).overwriteRuleText();
         input.overwriteRule = overwriteRuleFromText(ruleText).value_or(OverwriteRule::Ask);
     }
+    input.unfinishedDownloads = m_unfinishedDownloads;
     input.moveCopyDone = m_movesCopied.contains(jobId);
     auto gate = std::make_shared<ProgressRateGate>(m_options.clock);
     input.progress = [mailbox = m_mailbox, gate, jobId, attemptId, this](qint64 bytes,
@@ -311,13 +316,16 @@ void TransferQueueActor::startJob(qsizetype index)
         mailbox->post([=, this] { moveCopied(jobId); });
     };
 
-    m_pool->start([mailbox = m_mailbox, commits = m_commits, input = std::move(input), jobId,
-                   attemptId, this] {
+    m_pool->start([mailbox = m_mailbox, commits = std::weak_ptr(m_commits),
+                   input = std::move(input), jobId, attemptId, this] {
         const TransferAttempt::Result result = TransferAttempt(input).run();
         // Posted first, so that the engine learns of the download before its commit's outcome.
         mailbox->post([=, this] { finishAttempt(jobId, attemptId, result); });
-        if (result.toCommit) {
-            commits->submit(result.toCommit, [=, this](const TransferAttempt::Result& outcome) {
+        // A download that ends after the engine has gone was given up: its target removes its
+        // file instead.
+        const std::shared_ptr<CommitStep> step = commits.lock();
+        if (result.toCommit && step) {
+            step->submit(result.toCommit, [=, this](const TransferAttempt::Result& outcome) {
                 mailbox->post([=, this] { finishCommit(jobId, attemptId, outcome); });
             });
         }

@@ -28,6 +28,7 @@ class QTimer;
 namespace qb {
 
 class CommitStep;
+class UnfinishedDownloads;
 
 // The transfer engine: the ordered list of jobs, scheduling (two at a time), retries, pause,
 // resume, cancel, and publication of the whole list. Its state lives on a thread of its own;
@@ -113,8 +114,10 @@ private:
     QTimer* m_publishTimer;
     std::shared_ptr<Mailbox> m_mailbox;
     std::unique_ptr<QThreadPool> m_pool;
-    // Shared with the workers, which hand it their finished downloads.
+    // The workers hand it their finished downloads while the engine lives.
     std::shared_ptr<CommitStep> m_commits;
+    // The downloads whose file is not committed yet; those left when the engine goes are given up.
+    std::shared_ptr<UnfinishedDownloads> m_unfinishedDownloads;
 
     std::mutex m_providerMutex;
     RepositoryProvider m_repositoryProvider;

@@ -15,6 +15,7 @@
 #include <QTemporaryDir>
 
 #include <cstring>
+#include <limits>
 
 using namespace qb;
 
@@ -86,6 +87,19 @@ TEST(MTPClientRecordTest, RecordsBecomeInfosWithinTheirFields)
     const FileItem item = MTPFileRepository::fileItem(MTPClient::fileInfo(record));
     EXPECT_EQ(item.path, "65537/12");
     EXPECT_FALSE(item.size.has_value());
+
+    // libmtp's counts are unsigned: those past the signed range are capped, never negative.
+    constexpr qint64 cap = std::numeric_limits<qint64>::max();
+    for (const uint64_t huge : {uint64_t(1) << 63, std::numeric_limits<uint64_t>::max()}) {
+        record.is_folder = 0;
+        record.size = huge;
+        EXPECT_EQ(MTPFileRepository::fileItem(MTPClient::fileInfo(record)).size, cap);
+        mtp_bridge_storage_info space{};
+        space.capacity_bytes = huge;
+        space.free_bytes = huge;
+        EXPECT_EQ(MTPClient::storageInfo(space).capacityBytes, cap);
+        EXPECT_EQ(MTPClient::storageInfo(space).availableBytes, cap);
+    }
 
     // Text fields stop at their end, with or without a NUL, and invalid bytes are replaced.
     mtp_bridge_storage_info storage{};

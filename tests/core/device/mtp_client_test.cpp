@@ -17,6 +17,7 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <limits>
 #include <stdexcept>
 #include <system_error>
 
@@ -290,14 +291,14 @@ TEST_F(MTPFileRepositoryTest, ListingMakesFileItemsAndIsCachedUntilAChangeOrAFai
 TEST_F(MTPFileRepositoryTest, TheCacheKeepsTheThirtyLatestListings)
 {
     std::map<std::string, std::string> files;
-    for (int i = 0; i < MTPFileRepository::maxCacheEntries + 1; ++i)
+    for (int i = 0; i < 31; ++i)
         files[std::to_string(100 + i) + "/f.txt"] = "f";
     EmulatedPhone& phone = plugPhone(files);
     auto repo = create(phone);
     QStringList folders;
     for (const FileItem& folder : repo->listFiles(kRoot).result())
         folders << folder.path;
-    ASSERT_EQ(folders.size(), MTPFileRepository::maxCacheEntries + 1);
+    ASSERT_EQ(folders.size(), 31);
     for (const QString& folder : folders)
         EXPECT_EQ(repo->listFiles(folder).result().size(), 1);
     // The root and the first folder, listed first, made room for the last two.
@@ -307,11 +308,25 @@ TEST_F(MTPFileRepositoryTest, TheCacheKeepsTheThirtyLatestListings)
     EXPECT_EQ(phone.count(MtpOperation::GetObjectHandles), listings);
     repo->listFiles(kRoot).waitForFinished();
     EXPECT_EQ(phone.count(MtpOperation::GetObjectHandles), listings + 1);
-    EXPECT_EQ(repo->cachedFolders().size(), MTPFileRepository::maxCacheEntries);
+    EXPECT_EQ(repo->cachedFolders().size(), 30);
     EXPECT_EQ(repo->cachedFolders().last(), kRoot);
 
     EXPECT_EQ(errorOf<FileRepositoryError>(repo->listFiles("65537/x")).message(),
               "Item not found: 65537/x.");
+}
+
+// Guards against a storage too large for the signed range showing a negative size once it has
+// come through libmtp.
+TEST_F(MTPFileRepositoryTest, StorageSizesPastTheSignedRangeAreCapped)
+{
+    fs::create_directories(tempFolder() / "internal");
+    fs::create_directories(tempFolder() / "card");
+    EmulatedPhone phone({.storages = {{tempFolder() / "internal", "Internal", ~uint64_t(0)},
+                                      {tempFolder() / "card", "SD card", uint64_t(1) << 63}}});
+    const QList<StorageRoot> roots = create(phone)->storageRoots().result();
+    ASSERT_EQ(roots.size(), 2);
+    for (const StorageRoot& root : roots)
+        EXPECT_EQ(root.capacityBytes, std::numeric_limits<qint64>::max());
 }
 
 // Guards against a listing read before a change being cached after it.

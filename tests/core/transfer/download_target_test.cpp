@@ -15,17 +15,26 @@
 namespace qb::test {
 namespace {
 
+QString uuid()
+{
+    return QUuid::createUuid().toString(QUuid::WithoutBraces);
+}
+
 // Guards against a half-written file replacing a whole one, a download replacing a folder, crash
-// leftovers piling up (nothing but old leftovers may ever be removed) and hostile names leaving the
-// folder or addressing it. Free names count up before the last extension.
+// leftovers piling up (nothing but old leftovers of our own names may ever be removed: a user's
+// ".quillbay-notes.part" stays) and hostile names leaving the folder or addressing it. Free names
+// count up before the last extension.
 TEST(DownloadTarget, OverwritesOnlyWholeFilesStaysInsideTheFolderAndFindsFreeNames)
 {
     QTemporaryDir dir;
-    for (const QString name :
-         {".quillbay-new.part", ".quillbay-old.part", ".quillbay-.txt", "o.part"}) {
+    const QString fresh = ".quillbay-" + uuid() + ".part";
+    const QStringList users{".quillbay-notes.part", ".quillbay-upload-notes.part",
+                            ".quillbay-" + uuid().toUpper() + ".part", ".quillbay-.txt", "o.part"};
+    for (const QString& name : users + QStringList{fresh, ".quillbay-" + uuid() + ".part",
+                                                   ".quillbay-upload-" + uuid() + ".part"}) {
         QFile file(dir.filePath(name));
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        if (!name.contains("new"))
+        if (name != fresh)
             file.setFileTime(QDateTime::currentDateTime().addDays(-2), QFile::FileModificationTime);
     }
     writeFile(dir.filePath("photo.jpg"), "old");
@@ -36,8 +45,9 @@ TEST(DownloadTarget, OverwritesOnlyWholeFilesStaysInsideTheFolderAndFindsFreeNam
     writeFile(target.temporaryPath(), "complete");
     ASSERT_TRUE(target.commit());
     EXPECT_EQ(readFile(dir.filePath("photo.jpg")), "complete");
-    EXPECT_EQ(entries(dir.path()),
-              QStringList({".quillbay-.txt", ".quillbay-new.part", "o.part", "photo.jpg"}));
+    QStringList kept = users + QStringList{fresh, "photo.jpg"};
+    kept.sort();
+    EXPECT_EQ(entries(dir.path()), kept);
 
     const auto save = [](const QString& folder, const QString& name, OverwriteRule rule) {
         DownloadTarget saved(folder, name, rule);
@@ -55,7 +65,7 @@ TEST(DownloadTarget, OverwritesOnlyWholeFilesStaysInsideTheFolderAndFindsFreeNam
         save(inbox, name, OverwriteRule::Ask);
     EXPECT_EQ(entries(inbox), QStringList({"...", ".._escape", "Untitled", "Untitled (1)",
                                            "Untitled (2)", "_________", "Ü_.jpg"}));
-    EXPECT_EQ(entries(dir.path()).size(), 7) << "nothing escaped the inbox";
+    EXPECT_EQ(entries(dir.path()).size(), 10) << "nothing escaped the inbox";
 
     for (const auto& [name, free] : {std::pair{"notes", "notes (1)"},
                                      {"archive.tar.gz", "archive.tar (1).gz"},
@@ -88,21 +98,19 @@ void age(const QString& path)
 TEST(DownloadTarget, LeftoversAreSweptOncePerFolderAndStaleCopyFoldersAtStartUp)
 {
     QTemporaryDir dir;
-    for (const char* leftover : {".quillbay-first.part", ".quillbay-second.part"}) {
+    const QString second = ".quillbay-" + uuid() + ".part";
+    for (const QString& leftover : {".quillbay-" + uuid() + ".part", second}) {
         writeFile(dir.filePath(leftover), "crashed");
         age(dir.filePath(leftover));
         DownloadTarget(dir.path(), "a.txt", OverwriteRule::Ask).prepare();
     }
-    EXPECT_EQ(entries(dir.path()).filter(".part"), QStringList({".quillbay-second.part"}))
+    EXPECT_EQ(entries(dir.path()).filter(".part"), QStringList({second}))
         << "the folder is swept on its first download only";
 
     qputenv("XDG_CACHE_HOME", dir.filePath("cache").toUtf8());
     const QString fresh = LocalFiles::createTemporaryFolder();
     ASSERT_FALSE(fresh.isEmpty());
     const QString cache = QFileInfo(fresh).path();
-    const auto uuid = [] {
-        return QUuid::createUuid().toString(QUuid::WithoutBraces);
-    };
     const QString stale = uuid().toUpper(), busy = uuid().toUpper();
     // Besides the fresh and the busy copy folder, a lower-case name and another program's folder.
     QStringList kept{QFileInfo(fresh).fileName(), busy, uuid(), "thumbnails"};
@@ -123,8 +131,9 @@ TEST(DownloadTarget, LeftoversAreSweptOncePerFolderAndStaleCopyFoldersAtStartUp)
 }
 
 // Guards against a folder flush per file, a file reported done before its folder is flushed, a
-// vanished file leaving anything under the final name, and a failure spoiling the other files of
-// its round. A full disk during the commit is the engine test's.
+// vanished file leaving anything under the final name, a failed commit told before its temporary
+// file is gone, and a failure spoiling the other files of its round. A full disk during the commit
+// is the engine test's.
 TEST(CommitStep, FlushesEachFolderOnceForTheFilesCommittedTogether)
 {
     QTemporaryDir dir;
@@ -140,16 +149,20 @@ TEST(CommitStep, FlushesEachFolderOnceForTheFilesCommittedTogether)
     std::mutex mutex;
     QHash<QString, TransferAttempt::Result> outcomes;
     QHash<QString, qsizetype> flushesSeen; // of the file's folder when it was reported done
+    QSet<QString> temporaryFileSeen;       // when it was reported done
     QSemaphore done;
     CommitStep step;
     const auto submit = [&](const std::shared_ptr<DownloadTarget>& target, const QString& name) {
-        step.submit(target, [&, name, folder = "fsync " + target->folderPath()](
-                                const TransferAttempt::Result& outcome) {
-            const std::lock_guard lock(mutex);
-            outcomes.insert(name, outcome);
-            flushesSeen.insert(name, test::syncCalls().count(folder));
-            done.release();
-        });
+        step.submit(target,
+                    [&, name, folder = "fsync " + target->folderPath(),
+                     temporary = target->temporaryPath()](const TransferAttempt::Result& outcome) {
+                        const std::lock_guard lock(mutex);
+                        outcomes.insert(name, outcome);
+                        flushesSeen.insert(name, test::syncCalls().count(folder));
+                        if (QFileInfo::exists(temporary))
+                            temporaryFileSeen.insert(name);
+                        done.release();
+                    });
     };
     submit(prepared(dir.path(), "a.txt", "aaaa"), "a");
     ASSERT_TRUE(waitUntil([] { return test::heldSyncs() == 1; }));
@@ -159,8 +172,11 @@ TEST(CommitStep, FlushesEachFolderOnceForTheFilesCommittedTogether)
     QFile::remove(vanished->temporaryPath());
     submit(vanished, "gone");
     submit(prepared(dir.path(), "a.txt", "second a"), "a2");
+    test::failRenamesWith(EIO, dir.filePath("broken.txt"));
+    submit(prepared(dir.path(), "broken.txt", "x"), "broken");
     test::releaseSyncs();
-    ASSERT_TRUE(done.tryAcquire(5, 10000));
+    ASSERT_TRUE(done.tryAcquire(6, 10000));
+    test::failRenamesWith(0);
 
     EXPECT_EQ(flushesSeen.value("a"), 1);
     EXPECT_EQ(flushesSeen.value("b"), 2) << "b and a2 share one flush of their folder";
@@ -173,6 +189,8 @@ TEST(CommitStep, FlushesEachFolderOnceForTheFilesCommittedTogether)
     EXPECT_FALSE(outcomes.value("gone").succeeded);
     EXPECT_EQ(outcomes.value("gone").errorMessage,
               "Could not save " + dir.filePath("gone.txt") + ": No such file or directory");
+    EXPECT_FALSE(outcomes.value("broken").succeeded);
+    EXPECT_EQ(temporaryFileSeen, QSet<QString>()) << "each was gone before its outcome was told";
     EXPECT_EQ(entries(dir.path()), QStringList({"a (1).txt", "a.txt", "b.txt", "sub"}))
         << "nothing under the failed names, no temporary file left";
 }

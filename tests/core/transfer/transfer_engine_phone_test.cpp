@@ -39,8 +39,7 @@ public:
     TransferJob run(TransferQueueActor& engine, PublicationRecorder& recorder,
                     const TransferJob& job, bool partial)
     {
-        m_holding = partial;
-        m_held = false;
+        holdNext(partial);
         EXPECT_TRUE(waitFor(engine.enqueue(job)));
         EXPECT_TRUE(!partial || waitUntil([&] {
             const auto seen = recorder.job(job.id);
@@ -51,6 +50,15 @@ public:
         EXPECT_TRUE(recorder.waitForStatus(job.id, TransferStatus::Completed));
         return *recorder.job(job.id);
     }
+
+    // Whether the next transfer is held at its first partial report; whether it is held now.
+    void holdNext(bool hold = true)
+    {
+        m_holding = hold;
+        m_held = false;
+    }
+    bool held() const { return m_held; }
+    void release() { m_release.release(); }
 
 private:
     ProgressFn hold(ProgressFn progress)
@@ -75,7 +83,21 @@ std::string bytes(size_t size)
     return content;
 }
 
-using TransferEnginePhoneTest = PhoneTest;
+class TransferEnginePhoneTest : public PhoneTest
+{
+protected:
+    std::shared_ptr<FileRepository> repositoryOf(const EmulatedPhone& phone)
+    {
+        ensureApplication();
+        const QString deviceId =
+            QString("unknown_%1_%2").arg(phone.busNumber()).arg(phone.deviceAddress());
+        MTPClient::Options options;
+        options.processRunner = std::make_shared<FakeProcessRunner>();
+        options.sleep = [](std::chrono::milliseconds) {
+        };
+        return MTPFileRepository::create(deviceId, options).result();
+    }
+};
 
 TEST_F(TransferEnginePhoneTest, DownloadsAndUploadsWithProgressAndRetriesAFailedDownload)
 {
@@ -186,6 +208,42 @@ TEST_F(TransferEnginePhoneTest, DownloadsAndUploadsWithProgressAndRetriesAFailed
     ASSERT_TRUE(recorder.waitForStatus(cut.id, TransferStatus::Failed));
     EXPECT_EQ(entries(downloads), QStringList({"a_b_.jpg", "song.mp3"}));
     EXPECT_EQ(readFile(tempFolder() / "Downloads/new/a_b_.jpg"), photo);
+}
+
+// Guards against a download that quitting gives up leaving its temporary file behind until a later
+// run's sweep, and against the phone's late answer committing it or leaving anything behind.
+TEST_F(TransferEnginePhoneTest, QuittingRemovesTheTemporaryFileOfADownloadItGivesUp)
+{
+    EmulatedPhone& phone = plugPhone({{"movie.mp4", bytes(256 * 1024)}});
+    const auto repository = repositoryOf(phone);
+    const auto holding = std::make_shared<HoldingRepository>(repository);
+    TransferQueueActor::Options options;
+    options.preferences = std::make_shared<QSettingsPreferenceStore>(
+        QString::fromStdString((tempFolder() / "prefs.ini").string()));
+    auto engine = std::make_unique<TransferQueueActor>(options);
+    engine->setRepositoryProvider([holding](const QString&) {
+        return readyFuture<std::shared_ptr<FileRepository>>(holding);
+    });
+    const QString root = QString::number(EmulatedPhone::storageId()) + "/0";
+    const FileItem movie = repository->listFiles(root).result().first();
+    const QString downloads = QString::fromStdString((tempFolder() / "Downloads").string());
+    holding->holdNext();
+    ASSERT_TRUE(waitFor(engine->enqueue(TransferJob::make(
+        TransferType::Download, TransferEndpoint::android("phone", movie.path, movie.name),
+        TransferEndpoint::local(QUrl::fromLocalFile(downloads)), *movie.size))));
+    // libmtp is inside the transfer now, writing into the temporary file it holds open.
+    ASSERT_TRUE(waitUntil([&] { return holding->held(); }));
+    ASSERT_EQ(entries(downloads).size(), 1);
+    EXPECT_TRUE(entries(downloads).first().startsWith(".quillbay-"));
+
+    engine.reset(); // waits a while for the download, then gives it up
+    EXPECT_EQ(entries(downloads), QStringList()) << "removed at quit, not a day later";
+
+    // The phone answers after all: the file is whole, but nothing gives it a name any more.
+    holding->release();
+    repository->listFiles(root).waitForFinished(); // queued behind the download on its thread
+    QThread::msleep(200);
+    EXPECT_EQ(entries(downloads), QStringList());
 }
 
 } // namespace

@@ -42,20 +42,49 @@ TEST_F(TransferQueueActorTest, DownloadsCompleteOnceOnTheDiskWhileTheNextTransfe
     EXPECT_EQ(test::syncCalls().filter("fdatasync " + downloads() + "/.quillbay-").size(), 3);
     EXPECT_EQ(test::syncCalls().last(), "fsync " + downloads());
 
-    // A full disk, while writing and while committing, fails at once and leaves no file.
-    repository->failNext(
-        "download", 1, std::make_exception_ptr(std::system_error(ENOSPC, std::generic_category())));
-    test::failSyncsWith(ENOSPC, downloads());
-    for (const QString name : {"big.iso", "big.mkv"}) {
-        const TransferJob full = downloadJob(name, downloads());
-        ASSERT_TRUE(waitFor(engine->enqueue(full)));
-        ASSERT_TRUE(recorder->waitForStatus(full.id, TransferStatus::Failed));
-        EXPECT_EQ(recorder->job(full.id)->error->localizedMessage,
-                  "Download failed: No space left on device");
+    // A full disk or a full quota, while writing and while committing, fails at once and leaves
+    // no file.
+    for (const auto& [error, text] :
+         {std::pair{ENOSPC, "No space left on device"}, {EDQUOT, "Disk quota exceeded"}}) {
+        repository->failNext(
+            "download", 1,
+            std::make_exception_ptr(std::system_error(error, std::generic_category())));
+        test::failSyncsWith(error, downloads());
+        for (const QString name : {"big.iso", "big.mkv"}) {
+            const TransferJob full = downloadJob(name, downloads());
+            ASSERT_TRUE(waitFor(engine->enqueue(full)));
+            ASSERT_TRUE(recorder->waitForStatus(full.id, TransferStatus::Failed));
+            EXPECT_EQ(recorder->job(full.id)->error->localizedMessage,
+                      QStringLiteral("Download failed: ") + text);
+            EXPECT_EQ(recorder->job(full.id)->retryCount, 0);
+        }
+        test::failSyncsWith(0);
     }
-    test::failSyncsWith(0);
-    EXPECT_EQ(repository->callCount("download"), 5);
+    EXPECT_EQ(repository->callCount("download"), 7);
     EXPECT_EQ(entries(downloads()).size(), 3);
+}
+
+// Guards against a final rename that fails for a reason other than a taken name being reported as
+// success or as a name search, or leaving its temporary file, under every overwrite rule.
+TEST_F(TransferQueueActorTest, AFinalRenameThatFailsFailsTheJobAndLeavesNoTemporaryFile)
+{
+    writeFile(downloads() + "/taken.txt", "old");
+    test::failRenamesWith(EIO, downloads());
+    for (const auto& [rule, name] : {std::pair{"ask", "new.txt"},
+                                     {"rename", "taken.txt"},
+                                     {"skip", "new.txt"},
+                                     {"overwrite", "taken.txt"}}) {
+        preferences->setValue("overwriteRule", rule);
+        const TransferJob job = downloadJob(name, downloads());
+        ASSERT_TRUE(waitFor(engine->enqueue(job)));
+        ASSERT_TRUE(recorder->waitForStatus(job.id, TransferStatus::Failed)) << rule;
+        EXPECT_EQ(recorder->job(job.id)->error->localizedMessage,
+                  "Could not save " + downloads() + "/" + name + ": Input/output error")
+            << rule;
+        EXPECT_EQ(entries(downloads()), QStringList({"taken.txt"})) << rule;
+    }
+    test::failRenamesWith(0);
+    EXPECT_EQ(readFile(downloads() + "/taken.txt"), "old");
 }
 
 // Three immediate retries, then the job fails for good; a retry by hand starts it afresh but keeps
