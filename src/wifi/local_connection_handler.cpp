@@ -232,7 +232,11 @@ void LocalConnectionHandler::onPeerClosed()
         // gone shows up as a failed send. Either way the download ends by what was sent.
         return;
     case Phase::Dispatched:
-        // A phone may close its sending side and still wait for the reply being prepared.
+        // A phone may close its sending side and still wait for the reply being prepared. Not
+        // for a PIN check still unanswered: it issues a token that replaces the phone's current
+        // one, and a phone that hung up would never receive it; the question is given up.
+        if (m_route == RequestRouter::Route::Pair && !m_replied)
+            finish();
         return;
     default:
         finish();

@@ -110,6 +110,12 @@ public:
         ::close(m_fd);
         m_fd = -1;
     }
+    // An ordinary close: to the server, an end of stream as after a half-close.
+    void close()
+    {
+        ::close(m_fd);
+        m_fd = -1;
+    }
     // Up to `limit` bytes, fewer when the server closes first.
     QByteArray read(qint64 limit = std::numeric_limits<qint64>::max())
     {

@@ -183,12 +183,13 @@ TEST_F(WiFiServerTest, FramingOverTheWire)
     EXPECT_TRUE(ask("GET\r\n\r\n").startsWith("HTTP/1.1 400 Bad Request\r\n"));
     EXPECT_TRUE(
         ask("GET /control/x HTTP/1.1\r\n\r\n").endsWith("WebSocket /control not implemented"));
-    // A body announced but cut short gets no reply at all; a whole one before a half-close does.
+    // A body announced but cut short gets no reply at all; a whole one before a half-close does,
+    // but for a PIN check, given up as for a phone that hung up.
     EXPECT_EQ(ask("POST /pair HTTP/1.1\r\nContent-Length: 10\r\n\r\n{\"pi", "127.0.0.1", true),
               QByteArray());
-    EXPECT_TRUE(
-        ask("POST /pair HTTP/1.1\r\nContent-Length: 12\r\n\r\n{\"pin\":\"x1\"}", "127.0.0.2", true)
-            .endsWith("\r\n\r\nIncorrect PIN"));
+    EXPECT_TRUE(ask("POST /reconnect HTTP/1.1\r\nContent-Length: 14\r\n\r\n{\"token\":\"x1\"}",
+                    "127.0.0.2", true)
+                    .endsWith("\r\n\r\nInvalid token \xe2\x80\x94 pair again"));
     // An oversized head is refused, and the reply is not lost to a reset.
     const QByteArray oversized =
         ask("GET /status HTTP/1.1\r\nX-Pad: " + QByteArray(100 * 1024, 'p'));
@@ -246,20 +247,34 @@ TEST_F(WiFiServerTest, APINCheckIsGivenUpWhenItsPhoneLeavesBeforeTheGuiThreadTak
 {
     pair("127.0.0.3");
     const QString pin = peers.peers().first().pin;
-    // The GUI thread serves nothing until the phone has gone.
-    std::thread([&] {
-        RawClient client(port, "127.0.0.3");
-        const QByteArray body = "{\"pin\":\"" + pin.toUtf8() + "\"}";
-        client.send("POST /pair HTTP/1.1\r\nContent-Length: " + QByteArray::number(body.size()) +
-                    "\r\n\r\n" + body);
-        test::pollUntil([&] { return logs.contains("HTTP POST /pair from 127.0.0.3"); });
-        client.abort();
-        test::pollUntil([&] { return server->openConnections() == 0; });
-    }).join();
-    QCoreApplication::processEvents();
-    EXPECT_EQ(peers.peers().first().token, "T127.0.0.3");
-    EXPECT_EQ(jsonOf(post("/reconnect", "{\"token\":\"T127.0.0.3\"}", "127.0.0.3")),
-              QJsonObject({{"ok", true}}));
+    // A reset, and an ordinary close: both are a phone that hung up.
+    for (const bool reset : {true, false}) {
+        SCOPED_TRACE(reset ? "reset" : "close");
+        const auto asked = [&] {
+            return logs.lines().count("HTTP POST /pair from 127.0.0.3");
+        };
+        const qsizetype before = asked();
+        bool ended = false;
+        // The GUI thread serves nothing until the phone has gone.
+        std::thread([&] {
+            RawClient client(port, "127.0.0.3");
+            const QByteArray body = "{\"pin\":\"" + pin.toUtf8() + "\"}";
+            client.send("POST /pair HTTP/1.1\r\nContent-Length: " +
+                        QByteArray::number(body.size()) + "\r\n\r\n" + body);
+            test::pollUntil([&] { return asked() > before; });
+            if (reset)
+                client.abort();
+            else
+                client.close();
+            // Well before the question would time out on its own.
+            ended = test::pollUntil([&] { return server->openConnections() == 0; }, 3'000);
+        }).join();
+        EXPECT_TRUE(ended);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(peers.peers().first().token, "T127.0.0.3");
+        EXPECT_EQ(jsonOf(post("/reconnect", "{\"token\":\"T127.0.0.3\"}", "127.0.0.3")),
+                  QJsonObject({{"ok", true}}));
+    }
 }
 
 TEST_F(WiFiServerTest, UploadLandsInTheQuillbayFolderAndIsRecordedACutOneLeavesNothing)
