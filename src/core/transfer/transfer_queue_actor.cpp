@@ -58,7 +58,7 @@ TransferQueueActor::TransferQueueActor(Options options)
     : m_options(std::move(options)), m_log(Logger::transfer()), m_thread(new QThread),
       m_context(new QObject), m_publishTimer(new QTimer(m_context)),
       m_mailbox(std::make_shared<Mailbox>(m_context)), m_pool(std::make_unique<QThreadPool>()),
-      m_commits(std::make_shared<CommitStep>())
+      m_commits(std::make_shared<CommitStep>(m_options.commitShutdownWait))
 {
     if (!m_options.preferences)
         m_options.preferences = std::make_shared<QSettingsPreferenceStore>();
@@ -84,8 +84,8 @@ TransferQueueActor::~TransferQueueActor()
     delete m_context;
     delete m_thread;
     const bool workersDone = m_pool->waitForDone(shutdownWaitMs);
-    // Downloads already whole are committed before the engine goes (a worker still busy keeps the
-    // step alive until it is done).
+    // Downloads already whole are committed before the engine goes, if the disk takes them within
+    // the commit wait (a worker still busy keeps the step alive until it is done).
     m_commits.reset();
     if (!workersDone) {
         // An operation that never ends must not hang the caller; its worker keeps only shared
