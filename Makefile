@@ -17,7 +17,9 @@ configure: deps
 build: configure
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
-run: build
+# Only the application and what it links; the test suites and benchmarks wait for `make test`.
+run: configure
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target quillbay
 	$(BUILD_DIR)/src/quillbay
 
 format-check: configure

@@ -14,6 +14,19 @@ function(qb_add_library name)
     qb_warnings(${name})
 endfunction()
 
+# qb_link_phone_usb(target): the emulated phone's stand-in libusb-1.0.so.0 in place of the system
+# one, for libmtp too: linked by full path (needed even where the target calls none of it) with
+# its folder on the run path, which is searched before the system folders. Not linked as a CMake
+# target: CMake would then warn that this folder hides the system libusb, which is its purpose.
+function(qb_link_phone_usb target)
+    target_link_options(${target} PRIVATE -Wl,--no-as-needed $<TARGET_FILE:qb_phone_usb>
+        -Wl,-rpath,$<TARGET_FILE_DIR:qb_phone_usb>)
+    target_include_directories(${target}
+        PRIVATE $<TARGET_PROPERTY:qb_phone_usb,INTERFACE_INCLUDE_DIRECTORIES>)
+    set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS $<TARGET_FILE:qb_phone_usb>)
+    add_dependencies(${target} qb_phone_usb)
+endfunction()
+
 # qb_add_test(name SOURCES ... LIBS ... [LABELS ...] [PHONE]): one GoogleTest binary, run by CTest.
 # PHONE links the emulated phone's stand-in libusb ahead of the real one.
 # Every test runs offscreen with its own temporary home and data folders.
@@ -22,9 +35,8 @@ function(qb_add_test name)
     add_executable(${name} ${ARG_SOURCES})
     target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
     if(ARG_PHONE)
-        target_link_options(${name} PRIVATE -Wl,--no-as-needed)
         target_link_libraries(${name} PRIVATE qb_phone)
-        set_target_properties(${name} PROPERTIES BUILD_RPATH "$<TARGET_FILE_DIR:qb_phone_usb>")
+        qb_link_phone_usb(${name})
     endif()
     target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
     qb_warnings(${name})

@@ -6,6 +6,7 @@
 #include "app/mail_helper.h"
 #include "app/message_box_alert_presenter.h"
 #include "core/device/serial_executor.h"
+#include "core/transfer/commit_step.h"
 #include "core/transfer/transfer_queue_actor.h"
 #include "core/transfer/transfer_queue_view_model.h"
 #include "platform/avahi_dns_sd_publisher.h"
@@ -43,6 +44,7 @@ QuillbayApp::QuillbayApp(Options options, QObject* parent)
 
     TransferQueueActor::Options engineOptions;
     engineOptions.preferences = m_options.preferences; // the engine's own default when null
+    engineOptions.commitShutdownWait = m_options.downloadCommitWait;
     m_transferActor = std::make_unique<TransferQueueActor>(engineOptions);
     step(QStringLiteral("transferQueueActor"));
 
@@ -100,6 +102,9 @@ void QuillbayApp::shutdown()
     if (m_wifiServer)
         m_wifiServer->stop();
     m_wifiServer.reset();
+    // An upload still waiting for its disk records itself through the backend when it is done.
+    if (WiFiAdvertiser::commitsLeftRunning())
+        (void)m_serverBackend.release();
     m_serverBackend.reset();
     if (auto* devices = m_appState->deviceListViewModel())
         devices->stopMonitoring();
@@ -114,6 +119,12 @@ void QuillbayApp::shutdown()
 int QuillbayApp::finishProcess(int status)
 {
     constexpr int settleMs = 500;
+    if (CommitStep::leftRunning() || WiFiAdvertiser::commitsLeftRunning()) {
+        Logger::transfer().warning(
+            QStringLiteral("A disk is not answering; quitting without waiting for it"));
+        std::fflush(nullptr);
+        ::_exit(status);
+    }
     const bool devicesIdle = SerialExecutor::waitForRetiredThreads(settleMs);
     if (devicesIdle && QThreadPool::globalInstance()->waitForDone(settleMs))
         return status;

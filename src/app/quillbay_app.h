@@ -5,6 +5,7 @@
 
 #include <QObject>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 
@@ -44,6 +45,8 @@ public:
         std::shared_ptr<ProcessRunner> processRunner; // real processes when null
         std::shared_ptr<AlertPresenter> alerts;       // message boxes when null
         bool installCrashGuard = true;
+        // How long quitting waits for finished downloads to be written to disk.
+        std::chrono::milliseconds downloadCommitWait{10'000};
         // Told the name of each start-up step as it completes.
         std::function<void(const QString& step)> trace;
     };
@@ -51,8 +54,9 @@ public:
     explicit QuillbayApp(Options options, QObject* parent = nullptr);
     // What main() returns once the application object is gone. A phone that stopped answering
     // in the middle of a call holds its device thread, and the workers waiting for it, for up to
-    // a minute: then the process ends at once with `status`, leaving them to its end, instead of
-    // waiting for them or destroying what they still use.
+    // a minute, and a disk that stopped answering holds the files being written to it: then the
+    // process ends at once with `status`, leaving them to its end, instead of waiting for them or
+    // destroying what they still use.
     static int finishProcess(int status);
     // Runs shutdown() if it has not run.
     ~QuillbayApp() override;

@@ -1,11 +1,13 @@
 #include "platform/logger.h"
 
 #include <QByteArray>
+#include <QFile>
 
 #include <systemd/sd-journal.h>
 
 #include <cstdio>
 #include <mutex>
+#include <sys/stat.h>
 
 namespace qb {
 
@@ -38,10 +40,19 @@ void writeStderr(const LogRecord& record)
     std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stderr);
 }
 
+// Decided once, at the first message: sd_journal_send() reports success even when nothing
+// listens, so a journal that is not there would swallow the whole log. QB_LOG_STDERR=1 keeps the
+// journal out of it too (tests, or reading the log in a terminal).
+bool logsToStderr()
+{
+    static const bool toStderr = qEnvironmentVariable("QB_LOG_STDERR") == QLatin1String("1") ||
+                                 !journalSocketExists(QString::fromLatin1(journalSocketPath));
+    return toStderr;
+}
+
 void writeDefault(const LogRecord& record)
 {
-    // QB_LOG_STDERR=1 keeps the journal out of it (tests, or reading the log in a terminal).
-    if (qEnvironmentVariable("QB_LOG_STDERR") == QLatin1String("1")) {
+    if (logsToStderr()) {
         writeStderr(record);
         return;
     }
@@ -52,7 +63,7 @@ void writeDefault(const LogRecord& record)
         sd_journal_send("MESSAGE=%s", message.constData(), "PRIORITY=%d",
                         journalPriority(record.level), "SUBSYSTEM=%s", subsystem.constData(),
                         "CATEGORY=%s", category.constData(), "SYSLOG_IDENTIFIER=quillbay", nullptr);
-    // Without a running journal (containers, CI) the message still has to go somewhere.
+    // A journal that went away since (or a socket left behind by one) refuses the message.
     if (rc < 0)
         writeStderr(record);
 }
@@ -63,6 +74,13 @@ bool privateValuesShown()
 }
 
 } // namespace
+
+bool journalSocketExists(const QString& path)
+{
+    struct stat status
+    {};
+    return ::stat(QFile::encodeName(path).constData(), &status) == 0 && S_ISSOCK(status.st_mode);
+}
 
 QString toText(LogLevel level)
 {

@@ -11,6 +11,13 @@ enum class LogLevel { Debug, Info, Warning, Error };
 
 QString toText(LogLevel level);
 
+// Where the systemd journal takes messages while it runs.
+inline constexpr char journalSocketPath[] = "/run/systemd/journal/socket";
+
+// Whether a socket is at `path` (a file of another kind, or nothing, is no journal). The default
+// sink asks it once about journalSocketPath and writes to standard error without one.
+bool journalSocketExists(const QString& path);
+
 struct LogRecord
 {
     QString subsystem;

@@ -9,19 +9,38 @@
 #include <QThread>
 #include <QThreadPool>
 
+#include <algorithm>
 #include <csignal>
 
 namespace qb {
+
+namespace {
+
+// A few phones may finish uploads at once; their flushes share one disk anyway.
+std::unique_ptr<QThreadPool> makeCommitPool()
+{
+    auto pool = std::make_unique<QThreadPool>();
+    pool->setMaxThreadCount(2);
+    return pool;
+}
+
+// The commit pools of stopped servers whose uploads were still being written; kept to the end,
+// as destroying one waits for its work.
+QList<QThreadPool*>& abandonedCommitPools()
+{
+    static QList<QThreadPool*> pools;
+    return pools;
+}
+
+} // namespace
 
 WiFiAdvertiser::WiFiAdvertiser(WiFiServerBackend& backend,
                                std::unique_ptr<DnsSdPublisher> publisher, Options options,
                                QObject* parent)
     : QObject(parent), m_backend(backend), m_publisher(std::move(publisher)),
       m_options(std::move(options)), m_log(QStringLiteral("WiFiAdvertiser"), true),
-      m_limiter(m_options.pinLimits), m_commits(std::make_unique<QThreadPool>())
+      m_limiter(m_options.pinLimits), m_commits(makeCommitPool())
 {
-    // A few phones may finish uploads at once; their flushes share one disk anyway.
-    m_commits->setMaxThreadCount(2);
     if (!m_options.downloadsFolder) {
         m_options.downloadsFolder = [] {
             return AppPaths::downloadsFolder();
@@ -37,6 +56,13 @@ WiFiAdvertiser::WiFiAdvertiser(WiFiServerBackend& backend,
 WiFiAdvertiser::~WiFiAdvertiser()
 {
     stop();
+}
+
+bool WiFiAdvertiser::commitsLeftRunning()
+{
+    const QList<QThreadPool*>& pools = abandonedCommitPools();
+    return std::any_of(pools.cbegin(), pools.cend(),
+                       [](const QThreadPool* pool) { return pool->activeThreadCount() > 0; });
 }
 
 QString WiFiAdvertiser::machineName()
@@ -150,8 +176,14 @@ void WiFiAdvertiser::stop()
     m_listenerThread->wait();
     delete m_listenerThread;
     m_listenerThread = nullptr;
-    // An upload being committed is finished: its file is whole and takes its name.
-    m_commits->waitForDone();
+    // An upload being committed is finished: its file is whole and takes its name. A disk that
+    // holds a flush up for longer must not keep the quit waiting for ever; the file keeps its
+    // temporary name until the flush ends, so it is never partial under its own.
+    if (!m_commits->waitForDone(m_options.commitWaitMs)) {
+        m_log.warning(QStringLiteral("Received files still being written to disk at shutdown"));
+        abandonedCommitPools().append(m_commits.release());
+        m_commits = makeCommitPool();
+    }
     // Each connection thread first runs what was posted to it, so that a phone whose upload was
     // just committed gets its answer; then its connections end.
     for (ConnectionHub* hub : std::as_const(m_hubs)) {

@@ -37,6 +37,9 @@ public:
         int workerThreads = 4;
         int idleTimeoutMs = 30'000;
         int drainTimeoutMs = 2'000;
+        // How long stop() waits for received files still being written to disk under their
+        // names; a disk slower than that keeps them under their temporary names.
+        int commitWaitMs = 10'000;
         // Where uploads go (in its "Quillbay" folder); the user's Downloads folder if unset.
         std::function<QString()> downloadsFolder;
         // The advertised name and the "/status" name; the machine's name if empty.
@@ -55,6 +58,10 @@ public:
     void start();
     // Stops accepting, ends every connection and withdraws the advertisement.
     void stop();
+
+    // Whether an upload that a stopped server gave up waiting for is still being written to disk
+    // (in this process); it may still use the backend, and the process ends without waiting.
+    static bool commitsLeftRunning();
 
     bool isRunning() const { return m_running; }
     std::optional<quint16> port() const { return m_port; }

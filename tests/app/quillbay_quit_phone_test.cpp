@@ -14,6 +14,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -126,6 +127,36 @@ TEST(QuillbayQuitStuckPhoneTest, TheProcessEndsWithinFiveSecondsOfSigterm)
         ASSERT_TRUE(child.waitForFinished(5000)) << mode.toStdString() << ": running after 5 s";
         EXPECT_LT(clock.elapsed(), 5000);
         EXPECT_EQ(child.exitCode(), 0);
+    }
+}
+
+// Guards against a disk that never ends a flush keeping the process alive after SIGTERM: the
+// waits for a download's and for an upload's commit give up (after a second here) and the process
+// ends at once, with the file being saved still under its temporary name, never under its own.
+TEST(QuillbayQuitStuckDiskTest, TheProcessEndsWithinFiveSecondsOfSigterm)
+{
+    for (const QString mode : {"download", "upload"}) {
+        QTemporaryDir destination;
+        ASSERT_TRUE(destination.isValid());
+        QProcess child;
+        child.start(QStringLiteral(QB_QUIT_STUCK_DISK_CHILD), {mode, destination.path()});
+        ASSERT_TRUE(child.waitForStarted());
+        QByteArray output;
+        while (!output.contains("stuck") && child.waitForReadyRead(30000))
+            output += child.readAllStandardOutput();
+        ASSERT_TRUE(output.contains("stuck")) << mode.toStdString() << ": the flush never hung";
+        QElapsedTimer clock;
+        clock.start();
+        child.terminate();
+        ASSERT_TRUE(child.waitForFinished(5000)) << mode.toStdString() << ": running after 5 s";
+        EXPECT_LT(clock.elapsed(), 5000);
+        EXPECT_EQ(child.exitCode(), 0);
+        const QByteArray log = child.readAllStandardError();
+        EXPECT_TRUE(log.contains("A disk is not answering; quitting without waiting for it"))
+            << mode.toStdString() << ":\n"
+            << log.toStdString();
+        EXPECT_FALSE(QFileInfo::exists(destination.filePath(QStringLiteral("big.bin"))));
+        EXPECT_FALSE(QFileInfo::exists(destination.filePath(QStringLiteral("Quillbay/held.txt"))));
     }
 }
 

@@ -1,9 +1,16 @@
 #include "platform/logger.h"
 #include "support/test_support.h"
 
+#include <QFile>
+#include <QTemporaryDir>
+
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace qb;
 
@@ -51,4 +58,26 @@ TEST(LoggerTest, CanBeUsedFromSeveralThreads)
     for (auto& thread : threads)
         thread.join();
     EXPECT_EQ(capture.records().size(), 200);
+}
+
+TEST(LoggerTest, OnlyASocketCountsAsARunningJournal)
+{
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    EXPECT_FALSE(journalSocketExists(folder.filePath(QStringLiteral("no-socket"))));
+    QFile plain(folder.filePath(QStringLiteral("plain")));
+    ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
+    EXPECT_FALSE(journalSocketExists(plain.fileName()));
+    EXPECT_FALSE(journalSocketExists(folder.path()));
+
+    const QByteArray socketPath = QFile::encodeName(folder.filePath(QStringLiteral("socket")));
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(size_t(socketPath.size()), sizeof address.sun_path);
+    std::memcpy(address.sun_path, socketPath.constData(), size_t(socketPath.size()));
+    const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    EXPECT_TRUE(journalSocketExists(QFile::decodeName(socketPath)));
+    ::close(fd);
 }

@@ -2,50 +2,105 @@
 
 #include "core/transfer/download_target.h"
 #include "platform/local_files.h"
+#include "platform/logger.h"
 
+#include <QList>
 #include <QSet>
 
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <utility>
 
 namespace qb {
 
-CommitStep::CommitStep() : m_thread([this] { run(); }) {}
+namespace {
+
+struct Pending
+{
+    std::shared_ptr<DownloadTarget> target;
+    CommitStep::Done done;
+};
+
+// Threads of destroyed steps that had not finished when their step stopped waiting.
+std::atomic<int> s_leftRunning{0};
+
+void commitRound(const QList<Pending>& round);
+
+} // namespace
+
+struct CommitStep::State
+{
+    std::mutex mutex;
+    std::condition_variable wake; // work or stopping for the thread; its end for the destructor
+    QList<Pending> pending;
+    bool stopping = false;
+    bool finished = false;
+    bool leftBehind = false;
+};
+
+CommitStep::CommitStep(std::chrono::milliseconds shutdownWait)
+    : m_shutdownWait(shutdownWait), m_state(std::make_shared<State>()),
+      m_thread([state = m_state] { run(state); })
+{}
 
 CommitStep::~CommitStep()
 {
-    {
-        const std::lock_guard lock(m_mutex);
-        m_stopping = true;
+    std::unique_lock lock(m_state->mutex);
+    m_state->stopping = true;
+    m_state->wake.notify_all();
+    if (m_state->wake.wait_for(lock, m_shutdownWait, [this] { return m_state->finished; })) {
+        lock.unlock();
+        m_thread.join();
+        return;
     }
-    m_wake.notify_one();
-    m_thread.join();
+    // A flush that does not return must not keep the caller (and the process) waiting for ever;
+    // the files of the round keep their temporary names until it does, so none is partial.
+    m_state->leftBehind = true;
+    ++s_leftRunning;
+    lock.unlock();
+    m_thread.detach();
+    Logger::transfer().warning(QStringLiteral("Downloads still being written to disk at shutdown"));
+}
+
+bool CommitStep::leftRunning()
+{
+    return s_leftRunning > 0;
 }
 
 void CommitStep::submit(std::shared_ptr<DownloadTarget> target, Done done)
 {
     {
-        const std::lock_guard lock(m_mutex);
-        m_pending.append({std::move(target), std::move(done)});
+        const std::lock_guard lock(m_state->mutex);
+        m_state->pending.append({std::move(target), std::move(done)});
     }
-    m_wake.notify_one();
+    m_state->wake.notify_all();
 }
 
-void CommitStep::run()
+void CommitStep::run(const std::shared_ptr<State>& state)
 {
     for (;;) {
         QList<Pending> round;
         {
-            std::unique_lock lock(m_mutex);
-            m_wake.wait(lock, [this] { return m_stopping || !m_pending.isEmpty(); });
-            if (m_pending.isEmpty())
-                return; // stopping, and nothing left
-            round.swap(m_pending);
+            std::unique_lock lock(state->mutex);
+            state->wake.wait(lock, [&] { return state->stopping || !state->pending.isEmpty(); });
+            if (state->pending.isEmpty()) {
+                // Stopping, and nothing left.
+                state->finished = true;
+                if (state->leftBehind)
+                    --s_leftRunning;
+                state->wake.notify_all();
+                return;
+            }
+            round.swap(state->pending);
         }
         commitRound(round);
     }
 }
 
-void CommitStep::commitRound(const QList<Pending>& round)
+namespace {
+
+void commitRound(const QList<Pending>& round)
 {
     QList<TransferAttempt::Result> outcomes;
     outcomes.reserve(round.size());
@@ -66,5 +121,7 @@ void CommitStep::commitRound(const QList<Pending>& round)
             round.at(i).done(outcomes.at(i));
     }
 }
+
+} // namespace
 
 } // namespace qb

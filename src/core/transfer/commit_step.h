@@ -2,12 +2,9 @@
 
 #include "core/transfer/transfer_attempt.h"
 
-#include <QList>
-
-#include <condition_variable>
+#include <chrono>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <thread>
 
 namespace qb {
@@ -24,28 +21,29 @@ class CommitStep
 public:
     using Done = std::function<void(const TransferAttempt::Result&)>;
 
-    CommitStep();
-    // Commits whatever was handed in before returning: a whole file is never given up.
+    static constexpr std::chrono::milliseconds defaultShutdownWait{10'000};
+
+    explicit CommitStep(std::chrono::milliseconds shutdownWait = defaultShutdownWait);
+    // Commits whatever was handed in before returning, waiting up to `shutdownWait` for it. A
+    // disk that holds a flush up for longer is left to the step's thread, which goes on by itself
+    // (calling `done` as ever): the files it has not renamed keep their temporary names meanwhile.
     ~CommitStep();
     CommitStep(const CommitStep&) = delete;
     CommitStep& operator=(const CommitStep&) = delete;
 
     void submit(std::shared_ptr<DownloadTarget> target, Done done);
 
+    // Whether the thread of a step destroyed in this process is still committing; the process
+    // then ends without waiting for it.
+    static bool leftRunning();
+
 private:
-    struct Pending
-    {
-        std::shared_ptr<DownloadTarget> target;
-        Done done;
-    };
+    struct State; // shared with the step's thread, which may outlive the step
 
-    void run();
-    static void commitRound(const QList<Pending>& round);
+    static void run(const std::shared_ptr<State>& state);
 
-    std::mutex m_mutex;
-    std::condition_variable m_wake;
-    QList<Pending> m_pending;
-    bool m_stopping = false;
+    std::chrono::milliseconds m_shutdownWait;
+    std::shared_ptr<State> m_state;
     std::thread m_thread;
 };
 

@@ -58,7 +58,7 @@ TransferQueueActor::TransferQueueActor(Options options)
     : m_options(std::move(options)), m_log(Logger::transfer()), m_thread(new QThread),
       m_context(new QObject), m_publishTimer(new QTimer(m_context)),
       m_mailbox(std::make_shared<Mailbox>(m_context)), m_pool(std::make_unique<QThreadPool>()),
-      m_commits(std::make_shared<CommitStep>()),
+      m_commits(std::make_shared<CommitStep>(m_options.commitShutdownWait)),
       m_unfinishedDownloads(std::make_shared<UnfinishedDownloads>())
 {
     if (!m_options.preferences)
@@ -85,12 +85,16 @@ TransferQueueActor::~TransferQueueActor()
     delete m_context;
     delete m_thread;
     const bool workersDone = m_pool->waitForDone(shutdownWaitMs);
-    // Downloads already whole are committed before the engine goes.
+    // Downloads already whole are committed before the engine goes, if the disk takes them within
+    // the commit wait.
     m_commits.reset();
     // The downloads still running are given up, and their temporary files go now rather than
     // with a sweep a day later. A phone call still writing into one writes into a file without a
-    // name; only temporary names are removed, never a final one.
-    m_unfinishedDownloads->abandon();
+    // name; only temporary names are removed, never a final one. Not on a disk that did not
+    // take the commits in time: removing files there could hang the quit as well, and the next
+    // run's sweep finds them.
+    if (!CommitStep::leftRunning())
+        m_unfinishedDownloads->abandon();
     if (!workersDone) {
         // An operation that never ends must not hang the caller; its worker keeps only shared
         // state, so the pool is left to it.

@@ -47,6 +47,9 @@ public:
         // Long lists stretch it (publicationSpacingPerJob each), so that copying the list for
         // its listener stays a small share of the engine's work however long the list grows.
         std::chrono::milliseconds publishSpacing{20};
+        // How long the engine's end waits for finished downloads to be written to disk under
+        // their names; a disk slower than that keeps the rest under their temporary names.
+        std::chrono::milliseconds commitShutdownWait{10'000};
     };
 
     static constexpr int maxConcurrent = 2;

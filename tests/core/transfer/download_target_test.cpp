@@ -6,6 +6,7 @@
 #include "platform/sync_spy.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QSemaphore>
 #include <QSet>
 
@@ -193,6 +194,38 @@ TEST(CommitStep, FlushesEachFolderOnceForTheFilesCommittedTogether)
     EXPECT_EQ(temporaryFileSeen, QSet<QString>()) << "each was gone before its outcome was told";
     EXPECT_EQ(entries(dir.path()), QStringList({"a (1).txt", "a.txt", "b.txt", "sub"}))
         << "nothing under the failed names, no temporary file left";
+}
+
+// Guards against a disk that never ends a flush keeping the step's owner, and so the quit, waiting
+// for ever, a file taking its name before it is whole, and the thread left running using what its
+// step freed.
+TEST(CommitStep, StopsWaitingForAHeldFlushAfterItsShutdownWait)
+{
+    QTemporaryDir dir;
+    const auto target =
+        std::make_shared<DownloadTarget>(dir.path(), "held.txt", OverwriteRule::Ask);
+    ASSERT_TRUE(target->prepare());
+    writeFile(target->temporaryPath(), "whole");
+    test::holdSyncs(dir.path());
+    auto done = std::make_shared<QSemaphore>();
+    auto step = std::make_unique<CommitStep>(std::chrono::milliseconds(200));
+    step->submit(target, [done](const TransferAttempt::Result& outcome) {
+        EXPECT_TRUE(outcome.succeeded);
+        done->release();
+    });
+    ASSERT_TRUE(waitUntil([] { return test::heldSyncs() == 1; }));
+    QElapsedTimer clock;
+    clock.start();
+    step.reset();
+    EXPECT_LT(clock.elapsed(), 5000);
+    EXPECT_TRUE(CommitStep::leftRunning());
+    EXPECT_EQ(entries(dir.path()), QStringList{QFileInfo(target->temporaryPath()).fileName()});
+
+    test::releaseSyncs();
+    ASSERT_TRUE(done->tryAcquire(1, 10000));
+    EXPECT_EQ(entries(dir.path()), QStringList{"held.txt"});
+    EXPECT_EQ(readFile(dir.filePath("held.txt")), "whole");
+    EXPECT_TRUE(waitUntil([] { return !CommitStep::leftRunning(); }));
 }
 
 TEST(TransferPreferences, BadStoredValuesReadAsDefaultsAndAreNotRewritten)
