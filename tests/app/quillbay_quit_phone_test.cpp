@@ -108,26 +108,33 @@ TEST_F(QuillbayQuitPhoneTest, QuittingDuringADownloadEndsInOrder)
     }));
 }
 
+// Starts `program` with `arguments`, waits until it says it is stuck, sends SIGTERM and expects
+// it gone within five seconds with status 0. Its standard error, for the caller's checks.
+QByteArray stuckChildEndsOnSigterm(const QString& program, const QStringList& arguments)
+{
+    const std::string what = arguments.join(u' ').toStdString();
+    QProcess child;
+    child.start(program, arguments);
+    EXPECT_TRUE(child.waitForStarted()) << what;
+    QByteArray output;
+    while (!output.contains("stuck") && child.waitForReadyRead(30000))
+        output += child.readAllStandardOutput();
+    EXPECT_TRUE(output.contains("stuck")) << what << ": it never hung";
+    QElapsedTimer clock;
+    clock.start();
+    child.terminate();
+    EXPECT_TRUE(child.waitForFinished(5000)) << what << ": running after 5 s";
+    EXPECT_LT(clock.elapsed(), 5000) << what;
+    EXPECT_EQ(child.exitCode(), 0) << what;
+    return child.readAllStandardError();
+}
+
 // Guards against quitting waiting out libmtp's minute when a phone stops answering mid-call:
 // a copy through the computer (a worker waits for the phone) and a bare listing.
 TEST(QuillbayQuitStuckPhoneTest, TheProcessEndsWithinFiveSecondsOfSigterm)
 {
-    for (const QString mode : {"copy", "list"}) {
-        QProcess child;
-        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        child.start(QStringLiteral(QB_QUIT_STUCK_PHONE_CHILD), {mode});
-        ASSERT_TRUE(child.waitForStarted());
-        QByteArray output;
-        while (!output.contains("stuck") && child.waitForReadyRead(30000))
-            output += child.readAllStandardOutput();
-        ASSERT_TRUE(output.contains("stuck")) << mode.toStdString() << ": the phone never hung";
-        QElapsedTimer clock;
-        clock.start();
-        child.terminate();
-        ASSERT_TRUE(child.waitForFinished(5000)) << mode.toStdString() << ": running after 5 s";
-        EXPECT_LT(clock.elapsed(), 5000);
-        EXPECT_EQ(child.exitCode(), 0);
-    }
+    for (const QString mode : {"copy", "list"})
+        stuckChildEndsOnSigterm(QStringLiteral(QB_QUIT_STUCK_PHONE_CHILD), {mode});
 }
 
 // Guards against a disk that never ends a flush keeping the process alive after SIGTERM: the
@@ -138,20 +145,8 @@ TEST(QuillbayQuitStuckDiskTest, TheProcessEndsWithinFiveSecondsOfSigterm)
     for (const QString mode : {"download", "upload"}) {
         QTemporaryDir destination;
         ASSERT_TRUE(destination.isValid());
-        QProcess child;
-        child.start(QStringLiteral(QB_QUIT_STUCK_DISK_CHILD), {mode, destination.path()});
-        ASSERT_TRUE(child.waitForStarted());
-        QByteArray output;
-        while (!output.contains("stuck") && child.waitForReadyRead(30000))
-            output += child.readAllStandardOutput();
-        ASSERT_TRUE(output.contains("stuck")) << mode.toStdString() << ": the flush never hung";
-        QElapsedTimer clock;
-        clock.start();
-        child.terminate();
-        ASSERT_TRUE(child.waitForFinished(5000)) << mode.toStdString() << ": running after 5 s";
-        EXPECT_LT(clock.elapsed(), 5000);
-        EXPECT_EQ(child.exitCode(), 0);
-        const QByteArray log = child.readAllStandardError();
+        const QByteArray log = stuckChildEndsOnSigterm(QStringLiteral(QB_QUIT_STUCK_DISK_CHILD),
+                                                       {mode, destination.path()});
         EXPECT_TRUE(log.contains("A disk is not answering; quitting without waiting for it"))
             << mode.toStdString() << ":\n"
             << log.toStdString();
