@@ -53,8 +53,7 @@ DropContent DropContent::from(const QMimeData& data)
     DropContent content;
     if (data.hasUrls())
         content.urls = data.urls();
-    content.hasPhoneItems = data.hasFormat(PhoneItemTransferable::mimeType);
-    if (content.hasPhoneItems)
+    if (data.hasFormat(PhoneItemTransferable::mimeType))
         content.phoneItems = PhoneItemTransferable::fromMimeData(data);
     return content;
 }

@@ -33,7 +33,6 @@ struct DropContent
 {
     QList<QUrl> urls;
     QList<PhoneItemTransferable> phoneItems;
-    bool hasPhoneItems = false; // the payload format was there, decodable or not
 
     static DropContent from(const QMimeData& data);
     // Web links and other non-file URLs are no files to transfer.

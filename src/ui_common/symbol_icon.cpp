@@ -264,8 +264,9 @@ QPixmap tintedSymbol(const QString& symbol, int size, const QColor& color, qreal
     if (found != cache.constEnd())
         return *found;
 
+    QPixmap pixmap;
     if (isStruckThrough(symbol)) {
-        QPixmap pixmap = tintedSymbol(unstruck(symbol), size, color, devicePixelRatio);
+        pixmap = tintedSymbol(unstruck(symbol), size, color, devicePixelRatio);
         if (!pixmap.isNull()) {
             // A diagonal stroke with a clear gap beside it, so it reads apart from the drawing.
             QPainter painter(&pixmap);
@@ -279,16 +280,9 @@ QPixmap tintedSymbol(const QString& symbol, int size, const QColor& color, qreal
             painter.setPen(QPen(color, width, Qt::SolidLine, Qt::RoundCap));
             painter.drawLine(stroke);
         }
-        cache.insert(key, pixmap);
-        return pixmap;
-    }
-
-    // Tinting keeps only the shape, so the one-colour (symbolic) drawing is wanted: a full-colour
-    // icon would turn into a solid blot.
-    const QString name = themeIconName(symbol) + QStringLiteral("-symbolic");
-    const QIcon icon = QIcon::hasThemeIcon(name) ? QIcon::fromTheme(name) : themeIcon(symbol).icon;
-    QPixmap pixmap;
-    if (!icon.isNull()) {
+    } else if (const QIcon icon = themeIcon(symbol).icon; !icon.isNull()) {
+        // Tinting keeps only the shape: themeIcon() gives the one-colour drawing where there is
+        // one, as a full-colour icon would turn into a solid blot.
         const QSize pixels = QSize(size, size) * devicePixelRatio;
         QImage image =
             icon.pixmap(pixels).toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);

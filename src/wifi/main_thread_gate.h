@@ -59,6 +59,9 @@ private:
 class MainThreadGate
 {
 public:
+    // How long a question waits for the GUI thread unless its asker says otherwise.
+    static constexpr int kDefaultTimeoutMs = 10'000;
+
     explicit MainThreadGate(QObject* context) : m_context(context) {}
 
     void post(std::function<void()> task) const

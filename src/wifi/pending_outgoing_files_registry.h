@@ -33,7 +33,6 @@ public:
 
     static constexpr std::chrono::milliseconds kCompletedRemovalDelay{1500};
     static constexpr std::chrono::milliseconds kFailedRemovalDelay{3000};
-    static constexpr int kBridgeTimeoutMs = 10'000;
     // Asked on the GUI thread with each "/pending" list and "/download" lookup: whether the
     // asking host may be shown any file at all.
     using RecipientCheck = std::function<bool()>;
@@ -68,13 +67,14 @@ public:
     void markFailed(const QString& idString);    // removed 3 s later
     // `context` lives on the calling thread; `done` runs there.
     void isCancelled(const QString& idString, QObject* context,
-                     std::function<void(bool cancelled)> done, int timeoutMs = kBridgeTimeoutMs);
+                     std::function<void(bool cancelled)> done,
+                     int timeoutMs = MainThreadGate::kDefaultTimeoutMs);
     void listForHostTask(const QString& host, RecipientCheck mayFetch, QObject* context,
                          std::function<void(QList<OfferedFile>)> done,
-                         int timeoutMs = kBridgeTimeoutMs);
+                         int timeoutMs = MainThreadGate::kDefaultTimeoutMs);
     void downloadURLTask(const QString& idString, const QString& host, RecipientCheck mayFetch,
                          QObject* context, std::function<void(std::optional<QUrl>)> done,
-                         int timeoutMs = kBridgeTimeoutMs);
+                         int timeoutMs = MainThreadGate::kDefaultTimeoutMs);
 
     // Seams for tests.
     void setClock(Clock clock) { m_clock = std::move(clock); }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "wifi/main_thread_gate.h"
 #include "wifi/wifi_server_backend.h"
 
 namespace qb {
@@ -15,7 +16,7 @@ class WiFiPeerRegistry;
 class RegistryServerBackend : public WiFiServerBackend
 {
 public:
-    static constexpr int kDefaultTimeoutMs = 10'000;
+    static constexpr int kDefaultTimeoutMs = MainThreadGate::kDefaultTimeoutMs;
 
     RegistryServerBackend(WiFiPeerRegistry& peers, PendingOutgoingFilesRegistry& outgoing,
                           ReceivedFilesRegistry& received, SentFilesRegistry& sent,

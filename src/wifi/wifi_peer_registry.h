@@ -40,7 +40,6 @@ public:
     static constexpr qsizetype kMaxNameLength = 128;
     static constexpr int kMaxUnpairedPeers = 64;
     static constexpr int kTouchSaveIntervalMs = 1000;
-    static constexpr int kBridgeTimeoutMs = 10'000;
 
     // Creates `folder` if needed (failure is only logged) and reads the file there.
     explicit WiFiPeerRegistry(const QString& folder, QObject* parent = nullptr);
@@ -76,10 +75,10 @@ public:
     void touchPeerOnMainActor(const QString& host, const std::optional<QString>& name);
     void verifyPINOnMainActor(const QString& host, const QString& pin, QObject* context,
                               std::function<void(std::optional<QString> token)> done,
-                              int timeoutMs = kBridgeTimeoutMs);
+                              int timeoutMs = MainThreadGate::kDefaultTimeoutMs);
     void verifyTokenOnMainActor(const QString& host, const QString& token, QObject* context,
                                 std::function<void(bool ok)> done,
-                                int timeoutMs = kBridgeTimeoutMs);
+                                int timeoutMs = MainThreadGate::kDefaultTimeoutMs);
 
     // Writes what touches left unwritten. Any thread.
     void shutdown();

@@ -14,16 +14,14 @@ namespace qb::wifiui {
 
 QFont textFont(TextStyle style, QFont::Weight weight)
 {
-    // Ratios of the text styles to the body size of the platform the views were drawn for.
-    QFont font = QApplication::font();
-    const qreal body = font.pointSizeF() > 0 ? font.pointSizeF() : 10;
-    qreal ratio = 1;
+    // The shared text styles; these views draw Caption2 as Caption and a headline in bold.
+    qb::TextStyle shared = qb::TextStyle::Body;
     switch (style) {
     case TextStyle::Title2:
-        ratio = 17.0 / 13;
+        shared = qb::TextStyle::Title2;
         break;
     case TextStyle::Title3:
-        ratio = 15.0 / 13;
+        shared = qb::TextStyle::Title3;
         break;
     case TextStyle::Headline:
         weight = std::max(weight, QFont::Bold);
@@ -31,14 +29,14 @@ QFont textFont(TextStyle style, QFont::Weight weight)
     case TextStyle::Body:
         break;
     case TextStyle::Callout:
-        ratio = 12.0 / 13;
+        shared = qb::TextStyle::Callout;
         break;
     case TextStyle::Caption:
     case TextStyle::Caption2:
-        ratio = 10.0 / 13;
+        shared = qb::TextStyle::Caption;
         break;
     }
-    font.setPointSizeF(body * ratio);
+    QFont font = textStyleFont(shared, QApplication::font());
     font.setWeight(weight);
     return font;
 }

@@ -70,7 +70,6 @@ TEST_F(DropDecisionsTest, PhonePaneDropTurnsFilesIntoUploadsAndItemsIntoMovesOrC
                     url("gone.txt"), QUrl("https://example.org/a.txt"), url("two\nlines.txt")};
     content.phoneItems = {phoneItem("A", "1/5", "1/0", 7), phoneItem("A", "1/6", "1/9"),
                           phoneItem("B", "2/5", "2/0", 3)};
-    content.hasPhoneItems = true;
     const PhoneDropTarget target{"A", "1/9"};
 
     const DropPlan move = planPhonePaneDrop(target, content, false);
@@ -116,7 +115,6 @@ TEST_F(DropDecisionsTest, ComputerPaneDropDownloadsItemsAndUploadsFilesToTheStor
     content.urls = {url("photo.jpg"), url("missing.bin")};
     content.phoneItems = {phoneItem("A", "1/5", "1/0", 7), phoneItem("B", "2/8", "2/0"),
                           phoneItem("gone", "3/1", "3/0", 1)};
-    content.hasPhoneItems = true;
     const QString folder = m_dir.path();
 
     // The item of a phone that has gone is queued too: the engine then fails it visibly.
@@ -192,7 +190,6 @@ TEST_F(DropDecisionsTest, DropContentReadsUriListsAndPayloadsLineByLine)
     EXPECT_EQ(describe(plan), QStringList{"upload photo.jpg > A:1/0:photo.jpg 5"});
 
     data.setData(PhoneItemTransferable::mimeType, "garbage");
-    EXPECT_TRUE(DropContent::from(data).hasPhoneItems);
     EXPECT_TRUE(DropContent::from(data).phoneItems.isEmpty());
     QMimeData text;
     text.setText("just text");

@@ -86,16 +86,18 @@ std::string bytes(size_t size)
 class TransferEnginePhoneTest : public PhoneTest
 {
 protected:
+    static QString deviceIdOf(const EmulatedPhone& phone)
+    {
+        return QString("unknown_%1_%2").arg(phone.busNumber()).arg(phone.deviceAddress());
+    }
     std::shared_ptr<FileRepository> repositoryOf(const EmulatedPhone& phone)
     {
         ensureApplication();
-        const QString deviceId =
-            QString("unknown_%1_%2").arg(phone.busNumber()).arg(phone.deviceAddress());
         MTPClient::Options options;
         options.processRunner = std::make_shared<FakeProcessRunner>();
         options.sleep = [](std::chrono::milliseconds) {
         };
-        return MTPFileRepository::create(deviceId, options).result();
+        return MTPFileRepository::create(deviceIdOf(phone), options).result();
     }
 };
 
@@ -105,14 +107,8 @@ TEST_F(TransferEnginePhoneTest, DownloadsAndUploadsWithProgressAndRetriesAFailed
                       report = bytes(200 * 1024);
     EmulatedPhone& phone =
         plugPhone({{"DCIM/a:b?.jpg", photo}, {"song.mp3", song}, {"Documents/", ""}});
-    ensureApplication();
-    const QString deviceId =
-        QString("unknown_%1_%2").arg(phone.busNumber()).arg(phone.deviceAddress());
-    MTPClient::Options options;
-    options.processRunner = std::make_shared<FakeProcessRunner>();
-    options.sleep = [](std::chrono::milliseconds) {
-    };
-    const auto repository = MTPFileRepository::create(deviceId, options).result();
+    const QString deviceId = deviceIdOf(phone);
+    const auto repository = repositoryOf(phone);
     const auto holding = std::make_shared<HoldingRepository>(repository);
     TransferQueueActor::Options engineOptions;
     engineOptions.preferences = std::make_shared<QSettingsPreferenceStore>(
