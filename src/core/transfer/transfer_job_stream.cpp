@@ -1,17 +1,20 @@
 #include "core/transfer/transfer_job_stream.h"
 
 #include <QMetaObject>
+#include <QPointer>
 
 #include <utility>
 
 namespace qb {
 
-void TransferJobStream::Inbox::offer(const QList<TransferJob>& jobs)
+void TransferJobStream::Inbox::offer(const QList<TransferJob>& jobs,
+                                     const QList<TransferJob>& completed)
 {
     std::lock_guard lock(m_mutex);
     if (!m_receiver)
         return;
     m_latest = jobs;
+    m_completed.append(completed);
     if (m_deliveryPending)
         return;
     m_deliveryPending = true;
@@ -24,12 +27,19 @@ void TransferJobStream::Inbox::offer(const QList<TransferJob>& jobs)
 void TransferJobStream::Inbox::deliver()
 {
     QList<TransferJob> jobs;
+    QList<TransferJob> completed;
     {
         std::lock_guard lock(m_mutex);
         m_deliveryPending = false;
         jobs = std::exchange(m_latest, {});
+        completed = std::exchange(m_completed, {});
     }
-    emit m_receiver->published(jobs);
+    // The receiver may be gone once the first signal's slots have run.
+    QPointer<TransferJobStream> receiver(m_receiver);
+    if (!completed.isEmpty())
+        emit receiver->completed(completed);
+    if (receiver)
+        emit receiver->published(jobs);
 }
 
 TransferJobStream::TransferJobStream(QObject* parent)
@@ -43,6 +53,7 @@ TransferJobStream::~TransferJobStream()
     std::lock_guard lock(m_inbox->m_mutex);
     m_inbox->m_receiver = nullptr;
     m_inbox->m_latest.clear();
+    m_inbox->m_completed.clear();
 }
 
 } // namespace qb

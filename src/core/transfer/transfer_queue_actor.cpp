@@ -408,6 +408,7 @@ void TransferQueueActor::settle(const QUuid& jobId, bool attached,
                 job.totalBytes = outcome.lastReport->total;
             }
             m_movesCopied.remove(jobId);
+            m_completedSincePublication.append(job);
             m_log.info(QStringLiteral("Job completed: %1"), {idText});
         } else if (!attached) {
             // The user paused or canceled it meanwhile; that choice stands.
@@ -495,8 +496,9 @@ void TransferQueueActor::sendPublication()
         std::lock_guard lock(m_listenerMutex);
         listener = m_listener;
     }
+    QList<TransferJob> completed = std::exchange(m_completedSincePublication, {});
     if (listener)
-        listener->offer(m_jobs);
+        listener->offer(m_jobs, completed);
 }
 
 } // namespace qb

@@ -137,6 +137,8 @@ private:
     QSet<QUuid> m_movesCopied;
     QHash<QUuid, SpeedSample> m_speedTracking;
     QHash<QUuid, std::chrono::steady_clock::time_point> m_lastPublishTime;
+    // Jobs completed since the last publication; each goes out once with the next one.
+    QList<TransferJob> m_completedSincePublication;
     quint64 m_nextAttemptId = 1;
     QElapsedTimer m_sinceLastPublication;
 };

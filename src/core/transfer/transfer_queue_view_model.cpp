@@ -46,6 +46,8 @@ bool isActive(TransferStatus status)
 TransferQueueViewModel::TransferQueueViewModel(TransferQueueActor& transferActor, QObject* parent)
     : QObject(parent), m_transferActor(transferActor), m_updates(transferActor.jobUpdates())
 {
+    connect(m_updates.get(), &TransferJobStream::completed, this,
+            &TransferQueueViewModel::jobsCompleted);
     connect(m_updates.get(), &TransferJobStream::published, this, &TransferQueueViewModel::apply);
 }
 

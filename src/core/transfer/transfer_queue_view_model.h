@@ -41,6 +41,9 @@ public:
 
 signals:
     void jobsChanged();
+    // Every job that completed, as it stood then, even if it was cleared before the list that
+    // showed it completed arrived. Emitted before the jobsChanged of the same publication.
+    void jobsCompleted(const QList<TransferJob>& jobs);
 
 private:
     void apply(const QList<TransferJob>& jobs);

@@ -518,5 +518,47 @@ TEST_F(TransferQueueViewModelTest, SplitsJobsAveragesRunningOnesAndSignalsOnlyRe
     EXPECT_EQ(model.overallProgress(), 0.0);
 }
 
+// Guards against a completion lost when the job is cleared before the list showing it arrives.
+TEST_F(TransferQueueViewModelTest, EveryCompletionIsReportedOnceEvenIfTheJobWasClearedMeanwhile)
+{
+    TransferJob done = downloadJob("a", downloads());
+    done.status = TransferStatus::Completed;
+    const TransferJob other = downloadJob("b", downloads());
+    TransferJobStream stream;
+    QStringList order;
+    QList<TransferJob> reported;
+    QObject::connect(&stream, &TransferJobStream::completed, [&](const QList<TransferJob>& jobs) {
+        order << "completed";
+        reported += jobs;
+    });
+    QObject::connect(&stream, &TransferJobStream::published,
+                     [&](const QList<TransferJob>&) { order << "published"; });
+    // Two publications before the receiving thread looks: the second list no longer holds it.
+    stream.inbox()->offer({done, other}, {done});
+    stream.inbox()->offer({other});
+    drainEvents();
+    EXPECT_EQ(order, QStringList({"completed", "published"}));
+    EXPECT_EQ(ids(reported), QList<QUuid>{done.id});
+    stream.inbox()->offer({other});
+    drainEvents();
+    EXPECT_EQ(order.size(), 3);
+
+    // Through the engine: one report per completed job, failed ones not reported.
+    TransferQueueViewModel model(*engine);
+    QSignalSpy completed(&model, &TransferQueueViewModel::jobsCompleted);
+    repository->failNext("create", 4);
+    const auto folder = TransferEndpoint::android("unknown_1_2", "65537/0", "New");
+    const TransferJob failing = TransferJob::make(TransferType::CreateFolder, folder, folder);
+    ASSERT_TRUE(waitFor(model.enqueue(QList<TransferJob>{other, failing})));
+    ASSERT_TRUE(waitForStatus(model, failing.id, TransferStatus::Failed));
+    ASSERT_TRUE(waitForStatus(model, other.id, TransferStatus::Completed));
+    QList<TransferJob> all;
+    for (const QList<QVariant>& call : completed)
+        all += call.at(0).value<QList<TransferJob>>();
+    ASSERT_EQ(ids(all), QList<QUuid>{other.id});
+    EXPECT_EQ(all.at(0).status, TransferStatus::Completed);
+    EXPECT_EQ(all.at(0).destination.url, other.destination.url);
+}
+
 } // namespace
 } // namespace qb::test
