@@ -5,13 +5,33 @@
 #include "platform/local_files.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 
 namespace qb {
+namespace {
+
+// Whether a phone's name can stand as it is for a file in a local folder.
+bool usableLocally(const QString& name)
+{
+    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") &&
+           !name.contains(QLatin1Char('/')) && !name.contains(QChar(0)) &&
+           QFile::encodeName(name).size() <= 255;
+}
+
+// A job that can still run, or be retried by the user, and so may still need the folder.
+bool canStillRun(TransferStatus status)
+{
+    return status != TransferStatus::Completed && status != TransferStatus::Canceled;
+}
+
+} // namespace
 
 PhonePaste::PhonePaste(TransferQueueViewModel& queue, QString folder, Target target,
                        QObject* parent)
     : QObject(parent), m_queue(queue), m_folder(std::move(folder)), m_target(std::move(target))
 {
+    connect(&queue, &TransferQueueViewModel::jobsCompleted, this, &PhonePaste::downloadsCompleted);
     connect(&queue, &TransferQueueViewModel::jobsChanged, this, &PhonePaste::update);
 }
 
@@ -40,7 +60,8 @@ PhonePaste* PhonePaste::start(TransferQueueViewModel& queue, const QList<FileIte
             TransferEndpoint::local(QUrl::fromLocalFile(fileFolder)), item.size.value_or(0));
         const QString saved =
             fileFolder + QLatin1Char('/') + DownloadTarget::safeLocalName(item.name);
-        paste->m_pending.append({download, saved, std::nullopt});
+        paste->m_byDownload.insert(download.id, paste->m_pending.size());
+        paste->m_pending.append({download, item.name, saved, std::nullopt});
         downloads.append(download);
     }
     queue.enqueue(downloads);
@@ -56,13 +77,42 @@ QList<TransferJob> PhonePaste::downloads() const
 }
 
 TransferJob PhonePaste::uploadJob(const TransferJob& download, const QString& savedPath,
-                                  const Target& target)
+                                  const QString& name, const Target& target)
 {
-    const QString savedName = savedPath.section(QLatin1Char('/'), -1);
+    const QString source = uploadSource(savedPath, name);
+    // The phone names the file after the local one; say so if it could not carry the name.
+    const QString sent = QFileInfo(source).fileName();
     return TransferJob::make(
-        TransferType::Upload, TransferEndpoint::local(QUrl::fromLocalFile(savedPath)),
-        TransferEndpoint::android(target.deviceId, target.folderPath, savedName),
-        download.totalBytes);
+        TransferType::Upload, TransferEndpoint::local(QUrl::fromLocalFile(source)),
+        TransferEndpoint::android(target.deviceId, target.folderPath, sent), download.totalBytes);
+}
+
+QString PhonePaste::uploadSource(const QString& savedPath, const QString& name)
+{
+    const QFileInfo saved(savedPath);
+    if (saved.fileName() == name || !usableLocally(name))
+        return savedPath;
+    const QString own = saved.path() + QLatin1Char('/') + name;
+    if (QFile::rename(savedPath, own) || (!saved.exists() && QFileInfo::exists(own)))
+        return own;
+    return savedPath;
+}
+
+void PhonePaste::downloadsCompleted(const QList<TransferJob>& jobs)
+{
+    for (const TransferJob& job : jobs) {
+        const auto index = m_byDownload.constFind(job.id);
+        if (index == m_byDownload.cend())
+            continue;
+        Pending& pending = m_pending[*index];
+        // Queued only now: the upload must never read a file still being written.
+        if (pending.upload)
+            continue;
+        const TransferJob upload =
+            uploadJob(pending.download, pending.savedPath, pending.name, m_target);
+        pending.upload = upload.id;
+        m_queue.enqueue(upload);
+    }
 }
 
 void PhonePaste::update()
@@ -71,45 +121,28 @@ void PhonePaste::update()
     for (const TransferJob& job : m_queue.jobs())
         status.insert(job.id, job.status);
 
-    // A job counts as finished once it has finished, or left the list after it was seen there.
-    auto finishedJob = [&status](const QUuid& id, bool& seen) {
+    // Unseen yet, or listed and able to run or be retried.
+    auto mayRun = [&status](const QUuid& id, bool& seen) {
         const auto it = status.constFind(id);
         if (it == status.constEnd())
-            return seen;
+            return !seen;
         seen = true;
-        return isFinished(*it);
+        return canStillRun(*it);
     };
 
-    bool allFinished = true;
-    bool anyListed = false;
+    bool anyMayRun = false;
     for (Pending& pending : m_pending) {
-        const TransferStatus download = status.value(pending.download.id, TransferStatus::Canceled);
-        // Queued only now: the upload must never read a file still being written.
-        if (status.contains(pending.download.id) && download == TransferStatus::Completed &&
-            !pending.upload) {
-            const TransferJob upload = uploadJob(pending.download, pending.savedPath, m_target);
-            pending.upload = upload.id;
-            m_queue.enqueue(upload);
-        }
-        anyListed = anyListed || status.contains(pending.download.id);
-        if (!finishedJob(pending.download.id, pending.downloadSeen))
-            allFinished = false;
-        if (pending.upload) {
-            anyListed = anyListed || status.contains(*pending.upload);
-            if (!finishedJob(*pending.upload, pending.uploadSeen))
-                allFinished = false;
-        }
+        const bool download = mayRun(pending.download.id, pending.downloadSeen);
+        const bool upload = pending.upload && mayRun(*pending.upload, pending.uploadSeen);
+        anyMayRun = anyMayRun || download || upload;
     }
-    if (allFinished && !m_folderRemoved) {
-        QDir(m_folder).removeRecursively();
-        m_folderRemoved = true;
-        emit finished();
-    } else if (!allFinished) {
-        // A download retried after the folder went away writes it again.
-        m_folderRemoved = false;
-    }
-    if (!anyListed && m_folderRemoved)
-        deleteLater();
+    if (anyMayRun || m_folderRemoved)
+        return;
+    // Nothing can write or read the folder any more: completed and canceled jobs stay so.
+    QDir(m_folder).removeRecursively();
+    m_folderRemoved = true;
+    emit finished();
+    deleteLater();
 }
 
 } // namespace qb

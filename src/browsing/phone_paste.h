@@ -14,9 +14,11 @@ class TransferQueueViewModel;
 
 // Copies phone files into a folder of another (or the same) phone through the computer: each
 // file is downloaded into a fresh folder of its own under the user's cache folder, and only
-// once that download has completed is the upload of the saved file queued, under the name the
-// download really saved. The folder goes away when every job has finished. Folders are skipped.
-// The object watches the queue until its jobs have left it, then deletes itself.
+// once the engine reports that download completed is the upload of the saved file queued. The
+// file keeps its own name on the target phone, whatever the download had to make of it locally.
+// The folder stays while any of its jobs can still run or be retried, and goes once none can.
+// The object watches the queue until its jobs have left it, then deletes itself. Folders are
+// skipped.
 class PhonePaste : public QObject
 {
     Q_OBJECT
@@ -37,9 +39,13 @@ public:
     QString folder() const { return m_folder; }
     QList<TransferJob> downloads() const;
 
-    // The job that uploads the file one download saved (tests call it).
+    // The job that uploads the file a download saved at `savedPath` onto the target phone
+    // under `name`, the item's own name (tests call it).
     static TransferJob uploadJob(const TransferJob& download, const QString& savedPath,
-                                 const Target& target);
+                                 const QString& name, const Target& target);
+    // Where the upload reads the file from: the saved file, renamed beside itself to the item's
+    // own name when the download had to change that name and the name can be a local one.
+    static QString uploadSource(const QString& savedPath, const QString& name);
 
 signals:
     void finished();
@@ -48,21 +54,24 @@ private:
     struct Pending
     {
         TransferJob download;
+        QString name; // the item's own name on its phone
         QString savedPath;
         std::optional<QUuid> upload;
         // Jobs reach the published list some time after they were queued; until a job has
-        // been seen there it counts as unfinished, and once seen, leaving the list ends it.
+        // been seen there it counts as able to run, and once seen, leaving the list ends it.
         bool downloadSeen = false;
         bool uploadSeen = false;
     };
 
     PhonePaste(TransferQueueViewModel& queue, QString folder, Target target, QObject* parent);
+    void downloadsCompleted(const QList<TransferJob>& jobs);
     void update();
 
     TransferQueueViewModel& m_queue;
     QString m_folder;
     Target m_target;
     QList<Pending> m_pending;
+    QHash<QUuid, qsizetype> m_byDownload;
     bool m_folderRemoved = false;
 };
 

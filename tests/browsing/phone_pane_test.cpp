@@ -48,6 +48,7 @@
 #include <QStandardPaths>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QToolButton>
 #include <QTreeView>
 
@@ -316,14 +317,17 @@ TEST_F(PhonePaneTest, DeleteAndRenameDoExactlyWhatWasConfirmed)
 }
 
 // Regression: uploads read files still being downloaded, under names the download did not use,
-// from a folder in /tmp that was never removed.
-TEST_F(PhonePaneTest, PasteUploadsEachFileOnlyAfterItsDownloadAndCleansUp)
+// from a folder in /tmp that was never removed; pasted files arrived under the names the
+// computer's downloads clean ("a_b.txt") instead of their own.
+TEST_F(PhonePaneTest, PasteUploadsEachFileOnlyAfterItsDownloadUnderItsOwnNameAndCleansUp)
 {
-    show("A", {file("65537/5", "a:b.txt", 5), folder("65537/6", "skipped")});
+    show("A", {file("65537/5", "a:b.txt", 5), folder("65537/6", "skipped"),
+               file("65537/7", "back\\slash?.txt", 3)});
     auto source = factory->repository("A");
     source->files.insert("65537/5", "hello");
+    source->files.insert("65537/7", "bye");
     source->holdDownloads.insert("65537/5");
-    browser.setSelectedItemIDs({"65537/5", "65537/6"});
+    browser.setSelectedItemIDs({"65537/5", "65537/6", "65537/7"});
     pane->copySelection();
     show("B", {});
     pane->pasteClipboardItems();
@@ -331,21 +335,99 @@ TEST_F(PhonePaneTest, PasteUploadsEachFileOnlyAfterItsDownloadAndCleansUp)
         return source->holding("65537/5") && !transfers.jobs().isEmpty() &&
                transfers.jobs().first().status == TransferStatus::Running;
     }));
+    ASSERT_TRUE(waitUntil([&] { return transfers.jobs().size() == 3; }));
     const QList<TransferJob> queued = jobsQueuedSoFar(transfers);
-    ASSERT_EQ(queued.size(), 1); // the folder is skipped; no upload yet
+    // The folder is skipped; the second file's upload follows its download, the first waits.
+    ASSERT_EQ(queued.size(), 3);
+    EXPECT_EQ(queued.at(2).destination,
+              TransferEndpoint::android("B", "65537/0", "back\\slash?.txt"));
     const QString pasteFolder = queued.first().destination.url.toLocalFile();
     EXPECT_TRUE(
         pasteFolder.startsWith(QStandardPaths::writableLocation(QStandardPaths::CacheLocation)));
 
     source->releaseDownload("65537/5");
     ASSERT_TRUE(waitUntil([&] {
-        return transfers.jobs().size() == 3 &&
+        return transfers.jobs().size() == 5 &&
                transfers.jobs().last().status == TransferStatus::Completed;
     }));
-    const TransferJob upload = transfers.jobs().last();
-    EXPECT_EQ(upload.destination, TransferEndpoint::android("B", "65537/0", "a_b.txt"));
-    EXPECT_EQ(factory->repository("B")->uploaded.value("65537/0/a_b.txt"), "hello");
+    EXPECT_EQ(transfers.jobs().last().destination,
+              TransferEndpoint::android("B", "65537/0", "a:b.txt"));
+    const auto target = factory->repository("B");
+    EXPECT_EQ(target->uploaded.value("65537/0/a:b.txt"), "hello");
+    EXPECT_EQ(target->uploaded.value("65537/0/back\\slash?.txt"), "bye");
+    EXPECT_EQ(target->uploaded.size(), 2);
     ASSERT_TRUE(waitUntil([&] { return !QDir(QFileInfo(pasteFolder).path()).exists(); }));
+}
+
+// Regression: a download completed and cleared by "Clear Completed" before the pane saw it
+// completed never had its upload queued, and the file silently never reached the phone.
+TEST_F(PhonePaneTest, ClearingCompletedJobsDuringAPasteDropsNoFile)
+{
+    show("A", {file("65537/5", "a.txt", 1), file("65537/6", "b.txt", 1)});
+    auto source = factory->repository("A");
+    source->holdDownloads = {"65537/5", "65537/6"};
+    browser.setSelectedItemIDs({"65537/5", "65537/6"});
+    pane->copySelection();
+    show("B", {});
+    pane->pasteClipboardItems();
+    ASSERT_TRUE(
+        waitUntil([&] { return source->holding("65537/5") && source->holding("65537/6"); }));
+    const QString pasteFolder =
+        QFileInfo(transfers.jobs().first().destination.url.toLocalFile()).path();
+
+    // Both complete and are cleared while this thread takes no publication.
+    source->releaseDownload("65537/5");
+    source->releaseDownload("65537/6");
+    for (const QString& saved : {pasteFolder + "/1/a.txt", pasteFolder + "/2/b.txt"}) {
+        for (int i = 0; i < 500 && !QFileInfo::exists(saved); ++i)
+            QThread::msleep(5);
+    }
+    QThread::msleep(100);
+    engine.clearCompleted().waitForFinished();
+
+    const auto target = factory->repository("B");
+    ASSERT_TRUE(waitUntil([&] { return target->uploaded.size() == 2; }));
+    EXPECT_TRUE(target->uploaded.contains("65537/0/a.txt"));
+    EXPECT_TRUE(target->uploaded.contains("65537/0/b.txt"));
+    ASSERT_TRUE(waitUntil([&] { return !QDir(pasteFolder).exists(); }));
+}
+
+// Regression: the paste folder went as soon as every job had ended, so "Retry" on a failed
+// upload always failed with "Item not found".
+TEST_F(PhonePaneTest, AFailedPasteUploadKeepsItsFileUntilRetriedOrCleared)
+{
+    show("A", {file("65537/5", "a.txt", 1), file("65537/6", "b.txt", 1)});
+    browser.setSelectedItemIDs({"65537/5", "65537/6"});
+    pane->copySelection();
+    show("B", {});
+    const auto target = factory->repository("B");
+    target->failures.insert(
+        "upload", std::make_exception_ptr(FileRepositoryError::transferFailed("name taken")));
+    pane->pasteClipboardItems();
+    const auto failedUploads = [&] {
+        QList<TransferJob> failed;
+        for (const TransferJob& job : transfers.jobs()) {
+            if (job.type == TransferType::Upload && job.status == TransferStatus::Failed)
+                failed.append(job);
+        }
+        return failed;
+    };
+    ASSERT_TRUE(waitUntil([&] { return failedUploads().size() == 2; }, 20000));
+    const TransferJob first = failedUploads().at(0), second = failedUploads().at(1);
+    const QString pasteFolder = QFileInfo(QFileInfo(first.source.url.toLocalFile()).path()).path();
+    deliverPostedEvents();
+    EXPECT_TRUE(QFileInfo::exists(first.source.url.toLocalFile()));
+
+    target->failures.remove("upload");
+    const QFuture<void> retried = transfers.retry(first.id);
+    ASSERT_TRUE(waitUntil([&] { return retried.isFinished(); }));
+    ASSERT_TRUE(
+        waitUntil([&] { return target->uploaded.contains("65537/0/" + first.destination.name); }));
+    deliverPostedEvents();
+    EXPECT_TRUE(QFileInfo::exists(second.source.url.toLocalFile())); // still retryable
+
+    transfers.clearCompleted(); // the failed one leaves the queue
+    ASSERT_TRUE(waitUntil([&] { return !QDir(pasteFolder).exists(); }));
 }
 
 // A bus with nothing on it: the window's phones arrive through the device list itself.
