@@ -346,7 +346,7 @@ void AndroidBrowserPane::refreshAfterFinishedJobs()
 
 bool AndroidBrowserPane::openSelectedOnReturn()
 {
-    const QList<FileItem> selected = m_browser.selectedItems();
+    const QList<FileItem> selected = m_browser.visibleSelectedItems();
     if (selected.isEmpty() || !selected.first().isDirectory)
         return false;
     m_browser.open(selected.first());

@@ -54,7 +54,8 @@ public:
     // The dialog or alert on screen, if any.
     QDialog* activeDialog() const { return m_dialog; }
 
-    // The actions (menus, toolbar and keys call them).
+    // The actions (menus, toolbar and keys call them). Those on the selection take only the
+    // selected items that are listed (FileBrowserViewModel::visibleSelectedItems).
     void downloadSelected();
     void confirmDelete(const FileItem& item);
     void requestDeleteSelected();

@@ -32,7 +32,7 @@ void AndroidBrowserPane::downloadSelected()
     if (!filesOnScreen() || !m_context.transfers)
         return;
     const QList<TransferJob> jobs =
-        PhoneFileActions::downloadJobs(deviceId, m_browser.selectedItems(),
+        PhoneFileActions::downloadJobs(deviceId, m_browser.visibleSelectedItems(),
                                        PhoneFileActions::downloadFolder(m_context.preferences));
     m_context.transfers->enqueue(jobs);
     m_browser.setSelectedItemIDs({});
@@ -51,11 +51,11 @@ void AndroidBrowserPane::confirmDelete(const FileItem& item)
 
 void AndroidBrowserPane::requestDeleteSelected()
 {
-    // The question counts exactly the items that will be deleted: the selected ones in the
-    // folder shown, as they stand now.
+    // The question counts exactly the items that will be deleted: the selected ones listed on
+    // screen, as they stand now. One hidden by the search is not deleted unseen.
     if (!filesOnScreen())
         return;
-    const QList<FileItem> items = m_browser.selectedItems();
+    const QList<FileItem> items = m_browser.visibleSelectedItems();
     auto* box = new QMessageBox(this);
     box->setIcon(QMessageBox::Warning);
     box->setWindowTitle(tr("Delete %1 item(s)?").arg(items.size()));
@@ -131,7 +131,7 @@ void AndroidBrowserPane::copySelection()
 {
     if (!filesOnScreen())
         return;
-    m_clipboardItems = m_browser.selectedItems();
+    m_clipboardItems = m_browser.visibleSelectedItems();
     m_clipboardDeviceId = m_browser.deviceId();
     m_list->setHasPasteItems(!m_clipboardItems.isEmpty());
 }

@@ -90,6 +90,18 @@ QList<FileItem> FileBrowserViewModel::selectedItems() const
     return selected;
 }
 
+QList<FileItem> FileBrowserViewModel::visibleSelectedItems() const
+{
+    QList<FileItem> selected;
+    if (m_selectedItemIDs.isEmpty())
+        return selected;
+    for (const FileItem& item : m_items) {
+        if (m_selectedItemIDs.contains(item.id) && matchesQuery(item, m_searchQuery))
+            selected.append(item);
+    }
+    return selected;
+}
+
 bool FileBrowserViewModel::matchesQuery(const FileItem& item, const QString& query)
 {
     return query.isEmpty() || item.name.contains(query, Qt::CaseInsensitive);

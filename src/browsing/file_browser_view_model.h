@@ -60,6 +60,9 @@ public:
 
     // Members of items() whose id is selected, in the order of items().
     QList<FileItem> selectedItems() const;
+    // The selected items that the search lets through, in the order of items(): what the pane's
+    // actions work on. A file hidden by the search stays selected but is never acted on unseen.
+    QList<FileItem> visibleSelectedItems() const;
     // items() whose name contains the query, case-insensitively; the query is not trimmed.
     QList<FileItem> filteredItems() const;
     static bool matchesQuery(const FileItem& item, const QString& query);

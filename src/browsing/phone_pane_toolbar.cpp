@@ -106,6 +106,8 @@ PhonePaneToolbar::PhonePaneToolbar(FileBrowserViewModel& browser, ObservableFlag
     connect(&browser, &FileBrowserViewModel::selectedItemIDsChanged, this,
             &PhonePaneToolbar::update);
     connect(&browser, &FileBrowserViewModel::breadcrumbsChanged, this, &PhonePaneToolbar::update);
+    connect(&browser, &FileBrowserViewModel::itemsChanged, this, &PhonePaneToolbar::update);
+    connect(&browser, &FileBrowserViewModel::searchQueryChanged, this, &PhonePaneToolbar::update);
     connect(&browser, &FileBrowserViewModel::sortOrderChanged, this, &PhonePaneToolbar::update);
     update();
     updateComputerPaneButton();
@@ -135,6 +137,11 @@ void PhonePaneToolbar::update()
     const bool hasSelection = m_fileActionsShown && !m_browser.selectedItemIDs().isEmpty();
     m_delete->setVisible(hasSelection);
     m_download->setVisible(hasSelection);
+    // They act only on selected items that are listed: with the selection hidden by the search
+    // there is nothing to act on.
+    const bool hasShownSelection = hasSelection && !m_browser.visibleSelectedItems().isEmpty();
+    m_delete->setEnabled(hasShownSelection);
+    m_download->setEnabled(hasShownSelection);
     m_newFolder->setEnabled(m_fileActionsShown && !m_browser.breadcrumbs().isEmpty());
     m_sort->setCurrentIndex(m_sort->findData(int(m_browser.sortOrder())));
 }

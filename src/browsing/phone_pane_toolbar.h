@@ -13,9 +13,9 @@ class FileBrowserViewModel;
 class ObservableFlag;
 
 // The phone pane's toolbar items, in order: Refresh, New Folder, Delete selected and Download
-// selected (only while something is selected), the sort picker, the list/grid picker, the
-// transfer-queue button (which the main window provides), the computer pane's toggle and Help. The
-// main window puts them in its toolbar.
+// selected (only while something is selected, and enabled only while a selected item is listed),
+// the sort picker, the list/grid picker, the transfer-queue button (which the main window
+// provides), the computer pane's toggle and Help. The main window puts them in its toolbar.
 class PhonePaneToolbar : public QWidget
 {
     Q_OBJECT

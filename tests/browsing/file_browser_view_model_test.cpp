@@ -119,6 +119,30 @@ TEST_F(FileBrowserViewModelTest, ListingIsSortedFilteredAndNavigable)
     EXPECT_TRUE(model.selectedItemIDs().isEmpty());
 }
 
+// Regression: a file selected and then hidden by the search was still deleted and downloaded.
+TEST_F(FileBrowserViewModelTest, OnlySelectedItemsTheSearchListsAreActedOn)
+{
+    repo->ready.insert("1/0",
+                       {file("1/3", "notes.txt"), file("1/2", "a.txt"), file("1/4", "b.txt")});
+    startAtRoot();
+    ASSERT_TRUE(waitUntil([&] { return model.items().size() == 3; }));
+    model.setSelectedItemIDs({"1/3", "1/4", "elsewhere"});
+    EXPECT_EQ(namesOf(model.visibleSelectedItems()), QStringList({"b.txt", "notes.txt"}));
+
+    model.setSearchQuery("a.txt");
+    EXPECT_TRUE(model.visibleSelectedItems().isEmpty());
+    EXPECT_EQ(model.selectedItemIDs().size(), 3); // hidden, not dropped
+    // Case-insensitive, like the listing's own filter.
+    model.setSearchQuery("T");
+    EXPECT_EQ(namesOf(model.visibleSelectedItems()), QStringList({"b.txt", "notes.txt"}));
+    model.setSearchQuery("NOTES");
+    EXPECT_EQ(namesOf(model.visibleSelectedItems()), QStringList{"notes.txt"});
+
+    model.setSearchQuery("");
+    EXPECT_EQ(model.visibleSelectedItems(), model.selectedItems());
+    EXPECT_EQ(model.visibleSelectedItems().size(), 2);
+}
+
 TEST_F(FileBrowserViewModelTest, SortOrderChangeResortsWithoutListingAndKeepsTies)
 {
     repo->ready.insert("1/0", {file("a", "a.txt", 5), file("b", "b.txt", 5), file("c", "c", 9)});

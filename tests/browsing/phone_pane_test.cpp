@@ -268,6 +268,57 @@ TEST_F(PhonePaneTest, SelectionStaysInStepAcrossReloadsAndViewsAndDrivesTheToolb
     EXPECT_EQ(browser.currentFolderPath(), "65537/1");
 }
 
+// Regression: a file selected and then hidden by the search was deleted from the phone by
+// "Delete selected" (and downloaded, and copied) while no listed row was highlighted.
+TEST_F(PhonePaneTest, ActionsLeaveSelectedFilesTheSearchHidesAlone)
+{
+    show("A", {file("65537/1", "a.txt"), file("65537/2", "notes.txt"), folder("65537/3", "x")});
+    QTableView* table = pane->fileList()->table();
+    PhonePaneToolbar* toolbar = pane->toolbar();
+    QToolButton* remove = toolbar->deleteButton();
+    browser.setSelectedItemIDs({"65537/2"});
+    EXPECT_TRUE(remove->isEnabled());
+
+    browser.setSearchQuery("a.txt");
+    ASSERT_EQ(table->model()->rowCount(), 1);
+    EXPECT_TRUE(selectedRowIds(table).isEmpty());
+    EXPECT_FALSE(remove->isEnabled());
+    EXPECT_FALSE(toolbar->downloadButton()->isEnabled());
+    browser.setSearchQuery("");
+    EXPECT_EQ(selectedRowIds(table), QStringList{"65537/2"});
+    EXPECT_TRUE(remove->isEnabled());
+    EXPECT_TRUE(toolbar->downloadButton()->isEnabled());
+    browser.setSearchQuery("a.txt");
+
+    pane->copySelection();
+    EXPECT_TRUE(pane->clipboardItems().isEmpty());
+    pane->requestDeleteSelected();
+    ASSERT_NE(alert(), nullptr);
+    EXPECT_EQ(alert()->text(), "Delete 0 item(s)?");
+    alert()->reject();
+    // An item's own "Delete" asks about that item, not the hidden one as well.
+    pane->confirmDelete(browser.filteredItems().at(0));
+    ASSERT_NE(alert(), nullptr);
+    EXPECT_EQ(alert()->text(), "Delete 1 item(s)?");
+    for (QAbstractButton* button : alert()->buttons()) {
+        if (button->text() == "Delete")
+            button->click();
+    }
+    EXPECT_TRUE(browser.selectedItemIDs().isEmpty());
+    browser.setSelectedItemIDs({"65537/2"});
+    pane->downloadSelected();
+    EXPECT_TRUE(browser.selectedItemIDs().isEmpty());
+
+    const QList<TransferJob> jobs = jobsQueuedSoFar(transfers);
+    ASSERT_EQ(jobs.size(), 1);
+    EXPECT_EQ(jobs.first().type, TransferType::Delete);
+    EXPECT_EQ(jobs.first().source.path, "65537/1");
+
+    browser.setSelectedItemIDs({"65537/3"}); // Return opens no hidden folder either
+    QTest::keyClick(table, Qt::Key_Return);
+    EXPECT_EQ(browser.currentFolderPath(), "65537/0");
+}
+
 // Regressions: the delete question counted ids of other folders, and Delete on an unselected row
 // also deleted the rows selected before; the rename used whatever the field held when the task
 // ran, and sent "/" to the phone.
