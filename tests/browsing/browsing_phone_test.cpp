@@ -131,4 +131,73 @@ TEST_F(BrowsingPhoneTest, PickThePhoneThenDropPasteAndChangeFilesThroughTheQueue
     app->shutdown();
 }
 
+// Regression: pasted files arrived under the names the computer's downloads clean, and files
+// whose downloads completed and were cleared before the pane saw them never reached the phone.
+TEST_F(BrowsingPhoneTest, APasteKeepsOddNamesAndLosesNoFileWhileCompletedJobsAreCleared)
+{
+    std::map<std::string, std::string> files{{"DCIM/a:b.txt", "colon"},
+                                             {"DCIM/back\\slash?.txt", "backslash"}};
+    for (int i = 0; i < 40; ++i)
+        files.emplace("DCIM/f" + std::to_string(i) + ".txt", std::string(100 + i, 'x'));
+    EmulatedPhone& phone = plugPhone(files);
+    auto preferences = std::make_shared<QSettingsPreferenceStore>(
+        QString::fromStdString((tempFolder() / "prefs.ini").string()));
+    preferences->setValue("hasAcceptedTerms", true);
+    preferences->setValue("downloadFolder",
+                          QString::fromStdString((tempFolder() / "computer").string()));
+    auto app = std::make_unique<QuillbayApp>(test::fakeAppOptions(preferences));
+    auto windows = std::make_unique<ApplicationWindows>(*app);
+    windows->mainWindow().show();
+    ContentView& content = *windows->mainWindow().content();
+    DeviceListViewModel& devices = *app->appState().deviceListViewModel();
+    TransferQueueViewModel& transfers = *app->appState().transferQueueViewModel();
+    ASSERT_TRUE(waitUntil([&] { return devices.devices().size() == 1; }));
+    const QModelIndex row = content.sidebar()->model().deviceIndex(devices.devices().first().id);
+    content.sidebar()->activate(row);
+    AndroidBrowserPane& pane = *content.phonePane();
+    FileBrowserViewModel& browser = pane.browser();
+    const auto listedWith = [&](const QString& name) {
+        return waitUntil(
+            [&] { return !browser.isLoading() && namesOf(browser.items()).contains(name); },
+            30'000);
+    };
+    ASSERT_TRUE(listedWith("DCIM"));
+    browser.setSelectedItemIDs(
+        {browser.items().value(namesOf(browser.items()).indexOf("DCIM")).id});
+    ASSERT_TRUE(pane.openSelectedOnReturn());
+    ASSERT_TRUE(listedWith("a:b.txt"));
+    QSet<QString> all;
+    for (const FileItem& item : browser.items())
+        all.insert(item.id);
+    browser.setSelectedItemIDs(all);
+    pane.copySelection();
+    browser.navigateToBreadcrumb(0);
+    ASSERT_TRUE(listedWith("DCIM"));
+    const QDir cache(QStandardPaths::writableLocation(QStandardPaths::CacheLocation));
+    const QStringList cached = cache.entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+
+    pane.pasteClipboardItems();
+    // The user keeps clicking "Clear Completed" until every file is on the phone.
+    const auto arrived = [&] {
+        int count = 0;
+        for (const auto& [name, content] : files)
+            count += readFile(phone.storageFolder() / name.substr(5)) == content;
+        return count;
+    };
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            transfers.clearCompleted();
+            return arrived() == int(files.size()) && transfers.activeJobs().isEmpty();
+        },
+        60'000))
+        << arrived() << " of " << files.size() << " arrived";
+    EXPECT_FALSE(std::filesystem::exists(phone.storageFolder() / "a_b.txt"));
+    EXPECT_FALSE(std::filesystem::exists(phone.storageFolder() / "back_slash_.txt"));
+    EXPECT_TRUE(
+        waitUntil([&] { return cache.entryList(QDir::Dirs | QDir::NoDotAndDotDot) == cached; }));
+
+    windows.reset();
+    app->shutdown();
+}
+
 } // namespace
