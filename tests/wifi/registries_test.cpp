@@ -305,6 +305,46 @@ TEST(PendingOutgoingFilesRegistryTest, ReportsApplyInOrderAndFinishedEntriesLeav
     EXPECT_TRUE(registry.files().isEmpty());
 }
 
+// Guards against a removal scheduled by a cut fetch taking out the file a new fetch is sending.
+TEST(PendingOutgoingFilesRegistryTest, AFileFetchedAgainIsRemovedOnlyByItsLatestOutcome)
+{
+    ensureApplication();
+    QList<std::function<void()>> scheduled;
+    PendingOutgoingFilesRegistry registry;
+    registry.setScheduler([&](std::chrono::milliseconds, std::function<void()> task) {
+        scheduled.append(std::move(task));
+    });
+    registry.enqueue(QUrl::fromLocalFile("/nonexistent/cut"), "10.0.0.7");
+    registry.enqueue(QUrl::fromLocalFile("/nonexistent/done"), "10.0.0.7");
+    const QString cut = registry.files()[0].id.toString(QUuid::WithoutBraces);
+    const QString done = registry.files()[1].id.toString(QUuid::WithoutBraces);
+    runOffGuiThread([&] {
+        registry.markSending(cut);
+        registry.markFailed(cut); // the phone cut it; it asks again at once
+        registry.markSending(cut);
+        registry.markSending(done);
+        registry.markCompleted(done); // and fetches the delivered one again
+        registry.markSending(done);
+    });
+    ASSERT_EQ(scheduled.size(), 2);
+    scheduled.takeFirst()(); // the failure's removal
+    scheduled.takeFirst()(); // the completion's removal
+    ASSERT_EQ(registry.files().size(), 2);
+    EXPECT_EQ(registry.files()[0].status, SendStatus::Sending);
+    EXPECT_EQ(registry.files()[1].status, SendStatus::Sending);
+
+    runOffGuiThread([&] {
+        registry.markCompleted(cut);
+        registry.markFailed(done);
+    });
+    ASSERT_EQ(scheduled.size(), 2);
+    scheduled.takeFirst()();
+    ASSERT_EQ(registry.files().size(), 1);
+    EXPECT_EQ(registry.files()[0].status, SendStatus::Failed);
+    scheduled.takeFirst()();
+    EXPECT_TRUE(registry.files().isEmpty());
+}
+
 TEST(PendingOutgoingFilesRegistryTest, ACompletedEntryLeavesByItself)
 {
     ensureApplication();
