@@ -352,7 +352,10 @@ void ConnectedDeviceView::confirmReconnect()
     box->setInformativeText(tr("This generates a new PIN and clears the previous pairing. The "
                                "phone will need to enter the new PIN to reconnect."));
     QPushButton* reconnect = box->addButton(tr("Reconnect"), QMessageBox::DestructiveRole);
-    box->addButton(QMessageBox::Cancel);
+    // Return must not clear the pairing by itself: the question starts on Cancel.
+    QPushButton* cancel = box->addButton(QMessageBox::Cancel);
+    box->setDefaultButton(cancel);
+    box->setEscapeButton(cancel);
     connect(reconnect, &QPushButton::clicked, this,
             [this] { applyPeerAction(PeerAction::Reconnect); });
     box->open();

@@ -296,5 +296,28 @@ TEST(PhonePage, FollowsTheSelectedPeerAndItsPairing)
     EXPECT_EQ(view.page(), nullptr);
 }
 
+// Guards against Return answering "Reconnect", which clears the phone's pairing at once.
+TEST(PhonePage, TheReconnectQuestionStartsOnCancelAndReturnKeepsThePairing)
+{
+    test::TestRegistries r;
+    r.peers.touch("10.0.0.5", QString("Pixel"));
+    ASSERT_TRUE(r.peers.verifyPIN("10.0.0.5", r.peers.peers().first().pin).has_value());
+    ConnectedDeviceView page(r.all(), r.peers.peers().first());
+    page.show();
+    for (QAction* action : page.findChildren<QAction*>()) {
+        if (action->text() == "Reconnect (new PIN)")
+            action->trigger();
+    }
+    QPointer<QMessageBox> box = page.findChild<QMessageBox*>();
+    ASSERT_FALSE(box.isNull());
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(box));
+    EXPECT_EQ(box->defaultButton(), box->button(QMessageBox::Cancel));
+    EXPECT_EQ(box->focusWidget(), box->button(QMessageBox::Cancel));
+    EXPECT_EQ(box->escapeButton(), box->button(QMessageBox::Cancel));
+    QTest::keyClick(box, Qt::Key_Return);
+    EXPECT_FALSE(box->isVisible());
+    EXPECT_TRUE(r.peers.peers().first().token.has_value());
+}
+
 } // namespace
 } // namespace qb
