@@ -134,6 +134,16 @@ void PendingOutgoingFilesRegistry::removeIfStill(const QUuid& id, SendStatus sta
         remove(id);
 }
 
+void PendingOutgoingFilesRegistry::moveRecipient(const QString& from, const QString& to)
+{
+    QList<PendingOutgoingFile> files = m_files;
+    for (PendingOutgoingFile& file : files) {
+        if (file.recipientHost == from)
+            file.recipientHost = to;
+    }
+    changeFiles(std::move(files));
+}
+
 void PendingOutgoingFilesRegistry::clearCancellation(const QUuid& id)
 {
     if (m_cancelledIDs.remove(id))

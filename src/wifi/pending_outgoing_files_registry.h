@@ -55,6 +55,9 @@ public:
     void updateProgress(const QUuid& id, qint64 sentBytes);
     void remove(const QUuid& id);
     void clearCancellation(const QUuid& id);
+    // Re-addresses every file offered to `from` (whatever its status) to `to`: its phone now
+    // answers there.
+    void moveRecipient(const QString& from, const QString& to);
     // The "/pending" list of `host` and the file a "/download" of `idString` by `host` may fetch.
     QList<OfferedFile> offeredTo(const QString& host) const;
     std::optional<QUrl> downloadURL(const QString& idString, const QString& host) const;

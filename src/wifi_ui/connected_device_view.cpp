@@ -273,8 +273,10 @@ void ConnectedDeviceView::setPeer(const WiFiPeer& peer)
     static_cast<ElidedLabel*>(m_name)->setFullText(singleLine(peer.name));
     static_cast<ElidedLabel*>(m_host)->setFullText(
         singleLine(peer.host) + QStringLiteral(" \u2022 ") + tr("Connected via Wi-Fi"));
-    if (m_model != nullptr)
+    if (m_model != nullptr) {
+        m_model->setHost(peer.host);
         m_model->setPeerName(peer.name);
+    }
     if (m_sendSheet)
         m_sendSheet->setPeer(peer);
 }
