@@ -127,6 +127,23 @@ void PendingOutgoingFilesRegistry::remove(const QUuid& id)
     changeFiles(std::move(files));
 }
 
+void PendingOutgoingFilesRegistry::removeIfStill(const QUuid& id, SendStatus status)
+{
+    const int index = indexOf(id);
+    if (index >= 0 && m_files[index].status == status)
+        remove(id);
+}
+
+void PendingOutgoingFilesRegistry::moveRecipient(const QString& from, const QString& to)
+{
+    QList<PendingOutgoingFile> files = m_files;
+    for (PendingOutgoingFile& file : files) {
+        if (file.recipientHost == from)
+            file.recipientHost = to;
+    }
+    changeFiles(std::move(files));
+}
+
 void PendingOutgoingFilesRegistry::clearCancellation(const QUuid& id)
 {
     if (m_cancelledIDs.remove(id))
@@ -177,8 +194,9 @@ void PendingOutgoingFilesRegistry::finishAndRemoveLater(const QString& idString,
         return;
     m_gate.post([this, id = *id, status, delay] {
         updateStatus(id, status);
-        // The final status stays visible for a moment before the entry leaves the list.
-        m_scheduler(delay, [this, id] { remove(id); });
+        // The final status stays visible for a moment before the entry leaves the list. The phone
+        // may fetch it again meanwhile; that fetch's own report decides when it leaves.
+        m_scheduler(delay, [this, id, status] { removeIfStill(id, status); });
     });
 }
 

@@ -55,6 +55,9 @@ public:
     void updateProgress(const QUuid& id, qint64 sentBytes);
     void remove(const QUuid& id);
     void clearCancellation(const QUuid& id);
+    // Re-addresses every file offered to `from` (whatever its status) to `to`: its phone now
+    // answers there.
+    void moveRecipient(const QString& from, const QString& to);
     // The "/pending" list of `host` and the file a "/download" of `idString` by `host` may fetch.
     QList<OfferedFile> offeredTo(const QString& host) const;
     std::optional<QUrl> downloadURL(const QString& idString, const QString& host) const;
@@ -63,8 +66,9 @@ public:
     void markSending(const QString& idString);
     void updateProgress(const QString& idString, qint64 sentBytes);
     void clearCancellation(const QString& idString);
-    void markCompleted(const QString& idString); // removed 1.5 s later
-    void markFailed(const QString& idString);    // removed 3 s later
+    // Removed 1.5 s (3 s) later, unless by then a new fetch has changed the status.
+    void markCompleted(const QString& idString);
+    void markFailed(const QString& idString);
     // `context` lives on the calling thread; `done` runs there.
     void isCancelled(const QString& idString, QObject* context,
                      std::function<void(bool cancelled)> done,
@@ -87,6 +91,7 @@ signals:
 private:
     int indexOf(const QUuid& id) const;
     void changeFiles(QList<PendingOutgoingFile> files);
+    void removeIfStill(const QUuid& id, SendStatus status);
     void finishAndRemoveLater(const QString& idString, SendStatus status,
                               std::chrono::milliseconds delay);
 

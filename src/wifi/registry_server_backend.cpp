@@ -17,15 +17,23 @@ RegistryServerBackend::RegistryServerBackend(WiFiPeerRegistry& peers,
                                              SentFilesRegistry& sent, int timeoutMs)
     : m_peers(peers), m_outgoing(outgoing), m_received(received), m_sent(sent),
       m_timeoutMs(timeoutMs)
-{}
+{
+    // Runs within the token check on the GUI thread, before the phone's next "/pending" can be
+    // answered. The histories stay with the address they happened at.
+    m_followMoves = QObject::connect(&m_peers, &WiFiPeerRegistry::peerMoved, &m_outgoing,
+                                     &PendingOutgoingFilesRegistry::moveRecipient);
+}
 
 RegistryServerBackend::~RegistryServerBackend()
 {
-    if (QThread::currentThread() != m_received.thread())
+    if (QThread::currentThread() != m_received.thread()) {
+        QObject::disconnect(m_followMoves);
         return;
+    }
     for (QObject* registry :
          std::initializer_list<QObject*>{&m_peers, &m_outgoing, &m_received, &m_sent})
         QCoreApplication::sendPostedEvents(registry);
+    QObject::disconnect(m_followMoves);
     // A touch applied just now may wait for the peers' once-a-second save, which would not come.
     m_peers.shutdown();
 }

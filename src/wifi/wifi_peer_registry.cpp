@@ -170,17 +170,37 @@ std::optional<QString> WiFiPeerRegistry::verifyPIN(const QString& host, const QS
 
 bool WiFiPeerRegistry::verifyToken(const QString& host, const QString& token)
 {
-    for (int i = 0; i < m_peers.size(); ++i) {
-        if (!m_peers[i].token || !constantTimeEquals(*m_peers[i].token, token))
-            continue;
-        QList<WiFiPeer> peers = m_peers;
-        peers[i].host = host;
-        peers[i].lastSeen = now();
-        changePeers(std::move(peers));
-        save();
-        return true;
+    int found = -1;
+    for (int i = 0; i < m_peers.size() && found < 0; ++i) {
+        if (m_peers[i].token && constantTimeEquals(*m_peers[i].token, token))
+            found = i;
     }
-    return false;
+    if (found < 0)
+        return false;
+    const QString from = m_peers[found].host;
+    // Lookups by host take the first peer: only if this one was it does its address's state
+    // belong to it.
+    const bool follows = from != host && indexOfHost(from) == found;
+    QList<WiFiPeer> peers = m_peers;
+    peers[found].host = host;
+    peers[found].lastSeen = now();
+    peers.removeIf([&host](const WiFiPeer& peer) { return peer.host == host && !peer.token; });
+
+    // Both changes land before anyone is told, so no observer sees the selection on an address
+    // that holds nobody.
+    const bool peersDiffer = peers != m_peers;
+    m_peers = std::move(peers);
+    const bool selectionFollows = follows && m_selectedPeerHost == from;
+    if (selectionFollows)
+        m_selectedPeerHost = host;
+    save();
+    if (follows)
+        emit peerMoved(from, host);
+    if (peersDiffer)
+        emit peersChanged();
+    if (selectionFollows)
+        emit selectedPeerHostChanged();
+    return true;
 }
 
 void WiFiPeerRegistry::regeneratePIN(const QString& host)

@@ -62,7 +62,10 @@ public:
     bool isPaired(const QString& host) const;
     // The new token when `pin` is the PIN of the first peer with `host`.
     std::optional<QString> verifyPIN(const QString& host, const QString& pin);
-    // Moves the peer holding `token` to `host`; false when no peer holds it.
+    // Moves the peer holding `token` to `host`; false when no peer holds it. Unpaired records of
+    // `host` go (they are this phone as the request's own touch recorded it), paired ones stay.
+    // When the peer was the one its old address stood for, the selection follows it and
+    // peerMoved() tells who else must.
     bool verifyToken(const QString& host, const QString& token);
     // Unpairs the first peer with `host` and gives it a new PIN.
     void regeneratePIN(const QString& host);
@@ -94,6 +97,9 @@ public:
     QString setAsidePath() const { return m_file.setAsidePath(); }
 
 signals:
+    // Emitted before peersChanged() and selectedPeerHostChanged() of the same move, with the
+    // peers and the selection already at `to`: what is keyed by the phone's address follows it.
+    void peerMoved(const QString& from, const QString& to);
     void peersChanged();
     void selectedPeerHostChanged();
 

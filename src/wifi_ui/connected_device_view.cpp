@@ -273,8 +273,10 @@ void ConnectedDeviceView::setPeer(const WiFiPeer& peer)
     static_cast<ElidedLabel*>(m_name)->setFullText(singleLine(peer.name));
     static_cast<ElidedLabel*>(m_host)->setFullText(
         singleLine(peer.host) + QStringLiteral(" \u2022 ") + tr("Connected via Wi-Fi"));
-    if (m_model != nullptr)
+    if (m_model != nullptr) {
+        m_model->setHost(peer.host);
         m_model->setPeerName(peer.name);
+    }
     if (m_sendSheet)
         m_sendSheet->setPeer(peer);
 }
@@ -352,7 +354,10 @@ void ConnectedDeviceView::confirmReconnect()
     box->setInformativeText(tr("This generates a new PIN and clears the previous pairing. The "
                                "phone will need to enter the new PIN to reconnect."));
     QPushButton* reconnect = box->addButton(tr("Reconnect"), QMessageBox::DestructiveRole);
-    box->addButton(QMessageBox::Cancel);
+    // Return must not clear the pairing by itself: the question starts on Cancel.
+    QPushButton* cancel = box->addButton(QMessageBox::Cancel);
+    box->setDefaultButton(cancel);
+    box->setEscapeButton(cancel);
     connect(reconnect, &QPushButton::clicked, this,
             [this] { applyPeerAction(PeerAction::Reconnect); });
     box->open();

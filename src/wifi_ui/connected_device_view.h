@@ -30,7 +30,8 @@ public:
     ~ConnectedDeviceView() override;
 
     WiFiPeer peer() const { return m_peer; }
-    // A changed name of the same phone; the page of another host is built anew by its owner.
+    // The same phone with a changed name, or at the address it moved to; the page of another
+    // phone is built anew by its owner.
     void setPeer(const WiFiPeer& peer);
 
     PhonePageModel* model() const { return m_model; }

@@ -66,6 +66,18 @@ void PhonePageModel::setPeerName(const QString& name)
     rebuild();
 }
 
+void PhonePageModel::setHost(const QString& host)
+{
+    if (host == m_host)
+        return;
+    m_host = host;
+    m_pendingStale = false;
+    m_activityStale = false;
+    reloadPending();
+    reloadActivity();
+    rebuild();
+}
+
 void PhonePageModel::reloadPending()
 {
     m_pending = pendingFilesFor(m_host, m_registries.pending->files());

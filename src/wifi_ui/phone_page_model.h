@@ -45,6 +45,9 @@ public:
     // event loop).
     void applyChanges();
     void setPeerName(const QString& name);
+    // The phone answers at another address now: its files waiting there and that address's
+    // history.
+    void setHost(const QString& host);
 
     QList<PendingOutgoingFile> pendingFiles() const { return m_pending; }
     QList<TransferEntry> activity() const { return m_activity; }

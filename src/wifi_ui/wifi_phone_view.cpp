@@ -13,6 +13,15 @@ WiFiPhoneView::WiFiPhoneView(const WiFiRegistries& registries, QWidget* parent)
 {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
+    // A phone that reconnects from a new address keeps its page, and the page its sheet.
+    connect(m_registries.peers, &WiFiPeerRegistry::peerMoved, this,
+            [this](const QString& from, const QString& to) {
+                if (!m_page || m_page->peer().host != from)
+                    return;
+                WiFiPeer moved = m_page->peer();
+                moved.host = to;
+                m_page->setPeer(moved);
+            });
     connect(m_registries.peers, &WiFiPeerRegistry::peersChanged, this, &WiFiPhoneView::follow);
     connect(m_registries.peers, &WiFiPeerRegistry::selectedPeerHostChanged, this,
             &WiFiPhoneView::follow);
@@ -35,7 +44,7 @@ void WiFiPhoneView::follow()
         return;
     }
     // The same phone keeps its page (and the page its selection and sheet) across changes of its
-    // name; another phone, or a change of pairing, gets a fresh one.
+    // name and address; another phone, or a change of pairing, gets a fresh one.
     if (peer->token) {
         if (m_page && m_page->peer().host == peer->host) {
             m_page->setPeer(*peer);

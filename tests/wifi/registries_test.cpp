@@ -131,7 +131,7 @@ TEST_F(WiFiPeerRegistryTest, TouchRecordsPeersButNeverLoopbackAndPairingReplaces
     registry->touch("10.0.0.9", QStringLiteral("Pixel"));
     EXPECT_FALSE(registry->verifyToken("10.0.0.9", "nope"));
     EXPECT_TRUE(registry->verifyToken("10.0.0.9", *token));
-    ASSERT_EQ(registry->peers().size(), 2);
+    ASSERT_EQ(registry->peers().size(), 1); // the touch's unpaired copy is gone
     EXPECT_EQ(registry->peers()[0], (WiFiPeer{"10.0.0.9", "Pixel", "000042", token, m_now}));
 
     // A new PIN unpairs; removing forgets every peer of the host and the selection.
@@ -142,6 +142,61 @@ TEST_F(WiFiPeerRegistryTest, TouchRecordsPeersButNeverLoopbackAndPairingReplaces
     registry->remove("10.0.0.9");
     EXPECT_TRUE(registry->peers().isEmpty());
     EXPECT_EQ(registry->selectedPeerHost(), std::nullopt);
+}
+
+// Guards against a phone reconnecting from a new address showing twice, with "Forget Device" on
+// the copy forgetting the phone too, and against its page falling back while the signals arrive.
+TEST_F(WiFiPeerRegistryTest, AReconnectFromANewAddressLeavesOnePhoneWhichTheSelectionFollows)
+{
+    auto registry = makeRegistry();
+    registry->touch("10.0.0.7", QStringLiteral("Pixel")); // PIN 000042
+    const std::optional<QString> pixel = registry->verifyPIN("10.0.0.7", "000042");
+    registry->touch("10.0.0.8", QStringLiteral("Tab")); // PIN 000043
+    const std::optional<QString> tab = registry->verifyPIN("10.0.0.8", "000043");
+    ASSERT_TRUE(pixel && tab);
+    registry->setSelectedPeerHost(QStringLiteral("10.0.0.7"));
+    QStringList heard;
+    const auto state = [&] {
+        QStringList hosts;
+        for (const WiFiPeer& peer : registry->peers())
+            hosts << peer.host;
+        return hosts.join(' ') + " | " + registry->selectedPeerHost().value_or("-");
+    };
+    QObject::connect(registry.get(), &WiFiPeerRegistry::peerMoved,
+                     [&](const QString& a, const QString& b) {
+                         heard << "moved " + a + " " + b + ": " + state();
+                     });
+    QObject::connect(registry.get(), &WiFiPeerRegistry::peersChanged, [&] { heard << "peers"; });
+    QObject::connect(registry.get(), &WiFiPeerRegistry::selectedPeerHostChanged,
+                     [&] { heard << "selection"; });
+
+    // The request's own touch records the new address as an unpaired phone first.
+    registry->touch("10.0.0.9", QStringLiteral("Pixel"));
+    heard.clear();
+    EXPECT_TRUE(registry->verifyToken("10.0.0.9", *pixel));
+    EXPECT_EQ(heard, QStringList({"moved 10.0.0.7 10.0.0.9: 10.0.0.9 10.0.0.8 | 10.0.0.9", "peers",
+                                  "selection"}));
+    EXPECT_EQ(makeRegistry()->peers(), registry->peers()); // saved as it stands
+
+    // Again from the same address: nothing moves, no signal but the changed time.
+    heard.clear();
+    m_now = referenceDate(90);
+    EXPECT_TRUE(registry->verifyToken("10.0.0.9", *pixel));
+    EXPECT_EQ(heard, QStringList({"peers"}));
+
+    // A paired phone of the address is left alone; the selection stays on the phone it showed.
+    heard.clear();
+    EXPECT_TRUE(registry->verifyToken("10.0.0.9", *tab));
+    EXPECT_EQ(heard,
+              QStringList({"moved 10.0.0.8 10.0.0.9: 10.0.0.9 10.0.0.9 | 10.0.0.9", "peers"}));
+    // The second phone of an address was not the one it stood for: nothing of it follows.
+    heard.clear();
+    EXPECT_TRUE(registry->verifyToken("10.0.0.10", *tab));
+    EXPECT_EQ(heard, QStringList({"peers"}));
+
+    registry->remove("10.0.0.9");
+    ASSERT_EQ(registry->peers().size(), 1);
+    EXPECT_EQ(registry->peers()[0].token, tab);
 }
 
 TEST_F(WiFiPeerRegistryTest, ReadsTheFileBackAndSetsAnUndecodableOneAside)
@@ -302,6 +357,46 @@ TEST(PendingOutgoingFilesRegistryTest, ReportsApplyInOrderAndFinishedEntriesLeav
     ASSERT_EQ(registry.files().size(), 1);
     EXPECT_EQ(registry.files()[0].id.toString(QUuid::WithoutBraces), broken);
     scheduled[1].second();
+    EXPECT_TRUE(registry.files().isEmpty());
+}
+
+// Guards against a removal scheduled by a cut fetch taking out the file a new fetch is sending.
+TEST(PendingOutgoingFilesRegistryTest, AFileFetchedAgainIsRemovedOnlyByItsLatestOutcome)
+{
+    ensureApplication();
+    QList<std::function<void()>> scheduled;
+    PendingOutgoingFilesRegistry registry;
+    registry.setScheduler([&](std::chrono::milliseconds, std::function<void()> task) {
+        scheduled.append(std::move(task));
+    });
+    registry.enqueue(QUrl::fromLocalFile("/nonexistent/cut"), "10.0.0.7");
+    registry.enqueue(QUrl::fromLocalFile("/nonexistent/done"), "10.0.0.7");
+    const QString cut = registry.files()[0].id.toString(QUuid::WithoutBraces);
+    const QString done = registry.files()[1].id.toString(QUuid::WithoutBraces);
+    runOffGuiThread([&] {
+        registry.markSending(cut);
+        registry.markFailed(cut); // the phone cut it; it asks again at once
+        registry.markSending(cut);
+        registry.markSending(done);
+        registry.markCompleted(done); // and fetches the delivered one again
+        registry.markSending(done);
+    });
+    ASSERT_EQ(scheduled.size(), 2);
+    scheduled.takeFirst()(); // the failure's removal
+    scheduled.takeFirst()(); // the completion's removal
+    ASSERT_EQ(registry.files().size(), 2);
+    EXPECT_EQ(registry.files()[0].status, SendStatus::Sending);
+    EXPECT_EQ(registry.files()[1].status, SendStatus::Sending);
+
+    runOffGuiThread([&] {
+        registry.markCompleted(cut);
+        registry.markFailed(done);
+    });
+    ASSERT_EQ(scheduled.size(), 2);
+    scheduled.takeFirst()();
+    ASSERT_EQ(registry.files().size(), 1);
+    EXPECT_EQ(registry.files()[0].status, SendStatus::Failed);
+    scheduled.takeFirst()();
     EXPECT_TRUE(registry.files().isEmpty());
 }
 

@@ -368,6 +368,44 @@ TEST_F(WiFiServerTest, DownloadStreamsTheQueuedFileToItsRecipientOnly)
     EXPECT_EQ(outgoing.files().first().sentBytes, content.size());
 }
 
+// Guards against files waiting for a phone staying at its old address when it reconnects from a
+// new one: it could not see them, and the next phone at the old address could fetch them.
+TEST_F(WiFiServerTest, FilesWaitingForAPhoneFollowItToItsNewAddress)
+{
+    pair("127.0.0.2");
+    const QByteArray waiting = offer(3000, "127.0.0.2");
+    const QByteArray cut = offer(2000, "127.0.0.2");
+    offer(1000, "127.0.0.3");
+    outgoing.updateStatus(outgoing.files()[1].id, SendStatus::Failed); // may still be fetched again
+
+    EXPECT_EQ(jsonOf(post("/reconnect", "{\"token\":\"T127.0.0.2\"}", "127.0.0.6")),
+              QJsonObject({{"ok", true}}));
+    test::waitUntil([&] { return server->openConnections() == 0; });
+    QCoreApplication::processEvents();
+    ASSERT_EQ(peers.peers().size(), 1) << "one phone, not a paired one and an unpaired copy";
+    EXPECT_EQ(peers.peers().first().host, "127.0.0.6");
+    EXPECT_EQ(outgoing.files().last().recipientHost, "127.0.0.3");
+
+    const auto idsOffered = [&](const char* source) {
+        QStringList ids;
+        for (const QJsonValue file :
+             jsonOf(ask("GET /pending HTTP/1.1\r\n\r\n", source)).value("files").toArray())
+            ids << file.toObject().value("id").toString();
+        return ids;
+    };
+    EXPECT_EQ(idsOffered("127.0.0.6"), QStringList({QString::fromUtf8(waiting).toUpper(),
+                                                    QString::fromUtf8(cut).toUpper()}));
+    // Another paired phone now at the old address is offered nothing and can fetch nothing.
+    peers.setPeers(peers.peers() << WiFiPeer{"127.0.0.2", "Q", "1", "other", QDateTime()});
+    EXPECT_TRUE(idsOffered("127.0.0.2").isEmpty());
+    EXPECT_EQ(bodyOf(ask("GET /download?id=" + waiting + " HTTP/1.1\r\n\r\n", "127.0.0.2")),
+              "No such file");
+    EXPECT_EQ(bodyOf(ask("GET /download?id=" + cut + " HTTP/1.1\r\n\r\n", "127.0.0.6")).size(),
+              2000);
+    ASSERT_TRUE(test::waitUntil([&] { return sent.files().size() == 1; }));
+    EXPECT_EQ(sent.files().first().recipientHost, "127.0.0.6");
+}
+
 TEST_F(WiFiServerTest, CancelOnTheComputerStopsAStreamingDownload)
 {
     pair("127.0.0.2");

@@ -1,8 +1,10 @@
 #include "support/tooltip_text.h"
 #include "ui_test_support.h"
+#include "wifi/registry_server_backend.h"
 #include "wifi_ui/connected_device_view.h"
 #include "wifi_ui/phone_page_delegate.h"
 #include "wifi_ui/phone_page_model.h"
+#include "wifi_ui/send_to_phone_sheet.h"
 #include "wifi_ui/wifi_formatters.h"
 #include "wifi_ui/wifi_pairing_prompt_view.h"
 #include "wifi_ui/wifi_phone_view.h"
@@ -294,6 +296,68 @@ TEST(PhonePage, FollowsTheSelectedPeerAndItsPairing)
     view.page()->applyPeerAction(ConnectedDeviceView::PeerAction::Forget);
     EXPECT_TRUE(r.peers.peers().isEmpty());
     EXPECT_EQ(view.page(), nullptr);
+}
+
+// Guards against Return answering "Reconnect", which clears the phone's pairing at once.
+TEST(PhonePage, TheReconnectQuestionStartsOnCancelAndReturnKeepsThePairing)
+{
+    test::TestRegistries r;
+    r.peers.touch("10.0.0.5", QString("Pixel"));
+    ASSERT_TRUE(r.peers.verifyPIN("10.0.0.5", r.peers.peers().first().pin).has_value());
+    ConnectedDeviceView page(r.all(), r.peers.peers().first());
+    page.show();
+    for (QAction* action : page.findChildren<QAction*>()) {
+        if (action->text() == "Reconnect (new PIN)")
+            action->trigger();
+    }
+    QPointer<QMessageBox> box = page.findChild<QMessageBox*>();
+    ASSERT_FALSE(box.isNull());
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(box));
+    EXPECT_EQ(box->defaultButton(), box->button(QMessageBox::Cancel));
+    EXPECT_EQ(box->focusWidget(), box->button(QMessageBox::Cancel));
+    EXPECT_EQ(box->escapeButton(), box->button(QMessageBox::Cancel));
+    QTest::keyClick(box, Qt::Key_Return);
+    EXPECT_FALSE(box->isVisible());
+    EXPECT_TRUE(r.peers.peers().first().token.has_value());
+}
+
+// Guards against the page of a phone that reconnects from a new address giving way to the setup
+// guide, losing its open send sheet, and still listing what waits at the old address.
+TEST(PhonePage, APhoneReconnectingFromANewAddressKeepsItsPageAndSheet)
+{
+    test::TestRegistries r;
+    RegistryServerBackend backend(r.peers, r.pending, r.received, r.sent); // as the app wires it
+    r.sent.setFiles({sent("old.txt", "10.0.0.5", 1)});
+    WiFiPhoneView view(r.all());
+    r.peers.touch("10.0.0.5", QString("Pixel"));
+    const std::optional<QString> token = r.peers.verifyPIN("10.0.0.5", r.peers.peers().first().pin);
+    ASSERT_TRUE(token);
+    r.peers.setSelectedPeerHost(QString("10.0.0.5"));
+    QPointer<ConnectedDeviceView> page = view.page();
+    ASSERT_FALSE(page.isNull());
+    page->queueFiles({"/tmp/a.bin"});
+    QPointer<SendToPhoneSheet> sheet = page->sendSheet();
+    ASSERT_FALSE(sheet.isNull());
+    QStringList shown;
+    for (auto signal :
+         {&WiFiPeerRegistry::peersChanged, &WiFiPeerRegistry::selectedPeerHostChanged})
+        QObject::connect(&r.peers, signal, &view, [&] {
+            shown << (view.page() ? view.page()->peer().host : QString("none"));
+        });
+
+    r.peers.touch("10.0.0.6", QString("Pixel"));
+    ASSERT_TRUE(r.peers.verifyToken("10.0.0.6", *token));
+    EXPECT_EQ(shown, QStringList({"10.0.0.5", "10.0.0.6", "10.0.0.6"}));
+    EXPECT_EQ(view.page(), page.data());
+    EXPECT_EQ(page->sendSheet(), sheet.data());
+    EXPECT_EQ(page->peer().host, "10.0.0.6");
+    const QList<QLabel*> labels = sheet->findChildren<QLabel*>();
+    EXPECT_TRUE(std::any_of(labels.begin(), labels.end(),
+                            [](const QLabel* label) { return label->text() == "10.0.0.6"; }));
+    page->model()->applyChanges();
+    ASSERT_EQ(page->model()->pendingFiles().size(), 1);
+    EXPECT_EQ(page->model()->pendingFiles().first().recipientHost, "10.0.0.6");
+    EXPECT_TRUE(page->model()->activity().isEmpty()); // the history stays with its address
 }
 
 } // namespace

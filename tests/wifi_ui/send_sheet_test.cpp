@@ -89,6 +89,41 @@ TEST(SendSheet, EndIsWordedForFailuresAndFilesCancelledElsewhere)
     EXPECT_EQ(model.undeliveredIDs(), QSet<QUuid>{ids[2]});
 }
 
+// Guards against a file the phone fetched again after a cut ending as not delivered: the cut's
+// scheduled removal took it out of the list while it was being sent.
+TEST(SendSheet, AFileFetchedAgainAfterACutCountsAsDelivered)
+{
+    test::TestRegistries r;
+    QList<std::function<void()>> scheduled;
+    r.pending.setScheduler(
+        [&](std::chrono::milliseconds, std::function<void()> task) { scheduled << task; });
+    const QList<QUuid> ids = queue(r.pending, 4);
+    SendToPhoneSheetModel model(r.pending, setOf(ids));
+    const auto text = [](const QUuid& id) {
+        return id.toString(QUuid::WithoutBraces);
+    };
+    for (const QUuid& id : ids.mid(1)) {
+        r.pending.markSending(text(id));
+        r.pending.markCompleted(text(id));
+    }
+    r.pending.markSending(text(ids[0]));
+    r.pending.markFailed(text(ids[0]));
+    r.pending.markSending(text(ids[0])); // asked for again within the 3 s
+    QCoreApplication::processEvents();
+    for (const auto& task : std::exchange(scheduled, {}))
+        task();
+    EXPECT_EQ(model.trackedFiles().size(), 1);
+    EXPECT_EQ(model.state(), State::Sending);
+
+    r.pending.markCompleted(text(ids[0]));
+    QCoreApplication::processEvents();
+    ASSERT_EQ(scheduled.size(), 1);
+    scheduled.first()();
+    EXPECT_EQ(model.titleText("Pixel"), "Sent successfully");
+    EXPECT_EQ(model.subtitleText("Pixel"), "4 files delivered.");
+    EXPECT_EQ(model.deliveredCount(), 4);
+}
+
 // The end-to-end test covers the sheet of a delivered file, whose timer stops.
 TEST(SendSheet, CancelStopsOnlyItsOwnFilesEscapeDoesNothingAndThePeerNameIsEscaped)
 {
