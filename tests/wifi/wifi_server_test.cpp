@@ -21,6 +21,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 namespace qb {
 namespace {
 
@@ -557,6 +559,33 @@ TEST_F(WiFiServerOneThreadTest, AnUploadsFlushHoldsUpNoOtherPhoneAndEndsWholeOrN
     test::releaseSyncs();
     ASSERT_TRUE(test::waitUntil([&] { return received.files().size() == 2; }));
     EXPECT_EQ(folderEntries(), QStringList{"left.txt"});
+}
+
+// Guards against the download of a named pipe (or a device) holding its connection thread in the
+// open for ever, with every other phone of that thread.
+TEST_F(WiFiServerOneThreadTest, AFileThatIsNotRegularIsRefusedAtOnceAndOtherPhonesAreServed)
+{
+    pair("127.0.0.2");
+    const QString fifo = source.filePath("pipe");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    for (const QString& local : {fifo, QStringLiteral("/dev/null")}) {
+        outgoing.enqueue(QUrl::fromLocalFile(local), "127.0.0.2");
+        const PendingOutgoingFile offered = outgoing.files().last();
+        const QByteArray id = offered.id.toString(QUuid::WithoutBraces).toUtf8();
+        const QByteArray reply = ask("GET /download?id=" + id + " HTTP/1.1\r\n\r\n", "127.0.0.2");
+        EXPECT_TRUE(reply.startsWith("HTTP/1.1 500 Internal Server Error")) << reply.constData();
+        EXPECT_EQ(bodyOf(reply), "Failed to read file");
+        EXPECT_TRUE(test::waitUntil([&] {
+            for (const PendingOutgoingFile& file : outgoing.files()) {
+                if (file.id == offered.id)
+                    return file.status == SendStatus::Failed;
+            }
+            return false;
+        }));
+        EXPECT_TRUE(ask("GET /status HTTP/1.1\r\n\r\n", "127.0.0.3").startsWith("HTTP/1.1 200 OK"));
+    }
+    EXPECT_TRUE(logs.contains("Failed to read file for download: not a regular file"));
+    EXPECT_TRUE(sent.files().isEmpty());
 }
 
 // A disk slower than the idle time-out.
