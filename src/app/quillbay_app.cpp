@@ -102,8 +102,9 @@ void QuillbayApp::shutdown()
     if (m_wifiServer)
         m_wifiServer->stop();
     m_wifiServer.reset();
-    // An upload still waiting for its disk records itself through the backend when it is done.
-    if (WiFiAdvertiser::commitsLeftRunning())
+    // An upload still waiting for its disk records itself through the backend when it is done;
+    // a connection left running may still ask the registries through it.
+    if (WiFiAdvertiser::commitsLeftRunning() || WiFiAdvertiser::connectionsLeftRunning())
         (void)m_serverBackend.release();
     m_serverBackend.reset();
     if (auto* devices = m_appState->deviceListViewModel())
@@ -119,7 +120,8 @@ void QuillbayApp::shutdown()
 int QuillbayApp::finishProcess(int status)
 {
     constexpr int settleMs = 500;
-    if (CommitStep::leftRunning() || WiFiAdvertiser::commitsLeftRunning()) {
+    if (CommitStep::leftRunning() || WiFiAdvertiser::commitsLeftRunning() ||
+        WiFiAdvertiser::connectionsLeftRunning()) {
         Logger::transfer().warning(
             QStringLiteral("A disk is not answering; quitting without waiting for it"));
         std::fflush(nullptr);

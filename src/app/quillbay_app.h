@@ -54,9 +54,10 @@ public:
     explicit QuillbayApp(Options options, QObject* parent = nullptr);
     // What main() returns once the application object is gone. A phone that stopped answering
     // in the middle of a call holds its device thread, and the workers waiting for it, for up to
-    // a minute, and a disk that stopped answering holds the files being written to it: then the
-    // process ends at once with `status`, leaving them to its end, instead of waiting for them or
-    // destroying what they still use.
+    // a minute, and a disk that stopped answering holds the files being written to it (or a
+    // phone's connection thread, in a file that never opens): then the process ends at once with
+    // `status`, leaving them to its end, instead of waiting for them or destroying what they still
+    // use.
     static int finishProcess(int status);
     // Runs shutdown() if it has not run.
     ~QuillbayApp() override;

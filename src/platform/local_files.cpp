@@ -174,6 +174,36 @@ QString errnoText(int error)
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
+int openRegularFile(const QString& path, qint64* size, QString* error)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        *error = errnoText(errno);
+        return -1;
+    }
+    struct stat status
+    {};
+    if (::fstat(fd, &status) != 0) {
+        *error = errnoText(errno);
+        ::close(fd);
+        return -1;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        *error = QStringLiteral("not a regular file");
+        ::close(fd);
+        return -1;
+    }
+    // Only the open was to be kept from waiting; reads of a regular file go on as usual.
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags == -1 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        *error = errnoText(errno);
+        ::close(fd);
+        return -1;
+    }
+    *size = qint64(status.st_size);
+    return fd;
+}
+
 namespace {
 
 // Whether `name` is one of the temporary names that downloads and uploads give their files.

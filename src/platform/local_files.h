@@ -40,6 +40,12 @@ int syncFolder(const QString& path);
 // The system's text for an errno value.
 QString errnoText(int error);
 
+// Opens the file at `path` for reading, refusing anything but a regular file. The open itself
+// never waits: a named pipe without a writer, or a device, would otherwise hold the calling
+// thread for ever. The descriptor reads as an ordinary (blocking) one; `*size` is the file's
+// size. -1 with `*error` set when the file cannot be opened or is not a regular file.
+int openRegularFile(const QString& path, qint64* size, QString* error);
+
 // Removes what a crash left of downloads and uploads in `folder`: files older than a day under
 // the temporary names they use, ".quillbay-<uuid>.part" and ".quillbay-upload-<uuid>.part".
 // Nothing else is touched, a user's file whose name merely looks alike included.

@@ -9,9 +9,6 @@
 #include <QFileInfo>
 
 #include <chrono>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace qb {
 
@@ -47,15 +44,10 @@ void LocalConnectionHandler::handleDownload(const QString& path)
 void LocalConnectionHandler::startDownload(const QString& id, const QString& filePath)
 {
     m_env.backend->markSending(id);
-    const int fd = ::open(QFile::encodeName(filePath).constData(), O_RDONLY | O_CLOEXEC);
-    struct stat status
-    {};
-    if (fd < 0 || ::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        const QString reason =
-            fd < 0 ? LocalFiles::errnoText(errno) : QStringLiteral("not a regular file");
-        if (fd >= 0) {
-            ::close(fd);
-        }
+    qint64 size = 0;
+    QString reason;
+    const int fd = LocalFiles::openRegularFile(filePath, &size, &reason);
+    if (fd < 0) {
         m_log.error(QStringLiteral("Failed to read file for download: %1"), {reason});
         m_env.backend->markFailed(id);
         sendText(500, QStringLiteral("Failed to read file"));
@@ -67,12 +59,12 @@ void LocalConnectionHandler::startDownload(const QString& id, const QString& fil
     m_replied = true;
     m_phase = Phase::Downloading;
     DownloadPumpDelegate& delegate = *this;
-    m_pump = std::make_unique<DownloadPump>(delegate, m_log, id, qint64(status.st_size));
+    m_pump = std::make_unique<DownloadPump>(delegate, m_log, id, size);
     m_log.info(QStringLiteral("Starting /download id=%1 (%2 bytes, chunk=%3, inflight=%4)"),
-               {id, QString::number(status.st_size), QString::number(DownloadPump::kChunkSize),
+               {id, QString::number(size), QString::number(DownloadPump::kChunkSize),
                 QString::number(DownloadPump::kMaxInFlight)});
     queue({Output::Kind::DownloadHead,
-           HttpReply::downloadHead(status.st_size, QFileInfo(filePath).fileName())});
+           HttpReply::downloadHead(size, QFileInfo(filePath).fileName())});
 }
 
 void LocalConnectionHandler::sendChunk(qint64 offset, qint64 length, bool lastChunk)

@@ -32,6 +32,14 @@ QList<QThreadPool*>& abandonedCommitPools()
     return pools;
 }
 
+// The connection threads of stopped servers that were still held in a call; kept to the end, as
+// destroying a running thread ends the process.
+QList<QThread*>& abandonedConnectionThreads()
+{
+    static QList<QThread*> threads;
+    return threads;
+}
+
 } // namespace
 
 WiFiAdvertiser::WiFiAdvertiser(WiFiServerBackend& backend,
@@ -39,7 +47,8 @@ WiFiAdvertiser::WiFiAdvertiser(WiFiServerBackend& backend,
                                QObject* parent)
     : QObject(parent), m_backend(backend), m_publisher(std::move(publisher)),
       m_options(std::move(options)), m_log(QStringLiteral("WiFiAdvertiser"), true),
-      m_limiter(m_options.pinLimits), m_commits(makeCommitPool())
+      m_limiter(std::make_unique<PinAttemptLimiter>(m_options.pinLimits)),
+      m_commits(makeCommitPool())
 {
     if (!m_options.downloadsFolder) {
         m_options.downloadsFolder = [] {
@@ -56,6 +65,9 @@ WiFiAdvertiser::WiFiAdvertiser(WiFiServerBackend& backend,
 WiFiAdvertiser::~WiFiAdvertiser()
 {
     stop();
+    if (m_connectionsLeftRunning) {
+        (void)m_limiter.release();
+    }
 }
 
 bool WiFiAdvertiser::commitsLeftRunning()
@@ -63,6 +75,13 @@ bool WiFiAdvertiser::commitsLeftRunning()
     const QList<QThreadPool*>& pools = abandonedCommitPools();
     return std::any_of(pools.cbegin(), pools.cend(),
                        [](const QThreadPool* pool) { return pool->activeThreadCount() > 0; });
+}
+
+bool WiFiAdvertiser::connectionsLeftRunning()
+{
+    const QList<QThread*>& threads = abandonedConnectionThreads();
+    return std::any_of(threads.cbegin(), threads.cend(),
+                       [](const QThread* thread) { return thread->isRunning(); });
 }
 
 QString WiFiAdvertiser::machineName()
@@ -99,7 +118,7 @@ void WiFiAdvertiser::start()
         return;
     }
     m_serviceName = m_options.serviceName.isEmpty() ? machineName() : m_options.serviceName;
-    m_router = std::make_unique<RequestRouter>(m_backend, m_limiter, m_serviceName);
+    m_router = std::make_unique<RequestRouter>(m_backend, *m_limiter, m_serviceName);
 
     ConnectionEnvironment environment;
     environment.backend = &m_backend;
@@ -170,6 +189,10 @@ void WiFiAdvertiser::stop()
     if (!m_running) {
         return;
     }
+    // One clock for every wait below, so that a quit past a stuck disk and a stuck connection
+    // still ends in time.
+    const QDeadlineTimer commitDeadline(m_options.commitWaitMs);
+    const QDeadlineTimer connectionDeadline(m_options.connectionWaitMs);
     // The advertisement goes first, then the listener, then the connections.
     m_publisher.reset();
     m_listenerThread->quit();
@@ -179,11 +202,26 @@ void WiFiAdvertiser::stop()
     // An upload being committed is finished: its file is whole and takes its name. A disk that
     // holds a flush up for longer must not keep the quit waiting for ever; the file keeps its
     // temporary name until the flush ends, so it is never partial under its own.
-    if (!m_commits->waitForDone(m_options.commitWaitMs)) {
+    if (!m_commits->waitForDone(int(commitDeadline.remainingTime()))) {
         m_log.warning(QStringLiteral("Received files still being written to disk at shutdown"));
         abandonedCommitPools().append(m_commits.release());
         m_commits = makeCommitPool();
     }
+    if (!endConnectionThreads(connectionDeadline)) {
+        m_log.warning(QStringLiteral("A connection still being served at shutdown; left running"));
+        // What its connections use stays: the router, the PIN limiter, the commit pool.
+        m_connectionsLeftRunning = true;
+        (void)m_router.release();
+        abandonedCommitPools().append(m_commits.release());
+        m_commits = makeCommitPool();
+    }
+    m_router.reset();
+    m_running = false;
+    m_log.info(QStringLiteral("Listener cancelled"));
+}
+
+bool WiFiAdvertiser::endConnectionThreads(QDeadlineTimer deadline)
+{
     // Each connection thread first runs what was posted to it, so that a phone whose upload was
     // just committed gets its answer; then its connections end.
     for (ConnectionHub* hub : std::as_const(m_hubs)) {
@@ -191,14 +229,20 @@ void WiFiAdvertiser::stop()
             hub, [] { QThread::currentThread()->quit(); }, Qt::QueuedConnection);
     }
     m_hubs.clear();
+    bool allEnded = true;
     for (QThread* thread : std::as_const(m_workerThreads)) {
-        thread->wait();
-        delete thread;
+        if (thread->wait(deadline)) {
+            delete thread;
+            continue;
+        }
+        // Held in a call that does not return (a file that never opens, say). Its hub goes when
+        // the thread ends, if it ever does.
+        allEnded = false;
+        thread->setParent(nullptr);
+        abandonedConnectionThreads().append(thread);
     }
     m_workerThreads.clear();
-    m_router.reset();
-    m_running = false;
-    m_log.info(QStringLiteral("Listener cancelled"));
+    return allEnded;
 }
 
 } // namespace qb

@@ -5,6 +5,7 @@
 #include "wifi/connection_counter.h"
 #include "wifi/pin_attempt_limiter.h"
 
+#include <QDeadlineTimer>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -40,6 +41,10 @@ public:
         // How long stop() waits for received files still being written to disk under their
         // names; a disk slower than that keeps them under their temporary names.
         int commitWaitMs = 10'000;
+        // How long stop() waits for its connection threads to end; one held in a call that does
+        // not return is left running. Both waits count from the start of stop(), so it waits at
+        // most the longer of the two in all.
+        int connectionWaitMs = 10'000;
         // Where uploads go (in its "Quillbay" folder); the user's Downloads folder if unset.
         std::function<QString()> downloadsFolder;
         // The advertised name and the "/status" name; the machine's name if empty.
@@ -62,6 +67,9 @@ public:
     // Whether an upload that a stopped server gave up waiting for is still being written to disk
     // (in this process); it may still use the backend, and the process ends without waiting.
     static bool commitsLeftRunning();
+    // Whether a connection thread that a stopped server gave up waiting for is still running (in
+    // this process); it may still use the backend, and the process ends without waiting.
+    static bool connectionsLeftRunning();
 
     bool isRunning() const { return m_running; }
     std::optional<quint16> port() const { return m_port; }
@@ -75,6 +83,8 @@ public:
 
 private:
     static void ignoreBrokenPipes();
+    // Waits for the connection threads until `deadline`; false when one was left running.
+    bool endConnectionThreads(QDeadlineTimer deadline);
     void onDnsSdEvent(const DnsSdPublisher::Event& event);
 
     WiFiServerBackend& m_backend;
@@ -84,7 +94,9 @@ private:
     bool m_running = false;
     std::optional<quint16> m_port;
     QString m_serviceName;
-    PinAttemptLimiter m_limiter;
+    // On the heap: a connection left running at stop() may still check a PIN with it.
+    std::unique_ptr<PinAttemptLimiter> m_limiter;
+    bool m_connectionsLeftRunning = false;
     std::unique_ptr<RequestRouter> m_router;
     std::shared_ptr<ConnectionCounter> m_connections;
     QThread* m_listenerThread = nullptr;

@@ -155,5 +155,18 @@ TEST(QuillbayQuitStuckDiskTest, TheProcessEndsWithinFiveSecondsOfSigterm)
     }
 }
 
+// Guards against a phone's connection thread held in a call that never returns keeping the
+// process alive after SIGTERM: the wait for it gives up (after a second here) and the process ends
+// at once.
+TEST(QuillbayQuitStuckConnectionTest, TheProcessEndsWithinFiveSecondsOfSigterm)
+{
+    const QByteArray log =
+        stuckChildEndsOnSigterm(QStringLiteral(QB_QUIT_STUCK_CONNECTION_CHILD), {});
+    EXPECT_TRUE(log.contains("A connection still being served at shutdown; left running"))
+        << log.toStdString();
+    EXPECT_TRUE(log.contains("A disk is not answering; quitting without waiting for it"))
+        << log.toStdString();
+}
+
 } // namespace
 } // namespace qb

@@ -1,3 +1,4 @@
+#include "pipe_held_backend.h"
 #include "platform/sync_spy.h"
 #include "server_test_support.h"
 #include "wifi/pending_outgoing_files_registry.h"
@@ -10,6 +11,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -20,6 +22,8 @@
 #include <QThread>
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 namespace qb {
 namespace {
@@ -64,6 +68,7 @@ protected:
         options.maxConnections = maxConnections;
         options.workerThreads = workerThreads;
         options.drainTimeoutMs = 500;
+        options.connectionWaitMs = connectionWaitMs;
         server.reset();
         server = std::make_unique<WiFiAdvertiser>(
             serverBackend, std::make_unique<FakePublisher>(&published), options);
@@ -134,6 +139,7 @@ protected:
     int idleTimeoutMs = 30'000;
     int maxConnections = 1000;
     int workerThreads = 4;
+    int connectionWaitMs = 10'000;
     test::LogCapture logs;
     QTemporaryDir data;
     QTemporaryDir downloads;
@@ -595,6 +601,67 @@ TEST_F(WiFiServerOneThreadTest, AnUploadsFlushHoldsUpNoOtherPhoneAndEndsWholeOrN
     test::releaseSyncs();
     ASSERT_TRUE(test::waitUntil([&] { return received.files().size() == 2; }));
     EXPECT_EQ(folderEntries(), QStringList{"left.txt"});
+}
+
+// Guards against the download of a named pipe (or a device) holding its connection thread in the
+// open for ever, with every other phone of that thread.
+TEST_F(WiFiServerOneThreadTest, AFileThatIsNotRegularIsRefusedAtOnceAndOtherPhonesAreServed)
+{
+    pair("127.0.0.2");
+    const QString fifo = source.filePath("pipe");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    for (const QString& local : {fifo, QStringLiteral("/dev/null")}) {
+        outgoing.enqueue(QUrl::fromLocalFile(local), "127.0.0.2");
+        const PendingOutgoingFile offered = outgoing.files().last();
+        const QByteArray id = offered.id.toString(QUuid::WithoutBraces).toUtf8();
+        const QByteArray reply = ask("GET /download?id=" + id + " HTTP/1.1\r\n\r\n", "127.0.0.2");
+        EXPECT_TRUE(reply.startsWith("HTTP/1.1 500 Internal Server Error")) << reply.constData();
+        EXPECT_EQ(bodyOf(reply), "Failed to read file");
+        EXPECT_TRUE(test::waitUntil([&] {
+            for (const PendingOutgoingFile& file : outgoing.files()) {
+                if (file.id == offered.id)
+                    return file.status == SendStatus::Failed;
+            }
+            return false;
+        }));
+        EXPECT_TRUE(ask("GET /status HTTP/1.1\r\n\r\n", "127.0.0.3").startsWith("HTTP/1.1 200 OK"));
+    }
+    EXPECT_TRUE(logs.contains("Failed to read file for download: not a regular file"));
+    EXPECT_TRUE(sent.files().isEmpty());
+}
+
+struct WiFiServerShortQuitTest : WiFiServerTest
+{
+    WiFiServerShortQuitTest() { connectionWaitMs = 500; }
+};
+
+// Guards against stop() waiting for ever for a connection thread held in a call that does not
+// return, and against destroying what that thread still uses once it goes on.
+TEST_F(WiFiServerShortQuitTest, StopLeavesAStuckConnectionThreadRunningAndSaysSo)
+{
+    const QString fifo = source.filePath("held");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    test::PipeHeldBackend held(fifo, peers, outgoing, received, sent);
+    startServer(held);
+    std::thread phone([&] {
+        RawClient client(port, "127.0.0.2");
+        client.send("GET /download?id=1 HTTP/1.1\r\n\r\n");
+        client.read();
+    });
+    ASSERT_TRUE(test::waitUntil([&] { return held.held(); }));
+    QElapsedTimer clock;
+    clock.start();
+    server->stop();
+    EXPECT_LT(clock.elapsed(), 5000);
+    EXPECT_FALSE(server->isRunning());
+    EXPECT_TRUE(WiFiAdvertiser::connectionsLeftRunning());
+    EXPECT_TRUE(logs.contains("A connection still being served at shutdown; left running"));
+    server.reset();
+
+    // The thread goes on with its lookup and ends; the phone is closed on, without an answer.
+    held.release();
+    EXPECT_TRUE(test::waitUntil([] { return !WiFiAdvertiser::connectionsLeftRunning(); }));
+    phone.join();
 }
 
 // A disk slower than the idle time-out.
