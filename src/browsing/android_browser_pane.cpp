@@ -148,9 +148,9 @@ AndroidBrowserPane::AndroidBrowserPane(const PaneContext& context, QWidget* pare
             new PhonePaneDropHandler(area, *transfers, [this] {
                 return PhoneDropTarget{m_browser.deviceId(), m_browser.currentFolderPath()};
             });
-        m_finishedCount = transfers->finishedJobs().size();
-        connect(transfers, &TransferQueueViewModel::jobsChanged, this,
-                &AndroidBrowserPane::refreshAfterFinishedJobs);
+        // Every completion counts, also one cleared from the queue before its list arrived.
+        connect(transfers, &TransferQueueViewModel::jobsCompleted, this,
+                &AndroidBrowserPane::refreshAfterCompletedJobs);
     }
     CommandBus::shared().observe(
         Notifications::showSetupGuide, this, [this](const QVariant& object) {
@@ -334,13 +334,9 @@ bool AndroidBrowserPane::isListed(const LoadKey& key) const
            m_browser.repository() == m_context.devices->cachedRepository(key.deviceId);
 }
 
-void AndroidBrowserPane::refreshAfterFinishedJobs()
+void AndroidBrowserPane::refreshAfterCompletedJobs(const QList<TransferJob>& completed)
 {
-    const QList<TransferJob> finished = m_context.transfers->finishedJobs();
-    if (finished.size() == m_finishedCount)
-        return;
-    m_finishedCount = finished.size();
-    if (PhoneFileActions::touchesDevice(finished, m_browser.deviceId()))
+    if (PhoneFileActions::touchesDevice(completed, m_browser.deviceId()))
         m_browser.reload();
 }
 

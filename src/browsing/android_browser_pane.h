@@ -76,7 +76,7 @@ private:
     void updateContent();
     void scheduleStorageLoad();
     void loadSelectedStorage();
-    void refreshAfterFinishedJobs();
+    void refreshAfterCompletedJobs(const QList<TransferJob>& completed);
     void present(QDialog* dialog);
     bool hasSelectedWiFiPeer() const;
 
@@ -113,7 +113,6 @@ private:
     // back to that storage (after a Wi-Fi phone or the guide) keeps the folder and selection.
     std::optional<LoadKey> m_loadKey;
     std::optional<LoadKey> m_shownKey;
-    qsizetype m_finishedCount = 0;
     QString m_newFolderName;
     QList<FileItem> m_clipboardItems;
     QString m_clipboardDeviceId;

@@ -443,6 +443,36 @@ TEST_F(PhonePaneTest, ClearingCompletedJobsDuringAPasteDropsNoFile)
     ASSERT_TRUE(waitUntil([&] { return !QDir(pasteFolder).exists(); }));
 }
 
+// Regression: an upload that completed and was cleared before the pane saw it completed left
+// the folder on screen without the new file.
+TEST_F(PhonePaneTest, TheFolderShownIsListedAgainAfterAJobClearedBeforeThePaneSawIt)
+{
+    show("B", {});
+    const auto target = factory->repository("B");
+    const int listings = int(target->calls().filter("list").size());
+    QTemporaryDir local;
+    QFile saved(local.filePath("new.txt"));
+    ASSERT_TRUE(saved.open(QIODevice::WriteOnly));
+    saved.write("new");
+    saved.close();
+    target->ready.insert("65537/0", {file("65537/9", "new.txt", 3)});
+    const TransferJob upload = TransferJob::make(
+        TransferType::Upload, TransferEndpoint::local(QUrl::fromLocalFile(saved.fileName())),
+        TransferEndpoint::android("B", "65537/0", "new.txt"), 3);
+    target->setHold("upload", true);
+    transfers.enqueue(upload);
+    const auto held = target->waitForCall("upload");
+    ASSERT_TRUE(held);
+    // Done and cleared while this thread takes no publication.
+    target->succeed(*held);
+    QThread::msleep(100);
+    engine.clearCompleted().waitForFinished();
+
+    ASSERT_TRUE(waitUntil([&] { return namesOf(browser.items()) == QStringList{"new.txt"}; }));
+    EXPECT_GT(target->calls().filter("list").size(), listings);
+    EXPECT_TRUE(transfers.jobs().isEmpty());
+}
+
 // Regression: the paste folder went as soon as every job had ended, so "Retry" on a failed
 // upload always failed with "Item not found".
 TEST_F(PhonePaneTest, AFailedPasteUploadKeepsItsFileUntilRetriedOrCleared)
