@@ -34,7 +34,8 @@ namespace qb {
 // shown; an older one that finishes later is dropped. Rows drag out as file URLs. Columns: the
 // name with its icon, and the size (an em dash when it cannot be read, blank for folders).
 // A new folder replaces the rows; listing the same folder again with refresh() changes only the
-// rows that changed, so that views keep their selection and scroll position.
+// rows that changed, so that views keep their selection, current row and scroll position
+// (changes scattered all over a long folder replace the rows instead).
 class ComputerFolderModel : public QAbstractTableModel
 {
     Q_OBJECT
@@ -73,7 +74,7 @@ public:
     // last run first), then runs to insert (new rows, first run first), then rows whose size
     // changed (new rows). Entries are the same when name and kind are. `replace` when the
     // order of the entries kept changed, or moving the rows one run at a time would cost more
-    // than listing them all again.
+    // than replacing them all.
     struct ListingDiff
     {
         QList<std::pair<int, int>> removals; // first row, count

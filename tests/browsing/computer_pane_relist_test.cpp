@@ -183,6 +183,7 @@ TEST_F(ComputerPaneRelistTest, AFileReceivedIntoTheFolderShownAppears)
     EXPECT_EQ(relists.count(), 1);
 }
 
+// Guards against a relisting that drops or duplicates rows, or moves rows that changed place.
 TEST(ComputerFolderModelDiffTest, RemovesAndInsertsRunsAndFallsBackWhenTheOrderChanged)
 {
     const auto entries = [](const QStringList& names) {
