@@ -1,7 +1,9 @@
 // The computer pane listing a folder of 10,000 and of 100,000 files into its model and view:
 // the time from asking to rows on screen, the ratio of the two (about 10 when the work grows
 // linearly; 12 is the limit), and the longest the GUI thread was held by one event meanwhile
-// (one frame, 16 ms, is the limit). Run with QT_QPA_PLATFORM=offscreen on a quiet machine.
+// (one frame, 16 ms, is the limit). Then the 100,000 files listed again after a few downloads
+// came, with the same limit for the GUI thread. Run with QT_QPA_PLATFORM=offscreen on a quiet
+// machine.
 
 #include "browsing/computer_folder_model.h"
 
@@ -89,6 +91,32 @@ Run median(BenchApplication& app, QTreeView& view, ComputerFolderModel& model,
     return result;
 }
 
+// Adds a few files to the folder shown and relists it in place, as after a burst of downloads.
+Run relistOnce(BenchApplication& app, QTreeView& view, ComputerFolderModel& model,
+               const QString& folder, int round)
+{
+    // Spread over the listing, so that each new file is a run of rows of its own.
+    for (int i = 0; i < 10; ++i) {
+        const char first = i % 2 ? 'a' : 'B';
+        QFile file(folder +
+                   QStringLiteral("/%1File %2 (%3).txt").arg(first).arg(i * 9001).arg(round));
+        file.open(QIODevice::WriteOnly);
+    }
+    bool listed = false;
+    const QMetaObject::Connection connection =
+        QObject::connect(&model, &ComputerFolderModel::listed, [&] { listed = true; });
+    app.longest = {};
+    QElapsedTimer timer;
+    timer.start();
+    model.refresh();
+    while (!listed)
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    view.viewport()->repaint();
+    QApplication::processEvents();
+    QObject::disconnect(connection);
+    return Run{timer.nsecsElapsed() / 1e6, duration<double, std::milli>(app.longest).count()};
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -108,11 +136,22 @@ int main(int argc, char** argv)
 
     const Run a = median(app, view, model, small.path());
     const Run b = median(app, view, model, large.path());
+    std::vector<Run> relists;
+    for (int round = 0; round < 5; ++round)
+        relists.push_back(relistOnce(app, view, model, large.path(), round));
+    std::sort(relists.begin(), relists.end(),
+              [](const Run& x, const Run& y) { return x.ms < y.ms; });
+    Run c = relists[relists.size() / 2];
+    for (const Run& run : relists)
+        c.longestMs = std::max(c.longestMs, run.longestMs);
     std::printf("computer pane listing, median of 5 runs\n");
     std::printf("  10,000 files:  %8.1f ms, GUI thread held at most %.1f ms\n", a.ms, a.longestMs);
     std::printf("  100,000 files: %8.1f ms, GUI thread held at most %.1f ms\n", b.ms, b.longestMs);
     std::printf("  ratio time(100,000)/time(10,000): %.2f (goal under 12)\n", b.ms / a.ms);
+    std::printf("  relisting 100,000 files after 10 new ones: %8.1f ms, GUI thread held at most "
+                "%.1f ms\n",
+                c.ms, c.longestMs);
     std::printf("  longest GUI-thread event: %.1f ms (goal under 16)\n",
-                std::max(a.longestMs, b.longestMs));
+                std::max({a.longestMs, b.longestMs, c.longestMs}));
     return 0;
 }

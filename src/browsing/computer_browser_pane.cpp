@@ -1,6 +1,7 @@
 #include "browsing/computer_browser_pane.h"
 
 #include "browsing/computer_folder_model.h"
+#include "browsing/computer_pane_relist.h"
 #include "browsing/phone_pane_drop_handler.h"
 #include "core/device/device_list_view_model.h"
 #include "core/transfer/transfer_preferences.h"
@@ -25,6 +26,7 @@
 #include <QPainter>
 #include <QProgressBar>
 #include <QScrollArea>
+#include <QSet>
 #include <QStackedWidget>
 #include <QStandardPaths>
 #include <QToolButton>
@@ -150,15 +152,19 @@ ComputerBrowserPane::ComputerBrowserPane(const PaneContext& context, QWidget* pa
     connect(m_model, &ComputerFolderModel::listed, this, [this] {
         // The selection outlives listings: mark again the entries that are still there.
         const QStringList wanted = m_selectedPaths;
+        const QSet<QString> wantedSet(wanted.begin(), wanted.end());
         QItemSelection selection;
-        for (int row = 0; !wanted.isEmpty() && row < m_model->rowCount(); ++row) {
-            if (wanted.contains(m_model->entries().at(row).path))
+        for (int row = 0; !wantedSet.isEmpty() && row < m_model->rowCount(); ++row) {
+            if (wantedSet.contains(m_model->entries().at(row).path))
                 selection.select(m_model->index(row, 0), m_model->index(row, 1));
         }
         m_view->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
         m_selectedPaths = wanted;
         updateContent();
     });
+    m_relist = new FolderRelistTrigger(
+        m_context.transfers, m_context.wifi.received, [this] { return currentDirectory(); }, this);
+    connect(m_relist, &FolderRelistTrigger::relistDue, this, &ComputerBrowserPane::relist);
     if (m_context.preferences) {
         // The settings window writes both as well.
         connect(m_context.preferences, &PreferenceStore::changed, this, [this](const QString& key) {
@@ -332,6 +338,13 @@ void ComputerBrowserPane::reload()
     rebuildPathBar();
     m_model->setDirectory(currentDirectory());
     updateContent();
+}
+
+void ComputerBrowserPane::relist()
+{
+    // A hidden pane lists its root again when it is shown.
+    if (isVisible())
+        m_model->refresh();
 }
 
 void ComputerBrowserPane::rebuildPathBar()

@@ -16,10 +16,12 @@ namespace qb {
 
 class ComputerFolderModel;
 class EmptyStateView;
+class FolderRelistTrigger;
 
 // The computer's own folders beside the phone pane: a path bar with back and up, quick access to
 // the usual folders, the folder's entries (listed off the GUI thread), the root folder that is
-// also where downloads go, and drops from the phone pane and the file manager.
+// also where downloads go, and drops from the phone pane and the file manager. What this
+// application downloads or receives into the folder shown appears without navigating.
 class ComputerBrowserPane : public QWidget
 {
     Q_OBJECT
@@ -34,6 +36,8 @@ public:
     // From the first folder shown to the current one.
     const QStringList& navStack() const { return m_navStack; }
     ComputerFolderModel& model() const { return *m_model; }
+    const FolderRelistTrigger& relistTrigger() const { return *m_relist; }
+    QTreeView& view() const { return *m_view; }
     bool isTargeted() const { return m_targeted; }
 
     void open(const QString& path); // a folder; files are ignored
@@ -71,9 +75,11 @@ private:
     void followPreferences();
     ComputerDropTarget dropTarget() const;
     void showRowMenu(const QPoint& position);
+    void relist();
 
     PaneContext m_context;
     ComputerFolderModel* m_model;
+    FolderRelistTrigger* m_relist = nullptr;
     QStringList m_navStack;
     QStringList m_selectedPaths;
     QString m_lastRoot;

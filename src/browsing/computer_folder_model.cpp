@@ -42,39 +42,142 @@ ComputerFolderModel::~ComputerFolderModel()
 void ComputerFolderModel::setDirectory(const QString& path)
 {
     m_directory = path;
-    const quint64 generation = ++*m_generation;
     if (!m_loading) {
         m_loading = true;
         emit loadingChanged(true);
     }
+    start(path, false);
+}
+
+void ComputerFolderModel::refresh()
+{
+    if (m_loading) {
+        setDirectory(m_directory); // what is under way may have read the folder already
+        return;
+    }
+    start(m_directory, true);
+}
+
+void ComputerFolderModel::start(const QString& path, bool againstShown)
+{
+    const quint64 generation = ++*m_generation;
     const std::shared_ptr<std::atomic<quint64>> current = m_generation;
-    QFuture<QList<ComputerEntry>> listing = QtConcurrent::run([path, generation, current] {
-        const auto stillWanted = [&] {
-            return current->load() == generation;
-        };
-        QList<ComputerEntry> entries = list(path, stillWanted);
-        if (stillWanted())
-            sort(entries);
-        return entries;
-    });
-    whenFinished(this, listing, [this, generation](const QFuture<QList<ComputerEntry>>& done) {
-        apply(generation, done.resultCount() > 0 ? done.result() : QList<ComputerEntry>());
+    QList<ComputerEntry> shown = againstShown ? m_entries : QList<ComputerEntry>();
+    QFuture<Listing> listing = QtConcurrent::run(
+        [path, generation, current, againstShown, shown = std::move(shown)]() mutable {
+            // Let go of the rows shown before the result is handed over: the GUI thread then
+            // changes its rows without copying them first.
+            const QList<ComputerEntry> before = std::exchange(shown, {});
+            const auto stillWanted = [&] {
+                return current->load() == generation;
+            };
+            Listing result{list(path, stillWanted), std::nullopt};
+            if (stillWanted())
+                sort(result.entries);
+            if (againstShown && stillWanted())
+                result.diff = diff(before, result.entries);
+            return result;
+        });
+    whenFinished(this, listing, [this, generation](const QFuture<Listing>& done) {
+        apply(generation, done.resultCount() > 0 ? done.result() : Listing());
     });
 }
 
-void ComputerFolderModel::apply(quint64 generation, QList<ComputerEntry> entries)
+void ComputerFolderModel::apply(quint64 generation, Listing listing)
 {
     if (generation != m_generation->load())
         return; // a newer listing has been asked for
-    beginResetModel();
-    QList<ComputerEntry> previous = std::exchange(m_entries, std::move(entries));
-    endResetModel();
+    QList<ComputerEntry> previous;
+    if (listing.diff && !listing.diff->replace) {
+        applyDiff(*listing.diff, listing.entries);
+        // Equal rows; the listed ones are kept, as the future still holds them: freeing them
+        // when it goes would hold the GUI thread.
+        previous = std::exchange(m_entries, std::move(listing.entries));
+    } else {
+        beginResetModel();
+        previous = std::exchange(m_entries, std::move(listing.entries));
+        endResetModel();
+    }
     // Freeing 100,000 names takes milliseconds; the pool does it, not the GUI thread.
     if (previous.size() > 1000)
         QThreadPool::globalInstance()->start([dropped = std::move(previous)] {});
-    m_loading = false;
-    emit loadingChanged(false);
+    if (std::exchange(m_loading, false))
+        emit loadingChanged(false);
     emit listed();
+}
+
+void ComputerFolderModel::applyDiff(const ListingDiff& diff, const QList<ComputerEntry>& entries)
+{
+    for (const auto& [first, count] : diff.removals) {
+        beginRemoveRows({}, first, first + count - 1);
+        m_entries.remove(first, count);
+        endRemoveRows();
+    }
+    for (const auto& [first, count] : diff.insertions) {
+        beginInsertRows({}, first, first + count - 1);
+        m_entries.insert(first, count, ComputerEntry{});
+        for (int row = first; row < first + count; ++row)
+            m_entries[row] = entries.at(row);
+        endInsertRows();
+    }
+    for (int row : diff.changed) {
+        m_entries[row].size = entries.at(row).size;
+        emit dataChanged(index(row, 1), index(row, 1));
+    }
+}
+
+ComputerFolderModel::ListingDiff ComputerFolderModel::diff(const QList<ComputerEntry>& shown,
+                                                           const QList<ComputerEntry>& listed)
+{
+    // Names are unique within a folder and never hold a slash.
+    const auto key = [](const ComputerEntry& entry) {
+        return entry.isDirectory ? entry.name + QLatin1Char('/') : entry.name;
+    };
+    QHash<QString, int> listedRows;
+    listedRows.reserve(listed.size());
+    for (int row = 0; row < listed.size(); ++row)
+        listedRows.insert(key(listed.at(row)), row);
+
+    ListingDiff result;
+    std::vector<bool> kept(listed.size(), false);
+    int lastKept = -1;
+    int removalStart = -1;
+    for (int row = 0; row < shown.size(); ++row) {
+        const auto found = listedRows.constFind(key(shown.at(row)));
+        if (found == listedRows.constEnd()) {
+            if (removalStart < 0)
+                removalStart = row;
+            continue;
+        }
+        if (removalStart >= 0)
+            result.removals.append({removalStart, row - removalStart});
+        removalStart = -1;
+        if (*found < lastKept) {
+            result.replace = true; // the order of the rows kept changed
+            return result;
+        }
+        lastKept = *found;
+        kept[*found] = true;
+        if (shown.at(row).size != listed.at(*found).size)
+            result.changed.append(*found);
+    }
+    if (removalStart >= 0)
+        result.removals.append({removalStart, int(shown.size()) - removalStart});
+    std::reverse(result.removals.begin(), result.removals.end());
+    for (int row = 0; row < listed.size(); ++row) {
+        if (kept[row])
+            continue;
+        if (!result.insertions.isEmpty() &&
+            result.insertions.last().first + result.insertions.last().second == row)
+            ++result.insertions.last().second;
+        else
+            result.insertions.append({row, 1});
+    }
+    // Each run moves the rows after it; past this many moves one reset is cheaper.
+    constexpr qint64 maxMovedRows = 1'000'000;
+    const qint64 runs = result.removals.size() + result.insertions.size();
+    result.replace = runs * std::max(shown.size(), listed.size()) > maxMovedRows;
+    return result;
 }
 
 QList<ComputerEntry> ComputerFolderModel::list(const QString& path,

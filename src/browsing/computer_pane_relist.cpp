@@ -1,0 +1,100 @@
+#include "browsing/computer_pane_relist.h"
+
+#include "core/transfer/transfer_job.h"
+#include "core/transfer/transfer_queue_view_model.h"
+#include "wifi/received_file.h"
+#include "wifi/received_files_registry.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <chrono>
+
+namespace qb {
+
+QString comparableFolder(const QString& path)
+{
+    if (path.isEmpty())
+        return {}; // QFileInfo would take the working folder
+    const QFileInfo info(path);
+    const QString canonical = info.canonicalFilePath();
+    return canonical.isEmpty() ? QDir::cleanPath(info.absoluteFilePath()) : canonical;
+}
+
+bool jobWroteInto(const TransferJob& job, const QString& comparable)
+{
+    if (comparable.isEmpty() || job.type != TransferType::Download ||
+        job.status != TransferStatus::Completed || !job.destination.url.isLocalFile())
+        return false;
+    return comparableFolder(job.destination.url.toLocalFile()) == comparable;
+}
+
+bool receivedInto(const ReceivedFile& file, const QString& comparable)
+{
+    if (comparable.isEmpty() || !file.url.isLocalFile())
+        return false;
+    return comparableFolder(QFileInfo(file.url.toLocalFile()).absolutePath()) == comparable;
+}
+
+FolderRelistTrigger::FolderRelistTrigger(TransferQueueViewModel* transfers,
+                                         ReceivedFilesRegistry* received,
+                                         std::function<QString()> folder, QObject* parent)
+    : QObject(parent), m_received(received), m_folder(std::move(folder))
+{
+    using namespace std::chrono_literals;
+    m_delay.setSingleShot(true);
+    m_delay.setInterval(250ms);
+    connect(&m_delay, &QTimer::timeout, this, &FolderRelistTrigger::relistDue);
+    if (transfers) {
+        connect(transfers, &TransferQueueViewModel::jobsCompleted, this,
+                &FolderRelistTrigger::jobsCompleted);
+    }
+    if (m_received) {
+        const QList<ReceivedFile> files = m_received->files();
+        if (!files.isEmpty())
+            m_latestReceived = files.first().id;
+        connect(m_received, &ReceivedFilesRegistry::filesChanged, this,
+                &FolderRelistTrigger::receivedChanged);
+    }
+}
+
+void FolderRelistTrigger::jobsCompleted(const QList<TransferJob>& jobs)
+{
+    if (isPending())
+        return;
+    const QString folder = comparableFolder(m_folder());
+    for (const TransferJob& job : jobs) {
+        if (jobWroteInto(job, folder)) {
+            request();
+            return;
+        }
+    }
+}
+
+void FolderRelistTrigger::receivedChanged()
+{
+    // Records are added at the front: those before the newest one seen are the new ones. A list
+    // replaced as a whole is looked at whole.
+    const QList<ReceivedFile> files = m_received->files();
+    const QUuid seen =
+        std::exchange(m_latestReceived, files.isEmpty() ? QUuid() : files.first().id);
+    if (isPending())
+        return;
+    const QString folder = comparableFolder(m_folder());
+    for (const ReceivedFile& file : files) {
+        if (!seen.isNull() && file.id == seen)
+            return;
+        if (receivedInto(file, folder)) {
+            request();
+            return;
+        }
+    }
+}
+
+void FolderRelistTrigger::request()
+{
+    if (!m_delay.isActive())
+        m_delay.start();
+}
+
+} // namespace qb

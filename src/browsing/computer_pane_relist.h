@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <QUuid>
+
+#include <functional>
+
+namespace qb {
+
+class ReceivedFilesRegistry;
+class TransferQueueViewModel;
+struct ReceivedFile;
+struct TransferJob;
+
+// A folder as it can be compared: its canonical path, or its cleaned absolute path when it does
+// not exist; empty for an empty path.
+QString comparableFolder(const QString& path);
+// Whether the job put a file into the folder (given in comparable form): a completed download
+// into it. No other kind of job writes on this computer.
+bool jobWroteInto(const TransferJob& job, const QString& comparable);
+bool receivedInto(const ReceivedFile& file, const QString& comparable);
+
+// Tells the computer pane to list its folder again when this application has put a file there:
+// a download from a phone, or a file a phone sent over Wi-Fi. Changes by other programs are not
+// followed. A burst of files makes one relisting: the first one waits a quarter second, and those
+// that come meanwhile add nothing.
+class FolderRelistTrigger : public QObject
+{
+    Q_OBJECT
+
+public:
+    // `folder` gives the folder shown. Either source may be absent.
+    FolderRelistTrigger(TransferQueueViewModel* transfers, ReceivedFilesRegistry* received,
+                        std::function<QString()> folder, QObject* parent = nullptr);
+
+    bool isPending() const { return m_delay.isActive(); }
+
+signals:
+    void relistDue();
+
+private:
+    void jobsCompleted(const QList<TransferJob>& jobs);
+    void receivedChanged();
+    void request();
+
+    ReceivedFilesRegistry* m_received;
+    std::function<QString()> m_folder;
+    QUuid m_latestReceived; // the newest record already looked at
+    QTimer m_delay;
+};
+
+} // namespace qb
