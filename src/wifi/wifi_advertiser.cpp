@@ -28,16 +28,30 @@ std::unique_ptr<QThreadPool> makeCommitPool()
 // as destroying one waits for its work.
 QList<QThreadPool*>& abandonedCommitPools()
 {
-    static QList<QThreadPool*> pools;
-    return pools;
+    static auto* pools = new QList<QThreadPool*>; // never destroyed: it outlives every static
+    return *pools;
 }
 
 // The connection threads of stopped servers that were still held in a call; kept to the end, as
 // destroying a running thread ends the process.
 QList<QThread*>& abandonedConnectionThreads()
 {
-    static QList<QThread*> threads;
-    return threads;
+    static auto* threads = new QList<QThread*>; // never destroyed: it outlives every static
+    return *threads;
+}
+
+// What such threads may still call; held here for the same reason.
+QList<RequestRouter*>& abandonedRouters()
+{
+    static auto* routers = new QList<RequestRouter*>; // never destroyed: it outlives every static
+    return *routers;
+}
+
+QList<PinAttemptLimiter*>& abandonedLimiters()
+{
+    static auto* limiters =
+        new QList<PinAttemptLimiter*>; // never destroyed: it outlives every static
+    return *limiters;
 }
 
 } // namespace
@@ -66,7 +80,7 @@ WiFiAdvertiser::~WiFiAdvertiser()
 {
     stop();
     if (m_connectionsLeftRunning) {
-        (void)m_limiter.release();
+        abandonedLimiters().append(m_limiter.release());
     }
 }
 
@@ -211,7 +225,7 @@ void WiFiAdvertiser::stop()
         m_log.warning(QStringLiteral("A connection still being served at shutdown; left running"));
         // What its connections use stays: the router, the PIN limiter, the commit pool.
         m_connectionsLeftRunning = true;
-        (void)m_router.release();
+        abandonedRouters().append(m_router.release());
         abandonedCommitPools().append(m_commits.release());
         m_commits = makeCommitPool();
     }
