@@ -4,6 +4,7 @@
 #include "app/fake_app_options.h"
 #include "app/quillbay_app.h"
 #include "platform/quit_signal_watcher.h"
+#include "quit_child_support.h"
 #include "wifi/pending_outgoing_files_registry.h"
 #include "wifi/pipe_held_backend.h"
 #include "wifi/received_files_registry.h"
@@ -12,14 +13,9 @@
 
 #include <QCoreApplication>
 #include <QTemporaryDir>
-#include <QTimer>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <thread>
-#include <unistd.h>
 
 using namespace qb;
 
@@ -28,16 +24,7 @@ namespace {
 // A phone asking for a file; it waits for an answer that never comes.
 void download(quint16 port)
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
-        return;
-    const char request[] = "GET /download?id=1 HTTP/1.1\r\n\r\n";
-    if (::send(fd, request, sizeof request - 1, MSG_NOSIGNAL) > 0) {
-        char answer[1024];
-        [[maybe_unused]] const ssize_t got = ::recv(fd, answer, sizeof answer, 0);
-    }
-    ::close(fd);
+    test::requestAndWait(port, "GET /download?id=1 HTTP/1.1\r\n\r\n");
 }
 
 } // namespace
@@ -65,16 +52,5 @@ int main(int argc, char* argv[])
     QObject::connect(&quitSignals, &QuitSignalWatcher::quitRequested, &QCoreApplication::quit);
 
     std::thread(download, quillbay->wifiServer()->port().value_or(0)).detach();
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (held->held()) {
-            poll.stop();
-            std::puts("stuck");
-            std::fflush(stdout);
-        }
-    });
-    poll.start(10);
-    const int status = QCoreApplication::exec();
-    quillbay.reset();
-    return QuillbayApp::finishProcess(status);
+    return test::runUntilQuit(std::move(quillbay), [&] { return held->held(); });
 }

@@ -8,17 +8,13 @@
 #include "phone/emulated_phone.h"
 #include "platform/quit_signal_watcher.h"
 #include "platform/sync_spy.h"
+#include "quit_child_support.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>
-#include <QTimer>
 
-#include <arpa/inet.h>
 #include <fstream>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <thread>
-#include <unistd.h>
 
 using namespace qb;
 
@@ -27,17 +23,8 @@ namespace {
 // A phone's upload of a small file; it waits for the answer, which the held flush delays.
 void upload(quint16 port)
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
-        return;
-    const char request[] = "POST /upload HTTP/1.1\r\nX-File-Name: held.txt\r\n"
-                           "Content-Length: 4\r\n\r\ndata";
-    if (::send(fd, request, sizeof request - 1, MSG_NOSIGNAL) > 0) {
-        char answer[1024];
-        [[maybe_unused]] const ssize_t got = ::recv(fd, answer, sizeof answer, 0);
-    }
-    ::close(fd);
+    test::requestAndWait(port, "POST /upload HTTP/1.1\r\nX-File-Name: held.txt\r\n"
+                               "Content-Length: 4\r\n\r\ndata");
 }
 
 } // namespace
@@ -81,16 +68,5 @@ int main(int argc, char* argv[])
     } else {
         std::thread(upload, quillbay->wifiServer()->port().value_or(0)).detach();
     }
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (test::heldSyncs() > 0) {
-            poll.stop();
-            std::puts("stuck");
-            std::fflush(stdout);
-        }
-    });
-    poll.start(10);
-    const int status = QCoreApplication::exec();
-    quillbay.reset();
-    return QuillbayApp::finishProcess(status);
+    return test::runUntilQuit(std::move(quillbay), [&] { return test::heldSyncs() > 0; });
 }

@@ -6,10 +6,10 @@
 #include "core/transfer/transfer_queue_view_model.h"
 #include "phone/emulated_phone.h"
 #include "platform/quit_signal_watcher.h"
+#include "quit_child_support.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include <fstream>
 
@@ -42,17 +42,8 @@ int main(int argc, char* argv[])
     else
         repository.result()->listFiles(QString::number(EmulatedPhone::storageId()) + "/9");
     repository = {}; // only the application holds the phone now
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (phone.count(MtpOperation::GetObject) + phone.count(MtpOperation::GetObjectHandles) >
-            listings) {
-            poll.stop();
-            std::puts("stuck");
-            std::fflush(stdout);
-        }
+    return test::runUntilQuit(std::move(quillbay), [&] {
+        return phone.count(MtpOperation::GetObject) + phone.count(MtpOperation::GetObjectHandles) >
+               listings;
     });
-    poll.start(10);
-    const int status = QCoreApplication::exec();
-    quillbay.reset();
-    return QuillbayApp::finishProcess(status);
 }

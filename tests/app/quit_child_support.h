@@ -1,0 +1,51 @@
+#pragma once
+
+// What the quit children share: a phone's request that waits for its answer, and the end of
+// main() once the child is stuck where it means to be.
+#include "app/quillbay_app.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <arpa/inet.h>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <netinet/in.h>
+#include <string>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace qb::test {
+
+// Sends `request` to the server on loopback and waits for the first bytes of its answer.
+inline void requestAndWait(quint16 port, const std::string& request)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) > 0) {
+        char answer[1024];
+        [[maybe_unused]] const ssize_t got = ::recv(fd, answer, sizeof answer, 0);
+    }
+    ::close(fd);
+}
+
+// Prints "stuck" once `stuck` holds, runs until asked to quit, then ends as main() does.
+inline int runUntilQuit(std::unique_ptr<QuillbayApp> quillbay, const std::function<bool()>& stuck)
+{
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (stuck()) {
+            poll.stop();
+            std::puts("stuck");
+            std::fflush(stdout);
+        }
+    });
+    poll.start(10);
+    const int status = QCoreApplication::exec();
+    quillbay.reset();
+    return QuillbayApp::finishProcess(status);
+}
+
+} // namespace qb::test
