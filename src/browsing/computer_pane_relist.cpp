@@ -21,19 +21,31 @@ QString comparableFolder(const QString& path)
     return canonical.isEmpty() ? QDir::cleanPath(info.absoluteFilePath()) : canonical;
 }
 
+namespace {
+
+// The file's folder is the one shown, or sits in it: saving may have made that folder, which
+// then appears there too.
+bool savedWithin(const QString& folder, const QString& comparable)
+{
+    const QString saved = comparableFolder(folder);
+    return saved == comparable || comparableFolder(QFileInfo(saved).path()) == comparable;
+}
+
+} // namespace
+
 bool jobWroteInto(const TransferJob& job, const QString& comparable)
 {
     if (comparable.isEmpty() || job.type != TransferType::Download ||
         job.status != TransferStatus::Completed || !job.destination.url.isLocalFile())
         return false;
-    return comparableFolder(job.destination.url.toLocalFile()) == comparable;
+    return savedWithin(job.destination.url.toLocalFile(), comparable);
 }
 
 bool receivedInto(const ReceivedFile& file, const QString& comparable)
 {
     if (comparable.isEmpty() || !file.url.isLocalFile())
         return false;
-    return comparableFolder(QFileInfo(file.url.toLocalFile()).absolutePath()) == comparable;
+    return savedWithin(QFileInfo(file.url.toLocalFile()).absolutePath(), comparable);
 }
 
 FolderRelistTrigger::FolderRelistTrigger(TransferQueueViewModel* transfers,

@@ -17,8 +17,8 @@ struct TransferJob;
 // A folder as it can be compared: its canonical path, or its cleaned absolute path when it does
 // not exist; empty for an empty path.
 QString comparableFolder(const QString& path);
-// Whether the job put a file into the folder (given in comparable form): a completed download
-// into it. No other kind of job writes on this computer.
+// Whether the job put a file into the folder (given in comparable form), or into a folder of
+// it: a completed download. No other kind of job writes on this computer.
 bool jobWroteInto(const TransferJob& job, const QString& comparable);
 bool receivedInto(const ReceivedFile& file, const QString& comparable);
 

@@ -181,6 +181,14 @@ TEST_F(ComputerPaneRelistTest, AFileReceivedIntoTheFolderShownAppears)
     ASSERT_TRUE(pane->relistTrigger().isPending());
     ASSERT_TRUE(waitUntil([&] { return shownNames(pane->model()) == QStringList{"sent.txt"}; }));
     EXPECT_EQ(relists.count(), 1);
+
+    // The first file received made its folder inside the one shown: the folder appears.
+    QDir(downloads()).mkdir("Quillbay");
+    touch(downloads() + "/Quillbay/first.txt");
+    received.record(QUrl::fromLocalFile(downloads() + "/Quillbay/first.txt"), 0, "10.0.0.2",
+                    "Phone");
+    ASSERT_TRUE(waitUntil([&] { return shownNames(pane->model()).contains("Quillbay"); }));
+    EXPECT_EQ(relists.count(), 2);
 }
 
 // Guards against a relisting that drops or duplicates rows, or moves rows that changed place.
