@@ -25,6 +25,31 @@ bool canStillRun(TransferStatus status)
     return status != TransferStatus::Completed && status != TransferStatus::Canceled;
 }
 
+// Where the upload reads the file from: the saved file, renamed beside itself to the item's own
+// name when the download had to change that name and the name can be a local one.
+QString uploadSource(const QString& savedPath, const QString& name)
+{
+    const QFileInfo saved(savedPath);
+    if (saved.fileName() == name || !usableLocally(name))
+        return savedPath;
+    const QString own = saved.path() + QLatin1Char('/') + name;
+    if (QFile::rename(savedPath, own) || (!saved.exists() && QFileInfo::exists(own)))
+        return own;
+    return savedPath;
+}
+
+// The upload of the file a download saved at `savedPath`, under `name`, the item's own name.
+TransferJob uploadJob(const TransferJob& download, const QString& savedPath, const QString& name,
+                      const PhonePaste::Target& target)
+{
+    const QString source = uploadSource(savedPath, name);
+    // The phone names the file after the local one; say so if it could not carry the name.
+    const QString sent = QFileInfo(source).fileName();
+    return TransferJob::make(
+        TransferType::Upload, TransferEndpoint::local(QUrl::fromLocalFile(source)),
+        TransferEndpoint::android(target.deviceId, target.folderPath, sent), download.totalBytes);
+}
+
 } // namespace
 
 PhonePaste::PhonePaste(TransferQueueViewModel& queue, QString folder, Target target,
@@ -66,36 +91,6 @@ PhonePaste* PhonePaste::start(TransferQueueViewModel& queue, const QList<FileIte
     }
     queue.enqueue(downloads);
     return paste;
-}
-
-QList<TransferJob> PhonePaste::downloads() const
-{
-    QList<TransferJob> jobs;
-    for (const Pending& pending : m_pending)
-        jobs.append(pending.download);
-    return jobs;
-}
-
-TransferJob PhonePaste::uploadJob(const TransferJob& download, const QString& savedPath,
-                                  const QString& name, const Target& target)
-{
-    const QString source = uploadSource(savedPath, name);
-    // The phone names the file after the local one; say so if it could not carry the name.
-    const QString sent = QFileInfo(source).fileName();
-    return TransferJob::make(
-        TransferType::Upload, TransferEndpoint::local(QUrl::fromLocalFile(source)),
-        TransferEndpoint::android(target.deviceId, target.folderPath, sent), download.totalBytes);
-}
-
-QString PhonePaste::uploadSource(const QString& savedPath, const QString& name)
-{
-    const QFileInfo saved(savedPath);
-    if (saved.fileName() == name || !usableLocally(name))
-        return savedPath;
-    const QString own = saved.path() + QLatin1Char('/') + name;
-    if (QFile::rename(savedPath, own) || (!saved.exists() && QFileInfo::exists(own)))
-        return own;
-    return savedPath;
 }
 
 void PhonePaste::downloadsCompleted(const QList<TransferJob>& jobs)
@@ -141,7 +136,6 @@ void PhonePaste::update()
     // Nothing can write or read the folder any more: completed and canceled jobs stay so.
     QDir(m_folder).removeRecursively();
     m_folderRemoved = true;
-    emit finished();
     deleteLater();
 }
 

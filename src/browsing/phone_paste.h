@@ -36,20 +36,6 @@ public:
                              const QString& sourceDeviceId, const Target& target,
                              QObject* parent = nullptr);
 
-    QString folder() const { return m_folder; }
-    QList<TransferJob> downloads() const;
-
-    // The job that uploads the file a download saved at `savedPath` onto the target phone
-    // under `name`, the item's own name (tests call it).
-    static TransferJob uploadJob(const TransferJob& download, const QString& savedPath,
-                                 const QString& name, const Target& target);
-    // Where the upload reads the file from: the saved file, renamed beside itself to the item's
-    // own name when the download had to change that name and the name can be a local one.
-    static QString uploadSource(const QString& savedPath, const QString& name);
-
-signals:
-    void finished();
-
 private:
     struct Pending
     {

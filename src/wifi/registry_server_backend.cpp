@@ -26,16 +26,17 @@ RegistryServerBackend::RegistryServerBackend(WiFiPeerRegistry& peers,
 
 RegistryServerBackend::~RegistryServerBackend()
 {
-    if (QThread::currentThread() != m_received.thread()) {
-        QObject::disconnect(m_followMoves);
-        return;
+    const bool onGuiThread = QThread::currentThread() == m_received.thread();
+    // What the server posted is applied now; a token check among it still moves the files.
+    if (onGuiThread) {
+        for (QObject* registry :
+             std::initializer_list<QObject*>{&m_peers, &m_outgoing, &m_received, &m_sent})
+            QCoreApplication::sendPostedEvents(registry);
     }
-    for (QObject* registry :
-         std::initializer_list<QObject*>{&m_peers, &m_outgoing, &m_received, &m_sent})
-        QCoreApplication::sendPostedEvents(registry);
     QObject::disconnect(m_followMoves);
     // A touch applied just now may wait for the peers' once-a-second save, which would not come.
-    m_peers.shutdown();
+    if (onGuiThread)
+        m_peers.shutdown();
 }
 
 void RegistryServerBackend::touchPeer(const QString& host, const std::optional<QString>& name)

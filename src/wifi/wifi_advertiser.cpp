@@ -11,6 +11,8 @@
 
 #include <algorithm>
 #include <csignal>
+#include <utility>
+#include <vector>
 
 namespace qb {
 
@@ -40,18 +42,11 @@ QList<QThread*>& abandonedConnectionThreads()
     return *threads;
 }
 
-// What such threads may still call; held here for the same reason.
-QList<RequestRouter*>& abandonedRouters()
+// What such threads may still call; held here, never freed, for the same reason.
+template <typename T> void keepToTheEnd(std::unique_ptr<T> object)
 {
-    static auto* routers = new QList<RequestRouter*>; // never destroyed: it outlives every static
-    return *routers;
-}
-
-QList<PinAttemptLimiter*>& abandonedLimiters()
-{
-    static auto* limiters =
-        new QList<PinAttemptLimiter*>; // never destroyed: it outlives every static
-    return *limiters;
+    static auto* kept = new std::vector<std::shared_ptr<void>>; // outlives every static
+    kept->push_back(std::shared_ptr<void>(std::move(object)));
 }
 
 } // namespace
@@ -79,9 +74,6 @@ WiFiAdvertiser::WiFiAdvertiser(WiFiServerBackend& backend,
 WiFiAdvertiser::~WiFiAdvertiser()
 {
     stop();
-    if (m_connectionsLeftRunning) {
-        abandonedLimiters().append(m_limiter.release());
-    }
 }
 
 bool WiFiAdvertiser::commitsLeftRunning()
@@ -216,18 +208,21 @@ void WiFiAdvertiser::stop()
     // An upload being committed is finished: its file is whole and takes its name. A disk that
     // holds a flush up for longer must not keep the quit waiting for ever; the file keeps its
     // temporary name until the flush ends, so it is never partial under its own.
-    if (!m_commits->waitForDone(int(commitDeadline.remainingTime()))) {
-        m_log.warning(QStringLiteral("Received files still being written to disk at shutdown"));
+    const auto setCommitsAside = [this] {
         abandonedCommitPools().append(m_commits.release());
         m_commits = makeCommitPool();
+    };
+    if (!m_commits->waitForDone(int(commitDeadline.remainingTime()))) {
+        m_log.warning(QStringLiteral("Received files still being written to disk at shutdown"));
+        setCommitsAside();
     }
     if (!endConnectionThreads(connectionDeadline)) {
         m_log.warning(QStringLiteral("A connection still being served at shutdown; left running"));
         // What its connections use stays: the router, the PIN limiter, the commit pool.
-        m_connectionsLeftRunning = true;
-        abandonedRouters().append(m_router.release());
-        abandonedCommitPools().append(m_commits.release());
-        m_commits = makeCommitPool();
+        keepToTheEnd(std::move(m_router));
+        keepToTheEnd(
+            std::exchange(m_limiter, std::make_unique<PinAttemptLimiter>(m_options.pinLimits)));
+        setCommitsAside();
     }
     m_router.reset();
     m_running = false;

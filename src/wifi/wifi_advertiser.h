@@ -96,7 +96,6 @@ private:
     QString m_serviceName;
     // On the heap: a connection left running at stop() may still check a PIN with it.
     std::unique_ptr<PinAttemptLimiter> m_limiter;
-    bool m_connectionsLeftRunning = false;
     std::unique_ptr<RequestRouter> m_router;
     std::shared_ptr<ConnectionCounter> m_connections;
     QThread* m_listenerThread = nullptr;
