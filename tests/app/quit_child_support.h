@@ -1,8 +1,12 @@
 #pragma once
 
-// What the quit children share: a phone's request that waits for its answer, and the end of
-// main() once the child is stuck where it means to be.
+// What the quit children share: a phone opened and read through the application, a Wi-Fi phone's
+// request that waits for its answer, and the end of main() once the child is stuck where it means
+// to be.
+#include "app/app_state.h"
 #include "app/quillbay_app.h"
+#include "core/device/device_list_view_model.h"
+#include "platform/quit_signal_watcher.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -18,6 +22,25 @@
 
 namespace qb::test {
 
+struct PhoneFile
+{
+    std::shared_ptr<FileRepository> repository;
+    QString root; // the storage's top folder
+    FileItem file;
+};
+
+// Opens the phone `device` through the application, as picking it does, and reads the first
+// file at the top of its storage `storageId`.
+inline PhoneFile firstPhoneFile(QuillbayApp& quillbay, const QString& device, quint32 storageId)
+{
+    auto opening = quillbay.appState().deviceListViewModel()->repository(device);
+    while (!opening.isFinished())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    PhoneFile found{opening.result(), QString::number(storageId) + QStringLiteral("/0"), {}};
+    found.file = found.repository->listFiles(found.root).result().first();
+    return found;
+}
+
 // Sends `request` to the server on loopback and waits for the first bytes of its answer.
 inline void requestAndWait(quint16 port, const std::string& request)
 {
@@ -31,9 +54,11 @@ inline void requestAndWait(quint16 port, const std::string& request)
     ::close(fd);
 }
 
-// Prints "stuck" once `stuck` holds, runs until asked to quit, then ends as main() does.
+// Prints "stuck" once `stuck` holds, runs until SIGTERM or SIGINT, then ends as main() does.
 inline int runUntilQuit(std::unique_ptr<QuillbayApp> quillbay, const std::function<bool()>& stuck)
 {
+    QuitSignalWatcher quitSignals;
+    QObject::connect(&quitSignals, &QuitSignalWatcher::quitRequested, &QCoreApplication::quit);
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
         if (stuck()) {

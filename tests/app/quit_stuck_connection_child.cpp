@@ -3,7 +3,6 @@
 // connection threads. Prints "stuck" once the thread is held.
 #include "app/fake_app_options.h"
 #include "app/quillbay_app.h"
-#include "platform/quit_signal_watcher.h"
 #include "quit_child_support.h"
 #include "wifi/pending_outgoing_files_registry.h"
 #include "wifi/pipe_held_backend.h"
@@ -48,8 +47,6 @@ int main(int argc, char* argv[])
         return std::make_unique<WiFiAdvertiser>(*held, nullptr, std::move(server));
     };
     auto quillbay = std::make_unique<QuillbayApp>(std::move(options));
-    QuitSignalWatcher quitSignals;
-    QObject::connect(&quitSignals, &QuitSignalWatcher::quitRequested, &QCoreApplication::quit);
 
     std::thread(download, quillbay->wifiServer()->port().value_or(0)).detach();
     return test::runUntilQuit(std::move(quillbay), [&] { return held->held(); });

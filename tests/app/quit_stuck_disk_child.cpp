@@ -6,7 +6,6 @@
 #include "app/quillbay_app.h"
 #include "core/transfer/transfer_queue_view_model.h"
 #include "phone/emulated_phone.h"
-#include "platform/quit_signal_watcher.h"
 #include "platform/sync_spy.h"
 #include "quit_child_support.h"
 
@@ -51,17 +50,12 @@ int main(int argc, char* argv[])
         return std::make_unique<WiFiAdvertiser>(backend, nullptr, std::move(server));
     };
     auto quillbay = std::make_unique<QuillbayApp>(std::move(options));
-    QuitSignalWatcher quitSignals;
-    QObject::connect(&quitSignals, &QuitSignalWatcher::quitRequested, &QCoreApplication::quit);
 
     test::holdSyncs(destination);
     if (mode == "download") {
         const QString device = QStringLiteral("unknown_1_%1").arg(phone.deviceAddress());
-        auto repository = quillbay->appState().deviceListViewModel()->repository(device);
-        while (!repository.isFinished())
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        const QString root = QString::number(EmulatedPhone::storageId()) + "/0";
-        const FileItem file = repository.result()->listFiles(root).result().first();
+        const FileItem file =
+            test::firstPhoneFile(*quillbay, device, EmulatedPhone::storageId()).file;
         quillbay->appState().transferQueueViewModel()->enqueue(TransferJob::make(
             TransferType::Download, TransferEndpoint::android(device, file.path, file.name),
             TransferEndpoint::local(QUrl::fromLocalFile(destination)), file.size.value_or(0)));

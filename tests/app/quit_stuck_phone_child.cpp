@@ -5,7 +5,6 @@
 #include "app/quillbay_app.h"
 #include "core/transfer/transfer_queue_view_model.h"
 #include "phone/emulated_phone.h"
-#include "platform/quit_signal_watcher.h"
 #include "quit_child_support.h"
 
 #include <QCoreApplication>
@@ -23,25 +22,20 @@ int main(int argc, char* argv[])
     EmulatedPhone phone({.storages = {{folder.path().toStdString()}}});
     EmulatedPhone::setTimeoutScale(1.0);
     auto quillbay = std::make_unique<QuillbayApp>(test::fakeAppOptions(nullptr));
-    QuitSignalWatcher quitSignals;
-    QObject::connect(&quitSignals, &QuitSignalWatcher::quitRequested, &QCoreApplication::quit);
 
     const QString device = QStringLiteral("unknown_1_%1").arg(phone.deviceAddress());
-    auto repository = quillbay->appState().deviceListViewModel()->repository(device);
-    while (!repository.isFinished())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    const QString root = QString::number(EmulatedPhone::storageId()) + "/0";
-    const FileItem file = repository.result()->listFiles(root).result().first();
+    test::PhoneFile opened = test::firstPhoneFile(*quillbay, device, EmulatedPhone::storageId());
     const int listings = phone.count(MtpOperation::GetObjectHandles);
     phone.hangOperation(MtpOperation::GetObject, 1);
     phone.hangOperation(MtpOperation::GetObjectHandles, 1);
     if (argc > 1 && QByteArray(argv[1]) == "copy")
-        quillbay->appState().transferQueueViewModel()->enqueue(TransferJob::make(
-            TransferType::Copy, TransferEndpoint::android(device, file.path, file.name),
-            TransferEndpoint::android(device, root, {})));
+        quillbay->appState().transferQueueViewModel()->enqueue(
+            TransferJob::make(TransferType::Copy,
+                              TransferEndpoint::android(device, opened.file.path, opened.file.name),
+                              TransferEndpoint::android(device, opened.root, {})));
     else
-        repository.result()->listFiles(QString::number(EmulatedPhone::storageId()) + "/9");
-    repository = {}; // only the application holds the phone now
+        opened.repository->listFiles(QString::number(EmulatedPhone::storageId()) + "/9");
+    opened.repository.reset(); // only the application holds the phone now
     return test::runUntilQuit(std::move(quillbay), [&] {
         return phone.count(MtpOperation::GetObject) + phone.count(MtpOperation::GetObjectHandles) >
                listings;
