@@ -268,6 +268,37 @@ TEST_F(PhonePaneTest, SelectionStaysInStepAcrossReloadsAndViewsAndDrivesTheToolb
     EXPECT_EQ(browser.currentFolderPath(), "65537/1");
 }
 
+// Regression: a New Folder sheet confirmed after its phone had gone (the pane listing another
+// phone meanwhile) made the folder in the other phone's top folder.
+TEST_F(PhonePaneTest, NewFolderIsMadeOnlyWhereItsSheetWasOpened)
+{
+    const auto confirm = [&](const QString& name) {
+        auto* field = pane->activeDialog()->findChild<QLineEdit*>();
+        field->setText(name);
+        QTest::keyClick(field, Qt::Key_Return);
+    };
+    show("A", {folder("65537/1", "sub")});
+    factory->repository("A")->ready.insert("65537/1", {});
+    pane->showCreateFolder();
+    show("B", {}); // the sheet stays open meanwhile
+    ASSERT_NE(pane->activeDialog(), nullptr);
+    confirm("on A");
+
+    // The same phone, but another folder by now.
+    show("A", {folder("65537/1", "sub")});
+    pane->showCreateFolder();
+    browser.open(browser.items().first());
+    ASSERT_EQ(browser.currentFolderPath(), "65537/1");
+    confirm("in top folder");
+
+    pane->showCreateFolder();
+    confirm("here");
+    QList<TransferEndpoint> made;
+    for (const TransferJob& job : jobsQueuedSoFar(transfers))
+        made.append(job.source);
+    EXPECT_EQ(made, QList<TransferEndpoint>{TransferEndpoint::android("A", "65537/1", "here")});
+}
+
 // Regression: a file selected and then hidden by the search was deleted from the phone by
 // "Delete selected" (and downloaded, and copied) while no listed row was highlighted.
 TEST_F(PhonePaneTest, ActionsLeaveSelectedFilesTheSearchHidesAlone)
