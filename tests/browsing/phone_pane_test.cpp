@@ -794,6 +794,36 @@ TEST_F(PaneInWindowTest, ARightClickLeavesTheSelectionToTheEntryChosen)
     }
 }
 
+// Regression: Tab and Shift+Tab moved cell by cell inside the file table, wrapping and moving the
+// selection with each press, so the keyboard never reached another control again.
+TEST_F(PaneInWindowTest, TabAndShiftTabLeaveTheFilesWhileArrowsMoveWithin)
+{
+    attach("A", kPhoneA);
+    pick("A");
+    FileBrowserList& list = *pane().fileList();
+    for (QAbstractItemView* view : {static_cast<QAbstractItemView*>(list.table()),
+                                    static_cast<QAbstractItemView*>(list.grid())}) {
+        SCOPED_TRACE(view == list.table() ? "table" : "grid");
+        (view == list.table() ? pane().toolbar()->listButton() : pane().toolbar()->gridButton())
+            ->click();
+        ASSERT_TRUE(view->isVisible());
+        view->setCurrentIndex(view->model()->index(0, 0));
+        browser().setSelectedItemIDs({"65537/1"});
+        for (const auto& [key, modifiers] : {std::pair{Qt::Key_Tab, Qt::NoModifier},
+                                             std::pair{Qt::Key_Backtab, Qt::ShiftModifier}}) {
+            view->setFocus();
+            ASSERT_TRUE(view->hasFocus());
+            QTest::keyClick(view, key, modifiers);
+            EXPECT_NE(QApplication::focusWidget(), view) << "Shift: " << bool(modifiers);
+            EXPECT_EQ(browser().selectedItemIDs(), QSet<QString>{"65537/1"});
+        }
+        view->setFocus();
+        QTest::keyClick(view, view == list.table() ? Qt::Key_Down : Qt::Key_Right);
+        EXPECT_TRUE(view->hasFocus());
+        EXPECT_EQ(browser().selectedItemIDs(), QSet<QString>{"65537/2"});
+    }
+}
+
 // A name as long as a phone allows, with markup and control characters, is shown whole and as
 // the characters themselves; the bar scrolls sideways instead of shortening it.
 TEST_F(PaneInWindowTest, BreadcrumbsShowWholeNamesAndScrollWhenTheTrailIsWide)
