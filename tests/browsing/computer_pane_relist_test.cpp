@@ -106,6 +106,14 @@ TEST_F(ComputerPaneRelistTest, ADownloadIntoTheFolderShownAppearsWithoutNavigati
     EXPECT_TRUE(pane->view().isVisible());
     EXPECT_EQ(relists.count(), 1);
     EXPECT_EQ(pane->navStack(), QStringList{downloads()});
+
+    // Saving made the download's folder inside the one shown: that folder appears.
+    const TransferJob within = downloadJob("photo.jpg", downloads() + "/From phone");
+    ASSERT_TRUE(waitFor(transfers.enqueue(within)));
+    ASSERT_TRUE(waitUntil([&] {
+        return shownNames(pane->model()) == QStringList({"From phone", "photo.jpg"});
+    }));
+    EXPECT_EQ(relists.count(), 2);
 }
 
 // Guards against a burst of downloads relisting the folder once per file, and against a
