@@ -110,7 +110,13 @@ void AndroidBrowserPane::showCreateFolder()
     // The field's text stays for the next showing unless a folder was created.
     connect(field, &QLineEdit::textChanged, this,
             [this](const QString& text) { m_newFolderName = text; });
-    connect(dialog, &QDialog::accepted, this, [this, field] { createFolder(field->text()); });
+    // The folder goes where the sheet was opened: should the pane list another phone or another
+    // folder by the time it is confirmed, creating it there would surprise the user.
+    connect(dialog, &QDialog::accepted, this,
+            [this, field, deviceId = m_browser.deviceId(), folder = m_browser.currentFolderPath()] {
+                if (m_browser.deviceId() == deviceId && m_browser.currentFolderPath() == folder)
+                    createFolder(field->text());
+            });
     present(dialog);
 }
 

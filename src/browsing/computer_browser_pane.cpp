@@ -139,7 +139,8 @@ ComputerBrowserPane::ComputerBrowserPane(const PaneContext& context, QWidget* pa
     m_highlight = new DropHighlight(this);
 
     connect(m_view, &QTreeView::activated, this, [this](const QModelIndex& index) {
-        open(index.data(ComputerFolderModel::PathRole).toString());
+        if (index.isValid() && index.row() < m_model->entries().size())
+            open(m_model->entries().at(index.row()));
     });
     connect(m_view, &QWidget::customContextMenuRequested, this, &ComputerBrowserPane::showRowMenu);
     connect(m_view->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
@@ -263,11 +264,11 @@ QString ComputerBrowserPane::currentDirectory() const
     return m_navStack.isEmpty() ? rootPath() : m_navStack.last();
 }
 
-void ComputerBrowserPane::open(const QString& path)
+void ComputerBrowserPane::open(const ComputerEntry& entry)
 {
-    if (path.isEmpty() || !QFileInfo(path).isDir())
+    if (entry.path.isEmpty() || !entry.isDirectory)
         return;
-    m_navStack.append(path);
+    m_navStack.append(entry.path);
     reload();
 }
 
@@ -489,12 +490,15 @@ void ComputerBrowserPane::showRowMenu(const QPoint& position)
     const QModelIndex index = m_view->indexAt(position);
     if (!index.isValid())
         return;
-    const QString path = index.data(ComputerFolderModel::PathRole).toString();
+    if (index.row() >= m_model->entries().size())
+        return;
+    const ComputerEntry entry = m_model->entries().at(index.row());
     auto* menu = new QMenu(this);
     menu->setAttribute(Qt::WA_DeleteOnClose);
-    menu->addAction(tr("Show in File Manager"), this, [this, path] { showInFileManager(path); });
-    if (index.data(ComputerFolderModel::IsDirectoryRole).toBool())
-        menu->addAction(tr("Open"), this, [this, path] { open(path); });
+    menu->addAction(tr("Show in File Manager"), this,
+                    [this, path = entry.path] { showInFileManager(path); });
+    if (entry.isDirectory)
+        menu->addAction(tr("Open"), this, [this, entry] { open(entry); });
     menu->popup(m_view->viewport()->mapToGlobal(position));
 }
 

@@ -16,6 +16,7 @@ namespace qb {
 
 class ComputerFolderModel;
 class EmptyStateView;
+struct ComputerEntry;
 class FolderRelistTrigger;
 
 // The computer's own folders beside the phone pane: a path bar with back and up, quick access to
@@ -40,7 +41,10 @@ public:
     QTreeView& view() const { return *m_view; }
     bool isTargeted() const { return m_targeted; }
 
-    void open(const QString& path); // a folder; files are ignored
+    // Goes into an entry of the listing that is a folder; files are ignored. The listing's own
+    // word decides: asking the file system here would hold the window on a mount that stopped
+    // answering, and the folder's listing runs off the GUI thread anyway.
+    void open(const ComputerEntry& entry);
     void goBack();
     void goToPathIndex(int index);
     void goToRoot();

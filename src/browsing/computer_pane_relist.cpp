@@ -1,13 +1,14 @@
 #include "browsing/computer_pane_relist.h"
 
-#include "core/transfer/transfer_job.h"
 #include "core/transfer/transfer_queue_view_model.h"
-#include "wifi/received_file.h"
+#include "platform/when_finished.h"
 #include "wifi/received_files_registry.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QtConcurrent>
 
+#include <algorithm>
 #include <chrono>
 
 namespace qb {
@@ -74,13 +75,13 @@ void FolderRelistTrigger::jobsCompleted(const QList<TransferJob>& jobs)
 {
     if (isPending())
         return;
-    const QString folder = comparableFolder(m_folder());
     for (const TransferJob& job : jobs) {
-        if (jobWroteInto(job, folder)) {
-            request();
-            return;
-        }
+        // Only a completed download writes here; the rest need no look at the file system.
+        if (job.type == TransferType::Download && job.status == TransferStatus::Completed &&
+            job.destination.url.isLocalFile())
+            m_jobsToCheck.append(job);
     }
+    startCheck();
 }
 
 void FolderRelistTrigger::receivedChanged()
@@ -92,15 +93,47 @@ void FolderRelistTrigger::receivedChanged()
         std::exchange(m_latestReceived, files.isEmpty() ? QUuid() : files.first().id);
     if (isPending())
         return;
-    const QString folder = comparableFolder(m_folder());
     for (const ReceivedFile& file : files) {
         if (!seen.isNull() && file.id == seen)
+            break;
+        m_filesToCheck.append(file);
+    }
+    startCheck();
+}
+
+void FolderRelistTrigger::startCheck()
+{
+    if (m_jobsToCheck.isEmpty() && m_filesToCheck.isEmpty())
+        return;
+    const QString folder = m_folder();
+    // The check under way takes the files waiting when it ends; one that hangs on a folder no
+    // longer shown is left behind.
+    if (m_checking && m_checkedFolder == folder)
+        return;
+    m_checking = true;
+    m_checkedFolder = folder;
+    const quint64 generation = ++m_checkGeneration;
+    QFuture<bool> wrote = QtConcurrent::run([folder, jobs = std::exchange(m_jobsToCheck, {}),
+                                             files = std::exchange(m_filesToCheck, {})] {
+        const QString comparable = comparableFolder(folder);
+        return std::ranges::any_of(
+                   jobs, [&](const TransferJob& job) { return jobWroteInto(job, comparable); }) ||
+               std::ranges::any_of(
+                   files, [&](const ReceivedFile& file) { return receivedInto(file, comparable); });
+    });
+    whenFinished(this, wrote, [this, generation](const QFuture<bool>& done) {
+        if (generation != m_checkGeneration)
             return;
-        if (receivedInto(file, folder)) {
+        m_checking = false;
+        if (done.resultCount() > 0 && done.result()) {
+            // The relisting shows whatever else came meanwhile too.
+            m_jobsToCheck.clear();
+            m_filesToCheck.clear();
             request();
             return;
         }
-    }
+        startCheck();
+    });
 }
 
 void FolderRelistTrigger::request()

@@ -1,5 +1,9 @@
 #pragma once
 
+#include "core/transfer/transfer_job.h"
+#include "wifi/received_file.h"
+
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -11,8 +15,6 @@ namespace qb {
 
 class ReceivedFilesRegistry;
 class TransferQueueViewModel;
-struct ReceivedFile;
-struct TransferJob;
 
 // A folder as it can be compared: its canonical path, or its cleaned absolute path when it does
 // not exist; empty for an empty path.
@@ -26,6 +28,10 @@ bool receivedInto(const ReceivedFile& file, const QString& comparable);
 // a download from a phone, or a file a phone sent over Wi-Fi. Changes by other programs are not
 // followed. A burst of files makes one relisting: the first one waits a quarter second, and those
 // that come meanwhile add nothing.
+//
+// Whether a file went into the folder shown is decided off the GUI thread: comparing folders asks
+// the file system, and the folder shown may sit on a mount that stopped answering. One check runs
+// at a time for the folder shown; files that come meanwhile wait for the next.
 class FolderRelistTrigger : public QObject
 {
     Q_OBJECT
@@ -35,7 +41,10 @@ public:
     FolderRelistTrigger(TransferQueueViewModel* transfers, ReceivedFilesRegistry* received,
                         std::function<QString()> folder, QObject* parent = nullptr);
 
+    // A relisting is due.
     bool isPending() const { return m_delay.isActive(); }
+    // Whether files that came went into the folder shown is being found out.
+    bool isChecking() const { return m_checking; }
 
 signals:
     void relistDue();
@@ -43,12 +52,18 @@ signals:
 private:
     void jobsCompleted(const QList<TransferJob>& jobs);
     void receivedChanged();
+    void startCheck();
     void request();
 
     ReceivedFilesRegistry* m_received;
     std::function<QString()> m_folder;
     QUuid m_latestReceived; // the newest record already looked at
     QTimer m_delay;
+    bool m_checking = false;
+    QString m_checkedFolder;       // the folder shown when the check under way started
+    quint64 m_checkGeneration = 0; // only the newest check's answer counts
+    QList<TransferJob> m_jobsToCheck;
+    QList<ReceivedFile> m_filesToCheck;
 };
 
 } // namespace qb

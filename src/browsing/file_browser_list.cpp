@@ -89,6 +89,8 @@ FileBrowserList::FileBrowserList(FileBrowserViewModel& browser, QWidget* parent)
     m_table->setDragEnabled(true);
     m_table->setDragDropMode(QAbstractItemView::DragOnly);
     m_table->setAccessibleName(tr("Files"));
+    // Tab leaves the folder for the next control, as in the computer pane; arrows move within.
+    m_table->setTabKeyNavigation(false);
     m_table->verticalHeader()->hide();
     m_table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     QHeaderView* header = m_table->horizontalHeader();
@@ -117,6 +119,7 @@ FileBrowserList::FileBrowserList(FileBrowserViewModel& browser, QWidget* parent)
     m_grid->setSelectionModel(m_selection);
     m_grid->setContextMenuPolicy(Qt::CustomContextMenu);
     m_grid->setAccessibleName(tr("Files"));
+    m_grid->setTabKeyNavigation(false);
     m_grid->installEventFilter(this);
 
     addWidget(m_loading);

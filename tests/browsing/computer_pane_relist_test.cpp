@@ -3,6 +3,7 @@
 #include "browsing/computer_pane_relist.h"
 #include "core/transfer/engine_test_support.h"
 #include "core/transfer/transfer_queue_view_model.h"
+#include "file_system_spy.h"
 #include "ui_common/empty_state_view.h"
 #include "wifi/received_files_registry.h"
 
@@ -75,13 +76,15 @@ protected:
 };
 
 // Guards against "Empty Folder" staying up after a download into the folder shown, until the
-// user navigates.
+// user navigates; and against the window freezing when a job completes while the folder shown
+// sits on a mount that stopped answering (the folders were compared on the GUI thread).
 TEST_F(ComputerPaneRelistTest, ADownloadIntoTheFolderShownAppearsWithoutNavigating)
 {
     const auto pane = showPane();
     const auto* empty = pane->findChild<EmptyStateView*>();
     ASSERT_TRUE(empty && empty->isVisible());
     QSignalSpy relists(&pane->relistTrigger(), &FolderRelistTrigger::relistDue);
+    watchFileSystemCalls(downloads());
 
     // Done elsewhere, or not done: nothing to list again.
     QTemporaryDir elsewhere;
@@ -96,6 +99,7 @@ TEST_F(ComputerPaneRelistTest, ADownloadIntoTheFolderShownAppearsWithoutNavigati
         failed.status = TransferStatus::Failed;
         return failed;
     }()});
+    ASSERT_TRUE(waitUntil([&] { return !pane->relistTrigger().isChecking(); }));
     EXPECT_FALSE(pane->relistTrigger().isPending());
 
     // The destination as another spelling of the same folder.
@@ -106,6 +110,23 @@ TEST_F(ComputerPaneRelistTest, ADownloadIntoTheFolderShownAppearsWithoutNavigati
     EXPECT_TRUE(pane->view().isVisible());
     EXPECT_EQ(relists.count(), 1);
     EXPECT_EQ(pane->navStack(), QStringList{downloads()});
+    const QList<FileSystemCall> calls = watchedFileSystemCalls();
+    watchFileSystemCalls({});
+    for (const FileSystemCall& call : calls) {
+        EXPECT_FALSE(call.onWatchingThread)
+            << call.function.toStdString() << " " << call.path.toStdString();
+    }
+    EXPECT_TRUE(std::ranges::any_of(calls, [&](const FileSystemCall& call) {
+        return call.function == "realpath" && call.path == downloads();
+    })) << "the folders were compared";
+
+    // Saving made the download's folder inside the one shown: that folder appears.
+    const TransferJob within = downloadJob("photo.jpg", downloads() + "/From phone");
+    ASSERT_TRUE(waitFor(transfers.enqueue(within)));
+    ASSERT_TRUE(waitUntil([&] {
+        return shownNames(pane->model()) == QStringList({"From phone", "photo.jpg"});
+    }));
+    EXPECT_EQ(relists.count(), 2);
 }
 
 // Guards against a burst of downloads relisting the folder once per file, and against a
@@ -174,11 +195,12 @@ TEST_F(ComputerPaneRelistTest, AFileReceivedIntoTheFolderShownAppears)
 
     QTemporaryDir elsewhere;
     received.record(QUrl::fromLocalFile(elsewhere.filePath("a.txt")), 1, "10.0.0.2", "Phone");
+    ASSERT_TRUE(waitUntil([&] { return !pane->relistTrigger().isChecking(); }));
     EXPECT_FALSE(pane->relistTrigger().isPending());
 
     touch(downloads() + "/sent.txt");
     received.record(QUrl::fromLocalFile(downloads() + "/sent.txt"), 0, "10.0.0.2", "Phone");
-    ASSERT_TRUE(pane->relistTrigger().isPending());
+    ASSERT_TRUE(waitUntil([&] { return pane->relistTrigger().isPending(); }));
     ASSERT_TRUE(waitUntil([&] { return shownNames(pane->model()) == QStringList{"sent.txt"}; }));
     EXPECT_EQ(relists.count(), 1);
 

@@ -4,6 +4,7 @@
 #include "core/device/device_model.h"
 #include "core/transfer/transfer_queue_actor.h"
 #include "core/transfer/transfer_queue_view_model.h"
+#include "file_system_spy.h"
 #include "platform/preference_store.h"
 #include "support/test_support.h"
 #include "support/tooltip_text.h"
@@ -15,8 +16,11 @@
 #include <QDropEvent>
 #include <QFile>
 #include <QMimeData>
+#include <QProgressBar>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QToolButton>
+#include <QTreeView>
 
 #include <gtest/gtest.h>
 
@@ -47,6 +51,16 @@ QStringList names(const ComputerFolderModel& model)
     for (const ComputerEntry& entry : model.entries())
         out.append(entry.name);
     return out;
+}
+
+// Opens the entry named `name` of the folder shown, once that folder is listed.
+void openEntry(ComputerBrowserPane& pane, const QString& name)
+{
+    ASSERT_TRUE(waitUntil([&] { return !pane.model().isLoading(); }));
+    const QList<ComputerEntry>& entries = pane.model().entries();
+    const auto found = std::ranges::find(entries, name, &ComputerEntry::name);
+    ASSERT_NE(found, entries.end()) << name.toStdString();
+    pane.open(*found);
 }
 
 class FakeFileManager : public FileManager
@@ -111,7 +125,7 @@ TEST(ComputerFolderModelTest, ShowsTheNewestListingFoldersFirstWithoutHiddenEntr
 TEST(ComputerBrowserPaneTest, NavigatesFromTheStoredRootAndFollowsItsChange)
 {
     QTemporaryDir dir;
-    makeFiles(dir.path(), {"root/sub/deeper/", "other/"});
+    makeFiles(dir.path(), {"root/sub/deeper/", "root/sub/<b>x&amp;/", "root/sub/a.txt", "other/"});
     QSettingsPreferenceStore preferences(dir.filePath("prefs.ini"));
     preferences.setValue("downloadFolder", dir.filePath("root"));
     ObservableFlag shown(true);
@@ -125,18 +139,17 @@ TEST(ComputerBrowserPaneTest, NavigatesFromTheStoredRootAndFollowsItsChange)
     const QString root = dir.filePath("root");
     EXPECT_EQ(pane.navStack(), QStringList{root});
 
-    pane.open(root + "/sub");
+    openEntry(pane, "sub");
     // The crumb's tooltip is its path as it is, markup and all.
-    makeFiles(root, {"sub/<b>x&amp;/"});
-    pane.open(root + "/sub/<b>x&amp;");
+    openEntry(pane, "<b>x&amp;");
     const auto crumbs = pane.findChildren<QToolButton*>();
     const auto crumb =
         std::ranges::find_if(crumbs, [](QToolButton* b) { return b->text() == "<b>x&&amp;"; });
     ASSERT_NE(crumb, crumbs.end());
     EXPECT_EQ(tooltipText((*crumb)->toolTip()), root + "/sub/<b>x&amp;");
     pane.goBack();
-    pane.open(root + "/sub/file-that-is-not-there");
-    pane.open(root + "/sub/deeper");
+    openEntry(pane, "a.txt"); // a file: nothing happens
+    openEntry(pane, "deeper");
     EXPECT_EQ(pane.navStack().size(), 3);
     pane.goToPathIndex(-1);
     pane.goToPathIndex(1);
@@ -160,6 +173,45 @@ TEST(ComputerBrowserPaneTest, NavigatesFromTheStoredRootAndFollowsItsChange)
     pane.hidePane();
     EXPECT_FALSE(shown.value());
     FileManager::setShared(nullptr);
+}
+
+// Regression: opening a folder asked the file system whether it was one on the GUI thread, so a
+// folder on a mount that stopped answering froze the whole window until the mount answered.
+TEST(ComputerBrowserPaneTest, OpeningAFolderLeavesEveryFileSystemCallToTheListing)
+{
+    QTemporaryDir dir;
+    makeFiles(dir.path(), {"opened/inner/", "opened/x.txt", "file.txt"});
+    QSettingsPreferenceStore preferences(dir.filePath("prefs.ini"));
+    preferences.setValue("downloadFolder", dir.path());
+    PaneContext context;
+    context.preferences = &preferences;
+    ComputerBrowserPane pane(context);
+    pane.resize(400, 300);
+    pane.show();
+    ASSERT_TRUE(waitUntil([&] { return pane.model().rowCount() == 2; }));
+    QTreeView& view = pane.view();
+    const QString opened = dir.filePath("opened");
+
+    // Return on the folder's row, as the user opens it.
+    watchFileSystemCalls(opened);
+    view.setCurrentIndex(pane.model().index(0, 0));
+    QTest::keyClick(&view, Qt::Key_Return);
+    EXPECT_EQ(pane.navStack().last(), opened);
+    const auto* loading = pane.findChild<QProgressBar*>();
+    ASSERT_NE(loading, nullptr);
+    EXPECT_TRUE(loading->isVisible()) << "the pane shows its loading state meanwhile";
+    ASSERT_TRUE(waitUntil([&] { return names(pane.model()) == QStringList({"inner", "x.txt"}); }));
+    QThreadPool::globalInstance()->waitForDone();
+    const QList<FileSystemCall> calls = watchedFileSystemCalls();
+    watchFileSystemCalls({});
+    for (const FileSystemCall& call : calls) {
+        EXPECT_FALSE(call.onWatchingThread)
+            << call.function.toStdString() << " " << call.path.toStdString();
+    }
+    // The listing's own calls were seen, so none made here would have gone unseen.
+    EXPECT_TRUE(std::ranges::any_of(calls, [&](const FileSystemCall& call) {
+        return call.function == "opendir" && call.path == opened;
+    }));
 }
 
 // Guards against a web link being highlighted and taken, and against a phone item whose phone

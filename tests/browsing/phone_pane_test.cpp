@@ -268,6 +268,37 @@ TEST_F(PhonePaneTest, SelectionStaysInStepAcrossReloadsAndViewsAndDrivesTheToolb
     EXPECT_EQ(browser.currentFolderPath(), "65537/1");
 }
 
+// Regression: a New Folder sheet confirmed after its phone had gone (the pane listing another
+// phone meanwhile) made the folder in the other phone's top folder.
+TEST_F(PhonePaneTest, NewFolderIsMadeOnlyWhereItsSheetWasOpened)
+{
+    const auto confirm = [&](const QString& name) {
+        auto* field = pane->activeDialog()->findChild<QLineEdit*>();
+        field->setText(name);
+        QTest::keyClick(field, Qt::Key_Return);
+    };
+    show("A", {folder("65537/1", "sub")});
+    factory->repository("A")->ready.insert("65537/1", {});
+    pane->showCreateFolder();
+    show("B", {}); // the sheet stays open meanwhile
+    ASSERT_NE(pane->activeDialog(), nullptr);
+    confirm("on A");
+
+    // The same phone, but another folder by now.
+    show("A", {folder("65537/1", "sub")});
+    pane->showCreateFolder();
+    browser.open(browser.items().first());
+    ASSERT_EQ(browser.currentFolderPath(), "65537/1");
+    confirm("in top folder");
+
+    pane->showCreateFolder();
+    confirm("here");
+    QList<TransferEndpoint> made;
+    for (const TransferJob& job : jobsQueuedSoFar(transfers))
+        made.append(job.source);
+    EXPECT_EQ(made, QList<TransferEndpoint>{TransferEndpoint::android("A", "65537/1", "here")});
+}
+
 // Regression: a file selected and then hidden by the search was deleted from the phone by
 // "Delete selected" (and downloaded, and copied) while no listed row was highlighted.
 TEST_F(PhonePaneTest, ActionsLeaveSelectedFilesTheSearchHidesAlone)
@@ -300,6 +331,8 @@ TEST_F(PhonePaneTest, ActionsLeaveSelectedFilesTheSearchHidesAlone)
     pane->confirmDelete(browser.filteredItems().at(0));
     ASSERT_NE(alert(), nullptr);
     EXPECT_EQ(alert()->text(), "Delete 1 item(s)?");
+    const auto repo = factory->repository("A");
+    const qsizetype listings = repo->calls().filter("list").size();
     for (QAbstractButton* button : alert()->buttons()) {
         if (button->text() == "Delete")
             button->click();
@@ -314,7 +347,13 @@ TEST_F(PhonePaneTest, ActionsLeaveSelectedFilesTheSearchHidesAlone)
     EXPECT_EQ(jobs.first().type, TransferType::Delete);
     EXPECT_EQ(jobs.first().source.path, "65537/1");
 
-    browser.setSelectedItemIDs({"65537/3"}); // Return opens no hidden folder either
+    // Return opens no hidden folder either. The deletion lists the folder again: the key is
+    // pressed once the hidden folder is listed, not on "Loading…" with nothing listed.
+    ASSERT_TRUE(waitUntil([&] {
+        return repo->calls().filter("list").size() > listings && !browser.isLoading() &&
+               browser.items().size() == 3;
+    }));
+    browser.setSelectedItemIDs({"65537/3"});
     QTest::keyClick(table, Qt::Key_Return);
     EXPECT_EQ(browser.currentFolderPath(), "65537/0");
 }
@@ -752,6 +791,36 @@ TEST_F(PaneInWindowTest, ARightClickLeavesTheSelectionToTheEntryChosen)
 
         choose(rightClick(view, third), "Download");
         EXPECT_EQ(jobsQueuedSoFar(transfers()).last().source.path, "65537/5");
+    }
+}
+
+// Regression: Tab and Shift+Tab moved cell by cell inside the file table, wrapping and moving the
+// selection with each press, so the keyboard never reached another control again.
+TEST_F(PaneInWindowTest, TabAndShiftTabLeaveTheFilesWhileArrowsMoveWithin)
+{
+    attach("A", kPhoneA);
+    pick("A");
+    FileBrowserList& list = *pane().fileList();
+    for (QAbstractItemView* view : {static_cast<QAbstractItemView*>(list.table()),
+                                    static_cast<QAbstractItemView*>(list.grid())}) {
+        SCOPED_TRACE(view == list.table() ? "table" : "grid");
+        (view == list.table() ? pane().toolbar()->listButton() : pane().toolbar()->gridButton())
+            ->click();
+        ASSERT_TRUE(view->isVisible());
+        view->setCurrentIndex(view->model()->index(0, 0));
+        browser().setSelectedItemIDs({"65537/1"});
+        for (const auto& [key, modifiers] : {std::pair{Qt::Key_Tab, Qt::NoModifier},
+                                             std::pair{Qt::Key_Backtab, Qt::ShiftModifier}}) {
+            view->setFocus();
+            ASSERT_TRUE(view->hasFocus());
+            QTest::keyClick(view, key, modifiers);
+            EXPECT_NE(QApplication::focusWidget(), view) << "Shift: " << bool(modifiers);
+            EXPECT_EQ(browser().selectedItemIDs(), QSet<QString>{"65537/1"});
+        }
+        view->setFocus();
+        QTest::keyClick(view, view == list.table() ? Qt::Key_Down : Qt::Key_Right);
+        EXPECT_TRUE(view->hasFocus());
+        EXPECT_EQ(browser().selectedItemIDs(), QSet<QString>{"65537/2"});
     }
 }
 
