@@ -226,6 +226,10 @@ TEST(UploadFileWriter, NamesAreReducedToOneSafeComponent)
     const QList<std::pair<QString, QString>> names{{"/etc/passwd", "passwd"},
                                                    {"a\\b\\c.txt", "c.txt"},
                                                    {"bad\nname\x01.txt", "badname.txt"},
+                                                   {"\u202Etxt.exe", "txt.exe"},
+                                                   {"a\u202A\u202B\u202C\u202Db\u2066\u2067\u2068"
+                                                    "\u2069\u200E\u200F\u061C.txt",
+                                                    "ab.txt"},
                                                    {"..", "received_1700000000"},
                                                    {"dir/", "received_1700000000"},
                                                    {"", "received_1700000000"}};

@@ -416,12 +416,21 @@ TEST_F(WiFiServerTest, UploadLandsInTheQuillbayFolderAndIsRecordedACutOneLeavesN
     const QJsonObject escaped =
         jsonOf(curl({"-H", "X-File-Name: ../../escape.txt", "--data-binary", "x", url("/upload")}));
     EXPECT_EQ(escaped.value("path").toString(), QDir(quillbayFolder()).filePath("escape.txt"));
-    ASSERT_TRUE(test::waitUntil([&] { return received.files().size() == 3; }));
-    const ReceivedFile last = received.files().at(1);
+    // Nor can direction controls make it read as another type ("exe.txt"), in the history either.
+    const QString plain = QDir(quillbayFolder()).filePath("txt.exe");
+    EXPECT_EQ(jsonOf(curl({"-H", "X-File-Name: %E2%80%AEtxt%E2%81%A6.%E2%80%8Fexe", "--data-binary",
+                           "x", url("/upload")}))
+                  .value("path")
+                  .toString(),
+              plain);
+
+    ASSERT_TRUE(test::waitUntil([&] { return received.files().size() == 4; }));
+    EXPECT_EQ(received.files().at(0).url, QUrl::fromLocalFile(plain));
+    const ReceivedFile last = received.files().at(2);
     EXPECT_EQ(last.url, QUrl::fromLocalFile(QDir(quillbayFolder()).filePath("my photo (1).jpg")));
     EXPECT_EQ(last.senderHost, "127.0.0.2");
     EXPECT_EQ(last.senderName, "Pixel");
-    EXPECT_EQ(received.files().at(0).senderName, "Android device");
+    EXPECT_EQ(received.files().at(1).senderName, "Android device");
 }
 
 TEST_F(WiFiServerTest, DownloadStreamsTheQueuedFileToItsRecipientOnly)
