@@ -20,7 +20,7 @@ namespace qb {
 // stream of requests at most once a second, and whatever is left at shutdown. Requests cannot
 // grow it without bound: names are cut to 128 characters, and at most 64 unpaired peers are kept
 // (paired ones always are). Which unpaired one makes room is chosen so that a burst of new
-// addresses never takes the selected phone, nor those that asked in the minutes before it.
+// addresses takes neither the selected phone nor those that asked in the minutes before it.
 //
 // Threads: the object lives on the GUI thread; everything except the three *OnMainActor bridges
 // and shutdown() must be called there. The bridges are for the server's connection threads:
