@@ -6,14 +6,22 @@ namespace qb {
 
 PinAttemptLimiter::PinAttemptLimiter(Limits limits) : m_limits(limits) {}
 
-bool PinAttemptLimiter::beginAttempt(const QString& host, qint64 nowMs)
+bool PinAttemptLimiter::beginAttempt(const QString& host, qint64 nowMs, qint64* retryAfterMs)
 {
+    const auto refuse = [retryAfterMs](qint64 waitMs) {
+        if (retryAfterMs)
+            *retryAfterMs = std::max<qint64>(waitMs, 1);
+        return false;
+    };
     QMutexLocker lock(&m_mutex);
     while (!m_recentFailures.empty() && m_recentFailures.front() <= nowMs - m_limits.windowMs) {
         m_recentFailures.pop_front();
     }
-    if (int(m_recentFailures.size()) >= m_limits.failuresInWindow) {
-        return false;
+    const auto inWindow = qsizetype(m_recentFailures.size());
+    if (inWindow >= m_limits.failuresInWindow) {
+        // Open again once enough of the burst's failures have left the window.
+        return refuse(m_recentFailures[inWindow - m_limits.failuresInWindow] + m_limits.windowMs -
+                      nowMs);
     }
     if (!m_hosts.contains(host)) {
         forgetOldHosts(nowMs);
@@ -21,7 +29,7 @@ bool PinAttemptLimiter::beginAttempt(const QString& host, qint64 nowMs)
     HostState& state = m_hosts[host];
     state.lastSeenMs = nowMs;
     if (nowMs < state.lockedUntilMs) {
-        return false;
+        return refuse(state.lockedUntilMs - nowMs);
     }
     while (!state.inFlightSinceMs.empty() &&
            state.inFlightSinceMs.front() <= nowMs - m_limits.staleAttemptMs) {
@@ -29,7 +37,9 @@ bool PinAttemptLimiter::beginAttempt(const QString& host, qint64 nowMs)
     }
     // Attempts still being checked count, so parallel requests cannot exceed the limit.
     if (state.failures + int(state.inFlightSinceMs.size()) >= m_limits.failuresPerHost) {
-        return false;
+        return refuse(state.inFlightSinceMs.empty()
+                          ? 1
+                          : state.inFlightSinceMs.front() + m_limits.staleAttemptMs - nowMs);
     }
     state.inFlightSinceMs.push_back(nowMs);
     return true;

@@ -9,8 +9,9 @@
 namespace qb {
 
 // Keeps a six-digit PIN from being guessed: a host that sends too many wrong PINs is locked out
-// for a period that doubles with each lock-out (and its PIN must be replaced), and too many wrong
-// PINs from all hosts together lock everybody out until the burst is over. Thread-safe.
+// for a period that doubles with each lock-out, and too many wrong PINs from all hosts together
+// lock everybody out until the burst is over. Times are milliseconds of a monotonic clock, so a
+// change of the wall clock neither lengthens nor ends a lock-out. Thread-safe.
 class PinAttemptLimiter
 {
 public:
@@ -30,9 +31,10 @@ public:
     explicit PinAttemptLimiter(Limits limits);
 
     // Whether a PIN from `host` may be checked now; an allowed attempt is to be followed by
-    // `recordFailure()` or `recordSuccess()`.
-    bool beginAttempt(const QString& host, qint64 nowMs);
-    // True when the host has used up its attempts: it is locked out and needs a new PIN.
+    // `recordFailure()` or `recordSuccess()`. A refused one sets `retryAfterMs`, when given, to
+    // the time until the limit that refused it lets it through (at least 1).
+    bool beginAttempt(const QString& host, qint64 nowMs, qint64* retryAfterMs = nullptr);
+    // True when the host has used up its attempts: it is locked out from now.
     bool recordFailure(const QString& host, qint64 nowMs);
     void recordSuccess(const QString& host);
 

@@ -44,12 +44,6 @@ void RegistryServerBackend::touchPeer(const QString& host, const std::optional<Q
     m_peers.touchPeerOnMainActor(host, name);
 }
 
-void RegistryServerBackend::regeneratePIN(const QString& host)
-{
-    QMetaObject::invokeMethod(
-        &m_peers, [peers = &m_peers, host] { peers->regeneratePIN(host); }, Qt::QueuedConnection);
-}
-
 void RegistryServerBackend::markSending(const QString& id)
 {
     m_outgoing.markSending(id);

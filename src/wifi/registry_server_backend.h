@@ -29,7 +29,6 @@ public:
     ~RegistryServerBackend() override;
 
     void touchPeer(const QString& host, const std::optional<QString>& name) override;
-    void regeneratePIN(const QString& host) override;
     void markSending(const QString& id) override;
     void updateProgress(const QString& id, qint64 sentBytes) override;
     void clearCancellation(const QString& id) override;

@@ -1,6 +1,6 @@
 #include "wifi/request_router.h"
 
-#include <QDateTime>
+#include <QDeadlineTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QPointer>
@@ -28,7 +28,7 @@ std::optional<QString> stringField(const QByteArray& body, const QString& key)
 RequestRouter::RequestRouter(WiFiServerBackend& backend, PinAttemptLimiter& limiter,
                              QString statusName, std::function<qint64()> clockMs)
     : m_backend(backend), m_limiter(limiter), m_statusName(std::move(statusName)),
-      m_clockMs(clockMs ? std::move(clockMs) : [] { return QDateTime::currentMSecsSinceEpoch(); }),
+      m_clockMs(clockMs ? std::move(clockMs) : [] { return QDeadlineTimer::current().deadline(); }),
       m_log(QStringLiteral("WiFiAdvertiser.Conn"), true)
 {}
 
@@ -102,10 +102,15 @@ void RequestRouter::handlePair(const QString& host, const QByteArray& body,
         responder.sendText(400, QStringLiteral("Missing pin"));
         return;
     }
-    if (!m_limiter.beginAttempt(host, m_clockMs())) {
-        // Locked out: refused like a wrong PIN, without even asking the registry.
-        m_log.error(QStringLiteral("PIN MISMATCH for %1"), {host});
-        responder.sendText(401, QStringLiteral("Incorrect PIN"));
+    qint64 retryAfterMs = 0;
+    if (!m_limiter.beginAttempt(host, m_clockMs(), &retryAfterMs)) {
+        // Said apart from a wrong PIN, so that the phone can tell its user to wait; the registry
+        // is not even asked.
+        const qint64 seconds = (retryAfterMs + 999) / 1000;
+        m_log.error(QStringLiteral("PIN attempt from %1 refused for %2 s: too many attempts"),
+                    {host, QString::number(seconds)});
+        responder.sendText(
+            401, QStringLiteral("Too many attempts — try again in %1 seconds").arg(seconds));
         return;
     }
     QPointer<QObject> guard(responder.context());
@@ -120,11 +125,11 @@ void RequestRouter::handlePair(const QString& host, const QByteArray& body,
                 }
                 return;
             }
-            if (m_limiter.recordFailure(host, m_clockMs())) {
-                m_log.warning(QStringLiteral("Too many wrong PINs from %1; its PIN is replaced"),
+            // A wrong PIN changes nothing of the phones: a pairing made at this address stays.
+            if (m_limiter.recordFailure(host, m_clockMs()))
+                m_log.warning(QStringLiteral("Too many wrong PINs from %1; pairing is refused for "
+                                             "a while"),
                               {host});
-                m_backend.regeneratePIN(host);
-            }
             if (guard) {
                 m_log.error(QStringLiteral("PIN MISMATCH for %1"), {host});
                 responder.sendText(401, QStringLiteral("Incorrect PIN"));

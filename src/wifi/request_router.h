@@ -30,6 +30,7 @@ class RequestRouter
 public:
     enum class Route { Pair, Reconnect, Status, Control, Upload, Pending, Download, NotFound };
 
+    // `clockMs` times the PIN lock-out: milliseconds of a monotonic clock (the default).
     RequestRouter(WiFiServerBackend& backend, PinAttemptLimiter& limiter, QString statusName,
                   std::function<qint64()> clockMs = {});
 

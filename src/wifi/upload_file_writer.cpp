@@ -34,7 +34,12 @@ QString UploadFileWriter::uploadName(const std::optional<QString>& fileName, qin
     // Only the last component counts: the file must land in the "Quillbay" folder.
     const qsizetype separator = std::max(name.lastIndexOf(u'/'), name.lastIndexOf(u'\\'));
     name = name.mid(separator + 1);
-    name.removeIf([](QChar c) { return c.category() == QChar::Other_Control; });
+    // Direction controls would let "\u202Etxt.exe" read as "exe.txt" wherever it is shown.
+    name.removeIf([](QChar c) {
+        const char16_t u = c.unicode();
+        return c.category() == QChar::Other_Control || (u >= 0x202A && u <= 0x202E) ||
+               (u >= 0x2066 && u <= 0x2069) || u == 0x200E || u == 0x200F || u == 0x061C;
+    });
     const QString fallback = QStringLiteral("received_") + QString::number(nowSeconds);
     return name.trimmed().isEmpty() ? fallback : LocalFiles::singleComponent(name, fallback);
 }

@@ -10,6 +10,8 @@
 #include <QThread>
 #include <QUuid>
 
+#include <algorithm>
+
 #include "wifi/wire_format.h"
 
 namespace qb {
@@ -102,22 +104,35 @@ void WiFiPeerRegistry::touch(const QString& host, const std::optional<QString>& 
         peers[index].name = effectiveName;
         peers[index].lastSeen = now();
     } else {
-        // The least recently seen unpaired peer makes room for the new one.
-        int unpaired = 0;
-        int oldest = -1;
-        for (int i = 0; i < peers.size(); ++i) {
-            if (peers[i].token)
-                continue;
-            ++unpaired;
-            if (oldest < 0 || peers[i].lastSeen < peers[oldest].lastSeen)
-                oldest = i;
+        const auto unpaired = std::count_if(peers.cbegin(), peers.cend(),
+                                            [](const WiFiPeer& peer) { return !peer.token; });
+        if (unpaired >= kMaxUnpairedPeers) {
+            if (const int drop = unpairedPeerToDrop(peers); drop >= 0)
+                peers.removeAt(drop);
         }
-        if (unpaired >= kMaxUnpairedPeers)
-            peers.removeAt(oldest);
         peers.append(WiFiPeer{host, effectiveName, makePIN(m_random), std::nullopt, now()});
     }
     changePeers(std::move(peers));
     saveTouches();
+}
+
+int WiFiPeerRegistry::unpairedPeerToDrop(const QList<WiFiPeer>& peers) const
+{
+    // The selected phone stays: its PIN is on screen. One not heard from for a while goes first,
+    // the least recently seen. When every other one asked recently, new addresses are arriving in
+    // a burst: the newest arrival goes, so that the phones that asked before it keep their PINs.
+    int oldest = -1;
+    int newest = -1;
+    for (int i = 0; i < peers.size(); ++i) {
+        if (peers[i].token || peers[i].host == m_selectedPeerHost)
+            continue;
+        if (oldest < 0 || peers[i].lastSeen < peers[oldest].lastSeen)
+            oldest = i;
+        newest = i; // the list is in order of first contact
+    }
+    if (oldest >= 0 && peers[oldest].lastSeen < now().addSecs(-kRecentPeerSeconds))
+        return oldest;
+    return newest;
 }
 
 void WiFiPeerRegistry::saveTouches()

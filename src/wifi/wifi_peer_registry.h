@@ -18,8 +18,9 @@ namespace qb {
 // Every phone that has spoken to the Wi-Fi server, in order of first contact, kept in
 // "wifi_peers.json" in the given folder. Pairing changes are written at once; the touches of a
 // stream of requests at most once a second, and whatever is left at shutdown. Requests cannot
-// grow it without bound: names are cut to 128 characters, and only the 64 most recently seen
-// unpaired peers are kept (paired ones always are).
+// grow it without bound: names are cut to 128 characters, and at most 64 unpaired peers are kept
+// (paired ones always are). Which unpaired one makes room is chosen so that a burst of new
+// addresses takes neither the selected phone nor those that asked in the minutes before it.
 //
 // Threads: the object lives on the GUI thread; everything except the three *OnMainActor bridges
 // and shutdown() must be called there. The bridges are for the server's connection threads:
@@ -39,6 +40,8 @@ public:
     static inline const QString kDefaultName = QStringLiteral("Android device");
     static constexpr qsizetype kMaxNameLength = 128;
     static constexpr int kMaxUnpairedPeers = 64;
+    // An unpaired peer seen within this time outlasts a burst of new addresses arriving after it.
+    static constexpr int kRecentPeerSeconds = 300;
     static constexpr int kTouchSaveIntervalMs = 1000;
 
     // Creates `folder` if needed (failure is only logged) and reads the file there.
@@ -106,6 +109,7 @@ signals:
 private:
     static bool isLoopback(const QString& host);
     int indexOfHost(const QString& host) const;
+    int unpairedPeerToDrop(const QList<WiFiPeer>& peers) const;
     void changePeers(QList<WiFiPeer> peers);
     void saveTouches();
     QDateTime now() const { return m_clock(); }

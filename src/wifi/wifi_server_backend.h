@@ -23,7 +23,6 @@ public:
 
     // Posted.
     virtual void touchPeer(const QString& host, const std::optional<QString>& name) = 0;
-    virtual void regeneratePIN(const QString& host) = 0;
     virtual void markSending(const QString& id) = 0;
     virtual void updateProgress(const QString& id, qint64 sentBytes) = 0;
     virtual void clearCancellation(const QString& id) = 0;

@@ -79,9 +79,13 @@ TEST(PinAttemptLimiter, LockOutDoublesAGlobalBurstStopsEverybodyAndStaleAttempts
     EXPECT_FALSE(fail("a"));
     EXPECT_TRUE(fail("a")); // locked again, now for 2 s
     EXPECT_FALSE(limiter.beginAttempt("a", now + 1999));
+    qint64 retryAfterMs = 0;
+    EXPECT_FALSE(limiter.beginAttempt("a", now + 1500, &retryAfterMs));
+    EXPECT_EQ(retryAfterMs, 500);
     EXPECT_TRUE(limiter.beginAttempt("b", now));
-    EXPECT_FALSE(limiter.recordFailure("b", now)); // 5 failures within the window
-    EXPECT_FALSE(limiter.beginAttempt("c", now));  // everybody waits
+    EXPECT_FALSE(limiter.recordFailure("b", now));               // 5 failures within the window
+    EXPECT_FALSE(limiter.beginAttempt("c", now, &retryAfterMs)); // everybody waits
+    EXPECT_EQ(retryAfterMs, 10'000 - now); // until the first of them (at 0) leaves the window
     now += 10'001;
     EXPECT_TRUE(limiter.beginAttempt("c", now));
     EXPECT_TRUE(limiter.beginAttempt("c", now));
@@ -222,6 +226,10 @@ TEST(UploadFileWriter, NamesAreReducedToOneSafeComponent)
     const QList<std::pair<QString, QString>> names{{"/etc/passwd", "passwd"},
                                                    {"a\\b\\c.txt", "c.txt"},
                                                    {"bad\nname\x01.txt", "badname.txt"},
+                                                   {"\u202Etxt.exe", "txt.exe"},
+                                                   {"a\u202A\u202B\u202C\u202Db\u2066\u2067\u2068"
+                                                    "\u2069\u200E\u200F\u061C.txt",
+                                                    "ab.txt"},
                                                    {"..", "received_1700000000"},
                                                    {"dir/", "received_1700000000"},
                                                    {"", "received_1700000000"}};

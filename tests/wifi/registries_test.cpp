@@ -241,8 +241,9 @@ TEST_F(WiFiPeerRegistryTest, RequestsCannotGrowThePeersAndTouchesAreWrittenOnceP
     registry->touch("10.0.0.1", "Paired");
     ASSERT_TRUE(registry->verifyPIN("10.0.0.1", "000042"));
     const QByteArray paired = readAll(storePath());
+    // Far enough apart that the least recently seen make room (a burst is the next test's).
     for (int i = 0; i < 1000; ++i) {
-        m_now = m_now.addSecs(1);
+        m_now = m_now.addSecs(10);
         registry->touch(QStringLiteral("127.0.%1.%2").arg(i / 250).arg(i % 250 + 2),
                         QString(300, u'n'));
     }
@@ -256,6 +257,32 @@ TEST_F(WiFiPeerRegistryTest, RequestsCannotGrowThePeersAndTouchesAreWrittenOnceP
     registry->touch("10.0.0.2", "Last");
     registry->shutdown(); // at quit, nothing is left unwritten
     EXPECT_EQ(makeRegistry()->peers().last().host, "10.0.0.2");
+}
+
+// Guards against a burst of new addresses taking the record, and so the PIN, of the phone that
+// is being paired.
+TEST_F(WiFiPeerRegistryTest, ABurstOfNewAddressesKeepsTheSelectedPhoneAndThoseThatAskedBeforeIt)
+{
+    auto registry = makeRegistry();
+    registry->touch("10.0.0.7", "Selected"); // PIN 000042
+    registry->setSelectedPeerHost(QStringLiteral("10.0.0.7"));
+    for (int i = 0; i < 62; ++i)
+        registry->touch(QStringLiteral("10.1.0.%1").arg(i), std::nullopt);
+    m_now = m_now.addSecs(3600);
+    registry->touch("10.0.0.8", "Asked just before");
+    const QList<WiFiPeer> before = registry->peers();
+    ASSERT_EQ(before.size(), WiFiPeerRegistry::kMaxUnpairedPeers);
+    for (int i = 0; i < 70; ++i) {
+        m_now = m_now.addSecs(1);
+        registry->touch(QStringLiteral("10.2.0.%1").arg(i), std::nullopt);
+    }
+    const QList<WiFiPeer> peers = registry->peers();
+    ASSERT_EQ(peers.size(), WiFiPeerRegistry::kMaxUnpairedPeers);
+    EXPECT_EQ(peers.at(0), before.at(0)); // selected an hour ago
+    EXPECT_EQ(peers.at(1), before.last());
+    EXPECT_EQ(peers.at(2).host, "10.2.0.0");   // those not seen for an hour made room first
+    EXPECT_EQ(peers.last().host, "10.2.0.69"); // then the burst's newest
+    EXPECT_TRUE(registry->verifyPIN("10.0.0.7", "000042"));
 }
 
 namespace {

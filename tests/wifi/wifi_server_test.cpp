@@ -23,7 +23,48 @@
 
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
 #include <sys/stat.h>
+#include <sys/time.h>
+#include <time.h>
+
+namespace {
+
+// A wall clock that tests move as a user setting the clock would, for this process only: its
+// calls for the time of day are answered here, shifted; the monotonic clock is left alone.
+std::atomic<qint64> wallClockShiftMs{0};
+
+template <typename Function> Function real(const char* name)
+{
+    return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
+}
+
+} // namespace
+
+extern "C" int clock_gettime(clockid_t clock, struct timespec* time) noexcept
+{
+    static const auto next = real<int (*)(clockid_t, struct timespec*)>("clock_gettime");
+    const int result = next(clock, time);
+    if (result == 0 && (clock == CLOCK_REALTIME || clock == CLOCK_REALTIME_COARSE)) {
+        const qint64 ns =
+            time->tv_sec * 1'000'000'000LL + time->tv_nsec + wallClockShiftMs * 1'000'000;
+        time->tv_sec = ns / 1'000'000'000;
+        time->tv_nsec = ns % 1'000'000'000;
+    }
+    return result;
+}
+
+extern "C" int gettimeofday(struct timeval* __restrict time, void* __restrict zone) noexcept
+{
+    static const auto next = real<int (*)(struct timeval*, void*)>("gettimeofday");
+    const int result = next(time, zone);
+    if (result == 0) {
+        const qint64 us = time->tv_sec * 1'000'000LL + time->tv_usec + wallClockShiftMs * 1000;
+        time->tv_sec = us / 1'000'000;
+        time->tv_usec = us % 1'000'000;
+    }
+    return result;
+}
 
 namespace qb {
 namespace {
@@ -69,6 +110,7 @@ protected:
         options.workerThreads = workerThreads;
         options.drainTimeoutMs = 500;
         options.connectionWaitMs = connectionWaitMs;
+        options.pinLimits = pinLimits;
         server.reset();
         server = std::make_unique<WiFiAdvertiser>(
             serverBackend, std::make_unique<FakePublisher>(&published), options);
@@ -80,6 +122,7 @@ protected:
 
     void TearDown() override
     {
+        wallClockShiftMs = 0;
         server.reset();
         QCoreApplication::processEvents();
     }
@@ -140,6 +183,7 @@ protected:
     int maxConnections = 1000;
     int workerThreads = 4;
     int connectionWaitMs = 10'000;
+    PinAttemptLimiter::Limits pinLimits;
     test::LogCapture logs;
     QTemporaryDir data;
     QTemporaryDir downloads;
@@ -203,8 +247,7 @@ TEST_F(WiFiServerTest, FramingOverTheWire)
     EXPECT_TRUE(oversized.endsWith("\r\n\r\nBad Request"));
 }
 
-// Also guards the lock-out: five wrong PINs replace the PIN and refuse even the new one, for that
-// host only.
+// Also guards the lock-out: five wrong PINs refuse even the right one, for that host only.
 TEST_F(WiFiServerTest, PairReconnectAndPendingEndToEnd)
 {
     // The first request from a new address creates its peer with a PIN.
@@ -222,8 +265,8 @@ TEST_F(WiFiServerTest, PairReconnectAndPendingEndToEnd)
         EXPECT_EQ(bodyOf(pair(peer.pin == "000000" ? "000001" : "000000", "127.0.0.2")),
                   "Incorrect PIN");
     QCoreApplication::processEvents();
-    EXPECT_NE(peers.peers().first().pin, peer.pin);
-    EXPECT_EQ(bodyOf(pair(peers.peers().first().pin, "127.0.0.2")), "Incorrect PIN");
+    EXPECT_EQ(peers.peers().first().pin, peer.pin);
+    EXPECT_TRUE(bodyOf(pair(peer.pin, "127.0.0.2")).startsWith("Too many attempts"));
 
     ask("GET /status HTTP/1.1\r\n\r\n", "127.0.0.3");
     ASSERT_TRUE(test::waitUntil([&] { return peers.peers().size() == 2; }));
@@ -245,6 +288,59 @@ TEST_F(WiFiServerTest, PairReconnectAndPendingEndToEnd)
         return p.host == "127.0.0.5" && p.token == QString::fromUtf8(token);
     }));
     EXPECT_EQ(bodyOf(ask("GET /pending HTTP/1.1\r\n\r\n", "127.0.0.5")), "{\"files\":[]}");
+}
+
+// Few enough wrong PINs from all phones together reach the limit they share.
+struct WiFiServerPinTest : WiFiServerTest
+{
+    WiFiServerPinTest() { pinLimits.failuresInWindow = 8; }
+};
+
+// Guards against wrong PINs from a paired phone's address unpairing it, a lock-out that follows
+// the wall clock, and a refusal by the limit that reads like a wrong PIN.
+TEST_F(WiFiServerPinTest, WrongPINsOnlyHoldOffPairingForATimeTheWallClockCannotMove)
+{
+    ask("GET /status HTTP/1.1\r\n\r\n", "127.0.0.2");
+    ask("GET /status HTTP/1.1\r\n\r\n", "127.0.0.4");
+    ASSERT_TRUE(test::waitUntil([&] { return peers.peers().size() == 2; }));
+    const QString pin = peers.peers().first().pin;
+    const QString wrong = pin == "000000" ? "000001" : "000000";
+    const auto pair = [&](const QString& tried, const char* source) {
+        return post("/pair", "{\"pin\":\"" + tried.toUtf8() + "\"}", source);
+    };
+    const QByteArray token = jsonOf(pair(pin, "127.0.0.2")).value("token").toString().toUtf8();
+    ASSERT_EQ(token.size(), 36);
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(bodyOf(pair(wrong, "127.0.0.2")), "Incorrect PIN");
+    QCoreApplication::processEvents();
+    EXPECT_EQ(peers.peers().first().pin, pin);
+    EXPECT_EQ(peers.peers().first().token, QString::fromUtf8(token));
+    EXPECT_EQ(jsonOf(post("/reconnect", "{\"token\":\"" + token + "\"}", "127.0.0.2")),
+              QJsonObject({{"ok", true}}));
+
+    // The seconds a refusal by the limit asks the phone to wait; -1 for any other reply.
+    const auto waitSeconds = [](const QByteArray& reply) {
+        const QByteArray prefix = "HTTP/1.1 401 Unauthorized\r\n";
+        const QByteArray text = "Too many attempts \xe2\x80\x94 try again in ";
+        const QByteArray body = bodyOf(reply);
+        if (!reply.startsWith(prefix) || !body.startsWith(text) || !body.endsWith(" seconds"))
+            return -1;
+        return body.mid(text.size(), body.size() - text.size() - 8).toInt();
+    };
+    // The 30 s lock-out of this address, with the wall clock set back or forward an hour.
+    for (const qint64 shiftMs : {0LL, -3'600'000LL, 3'600'000LL}) {
+        wallClockShiftMs = shiftMs;
+        const int seconds = waitSeconds(pair(pin, "127.0.0.2"));
+        EXPECT_TRUE(seconds > 20 && seconds <= 30) << shiftMs << " ms: " << seconds;
+    }
+    wallClockShiftMs = 0;
+
+    // Three more wrong PINs from elsewhere fill the limit all addresses share for a minute.
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(bodyOf(pair(wrong, "127.0.0.3")), "Incorrect PIN");
+    const int seconds = waitSeconds(pair(peers.peers().at(1).pin, "127.0.0.4"));
+    EXPECT_TRUE(seconds > 50 && seconds <= 60) << seconds;
+    EXPECT_EQ(peers.peers().at(1).token, std::nullopt);
 }
 
 // Guards against pairing a phone that has gone while the GUI thread was busy: the new token
@@ -320,13 +416,21 @@ TEST_F(WiFiServerTest, UploadLandsInTheQuillbayFolderAndIsRecordedACutOneLeavesN
     const QJsonObject escaped =
         jsonOf(curl({"-H", "X-File-Name: ../../escape.txt", "--data-binary", "x", url("/upload")}));
     EXPECT_EQ(escaped.value("path").toString(), QDir(quillbayFolder()).filePath("escape.txt"));
+    // Nor can direction controls make it read as another type ("exe.txt"), in the history either.
+    const QString plain = QDir(quillbayFolder()).filePath("txt.exe");
+    EXPECT_EQ(jsonOf(curl({"-H", "X-File-Name: %E2%80%AEtxt%E2%81%A6.%E2%80%8Fexe", "--data-binary",
+                           "x", url("/upload")}))
+                  .value("path")
+                  .toString(),
+              plain);
 
-    ASSERT_TRUE(test::waitUntil([&] { return received.files().size() == 3; }));
-    const ReceivedFile last = received.files().at(1);
+    ASSERT_TRUE(test::waitUntil([&] { return received.files().size() == 4; }));
+    EXPECT_EQ(received.files().at(0).url, QUrl::fromLocalFile(plain));
+    const ReceivedFile last = received.files().at(2);
     EXPECT_EQ(last.url, QUrl::fromLocalFile(QDir(quillbayFolder()).filePath("my photo (1).jpg")));
     EXPECT_EQ(last.senderHost, "127.0.0.2");
     EXPECT_EQ(last.senderName, "Pixel");
-    EXPECT_EQ(received.files().at(0).senderName, "Android device");
+    EXPECT_EQ(received.files().at(1).senderName, "Android device");
 }
 
 TEST_F(WiFiServerTest, DownloadStreamsTheQueuedFileToItsRecipientOnly)
