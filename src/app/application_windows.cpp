@@ -43,6 +43,12 @@ ApplicationWindows::~ApplicationWindows()
     delete m_main;
 }
 
+void ApplicationWindows::showMain()
+{
+    m_main->setWindowState(m_main->windowState() & ~Qt::WindowMinimized);
+    bringForward(m_main);
+}
+
 SettingsWindow* ApplicationWindows::openSettings()
 {
     if (!m_settings) {
