@@ -2,6 +2,7 @@
 
 #include "platform/logger.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -79,7 +80,8 @@ SingleInstance::Outcome SingleInstance::start(int waitMs)
             qint64 pid = 0;
             m_lock->getLockInfo(&pid, nullptr, nullptr);
             instanceLog().warning(
-                QStringLiteral("Quillbay is already running (process %1) but does not answer"),
+                QStringLiteral("Quillbay is already running (process %1) but does not answer; "
+                               "not starting a second copy"),
                 {QString::number(pid)});
             return Outcome::NoAnswer;
         }
@@ -118,6 +120,9 @@ void SingleInstance::listen()
         return;
     }
     connect(m_server, &QLocalServer::newConnection, this, &SingleInstance::acceptRequests);
+    // Quitting, this copy shows no window any more: a start meanwhile waits for the lock instead.
+    if (QCoreApplication* application = QCoreApplication::instance())
+        connect(application, &QCoreApplication::aboutToQuit, m_server, &QLocalServer::close);
 }
 
 void SingleInstance::acceptRequests()

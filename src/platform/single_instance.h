@@ -32,9 +32,10 @@ public:
     ~SingleInstance() override;
 
     // Takes the lock and starts taking requests, or hands over to the copy that holds it. Blocks
-    // for up to `waitMs` while that copy is still starting (or two start at once). A folder where
-    // no lock can be made at all leaves this copy running, as before, and says why in the log.
-    Outcome start(int waitMs = 10'000);
+    // for up to `waitMs` while that copy is still starting (or two start at once) or still
+    // quitting, which can take a disk's ten seconds. A folder where no lock can be made at all
+    // leaves this copy running, as before, and says why in the log.
+    Outcome start(int waitMs = 15'000);
 
     // The local socket of the copy guarding `folder`: in the user's runtime folder, named after
     // the folder, so copies with other data folders never meet.
