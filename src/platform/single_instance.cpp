@@ -4,8 +4,10 @@
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
+#include <QDateTime>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
@@ -23,6 +25,8 @@ const QByteArray kShowRequest = "show\n";
 const QByteArray kShown = "shown\n";
 // How long a copy keeps a request connection that does not say what it wants.
 constexpr int kRequestTimeoutMs = 5000;
+// Longer than making a lock file and writing its owner's details into it can take.
+constexpr qint64 kLockWriteMs = 5000;
 
 Logger instanceLog()
 {
@@ -71,11 +75,18 @@ SingleInstance::Outcome SingleInstance::start(int waitMs)
             return Outcome::Running;
         }
         // The copy holding the lock may not listen yet: it takes the lock first.
-        if (askRunningCopy(int(std::min<qint64>(deadline.remainingTime(), 1000)))) {
+        if (askRunningCopy(deadline)) {
             instanceLog().info(
                 QStringLiteral("Quillbay is already running; asked it to show its window"));
             return Outcome::HandedOver;
         }
+        // A lock file without its owner's details is what a power cut while it was being made
+        // leaves. Once it is not just being made, it is stale if no process holds it open.
+        const QFileInfo lockFile(m_lock->fileName());
+        if (!m_lock->getLockInfo(nullptr, nullptr, nullptr) && lockFile.exists() &&
+            lockFile.lastModified().msecsTo(QDateTime::currentDateTime()) > kLockWriteMs &&
+            m_lock->removeStaleLockFile())
+            continue;
         if (deadline.hasExpired()) {
             qint64 pid = 0;
             m_lock->getLockInfo(&pid, nullptr, nullptr);
@@ -89,12 +100,11 @@ SingleInstance::Outcome SingleInstance::start(int waitMs)
     }
 }
 
-bool SingleInstance::askRunningCopy(int waitMs) const
+bool SingleInstance::askRunningCopy(const QDeadlineTimer& deadline) const
 {
-    const QDeadlineTimer deadline(waitMs);
     QLocalSocket socket;
     socket.connectToServer(serverName(m_folder));
-    if (!socket.waitForConnected(int(deadline.remainingTime())))
+    if (!socket.waitForConnected(int(std::min<qint64>(deadline.remainingTime(), 1000))))
         return false;
     socket.write(kShowRequest);
     if (!socket.waitForBytesWritten(int(deadline.remainingTime())))

@@ -5,6 +5,7 @@
 
 #include <memory>
 
+class QDeadlineTimer;
 class QLocalServer;
 class QLockFile;
 
@@ -46,7 +47,7 @@ signals:
     void showRequested();
 
 private:
-    bool askRunningCopy(int waitMs) const;
+    bool askRunningCopy(const QDeadlineTimer& deadline) const;
     void listen();
     void acceptRequests();
 

@@ -139,7 +139,8 @@ bool waitForLog(QProcess& child, QByteArray& log, const QByteArray& text, int ti
 
 // Guards against a second copy on the same home serving phones beside the first and writing its
 // own lists over the first one's files, against two copies that start at once both running, and
-// against the lock or the socket of a killed copy keeping the next start from running.
+// against the lock or the socket of a killed copy, or an empty lock, keeping the next start from
+// running.
 TEST(QuillbayProcessTest, ASecondStartShowsTheRunningCopyAndAKilledOneLeavesNothingInTheWay)
 {
     QTemporaryDir home;
@@ -200,6 +201,19 @@ TEST(QuillbayProcessTest, ASecondStartShowsTheRunningCopyAndAKilledOneLeavesNoth
     ASSERT_EQ(::kill(pid_t(running.processId()), SIGTERM), 0);
     ASSERT_TRUE(running.waitForFinished(30000));
     EXPECT_EQ(running.exitCode(), 0);
+
+    // A power cut while the lock was being made leaves it empty.
+    const QString lock = home.filePath(QStringLiteral(".local/share/Quillbay/quillbay.lock"));
+    ASSERT_TRUE(QFile(lock).open(QIODevice::WriteOnly));
+    const timespec aMinuteAgo{QDateTime::currentSecsSinceEpoch() - 60, 0};
+    const timespec times[2] = {aMinuteAgo, aMinuteAgo};
+    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(lock).constData(), times, 0), 0);
+    QProcess afterPowerCut;
+    start(afterPowerCut);
+    QByteArray log;
+    EXPECT_NE(waitForPort(afterPowerCut, log, 10000), 0) << log.toStdString();
+    afterPowerCut.terminate();
+    EXPECT_TRUE(afterPowerCut.waitForFinished(30000));
 }
 
 } // namespace
