@@ -2,7 +2,9 @@
 #include "app/application_windows.h"
 #include "app/main_window.h"
 #include "app/quillbay_app.h"
+#include "platform/app_paths.h"
 #include "platform/quit_signal_watcher.h"
+#include "platform/single_instance.h"
 #include "ui_common/symbol_icon.h"
 
 #include <QApplication>
@@ -20,6 +22,18 @@ int main(int argc, char* argv[])
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/quillbay/quillbay.svg")));
     qb::installIconThemeFallback();
 
+    // Before anything reads or writes the data folder: a second copy would write its own lists
+    // over the running one's. Held until the process ends.
+    qb::SingleInstance instance(qb::AppPaths::dataFolder());
+    switch (instance.start()) {
+    case qb::SingleInstance::Outcome::Running:
+        break;
+    case qb::SingleInstance::Outcome::HandedOver:
+        return 0;
+    case qb::SingleInstance::Outcome::NoAnswer:
+        return 1;
+    }
+
     auto quillbay = std::make_unique<qb::QuillbayApp>(qb::QuillbayApp::processOptions());
     qb::QuitSignalWatcher quitSignals;
     // exit() rather than quit(): quit() first asks every window to close, and the consent
@@ -34,6 +48,8 @@ int main(int argc, char* argv[])
         qb::ApplicationWindows windows(*quillbay);
         QObject::connect(&windows, &qb::ApplicationWindows::quitRequested, &app, leave,
                          Qt::QueuedConnection);
+        QObject::connect(&instance, &qb::SingleInstance::showRequested, &windows,
+                         &qb::ApplicationWindows::showMain);
         windows.mainWindow().show();
         status = QApplication::exec();
     }

@@ -7,6 +7,8 @@
 #include "app/quillbay_app.h"
 #include "app/settings_window.h"
 
+#include <QApplication>
+
 namespace qb {
 
 namespace {
@@ -41,6 +43,15 @@ ApplicationWindows::~ApplicationWindows()
     delete m_about;
     delete m_settings;
     delete m_main;
+}
+
+void ApplicationWindows::showMain()
+{
+    m_main->setWindowState(m_main->windowState() & ~Qt::WindowMinimized);
+    bringForward(m_main);
+    // A sheet open on it (the consent question) stays in front of it.
+    if (QWidget* sheet = QApplication::activeModalWidget(); sheet && sheet->window() != m_main)
+        bringForward(sheet);
 }
 
 SettingsWindow* ApplicationWindows::openSettings()

@@ -21,6 +21,8 @@ public:
     ~ApplicationWindows() override;
 
     MainWindow& mainWindow() const { return *m_main; }
+    // Brings the main window forward, out of the dock if it was minimised.
+    void showMain();
     SettingsWindow* openSettings();
     AboutWindow* openAbout();
 

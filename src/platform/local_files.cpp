@@ -51,6 +51,24 @@ QString truncated(const QString& text, qsizetype maxBytes)
     return text.left(i);
 }
 
+// Whether a failed link() says that the file system makes no hard links (or none to this file),
+// rather than that this one failed: FUSE file systems answer ENOSYS when they lack the call, and
+// many answer EROFS (on a writable disk) or EPERM; one that allows a file a single name answers
+// EMLINK. A plain rename is as good there. Anything else (EEXIST above all) is the answer.
+bool cannotLink(int error)
+{
+    switch (error) {
+    case EPERM:
+    case EOPNOTSUPP: // also ENOTSUP
+    case ENOSYS:
+    case EROFS:
+    case EMLINK:
+        return true;
+    default:
+        return false;
+    }
+}
+
 } // namespace
 
 QString singleComponent(QString name, const QString& fallback)
@@ -105,7 +123,7 @@ int renameNoReplace(const QString& from, const QString& to)
         ::unlink(source.constData());
         return 0;
     }
-    if (errno != EPERM && errno != ENOTSUP && errno != EOPNOTSUPP)
+    if (!cannotLink(errno))
         return errno;
     struct stat info;
     if (::lstat(target.constData(), &info) == 0)

@@ -56,23 +56,32 @@ QByteArray get(quint16 port, const QByteArray& path)
     return reply;
 }
 
-TEST(QuillbayProcessTest, ServesStatusWithinThreeSecondsAndQuitsCleanlyOnSigterm)
+// Quillbay started offscreen with `home` as its home and every folder of its own in it.
+QProcessEnvironment environmentIn(const QTemporaryDir& home)
 {
-    QTemporaryDir home;
-    ASSERT_TRUE(home.isValid());
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const auto& [name, value] : {std::pair{"HOME", ""},
                                       {"XDG_CONFIG_HOME", ".config"},
                                       {"XDG_DATA_HOME", ".local/share"},
                                       {"XDG_CACHE_HOME", ".cache"},
+                                      {"XDG_RUNTIME_DIR", "run"},
                                       {"XDG_DOWNLOAD_DIR", "Downloads"}})
         environment.insert(QString::fromUtf8(name), home.filePath(QString::fromUtf8(value)));
+    ::mkdir(QFile::encodeName(home.filePath(QStringLiteral("run"))).constData(), 0700);
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     environment.insert(QStringLiteral("QB_LOG_STDERR"), QStringLiteral("1"));
     // The crash guard stays on, as for a user; the system's DNS-SD daemon stays out of reach.
     environment.remove(QStringLiteral("QB_CRASH_GUARD"));
     environment.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"),
                        QStringLiteral("unix:path=") + home.filePath(QStringLiteral("no-bus")));
+    return environment;
+}
+
+TEST(QuillbayProcessTest, ServesStatusWithinThreeSecondsAndQuitsCleanlyOnSigterm)
+{
+    QTemporaryDir home;
+    ASSERT_TRUE(home.isValid());
+    const QProcessEnvironment environment = environmentIn(home);
 
     // A copy folder that a crash left a day and more ago goes at start-up; a fresh one stays.
     const QString cache = home.filePath(QStringLiteral(".cache/halvorin/Quillbay"));
@@ -114,6 +123,97 @@ TEST(QuillbayProcessTest, ServesStatusWithinThreeSecondsAndQuitsCleanlyOnSigterm
     log += quillbay.readAllStandardError();
     EXPECT_EQ(quillbay.exitStatus(), QProcess::NormalExit) << log.toStdString();
     EXPECT_EQ(quillbay.exitCode(), 0) << log.toStdString();
+}
+
+// Waits until `log` (added to from the child's standard error) contains `text`.
+bool waitForLog(QProcess& child, QByteArray& log, const QByteArray& text, int timeoutMs = 10000)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!log.contains(text) && clock.elapsed() < timeoutMs) {
+        child.waitForReadyRead(100);
+        log += child.readAllStandardError();
+    }
+    return log.contains(text);
+}
+
+// Guards against a second copy on the same home serving phones beside the first and writing its
+// own lists over the first one's files, against two copies that start at once both running, and
+// against the lock or the socket of a killed copy, or an empty lock, keeping the next start from
+// running.
+TEST(QuillbayProcessTest, ASecondStartShowsTheRunningCopyAndAKilledOneLeavesNothingInTheWay)
+{
+    QTemporaryDir home;
+    ASSERT_TRUE(home.isValid());
+    const QProcessEnvironment environment = environmentIn(home);
+    const auto start = [&](QProcess& quillbay) {
+        quillbay.setProcessEnvironment(environment);
+        quillbay.start(QStringLiteral(QB_QUILLBAY_BINARY), {});
+        EXPECT_TRUE(quillbay.waitForStarted(10000));
+    };
+    // Expects `second` to hand over to `running` and end with status 0, without serving.
+    const auto handsOver = [](QProcess& second, QProcess& running, QByteArray& runningLog) {
+        EXPECT_TRUE(second.state() == QProcess::NotRunning || second.waitForFinished(10000))
+            << "a second copy runs";
+        const QByteArray log = second.readAllStandardError();
+        EXPECT_EQ(second.exitStatus(), QProcess::NormalExit) << log.toStdString();
+        EXPECT_EQ(second.exitCode(), 0) << log.toStdString();
+        EXPECT_TRUE(log.contains("Quillbay is already running; asked it to show its window"))
+            << log.toStdString();
+        EXPECT_FALSE(log.contains("READY")) << log.toStdString();
+        EXPECT_TRUE(waitForLog(running, runningLog, "Another start asked to show the window"))
+            << runningLog.toStdString();
+        runningLog.clear();
+    };
+
+    QProcess first;
+    start(first);
+    QByteArray firstLog;
+    ASSERT_NE(waitForPort(first, firstLog, 10000), 0) << firstLog.toStdString();
+    QProcess second;
+    start(second);
+    handsOver(second, first, firstLog);
+    ASSERT_EQ(first.state(), QProcess::Running);
+
+    // Killed, it leaves its lock and its socket behind; two starts at once, and one of them runs.
+    ASSERT_EQ(::kill(pid_t(first.processId()), SIGKILL), 0);
+    ASSERT_TRUE(first.waitForFinished(10000));
+    QProcess racers[2];
+    for (QProcess& racer : racers)
+        start(racer);
+    QElapsedTimer clock;
+    clock.start();
+    while (racers[0].state() == QProcess::Running && racers[1].state() == QProcess::Running &&
+           clock.elapsed() < 10000) {
+        for (QProcess& racer : racers)
+            racer.waitForFinished(50);
+    }
+    const int runs = racers[0].state() == QProcess::Running ? 0 : 1;
+    QByteArray runningLog;
+    ASSERT_NE(waitForPort(racers[runs], runningLog, 10000), 0) << runningLog.toStdString();
+    handsOver(racers[1 - runs], racers[runs], runningLog);
+    QProcess& running = racers[runs];
+
+    // Its socket took the killed one's place: a later start reaches it too.
+    QProcess later;
+    start(later);
+    handsOver(later, running, runningLog);
+    ASSERT_EQ(::kill(pid_t(running.processId()), SIGTERM), 0);
+    ASSERT_TRUE(running.waitForFinished(30000));
+    EXPECT_EQ(running.exitCode(), 0);
+
+    // A power cut while the lock was being made leaves it empty.
+    const QString lock = home.filePath(QStringLiteral(".local/share/Quillbay/quillbay.lock"));
+    ASSERT_TRUE(QFile(lock).open(QIODevice::WriteOnly));
+    const timespec aMinuteAgo{QDateTime::currentSecsSinceEpoch() - 60, 0};
+    const timespec times[2] = {aMinuteAgo, aMinuteAgo};
+    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(lock).constData(), times, 0), 0);
+    QProcess afterPowerCut;
+    start(afterPowerCut);
+    QByteArray log;
+    EXPECT_NE(waitForPort(afterPowerCut, log, 10000), 0) << log.toStdString();
+    afterPowerCut.terminate();
+    EXPECT_TRUE(afterPowerCut.waitForFinished(30000));
 }
 
 } // namespace

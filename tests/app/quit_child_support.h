@@ -54,8 +54,10 @@ inline void requestAndWait(quint16 port, const std::string& request)
     ::close(fd);
 }
 
-// Prints "stuck" once `stuck` holds, runs until SIGTERM or SIGINT, then ends as main() does.
-inline int runUntilQuit(std::unique_ptr<QuillbayApp> quillbay, const std::function<bool()>& stuck)
+// Prints "stuck" once `stuck` holds, runs until SIGTERM or SIGINT, then ends as main() does;
+// `afterShutdown` runs between the application's shutdown and the end of the process.
+inline int runUntilQuit(std::unique_ptr<QuillbayApp> quillbay, const std::function<bool()>& stuck,
+                        const std::function<void()>& afterShutdown = {})
 {
     QuitSignalWatcher quitSignals;
     QObject::connect(&quitSignals, &QuitSignalWatcher::quitRequested, &QCoreApplication::quit);
@@ -70,6 +72,8 @@ inline int runUntilQuit(std::unique_ptr<QuillbayApp> quillbay, const std::functi
     poll.start(10);
     const int status = QCoreApplication::exec();
     quillbay.reset();
+    if (afterShutdown)
+        afterShutdown();
     return QuillbayApp::finishProcess(status);
 }
 

@@ -1,17 +1,17 @@
 // Quillbay, ended as main() ends it, while a phone's connection thread is held in a call that
-// never returns: the open of a named pipe that nobody writes to. Quitting waits a second for the
-// connection threads. Prints "stuck" once the thread is held.
+// never returns: the open of a named pipe that nobody writes to, on its way to the application's
+// own backend. Quitting waits a second for the connection threads. Prints "stuck" once the thread
+// is held; once the application is shut down, lets the thread go on to the backend (where it is
+// held again) before the process ends, as a disk that answers late would.
 #include "app/fake_app_options.h"
 #include "app/quillbay_app.h"
 #include "quit_child_support.h"
-#include "wifi/pending_outgoing_files_registry.h"
 #include "wifi/pipe_held_backend.h"
-#include "wifi/received_files_registry.h"
-#include "wifi/sent_files_registry.h"
-#include "wifi/wifi_peer_registry.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <sys/stat.h>
 #include <thread>
@@ -37,11 +37,9 @@ int main(int argc, char* argv[])
         return 2;
     test::PipeHeldBackend* held = nullptr;
     QuillbayApp::Options options = test::fakeAppOptions(nullptr);
-    options.makeWiFiServer = [&](WiFiServerBackend&) {
+    options.makeWiFiServer = [&](WiFiServerBackend& backend) {
         // Never destroyed: the held thread still uses it when the process ends.
-        held = new test::PipeHeldBackend(
-            fifo, WiFiPeerRegistry::shared(), PendingOutgoingFilesRegistry::shared(),
-            ReceivedFilesRegistry::shared(), SentFilesRegistry::shared());
+        held = new test::PipeHeldBackend(fifo, backend);
         WiFiAdvertiser::Options server;
         server.connectionWaitMs = 1000;
         return std::make_unique<WiFiAdvertiser>(*held, nullptr, std::move(server));
@@ -49,5 +47,16 @@ int main(int argc, char* argv[])
     auto quillbay = std::make_unique<QuillbayApp>(std::move(options));
 
     std::thread(download, quillbay->wifiServer()->port().value_or(0)).detach();
-    return test::runUntilQuit(std::move(quillbay), [&] { return held->held(); });
+    return test::runUntilQuit(
+        std::move(quillbay), [&] { return held->held(); },
+        [&] {
+            held->holdAfterLookUp();
+            held->release();
+            QElapsedTimer clock;
+            clock.start();
+            while (!held->lookedUp() && clock.elapsed() < 2000)
+                QThread::msleep(10);
+            if (!held->lookedUp())
+                std::fputs("The held connection never reached the backend\n", stderr);
+        });
 }

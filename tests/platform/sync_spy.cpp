@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <dlfcn.h>
+#include <initializer_list>
 #include <mutex>
 #include <unistd.h>
 
@@ -19,8 +20,14 @@ QString holdPath; // empty: nothing is held
 int held = 0;
 int failure = 0;
 QString failurePath;
-int renameFailure = 0;
-QString renameFailurePath;
+struct Failure
+{
+    int error = 0; // 0: none
+    QString pathPart;
+};
+Failure renameFailure;
+Failure noReplaceFailure;
+Failure linkFailure;
 
 // Records the call, holds or fails it when told to, else runs the C library's own function.
 int spy(const char* name, int fd)
@@ -45,14 +52,19 @@ int spy(const char* name, int fd)
     return reinterpret_cast<int (*)(int)>(::dlsym(RTLD_NEXT, name))(fd);
 }
 
-// Fails the rename to `target` when told to, else runs the C library's own function.
-template <typename... Args> int renameSpy(const char* name, const char* target, Args... args)
+// Fails the call naming `target` when one of `failures` says so, else runs the C library's own
+// function.
+template <typename... Args>
+int renameSpy(const char* name, std::initializer_list<const Failure*> failures, const char* target,
+              Args... args)
 {
     {
         const std::lock_guard lock(mutex);
-        if (renameFailure != 0 && QFile::decodeName(target).contains(renameFailurePath)) {
-            errno = renameFailure;
-            return -1;
+        for (const Failure* failure : failures) {
+            if (failure->error != 0 && QFile::decodeName(target).contains(failure->pathPart)) {
+                errno = failure->error;
+                return -1;
+            }
         }
     }
     return reinterpret_cast<int (*)(Args...)>(::dlsym(RTLD_NEXT, name))(args...);
@@ -103,19 +115,36 @@ void qb::test::failSyncsWith(int error, const QString& pathPart)
 void qb::test::failRenamesWith(int error, const QString& pathPart)
 {
     const std::lock_guard lock(mutex);
-    renameFailure = error;
-    renameFailurePath = pathPart;
+    renameFailure = {error, pathPart};
+}
+
+void qb::test::failNoReplaceRenamesWith(int error, const QString& pathPart)
+{
+    const std::lock_guard lock(mutex);
+    noReplaceFailure = {error, pathPart};
+}
+
+void qb::test::failLinksWith(int error, const QString& pathPart)
+{
+    const std::lock_guard lock(mutex);
+    linkFailure = {error, pathPart};
 }
 
 extern "C" int rename(const char* from, const char* to) noexcept
 {
-    return renameSpy("rename", to, from, to);
+    return renameSpy("rename", {&renameFailure}, to, from, to);
 }
 
 extern "C" int renameat2(int fromFolder, const char* from, int toFolder, const char* to,
                          unsigned int flags) noexcept
 {
-    return renameSpy("renameat2", to, fromFolder, from, toFolder, to, flags);
+    return renameSpy("renameat2", {&renameFailure, &noReplaceFailure}, to, fromFolder, from,
+                     toFolder, to, flags);
+}
+
+extern "C" int link(const char* from, const char* to) noexcept
+{
+    return renameSpy("link", {&linkFailure}, to, from, to);
 }
 
 extern "C" int fdatasync(int fd)

@@ -21,5 +21,9 @@ void failSyncsWith(int error, const QString& pathPart = QString());
 // Every rename (rename, renameat2) whose target contains `pathPart` fails with `error` (without
 // renaming) until `error` is set back to 0.
 void failRenamesWith(int error, const QString& pathPart = QString());
+// The same for the no-replace rename (renameat2) alone, and for link: what a file system that
+// lacks them answers.
+void failNoReplaceRenamesWith(int error, const QString& pathPart = QString());
+void failLinksWith(int error, const QString& pathPart = QString());
 
 } // namespace qb::test

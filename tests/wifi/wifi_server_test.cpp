@@ -745,7 +745,8 @@ TEST_F(WiFiServerShortQuitTest, StopLeavesAStuckConnectionThreadRunningAndSaysSo
 {
     const QString fifo = source.filePath("held");
     ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-    test::PipeHeldBackend held(fifo, peers, outgoing, received, sent);
+    RegistryServerBackend registries(peers, outgoing, received, sent);
+    test::PipeHeldBackend held(fifo, registries);
     startServer(held);
     std::thread phone([&] {
         RawClient client(port, "127.0.0.2");

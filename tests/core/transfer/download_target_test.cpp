@@ -85,6 +85,49 @@ TEST(DownloadTarget, OverwritesOnlyWholeFilesStaysInsideTheFolderAndFindsFreeNam
     }
 }
 
+// Guards against a save failing on a file system that cannot make hard links (FUSE file systems
+// answer the link with ENOSYS, EROFS or EPERM, one that allows a single name with EMLINK): the file
+// takes its name by a plain rename there, never over another file, while a link that fails for
+// another reason still fails the save.
+TEST(DownloadTarget, SavesWithoutReplacingOnFileSystemsThatCannotLink)
+{
+    QTemporaryDir dir;
+    test::failNoReplaceRenamesWith(EINVAL, dir.path());
+    const auto save = [&](const QString& name, OverwriteRule rule, const QByteArray& bytes) {
+        DownloadTarget target(dir.path(), name, rule);
+        EXPECT_TRUE(target.prepare());
+        writeFile(target.temporaryPath(), bytes);
+        return target.commit() ? target.finalPath() : QString();
+    };
+    QStringList saved;
+    for (const int error : {ENOSYS, EROFS, EPERM, EOPNOTSUPP, EMLINK}) {
+        test::failLinksWith(error, dir.path());
+        const QString name = QString::number(error);
+        try {
+            EXPECT_EQ(save(name, OverwriteRule::Ask, "first"), dir.filePath(name));
+            EXPECT_EQ(save(name, OverwriteRule::Rename, "second"), dir.filePath(name + " (1)"));
+            // A file that takes the name while the download runs stays.
+            DownloadTarget skipped(dir.path(), name + " kept", OverwriteRule::Skip);
+            ASSERT_TRUE(skipped.prepare());
+            writeFile(skipped.temporaryPath(), "download");
+            writeFile(dir.filePath(name + " kept"), "user's");
+            EXPECT_FALSE(skipped.commit());
+        } catch (const TransferError& e) {
+            ADD_FAILURE() << name.toStdString() << ": " << e.localizedMessage.toStdString();
+        }
+        EXPECT_EQ(readFile(dir.filePath(name)), "first") << name.toStdString();
+        EXPECT_EQ(readFile(dir.filePath(name + " (1)")), "second") << name.toStdString();
+        EXPECT_EQ(readFile(dir.filePath(name + " kept")), "user's") << name.toStdString();
+        saved << name << name + " (1)" << name + " kept";
+    }
+    test::failLinksWith(EIO, dir.path());
+    EXPECT_THROW(save("broken", OverwriteRule::Ask, "x"), TransferError);
+    test::failLinksWith(0);
+    test::failNoReplaceRenamesWith(0);
+    saved.sort();
+    EXPECT_EQ(entries(dir.path()), saved) << "nothing under the failed name, no temporary file";
+}
+
 // Sets the modification time of a file or folder two days back.
 void age(const QString& path)
 {
