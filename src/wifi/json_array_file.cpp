@@ -93,7 +93,14 @@ bool JsonArrayFile::save(const QJsonArray& array)
         file.cancelWriting();
         return false;
     }
-    file.write(QJsonDocument(array).toJson(QJsonDocument::Compact));
+    // QSaveFile keeps small writes in its buffer and does not notice when flushing that buffer
+    // fails at commit(): a full disk would then replace the file with a truncated one.
+    const QByteArray bytes = QJsonDocument(array).toJson(QJsonDocument::Compact);
+    if (file.write(bytes) != bytes.size() || !file.flush()) {
+        registryLog().error(QStringLiteral("Could not save %1: %2"), {m_path, file.errorString()});
+        file.cancelWriting();
+        return false;
+    }
     if (!file.commit()) {
         registryLog().error(QStringLiteral("Could not save %1: %2"), {m_path, file.errorString()});
         return false;
