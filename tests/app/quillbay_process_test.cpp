@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -114,6 +115,52 @@ TEST(QuillbayProcessTest, ServesStatusWithinThreeSecondsAndQuitsCleanlyOnSigterm
     log += quillbay.readAllStandardError();
     EXPECT_EQ(quillbay.exitStatus(), QProcess::NormalExit) << log.toStdString();
     EXPECT_EQ(quillbay.exitCode(), 0) << log.toStdString();
+}
+
+// Guards against the uploads recorded just before a quit being lost: the history writes records a
+// moment after they come, and the quit writes those still unwritten.
+TEST(QuillbayProcessTest, EveryUploadAnsweredBeforeSigtermIsInTheHistoryAfterIt)
+{
+    QTemporaryDir home;
+    ASSERT_TRUE(home.isValid());
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const auto& [name, value] : {std::pair{"HOME", ""},
+                                      {"XDG_CONFIG_HOME", ".config"},
+                                      {"XDG_DATA_HOME", ".local/share"},
+                                      {"XDG_CACHE_HOME", ".cache"},
+                                      {"XDG_DOWNLOAD_DIR", "Downloads"}})
+        environment.insert(QString::fromUtf8(name), home.filePath(QString::fromUtf8(value)));
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(QStringLiteral("QB_LOG_STDERR"), QStringLiteral("1"));
+    environment.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"),
+                       QStringLiteral("unix:path=") + home.filePath(QStringLiteral("no-bus")));
+    QProcess quillbay;
+    quillbay.setProcessEnvironment(environment);
+    quillbay.start(QStringLiteral(QB_QUILLBAY_BINARY), {});
+    ASSERT_TRUE(quillbay.waitForStarted(10000));
+    QByteArray log;
+    const quint16 port = waitForPort(quillbay, log, 10000);
+    ASSERT_NE(port, 0) << log.toStdString();
+
+    constexpr int uploads = 40;
+    for (int i = 0; i < uploads; ++i) {
+        QTcpSocket socket;
+        socket.connectToHost(QStringLiteral("127.0.0.1"), port);
+        ASSERT_TRUE(socket.waitForConnected(10000));
+        socket.write("POST /upload HTTP/1.1\r\nX-File-Name: " + QByteArray::number(i) +
+                     ".txt\r\nContent-Length: 1\r\n\r\nx");
+        QByteArray reply;
+        while (!reply.contains("\r\n\r\n") && socket.waitForReadyRead(10000))
+            reply += socket.readAll();
+        ASSERT_TRUE(reply.startsWith("HTTP/1.1 200")) << reply.toStdString();
+    }
+    ASSERT_EQ(::kill(pid_t(quillbay.processId()), SIGTERM), 0);
+    ASSERT_TRUE(quillbay.waitForFinished(30000));
+    log += quillbay.readAllStandardError();
+    EXPECT_EQ(quillbay.exitCode(), 0) << log.toStdString();
+    QFile history(home.filePath(QStringLiteral(".local/share/Quillbay/received_files.json")));
+    ASSERT_TRUE(history.open(QIODevice::ReadOnly)) << log.toStdString();
+    EXPECT_EQ(QJsonDocument::fromJson(history.readAll()).array().size(), uploads);
 }
 
 } // namespace
