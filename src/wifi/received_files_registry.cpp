@@ -57,8 +57,8 @@ void ReceivedFilesRegistry::record(const QUrl& url, qint64 bytes, const QString&
     // In place: a copy of a long history per record would cost the GUI thread its length.
     m_files.prepend(
         ReceivedFile{QUuid::createUuid(), url, bytes, m_clock(), senderHost, senderName});
-    emit filesChanged();
     m_writer.changed();
+    emit filesChanged();
 }
 
 bool ReceivedFilesRegistry::save(QDeadlineTimer deadline)

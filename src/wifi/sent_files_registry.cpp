@@ -54,8 +54,8 @@ void SentFilesRegistry::record(const QUrl& url, qint64 bytes, const QString& rec
 {
     // In place: a copy of a long history per record would cost the GUI thread its length.
     m_files.prepend(SentFile{QUuid::createUuid(), url, bytes, m_clock(), recipientHost});
-    emit filesChanged();
     m_writer.changed();
+    emit filesChanged();
 }
 
 bool SentFilesRegistry::save(QDeadlineTimer deadline)
