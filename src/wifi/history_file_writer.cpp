@@ -25,11 +25,9 @@ struct HistoryFileWriter::State
     JsonArrayFile file; // used by the writing thread once the first snapshot is handed over
     QMutex mutex;
     QWaitCondition progressed;
-    Encoder waiting;     // the newest snapshot, until the writing thread takes it
-    quint64 taken = 0;   // serial of the newest snapshot handed over
-    quint64 written = 0; // serial of the newest snapshot whose write has ended
-    bool lastSucceeded = true;
-    bool writing = false; // a writing thread runs
+    Encoder waiting;           // the newest snapshot, until the writing thread takes it
+    bool writing = false;      // a writing thread runs
+    bool lastSucceeded = true; // whether the last write that ended left the list on the disk
     QString setAsidePath;
 
     // The writing thread: writes each snapshot it finds waiting, newest only, until none is.
@@ -37,7 +35,6 @@ struct HistoryFileWriter::State
     {
         for (;;) {
             Encoder encoder;
-            quint64 serial = 0;
             {
                 QMutexLocker lock(&state->mutex);
                 if (!state->waiting) {
@@ -47,7 +44,6 @@ struct HistoryFileWriter::State
                     return;
                 }
                 encoder = std::exchange(state->waiting, nullptr);
-                serial = state->taken;
             }
             bool saved = false;
             try {
@@ -56,7 +52,6 @@ struct HistoryFileWriter::State
                 // Encoding does not throw; if it did, the file keeps its content.
             }
             QMutexLocker lock(&state->mutex);
-            state->written = serial;
             state->lastSucceeded = saved;
             state->setAsidePath = state->file.setAsidePath();
             state->progressed.wakeAll();
@@ -113,7 +108,6 @@ void HistoryFileWriter::handOver()
     Encoder encoder = m_snapshot();
     QMutexLocker lock(&m_state->mutex);
     m_state->waiting = std::move(encoder); // an older one not taken yet is outdated by it
-    ++m_state->taken;
     if (m_state->writing)
         return;
     m_state->writing = true;
@@ -128,7 +122,7 @@ bool HistoryFileWriter::flush(QDeadlineTimer deadline)
     bool retry = false;
     {
         QMutexLocker lock(&m_state->mutex);
-        retry = !m_state->lastSucceeded && m_state->written == m_state->taken;
+        retry = !m_state->lastSucceeded && !m_state->writing;
     }
     if (m_stale || retry)
         handOver();
