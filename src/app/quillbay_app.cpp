@@ -97,6 +97,8 @@ void QuillbayApp::shutdown()
     if (m_shutDown)
         return;
     m_shutDown = true;
+    // The histories' last records share the server's wait for the disk, which starts now.
+    const QDeadlineTimer diskDeadline(HistoryFileWriter::kFlushWait);
     m_mailHelper.reset();
     // No new connections, and the open ones end, before the registries' users go away.
     if (m_wifiServer)
@@ -107,6 +109,8 @@ void QuillbayApp::shutdown()
     if (WiFiAdvertiser::commitsLeftRunning() || WiFiAdvertiser::connectionsLeftRunning())
         (void)m_serverBackend.release();
     m_serverBackend.reset();
+    ReceivedFilesRegistry::shared().save(diskDeadline);
+    SentFilesRegistry::shared().save(diskDeadline);
     if (auto* devices = m_appState->deviceListViewModel())
         devices->stopMonitoring();
     // The view models go before the engine they watch; the engine then waits (for a while) for
@@ -121,7 +125,7 @@ int QuillbayApp::finishProcess(int status)
 {
     constexpr int settleMs = 500;
     if (CommitStep::leftRunning() || WiFiAdvertiser::commitsLeftRunning() ||
-        WiFiAdvertiser::connectionsLeftRunning()) {
+        WiFiAdvertiser::connectionsLeftRunning() || HistoryFileWriter::writesLeftRunning()) {
         Logger::transfer().warning(
             QStringLiteral("A disk is not answering; quitting without waiting for it"));
         std::fflush(nullptr);

@@ -93,7 +93,22 @@ bool JsonArrayFile::save(const QJsonArray& array)
         file.cancelWriting();
         return false;
     }
-    file.write(QJsonDocument(array).toJson(QJsonDocument::Compact));
+    // QSaveFile keeps small writes in its buffer and does not notice when flushing that buffer
+    // fails at commit(): a full disk would then replace the file with a truncated one.
+    // A short write is followed by another, which then says why the disk took no more.
+    const QByteArray bytes = QJsonDocument(array).toJson(QJsonDocument::Compact);
+    qint64 written = 0;
+    while (written < bytes.size()) {
+        const qint64 step = file.write(bytes.constData() + written, bytes.size() - written);
+        if (step <= 0)
+            break;
+        written += step;
+    }
+    if (written != bytes.size() || !file.flush()) {
+        registryLog().error(QStringLiteral("Could not save %1: %2"), {m_path, file.errorString()});
+        file.cancelWriting();
+        return false;
+    }
     if (!file.commit()) {
         registryLog().error(QStringLiteral("Could not save %1: %2"), {m_path, file.errorString()});
         return false;

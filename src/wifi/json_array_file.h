@@ -15,7 +15,7 @@ namespace qb {
 //
 // A file that exists but cannot be read or decoded counts as empty, and is moved aside (as
 // "<name>.unreadable-<UTC time>") before the first save would replace it, so no history or pairing
-// is silently lost. Failed saves are logged. Used on one thread at a time (the registry's).
+// is silently lost. Failed saves are logged. Used by one thread at a time.
 class JsonArrayFile
 {
 public:

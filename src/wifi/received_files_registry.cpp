@@ -9,13 +9,23 @@
 namespace qb {
 
 ReceivedFilesRegistry::ReceivedFilesRegistry(const QString& folder, QObject* parent)
-    : QObject(parent), m_file(QDir(folder).filePath(kFileName)),
-      m_clock([] { return QDateTime::currentDateTimeUtc(); }), m_gate(this)
+    : QObject(parent), m_clock([] { return QDateTime::currentDateTimeUtc(); }),
+      m_writer(QDir(folder).filePath(kFileName),
+               [this] {
+                   // Copying the list is cheap; encoding it is left to the writing thread.
+                   return [files = m_files] {
+                       QJsonArray array;
+                       for (const ReceivedFile& file : files)
+                           array.append(file.toJson());
+                       return array;
+                   };
+               }),
+      m_gate(this)
 {
     if (!QDir().mkpath(folder))
         Logger(QStringLiteral("WiFiAdvertiser"), true)
             .error(QStringLiteral("Could not create %1"), {folder});
-    m_files = m_file.load<ReceivedFile>(&ReceivedFile::fromJson);
+    m_files = m_writer.load<ReceivedFile>(&ReceivedFile::fromJson);
 }
 
 ReceivedFilesRegistry::~ReceivedFilesRegistry() = default;
@@ -38,24 +48,22 @@ void ReceivedFilesRegistry::setFiles(const QList<ReceivedFile>& files)
 
 QUrl ReceivedFilesRegistry::storeURL() const
 {
-    return QUrl::fromLocalFile(m_file.path());
+    return QUrl::fromLocalFile(m_writer.path());
 }
 
 void ReceivedFilesRegistry::record(const QUrl& url, qint64 bytes, const QString& senderHost,
                                    const QString& senderName)
 {
-    QList<ReceivedFile> files = m_files;
-    files.prepend(ReceivedFile{QUuid::createUuid(), url, bytes, m_clock(), senderHost, senderName});
-    setFiles(files);
-    save();
+    // In place: a copy of a long history per record would cost the GUI thread its length.
+    m_files.prepend(
+        ReceivedFile{QUuid::createUuid(), url, bytes, m_clock(), senderHost, senderName});
+    m_writer.changed();
+    emit filesChanged();
 }
 
-bool ReceivedFilesRegistry::save()
+bool ReceivedFilesRegistry::save(QDeadlineTimer deadline)
 {
-    QJsonArray array;
-    for (const ReceivedFile& file : std::as_const(m_files))
-        array.append(file.toJson());
-    return m_file.save(array);
+    return m_writer.flush(deadline);
 }
 
 void ReceivedFilesRegistry::recordTask(const QUrl& url, qint64 bytes, const QString& senderHost,

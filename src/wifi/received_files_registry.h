@@ -1,6 +1,6 @@
 #pragma once
 
-#include "wifi/json_array_file.h"
+#include "wifi/history_file_writer.h"
 #include "wifi/main_thread_gate.h"
 #include "wifi/received_file.h"
 
@@ -13,6 +13,8 @@
 namespace qb {
 
 // History of files phones uploaded, newest first, kept in "received_files.json".
+// A record is written to the file within a short interval, by a thread of its own; save() and
+// the destructor write what is still unwritten at once.
 //
 // Threads: lives on the GUI thread, and everything but recordTask() is called there. recordTask()
 // may be called from any thread (the server's connection threads): it posts record() to the GUI
@@ -39,22 +41,25 @@ public:
 
     void record(const QUrl& url, qint64 bytes, const QString& senderHost,
                 const QString& senderName);
-    bool save(); // false (logged) when the file keeps its previous content
+    // Writes the list now (a record only asks for a write within a short interval) and waits
+    // for the disk until `deadline`. False (logged) when the file may not hold the list.
+    bool save(QDeadlineTimer deadline = QDeadlineTimer(HistoryFileWriter::kFlushWait));
 
     // Any thread: posts record().
     void recordTask(const QUrl& url, qint64 bytes, const QString& senderHost,
                     const QString& senderName);
 
     void setClock(Clock clock) { m_clock = std::move(clock); }
-    QString setAsidePath() const { return m_file.setAsidePath(); }
+    QString setAsidePath() const { return m_writer.setAsidePath(); }
 
 signals:
     void filesChanged();
 
 private:
-    JsonArrayFile m_file;
     QList<ReceivedFile> m_files;
     Clock m_clock;
+    // Declared after the list it snapshots: destroyed (and flushed) first.
+    HistoryFileWriter m_writer;
     MainThreadGate m_gate;
 };
 

@@ -30,4 +30,7 @@ size_t qHash(const SentFile& file, size_t seed = 0);
 
 } // namespace qb
 
+// Every member may be moved in memory: a record prepended to a long history moves the others
+// as a block, not one by one.
+Q_DECLARE_TYPEINFO(qb::SentFile, Q_RELOCATABLE_TYPE);
 Q_DECLARE_METATYPE(qb::SentFile)

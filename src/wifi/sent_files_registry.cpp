@@ -9,13 +9,23 @@
 namespace qb {
 
 SentFilesRegistry::SentFilesRegistry(const QString& folder, QObject* parent)
-    : QObject(parent), m_file(QDir(folder).filePath(kFileName)),
-      m_clock([] { return QDateTime::currentDateTimeUtc(); }), m_gate(this)
+    : QObject(parent), m_clock([] { return QDateTime::currentDateTimeUtc(); }),
+      m_writer(QDir(folder).filePath(kFileName),
+               [this] {
+                   // Copying the list is cheap; encoding it is left to the writing thread.
+                   return [files = m_files] {
+                       QJsonArray array;
+                       for (const SentFile& file : files)
+                           array.append(file.toJson());
+                       return array;
+                   };
+               }),
+      m_gate(this)
 {
     if (!QDir().mkpath(folder))
         Logger(QStringLiteral("WiFiAdvertiser"), true)
             .error(QStringLiteral("Could not create %1"), {folder});
-    m_files = m_file.load<SentFile>(&SentFile::fromJson);
+    m_files = m_writer.load<SentFile>(&SentFile::fromJson);
 }
 
 SentFilesRegistry::~SentFilesRegistry() = default;
@@ -37,23 +47,20 @@ void SentFilesRegistry::setFiles(const QList<SentFile>& files)
 
 QUrl SentFilesRegistry::storeURL() const
 {
-    return QUrl::fromLocalFile(m_file.path());
+    return QUrl::fromLocalFile(m_writer.path());
 }
 
 void SentFilesRegistry::record(const QUrl& url, qint64 bytes, const QString& recipientHost)
 {
-    QList<SentFile> files = m_files;
-    files.prepend(SentFile{QUuid::createUuid(), url, bytes, m_clock(), recipientHost});
-    setFiles(files);
-    save();
+    // In place: a copy of a long history per record would cost the GUI thread its length.
+    m_files.prepend(SentFile{QUuid::createUuid(), url, bytes, m_clock(), recipientHost});
+    m_writer.changed();
+    emit filesChanged();
 }
 
-bool SentFilesRegistry::save()
+bool SentFilesRegistry::save(QDeadlineTimer deadline)
 {
-    QJsonArray array;
-    for (const SentFile& file : std::as_const(m_files))
-        array.append(file.toJson());
-    return m_file.save(array);
+    return m_writer.flush(deadline);
 }
 
 void SentFilesRegistry::recordSentFileOnMainActor(const QUrl& url, qint64 bytes,

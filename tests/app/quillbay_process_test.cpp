@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -214,6 +215,42 @@ TEST(QuillbayProcessTest, ASecondStartShowsTheRunningCopyAndAKilledOneLeavesNoth
     EXPECT_NE(waitForPort(afterPowerCut, log, 10000), 0) << log.toStdString();
     afterPowerCut.terminate();
     EXPECT_TRUE(afterPowerCut.waitForFinished(30000));
+}
+
+// Guards against the uploads recorded just before a quit being lost: the history writes records a
+// moment after they come, and the quit writes those still unwritten.
+TEST(QuillbayProcessTest, EveryUploadAnsweredBeforeSigtermIsInTheHistoryAfterIt)
+{
+    QTemporaryDir home;
+    ASSERT_TRUE(home.isValid());
+    const QProcessEnvironment environment = environmentIn(home);
+    QProcess quillbay;
+    quillbay.setProcessEnvironment(environment);
+    quillbay.start(QStringLiteral(QB_QUILLBAY_BINARY), {});
+    ASSERT_TRUE(quillbay.waitForStarted(10000));
+    QByteArray log;
+    const quint16 port = waitForPort(quillbay, log, 10000);
+    ASSERT_NE(port, 0) << log.toStdString();
+
+    constexpr int uploads = 40;
+    for (int i = 0; i < uploads; ++i) {
+        QTcpSocket socket;
+        socket.connectToHost(QStringLiteral("127.0.0.1"), port);
+        ASSERT_TRUE(socket.waitForConnected(10000));
+        socket.write("POST /upload HTTP/1.1\r\nX-File-Name: " + QByteArray::number(i) +
+                     ".txt\r\nContent-Length: 1\r\n\r\nx");
+        QByteArray reply;
+        while (!reply.contains("\r\n\r\n") && socket.waitForReadyRead(10000))
+            reply += socket.readAll();
+        ASSERT_TRUE(reply.startsWith("HTTP/1.1 200")) << reply.toStdString();
+    }
+    ASSERT_EQ(::kill(pid_t(quillbay.processId()), SIGTERM), 0);
+    ASSERT_TRUE(quillbay.waitForFinished(30000));
+    log += quillbay.readAllStandardError();
+    EXPECT_EQ(quillbay.exitCode(), 0) << log.toStdString();
+    QFile history(home.filePath(QStringLiteral(".local/share/Quillbay/received_files.json")));
+    ASSERT_TRUE(history.open(QIODevice::ReadOnly)) << log.toStdString();
+    EXPECT_EQ(QJsonDocument::fromJson(history.readAll()).array().size(), uploads);
 }
 
 } // namespace

@@ -1,3 +1,4 @@
+#include "platform/sync_spy.h"
 #include "support/test_support.h"
 #include "wifi/pending_outgoing_files_registry.h"
 #include "wifi/received_files_registry.h"
@@ -13,8 +14,12 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <deque>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace qb;
 using namespace qb::test;
@@ -233,6 +238,76 @@ TEST_F(WiFiPeerRegistryTest, ReadsTheFileBackAndSetsAnUndecodableOneAside)
     EXPECT_TRUE(log.hasError(QStringLiteral("Could not save")));
 }
 
+namespace {
+
+// Runs `work` in a child process whose files cannot grow past `limit` bytes, as on a full disk
+// (no privileges needed); whether it returned true there.
+bool onAFullDisk(rlim_t limit, const std::function<bool()>& work)
+{
+    std::fflush(nullptr);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        std::signal(SIGXFSZ, SIG_IGN); // a write past the limit then fails with EFBIG
+        rlimit size{};
+        ::getrlimit(RLIMIT_FSIZE, &size);
+        size.rlim_cur = limit;
+        ::_exit(::setrlimit(RLIMIT_FSIZE, &size) == 0 && work() ? 0 : 1);
+    }
+    int status = -1;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+} // namespace
+
+// Guards against a save on a full disk replacing the pairings or a history with an empty or a
+// truncated file (and every phone then having to pair again): whether the write fails at once
+// or half way, the old file stays byte for byte and the failure is logged.
+TEST_F(WiFiPeerRegistryTest, AFullDiskLeavesEachFileAsItWas)
+{
+    auto registry = makeRegistry();
+    registry->touch("10.0.0.7", "Pixel");
+    ASSERT_TRUE(registry->verifyPIN("10.0.0.7", "000042"));
+    registry.reset();
+    {
+        // Long enough to be written past the save file's buffer.
+        ReceivedFilesRegistry history(m_dir.path());
+        for (int i = 0; i < 300; ++i)
+            history.record(QUrl::fromLocalFile(QStringLiteral("/in/%1.jpg").arg(i)), i, "10.0.0.7",
+                           "Pixel");
+    }
+    const QString historyPath = m_dir.filePath("received_files.json");
+    const QByteArray peers = readAll(storePath());
+    const QByteArray history = readAll(historyPath);
+    ASSERT_GT(history.size(), 32 * 1024);
+
+    for (const rlim_t limit : {rlim_t(0), rlim_t(peers.size() / 2)}) {
+        SCOPED_TRACE(limit);
+        EXPECT_TRUE(onAFullDisk(limit, [this] {
+            LogCapture log;
+            auto full = makeRegistry();
+            full->touch("10.0.0.8", "Tab"); // a new phone is saved at once
+            return full->peers().size() == 2 && !full->save() &&
+                   log.hasError("Could not save " + storePath());
+        }));
+        EXPECT_EQ(readAll(storePath()), peers);
+    }
+    for (const rlim_t limit : {rlim_t(0), rlim_t(history.size() / 2)}) {
+        SCOPED_TRACE(limit);
+        EXPECT_TRUE(onAFullDisk(limit, [&] {
+            LogCapture log;
+            ReceivedFilesRegistry full(m_dir.path());
+            full.record(QUrl::fromLocalFile("/in/new.jpg"), 1, "10.0.0.7", "Pixel");
+            return !full.save() && log.hasError("Could not save " + historyPath);
+        }));
+        EXPECT_EQ(readAll(historyPath), history);
+    }
+    // No temporary file is left behind, and the phone is still paired after a restart.
+    EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden),
+              QStringList({"received_files.json", "wifi_peers.json"}));
+    EXPECT_TRUE(makeRegistry()->isPaired("10.0.0.7"));
+}
+
 // Guards against requests growing the peers and their file without bound, and against a write
 // of the file for every request.
 TEST_F(WiFiPeerRegistryTest, RequestsCannotGrowThePeersAndTouchesAreWrittenOncePerSecond)
@@ -313,6 +388,7 @@ TEST_F(TransferRecordsTest, TheFileHoldsEveryFieldAndHistoriesComeBackAfterARest
     received->record(QUrl::fromLocalFile("/d/\u00fc b#?.txt"), 1LL << 40, "fe80::1", "Phone \"1\"");
     received->record(QUrl::fromLocalFile("/d/r%20"), 0, "h", "n");
     sent->record(QUrl::fromLocalFile("/tmp/report.pdf"), 4096, "10.0.0.8");
+    ASSERT_TRUE(received->save() && sent->save());
     const QString id = sent->files()[0].id.toString(QUuid::WithoutBraces).toUpper();
     EXPECT_EQ(
         readAll(path("sent_files.json")),
@@ -336,9 +412,57 @@ TEST_F(TransferRecordsTest, AnUndecodableHistoryIsSetAside)
         auto registry = make<ReceivedFilesRegistry>();
         EXPECT_TRUE(registry->files().isEmpty());
         registry->record(QUrl::fromLocalFile("/y"), 2, "h", "n");
+        ASSERT_TRUE(registry->save());
         EXPECT_EQ(readAll(registry->setAsidePath()), content);
         EXPECT_EQ(make<ReceivedFilesRegistry>()->files(), registry->files());
     }
+}
+
+// Guards against each record rewriting the whole history on the GUI thread (a burst of uploads
+// onto a long history froze the window): a burst is written once, a moment later; a write the
+// disk holds up is never followed by an older list; what is unwritten at quit is written then.
+TEST_F(TransferRecordsTest, ABurstIsWrittenOnceInOrderAndWhatIsLeftAtQuit)
+{
+    const auto url = [](int i) {
+        return QUrl::fromLocalFile(QStringLiteral("/in/%1.jpg").arg(i));
+    };
+    const auto writes = [this] {
+        return syncCalls().filter(m_dir.path()).size();
+    };
+    auto registry = make<ReceivedFilesRegistry>();
+    clearSyncCalls();
+    runOffGuiThread([&] {
+        for (int i = 0; i < 300; ++i)
+            registry->recordTask(url(i), i, "10.0.0.7", "Pixel");
+    });
+    ASSERT_EQ(registry->files().size(), 300);
+    EXPECT_FALSE(QFile::exists(path("received_files.json")));
+    ASSERT_TRUE(waitUntil([&] { return make<ReceivedFilesRegistry>()->files().size() == 300; }));
+    EXPECT_EQ(make<ReceivedFilesRegistry>()->files(), registry->files());
+    EXPECT_EQ(writes(), 1);
+
+    clearSyncCalls();
+    holdSyncs(m_dir.path());
+    registry->record(url(300), 1, "h", "n");
+    EXPECT_FALSE(registry->save(QDeadlineTimer(0))); // the quit's wait runs out
+    ASSERT_TRUE(waitUntil([] { return heldSyncs() == 1; }));
+    registry->record(url(301), 1, "h", "n");
+    EXPECT_FALSE(registry->save(QDeadlineTimer(0)));
+    registry->record(url(302), 1, "h", "n");
+    EXPECT_FALSE(registry->save(QDeadlineTimer(0)));
+    releaseSyncs();
+    EXPECT_TRUE(registry->save());
+    EXPECT_EQ(writes(), 2); // the held list, then the newest; the one between was outdated
+    EXPECT_EQ(make<ReceivedFilesRegistry>()->files(), registry->files());
+
+    registry->record(url(303), 1, "h", "n");
+    registry.reset();
+    EXPECT_EQ(make<ReceivedFilesRegistry>()->files().size(), 304);
+    auto sent = make<SentFilesRegistry>();
+    for (int i = 0; i < 50; ++i)
+        sent->record(url(i), i, "10.0.0.7");
+    sent.reset();
+    EXPECT_EQ(make<SentFilesRegistry>()->files().size(), 50);
 }
 
 using namespace std::chrono_literals;

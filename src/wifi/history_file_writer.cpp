@@ -1,0 +1,145 @@
+#include "wifi/history_file_writer.h"
+
+#include "platform/logger.h"
+
+#include <QMutex>
+#include <QWaitCondition>
+
+#include <atomic>
+#include <thread>
+#include <utility>
+
+namespace qb {
+
+namespace {
+
+// Writing threads still running, of every history.
+std::atomic<int> runningWriters{0};
+
+} // namespace
+
+struct HistoryFileWriter::State
+{
+    explicit State(const QString& path) : file(path) {}
+
+    JsonArrayFile file; // used by the writing thread once the first snapshot is handed over
+    QMutex mutex;
+    QWaitCondition progressed;
+    Encoder waiting;           // the newest snapshot, until the writing thread takes it
+    bool writing = false;      // a writing thread runs
+    bool lastSucceeded = true; // whether the last write that ended left the list on the disk
+    QString setAsidePath;
+
+    // The writing thread: writes each snapshot it finds waiting, newest only, until none is.
+    static void drain(const std::shared_ptr<State>& state)
+    {
+        for (;;) {
+            Encoder encoder;
+            {
+                QMutexLocker lock(&state->mutex);
+                if (!state->waiting) {
+                    state->writing = false;
+                    --runningWriters;
+                    state->progressed.wakeAll();
+                    return;
+                }
+                encoder = std::exchange(state->waiting, nullptr);
+            }
+            bool saved = false;
+            try {
+                saved = state->file.save(encoder());
+            } catch (...) {
+                // Encoding does not throw; if it did, the file keeps its content.
+            }
+            QMutexLocker lock(&state->mutex);
+            state->lastSucceeded = saved;
+            state->setAsidePath = state->file.setAsidePath();
+            state->progressed.wakeAll();
+        }
+    }
+};
+
+HistoryFileWriter::HistoryFileWriter(const QString& path, Snapshot snapshot)
+    : m_state(std::make_shared<State>(path)), m_snapshot(std::move(snapshot))
+{
+    m_timer.setSingleShot(true);
+    m_timer.setInterval(kInterval);
+    QObject::connect(&m_timer, &QTimer::timeout, [this] { handOver(); });
+}
+
+HistoryFileWriter::~HistoryFileWriter()
+{
+    flush();
+}
+
+JsonArrayFile& HistoryFileWriter::file()
+{
+    return m_state->file;
+}
+
+QString HistoryFileWriter::path() const
+{
+    return m_state->file.path();
+}
+
+QString HistoryFileWriter::setAsidePath() const
+{
+    QMutexLocker lock(&m_state->mutex);
+    return m_state->setAsidePath;
+}
+
+bool HistoryFileWriter::writesLeftRunning()
+{
+    return runningWriters > 0;
+}
+
+void HistoryFileWriter::changed()
+{
+    m_stale = true;
+    // Not restarted by later changes: a steady stream of records is still written every interval.
+    if (!m_timer.isActive())
+        m_timer.start();
+}
+
+void HistoryFileWriter::handOver()
+{
+    m_timer.stop();
+    m_stale = false;
+    Encoder encoder = m_snapshot();
+    QMutexLocker lock(&m_state->mutex);
+    m_state->waiting = std::move(encoder); // an older one not taken yet is outdated by it
+    if (m_state->writing)
+        return;
+    m_state->writing = true;
+    ++runningWriters;
+    // A thread per burst rather than a pool: a write that a stuck disk holds must not keep the
+    // process's pools, or its end, waiting.
+    std::thread([state = m_state] { State::drain(state); }).detach();
+}
+
+bool HistoryFileWriter::flush(QDeadlineTimer deadline)
+{
+    bool retry = false;
+    {
+        QMutexLocker lock(&m_state->mutex);
+        retry = !m_state->lastSucceeded && !m_state->writing;
+    }
+    if (m_stale || retry)
+        handOver();
+    // Until the writing thread has ended, not merely written: a quit that finds none running
+    // knows the disk answered.
+    QMutexLocker lock(&m_state->mutex);
+    while (m_state->writing) {
+        if (!m_state->progressed.wait(&m_state->mutex, deadline) && deadline.hasExpired())
+            break;
+    }
+    if (m_state->writing) {
+        Logger(QStringLiteral("WiFiAdvertiser"), true)
+            .warning(QStringLiteral("Could not save %1 in time; the disk is still writing it"),
+                     {m_state->file.path()});
+        return false;
+    }
+    return m_state->lastSucceeded;
+}
+
+} // namespace qb

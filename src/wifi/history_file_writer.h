@@ -1,0 +1,78 @@
+#pragma once
+
+#include "wifi/json_array_file.h"
+
+#include <QDeadlineTimer>
+#include <QJsonArray>
+#include <QTimer>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+
+namespace qb {
+
+// Keeps a long history file up to date without holding up the GUI thread: a change only marks
+// the file stale, and a short interval later the list as it then stands is written whole, by a
+// thread of its own, in one go however many changes came meanwhile.
+//
+// The GUI thread only takes the snapshot (a copy of an implicitly shared list, which costs next
+// to nothing); encoding and writing happen on the writing thread. Snapshots are written in the
+// order they were taken, and one that is still waiting when a newer one comes is dropped, so an
+// older list never overwrites a newer one. A write that fails leaves the file as it was and the
+// next change writes the whole list again.
+//
+// Threads: created, told and flushed on one thread (the registry's). The file is read there at
+// creation, before any write.
+class HistoryFileWriter
+{
+public:
+    // Runs on the writing thread: the array to write, built from what the snapshot captured.
+    using Encoder = std::function<QJsonArray()>;
+    // Runs on the registry's thread: captures the list as it stands now.
+    using Snapshot = std::function<Encoder()>;
+
+    static constexpr std::chrono::milliseconds kInterval{500};
+    // How long flush() waits for the disk unless told otherwise: the quit's wait for it.
+    static constexpr std::chrono::milliseconds kFlushWait{10'000};
+
+    HistoryFileWriter(const QString& path, Snapshot snapshot);
+    // Writes what is still unwritten, waiting up to kFlushWait for the disk.
+    ~HistoryFileWriter();
+
+    HistoryFileWriter(const HistoryFileWriter&) = delete;
+    HistoryFileWriter& operator=(const HistoryFileWriter&) = delete;
+
+    // Reads the file; see JsonArrayFile::load(). Only before the first change.
+    template <typename T>
+    QList<T> load(const std::function<std::optional<T>(const QJsonObject&)>& decode)
+    {
+        return file().load<T>(decode);
+    }
+
+    QString path() const;
+    // Where an undecodable file was moved before the first write replaced it.
+    QString setAsidePath() const;
+
+    // The list changed: it is written within kInterval.
+    void changed();
+    // Writes the list now, unless the file already holds it, and waits until the disk has it or
+    // `deadline` passes. False (the failure logged) when the file may not hold the list yet.
+    bool flush(QDeadlineTimer deadline = QDeadlineTimer(kFlushWait));
+
+    // Whether a write of any history is still going on in this process (a quit that gave up
+    // waiting for the disk ends without waiting for it).
+    static bool writesLeftRunning();
+
+private:
+    struct State;
+    JsonArrayFile& file();
+    void handOver();
+
+    std::shared_ptr<State> m_state;
+    Snapshot m_snapshot;
+    QTimer m_timer;
+    bool m_stale = false; // changed since the last snapshot
+};
+
+} // namespace qb
