@@ -51,7 +51,6 @@ public:
     {
         m_backend.touchPeer(host, name);
     }
-    void regeneratePIN(const QString& host) override { m_backend.regeneratePIN(host); }
     void markSending(const QString& id) override { m_backend.markSending(id); }
     void updateProgress(const QString& id, qint64 sentBytes) override
     {
