@@ -12,7 +12,6 @@
 #include <QFuture>
 #include <QHash>
 #include <QList>
-#include <QSet>
 #include <QUuid>
 
 #include <chrono>
