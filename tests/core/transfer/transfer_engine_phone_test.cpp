@@ -356,11 +356,17 @@ TEST_F(TransferEnginePhoneTest, ARetriedMoveDeletesItsSourceOnlyBesideAMatchingC
         EXPECT_EQ(readFile(storage / name.toStdString()), "version one");
         return job;
     };
+    // The list published before the retry still shows the job failed: only another ending counts.
     const auto retry = [&](const TransferJob& job, TransferStatus status) {
+        const auto errorOf = [&] {
+            const auto seen = recorder.job(job.id);
+            return seen && seen->error ? seen->error->localizedMessage : QString();
+        };
+        const QString before = errorOf();
         EXPECT_TRUE(waitFor(engine->retry(job.id)));
-        EXPECT_TRUE(recorder.waitForStatus(job.id, status));
-        const auto ended = recorder.job(job.id);
-        return ended && ended->error ? ended->error->localizedMessage : QString();
+        EXPECT_TRUE(waitUntil(
+            [&] { return recorder.job(job.id)->status == status && errorOf() != before; }));
+        return errorOf();
     };
 
     // The stray copy was deleted: the retry copies again before it deletes.
