@@ -13,6 +13,7 @@ public:
     QList<FileItem> items;
 
     QFuture<QList<FileItem>> listFiles(const QString&) override { return readyFuture(items); }
+    QFuture<FileItem> itemInfo(const QString&) override { return readyFuture(FileItem{}); }
     QFuture<void> downloadFile(const QString&, const QString&, ProgressFn) override
     {
         return readyFuture();

@@ -12,6 +12,7 @@
 #include <string.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <time.h>
 #include <unistd.h>
 
 /* libmtp's own parent id for a storage's top folder. */
@@ -288,6 +289,60 @@ mtp_bridge_file_info* mtp_bridge_list_files(mtp_bridge_handle* handle, uint32_t 
     return list;
 }
 
+/* A PTP date ("YYYYMMDDThhmmss", in the phone's local time) as libmtp reads it; 0 when it is
+ * none. */
+static int64_t ptp_date(const char* text)
+{
+    struct tm tm;
+    memset(&tm, 0, sizeof tm);
+    if (!text || sscanf(text, "%4d%2d%2dT%2d%2d%2d", &tm.tm_year, &tm.tm_mon, &tm.tm_mday,
+                        &tm.tm_hour, &tm.tm_min, &tm.tm_sec) != 6)
+        return 0;
+    tm.tm_year -= 1900;
+    tm.tm_mon -= 1;
+    tm.tm_isdst = -1;
+    const time_t t = mktime(&tm);
+    return t == (time_t)-1 ? 0 : (int64_t)t;
+}
+
+int32_t mtp_bridge_get_file_info(mtp_bridge_handle* handle, uint32_t object_id,
+                                 mtp_bridge_file_info* out)
+{
+    if (!handle || !handle->device || !out)
+        return -1;
+    memset(out, 0, sizeof *out);
+    LIBMTP_Clear_Errorstack(handle->device);
+    LIBMTP_file_t* meta = LIBMTP_Get_Filemetadata(handle->device, object_id);
+    /* libmtp keeps what it once read of an object, and only notices that the phone no longer has
+     * it when the size it asks for again is refused. */
+    if (!meta || LIBMTP_Get_Errorstack(handle->device)) {
+        if (!take_error(handle))
+            copy_text(handle->last_error, sizeof handle->last_error, "No such object");
+        if (meta)
+            LIBMTP_destroy_file_t(meta);
+        return -1;
+    }
+    out->object_id = meta->item_id;
+    out->parent_id = meta->parent_id;
+    out->storage_id = meta->storage_id;
+    copy_text(out->name, sizeof out->name, meta->filename);
+    snprintf(out->path, sizeof out->path, "%u/%u", (unsigned)meta->storage_id,
+             (unsigned)meta->item_id);
+    out->is_folder = meta->filetype == LIBMTP_FILETYPE_FOLDER ? 1 : 0;
+    out->size = meta->filesize;
+    out->mtime = (int64_t)meta->modificationdate;
+    LIBMTP_destroy_file_t(meta);
+    /* The date libmtp kept may be older than an edit made on the phone since; ask for it anew. */
+    char* modified =
+        LIBMTP_Get_String_From_Object(handle->device, object_id, LIBMTP_PROPERTY_DateModified);
+    const int64_t fresh = ptp_date(modified);
+    free(modified);
+    if (fresh > 0)
+        out->mtime = fresh;
+    LIBMTP_Clear_Errorstack(handle->device);
+    return 0;
+}
+
 typedef struct progress_block
 {
     mtp_bridge_progress_fn fn;
@@ -310,11 +365,43 @@ static void begin_transfer(mtp_bridge_handle* handle)
     LIBMTP_Clear_Errorstack(handle->device);
 }
 
+/* libmtp reports a download's total as the object's size plus the data container's header and
+ * its one parameter. */
+#define QB_DOWNLOAD_OVERHEAD 16u
+/* A size of 0 or this one tells nothing: the phone does not know, or the file is 4 GiB or more. */
+#define QB_UNKNOWN_SIZE 0xFFFFFFFFu
+
 typedef struct local_writer
 {
     int fd;
     int error;
+    uint64_t written;
+    /* What the phone said the object holds, once libmtp has reported it (0: not known). */
+    uint64_t announced;
+    int overrun; /* stopped: far more bytes came than were announced */
+    progress_block progress;
 } local_writer;
+
+static int size_known(uint64_t size)
+{
+    return size != 0 && size != QB_UNKNOWN_SIZE;
+}
+
+/* A small overrun is read to its end and then refused; a phone that keeps sending is cut off. */
+static uint64_t overrun_margin(uint64_t announced)
+{
+    const uint64_t floor = 1024u * 1024u;
+    return announced / 64 > floor ? announced / 64 : floor;
+}
+
+/* Learns the announced size from libmtp's first report, which comes before any file data. */
+static int download_progress(uint64_t const sent, uint64_t const total, void const* const data)
+{
+    local_writer* writer = (local_writer*)data;
+    if (writer->announced == 0 && total >= QB_DOWNLOAD_OVERHEAD)
+        writer->announced = total - QB_DOWNLOAD_OVERHEAD;
+    return mtp_bridge_progress_trampoline(sent, total, &writer->progress);
+}
 
 /* Writes the phone's bytes ourselves, so a failed write keeps its errno (a full disk). */
 static uint16_t write_to_local_file(void* params, void* priv, uint32_t sendlen, unsigned char* data,
@@ -322,6 +409,12 @@ static uint16_t write_to_local_file(void* params, void* priv, uint32_t sendlen, 
 {
     (void)params;
     local_writer* writer = priv;
+    if (size_known(writer->announced) &&
+        writer->written + sendlen > writer->announced + overrun_margin(writer->announced)) {
+        writer->overrun = 1;
+        *putlen = 0;
+        return LIBMTP_HANDLER_RETURN_ERROR;
+    }
     uint32_t done = 0;
     while (done < sendlen) {
         const ssize_t written = write(writer->fd, data + done, sendlen - done);
@@ -333,6 +426,7 @@ static uint16_t write_to_local_file(void* params, void* priv, uint32_t sendlen, 
             return LIBMTP_HANDLER_RETURN_ERROR;
         }
         done += (uint32_t)written;
+        writer->written += (uint64_t)written;
     }
     *putlen = done;
     return LIBMTP_HANDLER_RETURN_OK;
@@ -356,16 +450,32 @@ int32_t mtp_bridge_download_file(mtp_bridge_handle* handle, uint32_t object_id,
         return -1;
     begin_transfer(handle);
     handle->local_errno = 0;
-    local_writer writer = {open(local_path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644), 0};
+    local_writer writer = {0};
+    writer.fd = open(local_path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    writer.progress.fn = progress;
+    writer.progress.context = context;
     if (writer.fd < 0) {
         handle->local_errno = errno;
         copy_text(handle->last_error, sizeof handle->last_error, strerror(errno));
         return -1;
     }
-    progress_block block = {progress, context};
     int rc = LIBMTP_Get_File_To_Handler(handle->device, object_id, write_to_local_file, &writer,
-                                        mtp_bridge_progress_trampoline, &block);
-    if (rc != 0) {
+                                        download_progress, &writer);
+    if (writer.overrun) {
+        take_error(handle);
+        snprintf(handle->last_error, sizeof handle->last_error,
+                 "the phone sent more than the %llu bytes it announced",
+                 (unsigned long long)writer.announced);
+        rc = -1;
+    } else if (rc == 0 && size_known(writer.announced) && writer.written != writer.announced) {
+        /* A buggy phone, or a file that changed while it was read: not the file it announced. */
+        snprintf(handle->last_error, sizeof handle->last_error,
+                 writer.written < writer.announced
+                     ? "received only %llu of the %llu bytes the phone announced"
+                     : "received %llu bytes where the phone announced %llu",
+                 (unsigned long long)writer.written, (unsigned long long)writer.announced);
+        rc = -1;
+    } else if (rc != 0) {
         /* libmtp refuses a folder before asking for its data, but only with a bare "Bad object
          * format" (a general error, where a phone that fails or goes away gives a PTP one): say
          * what it is. Looked up after that refusal only, as the look-up costs the phone round

@@ -72,10 +72,17 @@ mtp_bridge_storage_info* mtp_bridge_list_storages(mtp_bridge_handle* handle, int
 mtp_bridge_file_info* mtp_bridge_list_files(mtp_bridge_handle* handle, uint32_t storage_id,
                                             uint32_t parent_id, int32_t* count);
 
+/* One object as the phone reports it now: 0, or -1 with the error in last_error (an object the
+ * phone no longer has included). */
+int32_t mtp_bridge_get_file_info(mtp_bridge_handle* handle, uint32_t object_id,
+                                 mtp_bridge_file_info* out);
+
 /* A transfer whose source is not a plain file (a folder on either side, a device node or FIFO
  * here) fails with this before any data moves; last_error says which. Other failures give -1. */
 #define MTP_BRIDGE_NOT_A_FILE (-2)
 
+/* A download ends only with as many bytes as the phone announced for the object (when it
+ * announced a size); otherwise it fails with -1, and a phone that sends far more is cut off. */
 int32_t mtp_bridge_download_file(mtp_bridge_handle* handle, uint32_t object_id,
                                  const char* local_path, mtp_bridge_progress_fn progress,
                                  void* context);

@@ -138,5 +138,39 @@ TEST_F(MTPBridgeTest, DownloadsAddNoRoundTripsAndAFolderSaysWhatItIs)
     mtp_bridge_close_device(h);
 }
 
+// Guards against a phone's short or overlong data taken for the file: the download fails saying
+// so and leaves no file, and a phone that keeps sending is cut off long before it ends.
+TEST_F(MTPBridgeTest, ADownloadOfAnotherSizeThanAnnouncedFailsAndLeavesNoFile)
+{
+    EmulatedPhone& phone = plugPhone({{"big.bin", std::string(100000, 'b')},
+                                      {"empty.txt", std::string(5000, 'e')},
+                                      {"small.txt", std::string(1000, 's')}});
+    mtp_bridge_handle* h = mtp_bridge_open_device(deviceId(phone).c_str());
+    ASSERT_NE(h, nullptr);
+    int32_t count = 0;
+    auto* files = mtp_bridge_list_files(h, EmulatedPhone::storageId(), 0, &count);
+    ASSERT_EQ(count, 3); // by name
+    const uint32_t big = files[0].object_id, empty = files[1].object_id, small = files[2].object_id;
+    mtp_bridge_free(files);
+    const std::string target = (tempFolder() / "out").string();
+    const auto download = [&](uint32_t object, uint64_t sent) {
+        phone.sendObjectBytes(sent);
+        const int32_t rc = mtp_bridge_download_file(h, object, target.c_str(), nullptr, nullptr);
+        EXPECT_FALSE(std::filesystem::exists(target));
+        return rc == 0 ? std::string("succeeded") : std::string(mtp_bridge_last_error(h));
+    };
+    EXPECT_EQ(download(big, 50000), "received only 50000 of the 100000 bytes the phone announced");
+    EXPECT_EQ(download(empty, 0), "received only 0 of the 5000 bytes the phone announced");
+    EXPECT_EQ(download(small, 1010), "received 1010 bytes where the phone announced 1000");
+    // Read to its end, the cable "pulled" at 8 MiB would fail it otherwise.
+    phone.disconnectAfterBytes(8 << 20);
+    EXPECT_EQ(download(small, 200000000), "the phone sent more than the 1000 bytes it announced");
+
+    phone.sendObjectBytes(std::nullopt);
+    EXPECT_EQ(mtp_bridge_download_file(h, small, target.c_str(), nullptr, nullptr), 0);
+    EXPECT_EQ(readFile(target), std::string(1000, 's'));
+    mtp_bridge_close_device(h);
+}
+
 } // namespace
 } // namespace qb

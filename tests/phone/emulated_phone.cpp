@@ -107,6 +107,11 @@ void EmulatedPhone::setInterfaceBusy(bool busy)
     locked(*m_state, [&](PhoneState& s) { s.interfaceBusy = busy; });
 }
 
+void EmulatedPhone::sendObjectBytes(std::optional<uint64_t> bytes)
+{
+    locked(*m_state, [&](PhoneState& s) { s.responder.setObjectBytes(bytes); });
+}
+
 int EmulatedPhone::count(MtpOperation operation) const
 {
     return locked(*m_state, [&](PhoneState& s) {

@@ -28,7 +28,38 @@ PhoneRegistry::PhoneRegistry()
     PhoneLayout layout;
     layout.storages.push_back({folder});
     phones.push_back(std::make_shared<PhoneState>(std::move(layout)));
+    if (const char* faults = std::getenv("QB_PHONE_FAULTS"))
+        addFaults(phones.back()->responder, faults);
     plug(phones.back());
+}
+
+// "DeleteObject*2,GetObjectBytes=50000": see emulated_phone.h. Unknown entries are ignored.
+void PhoneRegistry::addFaults(MtpResponder& responder, const std::string& text)
+{
+    static const std::pair<const char*, MtpOperation> operations[] = {
+        {"GetObjectInfo", MtpOperation::GetObjectInfo},
+        {"GetObject", MtpOperation::GetObject},
+        {"DeleteObject", MtpOperation::DeleteObject},
+        {"SendObjectInfo", MtpOperation::SendObjectInfo},
+        {"SendObject", MtpOperation::SendObject},
+        {"SetObjectPropValue", MtpOperation::SetObjectPropValue},
+    };
+    size_t start = 0;
+    while (start <= text.size()) {
+        const size_t end = std::min(text.find(',', start), text.size());
+        const std::string entry = text.substr(start, end - start);
+        start = end + 1;
+        if (const size_t eq = entry.find('='); entry.substr(0, eq) == "GetObjectBytes") {
+            responder.setObjectBytes(std::strtoull(entry.c_str() + eq + 1, nullptr, 10));
+            continue;
+        }
+        const size_t star = entry.find('*');
+        const int count = star == std::string::npos ? 0 : std::atoi(entry.c_str() + star + 1);
+        for (const auto& [name, operation] : operations) {
+            for (int nth = 1; entry.substr(0, star) == name && nth <= count; ++nth)
+                responder.addFault(operation, nth, false, MtpResponse::GeneralError);
+        }
+    }
 }
 
 void PhoneRegistry::plug(const std::shared_ptr<PhoneState>& phone)

@@ -110,6 +110,7 @@ constexpr uint16_t kFormatFolder = 0x3001;
 // The object properties libmtp asks about: the 64-bit size, and the name it may change.
 constexpr uint16_t kObjectSize = 0xDC04;
 constexpr uint16_t kObjectFileName = 0xDC07;
+constexpr uint16_t kDateModified = 0xDC09; // asked for by itself, so not listed as supported
 
 // SendObjectInfo, SendObject, SetDevicePropValue, SetObjectPropValue, SetObjPropList,
 // SendObjectPropList: the host sends a data phase whatever the phone supports.
@@ -510,12 +511,14 @@ MtpResponder::Reply MtpResponder::objectData(const Command& command)
             return Reply::error(MtpResponse::GeneralError);
         Reply reply;
         reply.file = m_objects.absolutePath(*object);
-        reply.fileSize = size;
+        reply.fileSize = m_objectBytes.value_or(size);
         return reply;
     }
     case MtpOperation::GetObjectPropValue:
         if (command.param(1) == kObjectSize)
             return Reply::withData(w.u64(size));
+        if (command.param(1) == kDateModified)
+            return Reply::withData(w.str(mtpDate(st.st_mtime)));
         return Reply::error(MtpResponse::ObjectPropNotSupported);
     default: // GetObjectInfo
         w.u32(EmulatedPhone::storageId(object->storage))

@@ -155,6 +155,7 @@ public:
     {
         m_faults.push_back({uint16_t(operation), nth, hang, response});
     }
+    void setObjectBytes(std::optional<uint64_t> bytes) { m_objectBytes = bytes; }
     const std::vector<MtpOperation>& trace() const { return m_trace; }
 
     struct Command;
@@ -201,7 +202,8 @@ private:
     std::optional<PendingSend> m_pendingSend; // announced by SendObjectInfo
 
     std::vector<Fault> m_faults;
-    std::vector<MtpOperation> m_trace; // every command, in order
+    std::optional<uint64_t> m_objectBytes; // what GetObject sends, whatever the file's size
+    std::vector<MtpOperation> m_trace;     // every command, in order
 };
 
 } // namespace qb

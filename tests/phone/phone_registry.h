@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace qb {
@@ -81,6 +82,7 @@ public:
 private:
     PhoneRegistry();
     void postHotplug(libusb_device* device, libusb_hotplug_event event);
+    static void addFaults(MtpResponder& responder, const std::string& text);
     uint8_t m_nextAddress = 2;
     libusb_context* m_default = nullptr;
 };

@@ -22,6 +22,8 @@ class FileRepository
 public:
     virtual ~FileRepository() = default;
     virtual QFuture<QList<FileItem>> listFiles(const QString& folderPath) = 0;
+    // One item as the phone reports it now, never from a cached listing.
+    virtual QFuture<FileItem> itemInfo(const QString& path) = 0;
     virtual QFuture<void> downloadFile(const QString& path, const QString& localFilePath,
                                        ProgressFn progress) = 0;
     virtual QFuture<void> uploadFile(const QString& localFilePath, const QString& folderPath,

@@ -243,6 +243,17 @@ QFuture<QList<MTPClient::FileInfo>> MTPClient::listFiles(quint32 storageId, quin
     });
 }
 
+QFuture<MTPClient::FileInfo> MTPClient::objectInfo(quint32 objectId)
+{
+    return m_executor->run([session = m_session, objectId] {
+        mtp_bridge_handle* handle = session->requireHandle();
+        mtp_bridge_file_info record;
+        if (mtp_bridge_get_file_info(handle, objectId, &record) != 0)
+            throw MTPError::operationFailed(failureText(handle));
+        return fileInfo(record);
+    });
+}
+
 QFuture<void> MTPClient::downloadFile(quint32 objectId, const QString& localPath,
                                       ProgressFn progress)
 {

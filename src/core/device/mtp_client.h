@@ -93,6 +93,8 @@ public:
     QFuture<QList<StorageInfo>> listStorages();
     // parentId 0 is the storage's root folder.
     QFuture<QList<FileInfo>> listFiles(quint32 storageId, quint32 parentId);
+    // The object as the phone reports it now; fails when the phone no longer has it.
+    QFuture<FileInfo> objectInfo(quint32 objectId);
     QFuture<void> downloadFile(quint32 objectId, const QString& localPath, ProgressFn progress);
     QFuture<void> uploadFile(const QString& localPath, quint32 storageId, quint32 parentId,
                              ProgressFn progress);

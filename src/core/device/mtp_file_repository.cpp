@@ -183,6 +183,17 @@ QFuture<QList<FileItem>> MTPFileRepository::listFiles(const QString& folderPath)
         });
 }
 
+QFuture<FileItem> MTPFileRepository::itemInfo(const QString& path)
+{
+    try {
+        auto ids = parsePath(path);
+        return thenSync(m_client->objectInfo(ids.second),
+                        [](const MTPClient::FileInfo& info) { return fileItem(info); });
+    } catch (...) {
+        return failWith<FileItem>(std::current_exception());
+    }
+}
+
 void MTPFileRepository::forgetListing(const QString& folderPath)
 {
     m_cache->forget(folderPath);

@@ -31,6 +31,7 @@ public:
     QStringList cachedFolders() const;
 
     QFuture<QList<FileItem>> listFiles(const QString& folderPath) override;
+    QFuture<FileItem> itemInfo(const QString& path) override;
     QFuture<void> downloadFile(const QString& path, const QString& localFilePath,
                                ProgressFn progress) override;
     QFuture<void> uploadFile(const QString& localFilePath, const QString& folderPath,

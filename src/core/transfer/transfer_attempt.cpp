@@ -11,6 +11,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <exception>
 #include <optional>
@@ -250,10 +251,46 @@ void TransferAttempt::download(const std::shared_ptr<FileRepository>& repository
     m_toCommit = std::move(target);
 }
 
+bool TransferAttempt::earlierCopyStands(const std::shared_ptr<FileRepository>& repository,
+                                        const CopiedSource& copied)
+{
+    const TransferJob& job = m_input.job;
+    // Asked anew: since the copy was made, the copy may have been deleted and the source edited,
+    // on the phone itself or through this application.
+    FileItem source;
+    try {
+        source = await(repository->itemInfo(job.source.path));
+    } catch (...) {
+        throw TransferError{QStringLiteral("Could not check %1 on the phone before deleting it: %2")
+                                .arg(quoted(job.source.name), describe(std::current_exception()))};
+    }
+    const bool unchanged =
+        !(copied.size && source.size && *copied.size != *source.size) &&
+        !(copied.modifiedAt && source.modifiedAt && *copied.modifiedAt != *source.modifiedAt);
+    const std::optional<qint64> size = copied.size ? copied.size : source.size;
+    const QString name = MoveFileUseCase::temporaryFileName(job.source.name);
+    repository->forgetListing(job.destination.path);
+    const QList<FileItem> entries = await(repository->listFiles(job.destination.path));
+    const auto copy = std::ranges::find_if(
+        entries, [&](const FileItem& entry) { return !entry.isDirectory && entry.name == name; });
+    if (copy == entries.end())
+        return false;
+    if (unchanged && (!size || copy->size == size))
+        return true;
+    // Copying again could not replace that file, and deleting the source would lose its
+    // newer content: both stay for the user to sort out.
+    throw TransferError{quoted(job.source.name) +
+                        QStringLiteral(" was not deleted: it no longer matches its copy in the "
+                                       "destination folder.")};
+}
+
 void TransferAttempt::moveOrCopy(const std::shared_ptr<FileRepository>& repository)
 {
     const TransferJob& job = m_input.job;
-    if (job.type == TransferType::Move && m_input.moveCopyDone) {
+    // The copy of an earlier attempt only stands in for the move while it still matches its
+    // source; when it is gone, the whole move runs again.
+    if (job.type == TransferType::Move && m_input.movedCopy &&
+        earlierCopyStands(repository, *m_input.movedCopy)) {
         await(repository->deleteItem(job.source.path));
         return;
     }
@@ -275,9 +312,11 @@ void TransferAttempt::moveOrCopy(const std::shared_ptr<FileRepository>& reposito
         if (e.kind() != FileRepositoryError::Kind::MoveNotSupported)
             throw;
     }
+    // The source as it is copied, for a retry to compare with.
+    const FileItem source = await(repository->itemInfo(job.source.path));
     await(MoveFileUseCase(repository).execute(item, job.destination.path, true, m_progress));
     if (m_input.onMoveCopy)
-        m_input.onMoveCopy();
+        m_input.onMoveCopy({source.size, source.modifiedAt});
     await(repository->deleteItem(job.source.path));
 }
 

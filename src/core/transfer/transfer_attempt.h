@@ -4,6 +4,7 @@
 #include "core/transfer/overwrite_rule.h"
 #include "core/transfer/transfer_job.h"
 
+#include <QDateTime>
 #include <QString>
 
 #include <functional>
@@ -39,6 +40,13 @@ public:
         std::optional<Report> lastReport; // the operation's final figures, gate or not
     };
 
+    // A move's source as it was when its copy was made.
+    struct CopiedSource
+    {
+        std::optional<qint64> size;
+        std::optional<QDateTime> modifiedAt;
+    };
+
     struct Input
     {
         TransferJob job;
@@ -46,10 +54,11 @@ public:
         OverwriteRule overwriteRule = OverwriteRule::Ask;
         // Where a download lists its temporary file until it is committed; none when null.
         std::shared_ptr<UnfinishedDownloads> unfinishedDownloads;
-        // A move whose copy already exists on the phone only deletes its source now.
-        bool moveCopyDone = false;
-        ProgressFn progress;              // the job's rate-gated handler
-        std::function<void()> onMoveCopy; // a move's copy is in place
+        // A move whose copy was made by an earlier attempt: its source is only deleted now if
+        // that copy is still there and the source unchanged.
+        std::optional<CopiedSource> movedCopy;
+        ProgressFn progress;                                 // the job's rate-gated handler
+        std::function<void(const CopiedSource&)> onMoveCopy; // a move's copy is in place
     };
 
     explicit TransferAttempt(Input input);
@@ -65,6 +74,11 @@ private:
     void execute();
     void download(const std::shared_ptr<FileRepository>& repository);
     void moveOrCopy(const std::shared_ptr<FileRepository>& repository);
+    // Whether a move's earlier copy is still in the destination and its source unchanged; false
+    // when no file of its name is there. Throws TransferError when one is there but either side
+    // has changed.
+    bool earlierCopyStands(const std::shared_ptr<FileRepository>& repository,
+                           const CopiedSource& copied);
     struct Recorder
     {
         std::mutex mutex;

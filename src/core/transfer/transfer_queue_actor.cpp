@@ -260,7 +260,7 @@ void TransferQueueActor::clearFinishedJobs()
     if (removed > 0) {
         rebuildIndex();
         for (auto it = m_movesCopied.begin(); it != m_movesCopied.end();)
-            it = m_indexById.contains(*it) ? std::next(it) : m_movesCopied.erase(it);
+            it = m_indexById.contains(it.key()) ? std::next(it) : m_movesCopied.erase(it);
     }
     publish();
 }
@@ -308,7 +308,8 @@ void TransferQueueActor::startJob(qsizetype index)
         input.overwriteRule = overwriteRuleFromText(ruleText).value_or(OverwriteRule::Ask);
     }
     input.unfinishedDownloads = m_unfinishedDownloads;
-    input.moveCopyDone = m_movesCopied.contains(jobId);
+    if (const auto copied = m_movesCopied.constFind(jobId); copied != m_movesCopied.cend())
+        input.movedCopy = *copied;
     auto gate = std::make_shared<ProgressRateGate>(m_options.clock);
     input.progress = [mailbox = m_mailbox, gate, jobId, attemptId, this](qint64 bytes,
                                                                          qint64 total) {
@@ -316,8 +317,9 @@ void TransferQueueActor::startJob(qsizetype index)
             return;
         mailbox->post([=, this] { updateProgress(jobId, attemptId, bytes, total); });
     };
-    input.onMoveCopy = [mailbox = m_mailbox, jobId, this] {
-        mailbox->post([=, this] { moveCopied(jobId); });
+    input.onMoveCopy = [mailbox = m_mailbox, jobId,
+                        this](const TransferAttempt::CopiedSource& source) {
+        mailbox->post([=, this] { moveCopied(jobId, source); });
     };
 
     m_pool->start([mailbox = m_mailbox, commits = std::weak_ptr(m_commits),
@@ -336,10 +338,10 @@ void TransferQueueActor::startJob(qsizetype index)
     });
 }
 
-void TransferQueueActor::moveCopied(const QUuid& jobId)
+void TransferQueueActor::moveCopied(const QUuid& jobId, const TransferAttempt::CopiedSource& source)
 {
     if (indexOf(jobId) >= 0)
-        m_movesCopied.insert(jobId);
+        m_movesCopied.insert(jobId, source);
 }
 
 void TransferQueueActor::finishAttempt(const QUuid& jobId, quint64 attemptId,

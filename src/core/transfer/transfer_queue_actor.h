@@ -12,7 +12,6 @@
 #include <QFuture>
 #include <QHash>
 #include <QList>
-#include <QSet>
 #include <QUuid>
 
 #include <chrono>
@@ -101,7 +100,7 @@ private:
     void finishCommit(const QUuid& jobId, quint64 attemptId,
                       const TransferAttempt::Result& outcome);
     void settle(const QUuid& jobId, bool attached, const TransferAttempt::Result& outcome);
-    void moveCopied(const QUuid& jobId);
+    void moveCopied(const QUuid& jobId, const TransferAttempt::CopiedSource& source);
     void updateProgress(const QUuid& jobId, quint64 attemptId, qint64 bytesTransferred,
                         qint64 totalBytes);
     void publish();
@@ -134,7 +133,9 @@ private:
     QHash<QUuid, quint64> m_runningTasks; // jobs holding a slot, with their attempt
     // Attempts whose operation is still under way, a download's commit included.
     QHash<QUuid, quint64> m_operations;
-    QSet<QUuid> m_movesCopied;
+    // Moves whose copy is on the phone and whose source is still to be deleted, with the source
+    // as it was copied.
+    QHash<QUuid, TransferAttempt::CopiedSource> m_movesCopied;
     QHash<QUuid, SpeedSample> m_speedTracking;
     QHash<QUuid, std::chrono::steady_clock::time_point> m_lastPublishTime;
     // Jobs completed since the last publication; each goes out once with the next one.

@@ -24,9 +24,10 @@ class FakeFileRepository : public FileRepository
 public:
     struct Call
     {
-        QString operation; // "list", "download", "upload", "create", "delete", "rename", "move"
-        QString path;      // phone path; the local file for "upload"
-        QString target;    // local file, destination folder, new name
+        // "list", "info", "download", "upload", "create", "delete", "rename", "move"
+        QString operation;
+        QString path;   // phone path; the local file for "upload"
+        QString target; // local file, destination folder, new name
         ProgressFn progress;
         QString text; // as calls() shows it
         QPromise<void> promise;
@@ -144,10 +145,32 @@ public:
         }
     }
 
+    // A folder lists the files uploaded into it.
     QFuture<QList<FileItem>> listFiles(const QString& folderPath) override
     {
-        return begin("list", folderPath, {}, {}, "list " + folderPath).then([] {
-            return QList<FileItem>();
+        return begin("list", folderPath, {}, {}, "list " + folderPath).then([this, folderPath] {
+            std::lock_guard lock(m_mutex);
+            QList<FileItem> items;
+            for (auto it = uploaded.cbegin(); it != uploaded.cend(); ++it) {
+                if (it.key().section('/', 0, -2) != folderPath)
+                    continue;
+                FileItem item;
+                item.name = it.key().section('/', -1);
+                item.size = it.value().size();
+                items.append(item);
+            }
+            return items;
+        });
+    }
+    // A file's size is that of the bytes a download of it gives.
+    QFuture<FileItem> itemInfo(const QString& path) override
+    {
+        return begin("info", path, {}, {}, "info " + path).then([this, path] {
+            std::lock_guard lock(m_mutex);
+            FileItem item;
+            item.id = item.path = path;
+            item.size = files.value(path, downloadContent).size();
+            return item;
         });
     }
     QFuture<void> downloadFile(const QString& path, const QString& local, ProgressFn p) override

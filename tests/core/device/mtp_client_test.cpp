@@ -358,6 +358,26 @@ TEST_F(MTPFileRepositoryTest, ListingQueuedBeforeAChangeIsNotCached)
     EXPECT_EQ(repo->listFiles(kRoot).result().size(), 2);
 }
 
+// Guards against libmtp's memory of an object standing in for the phone's answer: an item's info
+// follows an edit made on the phone, and an item the phone no longer has is an error.
+TEST_F(MTPFileRepositoryTest, ItemInfoIsWhatThePhoneSaysNow)
+{
+    EmulatedPhone& phone = plugPhone({{"a.txt", "one"}});
+    auto repo = create(phone);
+    const FileItem listed = item(*repo, kRoot, "a.txt");
+    const fs::path file = phone.storageFolder() / "a.txt";
+    const auto listedTime = fs::last_write_time(file);
+    writeFile(file, "three");
+    fs::last_write_time(file, listedTime + std::chrono::hours(1));
+    const FileItem now = repo->itemInfo(listed.path).result();
+    EXPECT_EQ(now.name, "a.txt");
+    EXPECT_EQ(now.size, 5);
+    ASSERT_TRUE(now.modifiedAt && listed.modifiedAt);
+    EXPECT_EQ(*now.modifiedAt, listed.modifiedAt->addSecs(3600));
+    fs::remove(file);
+    EXPECT_THROW(repo->itemInfo(listed.path).waitForFinished(), MTPError);
+}
+
 TEST_F(MTPFileRepositoryTest, TransfersCreateRenameMoveAndCopyRoundTrip)
 {
     EmulatedPhone& phone = plugPhone({{"photo.jpg", std::string(70000, 'p')},

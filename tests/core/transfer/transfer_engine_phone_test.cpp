@@ -11,6 +11,7 @@ namespace qb::test {
 namespace {
 
 using namespace std::chrono_literals;
+namespace fs = std::filesystem;
 
 // Passes every call to the phone's repository, and holds the device's first partial progress report
 // of each transfer until the test has seen it published, so that seeing it does not depend on
@@ -21,6 +22,7 @@ public:
     explicit HoldingRepository(std::shared_ptr<FileRepository> inner) : m_inner(std::move(inner)) {}
 
     QFuture<QList<FileItem>> listFiles(const QString& f) override { return m_inner->listFiles(f); }
+    QFuture<FileItem> itemInfo(const QString& path) override { return m_inner->itemInfo(path); }
     QFuture<void> downloadFile(const QString& path, const QString& local, ProgressFn p) override
     {
         return m_inner->downloadFile(path, local, hold(std::move(p)));
@@ -99,6 +101,41 @@ protected:
         };
         return MTPFileRepository::create(deviceIdOf(phone), options).result();
     }
+    // An engine over the phone's repository, with its preferences in the temporary folder.
+    std::unique_ptr<TransferQueueActor> engineOver(std::shared_ptr<FileRepository> repository)
+    {
+        preferences = std::make_shared<QSettingsPreferenceStore>(
+            QString::fromStdString((tempFolder() / "prefs.ini").string()));
+        TransferQueueActor::Options options;
+        options.preferences = preferences;
+        options.publishSpacing = 0ms;
+        auto engine = std::make_unique<TransferQueueActor>(options);
+        engine->setRepositoryProvider([repository](const QString&) {
+            return readyFuture<std::shared_ptr<FileRepository>>(repository);
+        });
+        return engine;
+    }
+    static FileItem item(FileRepository& repository, const QString& folder, const QString& name)
+    {
+        for (const FileItem& entry : repository.listFiles(folder).result()) {
+            if (entry.name == name)
+                return entry;
+        }
+        ADD_FAILURE() << "no item " << name.toStdString();
+        return {};
+    }
+    // Runs the job until it ends in `status`; its error text, if any.
+    static QString runTo(TransferQueueActor& engine, PublicationRecorder& recorder,
+                         const TransferJob& job, TransferStatus status)
+    {
+        EXPECT_TRUE(waitFor(engine.enqueue(job)));
+        EXPECT_TRUE(recorder.waitForStatus(job.id, status));
+        const auto ended = recorder.job(job.id);
+        return ended && ended->error ? ended->error->localizedMessage : QString();
+    }
+
+    const QString root = QString::number(EmulatedPhone::storageId()) + "/0";
+    std::shared_ptr<PreferenceStore> preferences;
 };
 
 TEST_F(TransferEnginePhoneTest, DownloadsAndUploadsWithProgressAndRetriesAFailedDownload)
@@ -240,6 +277,114 @@ TEST_F(TransferEnginePhoneTest, QuittingRemovesTheTemporaryFileOfADownloadItGive
     repository->listFiles(root).waitForFinished(); // queued behind the download on its thread
     QThread::msleep(200);
     EXPECT_EQ(entries(downloads), QStringList());
+}
+
+// Guards against a phone's short or overlong data saved as the file: under every rule the job
+// fails saying so, the file already there keeps its content, and a move never goes on with it.
+TEST_F(TransferEnginePhoneTest, ADownloadOfAnotherSizeThanAnnouncedFailsAndKeepsTheExistingFile)
+{
+    const std::string note = bytes(100000);
+    EmulatedPhone& phone = plugPhone({{"note.txt", note}, {"Backup/", ""}});
+    const QString deviceId = deviceIdOf(phone);
+    const auto repository = repositoryOf(phone);
+    const auto engine = engineOver(repository);
+    PublicationRecorder recorder(*engine);
+    const FileItem file = item(*repository, root, "note.txt");
+    const auto source = TransferEndpoint::android(deviceId, file.path, file.name);
+    const fs::path downloads = tempFolder() / "Downloads";
+    writeFile(downloads / "note.txt", "the good copy");
+    const auto download = [&](const QString& rule, const fs::path& folder) {
+        preferences->setValue("overwriteRule", rule);
+        return runTo(*engine, recorder,
+                     TransferJob::make(TransferType::Download, source,
+                                       TransferEndpoint::local(QUrl::fromLocalFile(
+                                           QString::fromStdString(folder.string())))),
+                     TransferStatus::Failed);
+    };
+
+    phone.sendObjectBytes(50000);
+    for (const QString rule : {"ask", "rename", "overwrite"})
+        EXPECT_EQ(download(rule, downloads),
+                  "Download failed: received only 50000 of the 100000 bytes the phone announced");
+    EXPECT_EQ(download("skip", downloads / "new"),
+              "Download failed: received only 50000 of the 100000 bytes the phone announced");
+    phone.sendObjectBytes(100010);
+    EXPECT_EQ(download("overwrite", downloads),
+              "Download failed: received 100010 bytes where the phone announced 100000");
+    EXPECT_EQ(entries(QString::fromStdString(downloads.string())),
+              QStringList({"new", "note.txt"}));
+    EXPECT_TRUE(fs::is_empty(downloads / "new"));
+    EXPECT_EQ(readFile(downloads / "note.txt"), "the good copy");
+
+    // A move through the computer stops before the phone gets the short file.
+    const int sent = phone.count(MtpOperation::SendObjectInfo);
+    phone.sendObjectBytes(50000);
+    const FileItem backup = item(*repository, root, "Backup");
+    EXPECT_EQ(runTo(*engine, recorder,
+                    TransferJob::make(TransferType::Move, source,
+                                      TransferEndpoint::android(deviceId, backup.path, "Backup")),
+                    TransferStatus::Failed),
+              "Download failed: received only 50000 of the 100000 bytes the phone announced");
+    EXPECT_EQ(phone.count(MtpOperation::SendObjectInfo), sent);
+    EXPECT_EQ(readFile(phone.storageFolder() / "note.txt"), note);
+    EXPECT_TRUE(fs::is_empty(phone.storageFolder() / "Backup"));
+}
+
+// Guards against a retried move deleting its source when the copy an earlier attempt made is gone
+// or its source was edited since: the file stays on the phone, here or there.
+TEST_F(TransferEnginePhoneTest, ARetriedMoveDeletesItsSourceOnlyBesideAMatchingCopy)
+{
+    EmulatedPhone& phone =
+        plugPhone({{"a.txt", "version one"}, {"b.txt", "version one"}, {"Dest/", ""}});
+    const QString deviceId = deviceIdOf(phone);
+    const auto repository = repositoryOf(phone);
+    const auto engine = engineOver(repository);
+    PublicationRecorder recorder(*engine);
+    const FileItem dest = item(*repository, root, "Dest");
+    const fs::path storage = phone.storageFolder();
+    // The phone refuses the deletion of every attempt: both copies stay.
+    const auto failedMove = [&](const QString& name) {
+        const FileItem file = item(*repository, root, name);
+        const TransferJob job = TransferJob::make(
+            TransferType::Move, TransferEndpoint::android(deviceId, file.path, name),
+            TransferEndpoint::android(deviceId, dest.path, "Dest"));
+        for (int nth = 1; nth <= TransferQueueActor::maxRetries + 1; ++nth)
+            phone.failOperation(MtpOperation::DeleteObject, nth);
+        EXPECT_EQ(runTo(*engine, recorder, job, TransferStatus::Failed),
+                  "MTP operation failed: Delete failed for objectId " + file.path.section('/', 1));
+        EXPECT_EQ(readFile(storage / "Dest" / name.toStdString()), "version one");
+        EXPECT_EQ(readFile(storage / name.toStdString()), "version one");
+        return job;
+    };
+    // The list published before the retry still shows the job failed: only another ending counts.
+    const auto retry = [&](const TransferJob& job, TransferStatus status) {
+        const auto errorOf = [&] {
+            const auto seen = recorder.job(job.id);
+            return seen && seen->error ? seen->error->localizedMessage : QString();
+        };
+        const QString before = errorOf();
+        EXPECT_TRUE(waitFor(engine->retry(job.id)));
+        EXPECT_TRUE(waitUntil(
+            [&] { return recorder.job(job.id)->status == status && errorOf() != before; }));
+        return errorOf();
+    };
+
+    // The stray copy was deleted: the retry copies again before it deletes.
+    const TransferJob first = failedMove("a.txt");
+    fs::remove(storage / "Dest" / "a.txt");
+    retry(first, TransferStatus::Completed);
+    EXPECT_EQ(readFile(storage / "Dest" / "a.txt"), "version one");
+    EXPECT_FALSE(fs::exists(storage / "a.txt"));
+
+    // The original was edited, to the same size, with the copy still there: it is never deleted.
+    const TransferJob second = failedMove("b.txt");
+    writeFile(storage / "b.txt", "version two");
+    fs::last_write_time(storage / "b.txt", fs::last_write_time(storage / "b.txt") + 1h);
+    EXPECT_EQ(retry(second, TransferStatus::Failed),
+              "\u201Cb.txt\u201D was not deleted: it no longer matches its copy in the destination "
+              "folder.");
+    EXPECT_EQ(readFile(storage / "b.txt"), "version two");
+    EXPECT_EQ(readFile(storage / "Dest" / "b.txt"), "version one");
 }
 
 } // namespace
