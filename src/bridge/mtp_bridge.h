@@ -75,6 +75,9 @@ mtp_bridge_file_info* mtp_bridge_list_files(mtp_bridge_handle* handle, uint32_t 
 /* A transfer whose source is not a plain file (a folder on either side, a device node or FIFO
  * here) fails with this before any data moves; last_error says which. Other failures give -1. */
 #define MTP_BRIDGE_NOT_A_FILE (-2)
+/* An upload whose local file shrank, or was written to, while it was sent: nothing of it is kept
+ * on the phone, and last_error says which. */
+#define MTP_BRIDGE_SOURCE_CHANGED (-3)
 
 int32_t mtp_bridge_download_file(mtp_bridge_handle* handle, uint32_t object_id,
                                  const char* local_path, mtp_bridge_progress_fn progress,

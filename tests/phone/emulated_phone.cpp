@@ -107,6 +107,11 @@ void EmulatedPhone::setInterfaceBusy(bool busy)
     locked(*m_state, [&](PhoneState& s) { s.interfaceBusy = busy; });
 }
 
+void EmulatedPhone::keepBrokenUploads(bool keep)
+{
+    locked(*m_state, [&](PhoneState& s) { s.responder.setKeepBrokenUploads(keep); });
+}
+
 int EmulatedPhone::count(MtpOperation operation) const
 {
     return locked(*m_state, [&](PhoneState& s) {

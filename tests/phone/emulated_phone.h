@@ -11,7 +11,8 @@
 // (no answer: the host times out after libusb's time-out times setTimeoutScale()),
 // disconnectAfterBytes (the download crossing the limit fails with LIBUSB_ERROR_NO_DEVICE),
 // setRateLimit (bytes per second, 0: none), setInterfaceBusy (claiming fails with
-// LIBUSB_ERROR_BUSY), unplug()/plug() (hot-plug events, a new device number on each plug).
+// LIBUSB_ERROR_BUSY), keepBrokenUploads (what a broken-off upload wrote stays, as on some
+// phones), unplug()/plug() (hot-plug events, a new device number on each plug).
 // count(op) tells how often the host has sent an operation.
 // For the stock mtp-tools: LD_LIBRARY_PATH at the stand-in's folder and QB_PHONE_FOLDER=<folder>.
 #pragma once
@@ -103,6 +104,7 @@ public:
     void disconnectAfterBytes(uint64_t bytes);
     void setRateLimit(uint64_t bytesPerSecond);
     void setInterfaceBusy(bool busy);
+    void keepBrokenUploads(bool keep);
     int count(MtpOperation operation) const;
 
     static void setTimeoutScale(double scale); // default 1/1000: libmtp's 60 s take 60 ms

@@ -156,6 +156,7 @@ public:
         m_faults.push_back({uint16_t(operation), nth, hang, response});
     }
     const std::vector<MtpOperation>& trace() const { return m_trace; }
+    void setKeepBrokenUploads(bool keep) { m_keepBrokenUploads = keep; }
 
     struct Command;
     struct Reply;
@@ -199,6 +200,7 @@ private:
         uint32_t size; // 0xFFFFFFFF: 4 GiB or more, unknown
     };
     std::optional<PendingSend> m_pendingSend; // announced by SendObjectInfo
+    bool m_keepBrokenUploads = false;         // what some phones do, unlike Android
 
     std::vector<Fault> m_faults;
     std::vector<MtpOperation> m_trace; // every command, in order
