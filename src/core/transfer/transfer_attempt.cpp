@@ -98,6 +98,11 @@ TransferAttempt::Result outcomeOf(const std::function<void()>& work)
     } catch (const NotAFile& e) {
         result.errorMessage = e.message;
         result.retryable = false;
+    } catch (const MTPError& e) {
+        result.errorMessage = describe(std::current_exception());
+        // Sent again at once, a file still being written would go out as whatever it holds
+        // then; the user retries once it is saved.
+        result.retryable = e.kind() != MTPError::Kind::SourceChanged;
     } catch (...) {
         result.errorMessage = describe(std::current_exception());
     }

@@ -7,6 +7,9 @@
 
 #include <QSemaphore>
 
+#include <filesystem>
+#include <fstream>
+
 namespace qb::test {
 namespace {
 
@@ -240,6 +243,81 @@ TEST_F(TransferEnginePhoneTest, QuittingRemovesTheTemporaryFileOfADownloadItGive
     repository->listFiles(root).waitForFinished(); // queued behind the download on its thread
     QThread::msleep(200);
     EXPECT_EQ(entries(downloads), QStringList());
+}
+
+// Guards against an upload whose file shrinks spinning for ever and holding the phone, and against
+// one whose file is rewritten arriving as a mix reported completed, or being retried at once.
+TEST_F(TransferEnginePhoneTest, AnUploadWhoseFileShrinksOrIsRewrittenFailsAndThePhoneWorksOn)
+{
+    namespace fs = std::filesystem;
+    EmulatedPhone& phone = plugPhone({{"Documents/", ""}});
+    const auto repository = repositoryOf(phone);
+    const auto holding = std::make_shared<HoldingRepository>(repository);
+    TransferQueueActor::Options options;
+    options.preferences = std::make_shared<QSettingsPreferenceStore>(
+        QString::fromStdString((tempFolder() / "prefs.ini").string()));
+    TransferQueueActor engine(options);
+    engine.setRepositoryProvider([holding](const QString&) {
+        return readyFuture<std::shared_ptr<FileRepository>>(holding);
+    });
+    PublicationRecorder recorder(engine);
+    const QString root = QString::number(EmulatedPhone::storageId()) + "/0";
+    const FileItem documents = repository->listFiles(root).result().first();
+    const fs::path phoneFolder = phone.storageFolder() / "Documents";
+    // Uploads `file`, changed by `change` while the upload is held in its first block; the job as
+    // it ended, or nothing when it did not end within 10 s.
+    const auto upload = [&](const fs::path& file,
+                            const std::function<void()>& change) -> std::optional<TransferJob> {
+        const QUrl local = QUrl::fromLocalFile(QString::fromStdString(file.string()));
+        const TransferJob job =
+            TransferJob::make(TransferType::Upload, TransferEndpoint::local(local),
+                              TransferEndpoint::android(phone.layout().serial.c_str(),
+                                                        documents.path, documents.name),
+                              *fileSize(local));
+        holding->holdNext();
+        EXPECT_TRUE(waitFor(engine.enqueue(job)));
+        EXPECT_TRUE(waitUntil([&] { return holding->held(); }));
+        change();
+        holding->release();
+        const bool ended = waitUntil(
+            [&] {
+                const auto seen = recorder.job(job.id);
+                return seen && (seen->status == TransferStatus::Failed ||
+                                seen->status == TransferStatus::Completed);
+            },
+            10'000);
+        return ended ? recorder.job(job.id) : std::nullopt;
+    };
+
+    const fs::path video = tempFolder() / "video.mp4";
+    writeFile(video, bytes(16 << 20));
+    const auto shrunk = upload(video, [&] { fs::resize_file(video, 2 << 20); });
+    if (!shrunk)
+        fs::resize_file(video, 16 << 20); // lets a reader stuck at the end of the file finish
+    ASSERT_TRUE(shrunk) << "the upload did not end within 10 s of its file shrinking";
+    ASSERT_EQ(shrunk->status, TransferStatus::Failed);
+    EXPECT_EQ(shrunk->error->localizedMessage,
+              "Upload failed: The file got shorter while it was being sent");
+    EXPECT_EQ(shrunk->retryCount, 0);
+
+    const fs::path report = tempFolder() / "report.pdf";
+    writeFile(report, bytes(512 << 10));
+    fs::last_write_time(report, fs::last_write_time(report) - std::chrono::hours(1));
+    const auto rewritten = upload(report, [&] {
+        std::fstream(report, std::ios::in | std::ios::out | std::ios::binary)
+            << std::string(512 << 10, 'x');
+    });
+    ASSERT_TRUE(rewritten);
+    ASSERT_EQ(rewritten->status, TransferStatus::Failed);
+    EXPECT_EQ(rewritten->error->localizedMessage,
+              "Upload failed: The file changed while it was being sent");
+    EXPECT_EQ(rewritten->retryCount, 0);
+    EXPECT_EQ(entries(QString::fromStdString(phoneFolder.string())), QStringList());
+
+    const auto whole = upload(report, [] {});
+    ASSERT_TRUE(whole);
+    EXPECT_EQ(whole->status, TransferStatus::Completed);
+    EXPECT_TRUE(readFile(phoneFolder / "report.pdf") == std::string(512 << 10, 'x'));
 }
 
 } // namespace
