@@ -204,13 +204,14 @@ void TransferAttempt::execute()
         break;
     case TransferType::Upload:
         try {
-            // What is sent is the file as it is now; libmtp's figures count its protocol
-            // overhead too.
+            // What is sent is the file as it is now, measured before the send: one that grows
+            // meanwhile still sends that much. libmtp's figures count its protocol overhead too.
             const QFileInfo file(job.source.url.toLocalFile());
+            const std::optional<qint64> size =
+                file.isFile() ? std::optional(file.size()) : std::nullopt;
             await(UploadFileUseCase(repository)
                       .execute(job.source.url.toLocalFile(), job.destination.path, m_progress));
-            if (file.isFile())
-                m_fileSize = file.size();
+            m_fileSize = size;
         } catch (const MTPError& e) {
             // The file was swapped for a folder or the like after the check above.
             if (e.kind() != MTPError::Kind::NotAFile)

@@ -314,9 +314,14 @@ TEST_F(TransferEnginePhoneTest, AnUploadWhoseFileShrinksOrIsRewrittenFailsAndThe
     EXPECT_EQ(rewritten->retryCount, 0);
     EXPECT_EQ(entries(QString::fromStdString(phoneFolder.string())), QStringList());
 
-    const auto whole = upload(report, [] {});
-    ASSERT_TRUE(whole);
-    EXPECT_EQ(whole->status, TransferStatus::Completed);
+    // Appended to while it is sent: the phone gets, and the row counts, what was announced.
+    const auto grown = upload(report, [&] {
+        std::ofstream(report, std::ios::app | std::ios::binary) << std::string(1000, 'y');
+    });
+    ASSERT_TRUE(grown);
+    EXPECT_EQ(grown->status, TransferStatus::Completed);
+    EXPECT_EQ(grown->bytesTransferred, 512 << 10);
+    EXPECT_EQ(grown->totalBytes, 512 << 10);
     EXPECT_TRUE(readFile(phoneFolder / "report.pdf") == std::string(512 << 10, 'x'));
 }
 
