@@ -14,7 +14,8 @@
 // LIBUSB_ERROR_BUSY), keepBrokenUploads (what a broken-off upload wrote stays, as on some
 // phones), unplug()/plug() (hot-plug events, a new device number on each plug).
 // count(op) tells how often the host has sent an operation.
-// For the stock mtp-tools: LD_LIBRARY_PATH at the stand-in's folder and QB_PHONE_FOLDER=<folder>.
+// For the stock mtp-tools: LD_LIBRARY_PATH at the stand-in's folder and QB_PHONE_FOLDER=<folder>
+// (QB_PHONE_RATE=<bytes per second> slows that phone down).
 #pragma once
 
 #include <cstdint>
