@@ -245,9 +245,9 @@ TEST_F(TransferEnginePhoneTest, QuittingRemovesTheTemporaryFileOfADownloadItGive
     EXPECT_EQ(entries(downloads), QStringList());
 }
 
-// Guards against an upload whose file shrinks spinning for ever and holding the phone, and against
-// one whose file is rewritten arriving as a mix reported completed, or being retried at once.
-TEST_F(TransferEnginePhoneTest, AnUploadWhoseFileShrinksOrIsRewrittenFailsAndThePhoneWorksOn)
+// Guards against an upload whose file shrinks spinning for ever and holding the phone, or being
+// retried at once with what the file holds then.
+TEST_F(TransferEnginePhoneTest, AnUploadWhoseFileShrinksFailsAtOnceAndThePhoneWorksOn)
 {
     namespace fs = std::filesystem;
     EmulatedPhone& phone = plugPhone({{"Documents/", ""}});
@@ -269,11 +269,10 @@ TEST_F(TransferEnginePhoneTest, AnUploadWhoseFileShrinksOrIsRewrittenFailsAndThe
     const auto upload = [&](const fs::path& file,
                             const std::function<void()>& change) -> std::optional<TransferJob> {
         const QUrl local = QUrl::fromLocalFile(QString::fromStdString(file.string()));
-        const TransferJob job =
-            TransferJob::make(TransferType::Upload, TransferEndpoint::local(local),
-                              TransferEndpoint::android(phone.layout().serial.c_str(),
-                                                        documents.path, documents.name),
-                              *fileSize(local));
+        const TransferJob job = TransferJob::make(
+            TransferType::Upload, TransferEndpoint::local(local),
+            TransferEndpoint::android(QStringLiteral("phone"), documents.path, documents.name),
+            *fileSize(local));
         holding->holdNext();
         EXPECT_TRUE(waitFor(engine.enqueue(job)));
         EXPECT_TRUE(waitUntil([&] { return holding->held(); }));
@@ -300,21 +299,10 @@ TEST_F(TransferEnginePhoneTest, AnUploadWhoseFileShrinksOrIsRewrittenFailsAndThe
               "Upload failed: The file got shorter while it was being sent");
     EXPECT_EQ(shrunk->retryCount, 0);
 
+    // The phone works on; a file appended to while it is sent arrives, and is counted, as it
+    // was announced.
     const fs::path report = tempFolder() / "report.pdf";
     writeFile(report, bytes(512 << 10));
-    fs::last_write_time(report, fs::last_write_time(report) - std::chrono::hours(1));
-    const auto rewritten = upload(report, [&] {
-        std::fstream(report, std::ios::in | std::ios::out | std::ios::binary)
-            << std::string(512 << 10, 'x');
-    });
-    ASSERT_TRUE(rewritten);
-    ASSERT_EQ(rewritten->status, TransferStatus::Failed);
-    EXPECT_EQ(rewritten->error->localizedMessage,
-              "Upload failed: The file changed while it was being sent");
-    EXPECT_EQ(rewritten->retryCount, 0);
-    EXPECT_EQ(entries(QString::fromStdString(phoneFolder.string())), QStringList());
-
-    // Appended to while it is sent: the phone gets, and the row counts, what was announced.
     const auto grown = upload(report, [&] {
         std::ofstream(report, std::ios::app | std::ios::binary) << std::string(1000, 'y');
     });
@@ -322,7 +310,7 @@ TEST_F(TransferEnginePhoneTest, AnUploadWhoseFileShrinksOrIsRewrittenFailsAndThe
     EXPECT_EQ(grown->status, TransferStatus::Completed);
     EXPECT_EQ(grown->bytesTransferred, 512 << 10);
     EXPECT_EQ(grown->totalBytes, 512 << 10);
-    EXPECT_TRUE(readFile(phoneFolder / "report.pdf") == std::string(512 << 10, 'x'));
+    EXPECT_TRUE(readFile(phoneFolder / "report.pdf") == bytes(512 << 10));
 }
 
 } // namespace
