@@ -451,9 +451,11 @@ static reader_outcome check_unchanged(const local_reader* reader)
 
 /* Feeds libmtp the announced bytes. libmtp's own reader takes an early end of file for an empty
  * read and asks again for ever; this one breaks the transfer off instead, and so it does when
- * the file was written to before its last bytes go, so the phone never gets a mix of two
- * versions. Cancelling, unlike an error, tells the phone that the data phase is over, so its
- * next command is not taken for file data. */
+ * the file is found written to after any block, the last one included, so the phone never gets
+ * a mix of two versions. A copy over the file empties it first: looking after every block
+ * catches most copies of a larger version too, which would otherwise pass for growth.
+ * Cancelling, unlike an error, tells the phone that the data phase is over, so its next command
+ * is not taken for file data. */
 static uint16_t read_from_local_file(void* params, void* priv, uint32_t wantlen,
                                      unsigned char* data, uint32_t* gotlen)
 {
@@ -476,13 +478,11 @@ static uint16_t read_from_local_file(void* params, void* priv, uint32_t wantlen,
         done += (uint32_t)n;
     }
     reader->offset += done;
-    if (reader->offset == reader->size) {
-        reader->outcome = check_unchanged(reader);
-        if (reader->outcome == READER_FAILED)
-            reader->error = errno;
-        if (reader->outcome != READER_OK)
-            return LIBMTP_HANDLER_RETURN_CANCEL;
-    }
+    reader->outcome = check_unchanged(reader);
+    if (reader->outcome == READER_FAILED)
+        reader->error = errno;
+    if (reader->outcome != READER_OK)
+        return LIBMTP_HANDLER_RETURN_CANCEL;
     *gotlen = done;
     return LIBMTP_HANDLER_RETURN_OK;
 }

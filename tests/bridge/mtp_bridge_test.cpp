@@ -14,6 +14,8 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include <sys/stat.h>
 
@@ -144,20 +146,19 @@ TEST_F(MTPBridgeTest, DownloadsAddNoRoundTripsAndAFolderSaysWhatItIs)
     mtp_bridge_close_device(h);
 }
 
-// Changes the file being sent once `at` bytes have gone, from libmtp's progress report on the
-// sending thread, so the change lands at a known point of the transfer.
+// Changes the file being sent from libmtp's progress report on the sending thread, so that each
+// change lands at a known point of the transfer: each step once, at its count of bytes sent.
 struct ChangeMidUpload
 {
-    uint64_t at;
-    std::function<void()> change;
-    bool done = false;
+    std::vector<std::pair<uint64_t, std::function<void()>>> steps;
 
     static int32_t report(uint64_t sent, uint64_t, void* context)
     {
-        auto* self = static_cast<ChangeMidUpload*>(context);
-        if (!self->done && sent >= self->at) {
-            self->done = true;
-            self->change();
+        auto& steps = static_cast<ChangeMidUpload*>(context)->steps;
+        while (!steps.empty() && sent >= steps.front().first) {
+            const auto step = std::move(steps.front().second);
+            steps.erase(steps.begin());
+            step();
         }
         return 0;
     }
@@ -175,16 +176,22 @@ TEST_F(MTPBridgeTest, AFileThatShrinksOrIsWrittenToWhileSentFailsAndLeavesNothin
     mtp_bridge_handle* h = mtp_bridge_open_device(deviceId(phone).c_str());
     ASSERT_NE(h, nullptr);
     const std::string before(1 << 20, 'a'), after(1 << 20, 'b');
-    // The upload's status, or nothing when it has not ended 10 s after the change.
-    const auto send = [&](const std::string& name, std::function<void(const fs::path&)> change) {
+    // The upload's status, or nothing when it has not ended 10 s after the change; `later`
+    // comes a quarter of the file after `change`.
+    using Change = std::function<void(const fs::path&)>;
+    const auto send = [&](const std::string& name, Change change, Change later = nullptr) {
         const fs::path file = tempFolder() / name;
         writeFile(file, before);
         // Saved a while ago, as files usually are, so a rewrite shows in the time whatever the
         // clock's granularity.
         fs::last_write_time(file, fs::last_write_time(file) - std::chrono::hours(1));
-        ChangeMidUpload midway{256 << 10, [&] {
-                                   change(file);
-                               }};
+        ChangeMidUpload midway{{{256 << 10, [&] {
+                                     change(file);
+                                 }}}};
+        if (later)
+            midway.steps.push_back({512 << 10, [&] {
+                                        later(file);
+                                    }});
         std::promise<int32_t> result;
         std::future<int32_t> ended = result.get_future();
         std::thread sender([&] {
@@ -210,6 +217,15 @@ TEST_F(MTPBridgeTest, AFileThatShrinksOrIsWrittenToWhileSentFailsAndLeavesNothin
     EXPECT_EQ(send("copied-over.bin",
                    [&](const fs::path& file) { std::ofstream(file, std::ios::binary) << after; }),
               MTP_BRIDGE_SOURCE_CHANGED);
+    // A copy of a larger version, caught while it is still shorter than the file was: at its end
+    // it would pass for growth.
+    const auto copyStart = [&](const fs::path& file) {
+        std::ofstream(file, std::ios::binary) << after.substr(0, 600 << 10);
+    };
+    const auto copyRest = [&](const fs::path& file) {
+        std::ofstream(file, std::ios::app | std::ios::binary) << after << after;
+    };
+    EXPECT_EQ(send("copied-larger.bin", copyStart, copyRest), MTP_BRIDGE_SOURCE_CHANGED);
     EXPECT_TRUE(fs::is_empty(phone.storageFolder()));
 
     EXPECT_EQ(send("renamed-over.bin",
