@@ -502,6 +502,101 @@ int32_t mtp_bridge_download_file(mtp_bridge_handle* handle, uint32_t object_id,
     return rc;
 }
 
+/* What identifies a file's content without reading it: a write changes the times, a truncation
+ * the size too. */
+typedef struct file_stamp
+{
+    off_t size;
+    struct timespec mtime;
+    struct timespec ctime;
+    nlink_t links;
+} file_stamp;
+
+static file_stamp stamp_of(const struct stat* status)
+{
+    file_stamp stamp = {status->st_size, status->st_mtim, status->st_ctim, status->st_nlink};
+    return stamp;
+}
+
+static int same_time(struct timespec a, struct timespec b)
+{
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+typedef enum reader_outcome {
+    READER_OK = 0,
+    READER_FAILED, /* a read failed: errno in `error` */
+    READER_SHRANK,
+    READER_CHANGED
+} reader_outcome;
+
+typedef struct local_reader
+{
+    int fd;
+    uint64_t size; /* as announced to the phone */
+    uint64_t offset;
+    file_stamp start;
+    reader_outcome outcome;
+    int error;
+} local_reader;
+
+/* The file as it is now against the one announced. A file that grew still sends the announced
+ * bytes, which an append leaves as they were. A rename over the file, or its deletion, changes
+ * its link count and so its change time, but not the content the open descriptor reads. */
+static reader_outcome check_unchanged(const local_reader* reader)
+{
+    struct stat status;
+    if (fstat(reader->fd, &status) != 0)
+        return READER_FAILED;
+    const file_stamp now = stamp_of(&status);
+    const file_stamp* start = &reader->start;
+    if (now.size < start->size)
+        return READER_SHRANK;
+    if (now.size == start->size &&
+        (!same_time(now.mtime, start->mtime) ||
+         (now.links == start->links && !same_time(now.ctime, start->ctime))))
+        return READER_CHANGED;
+    return READER_OK;
+}
+
+/* Feeds libmtp the announced bytes. libmtp's own reader takes an early end of file for an empty
+ * read and asks again for ever; this one breaks the transfer off instead, and so it does when
+ * the file is found written to after any block, the last one included, so the phone never gets
+ * a mix of two versions. A copy over the file empties it first: looking after every block
+ * catches most copies of a larger version too, which would otherwise pass for growth.
+ * Cancelling, unlike an error, tells the phone that the data phase is over, so its next command
+ * is not taken for file data. */
+static uint16_t read_from_local_file(void* params, void* priv, uint32_t wantlen,
+                                     unsigned char* data, uint32_t* gotlen)
+{
+    (void)params;
+    local_reader* reader = priv;
+    *gotlen = 0;
+    if (wantlen > reader->size - reader->offset)
+        wantlen = (uint32_t)(reader->size - reader->offset);
+    uint32_t done = 0;
+    while (done < wantlen) {
+        const ssize_t n =
+            pread(reader->fd, data + done, wantlen - done, (off_t)(reader->offset + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            reader->error = n < 0 ? errno : 0;
+            reader->outcome = n < 0 ? READER_FAILED : READER_SHRANK;
+            return LIBMTP_HANDLER_RETURN_CANCEL;
+        }
+        done += (uint32_t)n;
+    }
+    reader->offset += done;
+    reader->outcome = check_unchanged(reader);
+    if (reader->outcome == READER_FAILED)
+        reader->error = errno;
+    if (reader->outcome != READER_OK)
+        return LIBMTP_HANDLER_RETURN_CANCEL;
+    *gotlen = done;
+    return LIBMTP_HANDLER_RETURN_OK;
+}
+
 int32_t mtp_bridge_upload_file(mtp_bridge_handle* handle, const char* local_path,
                                uint32_t storage_id, uint32_t parent_id,
                                mtp_bridge_progress_fn progress, void* context)
@@ -540,12 +635,35 @@ int32_t mtp_bridge_upload_file(mtp_bridge_handle* handle, const char* local_path
     file->storage_id = storage_id;
     file->filetype = LIBMTP_FILETYPE_UNKNOWN;
     file->filesize = (uint64_t)status.st_size;
+    local_reader reader = {fd, file->filesize, 0, stamp_of(&status), READER_OK, 0};
     progress_block block = {progress, context};
-    int rc = file->filename ? LIBMTP_Send_File_From_File_Descriptor(
-                                  handle->device, fd, file, mtp_bridge_progress_trampoline, &block)
-                            : -1;
+    int rc = file->filename
+                 ? LIBMTP_Send_File_From_Handler(handle->device, read_from_local_file, &reader,
+                                                 file, mtp_bridge_progress_trampoline, &block)
+                 : -1;
     if (rc != 0)
         take_error(handle);
+    if (reader.outcome != READER_OK) {
+        /* Most phones drop a broken-off upload themselves; the others keep a part of it. */
+        if (file->item_id != 0 && LIBMTP_Delete_Object(handle->device, file->item_id) != 0)
+            LIBMTP_Clear_Errorstack(handle->device);
+        switch (reader.outcome) {
+        case READER_SHRANK:
+            copy_text(handle->last_error, sizeof handle->last_error,
+                      "The file got shorter while it was being sent");
+            rc = MTP_BRIDGE_SOURCE_CHANGED;
+            break;
+        case READER_CHANGED:
+            copy_text(handle->last_error, sizeof handle->last_error,
+                      "The file changed while it was being sent");
+            rc = MTP_BRIDGE_SOURCE_CHANGED;
+            break;
+        default:
+            copy_text(handle->last_error, sizeof handle->last_error, strerror(reader.error));
+            rc = -1;
+            break;
+        }
+    }
     LIBMTP_destroy_file_t(file);
     close(fd);
     return rc;

@@ -80,6 +80,9 @@ int32_t mtp_bridge_get_file_info(mtp_bridge_handle* handle, uint32_t object_id,
 /* A transfer whose source is not a plain file (a folder on either side, a device node or FIFO
  * here) fails with this before any data moves; last_error says which. Other failures give -1. */
 #define MTP_BRIDGE_NOT_A_FILE (-2)
+/* An upload whose local file shrank, or was written to, while it was sent: nothing of it is kept
+ * on the phone, and last_error says which. */
+#define MTP_BRIDGE_SOURCE_CHANGED (-3)
 
 /* A download ends only with as many bytes as the phone announced for the object (when it
  * announced a size); otherwise it fails with -1, and a phone that sends far more is cut off. */

@@ -5,9 +5,17 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <future>
+#include <optional>
 #include <string>
+#include <thread>
+#include <utility>
+#include <vector>
 
 #include <sys/stat.h>
 
@@ -169,6 +177,104 @@ TEST_F(MTPBridgeTest, ADownloadOfAnotherSizeThanAnnouncedFailsAndLeavesNoFile)
     phone.sendObjectBytes(std::nullopt);
     EXPECT_EQ(mtp_bridge_download_file(h, small, target.c_str(), nullptr, nullptr), 0);
     EXPECT_EQ(readFile(target), std::string(1000, 's'));
+    mtp_bridge_close_device(h);
+}
+
+// Changes the file being sent from libmtp's progress report on the sending thread, so that each
+// change lands at a known point of the transfer: each step once, at its count of bytes sent.
+struct ChangeMidUpload
+{
+    std::vector<std::pair<uint64_t, std::function<void()>>> steps;
+
+    static int32_t report(uint64_t sent, uint64_t, void* context)
+    {
+        auto& steps = static_cast<ChangeMidUpload*>(context)->steps;
+        while (!steps.empty() && sent >= steps.front().first) {
+            const auto step = std::move(steps.front().second);
+            steps.erase(steps.begin());
+            step();
+        }
+        return 0;
+    }
+};
+
+// Guards against libmtp's own reader, which asks again for ever at an early end of file (the
+// upload spun and held the phone), and against a file written to while it is sent arriving as
+// its old bytes then its new ones. Both fail and leave nothing, even on a phone that keeps
+// broken-off uploads; a file replaced by a rename, or appended to, arrives as it was.
+TEST_F(MTPBridgeTest, AFileThatShrinksOrIsWrittenToWhileSentFailsAndLeavesNothing)
+{
+    namespace fs = std::filesystem;
+    EmulatedPhone& phone = plugPhone();
+    phone.keepBrokenUploads(true);
+    mtp_bridge_handle* h = mtp_bridge_open_device(deviceId(phone).c_str());
+    ASSERT_NE(h, nullptr);
+    const std::string before(1 << 20, 'a'), after(1 << 20, 'b');
+    // The upload's status, or nothing when it has not ended 10 s after the change; `later`
+    // comes a quarter of the file after `change`.
+    using Change = std::function<void(const fs::path&)>;
+    const auto send = [&](const std::string& name, Change change, Change later = nullptr) {
+        const fs::path file = tempFolder() / name;
+        writeFile(file, before);
+        // Saved a while ago, as files usually are, so a rewrite shows in the time whatever the
+        // clock's granularity.
+        fs::last_write_time(file, fs::last_write_time(file) - std::chrono::hours(1));
+        ChangeMidUpload midway{{{256 << 10, [&] {
+                                     change(file);
+                                 }}}};
+        if (later)
+            midway.steps.push_back({512 << 10, [&] {
+                                        later(file);
+                                    }});
+        std::promise<int32_t> result;
+        std::future<int32_t> ended = result.get_future();
+        std::thread sender([&] {
+            result.set_value(mtp_bridge_upload_file(h, file.c_str(), EmulatedPhone::storageId(), 0,
+                                                    ChangeMidUpload::report, &midway));
+        });
+        const bool inTime = ended.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+        if (!inTime)
+            fs::resize_file(file, before.size()); // lets a reader stuck at the end go on
+        sender.join();
+        return inTime ? std::optional(ended.get()) : std::nullopt;
+    };
+
+    EXPECT_EQ(send("cut.mp4", [](const fs::path& file) { fs::resize_file(file, 100 << 10); }),
+              MTP_BRIDGE_SOURCE_CHANGED);
+    EXPECT_STREQ(mtp_bridge_last_error(h), "The file got shorter while it was being sent");
+    EXPECT_EQ(send("in-place.bin",
+                   [&](const fs::path& file) {
+                       std::fstream(file, std::ios::in | std::ios::out | std::ios::binary) << after;
+                   }),
+              MTP_BRIDGE_SOURCE_CHANGED);
+    EXPECT_STREQ(mtp_bridge_last_error(h), "The file changed while it was being sent");
+    EXPECT_EQ(send("copied-over.bin",
+                   [&](const fs::path& file) { std::ofstream(file, std::ios::binary) << after; }),
+              MTP_BRIDGE_SOURCE_CHANGED);
+    // A copy of a larger version, caught while it is still shorter than the file was: at its end
+    // it would pass for growth.
+    const auto copyStart = [&](const fs::path& file) {
+        std::ofstream(file, std::ios::binary) << after.substr(0, 600 << 10);
+    };
+    const auto copyRest = [&](const fs::path& file) {
+        std::ofstream(file, std::ios::app | std::ios::binary) << after << after;
+    };
+    EXPECT_EQ(send("copied-larger.bin", copyStart, copyRest), MTP_BRIDGE_SOURCE_CHANGED);
+    EXPECT_TRUE(fs::is_empty(phone.storageFolder()));
+
+    EXPECT_EQ(send("renamed-over.bin",
+                   [&](const fs::path& file) {
+                       writeFile(tempFolder() / "new.bin", after);
+                       fs::rename(tempFolder() / "new.bin", file);
+                   }),
+              0);
+    EXPECT_TRUE(readFile(phone.storageFolder() / "renamed-over.bin") == before);
+    EXPECT_EQ(send("growing.log",
+                   [&](const fs::path& file) {
+                       std::ofstream(file, std::ios::app | std::ios::binary) << after;
+                   }),
+              0);
+    EXPECT_TRUE(readFile(phone.storageFolder() / "growing.log") == before);
     mtp_bridge_close_device(h);
 }
 

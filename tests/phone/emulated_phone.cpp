@@ -112,6 +112,11 @@ void EmulatedPhone::sendObjectBytes(std::optional<uint64_t> bytes)
     locked(*m_state, [&](PhoneState& s) { s.responder.setObjectBytes(bytes); });
 }
 
+void EmulatedPhone::keepBrokenUploads(bool keep)
+{
+    locked(*m_state, [&](PhoneState& s) { s.responder.setKeepBrokenUploads(keep); });
+}
+
 int EmulatedPhone::count(MtpOperation operation) const
 {
     return locked(*m_state, [&](PhoneState& s) {

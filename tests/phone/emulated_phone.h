@@ -11,13 +11,15 @@
 // (no answer: the host times out after libusb's time-out times setTimeoutScale()),
 // disconnectAfterBytes (the download crossing the limit fails with LIBUSB_ERROR_NO_DEVICE),
 // setRateLimit (bytes per second, 0: none), setInterfaceBusy (claiming fails with
-// LIBUSB_ERROR_BUSY), unplug()/plug() (hot-plug events, a new device number on each plug),
+// LIBUSB_ERROR_BUSY), keepBrokenUploads (what a broken-off upload wrote stays, as on some
+// phones), unplug()/plug() (hot-plug events, a new device number on each plug),
 // sendObjectBytes (every GetObject sends that many bytes, the file's then zeros, while the
 // object's info and size property still give the file's size; none: the file as it is).
 // count(op) tells how often the host has sent an operation.
 // For the stock mtp-tools: LD_LIBRARY_PATH at the stand-in's folder and QB_PHONE_FOLDER=<folder>;
 // QB_PHONE_FAULTS gives that phone faults, separated by commas: "<Operation>*<n>" fails the next n
-// of that operation (GeneralError), "GetObjectBytes=<n>" is sendObjectBytes(n).
+// of that operation (GeneralError), "GetObjectBytes=<n>" is sendObjectBytes(n);
+// QB_PHONE_RATE=<bytes per second> slows that phone down.
 #pragma once
 
 #include <cstdint>
@@ -109,6 +111,7 @@ public:
     void setRateLimit(uint64_t bytesPerSecond);
     void setInterfaceBusy(bool busy);
     void sendObjectBytes(std::optional<uint64_t> bytes);
+    void keepBrokenUploads(bool keep);
     int count(MtpOperation operation) const;
 
     static void setTimeoutScale(double scale); // default 1/1000: libmtp's 60 s take 60 ms

@@ -30,6 +30,9 @@ PhoneRegistry::PhoneRegistry()
     phones.push_back(std::make_shared<PhoneState>(std::move(layout)));
     if (const char* faults = std::getenv("QB_PHONE_FAULTS"))
         addFaults(phones.back()->responder, faults);
+    // Bytes per second, so that a person can act on a transfer while it runs.
+    if (const char* rate = std::getenv("QB_PHONE_RATE"))
+        phones.back()->rateLimit = std::strtoull(rate, nullptr, 10);
     plug(phones.back());
 }
 

@@ -275,7 +275,8 @@ void MtpResponder::reset()
 void MtpResponder::dropPendingUpload()
 {
     // Like Android, a file whose upload broke off is not kept.
-    if (const auto object = m_objects.lookup(m_pendingSend->handle)) {
+    if (const auto object = m_objects.lookup(m_pendingSend->handle);
+        object && !m_keepBrokenUploads) {
         std::error_code error;
         fs::remove(m_objects.absolutePath(*object), error);
         m_objects.moved(*object, std::nullopt);

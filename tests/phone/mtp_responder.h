@@ -157,6 +157,7 @@ public:
     }
     void setObjectBytes(std::optional<uint64_t> bytes) { m_objectBytes = bytes; }
     const std::vector<MtpOperation>& trace() const { return m_trace; }
+    void setKeepBrokenUploads(bool keep) { m_keepBrokenUploads = keep; }
 
     struct Command;
     struct Reply;
@@ -200,6 +201,7 @@ private:
         uint32_t size; // 0xFFFFFFFF: 4 GiB or more, unknown
     };
     std::optional<PendingSend> m_pendingSend; // announced by SendObjectInfo
+    bool m_keepBrokenUploads = false;         // what some phones do, unlike Android
 
     std::vector<Fault> m_faults;
     std::optional<uint64_t> m_objectBytes; // what GetObject sends, whatever the file's size

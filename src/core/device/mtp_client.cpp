@@ -284,6 +284,8 @@ QFuture<void> MTPClient::uploadFile(const QString& localPath, quint32 storageId,
                                    progressTrampoline, const_cast<ProgressFn*>(&progress));
         if (status == MTP_BRIDGE_NOT_A_FILE)
             throw MTPError::notAFile(failureText(handle));
+        if (status == MTP_BRIDGE_SOURCE_CHANGED)
+            throw MTPError::sourceChanged(failureText(handle));
         if (status != 0)
             throw MTPError::uploadFailed(failureText(handle));
     });

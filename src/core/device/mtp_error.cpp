@@ -48,6 +48,11 @@ MTPError MTPError::notAFile(QString description)
     return MTPError(Kind::NotAFile, std::move(description));
 }
 
+MTPError MTPError::sourceChanged(QString description)
+{
+    return MTPError(Kind::SourceChanged, std::move(description));
+}
+
 QString MTPError::message() const
 {
     switch (m_kind) {
@@ -58,6 +63,7 @@ QString MTPError::message() const
     case Kind::DownloadFailed:
         return QStringLiteral("Download failed: ") + m_payload;
     case Kind::UploadFailed:
+    case Kind::SourceChanged:
         return QStringLiteral("Upload failed: ") + m_payload;
     case Kind::InitializationFailed:
         return QStringLiteral("MTP initialization failed.");

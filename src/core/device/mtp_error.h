@@ -21,7 +21,9 @@ public:
         // The phone is on the bus but another program holds its USB interface.
         DeviceBusy,
         // A transfer's source is a folder or another thing that is not a plain file.
-        NotAFile
+        NotAFile,
+        // An upload's local file shrank or was written to while it was sent; nothing was kept.
+        SourceChanged
     };
 
     static MTPError deviceNotFound(QString id);
@@ -32,6 +34,7 @@ public:
     static MTPError canceled();
     static MTPError deviceBusy(QString id);
     static MTPError notAFile(QString description);
+    static MTPError sourceChanged(QString description);
 
     Kind kind() const { return m_kind; }
     // The id or description; empty for the kinds without one.

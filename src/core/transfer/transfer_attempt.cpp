@@ -99,6 +99,11 @@ TransferAttempt::Result outcomeOf(const std::function<void()>& work)
     } catch (const NotAFile& e) {
         result.errorMessage = e.message;
         result.retryable = false;
+    } catch (const MTPError& e) {
+        result.errorMessage = describe(std::current_exception());
+        // Sent again at once, a file still being written would go out as whatever it holds
+        // then; the user retries once it is saved.
+        result.retryable = e.kind() != MTPError::Kind::SourceChanged;
     } catch (...) {
         result.errorMessage = describe(std::current_exception());
     }
@@ -200,13 +205,14 @@ void TransferAttempt::execute()
         break;
     case TransferType::Upload:
         try {
-            // What is sent is the file as it is now; libmtp's figures count its protocol
-            // overhead too.
+            // What is sent is the file as it is now, measured before the send: one that grows
+            // meanwhile still sends that much. libmtp's figures count its protocol overhead too.
             const QFileInfo file(job.source.url.toLocalFile());
+            const std::optional<qint64> size =
+                file.isFile() ? std::optional(file.size()) : std::nullopt;
             await(UploadFileUseCase(repository)
                       .execute(job.source.url.toLocalFile(), job.destination.path, m_progress));
-            if (file.isFile())
-                m_fileSize = file.size();
+            m_fileSize = size;
         } catch (const MTPError& e) {
             // The file was swapped for a folder or the like after the check above.
             if (e.kind() != MTPError::Kind::NotAFile)

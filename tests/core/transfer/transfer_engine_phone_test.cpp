@@ -7,6 +7,9 @@
 
 #include <QSemaphore>
 
+#include <filesystem>
+#include <fstream>
+
 namespace qb::test {
 namespace {
 
@@ -385,6 +388,74 @@ TEST_F(TransferEnginePhoneTest, ARetriedMoveDeletesItsSourceOnlyBesideAMatchingC
               "folder.");
     EXPECT_EQ(readFile(storage / "b.txt"), "version two");
     EXPECT_EQ(readFile(storage / "Dest" / "b.txt"), "version one");
+}
+
+// Guards against an upload whose file shrinks spinning for ever and holding the phone, or being
+// retried at once with what the file holds then.
+TEST_F(TransferEnginePhoneTest, AnUploadWhoseFileShrinksFailsAtOnceAndThePhoneWorksOn)
+{
+    namespace fs = std::filesystem;
+    EmulatedPhone& phone = plugPhone({{"Documents/", ""}});
+    const auto repository = repositoryOf(phone);
+    const auto holding = std::make_shared<HoldingRepository>(repository);
+    TransferQueueActor::Options options;
+    options.preferences = std::make_shared<QSettingsPreferenceStore>(
+        QString::fromStdString((tempFolder() / "prefs.ini").string()));
+    TransferQueueActor engine(options);
+    engine.setRepositoryProvider([holding](const QString&) {
+        return readyFuture<std::shared_ptr<FileRepository>>(holding);
+    });
+    PublicationRecorder recorder(engine);
+    const QString root = QString::number(EmulatedPhone::storageId()) + "/0";
+    const FileItem documents = repository->listFiles(root).result().first();
+    const fs::path phoneFolder = phone.storageFolder() / "Documents";
+    // Uploads `file`, changed by `change` while the upload is held in its first block; the job as
+    // it ended, or nothing when it did not end within 10 s.
+    const auto upload = [&](const fs::path& file,
+                            const std::function<void()>& change) -> std::optional<TransferJob> {
+        const QUrl local = QUrl::fromLocalFile(QString::fromStdString(file.string()));
+        const TransferJob job = TransferJob::make(
+            TransferType::Upload, TransferEndpoint::local(local),
+            TransferEndpoint::android(QStringLiteral("phone"), documents.path, documents.name),
+            *fileSize(local));
+        holding->holdNext();
+        EXPECT_TRUE(waitFor(engine.enqueue(job)));
+        EXPECT_TRUE(waitUntil([&] { return holding->held(); }));
+        change();
+        holding->release();
+        const bool ended = waitUntil(
+            [&] {
+                const auto seen = recorder.job(job.id);
+                return seen && (seen->status == TransferStatus::Failed ||
+                                seen->status == TransferStatus::Completed);
+            },
+            10'000);
+        return ended ? recorder.job(job.id) : std::nullopt;
+    };
+
+    const fs::path video = tempFolder() / "video.mp4";
+    writeFile(video, bytes(16 << 20));
+    const auto shrunk = upload(video, [&] { fs::resize_file(video, 2 << 20); });
+    if (!shrunk)
+        fs::resize_file(video, 16 << 20); // lets a reader stuck at the end of the file finish
+    ASSERT_TRUE(shrunk) << "the upload did not end within 10 s of its file shrinking";
+    ASSERT_EQ(shrunk->status, TransferStatus::Failed);
+    EXPECT_EQ(shrunk->error->localizedMessage,
+              "Upload failed: The file got shorter while it was being sent");
+    EXPECT_EQ(shrunk->retryCount, 0);
+
+    // The phone works on; a file appended to while it is sent arrives, and is counted, as it
+    // was announced.
+    const fs::path report = tempFolder() / "report.pdf";
+    writeFile(report, bytes(512 << 10));
+    const auto grown = upload(report, [&] {
+        std::ofstream(report, std::ios::app | std::ios::binary) << std::string(1000, 'y');
+    });
+    ASSERT_TRUE(grown);
+    EXPECT_EQ(grown->status, TransferStatus::Completed);
+    EXPECT_EQ(grown->bytesTransferred, 512 << 10);
+    EXPECT_EQ(grown->totalBytes, 512 << 10);
+    EXPECT_TRUE(readFile(phoneFolder / "report.pdf") == bytes(512 << 10));
 }
 
 } // namespace
