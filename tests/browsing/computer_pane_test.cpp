@@ -180,9 +180,10 @@ TEST(ComputerBrowserPaneTest, NavigatesFromTheStoredRootAndFollowsItsChange)
 TEST(ComputerBrowserPaneTest, OpeningAFolderLeavesEveryFileSystemCallToTheListing)
 {
     QTemporaryDir dir;
-    makeFiles(dir.path(), {"opened/inner/", "opened/x.txt", "file.txt"});
+    // The settings file stays out of the folder shown, whenever it is written.
+    makeFiles(dir.path(), {"root/opened/inner/", "root/opened/x.txt", "root/file.txt"});
     QSettingsPreferenceStore preferences(dir.filePath("prefs.ini"));
-    preferences.setValue("downloadFolder", dir.path());
+    preferences.setValue("downloadFolder", dir.filePath("root"));
     PaneContext context;
     context.preferences = &preferences;
     ComputerBrowserPane pane(context);
@@ -190,7 +191,7 @@ TEST(ComputerBrowserPaneTest, OpeningAFolderLeavesEveryFileSystemCallToTheListin
     pane.show();
     ASSERT_TRUE(waitUntil([&] { return pane.model().rowCount() == 2; }));
     QTreeView& view = pane.view();
-    const QString opened = dir.filePath("opened");
+    const QString opened = dir.filePath("root/opened");
 
     // Return on the folder's row, as the user opens it.
     watchFileSystemCalls(opened);
