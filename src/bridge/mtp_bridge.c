@@ -257,10 +257,13 @@ mtp_bridge_file_info* mtp_bridge_list_files(mtp_bridge_handle* handle, uint32_t 
             *count = -1;
         return NULL;
     }
+    /* libmtp leaves out the items whose information the phone refused and says so only on the
+     * error stack: such a list is not the folder. */
+    const int incomplete = take_error(handle);
     int32_t n = 0;
     for (LIBMTP_file_t* f = files; f; f = f->next)
         ++n;
-    mtp_bridge_file_info* list = calloc((size_t)n, sizeof *list);
+    mtp_bridge_file_info* list = incomplete ? NULL : calloc((size_t)n, sizeof *list);
     int32_t i = 0;
     for (LIBMTP_file_t* f = files; f; ++i) {
         LIBMTP_file_t* next = f->next;
@@ -278,6 +281,10 @@ mtp_bridge_file_info* mtp_bridge_list_files(mtp_bridge_handle* handle, uint32_t 
         }
         LIBMTP_destroy_file_t(f);
         f = next;
+    }
+    if (incomplete) {
+        *count = MTP_BRIDGE_LISTING_INCOMPLETE;
+        return NULL;
     }
     if (!list) {
         *count = -1;

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <utility>
 
 #include <sys/stat.h>
 
@@ -135,6 +136,32 @@ TEST_F(MTPBridgeTest, DownloadsAddNoRoundTripsAndAFolderSaysWhatItIs)
               MTP_BRIDGE_NOT_A_FILE);
     EXPECT_STREQ(mtp_bridge_last_error(h), "Is a folder");
     EXPECT_FALSE(std::filesystem::exists(folder));
+    mtp_bridge_close_device(h);
+}
+
+// Guards against a listing whose item information the phone refused in part (as one that is
+// locking answers "busy") being taken for the folder: libmtp then fills in zero sizes, or leaves
+// the item out, and says so only on its error stack.
+TEST_F(MTPBridgeTest, AListingThePhoneAnsweredInPartIsNoFolder)
+{
+    EmulatedPhone& phone = plugPhone({{"DCIM/", ""}, {"Download/", ""}, {"ROOT1.txt", "12345"}});
+    mtp_bridge_handle* h = mtp_bridge_open_device(deviceId(phone).c_str());
+    ASSERT_NE(h, nullptr);
+    const std::pair<MtpOperation, MtpResponse> refusals[] = {
+        {MtpOperation::GetObjectPropValue, MtpResponse::DeviceBusy},
+        {MtpOperation::GetObjectPropsSupported, MtpResponse::SessionNotOpen},
+    };
+    for (const auto& [operation, response] : refusals) {
+        phone.failOperation(operation, 1, response);
+        int32_t count = 99;
+        EXPECT_EQ(mtp_bridge_list_files(h, EmulatedPhone::storageId(), 0, &count), nullptr);
+        EXPECT_EQ(count, MTP_BRIDGE_LISTING_INCOMPLETE);
+        EXPECT_STRNE(mtp_bridge_last_error(h), "");
+        auto* files = mtp_bridge_list_files(h, EmulatedPhone::storageId(), 0, &count);
+        ASSERT_EQ(count, 3);
+        EXPECT_EQ(files[2].size, 5u); // ROOT1.txt, listed last
+        mtp_bridge_free(files);
+    }
     mtp_bridge_close_device(h);
 }
 

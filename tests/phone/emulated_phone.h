@@ -53,6 +53,7 @@ enum class MtpResponse : uint16_t {
     InvalidObjectHandle = 0x2009,
     StoreFull = 0x200C,
     NoValidObjectInfo = 0x2015,
+    DeviceBusy = 0x2019,
     InvalidParentObject = 0x201A,
     InvalidParameter = 0x201D,
     SessionAlreadyOpen = 0x201E,
