@@ -120,7 +120,7 @@ TEST_F(TransferEnginePhoneTest, DownloadsAndUploadsWithProgressAndRetriesAFailed
     };
     engineOptions.publishSpacing = 0ms;
     TransferQueueActor engine(engineOptions);
-    engine.setRepositoryProvider([holding](const QString&) {
+    engine.setRepositoryProvider([holding](const QString&, quint64) {
         return readyFuture<std::shared_ptr<FileRepository>>(holding);
     });
     PublicationRecorder recorder(engine);
@@ -217,7 +217,7 @@ TEST_F(TransferEnginePhoneTest, QuittingRemovesTheTemporaryFileOfADownloadItGive
     options.preferences = std::make_shared<QSettingsPreferenceStore>(
         QString::fromStdString((tempFolder() / "prefs.ini").string()));
     auto engine = std::make_unique<TransferQueueActor>(options);
-    engine->setRepositoryProvider([holding](const QString&) {
+    engine->setRepositoryProvider([holding](const QString&, quint64) {
         return readyFuture<std::shared_ptr<FileRepository>>(holding);
     });
     const QString root = QString::number(EmulatedPhone::storageId()) + "/0";
