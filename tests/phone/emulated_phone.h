@@ -11,7 +11,8 @@
 // (no answer: the host times out after libusb's time-out times setTimeoutScale()),
 // disconnectAfterBytes (the download crossing the limit fails with LIBUSB_ERROR_NO_DEVICE),
 // setRateLimit (bytes per second, 0: none), setInterfaceBusy (claiming fails with
-// LIBUSB_ERROR_BUSY), unplug()/plug() (hot-plug events, a new device number on each plug).
+// LIBUSB_ERROR_BUSY), unplug()/plug() (hot-plug events, a new device number on each plug, or
+// the number given).
 // count(op) tells how often the host has sent an operation.
 // For the stock mtp-tools: LD_LIBRARY_PATH at the stand-in's folder and QB_PHONE_FOLDER=<folder>.
 #pragma once
@@ -94,6 +95,9 @@ public:
     static uint32_t storageId(int index = 0) { return 0x00010001u + (uint32_t(index) << 16); }
 
     void plug(); // no-op while plugged
+    // Plugged in at this device number, as Linux hands out a freed number again; the caller
+    // sees that no other phone has it.
+    void plug(uint8_t deviceAddress);
     void unplug();
     uint8_t busNumber() const { return 1; }
     uint8_t deviceAddress() const; // 0 while unplugged

@@ -31,14 +31,18 @@ PhoneRegistry::PhoneRegistry()
     plug(phones.back());
 }
 
-void PhoneRegistry::plug(const std::shared_ptr<PhoneState>& phone)
+void PhoneRegistry::plug(const std::shared_ptr<PhoneState>& phone, uint8_t address)
 {
     if (phone->device)
         return;
     auto device = std::make_unique<libusb_device>();
     device->phone = phone;
-    device->address = m_nextAddress;
-    m_nextAddress = m_nextAddress >= 127 ? 2 : m_nextAddress + 1;
+    if (address != 0) {
+        device->address = address;
+    } else {
+        device->address = m_nextAddress;
+        m_nextAddress = m_nextAddress >= 127 ? 2 : m_nextAddress + 1;
+    }
     phone->device = device.get();
     devices.push_back(std::move(device));
     postHotplug(phone->device, LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED);
