@@ -257,8 +257,9 @@ mtp_bridge_file_info* mtp_bridge_list_files(mtp_bridge_handle* handle, uint32_t 
             *count = -1;
         return NULL;
     }
-    /* libmtp leaves out the items whose information the phone refused and says so only on the
-     * error stack: such a list is not the folder. */
+    /* When the phone refuses some of the items' property requests, libmtp still returns every
+     * item, with what it could not read left at zero, and records the refusals only on its error
+     * stack: such a list is not the folder. */
     const int incomplete = take_error(handle);
     int32_t n = 0;
     for (LIBMTP_file_t* f = files; f; f = f->next)
