@@ -140,8 +140,8 @@ TEST_F(MTPBridgeTest, DownloadsAddNoRoundTripsAndAFolderSaysWhatItIs)
 }
 
 // Guards against a listing whose item information the phone refused in part (as one that is
-// locking answers "busy") being taken for the folder: libmtp then fills in zero sizes, or leaves
-// the item out, and says so only on its error stack.
+// locking answers "busy") being taken for the folder: libmtp then fills in zero sizes and says so
+// only on its error stack.
 TEST_F(MTPBridgeTest, AListingThePhoneAnsweredInPartIsNoFolder)
 {
     EmulatedPhone& phone = plugPhone({{"DCIM/", ""}, {"Download/", ""}, {"ROOT1.txt", "12345"}});
