@@ -252,6 +252,11 @@ mtp_bridge_file_info* mtp_bridge_list_files(mtp_bridge_handle* handle, uint32_t 
     LIBMTP_Clear_Errorstack(handle->device);
     LIBMTP_file_t* files =
         LIBMTP_Get_Files_And_Folders(handle->device, storage_id, library_parent(parent_id));
+    /* libmtp drops an item whose object information the phone refused, without a word, so an
+     * answer of no items at all is asked for once more; for a folder that is empty indeed this
+     * costs one request. */
+    if (!files && !LIBMTP_Get_Errorstack(handle->device))
+        files = LIBMTP_Get_Files_And_Folders(handle->device, storage_id, library_parent(parent_id));
     if (!files) {
         if (take_error(handle))
             *count = -1;

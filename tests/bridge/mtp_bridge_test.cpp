@@ -162,6 +162,23 @@ TEST_F(MTPBridgeTest, AListingThePhoneAnsweredInPartIsNoFolder)
         EXPECT_EQ(files[2].size, 5u); // ROOT1.txt, listed last
         mtp_bridge_free(files);
     }
+
+    // libmtp leaves out an item whose object information was refused, without a trace: a folder
+    // that seems empty is asked once more, and an empty one stays empty.
+    std::filesystem::create_directories(phone.storageFolder() / "DCIM/Camera");
+    int32_t count = 99;
+    auto* dcim = mtp_bridge_list_files(h, EmulatedPhone::storageId(), 0, &count);
+    ASSERT_EQ(count, 3);
+    const uint32_t folder = dcim[0].object_id;
+    mtp_bridge_free(dcim);
+    phone.failOperation(MtpOperation::GetObjectInfo, 1, MtpResponse::DeviceBusy);
+    auto* camera = mtp_bridge_list_files(h, EmulatedPhone::storageId(), folder, &count);
+    ASSERT_EQ(count, 1);
+    EXPECT_STREQ(camera[0].name, "Camera");
+    const uint32_t empty = camera[0].object_id;
+    mtp_bridge_free(camera);
+    EXPECT_EQ(mtp_bridge_list_files(h, EmulatedPhone::storageId(), empty, &count), nullptr);
+    EXPECT_EQ(count, 0);
     mtp_bridge_close_device(h);
 }
 
