@@ -74,7 +74,7 @@ public:
 
 RepositoryProvider providerFor(const std::shared_ptr<HoldingRepository>& repository)
 {
-    return [repository](const QString&) {
+    return [repository](const QString&, quint64) {
         return readyFuture<std::shared_ptr<FileRepository>>(repository);
     };
 }

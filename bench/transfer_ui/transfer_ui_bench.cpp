@@ -165,7 +165,7 @@ struct Queue
                          [] { sheetRefresh += steady_clock::now() - refreshStart; });
         sheet->show();
         app->sheet = sheet.get();
-        engine.setRepositoryProvider([repository = repository](const QString&) {
+        engine.setRepositoryProvider([repository = repository](const QString&, quint64) {
             return readyFuture<std::shared_ptr<FileRepository>>(repository);
         });
         QList<TransferJob> jobs;

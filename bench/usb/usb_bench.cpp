@@ -235,7 +235,7 @@ double engineDownloads(const std::shared_ptr<qb::FileRepository>& repo, const La
     qb::TransferQueueActor::Options options;
     options.preferences = preferences;
     qb::TransferQueueActor engine(options);
-    engine.setRepositoryProvider([repo](const QString&) {
+    engine.setRepositoryProvider([repo](const QString&, quint64) {
         return qb::readyFuture<std::shared_ptr<qb::FileRepository>>(repo);
     });
     const QUrl folder = QUrl::fromLocalFile(QString::fromStdString(layout.disk.string()));

@@ -253,15 +253,24 @@ mtp_bridge_file_info* mtp_bridge_list_files(mtp_bridge_handle* handle, uint32_t 
     LIBMTP_Clear_Errorstack(handle->device);
     LIBMTP_file_t* files =
         LIBMTP_Get_Files_And_Folders(handle->device, storage_id, library_parent(parent_id));
+    /* libmtp drops an item whose object information the phone refused, without a word, so an
+     * answer of no items at all is asked for once more; for a folder that is empty indeed this
+     * costs one request. */
+    if (!files && !LIBMTP_Get_Errorstack(handle->device))
+        files = LIBMTP_Get_Files_And_Folders(handle->device, storage_id, library_parent(parent_id));
     if (!files) {
         if (take_error(handle))
             *count = -1;
         return NULL;
     }
+    /* When the phone refuses some of the items' property requests, libmtp still returns every
+     * item, with what it could not read left at zero, and records the refusals only on its error
+     * stack: such a list is not the folder. */
+    const int incomplete = take_error(handle);
     int32_t n = 0;
     for (LIBMTP_file_t* f = files; f; f = f->next)
         ++n;
-    mtp_bridge_file_info* list = calloc((size_t)n, sizeof *list);
+    mtp_bridge_file_info* list = incomplete ? NULL : calloc((size_t)n, sizeof *list);
     int32_t i = 0;
     for (LIBMTP_file_t* f = files; f; ++i) {
         LIBMTP_file_t* next = f->next;
@@ -279,6 +288,10 @@ mtp_bridge_file_info* mtp_bridge_list_files(mtp_bridge_handle* handle, uint32_t 
         }
         LIBMTP_destroy_file_t(f);
         f = next;
+    }
+    if (incomplete) {
+        *count = MTP_BRIDGE_LISTING_INCOMPLETE;
+        return NULL;
     }
     if (!list) {
         *count = -1;

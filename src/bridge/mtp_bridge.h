@@ -68,7 +68,10 @@ int32_t mtp_bridge_device_busy(const char* device_id);
 mtp_bridge_storage_info* mtp_bridge_list_storages(mtp_bridge_handle* handle, int32_t* count);
 
 /* Parent 0 is the storage's root folder. An empty folder gives NULL with count 0; a failed
- * listing gives NULL with count -1 and its error text in last_error. */
+ * listing gives NULL with count -1 and its error text in last_error. A listing that the phone
+ * answered only in part (it refused the information of some items, as a phone that is locking or
+ * waking does) gives NULL with MTP_BRIDGE_LISTING_INCOMPLETE, never the shorter list. */
+#define MTP_BRIDGE_LISTING_INCOMPLETE (-2)
 mtp_bridge_file_info* mtp_bridge_list_files(mtp_bridge_handle* handle, uint32_t storage_id,
                                             uint32_t parent_id, int32_t* count);
 

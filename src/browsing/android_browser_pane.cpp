@@ -146,7 +146,8 @@ AndroidBrowserPane::AndroidBrowserPane(const PaneContext& context, QWidget* pare
         // listed the target is empty and a drop is refused.
         for (QWidget* area : dropAreas())
             new PhonePaneDropHandler(area, *transfers, [this] {
-                return PhoneDropTarget{m_browser.deviceId(), m_browser.currentFolderPath()};
+                return PhoneDropTarget{m_browser.deviceId(), m_browser.currentFolderPath(),
+                                       m_browser.attachment()};
             });
         // Every completion counts, also one cleared from the queue before its list arrived.
         connect(transfers, &TransferQueueViewModel::jobsCompleted, this,
@@ -285,7 +286,8 @@ std::optional<AndroidBrowserPane::LoadKey> AndroidBrowserPane::selectedKey() con
     if (!devices || !devices->selectedDevice() || !devices->selectedStorageRoot())
         return std::nullopt;
     const StorageRoot& root = *devices->selectedStorageRoot();
-    return LoadKey{devices->selectedDevice()->id, root.id, root.repositoryPath, root.name};
+    return LoadKey{devices->selectedDevice()->id, root.id, root.repositoryPath, root.name,
+                   devices->selectedDevice()->attachment};
 }
 
 void AndroidBrowserPane::scheduleStorageLoad()
@@ -308,7 +310,7 @@ void AndroidBrowserPane::loadSelectedStorage()
     // return; coming back to the storage listed keeps its folder and selection.
     if (!key || isListed(*key))
         return;
-    whenFinished(this, m_context.devices->repository(key->deviceId),
+    whenFinished(this, m_context.devices->repository(key->deviceId, key->attachment),
                  [this, key = *key](QFuture<std::shared_ptr<FileRepository>> opened) {
                      // A load applies only to the phone and storage it was started for.
                      if (selectedKey() != key)
@@ -320,7 +322,7 @@ void AndroidBrowserPane::loadSelectedStorage()
                          showError(errorText(std::current_exception()));
                          return;
                      }
-                     m_browser.setRepository(repository, key.deviceId);
+                     m_browser.setRepository(repository, key.deviceId, key.attachment);
                      m_browser.setRoot(key.storagePath, key.storageName);
                      m_shownKey = key;
                  });

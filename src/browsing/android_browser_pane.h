@@ -65,7 +65,8 @@ public:
     void copySelection();
     void pasteClipboardItems();
     void startRename(const FileItem& item);
-    void renameItem(const FileItem& item, const QString& deviceId, const QString& newName);
+    void renameItem(const FileItem& item, const QString& deviceId, const QString& newName,
+                    quint64 attachment = 0);
     bool openSelectedOnReturn();
     void showError(const QString& message);
     const QList<FileItem>& clipboardItems() const { return m_clipboardItems; }
@@ -86,6 +87,7 @@ private:
         QString storageId;
         QString storagePath;
         QString storageName;
+        quint64 attachment = 0;
         bool operator==(const LoadKey&) const = default;
     };
     std::optional<LoadKey> selectedKey() const;
@@ -116,6 +118,7 @@ private:
     QString m_newFolderName;
     QList<FileItem> m_clipboardItems;
     QString m_clipboardDeviceId;
+    quint64 m_clipboardAttachment = 0;
     QPointer<QDialog> m_dialog;
 };
 

@@ -31,9 +31,9 @@ void AndroidBrowserPane::downloadSelected()
     const QString deviceId = m_browser.deviceId();
     if (!filesOnScreen() || !m_context.transfers)
         return;
-    const QList<TransferJob> jobs =
-        PhoneFileActions::downloadJobs(deviceId, m_browser.visibleSelectedItems(),
-                                       PhoneFileActions::downloadFolder(m_context.preferences));
+    const QList<TransferJob> jobs = PhoneFileActions::downloadJobs(
+        deviceId, m_browser.visibleSelectedItems(),
+        PhoneFileActions::downloadFolder(m_context.preferences), m_browser.attachment());
     m_context.transfers->enqueue(jobs);
     m_browser.setSelectedItemIDs({});
     CommandBus::shared().post(Notifications::showTransferQueue);
@@ -68,10 +68,11 @@ void AndroidBrowserPane::requestDeleteSelected()
     box->setEscapeButton(cancel);
     // The items are that phone's: should another phone's folder be listed by the time the
     // answer comes, the same object ids would name other files.
-    connect(remove, &QPushButton::clicked, this, [this, items, deviceId = m_browser.deviceId()] {
-        if (m_browser.deviceId() == deviceId)
-            deleteSelected(items);
-    });
+    connect(remove, &QPushButton::clicked, this,
+            [this, items, deviceId = m_browser.deviceId(), attachment = m_browser.attachment()] {
+                if (m_browser.deviceId() == deviceId && m_browser.attachment() == attachment)
+                    deleteSelected(items);
+            });
     present(box);
 }
 
@@ -80,7 +81,8 @@ void AndroidBrowserPane::deleteSelected(const QList<FileItem>& items)
     const QString deviceId = m_browser.deviceId();
     if (!filesOnScreen() || !m_context.transfers)
         return;
-    m_context.transfers->enqueue(PhoneFileActions::deleteJobs(deviceId, items));
+    m_context.transfers->enqueue(
+        PhoneFileActions::deleteJobs(deviceId, items, m_browser.attachment()));
     m_browser.setSelectedItemIDs({});
 }
 
@@ -126,7 +128,7 @@ void AndroidBrowserPane::createFolder(const QString& name)
     if (!filesOnScreen())
         return;
     const std::optional<TransferJob> job = PhoneFileActions::createFolderJob(
-        m_browser.deviceId(), m_browser.currentFolderPath(), name);
+        m_browser.deviceId(), m_browser.currentFolderPath(), name, m_browser.attachment());
     if (!job || !m_context.transfers)
         return;
     m_context.transfers->enqueue(*job);
@@ -139,6 +141,7 @@ void AndroidBrowserPane::copySelection()
         return;
     m_clipboardItems = m_browser.visibleSelectedItems();
     m_clipboardDeviceId = m_browser.deviceId();
+    m_clipboardAttachment = m_browser.attachment();
     m_list->setHasPasteItems(!m_clipboardItems.isEmpty());
 }
 
@@ -149,7 +152,8 @@ void AndroidBrowserPane::pasteClipboardItems()
         !m_context.transfers)
         return;
     PhonePaste::start(*m_context.transfers, m_clipboardItems, m_clipboardDeviceId,
-                      {deviceId, m_browser.currentFolderPath()}, this);
+                      m_clipboardAttachment,
+                      {deviceId, m_browser.currentFolderPath(), m_browser.attachment()}, this);
     CommandBus::shared().post(Notifications::showTransferQueue);
 }
 
@@ -161,16 +165,15 @@ void AndroidBrowserPane::startRename(const FileItem& item)
     // The target, its phone and the confirmed text are captured now; nothing read later can
     // change what is renamed or to what.
     connect(sheet, &RenameSheet::confirmed, this,
-            [this, item, deviceId = m_browser.deviceId()](const QString& name) {
-                renameItem(item, deviceId, name);
-            });
+            [this, item, deviceId = m_browser.deviceId(), attachment = m_browser.attachment()](
+                const QString& name) { renameItem(item, deviceId, name, attachment); });
     present(sheet);
     sheet->field()->selectAll();
     sheet->field()->setFocus();
 }
 
 void AndroidBrowserPane::renameItem(const FileItem& item, const QString& deviceId,
-                                    const QString& newName)
+                                    const QString& newName, quint64 attachment)
 {
     if (newName.isEmpty() || deviceId.isEmpty() || !filesOnScreen())
         return;
@@ -180,7 +183,7 @@ void AndroidBrowserPane::renameItem(const FileItem& item, const QString& deviceI
     }
     QFuture<std::shared_ptr<FileRepository>> opening;
     if (m_context.devices) {
-        opening = m_context.devices->repository(deviceId);
+        opening = m_context.devices->repository(deviceId, attachment);
     } else {
         QPromise<std::shared_ptr<FileRepository>> ready;
         opening = ready.future();

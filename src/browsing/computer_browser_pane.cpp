@@ -426,8 +426,10 @@ ComputerDropTarget ComputerBrowserPane::dropTarget() const
 {
     ComputerDropTarget target{currentDirectory(), std::nullopt, std::nullopt};
     if (const DeviceListViewModel* devices = m_context.devices) {
-        if (devices->selectedDevice())
+        if (devices->selectedDevice()) {
             target.deviceId = devices->selectedDevice()->id;
+            target.attachment = devices->selectedDevice()->attachment;
+        }
         if (devices->selectedStorageRoot())
             target.storagePath = devices->selectedStorageRoot()->repositoryPath;
     }

@@ -33,7 +33,7 @@ std::optional<LocalItem> localItem(const QUrl& url)
 
 // Each dropped computer item that exists becomes an upload into the phone's folder.
 void appendUploads(DropPlan& plan, const QList<QUrl>& urls, const QString& deviceId,
-                   const QString& folderPath)
+                   const QString& folderPath, quint64 attachment)
 {
     for (const QUrl& url : urls) {
         const std::optional<LocalItem> item = localItem(url);
@@ -41,7 +41,7 @@ void appendUploads(DropPlan& plan, const QList<QUrl>& urls, const QString& devic
             continue;
         plan.jobs.append(TransferJob::make(
             TransferType::Upload, TransferEndpoint::local(item->url),
-            TransferEndpoint::android(deviceId, folderPath, item->name), item->size));
+            TransferEndpoint::android(deviceId, folderPath, item->name, attachment), item->size));
         ++plan.showQueueRequests;
     }
 }
@@ -80,10 +80,11 @@ DropPlan planPhonePaneDrop(const PhoneDropTarget& target, const DropContent& con
     DropPlan plan;
     if (target.deviceId.isEmpty() || target.folderPath.isEmpty())
         return plan;
-    appendUploads(plan, content.urls, target.deviceId, target.folderPath);
+    appendUploads(plan, content.urls, target.deviceId, target.folderPath, target.attachment);
     for (const PhoneItemTransferable& payload : content.phoneItems) {
         const FileItem& item = payload.fileItem;
-        if (payload.deviceId != target.deviceId) {
+        // An item of an earlier phone with the same id is of another phone too.
+        if (payload.deviceId != target.deviceId || payload.attachment != target.attachment) {
             if (item.isDirectory) {
                 plan.refusals.append(
                     QObject::tr("The folder “%1” is on another phone. Folders can't be copied "
@@ -93,6 +94,7 @@ DropPlan planPhonePaneDrop(const PhoneDropTarget& target, const DropContent& con
                 plan.crossPhoneCopies.append(payload);
                 plan.targetDeviceId = target.deviceId;
                 plan.targetFolderPath = target.folderPath;
+                plan.targetAttachment = target.attachment;
             }
             continue;
         }
@@ -100,8 +102,9 @@ DropPlan planPhonePaneDrop(const PhoneDropTarget& target, const DropContent& con
             continue;
         plan.jobs.append(TransferJob::make(
             copy ? TransferType::Copy : TransferType::Move,
-            TransferEndpoint::android(target.deviceId, item.path, item.name),
-            TransferEndpoint::android(target.deviceId, target.folderPath, item.name),
+            TransferEndpoint::android(target.deviceId, item.path, item.name, target.attachment),
+            TransferEndpoint::android(target.deviceId, target.folderPath, item.name,
+                                      target.attachment),
             item.size.value_or(0)));
     }
     return plan;
@@ -123,16 +126,16 @@ DropPlan planComputerPaneDrop(const ComputerDropTarget& target, const DropConten
     const QUrl folder = QUrl::fromLocalFile(target.folderPath);
     for (const PhoneItemTransferable& payload : content.phoneItems) {
         const FileItem& item = payload.fileItem;
-        plan.jobs.append(
-            TransferJob::make(TransferType::Download,
-                              TransferEndpoint::android(payload.deviceId, item.path, item.name),
-                              TransferEndpoint::local(folder), item.size.value_or(0)));
+        plan.jobs.append(TransferJob::make(
+            TransferType::Download,
+            TransferEndpoint::android(payload.deviceId, item.path, item.name, payload.attachment),
+            TransferEndpoint::local(folder), item.size.value_or(0)));
         ++plan.showQueueRequests;
     }
     if (!target.deviceId || !target.storagePath || target.deviceId->isEmpty() ||
         target.storagePath->isEmpty())
         return plan;
-    appendUploads(plan, content.urls, *target.deviceId, *target.storagePath);
+    appendUploads(plan, content.urls, *target.deviceId, *target.storagePath, target.attachment);
     return plan;
 }
 

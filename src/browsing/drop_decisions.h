@@ -25,6 +25,7 @@ struct DropPlan
     QList<PhoneItemTransferable> crossPhoneCopies;
     QString targetDeviceId; // of the copies
     QString targetFolderPath;
+    quint64 targetAttachment = 0;
     QStringList refusals;
 };
 
@@ -45,8 +46,9 @@ bool isCopyModifier(Qt::KeyboardModifiers modifiers);
 // The phone folder on screen when something is dropped on the phone pane.
 struct PhoneDropTarget
 {
-    QString deviceId;   // empty when no phone is shown
-    QString folderPath; // empty when no folder is listed
+    QString deviceId;       // empty when no phone is shown
+    QString folderPath;     // empty when no folder is listed
+    quint64 attachment = 0; // of the phone shown (Device::attachment)
 };
 
 // Whether the phone pane takes the drop at all (answered at drag-enter and again at the drop,
@@ -67,6 +69,7 @@ struct ComputerDropTarget
     QString folderPath;                 // the folder the pane shows
     std::optional<QString> deviceId;    // selected phone
     std::optional<QString> storagePath; // top folder of the selected storage
+    quint64 attachment = 0;             // of the selected phone (Device::attachment)
 };
 
 // Phone items are always taken, even of a phone that has gone (the engine then says so);

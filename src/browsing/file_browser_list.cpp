@@ -110,7 +110,8 @@ FileBrowserList::FileBrowserList(FileBrowserViewModel& browser, QWidget* parent)
     m_model->setMimeWriter({PhoneItemTransferable::mimeType}, [this](const QList<FileItem>& items) {
         QList<PhoneItemTransferable> payload;
         for (const FileItem& item : items)
-            payload.append({item, m_browser.deviceId(), m_browser.currentFolderPath()});
+            payload.append({item, m_browser.deviceId(), m_browser.currentFolderPath(),
+                            m_browser.attachment()});
         return PhoneItemTransferable::toMimeData(payload);
     });
 

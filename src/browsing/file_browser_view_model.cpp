@@ -71,10 +71,11 @@ QString FileBrowserViewModel::currentFolderPath() const
 }
 
 void FileBrowserViewModel::setRepository(std::shared_ptr<FileRepository> repository,
-                                         const QString& deviceId)
+                                         const QString& deviceId, quint64 attachment)
 {
     m_repository = std::move(repository);
     m_deviceId = deviceId;
+    m_attachment = attachment;
     emit repositoryChanged();
 }
 

@@ -52,11 +52,13 @@ public:
     // The folder on screen (the last crumb's path), or empty text when there is none.
     QString currentFolderPath() const;
 
-    // The repository listings go to, and the id of the phone it belongs to: jobs and drags name
-    // this phone, the one whose folder is on screen.
+    // The repository listings go to, and the id and attachment of the phone it belongs to: jobs
+    // and drags name this phone, the one whose folder is on screen.
     const std::shared_ptr<FileRepository>& repository() const { return m_repository; }
     const QString& deviceId() const { return m_deviceId; }
-    void setRepository(std::shared_ptr<FileRepository> repository, const QString& deviceId);
+    quint64 attachment() const { return m_attachment; }
+    void setRepository(std::shared_ptr<FileRepository> repository, const QString& deviceId,
+                       quint64 attachment = 0);
 
     // Members of items() whose id is selected, in the order of items().
     QList<FileItem> selectedItems() const;
@@ -111,6 +113,7 @@ private:
     QList<Breadcrumb> m_breadcrumbs;
     std::shared_ptr<FileRepository> m_repository;
     QString m_deviceId;
+    quint64 m_attachment = 0;
     quint64 m_generation = 0;
 };
 

@@ -6,7 +6,7 @@
 namespace qb::PhoneFileActions {
 
 QList<TransferJob> downloadJobs(const QString& deviceId, const QList<FileItem>& items,
-                                const QString& folder)
+                                const QString& folder, quint64 attachment)
 {
     QList<TransferJob> jobs;
     if (deviceId.isEmpty())
@@ -14,32 +14,36 @@ QList<TransferJob> downloadJobs(const QString& deviceId, const QList<FileItem>& 
     jobs.reserve(items.size());
     const QUrl destination = QUrl::fromLocalFile(folder);
     for (const FileItem& item : items) {
-        jobs.append(TransferJob::make(TransferType::Download,
-                                      TransferEndpoint::android(deviceId, item.path, item.name),
-                                      TransferEndpoint::local(destination), item.size.value_or(0)));
+        jobs.append(
+            TransferJob::make(TransferType::Download,
+                              TransferEndpoint::android(deviceId, item.path, item.name, attachment),
+                              TransferEndpoint::local(destination), item.size.value_or(0)));
     }
     return jobs;
 }
 
-QList<TransferJob> deleteJobs(const QString& deviceId, const QList<FileItem>& items)
+QList<TransferJob> deleteJobs(const QString& deviceId, const QList<FileItem>& items,
+                              quint64 attachment)
 {
     QList<TransferJob> jobs;
     if (deviceId.isEmpty())
         return jobs;
     jobs.reserve(items.size());
     for (const FileItem& item : items) {
-        const TransferEndpoint endpoint = TransferEndpoint::android(deviceId, item.path, item.name);
+        const TransferEndpoint endpoint =
+            TransferEndpoint::android(deviceId, item.path, item.name, attachment);
         jobs.append(TransferJob::make(TransferType::Delete, endpoint, endpoint));
     }
     return jobs;
 }
 
 std::optional<TransferJob> createFolderJob(const QString& deviceId, const QString& folderPath,
-                                           const QString& name)
+                                           const QString& name, quint64 attachment)
 {
     if (deviceId.isEmpty() || folderPath.isEmpty() || name.isEmpty())
         return std::nullopt;
-    const TransferEndpoint endpoint = TransferEndpoint::android(deviceId, folderPath, name);
+    const TransferEndpoint endpoint =
+        TransferEndpoint::android(deviceId, folderPath, name, attachment);
     return TransferJob::make(TransferType::CreateFolder, endpoint, endpoint);
 }
 

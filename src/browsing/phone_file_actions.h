@@ -16,14 +16,18 @@ class PreferenceStore;
 // finished jobs call for a reload, and what the pane shows.
 namespace PhoneFileActions {
 
+// The jobs name the phone by its id and by its attachment (Device::attachment), so that they
+// never act on another phone that later has the same id.
+
 // One download per item (folders included) into `folder`, in the items' order.
 QList<TransferJob> downloadJobs(const QString& deviceId, const QList<FileItem>& items,
-                                const QString& folder);
+                                const QString& folder, quint64 attachment = 0);
 // One deletion per item, in the items' order.
-QList<TransferJob> deleteJobs(const QString& deviceId, const QList<FileItem>& items);
+QList<TransferJob> deleteJobs(const QString& deviceId, const QList<FileItem>& items,
+                              quint64 attachment = 0);
 // The creation of `name` in `folderPath`; nothing without a device, a folder or a name.
 std::optional<TransferJob> createFolderJob(const QString& deviceId, const QString& folderPath,
-                                           const QString& name);
+                                           const QString& name, quint64 attachment = 0);
 
 // The folder downloads go to: "downloadFolder" when set, else the user's Downloads folder.
 QString downloadFolder(const PreferenceStore* preferences);

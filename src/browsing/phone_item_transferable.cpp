@@ -8,11 +8,14 @@ namespace qb {
 
 QByteArray PhoneItemTransferable::toJson() const
 {
-    const QJsonObject json{
+    QJsonObject json{
         {QStringLiteral("fileItem"), fileItem.toJson()},
         {QStringLiteral("deviceId"), deviceId},
         {QStringLiteral("sourceFolderPath"), sourceFolderPath},
     };
+    // As text: a JSON number cannot hold every 64-bit value.
+    if (attachment != 0)
+        json.insert(QStringLiteral("attachment"), QString::number(attachment));
     return QJsonDocument(json).toJson(QJsonDocument::Compact);
 }
 
@@ -27,14 +30,23 @@ std::optional<PhoneItemTransferable> PhoneItemTransferable::fromJson(const QByte
     const QJsonValue item = object.value(QStringLiteral("fileItem"));
     const QJsonValue deviceId = object.value(QStringLiteral("deviceId"));
     const QJsonValue folder = object.value(QStringLiteral("sourceFolderPath"));
+    const QJsonValue attachmentText = object.value(QStringLiteral("attachment"));
     if (!item.isObject() || !deviceId.isString())
         return std::nullopt;
     if (!folder.isUndefined() && !folder.isNull() && !folder.isString())
         return std::nullopt;
+    quint64 attachment = 0;
+    if (!attachmentText.isUndefined()) {
+        bool ok = false;
+        attachment = attachmentText.toString().toULongLong(&ok);
+        if (!ok)
+            return std::nullopt;
+    }
     std::optional<FileItem> fileItem = FileItem::fromJson(item.toObject());
     if (!fileItem)
         return std::nullopt;
-    return PhoneItemTransferable{*std::move(fileItem), deviceId.toString(), folder.toString()};
+    return PhoneItemTransferable{*std::move(fileItem), deviceId.toString(), folder.toString(),
+                                 attachment};
 }
 
 QMimeData* PhoneItemTransferable::toMimeData(const QList<PhoneItemTransferable>& items)

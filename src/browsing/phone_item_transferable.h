@@ -24,11 +24,15 @@ struct PhoneItemTransferable
     FileItem fileItem;
     QString deviceId;
     QString sourceFolderPath; // empty when the pane showed no folder
+    // The phone's attachment (Device::attachment): a copy taken before its phone left must not
+    // reach another phone that now has the id. 0: not known.
+    quint64 attachment = 0;
 
-    // Compact JSON with all three keys.
+    // Compact JSON with the three keys, and "attachment" when it is known.
     QByteArray toJson() const;
     // Strict: "fileItem" and "deviceId" required, a missing or null "sourceFolderPath" reads as
-    // empty text, other keys ignored; anything else that is wrong gives nothing.
+    // empty text, a missing "attachment" as 0, other keys ignored; anything else that is wrong
+    // gives nothing.
     static std::optional<PhoneItemTransferable> fromJson(const QByteArray& json);
 
     // One drag may carry several items: one JSON object per line (compact JSON holds no raw

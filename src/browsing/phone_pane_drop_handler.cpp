@@ -21,16 +21,19 @@ void applyDropPlan(const DropPlan& plan, TransferQueueViewModel& transfers, QWid
     if (!plan.jobs.isEmpty())
         transfers.enqueue(plan.jobs);
     // Files of another phone go through the computer, one paste per phone they come from.
-    QHash<QString, QList<FileItem>> bySource;
-    QStringList sources;
+    using Source = std::pair<QString, quint64>; // id and attachment
+    QHash<Source, QList<FileItem>> bySource;
+    QList<Source> sources;
     for (const PhoneItemTransferable& item : plan.crossPhoneCopies) {
-        if (!bySource.contains(item.deviceId))
-            sources.append(item.deviceId);
-        bySource[item.deviceId].append(item.fileItem);
+        const Source source{item.deviceId, item.attachment};
+        if (!bySource.contains(source))
+            sources.append(source);
+        bySource[source].append(item.fileItem);
     }
-    for (const QString& source : sources)
-        PhonePaste::start(transfers, bySource.value(source), source,
-                          {plan.targetDeviceId, plan.targetFolderPath}, &transfers);
+    for (const Source& source : sources)
+        PhonePaste::start(transfers, bySource.value(source), source.first, source.second,
+                          {plan.targetDeviceId, plan.targetFolderPath, plan.targetAttachment},
+                          &transfers);
     const int requests = plan.showQueueRequests + (sources.isEmpty() ? 0 : 1);
     for (int i = 0; i < requests; ++i)
         CommandBus::shared().post(Notifications::showTransferQueue);

@@ -47,7 +47,8 @@ TransferJob uploadJob(const TransferJob& download, const QString& savedPath, con
     const QString sent = QFileInfo(source).fileName();
     return TransferJob::make(
         TransferType::Upload, TransferEndpoint::local(QUrl::fromLocalFile(source)),
-        TransferEndpoint::android(target.deviceId, target.folderPath, sent), download.totalBytes);
+        TransferEndpoint::android(target.deviceId, target.folderPath, sent, target.attachment),
+        download.totalBytes);
 }
 
 } // namespace
@@ -61,7 +62,8 @@ PhonePaste::PhonePaste(TransferQueueViewModel& queue, QString folder, Target tar
 }
 
 PhonePaste* PhonePaste::start(TransferQueueViewModel& queue, const QList<FileItem>& items,
-                              const QString& sourceDeviceId, const Target& target, QObject* parent)
+                              const QString& sourceDeviceId, quint64 sourceAttachment,
+                              const Target& target, QObject* parent)
 {
     QList<FileItem> files;
     for (const FileItem& item : items) {
@@ -81,7 +83,8 @@ PhonePaste* PhonePaste::start(TransferQueueViewModel& queue, const QList<FileIte
         // A folder per file: two names that the engine saves alike cannot meet.
         const QString fileFolder = folder + QLatin1Char('/') + QString::number(i + 1);
         TransferJob download = TransferJob::make(
-            TransferType::Download, TransferEndpoint::android(sourceDeviceId, item.path, item.name),
+            TransferType::Download,
+            TransferEndpoint::android(sourceDeviceId, item.path, item.name, sourceAttachment),
             TransferEndpoint::local(QUrl::fromLocalFile(fileFolder)), item.size.value_or(0));
         const QString saved =
             fileFolder + QLatin1Char('/') + DownloadTarget::safeLocalName(item.name);

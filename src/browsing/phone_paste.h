@@ -24,17 +24,20 @@ class PhonePaste : public QObject
     Q_OBJECT
 
 public:
+    // A phone by its id and attachment (Device::attachment), and a folder on it.
     struct Target
     {
         QString deviceId;
         QString folderPath;
+        quint64 attachment = 0;
     };
 
     // Starts at once: the downloads are queued as one batch. Returns null when there is no
-    // file to copy or no temporary folder could be made.
+    // file to copy or no temporary folder could be made. The items are of the phone with
+    // `sourceDeviceId` as it was attached when they were copied (`sourceAttachment`).
     static PhonePaste* start(TransferQueueViewModel& queue, const QList<FileItem>& items,
-                             const QString& sourceDeviceId, const Target& target,
-                             QObject* parent = nullptr);
+                             const QString& sourceDeviceId, quint64 sourceAttachment,
+                             const Target& target, QObject* parent = nullptr);
 
 private:
     struct Pending

@@ -278,5 +278,48 @@ TEST_F(MTPBridgeTest, AFileThatShrinksOrIsWrittenToWhileSentFailsAndLeavesNothin
     mtp_bridge_close_device(h);
 }
 
+// Guards against a listing whose item information the phone refused in part (as one that is
+// locking answers "busy") being taken for the folder: libmtp then fills in zero sizes and says so
+// only on its error stack.
+TEST_F(MTPBridgeTest, AListingThePhoneAnsweredInPartIsNoFolder)
+{
+    EmulatedPhone& phone = plugPhone({{"DCIM/", ""}, {"Download/", ""}, {"ROOT1.txt", "12345"}});
+    mtp_bridge_handle* h = mtp_bridge_open_device(deviceId(phone).c_str());
+    ASSERT_NE(h, nullptr);
+    const std::pair<MtpOperation, MtpResponse> refusals[] = {
+        {MtpOperation::GetObjectPropValue, MtpResponse::DeviceBusy},
+        {MtpOperation::GetObjectPropsSupported, MtpResponse::SessionNotOpen},
+    };
+    for (const auto& [operation, response] : refusals) {
+        phone.failOperation(operation, 1, response);
+        int32_t count = 99;
+        EXPECT_EQ(mtp_bridge_list_files(h, EmulatedPhone::storageId(), 0, &count), nullptr);
+        EXPECT_EQ(count, MTP_BRIDGE_LISTING_INCOMPLETE);
+        EXPECT_STRNE(mtp_bridge_last_error(h), "");
+        auto* files = mtp_bridge_list_files(h, EmulatedPhone::storageId(), 0, &count);
+        ASSERT_EQ(count, 3);
+        EXPECT_EQ(files[2].size, 5u); // ROOT1.txt, listed last
+        mtp_bridge_free(files);
+    }
+
+    // libmtp leaves out an item whose object information was refused, without a trace: a folder
+    // that seems empty is asked once more, and an empty one stays empty.
+    std::filesystem::create_directories(phone.storageFolder() / "DCIM/Camera");
+    int32_t count = 99;
+    auto* dcim = mtp_bridge_list_files(h, EmulatedPhone::storageId(), 0, &count);
+    ASSERT_EQ(count, 3);
+    const uint32_t folder = dcim[0].object_id;
+    mtp_bridge_free(dcim);
+    phone.failOperation(MtpOperation::GetObjectInfo, 1, MtpResponse::DeviceBusy);
+    auto* camera = mtp_bridge_list_files(h, EmulatedPhone::storageId(), folder, &count);
+    ASSERT_EQ(count, 1);
+    EXPECT_STREQ(camera[0].name, "Camera");
+    const uint32_t empty = camera[0].object_id;
+    mtp_bridge_free(camera);
+    EXPECT_EQ(mtp_bridge_list_files(h, EmulatedPhone::storageId(), empty, &count), nullptr);
+    EXPECT_EQ(count, 0);
+    mtp_bridge_close_device(h);
+}
+
 } // namespace
 } // namespace qb

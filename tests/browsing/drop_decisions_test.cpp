@@ -98,6 +98,17 @@ TEST_F(DropDecisionsTest, PhonePaneDropTurnsFilesIntoUploadsAndItemsIntoMovesOrC
     ASSERT_EQ(across.refusals.size(), 1);
     EXPECT_TRUE(across.refusals[0].contains("item-1/7"));
 
+    // An item of an earlier phone that had the shown phone's id is of another phone too: it is
+    // fetched from its own phone (which is gone, so the copy fails), never moved on this one.
+    DropContent earlier;
+    earlier.phoneItems = {phoneItem("A", "1/5", "1/0", 7)};
+    earlier.phoneItems[0].attachment = 1;
+    const DropPlan stale = planPhonePaneDrop(PhoneDropTarget{"A", "1/9", 2}, earlier, false);
+    EXPECT_TRUE(stale.jobs.isEmpty());
+    ASSERT_EQ(stale.crossPhoneCopies.size(), 1);
+    EXPECT_EQ(stale.crossPhoneCopies[0].attachment, 1u);
+    EXPECT_EQ(stale.targetAttachment, 2u);
+
     // No folder listed or no phone shown: nothing is queued.
     for (const PhoneDropTarget& unknown : {PhoneDropTarget{"A", ""}, PhoneDropTarget{"", "1/9"}}) {
         const DropPlan none = planPhonePaneDrop(unknown, content, false);
@@ -200,15 +211,18 @@ TEST_F(DropDecisionsTest, DropContentReadsUriListsAndPayloadsLineByLine)
 TEST(PhoneItemTransferableTest, EncodesOptionalKeysOnlyWhenPresentAndRoundTrips)
 {
     // A payload, and the keys left out of it.
-    const std::pair<PhoneItemTransferable, QStringList> cases[] = {
+    std::pair<PhoneItemTransferable, QStringList> cases[] = {
         {payload(0, true, true), {}}, // a zero size is written, not left out
         {payload(std::nullopt, false, false), {"size", "modifiedAt", "mimeType"}},
         {payload(1234567890123, false, true), {"modifiedAt"}},
+        {payload(5, true, false), {"mimeType"}},
     };
+    // The phone's attachment travels too, when it is known.
+    cases[3].first.attachment = 18446744073709551615ull;
     for (const auto& [value, absentKeys] : cases) {
         const QByteArray json = value.toJson();
         const QJsonObject object = QJsonDocument::fromJson(json).object();
-        EXPECT_EQ(object.keys().size(), 3) << json.constData();
+        EXPECT_EQ(object.keys().size(), value.attachment ? 4 : 3) << json.constData();
         const QJsonObject item = object.value("fileItem").toObject();
         for (const char* key : {"size", "modifiedAt", "mimeType"})
             EXPECT_EQ(item.contains(QLatin1String(key)), !absentKeys.contains(QLatin1String(key)))
@@ -219,6 +233,7 @@ TEST(PhoneItemTransferableTest, EncodesOptionalKeysOnlyWhenPresentAndRoundTrips)
         ASSERT_TRUE(decoded);
         EXPECT_EQ(decoded->toJson(), json);
         EXPECT_EQ(decoded->fileItem.modifiedAt, value.fileItem.modifiedAt);
+        EXPECT_EQ(decoded->attachment, value.attachment);
     }
 }
 
@@ -238,6 +253,9 @@ TEST(PhoneItemTransferableTest, DecodesStrictly)
         {"{\"fileItem\":" + item + ",\"size\":\"12\"},\"deviceId\":\"d\"}", {}},
         {"{\"fileItem\":" + item + ",\"size\":1.5},\"deviceId\":\"d\"}", {}},
         {"{\"fileItem\":" + item + "},\"deviceId\":\"d\",\"sourceFolderPath\":3}", {}},
+        {"{\"fileItem\":" + item + "},\"deviceId\":\"d\",\"attachment\":\"12\"}", ""},
+        {"{\"fileItem\":" + item + "},\"deviceId\":\"d\",\"attachment\":12}", {}},
+        {"{\"fileItem\":" + item + "},\"deviceId\":\"d\",\"attachment\":\"-1\"}", {}},
         {R"({"fileItem":{"id":"1/2","name":"a","path":"1/2"},"deviceId":"d"})", {}},
         {"[1,2]", {}},
         {"not json", {}},

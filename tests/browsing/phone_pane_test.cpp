@@ -449,6 +449,38 @@ TEST_F(PhonePaneTest, PasteUploadsEachFileOnlyAfterItsDownloadUnderItsOwnNameAnd
     ASSERT_TRUE(waitUntil([&] { return !QDir(QFileInfo(pasteFolder).path()).exists(); }));
 }
 
+// Guards against a paste of files copied on a phone that has left since fetching them from
+// another phone that now has its id (Linux hands out the bus address again).
+TEST_F(PhonePaneTest, APasteOfFilesCopiedOnAPhoneThatLeftFetchesNothingFromAnother)
+{
+    const auto showAttachment = [&](quint64 attachment) {
+        const Device phone{"A", "A", Device::ConnectionType::UsbMTP, {kInternal}, true, attachment};
+        devices.handle(DeviceEvent::connected(phone));
+        devices.setSelectedDevice(phone);
+        devices.setSelectedStorageRoot(kInternal);
+        return waitUntil([&] {
+            return browser.attachment() == attachment && !browser.isLoading() &&
+                   browser.items().size() == 1;
+        });
+    };
+    const auto phone = factory->repository("A");
+    phone->ready.insert("65537/0", {file("65537/5", "a.txt", 5)});
+    phone->files.insert("65537/5", "hello");
+    ASSERT_TRUE(showAttachment(1));
+    browser.setSelectedItemIDs({"65537/5"});
+    pane->copySelection();
+    devices.handle(DeviceEvent::disconnected("A"));
+    ASSERT_TRUE(showAttachment(2));
+
+    pane->pasteClipboardItems();
+    ASSERT_TRUE(waitUntil([&] {
+        return !transfers.jobs().isEmpty() && isFinished(transfers.jobs().first().status);
+    }));
+    ASSERT_EQ(transfers.jobs().first().status, TransferStatus::Failed);
+    EXPECT_EQ(transfers.jobs().first().error->localizedMessage, "Device 'A' not found.");
+    EXPECT_EQ(phone->callCount("download"), 0);
+}
+
 // Regression: a download completed and cleared by "Clear Completed" before the pane saw it
 // completed never had its upload queued, and the file silently never reached the phone.
 TEST_F(PhonePaneTest, ClearingCompletedJobsDuringAPasteDropsNoFile)

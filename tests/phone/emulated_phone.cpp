@@ -71,6 +71,11 @@ void EmulatedPhone::plug()
     locked(*m_state, [this](PhoneState&) { bus().plug(m_state); });
 }
 
+void EmulatedPhone::plug(uint8_t deviceAddress)
+{
+    locked(*m_state, [&](PhoneState&) { bus().plug(m_state, deviceAddress); });
+}
+
 void EmulatedPhone::unplug()
 {
     locked(*m_state, [](PhoneState& s) { bus().unplug(s); });

@@ -12,11 +12,12 @@
 // disconnectAfterBytes (the download crossing the limit fails with LIBUSB_ERROR_NO_DEVICE),
 // setRateLimit (bytes per second, 0: none), setInterfaceBusy (claiming fails with
 // LIBUSB_ERROR_BUSY), keepBrokenUploads (what a broken-off upload wrote stays, as on some
-// phones), unplug()/plug() (hot-plug events, a new device number on each plug),
-// sendObjectBytes (every GetObject sends that many bytes, the file's then zeros, while the
-// object's info and size property still give the file's size; none: the file as it is).
+// phones), unplug()/plug() (hot-plug events, a new device number on each plug, or the number
+// given), sendObjectBytes (every GetObject sends that many bytes, the file's then zeros, while
+// the object's info and size property still give the file's size; none: the file as it is).
 // count(op) tells how often the host has sent an operation.
-// For the stock mtp-tools: LD_LIBRARY_PATH at the stand-in's folder and QB_PHONE_FOLDER=<folder>;
+// For the stock mtp-tools and the application: LD_LIBRARY_PATH at the stand-in's folder and
+// QB_PHONE_FOLDER=<folder>[:<folder>...] (one phone each; QB_PHONE_CONTROL: see libusb_stand_in.cpp);
 // QB_PHONE_FAULTS gives that phone faults, separated by commas: "<Operation>*<n>" fails the next n
 // of that operation (GeneralError), "GetObjectBytes=<n>" is sendObjectBytes(n);
 // QB_PHONE_RATE=<bytes per second> slows that phone down.
@@ -60,6 +61,7 @@ enum class MtpResponse : uint16_t {
     InvalidObjectHandle = 0x2009,
     StoreFull = 0x200C,
     NoValidObjectInfo = 0x2015,
+    DeviceBusy = 0x2019,
     InvalidParentObject = 0x201A,
     InvalidParameter = 0x201D,
     SessionAlreadyOpen = 0x201E,
@@ -100,6 +102,9 @@ public:
     static uint32_t storageId(int index = 0) { return 0x00010001u + (uint32_t(index) << 16); }
 
     void plug(); // no-op while plugged
+    // Plugged in at this device number, as Linux hands out a freed number again; the caller
+    // sees that no other phone has it.
+    void plug(uint8_t deviceAddress);
     void unplug();
     uint8_t busNumber() const { return 1; }
     uint8_t deviceAddress() const; // 0 while unplugged

@@ -7,6 +7,9 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
 #include <thread>
 #include <utility>
 
@@ -21,19 +24,59 @@ PhoneRegistry& PhoneRegistry::instance()
 
 PhoneRegistry::PhoneRegistry()
 {
-    // The stock mtp-tools cannot use the control API: they get a phone from the environment.
-    const char* folder = std::getenv("QB_PHONE_FOLDER");
-    if (!folder || !*folder)
+    // The stock mtp-tools and the application itself cannot use the control API: they get their
+    // phones from the environment, one storage folder each, separated by ':'.
+    const char* folders = std::getenv("QB_PHONE_FOLDER");
+    if (!folders || !*folders)
         return;
-    PhoneLayout layout;
-    layout.storages.push_back({folder});
-    phones.push_back(std::make_shared<PhoneState>(std::move(layout)));
-    if (const char* faults = std::getenv("QB_PHONE_FAULTS"))
-        addFaults(phones.back()->responder, faults);
-    // Bytes per second, so that a person can act on a transfer while it runs.
-    if (const char* rate = std::getenv("QB_PHONE_RATE"))
-        phones.back()->rateLimit = std::strtoull(rate, nullptr, 10);
-    plug(phones.back());
+    std::istringstream list(folders);
+    for (std::string folder; std::getline(list, folder, ':');) {
+        PhoneLayout layout;
+        layout.serial = "QB000" + std::to_string(phones.size() + 1);
+        layout.storages.push_back({folder});
+        phones.push_back(std::make_shared<PhoneState>(std::move(layout)));
+        if (const char* faults = std::getenv("QB_PHONE_FAULTS"))
+            addFaults(phones.back()->responder, faults);
+        // Bytes per second, so that a person can act on a transfer while it runs.
+        if (const char* rate = std::getenv("QB_PHONE_RATE"))
+            phones.back()->rateLimit = std::strtoull(rate, nullptr, 10);
+        plug(phones.back());
+    }
+    // A person trying the application pulls and plugs phones by writing lines to this FIFO:
+    // "unplug N", "plug N [device number]", or "fail N <operation> <nth> <response>" (codes in
+    // hexadecimal; N counts the folders from 1).
+    const char* control = std::getenv("QB_PHONE_CONTROL");
+    if (!control || !*control)
+        return;
+    std::thread([this, path = std::string(control)] {
+        for (;;) {
+            std::ifstream fifo(path);
+            for (std::string line; std::getline(fifo, line);) {
+                std::istringstream words(line);
+                std::string verb;
+                size_t number = 0;
+                unsigned address = 0, operation = 0, response = 0;
+                int nth = 0;
+                words >> verb >> number;
+                if (verb == "fail")
+                    words >> std::hex >> operation >> std::dec >> nth >> std::hex >> response;
+                else
+                    words >> address;
+                std::lock_guard lock(mutex);
+                if (number < 1 || number > phones.size())
+                    continue;
+                if (verb == "unplug")
+                    unplug(*phones[number - 1]);
+                else if (verb == "plug")
+                    plug(phones[number - 1], uint8_t(address));
+                else if (verb == "fail")
+                    phones[number - 1]->responder.addFault(MtpOperation(operation), nth, false,
+                                                           MtpResponse(response));
+            }
+            if (!fifo.is_open())
+                return;
+        }
+    }).detach();
 }
 
 // "DeleteObject*2,GetObjectBytes=50000": see emulated_phone.h. Unknown entries are ignored.
@@ -65,14 +108,18 @@ void PhoneRegistry::addFaults(MtpResponder& responder, const std::string& text)
     }
 }
 
-void PhoneRegistry::plug(const std::shared_ptr<PhoneState>& phone)
+void PhoneRegistry::plug(const std::shared_ptr<PhoneState>& phone, uint8_t address)
 {
     if (phone->device)
         return;
     auto device = std::make_unique<libusb_device>();
     device->phone = phone;
-    device->address = m_nextAddress;
-    m_nextAddress = m_nextAddress >= 127 ? 2 : m_nextAddress + 1;
+    if (address != 0) {
+        device->address = address;
+    } else {
+        device->address = m_nextAddress;
+        m_nextAddress = m_nextAddress >= 127 ? 2 : m_nextAddress + 1;
+    }
     phone->device = device.get();
     devices.push_back(std::move(device));
     postHotplug(phone->device, LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED);

@@ -75,7 +75,7 @@ public:
     double timeoutScale = 0.001;
 
     // With the mutex held:
-    void plug(const std::shared_ptr<PhoneState>& phone);
+    void plug(const std::shared_ptr<PhoneState>& phone, uint8_t address = 0); // 0: the next
     void unplug(PhoneState& phone);
     libusb_context* context(libusb_context* ctx); // null means the default context
 

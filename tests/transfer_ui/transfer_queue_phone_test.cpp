@@ -45,7 +45,7 @@ TEST_F(TransferQueuePhoneTest, ADownloadIsPausedAndResumedFromItsRowAndTheRingGo
     const FileItem clip = repository->listFiles(movies.path).result().first();
 
     TransferQueueActor engine;
-    engine.setRepositoryProvider([repository](const QString&) {
+    engine.setRepositoryProvider([repository](const QString&, quint64) {
         return readyFuture<std::shared_ptr<FileRepository>>(repository);
     });
     TransferQueueViewModel viewModel(engine);

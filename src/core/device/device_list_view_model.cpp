@@ -2,8 +2,10 @@
 
 #include "core/device/mtp_device_lister.h"
 #include "core/device/mtp_device_manager.h"
+#include "core/device/mtp_error.h"
 #include "core/device/mtp_repository_factory.h"
 #include "core/device/repository_factory.h"
+#include "platform/futures.h"
 #include "platform/libusb_hotplug_source.h"
 #include "platform/logger.h"
 #include "platform/when_finished.h"
@@ -171,8 +173,14 @@ qsizetype DeviceListViewModel::indexOfDevice(const QString& deviceId) const
     return -1;
 }
 
-QFuture<std::shared_ptr<FileRepository>> DeviceListViewModel::repository(const QString& deviceId)
+QFuture<std::shared_ptr<FileRepository>> DeviceListViewModel::repository(const QString& deviceId,
+                                                                         quint64 attachment)
 {
+    if (attachment != 0) {
+        const qsizetype index = indexOfDevice(deviceId);
+        if (index < 0 || m_devices.at(index).attachment != attachment)
+            return failedFuture<RepositoryPtr>(MTPError::deviceNotFound(deviceId));
+    }
     if (const auto cached = m_repositories.constFind(deviceId); cached != m_repositories.cend()) {
         return QtFuture::makeReadyFuture(*cached);
     }
@@ -237,7 +245,8 @@ std::shared_ptr<FileRepository> DeviceListViewModel::cachedRepository(const QStr
 
 RepositoryProvider DeviceListViewModel::repositoryProvider() const
 {
-    return [lifeline = m_lifeline](const QString& deviceId) -> QFuture<RepositoryPtr> {
+    return [lifeline = m_lifeline](const QString& deviceId,
+                                   quint64 attachment) -> QFuture<RepositoryPtr> {
         auto request = std::make_shared<ProviderRequest>();
         QFuture<RepositoryPtr> answer = request->promise.future();
         std::lock_guard guard(lifeline->mutex);
@@ -248,9 +257,9 @@ RepositoryProvider DeviceListViewModel::repositoryProvider() const
         // call runs, Qt drops it and with it the request.
         QMetaObject::invokeMethod(
             lifeline->viewModel,
-            [lifeline, deviceId, request] {
-                lifeline->viewModel->repository(deviceId).then(
-                    [request](QFuture<RepositoryPtr> opening) { request->resolve(opening); });
+            [lifeline, deviceId, attachment, request] {
+                lifeline->viewModel->repository(deviceId, attachment)
+                    .then([request](QFuture<RepositoryPtr> opening) { request->resolve(opening); });
             },
             Qt::QueuedConnection);
         return answer;

@@ -55,8 +55,12 @@ public:
     MTPDeviceManager* deviceManager() const { return m_manager.get(); }
 
     // The open repository of the phone, opening it on first use. Overlapping first requests
-    // share one opening. A failure is not cached: the next request tries again.
-    QFuture<std::shared_ptr<FileRepository>> repository(const QString& deviceId);
+    // share one opening. A failure is not cached: the next request tries again. With an
+    // attachment other than 0 the phone must be that attachment (Device::attachment): once it
+    // has left, the request fails with MTPError::deviceNotFound(), even when another phone now
+    // has its id.
+    QFuture<std::shared_ptr<FileRepository>> repository(const QString& deviceId,
+                                                        quint64 attachment = 0);
     // The cached repository, or null; and the ids of all cached repositories.
     std::shared_ptr<FileRepository> cachedRepository(const QString& deviceId) const;
     QStringList repositoryIds() const { return m_repositories.keys(); }

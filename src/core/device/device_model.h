@@ -41,6 +41,10 @@ struct Device
     ConnectionType connectionType = ConnectionType::UsbMTP;
     QList<StorageRoot> storageRoots;
     bool isConnected = true;
+    // Which attachment of the phone this is: the device manager numbers each one it reports. The
+    // id names a bus location and device number, which Linux hands out again once a phone is
+    // pulled; this number tells a later phone with the same id apart. 0: not known.
+    quint64 attachment = 0;
 
     bool operator==(const Device& other) const { return id == other.id; }
 };

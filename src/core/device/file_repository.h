@@ -38,8 +38,9 @@ public:
 };
 
 // Resolves a device id to that device's repository (opening it on first use), or fails, for
-// example with FileRepositoryError::deviceNotConnected().
-using RepositoryProvider =
-    std::function<QFuture<std::shared_ptr<FileRepository>>(const QString& deviceId)>;
+// example with FileRepositoryError::deviceNotConnected(). With an attachment number other than 0
+// (Device::attachment) it resolves only while that attachment is the one attached under the id.
+using RepositoryProvider = std::function<QFuture<std::shared_ptr<FileRepository>>(
+    const QString& deviceId, quint64 attachment)>;
 
 } // namespace qb

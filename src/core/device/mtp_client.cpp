@@ -232,7 +232,11 @@ QFuture<QList<MTPClient::FileInfo>> MTPClient::listFiles(quint32 storageId, quin
         int32_t count = 0;
         BridgeArray<mtp_bridge_file_info> records(
             mtp_bridge_list_files(handle, storageId, parentId, &count));
-        // An unreadable folder is an error, not an empty folder.
+        // A phone that is locking or waking refuses some requests for a moment: one more try
+        // usually gets the whole folder.
+        if (count == MTP_BRIDGE_LISTING_INCOMPLETE)
+            records.reset(mtp_bridge_list_files(handle, storageId, parentId, &count));
+        // An unreadable folder, or one read only in part, is an error, never a shorter folder.
         if (count < 0)
             throw MTPError::operationFailed(failureText(handle));
         QList<FileInfo> files;

@@ -31,7 +31,9 @@ struct MTPDeviceManager::State
         std::lock_guard guard(tableMutex);
         return connectedDevices.isEmpty();
     }
-    void store(const Device& device);
+    // Enters the device under its id and returns it with its attachment number: the one it
+    // has when the id is known, a new one when it arrives.
+    Device store(Device device);
     void remove(const QString& id);
 
     std::shared_ptr<DeviceEventStream> currentStream() const
@@ -52,6 +54,7 @@ struct MTPDeviceManager::State
     // Guards connectedDevices only, and only for one read, copy, insertion or removal.
     mutable std::mutex tableMutex;
     QList<Device> connectedDevices;
+    quint64 lastAttachment = 0;
 
     mutable std::mutex streamMutex;
     std::shared_ptr<DeviceEventStream> stream = std::make_shared<DeviceEventStream>();
@@ -82,8 +85,7 @@ QList<Device> MTPDeviceManager::State::scan()
         return devices;
     }
     for (const ListedDevice& info : *listing) {
-        const Device device = makeDevice(info);
-        store(device);
+        const Device device = store(makeDevice(info));
         yield(DeviceEvent::connected(device));
         devices.append(device);
     }
@@ -118,23 +120,25 @@ void MTPDeviceManager::State::rescan()
     }
     for (const ListedDevice& info : *listing) {
         if (!snapshotIds.contains(info.id)) {
-            const Device device = makeDevice(info);
-            store(device);
+            const Device device = store(makeDevice(info));
             yield(DeviceEvent::connected(device));
             log.info(QStringLiteral("Device connected: %1"), {device.displayName});
         }
     }
 }
 
-void MTPDeviceManager::State::store(const Device& device)
+Device MTPDeviceManager::State::store(Device device)
 {
     std::lock_guard guard(tableMutex);
     const qsizetype index = connectedDevices.indexOf(device); // by id
     if (index >= 0) {
+        device.attachment = connectedDevices.at(index).attachment;
         connectedDevices[index] = device;
     } else {
+        device.attachment = ++lastAttachment;
         connectedDevices.append(device);
     }
+    return device;
 }
 
 void MTPDeviceManager::State::remove(const QString& id)

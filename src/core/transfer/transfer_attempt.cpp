@@ -167,7 +167,7 @@ void TransferAttempt::checkEndpoints(const TransferJob& job)
     case TransferType::Copy:
         // The repository works within one phone.
         if (source.kind != Kind::Android || destination.kind != Kind::Android ||
-            source.deviceId != destination.deviceId)
+            source.deviceId != destination.deviceId || source.attachment != destination.attachment)
             throw TransferError{QStringLiteral("Invalid move/copy endpoints")};
         break;
     case TransferType::Delete:
@@ -194,8 +194,9 @@ void TransferAttempt::execute()
     }
     const bool onDestination =
         job.type == TransferType::Upload || job.type == TransferType::CreateFolder;
-    const QString deviceId = onDestination ? job.destination.deviceId : job.source.deviceId;
-    const std::shared_ptr<FileRepository> repository = await(m_input.provider(deviceId));
+    const TransferEndpoint& phone = onDestination ? job.destination : job.source;
+    const std::shared_ptr<FileRepository> repository =
+        await(m_input.provider(phone.deviceId, phone.attachment));
     if (!repository)
         throw FileRepositoryError::deviceNotConnected();
 

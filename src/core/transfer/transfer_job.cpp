@@ -79,13 +79,15 @@ bool isFinished(TransferStatus status)
            status == TransferStatus::Canceled;
 }
 
-TransferEndpoint TransferEndpoint::android(QString deviceId, QString path, QString name)
+TransferEndpoint TransferEndpoint::android(QString deviceId, QString path, QString name,
+                                           quint64 attachment)
 {
     TransferEndpoint endpoint;
     endpoint.kind = Kind::Android;
     endpoint.deviceId = std::move(deviceId);
     endpoint.path = std::move(path);
     endpoint.name = std::move(name);
+    endpoint.attachment = attachment;
     return endpoint;
 }
 
@@ -102,14 +104,16 @@ bool TransferEndpoint::operator==(const TransferEndpoint& other) const
     if (kind != other.kind)
         return false;
     if (kind == Kind::Android)
-        return deviceId == other.deviceId && path == other.path && name == other.name;
+        return deviceId == other.deviceId && path == other.path && name == other.name &&
+               attachment == other.attachment;
     return url == other.url;
 }
 
 size_t qHash(const TransferEndpoint& endpoint, size_t seed)
 {
     if (endpoint.kind == TransferEndpoint::Kind::Android)
-        return qHashMulti(seed, 0, endpoint.deviceId, endpoint.path, endpoint.name);
+        return qHashMulti(seed, 0, endpoint.deviceId, endpoint.path, endpoint.name,
+                          endpoint.attachment);
     return qHashMulti(seed, 1, endpoint.url);
 }
 

@@ -31,9 +31,13 @@ struct TransferEndpoint
     QString deviceId; // Android
     QString path;     // Android: "storage/object"
     QString name;     // Android
-    QUrl url;         // Local: a file URL
+    // Android: the attachment of the phone the endpoint was made for (Device::attachment), so
+    // that the job never reaches another phone that later has the same id; 0 binds to none.
+    quint64 attachment = 0;
+    QUrl url; // Local: a file URL
 
-    static TransferEndpoint android(QString deviceId, QString path, QString name);
+    static TransferEndpoint android(QString deviceId, QString path, QString name,
+                                    quint64 attachment = 0);
     static TransferEndpoint local(QUrl url);
 
     // Same kind and equal fields of that kind.

@@ -8,7 +8,7 @@ namespace {
 bool sameEndpoint(const TransferEndpoint& a, const TransferEndpoint& b)
 {
     return a.kind == b.kind && a.deviceId == b.deviceId && a.path == b.path && a.name == b.name &&
-           a.url == b.url;
+           a.attachment == b.attachment && a.url == b.url;
 }
 
 // Every field, so that only a real change is signalled.

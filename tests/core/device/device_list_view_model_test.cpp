@@ -214,7 +214,7 @@ TEST_F(DeviceListViewModelTest, ProviderIsInstalledAtConstructionAndFailsOnceGon
     ASSERT_TRUE(m_provider) << "the provider must be there before the event loop runs";
 
     // Asked for a phone that was never selected (the engine asks from its own thread).
-    const QFuture<RepositoryPtr> answer = m_provider(u"a"_s);
+    const QFuture<RepositoryPtr> answer = m_provider(u"a"_s, 0);
     ASSERT_TRUE(finish(answer));
     EXPECT_EQ(m_model->cachedRepository(u"a"_s), answer.result());
 
@@ -225,10 +225,10 @@ TEST_F(DeviceListViewModelTest, ProviderIsInstalledAtConstructionAndFailsOnceGon
 
     // Once the view model is gone, pending and new requests fail as "not connected".
     m_factory->holdOpen(u"b"_s);
-    auto pending = m_provider(u"b"_s);
+    auto pending = m_provider(u"b"_s, 0);
     m_model.reset();
     m_factory->releaseOpen(u"b"_s);
-    for (QFuture<RepositoryPtr> future : {pending, m_provider(u"b"_s)}) {
+    for (QFuture<RepositoryPtr> future : {pending, m_provider(u"b"_s, 0)}) {
         ASSERT_TRUE(finish(future));
         try {
             future.waitForFinished();

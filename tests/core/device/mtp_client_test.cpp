@@ -287,6 +287,39 @@ TEST_F(MTPFileRepositoryTest, ListingMakesFileItemsAndIsCachedUntilAChangeOrAFai
     EXPECT_TRUE(repo->cachedFolders().isEmpty());
 }
 
+// Guards against a folder that a locking phone answered only in part being shown, and cached,
+// as the whole folder: it is listed once more, and after a second such answer it is an error.
+TEST_F(MTPFileRepositoryTest, AListingAnsweredInPartIsTriedOnceMoreThenAnError)
+{
+    EmulatedPhone& phone =
+        plugPhone({{"DCIM/", ""}, {"Download/", ""}, {"ROOT1.txt", "12345"}, {"b.txt", "bee"}});
+    auto repo = create(phone);
+    const int before = phone.count(MtpOperation::GetObjectPropValue);
+    ASSERT_EQ(repo->listFiles(kRoot).result().size(), 4);
+    const int perListing = phone.count(MtpOperation::GetObjectPropValue) - before;
+    ASSERT_GT(perListing, 0);
+
+    repo->forgetListing(kRoot);
+    phone.failOperation(MtpOperation::GetObjectPropValue, 2, MtpResponse::DeviceBusy);
+    const QList<FileItem> whole = repo->listFiles(kRoot).result();
+    ASSERT_EQ(whole.size(), 4);
+    for (const FileItem& entry : whole) {
+        if (!entry.isDirectory) {
+            EXPECT_EQ(*entry.size, entry.name == "b.txt" ? 3 : 5);
+        }
+    }
+
+    repo->forgetListing(kRoot);
+    phone.failOperation(MtpOperation::GetObjectPropValue, 1, MtpResponse::DeviceBusy);
+    phone.failOperation(MtpOperation::GetObjectPropValue, perListing + 1,
+                        MtpResponse::SessionNotOpen);
+    const MTPError error = errorOf<MTPError>(repo->listFiles(kRoot));
+    EXPECT_EQ(error.kind(), MTPError::Kind::OperationFailed);
+    EXPECT_GT(error.payload().size(), 0);
+    EXPECT_TRUE(repo->cachedFolders().isEmpty());
+    EXPECT_EQ(repo->listFiles(kRoot).result().size(), 4);
+}
+
 // Guards against the cache growing with every folder browsed; also the text of a bad path.
 TEST_F(MTPFileRepositoryTest, TheCacheKeepsTheThirtyLatestListings)
 {

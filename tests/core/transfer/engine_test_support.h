@@ -141,7 +141,7 @@ protected:
 
     RepositoryProvider provider()
     {
-        return [repository = repository](const QString&) {
+        return [repository = repository](const QString&, quint64) {
             return readyFuture<std::shared_ptr<FileRepository>>(repository);
         };
     }

@@ -1,9 +1,14 @@
 // The engine end to end: real libmtp, the phone's repository and the emulated phone, with real
 // files on both sides.
+#include "core/device/device_list_view_model.h"
 #include "core/device/fake_process_runner.h"
+#include "core/device/mtp_device_lister.h"
+#include "core/device/mtp_device_manager.h"
 #include "core/device/mtp_file_repository.h"
+#include "core/device/mtp_repository_factory.h"
 #include "engine_test_support.h"
 #include "phone/phone_test.h"
+#include "platform/libusb_hotplug_source.h"
 
 #include <QSemaphore>
 
@@ -160,7 +165,7 @@ TEST_F(TransferEnginePhoneTest, DownloadsAndUploadsWithProgressAndRetriesAFailed
     };
     engineOptions.publishSpacing = 0ms;
     TransferQueueActor engine(engineOptions);
-    engine.setRepositoryProvider([holding](const QString&) {
+    engine.setRepositoryProvider([holding](const QString&, quint64) {
         return readyFuture<std::shared_ptr<FileRepository>>(holding);
     });
     PublicationRecorder recorder(engine);
@@ -257,7 +262,7 @@ TEST_F(TransferEnginePhoneTest, QuittingRemovesTheTemporaryFileOfADownloadItGive
     options.preferences = std::make_shared<QSettingsPreferenceStore>(
         QString::fromStdString((tempFolder() / "prefs.ini").string()));
     auto engine = std::make_unique<TransferQueueActor>(options);
-    engine->setRepositoryProvider([holding](const QString&) {
+    engine->setRepositoryProvider([holding](const QString&, quint64) {
         return readyFuture<std::shared_ptr<FileRepository>>(holding);
     });
     const QString root = QString::number(EmulatedPhone::storageId()) + "/0";
@@ -456,6 +461,93 @@ TEST_F(TransferEnginePhoneTest, AnUploadWhoseFileShrinksFailsAtOnceAndThePhoneWo
     EXPECT_EQ(grown->bytesTransferred, 512 << 10);
     EXPECT_EQ(grown->totalBytes, 512 << 10);
     EXPECT_TRUE(readFile(phoneFolder / "report.pdf") == bytes(512 << 10));
+}
+
+// Guards against a retry of a pulled phone's job acting on another phone that got the same bus
+// address, and so the same id: deleting its object of the same number, or saving its bytes under
+// the first phone's file name.
+TEST_F(TransferEnginePhoneTest, ARetryAfterItsPhoneLeftNeverReachesAnotherPhoneWithItsId)
+{
+    ensureApplication();
+    MTPClient::Options clientOptions;
+    clientOptions.processRunner = std::make_shared<FakeProcessRunner>();
+    clientOptions.sleep = [](std::chrono::milliseconds) {
+    };
+    TransferQueueActor::Options options;
+    options.preferences = std::make_shared<QSettingsPreferenceStore>(
+        QString::fromStdString((tempFolder() / "prefs.ini").string()));
+    options.publishSpacing = 0ms;
+    TransferQueueActor engine(options);
+    PublicationRecorder recorder(engine);
+    // The application's device list, watching the bus through hot-plug notifications.
+    DeviceListViewModel devices(
+        std::make_unique<MTPDeviceManager>(std::make_shared<MTPDeviceLister>(),
+                                           std::make_unique<LibusbHotplugSource>(),
+                                           MTPDeviceManager::Timing{50ms, 100ms}),
+        std::make_shared<MTPRepositoryFactory>(clientOptions),
+        [&engine](RepositoryProvider provider) { engine.setRepositoryProvider(provider); });
+    devices.startMonitoring();
+    const QString root = QString::number(EmulatedPhone::storageId()) + "/0";
+    const auto listRoot = [&](const Device& device) {
+        auto opening = devices.repository(device.id, device.attachment);
+        EXPECT_TRUE(waitUntil([&] { return opening.isFinished(); }));
+        return opening.result()->listFiles(root).result();
+    };
+
+    EmulatedPhone& first = plugPhone({{"notes.txt", "the first phone's notes"}});
+    ASSERT_TRUE(waitUntil([&] { return devices.devices().size() == 1; }));
+    const Device a = devices.devices().first();
+    const FileItem notes = listRoot(a).first();
+    const QString downloads = QString::fromStdString((tempFolder() / "Downloads").string());
+    const TransferEndpoint onA =
+        TransferEndpoint::android(a.id, notes.path, notes.name, a.attachment);
+    const TransferJob removal = TransferJob::make(TransferType::Delete, onA, onA);
+    const TransferJob download = TransferJob::make(
+        TransferType::Download, onA, TransferEndpoint::local(QUrl::fromLocalFile(downloads)));
+
+    // The first phone leaves before its jobs run; they fail for good.
+    const uint8_t address = first.deviceAddress();
+    first.unplug();
+    ASSERT_TRUE(waitUntil([&] { return devices.devices().isEmpty(); }));
+    ASSERT_TRUE(waitFor(engine.enqueue({removal, download})));
+    ASSERT_TRUE(recorder.waitForStatus(removal.id, TransferStatus::Failed));
+    ASSERT_TRUE(recorder.waitForStatus(download.id, TransferStatus::Failed));
+
+    // Another phone gets the same address, and its own file the same object number.
+    EmulatedPhone& second = plugPhone({{"other.txt", "the second phone's file"}});
+    second.unplug();
+    second.plug(address);
+    ASSERT_TRUE(waitUntil([&] {
+        return devices.devices().size() == 1 && devices.devices().first().id == a.id &&
+               devices.devices().first().attachment != a.attachment;
+    }));
+    const Device b = devices.devices().first();
+    ASSERT_EQ(listRoot(b).first().path, notes.path);
+
+    const QString notFound = QStringLiteral("Device '%1' not found.").arg(a.id);
+    for (const TransferJob& job : {removal, download}) {
+        const int published = recorder.count();
+        ASSERT_TRUE(waitFor(engine.retry(job.id)));
+        // Ended again after the publication of the retry itself.
+        ASSERT_TRUE(waitUntil([&] {
+            return recorder.count() > published + 1 && isFinished(recorder.job(job.id)->status);
+        }));
+        EXPECT_EQ(recorder.job(job.id)->status, TransferStatus::Failed)
+            << toText(job.type).toStdString();
+        EXPECT_EQ(recorder.job(job.id)->error.value_or(TransferError{}).localizedMessage, notFound);
+    }
+    EXPECT_EQ(readFile(second.storageFolder() / "other.txt"), "the second phone's file");
+    EXPECT_EQ(entries(downloads), QStringList());
+
+    // The same jobs made for the phone that is there now do reach it.
+    const TransferEndpoint onB =
+        TransferEndpoint::android(b.id, notes.path, "other.txt", b.attachment);
+    const TransferJob fetched = TransferJob::make(
+        TransferType::Download, onB, TransferEndpoint::local(QUrl::fromLocalFile(downloads)));
+    ASSERT_TRUE(waitFor(engine.enqueue(fetched)));
+    ASSERT_TRUE(recorder.waitForStatus(fetched.id, TransferStatus::Completed));
+    EXPECT_EQ(readFile(tempFolder() / "Downloads" / "other.txt"), "the second phone's file");
+    devices.stopMonitoring();
 }
 
 } // namespace
