@@ -118,7 +118,7 @@ protected:
         options.preferences = preferences;
         options.publishSpacing = 0ms;
         auto engine = std::make_unique<TransferQueueActor>(options);
-        engine->setRepositoryProvider([repository](const QString&) {
+        engine->setRepositoryProvider([repository](const QString&, quint64) {
             return readyFuture<std::shared_ptr<FileRepository>>(repository);
         });
         return engine;
@@ -407,7 +407,7 @@ TEST_F(TransferEnginePhoneTest, AnUploadWhoseFileShrinksFailsAtOnceAndThePhoneWo
     options.preferences = std::make_shared<QSettingsPreferenceStore>(
         QString::fromStdString((tempFolder() / "prefs.ini").string()));
     TransferQueueActor engine(options);
-    engine.setRepositoryProvider([holding](const QString&) {
+    engine.setRepositoryProvider([holding](const QString&, quint64) {
         return readyFuture<std::shared_ptr<FileRepository>>(holding);
     });
     PublicationRecorder recorder(engine);
