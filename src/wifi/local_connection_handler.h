@@ -37,8 +37,12 @@ public:
     QUuid id() const { return m_id; }
     QString host() const { return m_host; }
     void start();
+    // Closes the connection if it is still receiving its request: a newer one takes its place.
+    void evict();
 
 signals:
+    // Emitted once, when the whole request has arrived or the connection was answered before.
+    void requestReceived();
     // Emitted once, when the connection has ended.
     void finished();
 
@@ -74,6 +78,8 @@ private:
     void abort();
     void finish();
     void touch();
+    void onRequestTimer();
+    void markRequestReceived();
 
     // RouteResponder
     void sendText(int status, const QString& text) override;
@@ -101,6 +107,10 @@ private:
     QTimer m_idleTimer;
     QElapsedTimer m_activity; // since the last byte in or out
     QTimer m_drainTimer;
+    // The head's deadline, then each window of the body's minimum rate.
+    QTimer m_requestTimer;
+    qint64 m_bodyAtWindowStart = 0;
+    bool m_requestReceived = false;
     Phase m_phase = Phase::ReadingHead;
     bool m_didFinish = false;
     bool m_replied = false;
