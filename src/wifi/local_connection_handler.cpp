@@ -356,6 +356,13 @@ void LocalConnectionHandler::flush()
         Output& front = m_output.front();
         ssize_t sent = 0;
         if (front.kind == Output::Kind::Chunk) {
+            // The file is sent from the open file, not from a copy: a version written meanwhile
+            // would reach the phone as a mix of two. Checked before each piece of the last chunk,
+            // so the phone sees a short body instead.
+            if (front.lastChunk && downloadFileRewritten()) {
+                m_pump->fileChanged();
+                break;
+            }
             off_t offset = front.fileOffset + front.done;
             sent = ::sendfile(m_fd, m_fileFd, &offset, size_t(front.length - front.done));
             if (sent == 0) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/local_files.h"
 #include "platform/logger.h"
 #include "wifi/connection_environment.h"
 #include "wifi/download_pump.h"
@@ -70,6 +71,7 @@ private:
     void uploadCommitted(const std::optional<QString>& path, qint64 bytes);
     void handleDownload(const QString& path);
     void startDownload(const QString& id, const QString& filePath);
+    bool downloadFileRewritten() const;
     void onPeerClosed();
     void onReadError(const QString& error);
     void queue(Output output);
@@ -126,6 +128,7 @@ private:
 
     std::deque<Output> m_output;
     int m_fileFd = -1;
+    LocalFiles::FileStamp m_fileStamp; // as the download began
     QString m_downloadId;
     QString m_downloadPath;
     std::unique_ptr<DownloadPump> m_pump;
