@@ -419,6 +419,96 @@ TEST_F(WiFiServerTest, FilesWaitingForAPhoneFollowItToItsNewAddress)
     EXPECT_EQ(sent.files().first().recipientHost, "127.0.0.6");
 }
 
+// Guards against a file written while a phone downloads it reaching the phone whole-looking, as
+// its old bytes and then new ones, and being recorded as sent.
+TEST_F(WiFiServerTest, AFileWrittenDuringItsDownloadEndsShortButOneReplacedOrGrownArrivesWhole)
+{
+    pair("127.0.0.2");
+    const qint64 size = 16LL << 20; // far more than the socket buffers hold
+    const auto versionOf = [&](char seed) {
+        QByteArray bytes(size, Qt::Uninitialized);
+        for (qsizetype i = 0; i < bytes.size(); ++i)
+            bytes[i] = char(seed + (i >> 12));
+        return bytes;
+    };
+    const QByteArray old = versionOf('a');
+    const QByteArray newer = versionOf('n');
+    const QString local = source.filePath("video.mp4");
+    const QString other = source.filePath("other.mp4");
+    const auto write = [](const QString& path, const QByteArray& bytes, QIODevice::OpenMode mode) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(mode) && file.write(bytes) == bytes.size());
+    };
+    // The phone reads a little, `change` runs while the rest waits, then the phone reads on.
+    const auto download = [&](const std::function<void()>& change) {
+        write(local, old, QIODevice::WriteOnly);
+        // In the past, so that a write within the same clock tick still moves the time.
+        QFile(local).setFileTime(QDateTime::currentDateTime().addSecs(-60),
+                                 QFileDevice::FileModificationTime);
+        outgoing.enqueue(QUrl::fromLocalFile(local), "127.0.0.2");
+        const QByteArray id = outgoing.files().last().id.toString(QUuid::WithoutBraces).toUtf8();
+        std::atomic<bool> started{false};
+        std::atomic<bool> changed{false};
+        std::atomic<bool> done{false};
+        QByteArray reply;
+        std::thread phone([&] {
+            RawClient client(port, "127.0.0.2", 256 * 1024);
+            client.send("GET /download?id=" + id + " HTTP/1.1\r\n\r\n");
+            reply = client.read(1 << 20);
+            started = true;
+            test::pollUntil([&] { return changed.load(); });
+            reply += client.read();
+            done = true;
+        });
+        EXPECT_TRUE(test::waitUntil([&] { return started.load(); }));
+        change();
+        changed = true;
+        EXPECT_TRUE(test::waitUntil([&] { return done.load(); }));
+        phone.join();
+        EXPECT_TRUE(reply.contains("Content-Length: 16777216\r\n"));
+        const QUuid entry = outgoing.files().last().id;
+        EXPECT_TRUE(test::waitUntil([&] {
+            for (const PendingOutgoingFile& file : outgoing.files()) {
+                if (file.id == entry)
+                    return file.status == SendStatus::Failed ||
+                           file.status == SendStatus::Completed;
+            }
+            return false;
+        }));
+        return bodyOf(reply);
+    };
+    const auto lastStatus = [&] {
+        return outgoing.files().last().status;
+    };
+
+    // Rewritten in place, and copied over by a same-size version.
+    QByteArray body = download([&] { write(local, newer.left(4096), QIODevice::ReadWrite); });
+    EXPECT_LT(body.size(), size);
+    EXPECT_TRUE(old.startsWith(body));
+    EXPECT_EQ(lastStatus(), SendStatus::Failed);
+    write(other, newer, QIODevice::WriteOnly);
+    body = download([&] { ASSERT_EQ(QProcess::execute("cp", {other, local}), 0); });
+    EXPECT_LT(body.size(), size);
+    EXPECT_EQ(lastStatus(), SendStatus::Failed);
+    EXPECT_TRUE(logs.contains("the file changed while it was sent"));
+    EXPECT_TRUE(sent.files().isEmpty());
+
+    // Replaced by a rename: the open file is the old one, whole. Grown: the size announced.
+    body = download([&] {
+        write(other, newer, QIODevice::WriteOnly);
+        ASSERT_EQ(
+            ::rename(QFile::encodeName(other).constData(), QFile::encodeName(local).constData()),
+            0);
+    });
+    EXPECT_TRUE(body == old);
+    EXPECT_EQ(lastStatus(), SendStatus::Completed);
+    body = download([&] { write(local, newer.left(1 << 20), QIODevice::Append); });
+    EXPECT_TRUE(body == old);
+    EXPECT_EQ(lastStatus(), SendStatus::Completed);
+    ASSERT_TRUE(test::waitUntil([&] { return sent.files().size() == 2; }));
+    EXPECT_EQ(sent.files().last().bytes, size);
+}
+
 TEST_F(WiFiServerTest, CancelOnTheComputerStopsAStreamingDownload)
 {
     pair("127.0.0.2");
