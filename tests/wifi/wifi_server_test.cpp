@@ -443,8 +443,11 @@ TEST_F(WiFiServerTest, AFileWrittenDuringItsDownloadEndsShortButOneReplacedOrGro
     const auto download = [&](const std::function<void()>& change) {
         write(local, old, QIODevice::WriteOnly);
         // In the past, so that a write within the same clock tick still moves the time.
-        QFile(local).setFileTime(QDateTime::currentDateTime().addSecs(-60),
-                                 QFileDevice::FileModificationTime);
+        QFile written(local);
+        EXPECT_TRUE(written.open(QIODevice::ReadOnly) &&
+                    written.setFileTime(QDateTime::currentDateTime().addSecs(-60),
+                                        QFileDevice::FileModificationTime));
+        written.close();
         outgoing.enqueue(QUrl::fromLocalFile(local), "127.0.0.2");
         const QByteArray id = outgoing.files().last().id.toString(QUuid::WithoutBraces).toUtf8();
         std::atomic<bool> started{false};
