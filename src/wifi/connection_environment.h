@@ -15,7 +15,7 @@ class WiFiServerBackend;
 // sends its head at once; this leaves room for a few lost packets on poor Wi-Fi.
 inline constexpr int kRequestHeadTimeoutMs = 10'000;
 // A request body must bring at least kMinBodyBytesPerWindow in every window of
-// kBodyRateWindowMs: a few hundred bytes a second, far below the slowest Wi-Fi that still works,
+// kBodyRateWindowMs: under a kilobyte a second, far below the slowest Wi-Fi that still works,
 // and the window is long enough for a stall while a phone moves between access points.
 inline constexpr int kBodyRateWindowMs = 20'000;
 inline constexpr qint64 kMinBodyBytesPerWindow = 16 * 1024;
