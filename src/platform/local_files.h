@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <optional>
 #include <utility>
 
 namespace qb::LocalFiles {
@@ -45,6 +46,23 @@ QString errnoText(int error);
 // thread for ever. The descriptor reads as an ordinary (blocking) one; `*size` is the file's
 // size. -1 with `*error` set when the file cannot be opened or is not a regular file.
 int openRegularFile(const QString& path, qint64* size, QString* error);
+
+// What tells one version of an open file from the next: its size, its modification and change
+// times to the nanosecond, and its link count.
+struct FileStamp
+{
+    qint64 size = 0;
+    qint64 modifiedNs = 0;
+    qint64 changedNs = 0;
+    quint64 links = 0;
+};
+// The stamp of the open file `fd`; nothing when it cannot be read.
+std::optional<FileStamp> fileStamp(int fd);
+// Whether the file stamped `before` was written since, so that bytes read from it now may not
+// belong with those read then: it shrank, or at the same size its times moved. A file that only
+// grew is not (its first `before.size` bytes are as they were), and neither is one whose change
+// time moved only because a link to it came or went (replaced by a rename, say).
+bool rewrittenSince(const FileStamp& before, const FileStamp& now);
 
 // Removes what a crash left of downloads and uploads in `folder`: files older than a day under
 // the temporary names they use, ".quillbay-<uuid>.part" and ".quillbay-upload-<uuid>.part".

@@ -6,42 +6,38 @@
 
 namespace qb {
 
+class ConnectionHub;
+
 // The open connections of one server, in all and per host, so that one host cannot take every
-// connection. Any thread.
+// connection; and, once every connection is taken, which one gives its place to a newcomer, so
+// that hosts that hold connections open without finishing their requests never shut a phone out.
+// Any thread.
 class ConnectionCounter
 {
 public:
     static constexpr int kMaxPerHost = 64;
 
+    struct Admission
+    {
+        bool admitted = false;
+        // Names the connection in requestReceived() and release().
+        quint64 serial = 0;
+        // A connection to close to make room for this one, on its hub; null when there was room.
+        ConnectionHub* evictOn = nullptr;
+        quint64 evictSerial = 0;
+    };
+
     explicit ConnectionCounter(int maxConnections) : m_max(maxConnections) {}
 
-    // Counts a new connection from `host`; false (nothing counted) when the server or the host
-    // is full. The computer itself is held only to the server's cap: local tools are trusted.
-    bool admit(const QString& host)
-    {
-        QMutexLocker lock(&m_mutex);
-        if (m_open >= m_max)
-            return false;
-        if (!isLocalMachine(host)) {
-            int& count = m_perHost[host];
-            if (count >= kMaxPerHost)
-                return false;
-            ++count;
-        }
-        ++m_open;
-        return true;
-    }
-
-    void release(const QString& host)
-    {
-        QMutexLocker lock(&m_mutex);
-        --m_open;
-        if (isLocalMachine(host))
-            return;
-        const auto found = m_perHost.find(host);
-        if (found != m_perHost.end() && --*found <= 0)
-            m_perHost.erase(found);
-    }
+    // Counts a new connection from `host`, to be served on `hub`. When the server is full, the
+    // connection still receiving its request longest, of the host with the most such, is
+    // evicted: it no longer counts, and the caller closes it. Not admitted (nothing counted) when
+    // the host is full, or when the server is full of requests already received. The computer
+    // itself is held only to the server's cap: local tools are trusted.
+    Admission admit(const QString& host, ConnectionHub* hub);
+    // The connection has its whole request (or was answered early): it is never evicted.
+    void requestReceived(quint64 serial);
+    void release(quint64 serial);
 
     int open() const
     {
@@ -50,15 +46,35 @@ public:
     }
 
 private:
+    struct Entry
+    {
+        QString host;
+        ConnectionHub* hub = nullptr;
+        bool receiving = true;
+        bool evicted = false;
+    };
+
     static bool isLocalMachine(const QString& host)
     {
         return host == u"127.0.0.1" || host == u"::1";
     }
+    // Takes `entry` out of the counts (it keeps its place in the table until released).
+    void uncount(const Entry& entry);
+    // The connection to evict for a newcomer; 0 when every one has its request.
+    quint64 evictionCandidate() const;
+
+    // Evicted connections are closed on their own threads; one held up there still has its
+    // socket, so no more are evicted while this many are waiting to close.
+    int maxEvictedPending() const { return m_max; }
 
     mutable QMutex m_mutex;
     const int m_max;
     int m_open = 0;
+    // Serials grow with each admission, so a smaller one has waited longer.
+    quint64 m_nextSerial = 1;
+    QHash<quint64, Entry> m_entries;
     QHash<QString, int> m_perHost;
+    QHash<QString, int> m_receivingPerHost;
 };
 
 } // namespace qb

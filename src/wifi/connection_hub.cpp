@@ -10,14 +10,24 @@ ConnectionHub::ConnectionHub(const ConnectionEnvironment& environment,
     : m_environment(environment), m_connections(std::move(connections))
 {}
 
-void ConnectionHub::adopt(int fd, const QString& host)
+void ConnectionHub::adopt(int fd, const QString& host, quint64 serial)
 {
     auto* handler = new LocalConnectionHandler(fd, host, m_environment, this);
-    connect(handler, &LocalConnectionHandler::finished, this, [this, handler, host] {
-        m_connections->release(host);
+    m_handlers.insert(serial, handler);
+    connect(handler, &LocalConnectionHandler::requestReceived, this,
+            [this, serial] { m_connections->requestReceived(serial); });
+    connect(handler, &LocalConnectionHandler::finished, this, [this, handler, serial] {
+        m_handlers.remove(serial);
+        m_connections->release(serial);
         handler->deleteLater();
     });
     handler->start();
+}
+
+void ConnectionHub::evict(quint64 serial)
+{
+    if (LocalConnectionHandler* handler = m_handlers.value(serial))
+        handler->evict();
 }
 
 } // namespace qb

@@ -2,6 +2,7 @@
 
 #include "wifi/connection_environment.h"
 
+#include <QHash>
 #include <QObject>
 
 #include <memory>
@@ -9,6 +10,7 @@
 namespace qb {
 
 class ConnectionCounter;
+class LocalConnectionHandler;
 
 // Owns the connections served on one worker thread; lives on that thread.
 class ConnectionHub : public QObject
@@ -18,12 +20,17 @@ public:
     ConnectionHub(const ConnectionEnvironment& environment,
                   std::shared_ptr<ConnectionCounter> connections);
 
-    // On the hub's thread: serves the connected socket `fd` (taking ownership of it).
-    void adopt(int fd, const QString& host);
+    // On the hub's thread: serves the connected socket `fd` (taking ownership of it), counted
+    // under `serial`.
+    void adopt(int fd, const QString& host, quint64 serial);
+    // On the hub's thread: closes the connection counted under `serial` if it is still receiving
+    // its request; its place has gone to a newer one.
+    void evict(quint64 serial);
 
 private:
     ConnectionEnvironment m_environment;
     std::shared_ptr<ConnectionCounter> m_connections;
+    QHash<quint64, LocalConnectionHandler*> m_handlers;
 };
 
 } // namespace qb

@@ -156,16 +156,23 @@ void ConnectionListener::acceptPending()
             return;
         }
         const QString host = peerHost(fd);
-        if (!m_connections->admit(host)) {
+        ConnectionHub* hub = m_hubs[m_nextHub];
+        const ConnectionCounter::Admission admission = m_connections->admit(host, hub);
+        if (!admission.admitted) {
             ::close(fd);
             continue;
         }
+        m_nextHub = (m_nextHub + 1) % m_hubs.size();
+        if (ConnectionHub* other = admission.evictOn) {
+            QMetaObject::invokeMethod(
+                other, [other, serial = admission.evictSerial] { other->evict(serial); },
+                Qt::QueuedConnection);
+        }
         setOption(fd, IPPROTO_TCP, TCP_NODELAY);
         setOption(fd, SOL_SOCKET, SO_KEEPALIVE);
-        ConnectionHub* hub = m_hubs[m_nextHub];
-        m_nextHub = (m_nextHub + 1) % m_hubs.size();
         QMetaObject::invokeMethod(
-            hub, [hub, fd, host] { hub->adopt(fd, host); }, Qt::QueuedConnection);
+            hub, [hub, fd, host, serial = admission.serial] { hub->adopt(fd, host, serial); },
+            Qt::QueuedConnection);
     }
 }
 

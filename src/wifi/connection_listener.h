@@ -17,8 +17,9 @@ class ConnectionCounter;
 class ConnectionHub;
 
 // Accepts connections on the listening socket and hands each to a worker hub in turn; lives
-// on the listener thread. Beyond the connection cap, or its host's share of it, a new connection
-// is closed at once.
+// on the listener thread. Beyond its host's share of the connection cap, a new connection is
+// closed at once; beyond the cap itself, it takes the place of one still receiving its request, or
+// is closed at once when there is none.
 class ConnectionListener : public QObject
 {
     Q_OBJECT

@@ -101,6 +101,17 @@ void DownloadPump::readFailed(const QString& error)
     fail();
 }
 
+void DownloadPump::fileChanged()
+{
+    if (m_finished) {
+        return;
+    }
+    m_log.error(QStringLiteral("Stopped /download id=%1 at %2/%3: the file changed while it was "
+                               "sent"),
+                {m_id, QString::number(m_acked), QString::number(m_length)});
+    fail();
+}
+
 void DownloadPump::fail()
 {
     m_finished = true;

@@ -48,6 +48,8 @@ public:
     void sendFailed(const QString& error);
     // Reading from the phone failed, or it went quiet for too long.
     void readFailed(const QString& error);
+    // The file was written while it was sent: what went out may mix two versions.
+    void fileChanged();
 
     bool isFinished() const { return m_finished; }
     qint64 offset() const { return m_offset; }

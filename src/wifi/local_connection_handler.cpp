@@ -39,6 +39,7 @@ LocalConnectionHandler::LocalConnectionHandler(int fd, QString host,
 {
     m_idleTimer.setSingleShot(true);
     m_drainTimer.setSingleShot(true);
+    m_requestTimer.setSingleShot(true);
 }
 
 LocalConnectionHandler::~LocalConnectionHandler()
@@ -83,8 +84,59 @@ void LocalConnectionHandler::start()
         finish();
     });
     connect(&m_drainTimer, &QTimer::timeout, this, &LocalConnectionHandler::finish);
+    connect(&m_requestTimer, &QTimer::timeout, this, &LocalConnectionHandler::onRequestTimer);
     m_activity.start();
     m_idleTimer.start(m_env.idleTimeoutMs);
+    m_requestTimer.start(m_env.headTimeoutMs);
+}
+
+void LocalConnectionHandler::onRequestTimer()
+{
+    // Each byte restarts only the idle time-out: without these bounds a host trickling a byte at a
+    // time would hold its connection for as long as it liked.
+    switch (m_phase) {
+    case Phase::ReadingHead:
+        m_log.info(QStringLiteral("Closing connection from %1: no request within %2 ms"),
+                   {m_host, QString::number(m_env.headTimeoutMs)});
+        finish();
+        return;
+    case Phase::ReadingBody:
+    case Phase::Uploading:
+        if (m_bodyReceived - m_bodyAtWindowStart < m_env.minBodyBytesPerWindow) {
+            m_log.info(QStringLiteral("Closing connection from %1: its body brought %2 bytes "
+                                      "in %3 ms"),
+                       {m_host, QString::number(m_bodyReceived - m_bodyAtWindowStart),
+                        QString::number(m_env.bodyRateWindowMs)});
+            finish();
+            return;
+        }
+        m_bodyAtWindowStart = m_bodyReceived;
+        m_requestTimer.start(m_env.bodyRateWindowMs);
+        return;
+    default:
+        return;
+    }
+}
+
+void LocalConnectionHandler::markRequestReceived()
+{
+    if (m_requestReceived) {
+        return;
+    }
+    m_requestReceived = true;
+    m_requestTimer.stop();
+    emit requestReceived();
+}
+
+void LocalConnectionHandler::evict()
+{
+    if (m_requestReceived || m_didFinish) {
+        return;
+    }
+    m_log.info(QStringLiteral("Closing connection from %1: its request is unfinished and every "
+                              "connection is taken"),
+               {m_host});
+    abort();
 }
 
 void LocalConnectionHandler::touch()
@@ -180,6 +232,8 @@ void LocalConnectionHandler::onHeadComplete(const HttpRequestHead& head, QByteAr
     m_head = head;
     m_route = RequestRouter::routeFor(head.method, head.path);
     m_bodyReceived = 0;
+    m_bodyAtWindowStart = 0;
+    m_requestTimer.start(m_env.bodyRateWindowMs);
     // A file body whose end cannot be known must not be saved as an empty file.
     if (m_route == RequestRouter::Route::Upload && head.hasTransferEncoding) {
         sendText(411, QStringLiteral("Length Required"));
@@ -206,6 +260,9 @@ void LocalConnectionHandler::onHeadComplete(const HttpRequestHead& head, QByteAr
 void LocalConnectionHandler::dispatch()
 {
     m_phase = Phase::Dispatched;
+    if (m_route != RequestRouter::Route::Upload) {
+        markRequestReceived();
+    }
     const QString host = m_host.isEmpty() ? QStringLiteral("unknown") : m_host;
     m_env.router->recordRequest(m_head.method, m_head.path, host, m_head.deviceName);
     const QByteArray body = std::exchange(m_buffer, QByteArray());
@@ -263,6 +320,7 @@ void LocalConnectionHandler::sendText(int status, const QString& text)
     }
     m_replied = true;
     m_phase = Phase::Dispatched;
+    markRequestReceived();
     queue({Output::Kind::Reply, HttpReply::text(status, text)});
 }
 
@@ -273,6 +331,7 @@ void LocalConnectionHandler::sendJSON(const QJsonObject& object)
     }
     m_replied = true;
     m_phase = Phase::Dispatched;
+    markRequestReceived();
     queue({Output::Kind::Reply, HttpReply::json(object)});
 }
 
@@ -297,6 +356,13 @@ void LocalConnectionHandler::flush()
         Output& front = m_output.front();
         ssize_t sent = 0;
         if (front.kind == Output::Kind::Chunk) {
+            // The file is sent from the open file, not from a copy: a version written meanwhile
+            // would reach the phone as a mix of two. Checked before each piece of the last chunk,
+            // so the phone sees a short body instead.
+            if (front.lastChunk && downloadFileRewritten()) {
+                m_pump->fileChanged();
+                break;
+            }
             off_t offset = front.fileOffset + front.done;
             sent = ::sendfile(m_fd, m_fileFd, &offset, size_t(front.length - front.done));
             if (sent == 0) {
@@ -391,6 +457,7 @@ void LocalConnectionHandler::finish()
     LiveContexts::instance().retire(this);
     m_idleTimer.stop();
     m_drainTimer.stop();
+    m_requestTimer.stop();
     m_readNotifier->setEnabled(false);
     m_writeNotifier->setEnabled(false);
     ::close(m_fd);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/local_files.h"
 #include "platform/logger.h"
 #include "wifi/connection_environment.h"
 #include "wifi/download_pump.h"
@@ -37,8 +38,12 @@ public:
     QUuid id() const { return m_id; }
     QString host() const { return m_host; }
     void start();
+    // Closes the connection if it is still receiving its request: a newer one takes its place.
+    void evict();
 
 signals:
+    // Emitted once, when the whole request has arrived or the connection was answered before.
+    void requestReceived();
     // Emitted once, when the connection has ended.
     void finished();
 
@@ -66,6 +71,7 @@ private:
     void uploadCommitted(const std::optional<QString>& path, qint64 bytes);
     void handleDownload(const QString& path);
     void startDownload(const QString& id, const QString& filePath);
+    bool downloadFileRewritten() const;
     void onPeerClosed();
     void onReadError(const QString& error);
     void queue(Output output);
@@ -74,6 +80,8 @@ private:
     void abort();
     void finish();
     void touch();
+    void onRequestTimer();
+    void markRequestReceived();
 
     // RouteResponder
     void sendText(int status, const QString& text) override;
@@ -101,6 +109,10 @@ private:
     QTimer m_idleTimer;
     QElapsedTimer m_activity; // since the last byte in or out
     QTimer m_drainTimer;
+    // The head's deadline, then each window of the body's minimum rate.
+    QTimer m_requestTimer;
+    qint64 m_bodyAtWindowStart = 0;
+    bool m_requestReceived = false;
     Phase m_phase = Phase::ReadingHead;
     bool m_didFinish = false;
     bool m_replied = false;
@@ -116,6 +128,7 @@ private:
 
     std::deque<Output> m_output;
     int m_fileFd = -1;
+    LocalFiles::FileStamp m_fileStamp; // as the download began
     QString m_downloadId;
     QString m_downloadPath;
     std::unique_ptr<DownloadPump> m_pump;

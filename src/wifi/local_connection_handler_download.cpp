@@ -8,7 +8,9 @@
 
 #include <QFileInfo>
 
+#include <cerrno>
 #include <chrono>
+#include <unistd.h>
 
 namespace qb {
 
@@ -47,12 +49,21 @@ void LocalConnectionHandler::startDownload(const QString& id, const QString& fil
     qint64 size = 0;
     QString reason;
     const int fd = LocalFiles::openRegularFile(filePath, &size, &reason);
-    if (fd < 0) {
+    const std::optional<LocalFiles::FileStamp> stamp =
+        fd < 0 ? std::nullopt : LocalFiles::fileStamp(fd);
+    if (!stamp) {
+        if (fd >= 0) {
+            reason = LocalFiles::errnoText(errno);
+            ::close(fd);
+        }
         m_log.error(QStringLiteral("Failed to read file for download: %1"), {reason});
         m_env.backend->markFailed(id);
         sendText(500, QStringLiteral("Failed to read file"));
         return;
     }
+    // The size announced is the one the later checks compare with.
+    size = stamp->size;
+    m_fileStamp = *stamp;
     m_fileFd = fd;
     m_downloadId = id;
     m_downloadPath = filePath;
@@ -65,6 +76,12 @@ void LocalConnectionHandler::startDownload(const QString& id, const QString& fil
                 QString::number(DownloadPump::kMaxInFlight)});
     queue({Output::Kind::DownloadHead,
            HttpReply::downloadHead(size, QFileInfo(filePath).fileName())});
+}
+
+bool LocalConnectionHandler::downloadFileRewritten() const
+{
+    const std::optional<LocalFiles::FileStamp> now = LocalFiles::fileStamp(m_fileFd);
+    return !now || LocalFiles::rewrittenSince(m_fileStamp, *now);
 }
 
 void LocalConnectionHandler::sendChunk(qint64 offset, qint64 length, bool lastChunk)

@@ -39,6 +39,7 @@ void LocalConnectionHandler::beginUpload()
 void LocalConnectionHandler::finishUpload()
 {
     m_phase = Phase::Dispatched;
+    markRequestReceived();
     // The commit takes as long as the disk does; the phone waits for its answer meanwhile, and
     // a connection closed now would have it send the file again although it is saved.
     m_idleTimer.stop();

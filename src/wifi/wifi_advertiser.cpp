@@ -131,6 +131,9 @@ void WiFiAdvertiser::start()
     environment.router = m_router.get();
     environment.downloadsFolder = m_options.downloadsFolder;
     environment.idleTimeoutMs = m_options.idleTimeoutMs;
+    environment.headTimeoutMs = m_options.headTimeoutMs;
+    environment.bodyRateWindowMs = m_options.bodyRateWindowMs;
+    environment.minBodyBytesPerWindow = m_options.minBodyBytesPerWindow;
     environment.drainTimeoutMs = m_options.drainTimeoutMs;
     environment.commits = m_commits.get();
 

@@ -3,6 +3,7 @@
 #include "platform/dns_sd_publisher.h"
 #include "platform/logger.h"
 #include "wifi/connection_counter.h"
+#include "wifi/connection_environment.h"
 #include "wifi/pin_attempt_limiter.h"
 
 #include <QDeadlineTimer>
@@ -37,6 +38,9 @@ public:
         int maxConnections = 1000;
         int workerThreads = 4;
         int idleTimeoutMs = 30'000;
+        int headTimeoutMs = kRequestHeadTimeoutMs;
+        int bodyRateWindowMs = kBodyRateWindowMs;
+        qint64 minBodyBytesPerWindow = kMinBodyBytesPerWindow;
         int drainTimeoutMs = 2'000;
         // How long stop() waits for received files still being written to disk under their
         // names; a disk slower than that keeps them under their temporary names.

@@ -60,12 +60,15 @@ template <typename T> T runAsPhone(std::function<T()> work)
 class RawClient
 {
 public:
-    RawClient(quint16 port, const char* source = "127.0.0.1")
+    // A `receiveBuffer` of a few KiB keeps the server from sending far ahead of what is read.
+    RawClient(quint16 port, const char* source = "127.0.0.1", int receiveBuffer = 0)
     {
         const bool v6 = QByteArray(source).contains(':');
         m_fd = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
         const timeval limit{20, 0};
         ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        if (receiveBuffer > 0)
+            ::setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
         // Each send() leaves as a segment of its own, so a request can arrive in pieces.
         const int noDelay = 1;
         ::setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);

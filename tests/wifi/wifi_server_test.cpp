@@ -24,6 +24,7 @@
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <time.h>
@@ -106,6 +107,9 @@ protected:
             return path;
         };
         options.idleTimeoutMs = idleTimeoutMs;
+        options.headTimeoutMs = headTimeoutMs;
+        options.bodyRateWindowMs = bodyRateWindowMs;
+        options.minBodyBytesPerWindow = minBodyBytesPerWindow;
         options.maxConnections = maxConnections;
         options.workerThreads = workerThreads;
         options.drainTimeoutMs = 500;
@@ -180,6 +184,9 @@ protected:
     }
 
     int idleTimeoutMs = 30'000;
+    int headTimeoutMs = kRequestHeadTimeoutMs;
+    int bodyRateWindowMs = kBodyRateWindowMs;
+    qint64 minBodyBytesPerWindow = kMinBodyBytesPerWindow;
     int maxConnections = 1000;
     int workerThreads = 4;
     int connectionWaitMs = 10'000;
@@ -516,6 +523,99 @@ TEST_F(WiFiServerTest, FilesWaitingForAPhoneFollowItToItsNewAddress)
     EXPECT_EQ(sent.files().first().recipientHost, "127.0.0.6");
 }
 
+// Guards against a file written while a phone downloads it reaching the phone whole-looking, as
+// its old bytes and then new ones, and being recorded as sent.
+TEST_F(WiFiServerTest, AFileWrittenDuringItsDownloadEndsShortButOneReplacedOrGrownArrivesWhole)
+{
+    pair("127.0.0.2");
+    const qint64 size = 16LL << 20; // far more than the socket buffers hold
+    const auto versionOf = [&](char seed) {
+        QByteArray bytes(size, Qt::Uninitialized);
+        for (qsizetype i = 0; i < bytes.size(); ++i)
+            bytes[i] = char(seed + (i >> 12));
+        return bytes;
+    };
+    const QByteArray old = versionOf('a');
+    const QByteArray newer = versionOf('n');
+    const QString local = source.filePath("video.mp4");
+    const QString other = source.filePath("other.mp4");
+    const auto write = [](const QString& path, const QByteArray& bytes, QIODevice::OpenMode mode) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(mode) && file.write(bytes) == bytes.size());
+    };
+    // The phone reads a little, `change` runs while the rest waits, then the phone reads on.
+    const auto download = [&](const std::function<void()>& change) {
+        write(local, old, QIODevice::WriteOnly);
+        // In the past, so that a write within the same clock tick still moves the time.
+        QFile written(local);
+        EXPECT_TRUE(written.open(QIODevice::ReadOnly) &&
+                    written.setFileTime(QDateTime::currentDateTime().addSecs(-60),
+                                        QFileDevice::FileModificationTime));
+        written.close();
+        outgoing.enqueue(QUrl::fromLocalFile(local), "127.0.0.2");
+        const QByteArray id = outgoing.files().last().id.toString(QUuid::WithoutBraces).toUtf8();
+        std::atomic<bool> started{false};
+        std::atomic<bool> changed{false};
+        std::atomic<bool> done{false};
+        QByteArray reply;
+        std::thread phone([&] {
+            RawClient client(port, "127.0.0.2", 256 * 1024);
+            client.send("GET /download?id=" + id + " HTTP/1.1\r\n\r\n");
+            reply = client.read(1 << 20);
+            started = true;
+            test::pollUntil([&] { return changed.load(); });
+            reply += client.read();
+            done = true;
+        });
+        EXPECT_TRUE(test::waitUntil([&] { return started.load(); }));
+        change();
+        changed = true;
+        EXPECT_TRUE(test::waitUntil([&] { return done.load(); }));
+        phone.join();
+        EXPECT_TRUE(reply.contains("Content-Length: 16777216\r\n"));
+        const QUuid entry = outgoing.files().last().id;
+        EXPECT_TRUE(test::waitUntil([&] {
+            for (const PendingOutgoingFile& file : outgoing.files()) {
+                if (file.id == entry)
+                    return file.status == SendStatus::Failed ||
+                           file.status == SendStatus::Completed;
+            }
+            return false;
+        }));
+        return bodyOf(reply);
+    };
+    const auto lastStatus = [&] {
+        return outgoing.files().last().status;
+    };
+
+    // Rewritten in place, and copied over by a same-size version.
+    QByteArray body = download([&] { write(local, newer.left(4096), QIODevice::ReadWrite); });
+    EXPECT_LT(body.size(), size);
+    EXPECT_TRUE(old.startsWith(body));
+    EXPECT_EQ(lastStatus(), SendStatus::Failed);
+    write(other, newer, QIODevice::WriteOnly);
+    body = download([&] { ASSERT_EQ(QProcess::execute("cp", {other, local}), 0); });
+    EXPECT_LT(body.size(), size);
+    EXPECT_EQ(lastStatus(), SendStatus::Failed);
+    EXPECT_TRUE(logs.contains("the file changed while it was sent"));
+    EXPECT_TRUE(sent.files().isEmpty());
+
+    // Replaced by a rename: the open file is the old one, whole. Grown: the size announced.
+    body = download([&] {
+        write(other, newer, QIODevice::WriteOnly);
+        ASSERT_EQ(
+            ::rename(QFile::encodeName(other).constData(), QFile::encodeName(local).constData()),
+            0);
+    });
+    EXPECT_TRUE(body == old);
+    EXPECT_EQ(lastStatus(), SendStatus::Completed);
+    body = download([&] { write(local, newer.left(1 << 20), QIODevice::Append); });
+    EXPECT_TRUE(body == old);
+    EXPECT_EQ(lastStatus(), SendStatus::Completed);
+    ASSERT_TRUE(test::waitUntil([&] { return sent.files().size() == 2; }));
+    EXPECT_EQ(sent.files().last().bytes, size);
+}
+
 TEST_F(WiFiServerTest, CancelOnTheComputerStopsAStreamingDownload)
 {
     pair("127.0.0.2");
@@ -835,17 +935,172 @@ TEST_F(WiFiServerIdleTest, IdleConnectionsAreClosedWithoutAReply)
     EXPECT_TRUE(ask("GET /status HTTP/1.1\r\n\r\n").startsWith("HTTP/1.1 200 OK"));
 }
 
-TEST_F(WiFiServerCapTest, ConnectionsBeyondTheCapAreClosedAtOnce)
+// Guards against a full server refusing a phone while a connection that has not sent its request
+// holds a place, and against a newcomer taking the place of a request that is in.
+TEST_F(WiFiServerCapTest, AFullServerGivesAnUnfinishedRequestsPlaceAndClosesNewcomersWhenAllAreIn)
 {
+    pair("127.0.0.2");
+    const QByteArray first = offer(512LL << 20, "127.0.0.2"); // sparse: no disk needed
+    const QByteArray second = offer(512LL << 20, "127.0.0.2");
+    const auto download = [&](RawClient& client, const QByteArray& id) {
+        client.send("GET /download?id=" + id + " HTTP/1.1\r\n\r\n");
+        return client.read(4096).size() == 4096; // its request is in
+    };
     const bool ok = test::runAsPhone<bool>([&] {
-        RawClient first(port);
-        RawClient second(port);
-        if (!test::pollUntil([&] { return server->openConnections() >= 2; }))
+        RawClient downloading(port, "127.0.0.2");
+        RawClient unfinished(port, "127.0.0.3");
+        unfinished.send("GET /stat");
+        if (!download(downloading, first) ||
+            !test::pollUntil([&] { return server->openConnections() >= 2; }))
             return false;
-        RawClient third(port);
-        return third.read().isEmpty() && third.ended() && server->openConnections() == 2;
+        bool answered = false;
+        {
+            RawClient phone(port, "127.0.0.4");
+            phone.send("GET /status HTTP/1.1\r\n\r\n");
+            answered = phone.read().startsWith("HTTP/1.1 200 OK");
+        }
+        const bool evicted = unfinished.read().isEmpty() && unfinished.ended();
+        EXPECT_TRUE(answered && evicted);
+        if (!test::pollUntil([&] { return server->openConnections() <= 1; }))
+            return false;
+        RawClient alsoDownloading(port, "127.0.0.2");
+        if (!download(alsoDownloading, second))
+            return false;
+        RawClient refused(port, "127.0.0.5");
+        return refused.read().isEmpty() && refused.ended() && server->openConnections() == 2;
     });
     EXPECT_TRUE(ok);
+}
+
+// Sends from each of `hosts` `perHost` uploads that never end: the head at once, then the body
+// steadily, fast enough for every rate check. A connection the server closes is opened again at
+// once, as a hostile host would.
+class Flood
+{
+public:
+    Flood(quint16 port, const QList<QByteArray>& hosts, int perHost)
+    {
+        for (const QByteArray& host : hosts)
+            m_sources.insert(m_sources.end(), perHost, host);
+        m_fds.assign(m_sources.size(), -1);
+        m_thread = std::thread([this, port] { run(port); });
+    }
+    ~Flood()
+    {
+        m_stop = true;
+        m_thread.join();
+        for (int fd : m_fds)
+            if (fd >= 0)
+                ::close(fd);
+    }
+    int reopened() const { return m_reopened; }
+
+private:
+    void run(quint16 port)
+    {
+        const QByteArray piece(512, 'f');
+        while (!m_stop) {
+            for (size_t i = 0; i < m_fds.size(); ++i) {
+                int& fd = m_fds[i];
+                char byte = 0;
+                if (fd >= 0) {
+                    const ssize_t got = ::recv(fd, &byte, 1, MSG_DONTWAIT);
+                    if (got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) {
+                        ::close(fd);
+                        fd = -1;
+                        ++m_reopened;
+                    }
+                }
+                if (fd < 0) {
+                    fd = ::socket(AF_INET, SOCK_STREAM, 0);
+                    sockaddr_in local{AF_INET, 0, {}, {}};
+                    ::inet_pton(AF_INET, m_sources[i].constData(), &local.sin_addr);
+                    sockaddr_in server{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
+                    ::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local);
+                    ::connect(fd, reinterpret_cast<sockaddr*>(&server), sizeof server);
+                    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+                    const QByteArray head =
+                        "POST /upload HTTP/1.1\r\nContent-Length: 100000000\r\n\r\n";
+                    ::send(fd, head.constData(), size_t(head.size()), MSG_NOSIGNAL);
+                }
+                ::send(fd, piece.constData(), size_t(piece.size()), MSG_NOSIGNAL);
+            }
+            QThread::msleep(50);
+        }
+    }
+
+    std::vector<QByteArray> m_sources;
+    std::vector<int> m_fds;
+    std::atomic<bool> m_stop{false};
+    std::atomic<int> m_reopened{0};
+    std::thread m_thread;
+};
+
+struct WiFiServerFloodTest : WiFiServerTest
+{
+    WiFiServerFloodTest()
+    {
+        maxConnections = 30;
+        headTimeoutMs = 1000;
+        bodyRateWindowMs = 1000;
+        minBodyBytesPerWindow = 2048;
+    }
+};
+
+// Guards against a host that trickles its request a byte at a time holding its connection for as
+// long as it likes (each byte restarts the idle time-out), and against such hosts, or ones that
+// send their bodies steadily, shutting a phone at a new address out once they hold every place.
+TEST_F(WiFiServerFloodTest, SlowRequestsAreCutOffAndAFullServerStillAnswersEveryNewPhone)
+{
+    // A byte every 100 ms; how long until the server closes on it.
+    const auto closedAfterMs = [&](const QByteArray& start) {
+        return test::runAsPhone<qint64>([&] {
+            RawClient client(port, "127.0.0.7");
+            client.send(start);
+            QElapsedTimer clock;
+            clock.start();
+            while (clock.elapsed() < 10'000 && client.send("x"))
+                QThread::msleep(100);
+            return clock.elapsed();
+        });
+    };
+    EXPECT_LT(closedAfterMs("GET /status HTTP/1.1\r\nX-Pad: "), 5000);
+    EXPECT_LT(closedAfterMs("POST /pair HTTP/1.1\r\nContent-Length: 1000\r\n\r\n"), 5000);
+    EXPECT_LT(closedAfterMs("POST /upload HTTP/1.1\r\nContent-Length: 100000\r\n\r\n"), 5000);
+    EXPECT_TRUE(logs.contains("Closing connection from 127.0.0.7: no request within 1000 ms"));
+    EXPECT_TRUE(test::waitUntil([&] { return server->openConnections() == 0; }));
+    EXPECT_TRUE(QDir(quillbayFolder()).entryList(QDir::Files | QDir::Hidden).isEmpty());
+
+    Flood flood(
+        port, {"127.0.0.20", "127.0.0.21", "127.0.0.22", "127.0.0.23", "127.0.0.24", "127.0.0.25"},
+        5);
+    ASSERT_TRUE(test::waitUntil([&] { return server->openConnections() == maxConnections; }));
+    // A phone's upload, slower than any head but fast enough, outlives the flood's reconnecting.
+    const QByteArray body(48 * 1024, 'p');
+    QByteArray uploaded;
+    std::atomic<bool> answered{false};
+    std::thread uploader([&] {
+        RawClient client(port, "127.0.0.9");
+        client.send("POST /upload HTTP/1.1\r\nX-File-Name: slow.bin\r\nContent-Length: " +
+                    QByteArray::number(body.size()) + "\r\n\r\n");
+        for (qsizetype done = 0; done < body.size(); done += 4096) {
+            client.send(body.mid(done, 4096));
+            QThread::msleep(250);
+        }
+        uploaded = client.read();
+        answered = true;
+    });
+    for (int i = 0; i < 8; ++i) {
+        const QByteArray source = "127.0.0." + QByteArray::number(30 + i);
+        EXPECT_TRUE(ask("GET /status HTTP/1.1\r\n\r\n", source).startsWith("HTTP/1.1 200 OK"))
+            << "try " << i;
+        EXPECT_LE(server->openConnections(), maxConnections);
+        QThread::msleep(200);
+    }
+    EXPECT_TRUE(test::waitUntil([&] { return answered.load(); }, 30'000));
+    uploader.join();
+    EXPECT_EQ(jsonOf(uploaded).value("bytes").toInteger(), body.size()) << uploaded.constData();
+    EXPECT_GT(flood.reopened(), 0);
 }
 
 // The answers to a connection's thread: the server's end-to-end tests cover the ordinary ones.
