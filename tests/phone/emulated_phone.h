@@ -17,10 +17,10 @@
 // the object's info and size property still give the file's size; none: the file as it is).
 // count(op) tells how often the host has sent an operation.
 // For the stock mtp-tools and the application: LD_LIBRARY_PATH at the stand-in's folder and
-// QB_PHONE_FOLDER=<folder>[:<folder>...] (one phone each; QB_PHONE_CONTROL: see libusb_stand_in.cpp);
-// QB_PHONE_FAULTS gives that phone faults, separated by commas: "<Operation>*<n>" fails the next n
-// of that operation (GeneralError), "GetObjectBytes=<n>" is sendObjectBytes(n);
-// QB_PHONE_RATE=<bytes per second> slows that phone down.
+// QB_PHONE_FOLDER=<folder>[:<folder>...] (one phone each; QB_PHONE_CONTROL: see
+// libusb_stand_in.cpp); QB_PHONE_FAULTS gives that phone faults, separated by commas:
+// "<Operation>*<n>" fails the next n of that operation (GeneralError), "GetObjectBytes=<n>" is
+// sendObjectBytes(n); QB_PHONE_RATE=<bytes per second> slows that phone down.
 #pragma once
 
 #include <cstdint>
