@@ -115,8 +115,10 @@ void AndroidBrowserPane::showCreateFolder()
     // The folder goes where the sheet was opened: should the pane list another phone or another
     // folder by the time it is confirmed, creating it there would surprise the user.
     connect(dialog, &QDialog::accepted, this,
-            [this, field, deviceId = m_browser.deviceId(), folder = m_browser.currentFolderPath()] {
-                if (m_browser.deviceId() == deviceId && m_browser.currentFolderPath() == folder)
+            [this, field, deviceId = m_browser.deviceId(), attachment = m_browser.attachment(),
+             folder = m_browser.currentFolderPath()] {
+                if (m_browser.deviceId() == deviceId && m_browser.attachment() == attachment &&
+                    m_browser.currentFolderPath() == folder)
                     createFolder(field->text());
             });
     present(dialog);

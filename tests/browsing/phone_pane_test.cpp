@@ -293,6 +293,21 @@ TEST_F(PhonePaneTest, NewFolderIsMadeOnlyWhereItsSheetWasOpened)
 
     pane->showCreateFolder();
     confirm("here");
+
+    // The phone was pulled and another took its id; it shows the same folder by now.
+    pane->showCreateFolder();
+    const Device other{"A", "A", Device::ConnectionType::UsbMTP, {kInternal}, true, 7};
+    devices.handle(DeviceEvent::disconnected("A"));
+    devices.handle(DeviceEvent::connected(other));
+    devices.setSelectedDevice(other);
+    devices.setSelectedStorageRoot(kInternal);
+    ASSERT_TRUE(waitUntil([&] {
+        return browser.attachment() == 7 && !browser.isLoading() && browser.items().size() == 1;
+    }));
+    browser.open(browser.items().first());
+    ASSERT_EQ(browser.currentFolderPath(), "65537/1");
+    ASSERT_NE(pane->activeDialog(), nullptr);
+    confirm("on the other phone");
     QList<TransferEndpoint> made;
     for (const TransferJob& job : jobsQueuedSoFar(transfers))
         made.append(job.source);
