@@ -54,6 +54,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 using namespace qb;
 using namespace qb::test;
 
@@ -72,6 +74,21 @@ QList<TransferJob> jobsQueuedSoFar(TransferQueueViewModel& transfers)
     EXPECT_TRUE(waitUntil(
         [&] { return !transfers.jobs().isEmpty() && transfers.jobs().last().id == marker.id; }));
     return transfers.jobs().first(transfers.jobs().size() - 1);
+}
+
+// Waits, taking no publication on this thread, until the engine has logged the completion of
+// each of `jobs`: clearing the completed jobs after that clears them.
+bool engineCompleted(const LogCapture& log, const QList<QUuid>& jobs)
+{
+    const auto done = [&] {
+        const QStringList lines = log.lines();
+        return std::ranges::all_of(jobs, [&](const QUuid& id) {
+            return lines.contains("Job completed: " + id.toString(QUuid::WithoutBraces));
+        });
+    };
+    for (int i = 0; i < 4000 && !done(); ++i)
+        QThread::msleep(5);
+    return done();
 }
 
 class PhonePaneTest : public ::testing::Test
@@ -500,6 +517,7 @@ TEST_F(PhonePaneTest, APasteOfFilesCopiedOnAPhoneThatLeftFetchesNothingFromAnoth
 // completed never had its upload queued, and the file silently never reached the phone.
 TEST_F(PhonePaneTest, ClearingCompletedJobsDuringAPasteDropsNoFile)
 {
+    LogCapture log;
     show("A", {file("65537/5", "a.txt", 1), file("65537/6", "b.txt", 1)});
     auto source = factory->repository("A");
     source->holdDownloads = {"65537/5", "65537/6"};
@@ -513,13 +531,13 @@ TEST_F(PhonePaneTest, ClearingCompletedJobsDuringAPasteDropsNoFile)
         QFileInfo(transfers.jobs().first().destination.url.toLocalFile()).path();
 
     // Both complete and are cleared while this thread takes no publication.
+    ASSERT_TRUE(waitUntil([&] { return transfers.jobs().size() == 2; }));
+    QList<QUuid> downloads;
+    for (const TransferJob& job : transfers.jobs())
+        downloads.append(job.id);
     source->releaseDownload("65537/5");
     source->releaseDownload("65537/6");
-    for (const QString& saved : {pasteFolder + "/1/a.txt", pasteFolder + "/2/b.txt"}) {
-        for (int i = 0; i < 500 && !QFileInfo::exists(saved); ++i)
-            QThread::msleep(5);
-    }
-    QThread::msleep(100);
+    ASSERT_TRUE(engineCompleted(log, downloads));
     engine.clearCompleted().waitForFinished();
 
     const auto target = factory->repository("B");
@@ -533,6 +551,7 @@ TEST_F(PhonePaneTest, ClearingCompletedJobsDuringAPasteDropsNoFile)
 // the folder on screen without the new file.
 TEST_F(PhonePaneTest, TheFolderShownIsListedAgainAfterAJobClearedBeforeThePaneSawIt)
 {
+    LogCapture log;
     show("B", {});
     const auto target = factory->repository("B");
     const int listings = int(target->calls().filter("list").size());
@@ -551,7 +570,7 @@ TEST_F(PhonePaneTest, TheFolderShownIsListedAgainAfterAJobClearedBeforeThePaneSa
     ASSERT_TRUE(held);
     // Done and cleared while this thread takes no publication.
     target->succeed(*held);
-    QThread::msleep(100);
+    ASSERT_TRUE(engineCompleted(log, {upload.id}));
     engine.clearCompleted().waitForFinished();
 
     ASSERT_TRUE(waitUntil([&] { return namesOf(browser.items()) == QStringList{"new.txt"}; }));
