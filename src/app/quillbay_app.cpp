@@ -105,9 +105,12 @@ void QuillbayApp::shutdown()
         m_wifiServer->stop();
     m_wifiServer.reset();
     // An upload still waiting for its disk records itself through the backend when it is done;
-    // a connection left running may still ask the registries through it.
-    if (WiFiAdvertiser::commitsLeftRunning() || WiFiAdvertiser::connectionsLeftRunning())
+    // a connection left running may still ask the registries through it. What the others posted
+    // is in the registries all the same before their last saves below.
+    if (WiFiAdvertiser::commitsLeftRunning() || WiFiAdvertiser::connectionsLeftRunning()) {
+        m_serverBackend->applyPosted();
         (void)m_serverBackend.release();
+    }
     m_serverBackend.reset();
     ReceivedFilesRegistry::shared().save(diskDeadline);
     SentFilesRegistry::shared().save(diskDeadline);

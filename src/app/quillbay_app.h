@@ -16,6 +16,7 @@ class AppState;
 class MailHelper;
 class PreferenceStore;
 class ProcessRunner;
+class RegistryServerBackend;
 class TransferQueueActor;
 class WiFiServerBackend;
 
@@ -85,7 +86,7 @@ private:
     std::unique_ptr<TransferQueueActor> m_transferActor;
     std::unique_ptr<AppState> m_appState;
     std::unique_ptr<MailHelper> m_mailHelper;
-    std::unique_ptr<WiFiServerBackend> m_serverBackend;
+    std::unique_ptr<RegistryServerBackend> m_serverBackend;
     std::unique_ptr<WiFiAdvertiser> m_wifiServer;
     bool m_ownsCrashGuard = false;
     bool m_shutDown = false;
