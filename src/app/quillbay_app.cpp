@@ -22,10 +22,18 @@
 #include <QPointer>
 #include <QThreadPool>
 
+#include <algorithm>
 #include <cstdio>
 #include <unistd.h>
 
 namespace qb {
+
+namespace {
+
+// How long quitting waits for the histories' last records however long it waited before.
+constexpr std::chrono::milliseconds kLeastHistoryWait{2'000};
+
+} // namespace
 
 QuillbayApp::QuillbayApp(Options options, QObject* parent)
     : QObject(parent), m_options(std::move(options))
@@ -98,7 +106,7 @@ void QuillbayApp::shutdown()
         return;
     m_shutDown = true;
     // The histories' last records share the server's wait for the disk, which starts now.
-    const QDeadlineTimer diskDeadline(HistoryFileWriter::kFlushWait);
+    const QDeadlineTimer diskDeadline(m_options.historyWait);
     m_mailHelper.reset();
     // No new connections, and the open ones end, before the registries' users go away.
     if (m_wifiServer)
@@ -112,8 +120,12 @@ void QuillbayApp::shutdown()
         (void)m_serverBackend.release();
     }
     m_serverBackend.reset();
-    ReceivedFilesRegistry::shared().save(diskDeadline);
-    SentFilesRegistry::shared().save(diskDeadline);
+    // A server that waited out a stuck disk or connection has used that wait up; the histories,
+    // whose own disk may well answer, still get a moment for what came before and during it.
+    const QDeadlineTimer historyDeadline =
+        std::max(diskDeadline, QDeadlineTimer(kLeastHistoryWait));
+    ReceivedFilesRegistry::shared().save(historyDeadline);
+    SentFilesRegistry::shared().save(historyDeadline);
     if (auto* devices = m_appState->deviceListViewModel())
         devices->stopMonitoring();
     // The view models go before the engine they watch; the engine then waits (for a while) for

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/device/device_list_view_model.h"
+#include "wifi/history_file_writer.h"
 #include "wifi/wifi_advertiser.h"
 
 #include <QObject>
@@ -48,6 +49,9 @@ public:
         bool installCrashGuard = true;
         // How long quitting waits for finished downloads to be written to disk.
         std::chrono::milliseconds downloadCommitWait{10'000};
+        // How long quitting waits for the Wi-Fi histories' last records, counted from its start:
+        // the server's own waits for its disk and connections come first.
+        std::chrono::milliseconds historyWait{HistoryFileWriter::kFlushWait};
         // Told the name of each start-up step as it completes.
         std::function<void(const QString& step)> trace;
     };

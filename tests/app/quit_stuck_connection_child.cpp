@@ -41,6 +41,8 @@ int main(int argc, char* argv[])
         return 2;
     test::PipeHeldBackend* held = nullptr;
     QuillbayApp::Options options = test::fakeAppOptions(nullptr);
+    // Used up by the wait for the connection, as the ten seconds each are.
+    options.historyWait = std::chrono::milliseconds(500);
     options.makeWiFiServer = [&](WiFiServerBackend& backend) {
         QObject::connect(&application, &QCoreApplication::aboutToQuit, [&backend] {
             backend.recordReceived(QStringLiteral("/in/late.jpg"), 1, QStringLiteral("127.0.0.9"),
