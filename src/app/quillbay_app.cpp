@@ -22,10 +22,18 @@
 #include <QPointer>
 #include <QThreadPool>
 
+#include <algorithm>
 #include <cstdio>
 #include <unistd.h>
 
 namespace qb {
+
+namespace {
+
+// How long quitting waits for the histories' last records however long it waited before.
+constexpr std::chrono::milliseconds kLeastHistoryWait{2'000};
+
+} // namespace
 
 QuillbayApp::QuillbayApp(Options options, QObject* parent)
     : QObject(parent), m_options(std::move(options))
@@ -98,19 +106,26 @@ void QuillbayApp::shutdown()
         return;
     m_shutDown = true;
     // The histories' last records share the server's wait for the disk, which starts now.
-    const QDeadlineTimer diskDeadline(HistoryFileWriter::kFlushWait);
+    const QDeadlineTimer diskDeadline(m_options.historyWait);
     m_mailHelper.reset();
     // No new connections, and the open ones end, before the registries' users go away.
     if (m_wifiServer)
         m_wifiServer->stop();
     m_wifiServer.reset();
     // An upload still waiting for its disk records itself through the backend when it is done;
-    // a connection left running may still ask the registries through it.
-    if (WiFiAdvertiser::commitsLeftRunning() || WiFiAdvertiser::connectionsLeftRunning())
+    // a connection left running may still ask the registries through it. What the others posted
+    // is in the registries all the same before their last saves below.
+    if (WiFiAdvertiser::commitsLeftRunning() || WiFiAdvertiser::connectionsLeftRunning()) {
+        m_serverBackend->applyPosted();
         (void)m_serverBackend.release();
+    }
     m_serverBackend.reset();
-    ReceivedFilesRegistry::shared().save(diskDeadline);
-    SentFilesRegistry::shared().save(diskDeadline);
+    // A server that waited out a stuck disk or connection has used that wait up; the histories,
+    // whose own disk may well answer, still get a moment for what came before and during it.
+    const QDeadlineTimer historyDeadline =
+        std::max(diskDeadline, QDeadlineTimer(kLeastHistoryWait));
+    ReceivedFilesRegistry::shared().save(historyDeadline);
+    SentFilesRegistry::shared().save(historyDeadline);
     if (auto* devices = m_appState->deviceListViewModel())
         devices->stopMonitoring();
     // The view models go before the engine they watch; the engine then waits (for a while) for

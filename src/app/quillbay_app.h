@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/device/device_list_view_model.h"
+#include "wifi/history_file_writer.h"
 #include "wifi/wifi_advertiser.h"
 
 #include <QObject>
@@ -16,6 +17,7 @@ class AppState;
 class MailHelper;
 class PreferenceStore;
 class ProcessRunner;
+class RegistryServerBackend;
 class TransferQueueActor;
 class WiFiServerBackend;
 
@@ -47,6 +49,9 @@ public:
         bool installCrashGuard = true;
         // How long quitting waits for finished downloads to be written to disk.
         std::chrono::milliseconds downloadCommitWait{10'000};
+        // How long quitting waits for the Wi-Fi histories' last records, counted from its start:
+        // the server's own waits for its disk and connections come first.
+        std::chrono::milliseconds historyWait{HistoryFileWriter::kFlushWait};
         // Told the name of each start-up step as it completes.
         std::function<void(const QString& step)> trace;
     };
@@ -85,7 +90,7 @@ private:
     std::unique_ptr<TransferQueueActor> m_transferActor;
     std::unique_ptr<AppState> m_appState;
     std::unique_ptr<MailHelper> m_mailHelper;
-    std::unique_ptr<WiFiServerBackend> m_serverBackend;
+    std::unique_ptr<RegistryServerBackend> m_serverBackend;
     std::unique_ptr<WiFiAdvertiser> m_wifiServer;
     bool m_ownsCrashGuard = false;
     bool m_shutDown = false;

@@ -26,17 +26,20 @@ RegistryServerBackend::RegistryServerBackend(WiFiPeerRegistry& peers,
 
 RegistryServerBackend::~RegistryServerBackend()
 {
-    const bool onGuiThread = QThread::currentThread() == m_received.thread();
-    // What the server posted is applied now; a token check among it still moves the files.
-    if (onGuiThread) {
-        for (QObject* registry :
-             std::initializer_list<QObject*>{&m_peers, &m_outgoing, &m_received, &m_sent})
-            QCoreApplication::sendPostedEvents(registry);
-    }
+    applyPosted();
     QObject::disconnect(m_followMoves);
+}
+
+void RegistryServerBackend::applyPosted()
+{
+    if (QThread::currentThread() != m_received.thread())
+        return;
+    // What the server posted is applied now; a token check among it still moves the files.
+    for (QObject* registry :
+         std::initializer_list<QObject*>{&m_peers, &m_outgoing, &m_received, &m_sent})
+        QCoreApplication::sendPostedEvents(registry);
     // A touch applied just now may wait for the peers' once-a-second save, which would not come.
-    if (onGuiThread)
-        m_peers.shutdown();
+    m_peers.shutdown();
 }
 
 void RegistryServerBackend::touchPeer(const QString& host, const std::optional<QString>& name)

@@ -27,6 +27,8 @@ public:
     // and no event loop has run, so that an upload committed while quitting is still recorded.
     // Questions whose connections are gone are given up, not run.
     ~RegistryServerBackend() override;
+    // What the destructor applies, for a backend that a connection left running keeps alive.
+    void applyPosted();
 
     void touchPeer(const QString& host, const std::optional<QString>& name) override;
     void markSending(const QString& id) override;

@@ -15,6 +15,9 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -160,16 +163,26 @@ TEST(QuillbayQuitStuckDiskTest, TheProcessEndsWithinFiveSecondsOfSigterm)
 // Guards against a phone's connection thread held in a call that never returns keeping the
 // process alive after SIGTERM: the wait for it gives up (after a second here) and the process ends
 // at once. The thread, let go after the shutdown, still reaches the registries through the
-// application's backend, which must not have been freed.
+// application's backend, which must not have been freed; and an upload recorded as the quit began
+// is in the history all the same, although the wait for the connection used the quit's time up.
 TEST(QuillbayQuitStuckConnectionTest, TheProcessEndsWithinFiveSecondsOfSigterm)
 {
+    QTemporaryDir data;
+    ASSERT_TRUE(data.isValid());
     const QByteArray log =
-        stuckChildEndsOnSigterm(QStringLiteral(QB_QUIT_STUCK_CONNECTION_CHILD), {});
+        stuckChildEndsOnSigterm(QStringLiteral(QB_QUIT_STUCK_CONNECTION_CHILD), {data.path()});
     EXPECT_TRUE(log.contains("A connection still being served at shutdown; left running"))
         << log.toStdString();
     EXPECT_TRUE(log.contains("A disk is not answering; quitting without waiting for it"))
         << log.toStdString();
     EXPECT_FALSE(log.contains("never reached the backend")) << log.toStdString();
+    EXPECT_FALSE(log.contains("Could not save")) << log.toStdString();
+    QFile history(data.filePath(QStringLiteral("Quillbay/received_files.json")));
+    ASSERT_TRUE(history.open(QIODevice::ReadOnly)) << log.toStdString();
+    const QJsonArray records = QJsonDocument::fromJson(history.readAll()).array();
+    ASSERT_EQ(records.size(), 1) << log.toStdString();
+    EXPECT_EQ(records.first().toObject().value(QStringLiteral("senderHost")).toString(),
+              QStringLiteral("127.0.0.9"));
 }
 
 } // namespace

@@ -2,7 +2,9 @@
 // never returns: the open of a named pipe that nobody writes to, on its way to the application's
 // own backend. Quitting waits a second for the connection threads. Prints "stuck" once the thread
 // is held; once the application is shut down, lets the thread go on to the backend (where it is
-// held again) before the process ends, as a disk that answers late would.
+// held again) before the process ends, as a disk that answers late would. An upload is recorded
+// through the backend as the event loop ends, so that its record still waits to be applied when
+// the application shuts down. The folder for its data is the first argument.
 #include "app/fake_app_options.h"
 #include "app/quillbay_app.h"
 #include "quit_child_support.h"
@@ -30,6 +32,8 @@ void download(quint16 port)
 
 int main(int argc, char* argv[])
 {
+    if (argc > 1)
+        qputenv("XDG_DATA_HOME", argv[1]);
     QCoreApplication application(argc, argv);
     QTemporaryDir folder;
     const QString fifo = folder.filePath(QStringLiteral("held"));
@@ -37,7 +41,13 @@ int main(int argc, char* argv[])
         return 2;
     test::PipeHeldBackend* held = nullptr;
     QuillbayApp::Options options = test::fakeAppOptions(nullptr);
+    // Used up by the wait for the connection, as the ten seconds each are.
+    options.historyWait = std::chrono::milliseconds(500);
     options.makeWiFiServer = [&](WiFiServerBackend& backend) {
+        QObject::connect(&application, &QCoreApplication::aboutToQuit, [&backend] {
+            backend.recordReceived(QStringLiteral("/in/late.jpg"), 1, QStringLiteral("127.0.0.9"),
+                                   QStringLiteral("Pixel"));
+        });
         // Never destroyed: the held thread still uses it when the process ends.
         held = new test::PipeHeldBackend(fifo, backend);
         WiFiAdvertiser::Options server;

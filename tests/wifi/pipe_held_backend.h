@@ -6,7 +6,9 @@
 #include <QString>
 
 #include <atomic>
+#include <chrono>
 #include <fcntl.h>
+#include <thread>
 #include <unistd.h>
 
 namespace qb::test {
@@ -27,11 +29,13 @@ public:
         waitInPipe();
         m_backend.downloadPath(id, host, context, std::move(done));
         m_lookedUp = true;
-        if (m_holdAfterLookUp)
-            waitInPipe();
+        // Not in the pipe again: release()'s writer may still have it open, and the open would
+        // then return at once.
+        while (m_holdAfterLookUp)
+            std::this_thread::sleep_for(std::chrono::hours(1));
     }
 
-    // From now on the released thread is held again once it has asked `backend`, so that it is
+    // From now on the released thread is held for good once it has asked `backend`, so that it is
     // still running when the process ends.
     void holdAfterLookUp() { m_holdAfterLookUp = true; }
 
