@@ -10,6 +10,8 @@
 #include "wifi/wifi_advertiser.h"
 #include "wifi/wifi_peer_registry.h"
 
+#include "support/loopback.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -32,6 +34,8 @@
 using namespace qb;
 
 namespace {
+
+using qb::bench::connectTo;
 
 constexpr int kShort = 2'000;
 constexpr int kLong = 20'000;
@@ -114,20 +118,6 @@ double perRecordMs(int historySize, bool writeEach)
     // A write per record is waited for on the GUI thread: its wall time is what the window loses.
     const double spent = writeEach ? double(wall.nsecsElapsed()) / 1e6 : threadCpuMs() - start;
     return spent / records;
-}
-
-int connectTo(quint16 port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
 }
 
 // Uploads a small file as a phone does; whether the server answered 200.

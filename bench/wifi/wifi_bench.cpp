@@ -5,6 +5,8 @@
 // process of its own, started fresh for each measurement, so that its peak memory is its own.
 #include "bench_processes.h"
 
+#include "support/loopback.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -26,6 +28,8 @@
 #include <vector>
 
 namespace {
+
+using qb::bench::connectTo;
 
 constexpr qint64 kFileSize = 1024LL * 1024 * 1024;
 // Odd runs measure the reference first, so that neither side always runs on a warmer machine.
@@ -85,24 +89,6 @@ double median(std::vector<double> values)
 {
     std::sort(values.begin(), values.end());
     return values[values.size() / 2];
-}
-
-int connectTo(quint16 port, const char* source)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    ::inet_pton(AF_INET, source, &local.sin_addr);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
 }
 
 // GETs `path` with curl from 127.0.0.2; seconds, or -1 unless exactly kFileSize bytes came.

@@ -243,6 +243,19 @@ static int take_error(mtp_bridge_handle* handle)
     return 1;
 }
 
+/* One of libmtp's file records as ours; the path names the object in its storage. */
+static void fill_file_info(mtp_bridge_file_info* out, const LIBMTP_file_t* f)
+{
+    out->object_id = f->item_id;
+    out->parent_id = f->parent_id;
+    out->storage_id = f->storage_id;
+    copy_text(out->name, sizeof out->name, f->filename);
+    snprintf(out->path, sizeof out->path, "%u/%u", (unsigned)f->storage_id, (unsigned)f->item_id);
+    out->is_folder = f->filetype == LIBMTP_FILETYPE_FOLDER ? 1 : 0;
+    out->size = f->filesize;
+    out->mtime = (int64_t)f->modificationdate;
+}
+
 mtp_bridge_file_info* mtp_bridge_list_files(mtp_bridge_handle* handle, uint32_t storage_id,
                                             uint32_t parent_id, int32_t* count)
 {
@@ -274,18 +287,8 @@ mtp_bridge_file_info* mtp_bridge_list_files(mtp_bridge_handle* handle, uint32_t 
     int32_t i = 0;
     for (LIBMTP_file_t* f = files; f; ++i) {
         LIBMTP_file_t* next = f->next;
-        if (list) {
-            mtp_bridge_file_info* out = &list[i];
-            out->object_id = f->item_id;
-            out->parent_id = f->parent_id;
-            out->storage_id = f->storage_id;
-            copy_text(out->name, sizeof out->name, f->filename);
-            snprintf(out->path, sizeof out->path, "%u/%u", (unsigned)storage_id,
-                     (unsigned)f->item_id);
-            out->is_folder = f->filetype == LIBMTP_FILETYPE_FOLDER ? 1 : 0;
-            out->size = f->filesize;
-            out->mtime = (int64_t)f->modificationdate;
-        }
+        if (list)
+            fill_file_info(&list[i], f);
         LIBMTP_destroy_file_t(f);
         f = next;
     }
@@ -335,15 +338,7 @@ int32_t mtp_bridge_get_file_info(mtp_bridge_handle* handle, uint32_t object_id,
             LIBMTP_destroy_file_t(meta);
         return -1;
     }
-    out->object_id = meta->item_id;
-    out->parent_id = meta->parent_id;
-    out->storage_id = meta->storage_id;
-    copy_text(out->name, sizeof out->name, meta->filename);
-    snprintf(out->path, sizeof out->path, "%u/%u", (unsigned)meta->storage_id,
-             (unsigned)meta->item_id);
-    out->is_folder = meta->filetype == LIBMTP_FILETYPE_FOLDER ? 1 : 0;
-    out->size = meta->filesize;
-    out->mtime = (int64_t)meta->modificationdate;
+    fill_file_info(out, meta);
     LIBMTP_destroy_file_t(meta);
     /* The date libmtp kept may be older than an edit made on the phone since; ask for it anew. */
     char* modified =

@@ -37,6 +37,19 @@ public:
     static constexpr std::chrono::milliseconds kFlushWait{10'000};
 
     HistoryFileWriter(const QString& path, Snapshot snapshot);
+    // The snapshot of a list of records with toJson(): a copy of `list` (cheap, as it is
+    // implicitly shared) whose encoding is left to the writing thread. `list` outlives the writer.
+    template <typename T> static Snapshot snapshotOf(const QList<T>& list)
+    {
+        return [&list]() -> Encoder {
+            return [records = list] {
+                QJsonArray array;
+                for (const T& record : records)
+                    array.append(record.toJson());
+                return array;
+            };
+        };
+    }
     // Writes what is still unwritten, waiting up to kFlushWait for the disk.
     ~HistoryFileWriter();
 

@@ -4,22 +4,12 @@
 #include "platform/logger.h"
 
 #include <QDir>
-#include <QJsonArray>
 
 namespace qb {
 
 SentFilesRegistry::SentFilesRegistry(const QString& folder, QObject* parent)
     : QObject(parent), m_clock([] { return QDateTime::currentDateTimeUtc(); }),
-      m_writer(QDir(folder).filePath(kFileName),
-               [this] {
-                   // Copying the list is cheap; encoding it is left to the writing thread.
-                   return [files = m_files] {
-                       QJsonArray array;
-                       for (const SentFile& file : files)
-                           array.append(file.toJson());
-                       return array;
-                   };
-               }),
+      m_writer(QDir(folder).filePath(kFileName), HistoryFileWriter::snapshotOf(m_files)),
       m_gate(this)
 {
     if (!QDir().mkpath(folder))

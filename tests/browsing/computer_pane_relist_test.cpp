@@ -112,10 +112,7 @@ TEST_F(ComputerPaneRelistTest, ADownloadIntoTheFolderShownAppearsWithoutNavigati
     EXPECT_EQ(pane->navStack(), QStringList{downloads()});
     const QList<FileSystemCall> calls = watchedFileSystemCalls();
     watchFileSystemCalls({});
-    for (const FileSystemCall& call : calls) {
-        EXPECT_FALSE(call.onWatchingThread)
-            << call.function.toStdString() << " " << call.path.toStdString();
-    }
+    EXPECT_EQ(callsOnWatchingThread(calls), QStringList());
     EXPECT_TRUE(std::ranges::any_of(calls, [&](const FileSystemCall& call) {
         return call.function == "realpath" && call.path == downloads();
     })) << "the folders were compared";

@@ -53,6 +53,16 @@ QList<qb::test::FileSystemCall> qb::test::watchedFileSystemCalls()
     return calls;
 }
 
+QStringList qb::test::callsOnWatchingThread(const QList<FileSystemCall>& calls)
+{
+    QStringList asked;
+    for (const FileSystemCall& call : calls) {
+        if (call.onWatchingThread)
+            asked.append(call.function + u' ' + call.path);
+    }
+    return asked;
+}
+
 extern "C" int statx(int folder, const char* path, int flags, unsigned int mask,
                      struct statx* buffer) noexcept
 {

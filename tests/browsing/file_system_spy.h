@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 namespace qb::test {
 
@@ -20,5 +21,7 @@ struct FileSystemCall
 // the watching thread (in widget tests, the GUI thread).
 void watchFileSystemCalls(const QString& pathPart);
 QList<FileSystemCall> watchedFileSystemCalls();
+// Of `calls`, those the watching thread asked, as "function path".
+QStringList callsOnWatchingThread(const QList<FileSystemCall>& calls);
 
 } // namespace qb::test

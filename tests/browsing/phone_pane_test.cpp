@@ -664,6 +664,17 @@ protected:
     }
 
     AndroidBrowserPane& pane() { return *windows->mainWindow().content()->phonePane(); }
+    // The table and the grid, each shown by its toolbar button in showIn().
+    QList<QAbstractItemView*> fileViews()
+    {
+        return {pane().fileList()->table(), pane().fileList()->grid()};
+    }
+    void showIn(QAbstractItemView* view)
+    {
+        PhonePaneToolbar* toolbar = pane().toolbar();
+        (view == pane().fileList()->table() ? toolbar->listButton() : toolbar->gridButton())
+            ->click();
+    }
     FileBrowserViewModel& browser() { return pane().browser(); }
     DeviceSidebarView& sidebar() { return *windows->mainWindow().content()->sidebar(); }
     DeviceListViewModel& devices() { return *app->appState().deviceListViewModel(); }
@@ -823,11 +834,9 @@ TEST_F(PaneInWindowTest, ARightClickLeavesTheSelectionToTheEntryChosen)
     };
 
     FileBrowserList& list = *pane().fileList();
-    for (QAbstractItemView* view : {static_cast<QAbstractItemView*>(list.table()),
-                                    static_cast<QAbstractItemView*>(list.grid())}) {
+    for (QAbstractItemView* view : fileViews()) {
         SCOPED_TRACE(view == list.table() ? "table" : "grid");
-        (view == list.table() ? pane().toolbar()->listButton() : pane().toolbar()->gridButton())
-            ->click();
+        showIn(view);
         // A finished download lists the folder again: that settles first.
         ASSERT_TRUE(waitUntil([&] {
             return transfers().finishedJobs().size() == transfers().jobs().size() &&
@@ -867,11 +876,9 @@ TEST_F(PaneInWindowTest, TabAndShiftTabLeaveTheFilesWhileArrowsMoveWithin)
     attach("A", kPhoneA);
     pick("A");
     FileBrowserList& list = *pane().fileList();
-    for (QAbstractItemView* view : {static_cast<QAbstractItemView*>(list.table()),
-                                    static_cast<QAbstractItemView*>(list.grid())}) {
+    for (QAbstractItemView* view : fileViews()) {
         SCOPED_TRACE(view == list.table() ? "table" : "grid");
-        (view == list.table() ? pane().toolbar()->listButton() : pane().toolbar()->gridButton())
-            ->click();
+        showIn(view);
         ASSERT_TRUE(view->isVisible());
         view->setCurrentIndex(view->model()->index(0, 0));
         browser().setSelectedItemIDs({"65537/1"});
