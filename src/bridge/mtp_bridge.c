@@ -231,6 +231,42 @@ mtp_bridge_storage_info* mtp_bridge_list_storages(mtp_bridge_handle* handle, int
     return list;
 }
 
+/* The PTP codes after which libmtp's session is beyond repair: its own time-out, a missing
+ * response or data phase and an I/O error (a stall or a device gone) leave the two ends out of
+ * step, and "Session Not Open" is a phone that closed the session itself (a long idle). A
+ * phone's refusals ("Access Denied", "Device Busy" and the like) are answers, not among them. */
+static int session_is_lost_by(unsigned code)
+{
+    switch (code) {
+    case 0x02FA: /* PTP_ERROR_TIMEOUT */
+    case 0x02FD: /* PTP_ERROR_RESP_EXPECTED */
+    case 0x02FE: /* PTP_ERROR_DATA_EXPECTED */
+    case 0x02FF: /* PTP_ERROR_IO */
+    case 0x2003: /* Session Not Open */
+        return 1;
+    default:
+        return 0;
+    }
+}
+
+/* libmtp names a PTP failure only in its text, "PTP Layer error %04x: ...". */
+static void note_lost_session(mtp_bridge_handle* handle)
+{
+    for (LIBMTP_error_t* e = LIBMTP_Get_Errorstack(handle->device); e; e = e->next) {
+        unsigned code = 0;
+        if (e->errornumber == LIBMTP_ERROR_PTP_LAYER && e->error_text &&
+            sscanf(e->error_text, "PTP Layer error %4x", &code) == 1 && session_is_lost_by(code))
+            handle->session_lost = 1;
+    }
+}
+
+/* Every clearing of the error stack goes through here, so no lost session goes unnoticed. */
+static void clear_errors(mtp_bridge_handle* handle)
+{
+    note_lost_session(handle);
+    LIBMTP_Clear_Errorstack(handle->device);
+}
+
 /* Copies the first entry of the error stack into last_error and clears the stack.
  * Returns 0 when the stack was empty (last_error is then left as it was). */
 static int take_error(mtp_bridge_handle* handle)
@@ -239,7 +275,7 @@ static int take_error(mtp_bridge_handle* handle)
     if (!stack)
         return 0;
     copy_text(handle->last_error, sizeof handle->last_error, stack->error_text);
-    LIBMTP_Clear_Errorstack(handle->device);
+    clear_errors(handle);
     return 1;
 }
 
@@ -263,7 +299,7 @@ mtp_bridge_file_info* mtp_bridge_list_files(mtp_bridge_handle* handle, uint32_t 
     if (!handle || !handle->device)
         return NULL;
     /* A stale entry would make an empty folder look like a failed listing. */
-    LIBMTP_Clear_Errorstack(handle->device);
+    clear_errors(handle);
     LIBMTP_file_t* files =
         LIBMTP_Get_Files_And_Folders(handle->device, storage_id, library_parent(parent_id));
     /* libmtp drops an item whose object information the phone refused, without a word, so an
@@ -327,7 +363,7 @@ int32_t mtp_bridge_get_file_info(mtp_bridge_handle* handle, uint32_t object_id,
     if (!handle || !handle->device || !out)
         return -1;
     memset(out, 0, sizeof *out);
-    LIBMTP_Clear_Errorstack(handle->device);
+    clear_errors(handle);
     LIBMTP_file_t* meta = LIBMTP_Get_Filemetadata(handle->device, object_id);
     /* libmtp keeps what it once read of an object, and only notices that the phone no longer has
      * it when the size it asks for again is refused. */
@@ -347,7 +383,7 @@ int32_t mtp_bridge_get_file_info(mtp_bridge_handle* handle, uint32_t object_id,
     free(modified);
     if (fresh > 0)
         out->mtime = fresh;
-    LIBMTP_Clear_Errorstack(handle->device);
+    clear_errors(handle);
     return 0;
 }
 
@@ -370,7 +406,7 @@ static int mtp_bridge_progress_trampoline(uint64_t const sent, uint64_t const to
 static void begin_transfer(mtp_bridge_handle* handle)
 {
     handle->last_error[0] = '\0';
-    LIBMTP_Clear_Errorstack(handle->device);
+    clear_errors(handle);
 }
 
 /* libmtp reports a download's total as the object's size plus the data container's header and
@@ -440,13 +476,13 @@ static uint16_t write_to_local_file(void* params, void* priv, uint32_t sendlen, 
     return LIBMTP_HANDLER_RETURN_OK;
 }
 
-static int is_folder(LIBMTP_mtpdevice_t* device, uint32_t object_id)
+static int is_folder(mtp_bridge_handle* handle, uint32_t object_id)
 {
-    LIBMTP_file_t* meta = LIBMTP_Get_Filemetadata(device, object_id);
+    LIBMTP_file_t* meta = LIBMTP_Get_Filemetadata(handle->device, object_id);
     const int folder = meta && meta->filetype == LIBMTP_FILETYPE_FOLDER;
     if (meta)
         LIBMTP_destroy_file_t(meta);
-    LIBMTP_Clear_Errorstack(device);
+    clear_errors(handle);
     return folder;
 }
 
@@ -458,6 +494,7 @@ int32_t mtp_bridge_download_file(mtp_bridge_handle* handle, uint32_t object_id,
         return -1;
     begin_transfer(handle);
     handle->local_errno = 0;
+    handle->received_bytes = 0;
     local_writer writer = {0};
     writer.fd = open(local_path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     writer.progress.fn = progress;
@@ -474,15 +511,20 @@ int32_t mtp_bridge_download_file(mtp_bridge_handle* handle, uint32_t object_id,
         snprintf(handle->last_error, sizeof handle->last_error,
                  "the phone sent more than the %llu bytes it announced",
                  (unsigned long long)writer.announced);
+        /* The rest of the data phase is still on its way: only a new session is in step again,
+         * and it also learns the object's size anew, for a file that grew on the phone. */
+        handle->session_lost = 1;
         rc = -1;
     } else if (rc == 0 && size_known(writer.announced) && writer.written != writer.announced) {
-        /* A buggy phone, or a file that changed while it was read: not the file it announced. */
+        /* A buggy phone, or a file edited on the phone since libmtp first read its size: the
+         * caller asks the phone again before it keeps or refuses these bytes. */
         snprintf(handle->last_error, sizeof handle->last_error,
                  writer.written < writer.announced
                      ? "received only %llu of the %llu bytes the phone announced"
                      : "received %llu bytes where the phone announced %llu",
                  (unsigned long long)writer.written, (unsigned long long)writer.announced);
-        rc = -1;
+        handle->received_bytes = writer.written;
+        rc = MTP_BRIDGE_SIZE_MISMATCH;
     } else if (rc != 0) {
         /* libmtp refuses a folder before asking for its data, but only with a bare "Bad object
          * format" (a general error, where a phone that fails or goes away gives a PTP one): say
@@ -491,7 +533,7 @@ int32_t mtp_bridge_download_file(mtp_bridge_handle* handle, uint32_t object_id,
         const LIBMTP_error_t* stack = LIBMTP_Get_Errorstack(handle->device);
         const int refused = stack && stack->errornumber == LIBMTP_ERROR_GENERAL;
         take_error(handle);
-        if (refused && writer.error == 0 && is_folder(handle->device, object_id)) {
+        if (refused && writer.error == 0 && is_folder(handle, object_id)) {
             copy_text(handle->last_error, sizeof handle->last_error, "Is a folder");
             rc = MTP_BRIDGE_NOT_A_FILE;
         }
@@ -505,7 +547,8 @@ int32_t mtp_bridge_download_file(mtp_bridge_handle* handle, uint32_t object_id,
     }
     struct stat status;
     /* As libmtp does for its own files: no partial file stays behind. */
-    if (rc != 0 && stat(local_path, &status) == 0 && S_ISREG(status.st_mode))
+    if (rc != 0 && rc != MTP_BRIDGE_SIZE_MISMATCH && stat(local_path, &status) == 0 &&
+        S_ISREG(status.st_mode))
         unlink(local_path);
     return rc;
 }
@@ -654,7 +697,7 @@ int32_t mtp_bridge_upload_file(mtp_bridge_handle* handle, const char* local_path
     if (reader.outcome != READER_OK) {
         /* Most phones drop a broken-off upload themselves; the others keep a part of it. */
         if (file->item_id != 0 && LIBMTP_Delete_Object(handle->device, file->item_id) != 0)
-            LIBMTP_Clear_Errorstack(handle->device);
+            clear_errors(handle);
         switch (reader.outcome) {
         case READER_SHRANK:
             copy_text(handle->last_error, sizeof handle->last_error,
@@ -687,6 +730,8 @@ uint32_t mtp_bridge_create_folder(mtp_bridge_handle* handle, uint32_t storage_id
         return 0;
     uint32_t id = LIBMTP_Create_Folder(handle->device, copy, library_parent(parent_id), storage_id);
     free(copy);
+    if (id == 0)
+        note_lost_session(handle);
     return id;
 }
 
@@ -694,7 +739,10 @@ int32_t mtp_bridge_delete_object(mtp_bridge_handle* handle, uint32_t object_id)
 {
     if (!handle || !handle->device)
         return -1;
-    return LIBMTP_Delete_Object(handle->device, object_id);
+    const int rc = LIBMTP_Delete_Object(handle->device, object_id);
+    if (rc != 0)
+        note_lost_session(handle);
+    return rc;
 }
 
 int32_t mtp_bridge_rename_object(mtp_bridge_handle* handle, uint32_t object_id,
@@ -703,8 +751,10 @@ int32_t mtp_bridge_rename_object(mtp_bridge_handle* handle, uint32_t object_id,
     if (!handle || !handle->device || !new_name)
         return -1;
     LIBMTP_file_t* meta = LIBMTP_Get_Filemetadata(handle->device, object_id);
-    if (!meta)
+    if (!meta) {
+        note_lost_session(handle);
         return -1;
+    }
     int rc;
     if (meta->filetype == LIBMTP_FILETYPE_FOLDER) {
         /* libmtp rewrites the record's name on success, so it gets a folder record of its own. */
@@ -720,5 +770,7 @@ int32_t mtp_bridge_rename_object(mtp_bridge_handle* handle, uint32_t object_id,
         rc = LIBMTP_Set_File_Name(handle->device, meta, new_name);
     }
     LIBMTP_destroy_file_t(meta);
+    if (rc != 0)
+        note_lost_session(handle);
     return rc;
 }

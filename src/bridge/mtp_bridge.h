@@ -16,6 +16,13 @@ typedef struct mtp_bridge_handle
     char last_error[512];
     /* The errno of the last failed write to a local file (0: none), e.g. ENOSPC. */
     int local_errno;
+    /* Set once a request failed in the transport (a time-out, a stall, an I/O error, a data
+     * phase broken off) or the phone answered that no session is open: libmtp does not recover
+     * from either, so every later request on this handle would fail. Only a new session (close
+     * and open again) mends it. */
+    int32_t session_lost;
+    /* The bytes a download that ended with MTP_BRIDGE_SIZE_MISMATCH wrote. */
+    uint64_t received_bytes;
 } mtp_bridge_handle;
 
 typedef struct mtp_bridge_device_info
@@ -87,8 +94,15 @@ int32_t mtp_bridge_get_file_info(mtp_bridge_handle* handle, uint32_t object_id,
  * on the phone, and last_error says which. */
 #define MTP_BRIDGE_SOURCE_CHANGED (-3)
 
+/* A download that ended with another number of bytes than libmtp gave as the object's size: the
+ * file is left at local_path, received_bytes says how many it holds, and the caller decides
+ * (libmtp keeps an object's size from the first time it read it, so a file edited on the phone
+ * since then comes with its new size) and removes the file if it refuses it. */
+#define MTP_BRIDGE_SIZE_MISMATCH (-4)
+
 /* A download ends only with as many bytes as the phone announced for the object (when it
- * announced a size); otherwise it fails with -1, and a phone that sends far more is cut off. */
+ * announced a size), or with MTP_BRIDGE_SIZE_MISMATCH; other failures give -1 and leave no file.
+ * A phone that sends far more than announced is cut off (-1, and the session is lost). */
 int32_t mtp_bridge_download_file(mtp_bridge_handle* handle, uint32_t object_id,
                                  const char* local_path, mtp_bridge_progress_fn progress,
                                  void* context);

@@ -159,12 +159,26 @@ void FileBrowserViewModel::navigateToBreadcrumb(qsizetype index)
 
 void FileBrowserViewModel::refresh()
 {
-    if (m_repository && !m_breadcrumbs.isEmpty())
-        m_repository->forgetListing(currentFolderPath());
-    reload();
+    if (!m_repository || m_breadcrumbs.isEmpty()) {
+        reload();
+        return;
+    }
+    m_repository->forgetListing(currentFolderPath());
+    QFuture<void> renewal;
+    try {
+        renewal = m_repository->renewSession();
+    } catch (...) {
+        renewal = failedFuture<void>(std::current_exception());
+    }
+    reloadAfter(std::move(renewal));
 }
 
 void FileBrowserViewModel::reload()
+{
+    reloadAfter(readyFuture());
+}
+
+void FileBrowserViewModel::reloadAfter(QFuture<void> renewal)
 {
     const quint64 generation = ++m_generation;
     if (m_breadcrumbs.isEmpty() || !m_repository) {
@@ -173,12 +187,37 @@ void FileBrowserViewModel::reload()
         setIsLoading(false);
         return;
     }
-    const QString path = currentFolderPath();
-    const FileSortOrder order = m_sortOrder;
     setIsLoading(true);
     setErrorMessage(std::nullopt);
     setItems({});
+    if (renewal.isFinished() && !renewal.isCanceled()) {
+        // Nothing to wait for: the listing starts at once, as it always did.
+        try {
+            renewal.waitForFinished();
+        } catch (...) {
+            failListing(generation, errorText(std::current_exception()));
+            return;
+        }
+        list(generation);
+        return;
+    }
+    whenFinished(this, renewal, [this, generation](QFuture<void> finished) {
+        if (generation != m_generation)
+            return;
+        try {
+            finished.waitForFinished(); // finished already; rethrows a stored failure
+        } catch (...) {
+            failListing(generation, errorText(std::current_exception()));
+            return;
+        }
+        list(generation);
+    });
+}
 
+void FileBrowserViewModel::list(quint64 generation)
+{
+    const QString path = currentFolderPath();
+    const FileSortOrder order = m_sortOrder;
     QFuture<QList<FileItem>> listing;
     try {
         listing = m_repository->listFiles(path);

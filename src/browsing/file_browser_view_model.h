@@ -79,8 +79,8 @@ public:
     void navigateToBreadcrumb(qsizetype index);
     // Lists the current folder again.
     void reload();
-    // Reload for the Refresh button: the repository's cached listing of the folder is dropped
-    // first, so changes made on the phone itself show.
+    // Reload for the Refresh button: the repository starts anew with the phone first (no cached
+    // listing, a new session), so changes made on the phone itself show.
     void refresh();
 
     // Bumped by every reload; a listing publishes only while its number is the current one.
@@ -103,6 +103,9 @@ private:
     void setBreadcrumbs(QList<Breadcrumb> crumbs);
     void finishListing(quint64 generation, QList<FileItem> items);
     void failListing(quint64 generation, const QString& message);
+    // Reload, once `renewal` has finished; its failure is the listing's.
+    void reloadAfter(QFuture<void> renewal);
+    void list(quint64 generation);
 
     QList<FileItem> m_items;
     bool m_isLoading = false;

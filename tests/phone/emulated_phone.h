@@ -48,6 +48,7 @@ enum class MtpOperation : uint16_t {
     GetObjectPropDesc = 0x9802,
     GetObjectPropValue = 0x9803,
     SetObjectPropValue = 0x9804,
+    GetObjPropList = 0x9805, // offered only by a plain MTP phone (product 0x4ee1)
 };
 
 enum class MtpResponse : uint16_t {

@@ -411,6 +411,7 @@ MtpResponder::Reply MtpResponder::dispatch(const Command& command, const std::ve
     case Op::GetObjectInfo:
     case Op::GetObject:
     case Op::GetObjectPropValue:
+    case Op::GetObjPropList:
         return objectData(command);
     case Op::DeleteObject:
         return deleteObject(command);
@@ -438,9 +439,12 @@ MtpResponder::Reply MtpResponder::dispatch(const Command& command, const std::ve
 
 MtpResponder::Reply MtpResponder::deviceInfo() const
 {
-    const std::vector<uint16_t> operations = {0x1001, 0x1002, 0x1003, 0x1004, 0x1005,
-                                              0x1007, 0x1008, 0x1009, 0x100B, 0x100C,
-                                              0x100D, 0x9801, 0x9802, 0x9803, 0x9804};
+    std::vector<uint16_t> operations = {0x1001, 0x1002, 0x1003, 0x1004, 0x1005,
+                                        0x1007, 0x1008, 0x1009, 0x100B, 0x100C,
+                                        0x100D, 0x9801, 0x9802, 0x9803, 0x9804};
+    // In plain MTP mode libmtp reads an object's properties in one list, and keeps them.
+    if (m_layout.productId == 0x4ee1)
+        operations.push_back(uint16_t(MtpOperation::GetObjPropList));
     MtpWriter w;
     // Standard 1.00, the MTP vendor extension 1.00 (Android's), functional mode 0.
     w.u16(100).u32(6).u16(100).str("microsoft.com: 1.0; android.com: 1.0;").u16(0);
@@ -514,6 +518,19 @@ MtpResponder::Reply MtpResponder::objectData(const Command& command)
         reply.file = m_objects.absolutePath(*object);
         reply.fileSize = m_objectBytes.value_or(size);
         return reply;
+    }
+    case MtpOperation::GetObjPropList: {
+        // One object's storage, format, size, name, date and parent: UINT32 6, UINT16 4,
+        // UINT64 8, STR 0xFFFF.
+        const uint32_t handle = command.param(0);
+        w.u32(6);
+        w.u32(handle).u16(0xDC01).u16(6).u32(EmulatedPhone::storageId(object->storage));
+        w.u32(handle).u16(0xDC02).u16(4).u16(isDir ? kFormatFolder : kFormatUndefined);
+        w.u32(handle).u16(kObjectSize).u16(8).u64(size);
+        w.u32(handle).u16(kObjectFileName).u16(0xFFFF).str(baseName(object->path));
+        w.u32(handle).u16(kDateModified).u16(0xFFFF).str(mtpDate(st.st_mtime));
+        w.u32(handle).u16(0xDC0B).u16(6).u32(m_objects.parentOf(*object));
+        return Reply::withData(w);
     }
     case MtpOperation::GetObjectPropValue:
         if (command.param(1) == kObjectSize)

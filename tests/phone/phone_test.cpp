@@ -32,10 +32,12 @@ void PhoneTest::TearDown()
         fs::remove_all(m_root, error);
 }
 
-EmulatedPhone& PhoneTest::plugPhone(const std::map<std::string, std::string>& files, bool sdCard)
+EmulatedPhone& PhoneTest::plugPhone(const std::map<std::string, std::string>& files, bool sdCard,
+                                    uint16_t productId)
 {
     const std::string number = std::to_string(m_phones.size() + 1);
     PhoneLayout layout;
+    layout.productId = productId;
     layout.serial = "QB000" + number;
     layout.storages.push_back({m_root / ("phone" + number) / "internal"});
     if (sdCard)

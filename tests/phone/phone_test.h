@@ -24,8 +24,9 @@ protected:
 
     // Plugs in a phone whose internal storage holds `files`: relative path to content; a path
     // ending in '/' is an empty folder. With `sdCard`, a second (empty, removable) storage too.
+    // Product 0x4ee1 (plain MTP) makes libmtp read object properties in lists and keep them.
     EmulatedPhone& plugPhone(const std::map<std::string, std::string>& files = {},
-                             bool sdCard = false);
+                             bool sdCard = false, uint16_t productId = 0x4ee2);
     // A temporary folder for the test's own local files.
     const std::filesystem::path& tempFolder() const { return m_root; }
 

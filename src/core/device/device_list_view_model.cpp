@@ -376,6 +376,20 @@ QFuture<void> DeviceListViewModel::refreshDevices()
         if (added) {
             emit devicesChanged();
         }
+        // An open phone is asked for its storages again: one whose last request lost its
+        // session is opened anew by it, and the free space is read anew.
+        for (const Device& device : found) {
+            if (const RepositoryPtr open = m_repositories.value(device.id)) {
+                whenFinished(this, m_factory->storageRoots(open),
+                             [this, id = device.id](QFuture<QList<StorageRoot>> roots) {
+                                 try {
+                                     applyStorageRoots(id, resultOf(roots));
+                                 } catch (...) {
+                                     reportFailure(std::current_exception());
+                                 }
+                             });
+            }
+        }
         setIsScanning(false);
         done->finish();
     });

@@ -2,6 +2,7 @@
 
 #include "core/device/device_model.h"
 #include "core/device/file_repository_error.h"
+#include "platform/futures.h"
 
 #include <QFuture>
 #include <QList>
@@ -35,6 +36,10 @@ public:
     // Drops a cached listing of the folder, if the repository keeps one, so that the next
     // listing asks the phone (changes made on the phone itself show only then).
     virtual void forgetListing(const QString& /*folderPath*/) {}
+    // Makes what the repository says next what the phone holds now, after the calls already
+    // under way: every cached listing is dropped, and a phone whose library remembers what it
+    // once read of each file (MTP) is asked anew. Fails when the phone cannot be reached.
+    virtual QFuture<void> renewSession() { return readyFuture(); }
 };
 
 // Resolves a device id to that device's repository (opening it on first use), or fails, for

@@ -17,6 +17,8 @@
 #include <system_error>
 #include <thread>
 
+#include <unistd.h>
+
 namespace qb {
 
 namespace {
@@ -86,12 +88,28 @@ struct MTPClient::Session
     SleepFn sleep;
     std::atomic<bool> suspended{false};
     Logger log = Logger::mtp();
+    // The device last opened, and whether its session must be opened anew before the next
+    // request (a transport failure or a phone that closed the session left it unusable).
+    QString deviceId;
+    bool lost = false;
 
-    mtp_bridge_handle* requireHandle() const
+    mtp_bridge_handle* requireHandle()
     {
+        if (lost)
+            renew();
         if (!handle)
             throw MTPError::operationFailed(kNoDevice);
         return handle.get();
+    }
+
+    // After every request: a session libmtp cannot use any more is opened anew before the next.
+    void noteOutcome()
+    {
+        if (!handle || !handle->session_lost || lost)
+            return;
+        lost = true;
+        log.error(QStringLiteral("MTP session with %1 lost (%2); opening it again"),
+                  {deviceId, failureText(handle.get())});
     }
 
     // The desktop's MTP volume monitor claims every phone's USB interface as it appears.
@@ -118,17 +136,40 @@ struct MTPClient::Session
 
     void closeHandle()
     {
+        lost = false;
+        deviceId.clear();
         if (!handle)
             return;
         handle.reset();
         restoreVolumeMonitor();
     }
 
-    void open(const QString& deviceId)
+    void open(const QString& id)
     {
         closeHandle();
+        deviceId = id;
         suspendVolumeMonitor();
         sleep(kSettleDelay);
+        openHandle();
+    }
+
+    // A new session with the device already open, which starts with nothing of what libmtp
+    // remembered of the phone's files and with the endpoints in step. The volume monitor stays
+    // suspended throughout, so nothing else claims the phone in between.
+    void renew()
+    {
+        if (deviceId.isEmpty())
+            throw MTPError::operationFailed(kNoDevice);
+        handle.reset();
+        if (!suspended) {
+            suspendVolumeMonitor();
+            sleep(kSettleDelay);
+        }
+        openHandle();
+    }
+
+    void openHandle()
+    {
         const QByteArray id = deviceId.toUtf8();
         for (int attempt = 1;; ++attempt) {
             HandlePtr opened(mtp_bridge_open_device(id.constData()));
@@ -146,9 +187,37 @@ struct MTPClient::Session
             }
             sleep(kRetryDelay);
         }
+        lost = false;
         log.info(QStringLiteral("Opened MTP device: %1"), {deviceId});
     }
 };
+
+namespace {
+
+// One request of the device thread: the handle, opened anew first if the last request lost the
+// session, and on the way out whether this one lost it.
+class Request
+{
+public:
+    explicit Request(MTPClient::Session& session) : m_session(session) { session.requireHandle(); }
+    ~Request() { m_session.noteOutcome(); }
+    Request(const Request&) = delete;
+    Request& operator=(const Request&) = delete;
+
+    mtp_bridge_handle* handle() const { return m_session.handle.get(); }
+    bool lostSession() const { return handle() && handle()->session_lost; }
+    // A new session for a request that failed in the transport, to try it once more there.
+    void renew()
+    {
+        m_session.noteOutcome();
+        m_session.renew();
+    }
+
+private:
+    MTPClient::Session& m_session;
+};
+
+} // namespace
 
 MTPClient::MTPClient(Options options)
     : m_session(std::make_shared<Session>()), m_executor(std::make_unique<SerialExecutor>())
@@ -212,12 +281,18 @@ QFuture<QString> MTPClient::lastErrorMessage()
     });
 }
 
+QFuture<void> MTPClient::renewSession()
+{
+    return m_executor->run([session = m_session] { session->renew(); });
+}
+
 QFuture<QList<MTPClient::StorageInfo>> MTPClient::listStorages()
 {
     return m_executor->run([session = m_session] {
+        Request request(*session);
         int32_t count = 0;
         BridgeArray<mtp_bridge_storage_info> records(
-            mtp_bridge_list_storages(session->requireHandle(), &count));
+            mtp_bridge_list_storages(request.handle(), &count));
         QList<StorageInfo> storages;
         for (int32_t i = 0; records && i < count; ++i)
             storages.append(storageInfo(records.get()[i]));
@@ -228,17 +303,26 @@ QFuture<QList<MTPClient::StorageInfo>> MTPClient::listStorages()
 QFuture<QList<MTPClient::FileInfo>> MTPClient::listFiles(quint32 storageId, quint32 parentId)
 {
     return m_executor->run([session = m_session, storageId, parentId] {
-        mtp_bridge_handle* handle = session->requireHandle();
+        Request request(*session);
         int32_t count = 0;
-        BridgeArray<mtp_bridge_file_info> records(
-            mtp_bridge_list_files(handle, storageId, parentId, &count));
+        BridgeArray<mtp_bridge_file_info> records;
+        const auto list = [&] {
+            records.reset(mtp_bridge_list_files(request.handle(), storageId, parentId, &count));
+        };
+        list();
         // A phone that is locking or waking refuses some requests for a moment: one more try
         // usually gets the whole folder.
         if (count == MTP_BRIDGE_LISTING_INCOMPLETE)
-            records.reset(mtp_bridge_list_files(handle, storageId, parentId, &count));
+            list();
+        // A listing broken off in the transport is asked once more on a new session, so a
+        // phone that stalled once shows the folder rather than an error.
+        if (count < 0 && request.lostSession()) {
+            request.renew();
+            list();
+        }
         // An unreadable folder, or one read only in part, is an error, never a shorter folder.
         if (count < 0)
-            throw MTPError::operationFailed(failureText(handle));
+            throw MTPError::operationFailed(failureText(request.handle()));
         QList<FileInfo> files;
         files.reserve(count);
         for (int32_t i = 0; records && i < count; ++i)
@@ -250,10 +334,10 @@ QFuture<QList<MTPClient::FileInfo>> MTPClient::listFiles(quint32 storageId, quin
 QFuture<MTPClient::FileInfo> MTPClient::objectInfo(quint32 objectId)
 {
     return m_executor->run([session = m_session, objectId] {
-        mtp_bridge_handle* handle = session->requireHandle();
+        Request request(*session);
         mtp_bridge_file_info record;
-        if (mtp_bridge_get_file_info(handle, objectId, &record) != 0)
-            throw MTPError::operationFailed(failureText(handle));
+        if (mtp_bridge_get_file_info(request.handle(), objectId, &record) != 0)
+            throw MTPError::operationFailed(failureText(request.handle()));
         return fileInfo(record);
     });
 }
@@ -263,7 +347,8 @@ QFuture<void> MTPClient::downloadFile(quint32 objectId, const QString& localPath
 {
     return m_executor->run([session = m_session, objectId, path = QFile::encodeName(localPath),
                             progress = std::move(progress)] {
-        mtp_bridge_handle* handle = session->requireHandle();
+        Request request(*session);
+        mtp_bridge_handle* handle = request.handle();
         const int32_t status =
             mtp_bridge_download_file(handle, objectId, path.constData(), progressTrampoline,
                                      const_cast<ProgressFn*>(&progress));
@@ -272,6 +357,25 @@ QFuture<void> MTPClient::downloadFile(quint32 objectId, const QString& localPath
             throw std::system_error(handle->local_errno, std::generic_category());
         if (status == MTP_BRIDGE_NOT_A_FILE)
             throw MTPError::notAFile(failureText(handle));
+        if (status == MTP_BRIDGE_SIZE_MISMATCH) {
+            // libmtp gave the size it read when the folder was first listed; a file edited on
+            // the phone since then comes whole with its new size. A new session tells.
+            const QString refusal = failureText(handle);
+            const uint64_t received = handle->received_bytes;
+            bool whole = false;
+            try {
+                request.renew();
+                mtp_bridge_file_info now;
+                whole = mtp_bridge_get_file_info(request.handle(), objectId, &now) == 0 &&
+                        now.is_folder == 0 && now.size == received;
+            } catch (...) {
+                // The phone is gone: the bytes cannot be vouched for.
+            }
+            if (whole)
+                return;
+            ::unlink(path.constData());
+            throw MTPError::downloadFailed(refusal);
+        }
         if (status != 0)
             throw MTPError::downloadFailed(failureText(handle));
     });
@@ -282,7 +386,8 @@ QFuture<void> MTPClient::uploadFile(const QString& localPath, quint32 storageId,
 {
     return m_executor->run([session = m_session, storageId, parentId,
                             path = QFile::encodeName(localPath), progress = std::move(progress)] {
-        mtp_bridge_handle* handle = session->requireHandle();
+        Request request(*session);
+        mtp_bridge_handle* handle = request.handle();
         const int32_t status =
             mtp_bridge_upload_file(handle, path.constData(), storageId, parentId,
                                    progressTrampoline, const_cast<ProgressFn*>(&progress));
@@ -298,7 +403,8 @@ QFuture<void> MTPClient::uploadFile(const QString& localPath, quint32 storageId,
 QFuture<quint32> MTPClient::createFolder(const QString& name, quint32 storageId, quint32 parentId)
 {
     return m_executor->run([session = m_session, name, storageId, parentId] {
-        const quint32 id = mtp_bridge_create_folder(session->requireHandle(), storageId, parentId,
+        Request request(*session);
+        const quint32 id = mtp_bridge_create_folder(request.handle(), storageId, parentId,
                                                     name.toUtf8().constData());
         if (id == 0)
             throw MTPError::operationFailed(QStringLiteral("Could not create folder '") + name +
@@ -310,7 +416,8 @@ QFuture<quint32> MTPClient::createFolder(const QString& name, quint32 storageId,
 QFuture<void> MTPClient::deleteObject(quint32 objectId)
 {
     return m_executor->run([session = m_session, objectId] {
-        if (mtp_bridge_delete_object(session->requireHandle(), objectId) != 0)
+        Request request(*session);
+        if (mtp_bridge_delete_object(request.handle(), objectId) != 0)
             throw MTPError::operationFailed(QStringLiteral("Delete failed for objectId ") +
                                             QString::number(objectId));
     });
@@ -319,8 +426,8 @@ QFuture<void> MTPClient::deleteObject(quint32 objectId)
 QFuture<void> MTPClient::renameObject(quint32 objectId, const QString& newName)
 {
     return m_executor->run([session = m_session, objectId, newName] {
-        if (mtp_bridge_rename_object(session->requireHandle(), objectId,
-                                     newName.toUtf8().constData()) != 0)
+        Request request(*session);
+        if (mtp_bridge_rename_object(request.handle(), objectId, newName.toUtf8().constData()) != 0)
             throw FileRepositoryError::renameNotSupported();
     });
 }

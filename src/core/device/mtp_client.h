@@ -90,6 +90,10 @@ public:
     QFuture<void> close();
     QFuture<bool> isOpen();
     QFuture<QString> lastErrorMessage();
+    // Closes the open device's session and opens a new one (the same attempts as open()), after
+    // the calls already queued: libmtp keeps what it once read of each object for the whole
+    // session, so only a new one sees a file edited on the phone. Fails as open() does.
+    QFuture<void> renewSession();
     QFuture<QList<StorageInfo>> listStorages();
     // parentId 0 is the storage's root folder.
     QFuture<QList<FileInfo>> listFiles(quint32 storageId, quint32 parentId);

@@ -199,6 +199,12 @@ void MTPFileRepository::forgetListing(const QString& folderPath)
     m_cache->forget(folderPath);
 }
 
+QFuture<void> MTPFileRepository::renewSession()
+{
+    m_cache->clear();
+    return m_client->renewSession();
+}
+
 QFuture<QList<StorageRoot>> MTPFileRepository::storageRoots()
 {
     return thenSync(m_client->listStorages(), [](const QList<MTPClient::StorageInfo>& storages) {

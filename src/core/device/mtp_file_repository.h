@@ -41,6 +41,7 @@ public:
     QFuture<void> renameItem(const QString& path, const QString& newName) override;
     QFuture<void> moveItem(const QString& path, const QString& destinationFolderPath) override;
     void forgetListing(const QString& folderPath) override;
+    QFuture<void> renewSession() override;
 
     // Throws FileRepositoryError::itemNotFound(path) unless `path` is two unsigned 32-bit
     // decimal numbers joined by "/". Returns (storage id, object id).

@@ -262,10 +262,12 @@ bool TransferAttempt::earlierCopyStands(const std::shared_ptr<FileRepository>& r
                                         const CopiedSource& copied)
 {
     const TransferJob& job = m_input.job;
-    // Asked anew: since the copy was made, the copy may have been deleted and the source edited,
-    // on the phone itself or through this application.
+    // Asked anew, in a new session: since the copy was made, the copy may have been deleted and
+    // the source edited, on the phone itself or through this application, and libmtp would
+    // answer with what it read before.
     FileItem source;
     try {
+        await(repository->renewSession());
         source = await(repository->itemInfo(job.source.path));
     } catch (...) {
         throw TransferError{QStringLiteral("Could not check %1 on the phone before deleting it: %2")

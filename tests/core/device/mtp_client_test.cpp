@@ -25,6 +25,7 @@ namespace qb {
 namespace {
 
 namespace fs = std::filesystem;
+using namespace std::chrono_literals;
 
 QString deviceId(const EmulatedPhone& phone)
 {
@@ -203,7 +204,9 @@ TEST_F(MTPClientTest, FailuresCarryTheLibraryTextOfThatOperation)
     // Guards against a stale text: the upload's failure is not the download's.
     EXPECT_NE(upload.payload(), download.payload());
 
+    // libmtp reports a refused data phase as a broken one: asked again on a new session.
     phone.failOperation(MtpOperation::GetObjectHandles, 1);
+    phone.failOperation(MtpOperation::GetObjectHandles, 2);
     const MTPError listing = errorOf<MTPError>(client->listFiles(EmulatedPhone::storageId(), 0));
     EXPECT_EQ(listing.kind(), MTPError::Kind::OperationFailed);
     EXPECT_GT(listing.payload().size(), 0);
@@ -218,6 +221,44 @@ TEST_F(MTPClientTest, FailuresCarryTheLibraryTextOfThatOperation)
         errorOf<MTPError>(client->downloadFile(a.objectId, path(tempFolder() / "c"), {})).kind(),
         MTPError::Kind::DownloadFailed);
     EXPECT_FALSE(fs::exists(tempFolder() / "c"));
+}
+
+// Guards against a download refused because libmtp gives the size the file had when its folder
+// was listed: a file edited on the phone since comes whole, one grown past the stop comes whole
+// at the retry, an untouched file costs no new session, and a phone that sends another count
+// than the file holds still fails and leaves nothing.
+TEST_F(MTPClientTest, AFileEditedOnThePhoneAfterItsListingDownloadsWhole)
+{
+    EmulatedPhone& phone = plugPhone(
+        {{"notes.txt", std::string(21000, 'n')}, {"same.txt", "unchanged"}}, false, 0x4ee1);
+    auto client = openClient(phone);
+    const auto notes = entry(*client, "notes.txt");
+    const auto same = entry(*client, "same.txt");
+    const int sessions = phone.count(MtpOperation::OpenSession);
+    const fs::path target = tempFolder() / "out";
+    client->downloadFile(same.objectId, path(target), {}).waitForFinished();
+    EXPECT_EQ(readFile(target), "unchanged");
+    EXPECT_EQ(phone.count(MtpOperation::OpenSession), sessions);
+
+    for (const size_t size : {29988, 4995}) {
+        writeFile(phone.storageFolder() / "notes.txt", std::string(size, 'e'));
+        client->downloadFile(notes.objectId, path(target), {}).waitForFinished();
+        EXPECT_EQ(readFile(target), std::string(size, 'e'));
+    }
+    writeFile(phone.storageFolder() / "notes.txt", std::string(3 << 20, 'g'));
+    EXPECT_EQ(errorOf<MTPError>(client->downloadFile(notes.objectId, path(target), {})).message(),
+              "Download failed: the phone sent more than the 4995 bytes it announced");
+    EXPECT_FALSE(fs::exists(target));
+    client->downloadFile(notes.objectId, path(target), {}).waitForFinished();
+    EXPECT_EQ(readFile(target), std::string(3 << 20, 'g'));
+
+    const int renewed = phone.count(MtpOperation::OpenSession);
+    client->downloadFile(notes.objectId, path(tempFolder() / "again"), {}).waitForFinished();
+    EXPECT_EQ(phone.count(MtpOperation::OpenSession), renewed);
+    phone.sendObjectBytes(100);
+    EXPECT_EQ(errorOf<MTPError>(client->downloadFile(notes.objectId, path(target), {})).message(),
+              "Download failed: received only 100 of the 3145728 bytes the phone announced");
+    EXPECT_FALSE(fs::exists(target));
 }
 
 // Guards against a second libmtp call on the handle while a transfer is in the library.
@@ -273,10 +314,11 @@ TEST_F(MTPFileRepositoryTest, ListingMakesFileItemsAndIsCachedUntilAChangeOrAFai
     EXPECT_TRUE(repo->cachedFolders().isEmpty());
     // Guards against a failed listing showing (and staying) as an empty folder.
     phone.failOperation(MtpOperation::GetObjectHandles, 1);
+    phone.failOperation(MtpOperation::GetObjectHandles, 2);
     EXPECT_THROW(repo->listFiles(kRoot).waitForFinished(), MTPError);
     EXPECT_TRUE(repo->cachedFolders().isEmpty());
     EXPECT_EQ(repo->listFiles(kRoot).result().size(), 2);
-    EXPECT_EQ(phone.count(MtpOperation::GetObjectHandles), listings + 3);
+    EXPECT_EQ(phone.count(MtpOperation::GetObjectHandles), listings + 4);
     EXPECT_FALSE(fs::exists(phone.storageFolder() / "c.txt"));
 
     // A failed upload may still have changed the folder: the cache goes all the same.
@@ -288,7 +330,8 @@ TEST_F(MTPFileRepositoryTest, ListingMakesFileItemsAndIsCachedUntilAChangeOrAFai
 }
 
 // Guards against a folder that a locking phone answered only in part being shown, and cached,
-// as the whole folder: it is listed once more, and after a second such answer it is an error.
+// as the whole folder: it is listed once more, then once on a new session (libmtp reports the
+// refusals as broken data phases), and after a third such answer it is an error.
 TEST_F(MTPFileRepositoryTest, AListingAnsweredInPartIsTriedOnceMoreThenAnError)
 {
     EmulatedPhone& phone =
@@ -311,13 +354,41 @@ TEST_F(MTPFileRepositoryTest, AListingAnsweredInPartIsTriedOnceMoreThenAnError)
 
     repo->forgetListing(kRoot);
     phone.failOperation(MtpOperation::GetObjectPropValue, 1, MtpResponse::DeviceBusy);
-    phone.failOperation(MtpOperation::GetObjectPropValue, perListing + 1,
-                        MtpResponse::SessionNotOpen);
+    phone.failOperation(MtpOperation::GetObjectPropValue, perListing + 1, MtpResponse::DeviceBusy);
+    phone.failOperation(MtpOperation::GetObjectPropValue, 2 * perListing + 1,
+                        MtpResponse::DeviceBusy);
     const MTPError error = errorOf<MTPError>(repo->listFiles(kRoot));
     EXPECT_EQ(error.kind(), MTPError::Kind::OperationFailed);
     EXPECT_GT(error.payload().size(), 0);
     EXPECT_TRUE(repo->cachedFolders().isEmpty());
     EXPECT_EQ(repo->listFiles(kRoot).result().size(), 4);
+}
+
+// Guards against Refresh showing what libmtp remembered of an edited file for the whole session,
+// and against the new session cutting a download that runs.
+TEST_F(MTPFileRepositoryTest, ARenewedSessionShowsWhatThePhoneHoldsNowAfterTheRunningDownload)
+{
+    EmulatedPhone& phone = plugPhone(
+        {{"notes.txt", std::string(21000, 'n')}, {"big.bin", std::string(256 << 10, 'b')}}, false,
+        0x4ee1);
+    auto repo = create(phone);
+    const FileItem notes = item(*repo, kRoot, "notes.txt");
+    writeFile(phone.storageFolder() / "notes.txt", std::string(29988, 'e'));
+    fs::last_write_time(phone.storageFolder() / "notes.txt",
+                        fs::last_write_time(phone.storageFolder() / "notes.txt") + 1h);
+    repo->forgetListing(kRoot);
+    EXPECT_EQ(item(*repo, kRoot, "notes.txt").size, 21000); // what libmtp remembers
+
+    phone.setRateLimit(1 << 20);
+    QFuture<void> download =
+        repo->downloadFile(item(*repo, kRoot, "big.bin").path, path(tempFolder() / "big"), {});
+    QFuture<void> renewal = repo->renewSession();
+    const FileItem now = item(*repo, kRoot, "notes.txt");
+    download.waitForFinished();
+    renewal.waitForFinished();
+    EXPECT_EQ(readFile(tempFolder() / "big"), std::string(256 << 10, 'b'));
+    EXPECT_EQ(now.size, 29988);
+    EXPECT_GT(*now.modifiedAt, *notes.modifiedAt);
 }
 
 // Guards against the cache growing with every folder browsed; also the text of a bad path.

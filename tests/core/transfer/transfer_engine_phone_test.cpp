@@ -342,8 +342,12 @@ TEST_F(TransferEnginePhoneTest, ADownloadOfAnotherSizeThanAnnouncedFailsAndKeeps
 // or its source was edited since: the file stays on the phone, here or there.
 TEST_F(TransferEnginePhoneTest, ARetriedMoveDeletesItsSourceOnlyBesideAMatchingCopy)
 {
-    EmulatedPhone& phone =
-        plugPhone({{"a.txt", "version one"}, {"b.txt", "version one"}, {"Dest/", ""}});
+    EmulatedPhone& phone = plugPhone({{"a.txt", "version one"},
+                                      {"b.txt", "version one"},
+                                      {"c.txt", "version one"},
+                                      {"d.txt", "version one"},
+                                      {"e.txt", "version one"},
+                                      {"Dest/", ""}});
     const QString deviceId = deviceIdOf(phone);
     const auto repository = repositoryOf(phone);
     const auto engine = engineOver(repository);
@@ -393,6 +397,32 @@ TEST_F(TransferEnginePhoneTest, ARetriedMoveDeletesItsSourceOnlyBesideAMatchingC
               "folder.");
     EXPECT_EQ(readFile(storage / "b.txt"), "version two");
     EXPECT_EQ(readFile(storage / "Dest" / "b.txt"), "version one");
+
+    // A line appended on the phone within the same second: libmtp still remembers the old size
+    // and date, so only a new session sees the edit.
+    const TransferJob third = failedMove("c.txt");
+    const auto written = fs::last_write_time(storage / "c.txt");
+    writeFile(storage / "c.txt", "version one\nand a line");
+    fs::last_write_time(storage / "c.txt", written);
+    EXPECT_EQ(retry(third, TransferStatus::Failed),
+              "\u201Cc.txt\u201D was not deleted: it no longer matches its copy in the destination "
+              "folder.");
+    EXPECT_EQ(readFile(storage / "c.txt"), "version one\nand a line");
+
+    // A shorter file of that name in its place at the destination is no copy of the source.
+    const TransferJob fourth = failedMove("d.txt");
+    writeFile(storage / "Dest" / "d.txt", "version");
+    EXPECT_EQ(retry(fourth, TransferStatus::Failed),
+              "\u201Cd.txt\u201D was not deleted: it no longer matches its copy in the destination "
+              "folder.");
+    EXPECT_EQ(readFile(storage / "d.txt"), "version one");
+    EXPECT_EQ(readFile(storage / "Dest" / "d.txt"), "version");
+
+    // A matching copy still lets the retry delete the source.
+    const TransferJob fifth = failedMove("e.txt");
+    retry(fifth, TransferStatus::Completed);
+    EXPECT_FALSE(fs::exists(storage / "e.txt"));
+    EXPECT_EQ(readFile(storage / "Dest" / "e.txt"), "version one");
 }
 
 // Guards against an upload whose file shrinks spinning for ever and holding the phone, or being
