@@ -347,7 +347,8 @@ TEST_F(TransferEnginePhoneTest, ARetriedMoveDeletesItsSourceOnlyBesideAMatchingC
                                       {"c.txt", "version one"},
                                       {"d.txt", "version one"},
                                       {"e.txt", "version one"},
-                                      {"Dest/", ""}});
+                                      {"Dest/", ""}},
+                                     false, 0x4ee1);
     const QString deviceId = deviceIdOf(phone);
     const auto repository = repositoryOf(phone);
     const auto engine = engineOver(repository);
