@@ -433,7 +433,8 @@ int libusb_get_string_descriptor_ascii(libusb_device_handle* handle, uint8_t ind
 
 // Endpoint 0: GET_STATUS and the PTP class requests (cancel, reset, device status).
 int libusb_control_transfer(libusb_device_handle* handle, uint8_t requestType, uint8_t request,
-                            uint16_t, uint16_t, unsigned char* data, uint16_t length, unsigned int)
+                            uint16_t, uint16_t index, unsigned char* data, uint16_t length,
+                            unsigned int)
 {
     Lock lock(bus().mutex);
     PhoneState* phone = attached(handle);
@@ -442,7 +443,10 @@ int libusb_control_transfer(libusb_device_handle* handle, uint8_t requestType, u
     std::vector<uint8_t> reply;
     const int type = requestType & 0x60;
     if (type == LIBUSB_REQUEST_TYPE_STANDARD && request == LIBUSB_REQUEST_GET_STATUS) {
-        reply = {0, 0};
+        // An endpoint's status tells whether it is halted.
+        const bool halted = (requestType & 0x1F) == LIBUSB_RECIPIENT_ENDPOINT && index == kBulkIn &&
+                            phone->inHalted;
+        reply = {uint8_t(halted ? 1 : 0), 0};
     } else if (type == LIBUSB_REQUEST_TYPE_CLASS && (request == 0x64 || request == 0x66)) {
         phone->responder.cancelTransaction();
         return request == 0x64 ? length : 0;
