@@ -102,6 +102,21 @@ void EmulatedPhone::disconnectAfterBytes(uint64_t bytes)
     locked(*m_state, [&](PhoneState& s) { s.bytesUntilDisconnect = bytes; });
 }
 
+void EmulatedPhone::timeOutBulkReadAfterBytes(uint64_t bytes)
+{
+    locked(*m_state, [&](PhoneState& s) { s.readFault = PhoneState::ReadFault{bytes, false}; });
+}
+
+void EmulatedPhone::stallBulkReadAfterBytes(uint64_t bytes)
+{
+    locked(*m_state, [&](PhoneState& s) { s.readFault = PhoneState::ReadFault{bytes, true}; });
+}
+
+void EmulatedPhone::dropSession()
+{
+    locked(*m_state, [](PhoneState& s) { s.responder.dropSession(); });
+}
+
 void EmulatedPhone::setRateLimit(uint64_t bytesPerSecond)
 {
     locked(*m_state, [&](PhoneState& s) { s.rateLimit = bytesPerSecond; });

@@ -14,11 +14,20 @@
 // LIBUSB_ERROR_BUSY), keepBrokenUploads (what a broken-off upload wrote stays, as on some
 // phones), unplug()/plug() (hot-plug events, a new device number on each plug, or the number
 // given), sendObjectBytes (every GetObject sends that many bytes, the file's then zeros, while
-// the object's info and size property still give the file's size; none: the file as it is).
-// count(op) tells how often the host has sent an operation.
-// For the stock mtp-tools and the application: LD_LIBRARY_PATH at the stand-in's folder and
-// QB_PHONE_FOLDER=<folder>[:<folder>...] (one phone each; QB_PHONE_CONTROL: see
-// libusb_stand_in.cpp); QB_PHONE_FAULTS gives that phone faults, separated by commas:
+// the object's info and size property still give the file's size; none: the file as it is),
+// timeOutBulkReadAfterBytes / stallBulkReadAfterBytes (once: the host's bulk IN read that would
+// take the next device-to-host data phase past that many bytes, header included, times out after
+// the scaled time-out, or halts the IN endpoint: LIBUSB_ERROR_PIPE, and GET_STATUS on it says
+// halted, until libusb_clear_halt on it or a USB reset; either way the rest of that phase and its
+// response stay queued ahead of the answers to the host's next commands, so libmtp reads stale
+// data), dropSession (the phone forgets its session, as after a long idle: SessionNotOpen to all
+// but OpenSession and GetDeviceInfo). A handle opened before an unplug stays dead
+// (LIBUSB_ERROR_NO_DEVICE) even when the phone comes back at the same device number. count(op)
+// tells how often the host has sent an operation. For the stock mtp-tools and the application:
+// LD_LIBRARY_PATH at the stand-in's folder and QB_PHONE_FOLDER=<folder>[:<folder>...] (one phone
+// each; QB_PHONE_CONTROL names a FIFO taking lines "unplug N", "plug N [device number]", "fail N
+// <operation> <nth> <response>" (hex codes), "timeout N <bytes>", "stall N <bytes>", "dropsession
+// N", N counting from 1); QB_PHONE_FAULTS gives that phone faults, separated by commas:
 // "<Operation>*<n>" fails the next n of that operation (GeneralError), "GetObjectBytes=<n>" is
 // sendObjectBytes(n); QB_PHONE_RATE=<bytes per second> slows that phone down.
 #pragma once
@@ -114,6 +123,9 @@ public:
                        MtpResponse response = MtpResponse::GeneralError);
     void hangOperation(MtpOperation operation, int nth);
     void disconnectAfterBytes(uint64_t bytes);
+    void timeOutBulkReadAfterBytes(uint64_t bytes);
+    void stallBulkReadAfterBytes(uint64_t bytes);
+    void dropSession();
     void setRateLimit(uint64_t bytesPerSecond);
     void setInterfaceBusy(bool busy);
     void sendObjectBytes(std::optional<uint64_t> bytes);

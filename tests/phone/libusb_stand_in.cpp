@@ -43,8 +43,9 @@ PhoneRegistry::PhoneRegistry()
         plug(phones.back());
     }
     // A person trying the application pulls and plugs phones by writing lines to this FIFO:
-    // "unplug N", "plug N [device number]", or "fail N <operation> <nth> <response>" (codes in
-    // hexadecimal; N counts the folders from 1).
+    // "unplug N", "plug N [device number]", "fail N <operation> <nth> <response>" (codes in
+    // hexadecimal), "timeout N <bytes>", "stall N <bytes>" or "dropsession N" (N counts the
+    // folders from 1).
     const char* control = std::getenv("QB_PHONE_CONTROL");
     if (!control || !*control)
         return;
@@ -57,9 +58,12 @@ PhoneRegistry::PhoneRegistry()
                 size_t number = 0;
                 unsigned address = 0, operation = 0, response = 0;
                 int nth = 0;
+                uint64_t bytes = 0;
                 words >> verb >> number;
                 if (verb == "fail")
                     words >> std::hex >> operation >> std::dec >> nth >> std::hex >> response;
+                else if (verb == "timeout" || verb == "stall")
+                    words >> bytes;
                 else
                     words >> address;
                 std::lock_guard lock(mutex);
@@ -72,6 +76,10 @@ PhoneRegistry::PhoneRegistry()
                 else if (verb == "fail")
                     phones[number - 1]->responder.addFault(MtpOperation(operation), nth, false,
                                                            MtpResponse(response));
+                else if (verb == "timeout" || verb == "stall")
+                    phones[number - 1]->readFault = PhoneState::ReadFault{bytes, verb == "stall"};
+                else if (verb == "dropsession")
+                    phones[number - 1]->responder.dropSession();
             }
             if (!fifo.is_open())
                 return;
@@ -134,6 +142,7 @@ void PhoneRegistry::unplug(PhoneState& phone)
     phone.device = nullptr;
     phone.claimedBy = nullptr;
     phone.bytesUntilDisconnect.reset();
+    phone.inHalted = false;
     phone.responder.reset();
     postHotplug(device, LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT);
 }
@@ -208,6 +217,15 @@ bool matches(const libusb_context::Callback& cb, libusb_device* device, libusb_h
     return (cb.events & event) &&
            (cb.vendorId == LIBUSB_HOTPLUG_MATCH_ANY || cb.vendorId == layout.vendorId) &&
            (cb.productId == LIBUSB_HOTPLUG_MATCH_ANY || cb.productId == layout.productId);
+}
+
+// The host's wait for an answer that never comes, scaled down (releases the lock).
+int timeOut(Lock& lock, unsigned int timeout)
+{
+    const double ms = (timeout == 0 ? 60000.0 : double(timeout)) * bus().timeoutScale;
+    lock.unlock();
+    std::this_thread::sleep_for(std::chrono::microseconds(int64_t(ms * 1000)));
+    return LIBUSB_ERROR_TIMEOUT;
 }
 
 } // namespace
@@ -359,9 +377,15 @@ int libusb_release_interface(libusb_device_handle* handle, int)
     return LIBUSB_SUCCESS;
 }
 
-int libusb_clear_halt(libusb_device_handle* handle, unsigned char)
+int libusb_clear_halt(libusb_device_handle* handle, unsigned char endpoint)
 {
-    return libusb_set_configuration(handle, 1);
+    Lock lock(bus().mutex);
+    PhoneState* phone = attached(handle);
+    if (!phone)
+        return LIBUSB_ERROR_NO_DEVICE;
+    if (endpoint == kBulkIn)
+        phone->inHalted = false;
+    return LIBUSB_SUCCESS;
 }
 
 int libusb_reset_device(libusb_device_handle* handle)
@@ -371,17 +395,20 @@ int libusb_reset_device(libusb_device_handle* handle)
     if (!phone)
         return LIBUSB_ERROR_NO_DEVICE;
     phone->responder.reset();
+    phone->inHalted = false;
     return LIBUSB_SUCCESS;
 }
 
-int libusb_kernel_driver_active(libusb_device_handle*, int)
+int libusb_kernel_driver_active(libusb_device_handle* handle, int)
 {
-    return 0;
+    Lock lock(bus().mutex);
+    return attached(handle) ? 0 : LIBUSB_ERROR_NO_DEVICE;
 }
 
-int libusb_detach_kernel_driver(libusb_device_handle*, int)
+int libusb_detach_kernel_driver(libusb_device_handle* handle, int)
 {
-    return LIBUSB_ERROR_NOT_FOUND;
+    Lock lock(bus().mutex);
+    return attached(handle) ? LIBUSB_ERROR_NOT_FOUND : LIBUSB_ERROR_NO_DEVICE;
 }
 
 int libusb_get_string_descriptor_ascii(libusb_device_handle* handle, uint8_t index,
@@ -389,6 +416,12 @@ int libusb_get_string_descriptor_ascii(libusb_device_handle* handle, uint8_t ind
 {
     if (index == 0 || length < 1)
         return LIBUSB_ERROR_INVALID_PARAM;
+    {
+        // A handle from before an unplug stays dead, whatever was plugged in since.
+        Lock lock(bus().mutex);
+        if (!attached(handle))
+            return LIBUSB_ERROR_NO_DEVICE;
+    }
     const std::string text = stringDescriptor(handle->device->phone->responder.layout(), index);
     if (text.empty())
         return LIBUSB_ERROR_PIPE;
@@ -400,7 +433,8 @@ int libusb_get_string_descriptor_ascii(libusb_device_handle* handle, uint8_t ind
 
 // Endpoint 0: GET_STATUS and the PTP class requests (cancel, reset, device status).
 int libusb_control_transfer(libusb_device_handle* handle, uint8_t requestType, uint8_t request,
-                            uint16_t, uint16_t, unsigned char* data, uint16_t length, unsigned int)
+                            uint16_t, uint16_t index, unsigned char* data, uint16_t length,
+                            unsigned int)
 {
     Lock lock(bus().mutex);
     PhoneState* phone = attached(handle);
@@ -409,7 +443,10 @@ int libusb_control_transfer(libusb_device_handle* handle, uint8_t requestType, u
     std::vector<uint8_t> reply;
     const int type = requestType & 0x60;
     if (type == LIBUSB_REQUEST_TYPE_STANDARD && request == LIBUSB_REQUEST_GET_STATUS) {
-        reply = {0, 0};
+        // An endpoint's status tells whether it is halted.
+        const bool halted = (requestType & 0x1F) == LIBUSB_RECIPIENT_ENDPOINT && index == kBulkIn &&
+                            phone->inHalted;
+        reply = {uint8_t(halted ? 1 : 0), 0};
     } else if (type == LIBUSB_REQUEST_TYPE_CLASS && (request == 0x64 || request == 0x66)) {
         phone->responder.cancelTransaction();
         return request == 0x64 ? length : 0;
@@ -437,6 +474,19 @@ int libusb_bulk_transfer(libusb_device_handle* handle, unsigned char endpoint, u
         phone->responder.bulkOut(data, size_t(length));
         moved = size_t(length);
     } else if (endpoint == kBulkIn) {
+        if (phone->inHalted)
+            return LIBUSB_ERROR_PIPE;
+        const auto end = phone->responder.dataReadEnd(size_t(length));
+        if (phone->readFault && end && *end > phone->readFault->bytes) {
+            // Nothing of this read is taken: the phone keeps the rest for whoever reads next.
+            phone->responder.holdUnread();
+            const bool stall = std::exchange(phone->readFault, std::nullopt)->stall;
+            if (stall) {
+                phone->inHalted = true;
+                return LIBUSB_ERROR_PIPE;
+            }
+            return timeOut(lock, timeout);
+        }
         moved = phone->responder.bulkIn(data, size_t(length));
         // A pulled cable takes the whole transfer that would cross the limit with it.
         if (moved && phone->bytesUntilDisconnect && *moved > *phone->bytesUntilDisconnect) {
@@ -448,12 +498,8 @@ int libusb_bulk_transfer(libusb_device_handle* handle, unsigned char endpoint, u
     } else if (endpoint != kInterruptIn) { // the phone sends no events
         return LIBUSB_ERROR_NOT_FOUND;
     }
-    if (!moved) {
-        const double ms = (timeout == 0 ? 60000.0 : double(timeout)) * bus().timeoutScale;
-        lock.unlock();
-        std::this_thread::sleep_for(std::chrono::microseconds(int64_t(ms * 1000)));
-        return LIBUSB_ERROR_TIMEOUT;
-    }
+    if (!moved)
+        return timeOut(lock, timeout);
     const uint64_t rate = phone->rateLimit;
     lock.unlock();
     if (rate > 0)

@@ -176,6 +176,8 @@ struct MtpResponder::Outgoing
     std::ifstream file;
     uint64_t fileLeft = 0;
     bool zlpAtEnd = false; // the container is a whole number of packets
+    bool isData = false;
+    uint64_t length = 0; // header included
     uint64_t left() const { return head.size() - headPos + fileLeft; }
 };
 
@@ -262,7 +264,23 @@ std::optional<size_t> MtpResponder::bulkIn(uint8_t* data, size_t size)
     // A short transfer took the container's end (and its zero-length packet) with it.
     if (out.left() == 0 && (!out.zlpAtEnd || n < size))
         m_outgoing.erase(m_outgoing.begin());
+    if (m_outgoing.empty())
+        m_holdUnread = false;
     return n;
+}
+
+std::optional<uint64_t> MtpResponder::dataReadEnd(size_t size) const
+{
+    if (m_outgoing.empty() || !m_outgoing.front().isData)
+        return std::nullopt;
+    const Outgoing& out = m_outgoing.front();
+    return out.length - out.left() + std::min<uint64_t>(size, out.left());
+}
+
+void MtpResponder::dropSession()
+{
+    m_sessionOpen = false;
+    m_pendingSend.reset();
 }
 
 void MtpResponder::reset()
@@ -287,6 +305,7 @@ void MtpResponder::dropPendingUpload()
 void MtpResponder::cancelTransaction()
 {
     m_outgoing.clear();
+    m_holdUnread = false;
     m_commandBytes.clear();
     if (m_incoming && m_incoming->file.is_open()) {
         m_incoming->file.close();
@@ -311,7 +330,8 @@ std::optional<MtpResponder::Fault> MtpResponder::takeFault(uint16_t operation)
 
 void MtpResponder::onCommand(const Command& command)
 {
-    m_outgoing.clear(); // a new transaction abandons whatever the host left unread
+    if (!m_holdUnread)
+        m_outgoing.clear(); // a new transaction abandons whatever the host left unread
     m_trace.push_back(MtpOperation(command.code));
     const std::optional<Fault> fault = takeFault(command.code);
     if (std::ranges::count(kHostDataOperations, command.code)) {
@@ -368,6 +388,8 @@ void MtpResponder::queue(const Command& command, Reply reply)
             data.file.open(*reply.file, std::ios::binary);
         data.fileLeft = reply.data ? 0 : reply.fileSize;
         data.zlpAtEnd = length % kPacketSize == 0;
+        data.isData = true;
+        data.length = length;
         m_outgoing.push_back(std::move(data));
     }
     Outgoing response;

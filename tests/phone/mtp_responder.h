@@ -150,6 +150,14 @@ public:
 
     void cancelTransaction(); // PTP class request "cancel": drops the current transfer
     void reset();             // USB reset or unplug: session closed, transfers dropped
+    void dropSession();       // as after a long idle: SessionNotOpen until the next OpenSession
+
+    // Where a bulk IN read of `size` bytes would end within the device-to-host data container
+    // being sent (bytes from its start, header included); nullopt when none is being sent.
+    std::optional<uint64_t> dataReadEnd(size_t size) const;
+    // The host stopped reading: what it left unread stays ahead of the answers to its next
+    // commands, as a phone still blocked writing it would send it, until drained or reset.
+    void holdUnread() { m_holdUnread = !m_outgoing.empty(); }
 
     void addFault(MtpOperation operation, int nth, bool hang, MtpResponse response)
     {
@@ -195,6 +203,7 @@ private:
     std::vector<uint8_t> m_commandBytes;
     std::unique_ptr<Incoming> m_incoming;
     std::vector<Outgoing> m_outgoing; // containers not yet read by the host
+    bool m_holdUnread = false;        // a new command keeps m_outgoing
     struct PendingSend
     {
         uint32_t handle;

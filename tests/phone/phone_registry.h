@@ -24,6 +24,15 @@ struct PhoneState
     libusb_device* device = nullptr; // the current plug; null while unplugged
     libusb_device_handle* claimedBy = nullptr;
     std::optional<uint64_t> bytesUntilDisconnect;
+    // Armed for the next device-to-host data phase: the bulk IN read that would take it past
+    // `bytes` times out, or halts the endpoint.
+    struct ReadFault
+    {
+        uint64_t bytes;
+        bool stall;
+    };
+    std::optional<ReadFault> readFault;
+    bool inHalted = false;  // bulk IN fails with LIBUSB_ERROR_PIPE until its halt is cleared
     uint64_t rateLimit = 0; // bytes per second; 0 for none
     bool interfaceBusy = false;
 };
