@@ -17,9 +17,11 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <limits>
 #include <stdexcept>
 #include <system_error>
+#include <vector>
 
 namespace qb {
 namespace {
@@ -259,6 +261,71 @@ TEST_F(MTPClientTest, AFileEditedOnThePhoneAfterItsListingDownloadsWhole)
     EXPECT_EQ(errorOf<MTPError>(client->downloadFile(notes.objectId, path(target), {})).message(),
               "Download failed: received only 100 of the 3145728 bytes the phone announced");
     EXPECT_FALSE(fs::exists(target));
+}
+
+// Guards against a phone left unusable by one transport failure until its cable is pulled: after
+// a time-out, a stall, a session the phone closed or a port reset, the next request runs on a new
+// session (a listing that failed so is asked once more there); a refusal opens no new session, a
+// phone gone for good ends after the five attempts, and another phone is never touched.
+TEST_F(MTPClientTest, AfterATransportFailureTheNextRequestRunsOnANewSession)
+{
+    EmulatedPhone& phone =
+        plugPhone({{"a.bin", std::string(100000, 'a')}, {"b.txt", "bee"}, {"gone.txt", "gone"}});
+    EmulatedPhone& other = plugPhone({{"c.txt", "sea"}});
+    auto client = openClient(phone);
+    auto otherClient = openClient(other);
+    const auto a = entry(*client, "a.bin");
+    const int otherSessions = other.count(MtpOperation::OpenSession);
+    const auto listed = [&] {
+        return client->listFiles(EmulatedPhone::storageId(), 0).result();
+    };
+
+    phone.timeOutBulkReadAfterBytes(1000);
+    EXPECT_EQ(
+        errorOf<MTPError>(client->downloadFile(a.objectId, path(tempFolder() / "a"), {})).kind(),
+        MTPError::Kind::DownloadFailed);
+    int sessions = phone.count(MtpOperation::OpenSession);
+    client->downloadFile(a.objectId, path(tempFolder() / "a"), {}).waitForFinished();
+    EXPECT_EQ(readFile(tempFolder() / "a"), std::string(100000, 'a'));
+    EXPECT_EQ(phone.count(MtpOperation::OpenSession), sessions + 1);
+
+    for (const auto& fault : std::vector<std::function<void()>>{
+             [&] { phone.stallBulkReadAfterBytes(20); }, [&] { phone.dropSession(); },
+             [&] {
+                 const uint8_t address = phone.deviceAddress();
+                 phone.unplug();
+                 phone.plug(address);
+             }}) {
+        fault();
+        sessions = phone.count(MtpOperation::OpenSession);
+        EXPECT_EQ(listed().size(), 3);
+        EXPECT_EQ(phone.count(MtpOperation::OpenSession), sessions + 1);
+    }
+    // A request without a data phase hears "Session Not Open" itself.
+    phone.dropSession();
+    const auto gone = entry(*client, "gone.txt");
+    phone.dropSession();
+    errorOf<MTPError>(client->deleteObject(gone.objectId));
+    client->deleteObject(gone.objectId).waitForFinished();
+    EXPECT_FALSE(fs::exists(phone.storageFolder() / "gone.txt"));
+
+    // A refusal is an answer: no new session.
+    sessions = phone.count(MtpOperation::OpenSession);
+    phone.failOperation(MtpOperation::DeleteObject, 1, MtpResponse::DeviceBusy);
+    errorOf<MTPError>(client->deleteObject(a.objectId));
+    EXPECT_EQ(listed().size(), 2);
+    EXPECT_EQ(phone.count(MtpOperation::OpenSession), sessions);
+
+    const QString id = deviceId(phone);
+    phone.stallBulkReadAfterBytes(20);
+    phone.unplug();
+    m_sleeps.clear();
+    EXPECT_EQ(errorOf<MTPError>(client->listFiles(EmulatedPhone::storageId(), 0)).message(),
+              "Device '" + id + "' not found.");
+    EXPECT_EQ(m_sleeps.size(), MTPClient::kOpenAttempts - 1);
+
+    EXPECT_EQ(otherClient->listFiles(EmulatedPhone::storageId(), 0).result().size(), 1);
+    EXPECT_EQ(other.count(MtpOperation::OpenSession), otherSessions);
 }
 
 // Guards against a second libmtp call on the handle while a transfer is in the library.
