@@ -29,7 +29,8 @@
 // <operation> <nth> <response>" (hex codes), "timeout N <bytes>", "stall N <bytes>", "dropsession
 // N", N counting from 1); QB_PHONE_FAULTS gives that phone faults, separated by commas:
 // "<Operation>*<n>" fails the next n of that operation (GeneralError), "GetObjectBytes=<n>" is
-// sendObjectBytes(n); QB_PHONE_RATE=<bytes per second> slows that phone down.
+// sendObjectBytes(n); QB_PHONE_RATE=<bytes per second> slows that phone down;
+// QB_PHONE_PRODUCT=<hex product id> (4ee1: plain MTP, with GetObjPropList) for every phone.
 #pragma once
 
 #include <cstdint>

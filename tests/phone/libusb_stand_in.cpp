@@ -34,6 +34,9 @@ PhoneRegistry::PhoneRegistry()
         PhoneLayout layout;
         layout.serial = "QB000" + std::to_string(phones.size() + 1);
         layout.storages.push_back({folder});
+        // "4ee1": a phone in plain MTP mode, whose object properties libmtp reads in lists.
+        if (const char* product = std::getenv("QB_PHONE_PRODUCT"))
+            layout.productId = uint16_t(std::strtoul(product, nullptr, 16));
         phones.push_back(std::make_shared<PhoneState>(std::move(layout)));
         if (const char* faults = std::getenv("QB_PHONE_FAULTS"))
             addFaults(phones.back()->responder, faults);
