@@ -553,19 +553,18 @@ int32_t mtp_bridge_download_file(mtp_bridge_handle* handle, uint32_t object_id,
     return rc;
 }
 
-/* What identifies a file's content without reading it: a write changes the times, a truncation
- * the size too. */
+/* What identifies a file's content without reading it: a write moves the modification time, a
+ * truncation the size too. The change time is no guide: a rename or a chmod moves it as well,
+ * and leaves the content as it was. */
 typedef struct file_stamp
 {
     off_t size;
     struct timespec mtime;
-    struct timespec ctime;
-    nlink_t links;
 } file_stamp;
 
 static file_stamp stamp_of(const struct stat* status)
 {
-    file_stamp stamp = {status->st_size, status->st_mtim, status->st_ctim, status->st_nlink};
+    file_stamp stamp = {status->st_size, status->st_mtim};
     return stamp;
 }
 
@@ -592,8 +591,9 @@ typedef struct local_reader
 } local_reader;
 
 /* The file as it is now against the one announced. A file that grew still sends the announced
- * bytes, which an append leaves as they were. A rename over the file, or its deletion, changes
- * its link count and so its change time, but not the content the open descriptor reads. */
+ * bytes, which an append leaves as they were. A rename of the file or over it, its deletion or
+ * a chmod leave the content the open descriptor reads as it was; a rewrite whose writer set the
+ * old modification time back cannot be told from them. */
 static reader_outcome check_unchanged(const local_reader* reader)
 {
     struct stat status;
@@ -603,9 +603,7 @@ static reader_outcome check_unchanged(const local_reader* reader)
     const file_stamp* start = &reader->start;
     if (now.size < start->size)
         return READER_SHRANK;
-    if (now.size == start->size &&
-        (!same_time(now.mtime, start->mtime) ||
-         (now.links == start->links && !same_time(now.ctime, start->ctime))))
+    if (now.size == start->size && !same_time(now.mtime, start->mtime))
         return READER_CHANGED;
     return READER_OK;
 }

@@ -232,8 +232,7 @@ std::optional<FileStamp> fileStamp(int fd)
     const auto nanoseconds = [](const timespec& time) {
         return qint64(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
     };
-    return FileStamp{qint64(status.st_size), nanoseconds(status.st_mtim),
-                     nanoseconds(status.st_ctim), quint64(status.st_nlink)};
+    return FileStamp{qint64(status.st_size), nanoseconds(status.st_mtim)};
 }
 
 bool rewrittenSince(const FileStamp& before, const FileStamp& now)
@@ -241,12 +240,7 @@ bool rewrittenSince(const FileStamp& before, const FileStamp& now)
     if (now.size != before.size) {
         return now.size < before.size;
     }
-    if (now.modifiedNs != before.modifiedNs) {
-        return true;
-    }
-    // The change time also catches a write whose modification time was set back; but a link
-    // made or removed moves it too, without touching the content.
-    return now.changedNs != before.changedNs && now.links == before.links;
+    return now.modifiedNs != before.modifiedNs;
 }
 
 namespace {

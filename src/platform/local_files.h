@@ -47,21 +47,20 @@ QString errnoText(int error);
 // size. -1 with `*error` set when the file cannot be opened or is not a regular file.
 int openRegularFile(const QString& path, qint64* size, QString* error);
 
-// What tells one version of an open file from the next: its size, its modification and change
-// times to the nanosecond, and its link count.
+// What tells one version of an open file from the next: its size and its modification time to
+// the nanosecond. Not its change time, which a rename or a chmod moves too.
 struct FileStamp
 {
     qint64 size = 0;
     qint64 modifiedNs = 0;
-    qint64 changedNs = 0;
-    quint64 links = 0;
 };
 // The stamp of the open file `fd`; nothing when it cannot be read.
 std::optional<FileStamp> fileStamp(int fd);
 // Whether the file stamped `before` was written since, so that bytes read from it now may not
-// belong with those read then: it shrank, or at the same size its times moved. A file that only
-// grew is not (its first `before.size` bytes are as they were), and neither is one whose change
-// time moved only because a link to it came or went (replaced by a rename, say).
+// belong with those read then: it shrank, or at the same size its modification time moved. A
+// file that only grew is not (its first `before.size` bytes are as they were), nor one renamed,
+// replaced by a rename or chmod-ed; nor, since it cannot be told, one rewritten at the same size
+// whose writer then set the old modification time back.
 bool rewrittenSince(const FileStamp& before, const FileStamp& now);
 
 // Removes what a crash left of downloads and uploads in `folder`: files older than a day under

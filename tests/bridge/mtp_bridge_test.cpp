@@ -222,7 +222,8 @@ struct ChangeMidUpload
 // Guards against libmtp's own reader, which asks again for ever at an early end of file (the
 // upload spun and held the phone), and against a file written to while it is sent arriving as
 // its old bytes then its new ones. Both fail and leave nothing, even on a phone that keeps
-// broken-off uploads; a file replaced by a rename, or appended to, arrives as it was.
+// broken-off uploads; a file replaced by a rename, renamed, chmod-ed or appended to arrives as it
+// was.
 TEST_F(MTPBridgeTest, AFileThatShrinksOrIsWrittenToWhileSentFailsAndLeavesNothing)
 {
     namespace fs = std::filesystem;
@@ -290,6 +291,17 @@ TEST_F(MTPBridgeTest, AFileThatShrinksOrIsWrittenToWhileSentFailsAndLeavesNothin
                    }),
               0);
     EXPECT_TRUE(readFile(phone.storageFolder() / "renamed-over.bin") == before);
+    // Only the change time moves: the content is the one announced.
+    EXPECT_EQ(send("renamed.bin",
+                   [&](const fs::path& file) { fs::rename(file, tempFolder() / "moved.bin"); }),
+              0);
+    EXPECT_TRUE(readFile(phone.storageFolder() / "renamed.bin") == before);
+    EXPECT_EQ(send("private.bin",
+                   [](const fs::path& file) {
+                       fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
+                   }),
+              0);
+    EXPECT_TRUE(readFile(phone.storageFolder() / "private.bin") == before);
     EXPECT_EQ(send("growing.log",
                    [&](const fs::path& file) {
                        std::ofstream(file, std::ios::app | std::ios::binary) << after;

@@ -524,7 +524,8 @@ TEST_F(WiFiServerTest, FilesWaitingForAPhoneFollowItToItsNewAddress)
 }
 
 // Guards against a file written while a phone downloads it reaching the phone whole-looking, as
-// its old bytes and then new ones, and being recorded as sent.
+// its old bytes and then new ones, and being recorded as sent; and against one only renamed or
+// chmod-ed, whose content never changed, being cut short.
 TEST_F(WiFiServerTest, AFileWrittenDuringItsDownloadEndsShortButOneReplacedOrGrownArrivesWhole)
 {
     pair("127.0.0.2");
@@ -612,7 +613,15 @@ TEST_F(WiFiServerTest, AFileWrittenDuringItsDownloadEndsShortButOneReplacedOrGro
     body = download([&] { write(local, newer.left(1 << 20), QIODevice::Append); });
     EXPECT_TRUE(body == old);
     EXPECT_EQ(lastStatus(), SendStatus::Completed);
-    ASSERT_TRUE(test::waitUntil([&] { return sent.files().size() == 2; }));
+    // Renamed within its folder, or made private: only the change time moves.
+    body = download([&] { ASSERT_TRUE(QFile::rename(local, source.filePath("moved.mp4"))); });
+    EXPECT_TRUE(body == old);
+    EXPECT_EQ(lastStatus(), SendStatus::Completed);
+    body = download(
+        [&] { ASSERT_TRUE(QFile::setPermissions(local, QFile::ReadOwner | QFile::WriteOwner)); });
+    EXPECT_TRUE(body == old);
+    EXPECT_EQ(lastStatus(), SendStatus::Completed);
+    ASSERT_TRUE(test::waitUntil([&] { return sent.files().size() == 4; }));
     EXPECT_EQ(sent.files().last().bytes, size);
 }
 
