@@ -376,14 +376,17 @@ QFuture<void> DeviceListViewModel::refreshDevices()
         if (added) {
             emit devicesChanged();
         }
-        // An open phone is asked for its storages again: one whose last request lost its
-        // session is opened anew by it, and the free space is read anew.
+        // An open phone is asked for its storages again, so one whose last request lost its
+        // session is opened anew now; storages that did not change leave the views alone.
         for (const Device& device : found) {
             if (const RepositoryPtr open = m_repositories.value(device.id)) {
                 whenFinished(this, m_factory->storageRoots(open),
                              [this, id = device.id](QFuture<QList<StorageRoot>> roots) {
                                  try {
-                                     applyStorageRoots(id, resultOf(roots));
+                                     const QList<StorageRoot> now = resultOf(roots);
+                                     const qsizetype index = indexOfDevice(id);
+                                     if (index >= 0 && m_devices[index].storageRoots != now)
+                                         applyStorageRoots(id, now);
                                  } catch (...) {
                                      reportFailure(std::current_exception());
                                  }

@@ -161,6 +161,8 @@ struct MTPClient::Session
         if (deviceId.isEmpty())
             throw MTPError::operationFailed(kNoDevice);
         handle.reset();
+        // Until a new session is open, every request tries again (once each).
+        lost = true;
         if (!suspended) {
             suspendVolumeMonitor();
             sleep(kSettleDelay);
