@@ -242,10 +242,11 @@ SingleInstance::Lock SingleInstance::replaceUnwritableLock(const QByteArray& pat
             {lockPath(m_folder), errnoText(error)});
         return Lock::Failed;
     };
+    // Held for a moment only; a file system without locks on folders goes without it.
     const OwnedDescriptor folder(
         ::open(QFile::encodeName(m_folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!folder.valid() || ::flock(folder.get(), LOCK_EX) != 0)
-        return failed(errno);
+    if (folder.valid() && ::flock(folder.get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)
+        return Lock::Held;
     // Another start may have replaced it meanwhile.
     if (OwnedDescriptor(::open(path.constData(), O_RDWR | O_CLOEXEC | O_NOFOLLOW)).valid())
         return Lock::Retry;
@@ -295,7 +296,7 @@ bool SingleInstance::askRunningCopy(const QDeadlineTimer& deadline)
     if (const long long user = peerUser(connection.get()); user != ::geteuid()) {
         if (!std::exchange(m_warnedOtherUser, true))
             instanceLog().warning(
-                QStringLiteral("A process of another user (%1) answers at %2; not asking it"),
+                QStringLiteral("A process of another user (%1) listens at %2; not asking it"),
                 {QString::number(user), socketPath(m_folder)});
         return false;
     }
