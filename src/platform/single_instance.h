@@ -1,21 +1,37 @@
 #pragma once
 
+#include <QByteArray>
 #include <QObject>
 #include <QString>
 
-#include <memory>
-
 class QDeadlineTimer;
-class QLocalServer;
-class QLockFile;
+class QSocketNotifier;
 
 namespace qb {
 
+// Owns one file descriptor.
+class OwnedDescriptor
+{
+public:
+    explicit OwnedDescriptor(int fd = -1) : m_fd(fd) {}
+    OwnedDescriptor(OwnedDescriptor&& other) noexcept : m_fd(other.release()) {}
+    OwnedDescriptor& operator=(OwnedDescriptor&& other) noexcept;
+    ~OwnedDescriptor();
+    int get() const { return m_fd; }
+    bool valid() const { return m_fd >= 0; }
+    int release();
+
+private:
+    int m_fd;
+};
+
 // One running copy per user and data folder: two copies would each write their own lists over the
-// other's files. The first start holds a lock file in the data folder and listens on a local
-// socket of its own; a later start finds the lock held and asks the running copy, through that
-// socket, to show its window. A lock whose process has gone (a crash, a kill) is taken over.
-// Lives on the GUI thread.
+// other's files. The first start holds an advisory lock on a file in the data folder for its whole
+// run (the kernel drops it when the process ends, however it ends) and listens on a local socket
+// in that folder; a later start, from any session of the user, finds the lock held and asks the
+// running copy, through that socket, to show its window. Who made the lock file (another user, as
+// in a run under sudo, or another machine, as in a restored backup) never matters: only whether a
+// live process holds it. Lives on the thread that calls start().
 class SingleInstance : public QObject
 {
     Q_OBJECT
@@ -29,7 +45,7 @@ public:
 
     // `folder`: the data folder the copy guards; created when missing.
     explicit SingleInstance(QString folder, QObject* parent = nullptr);
-    // Releases the lock: the process is done with the folder.
+    // Stops taking requests, then releases the lock: the process is done with the folder.
     ~SingleInstance() override;
 
     // Takes the lock and starts taking requests, or hands over to the copy that holds it. Blocks
@@ -38,22 +54,32 @@ public:
     // leaves this copy running, as before, and says why in the log.
     Outcome start(int waitMs = 15'000);
 
-    // The local socket of the copy guarding `folder`: in the user's runtime folder, named after
-    // the folder, so copies with other data folders never meet.
-    static QString serverName(const QString& folder);
+    // The local socket of the copy guarding `folder`, inside that folder: only the folder and the
+    // user decide where starts meet, whatever session each comes from.
+    static QString socketPath(const QString& folder);
 
 signals:
     // Another start asked this copy to show its window.
     void showRequested();
 
 private:
-    bool askRunningCopy(const QDeadlineTimer& deadline) const;
+    enum class Lock { Taken, Held, Retry, Failed };
+
+    Lock takeLock();
+    Lock replaceUnwritableLock(const QByteArray& path);
+    bool askRunningCopy(const QDeadlineTimer& deadline);
     void listen();
+    void stopListening();
     void acceptRequests();
 
     const QString m_folder;
-    std::unique_ptr<QLockFile> m_lock;
-    QLocalServer* m_server = nullptr;
+    OwnedDescriptor m_lock;
+    // The folder, kept open when its path is too long for a socket address.
+    OwnedDescriptor m_folderHandle;
+    OwnedDescriptor m_listener;
+    QByteArray m_listenerAddress;
+    QSocketNotifier* m_requests = nullptr;
+    bool m_warnedOtherUser = false;
 };
 
 } // namespace qb

@@ -3,6 +3,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -19,7 +20,9 @@
 
 #include <csignal>
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -138,6 +141,24 @@ bool waitForLog(QProcess& child, QByteArray& log, const QByteArray& text, int ti
     return log.contains(text);
 }
 
+// Expects `second` to hand over to `running` and end with status 0, without serving; returns
+// what `second` logged.
+QByteArray handsOver(QProcess& second, QProcess& running, QByteArray& runningLog)
+{
+    EXPECT_TRUE(second.state() == QProcess::NotRunning || second.waitForFinished(10000))
+        << "a second copy runs";
+    const QByteArray log = second.readAllStandardError();
+    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit) << log.toStdString();
+    EXPECT_EQ(second.exitCode(), 0) << log.toStdString();
+    EXPECT_TRUE(log.contains("Quillbay is already running; asked it to show its window"))
+        << log.toStdString();
+    EXPECT_FALSE(log.contains("READY")) << log.toStdString();
+    EXPECT_TRUE(waitForLog(running, runningLog, "Another start asked to show the window"))
+        << runningLog.toStdString();
+    runningLog.clear();
+    return log;
+}
+
 // Guards against a second copy on the same home serving phones beside the first and writing its
 // own lists over the first one's files, against two copies that start at once both running, and
 // against the lock or the socket of a killed copy, or an empty lock, keeping the next start from
@@ -151,20 +172,6 @@ TEST(QuillbayProcessTest, ASecondStartShowsTheRunningCopyAndAKilledOneLeavesNoth
         quillbay.setProcessEnvironment(environment);
         quillbay.start(QStringLiteral(QB_QUILLBAY_BINARY), {});
         EXPECT_TRUE(quillbay.waitForStarted(10000));
-    };
-    // Expects `second` to hand over to `running` and end with status 0, without serving.
-    const auto handsOver = [](QProcess& second, QProcess& running, QByteArray& runningLog) {
-        EXPECT_TRUE(second.state() == QProcess::NotRunning || second.waitForFinished(10000))
-            << "a second copy runs";
-        const QByteArray log = second.readAllStandardError();
-        EXPECT_EQ(second.exitStatus(), QProcess::NormalExit) << log.toStdString();
-        EXPECT_EQ(second.exitCode(), 0) << log.toStdString();
-        EXPECT_TRUE(log.contains("Quillbay is already running; asked it to show its window"))
-            << log.toStdString();
-        EXPECT_FALSE(log.contains("READY")) << log.toStdString();
-        EXPECT_TRUE(waitForLog(running, runningLog, "Another start asked to show the window"))
-            << runningLog.toStdString();
-        runningLog.clear();
     };
 
     QProcess first;
@@ -215,6 +222,109 @@ TEST(QuillbayProcessTest, ASecondStartShowsTheRunningCopyAndAKilledOneLeavesNoth
     EXPECT_NE(waitForPort(afterPowerCut, log, 10000), 0) << log.toStdString();
     afterPowerCut.terminate();
     EXPECT_TRUE(afterPowerCut.waitForFinished(30000));
+}
+
+// Guards against a lock file that no live copy holds keeping every start from running, for good:
+// one from another computer (a restored backup), a read-only one, and one a copy run as another
+// user left (under sudo). Who made it does not matter, only whether a live process holds it; the
+// copy that then runs holds it against the next start.
+TEST(QuillbayProcessTest, ALockFileThatNoLiveCopyHoldsNeverStopsAStart)
+{
+    QTemporaryDir home;
+    ASSERT_TRUE(home.isValid());
+    const QProcessEnvironment environment = environmentIn(home);
+    const QString folder = home.filePath(QStringLiteral(".local/share/Quillbay"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    // Run as root, the copies run as another user, to whom root's lock is foreign as after sudo.
+    const bool asNobody = ::geteuid() == 0;
+    constexpr uid_t nobody = 65534;
+    if (asNobody) {
+        QDirIterator entries(home.path(), QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+                             QDirIterator::Subdirectories);
+        ASSERT_EQ(::chown(QFile::encodeName(home.path()).constData(), nobody, nobody), 0);
+        while (entries.hasNext())
+            ASSERT_EQ(::chown(QFile::encodeName(entries.next()).constData(), nobody, nobody), 0);
+    }
+    const auto start = [&](QProcess& quillbay) {
+        quillbay.setProcessEnvironment(environment);
+        if (asNobody)
+            quillbay.setChildProcessModifier([] {
+                if (::setgroups(0, nullptr) != 0 || ::setgid(nobody) != 0 || ::setuid(nobody) != 0)
+                    ::_exit(3);
+            });
+        quillbay.start(QStringLiteral(QB_QUILLBAY_BINARY), {});
+        EXPECT_TRUE(quillbay.waitForStarted(10000));
+    };
+
+    const QString lock = folder + QStringLiteral("/quillbay.lock");
+    const struct
+    {
+        const char* made;
+        mode_t mode;
+        bool foreign;
+    } locks[] = {{"on another computer", 0644, false},
+                 {"read-only", 0444, false},
+                 {"by another user", 0600, true}};
+    for (const auto& [made, mode, foreign] : locks) {
+        if (foreign && !asNobody)
+            continue;
+        QFile::remove(lock);
+        QFile file(lock);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("4242\nquillbay\nanother-computer\n6f1b0c2e9a7d4e58b3c1d2e3f4a5b6c7\n");
+        file.close();
+        const QByteArray path = QFile::encodeName(lock);
+        const uid_t owner = foreign || !asNobody ? ::geteuid() : nobody;
+        ASSERT_EQ(::chown(path.constData(), owner, owner), 0);
+        ASSERT_EQ(::chmod(path.constData(), mode), 0);
+
+        QProcess quillbay;
+        start(quillbay);
+        QByteArray log;
+        ASSERT_NE(waitForPort(quillbay, log, 10000), 0)
+            << "a lock made " << made << " stops a start:\n"
+            << log.toStdString();
+        QProcess later;
+        start(later);
+        handsOver(later, quillbay, log);
+        ASSERT_EQ(::kill(pid_t(quillbay.processId()), SIGTERM), 0);
+        ASSERT_TRUE(quillbay.waitForFinished(30000));
+        EXPECT_EQ(quillbay.exitCode(), 0) << made;
+    }
+}
+
+// Guards against a start from another session of the user (ssh, cron, su -: no runtime folder, or
+// another one) missing the copy started on the desktop, and against a warning for every round of
+// its wait.
+TEST(QuillbayProcessTest, AStartFromAnySessionOfTheUserReachesTheRunningCopy)
+{
+    QTemporaryDir home;
+    ASSERT_TRUE(home.isValid());
+    const QProcessEnvironment desktop = environmentIn(home);
+    QProcess running;
+    running.setProcessEnvironment(desktop);
+    running.start(QStringLiteral(QB_QUILLBAY_BINARY), {});
+    ASSERT_TRUE(running.waitForStarted(10000));
+    QByteArray runningLog;
+    ASSERT_NE(waitForPort(running, runningLog, 10000), 0) << runningLog.toStdString();
+
+    QProcessEnvironment withoutRuntime = desktop;
+    withoutRuntime.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+    QProcessEnvironment otherRuntime = desktop;
+    const QString other = home.filePath(QStringLiteral("other-run"));
+    ASSERT_EQ(::mkdir(QFile::encodeName(other).constData(), 0700), 0);
+    otherRuntime.insert(QStringLiteral("XDG_RUNTIME_DIR"), other);
+    for (const QProcessEnvironment& session : {withoutRuntime, otherRuntime}) {
+        QProcess later;
+        later.setProcessEnvironment(session);
+        later.start(QStringLiteral(QB_QUILLBAY_BINARY), {});
+        ASSERT_TRUE(later.waitForStarted(10000));
+        const QByteArray log = handsOver(later, running, runningLog);
+        EXPECT_LE(log.count("XDG_RUNTIME_DIR"), 1) << log.toStdString();
+    }
+    ASSERT_EQ(::kill(pid_t(running.processId()), SIGTERM), 0);
+    ASSERT_TRUE(running.waitForFinished(30000));
+    EXPECT_EQ(running.exitCode(), 0);
 }
 
 // Guards against the uploads recorded just before a quit being lost: the history writes records a
