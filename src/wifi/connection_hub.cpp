@@ -14,6 +14,10 @@ void ConnectionHub::adopt(int fd, const QString& host, quint64 serial)
 {
     auto* handler = new LocalConnectionHandler(fd, host, m_environment, this);
     m_handlers.insert(serial, handler);
+    connect(handler, &LocalConnectionHandler::headReceived, this,
+            [this, serial] { m_connections->headReceived(serial); });
+    connect(handler, &LocalConnectionHandler::bodyProgress, this,
+            [this, serial](qint64 bytes) { m_connections->bodyReceived(serial, bytes); });
     connect(handler, &LocalConnectionHandler::requestReceived, this,
             [this, serial] { m_connections->requestReceived(serial); });
     connect(handler, &LocalConnectionHandler::finished, this, [this, handler, serial] {

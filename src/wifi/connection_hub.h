@@ -24,7 +24,7 @@ public:
     // under `serial`.
     void adopt(int fd, const QString& host, quint64 serial);
     // On the hub's thread: closes the connection counted under `serial` if it is still receiving
-    // its request; its place has gone to a newer one.
+    // its request (its head, or its body); its place has gone to a newer one.
     void evict(quint64 serial);
 
 private:

@@ -198,6 +198,7 @@ void LocalConnectionHandler::handleBytes(const char* data, qint64 size)
             m_buffer.append(data, take);
         }
         m_bodyReceived += take;
+        emit bodyProgress(m_bodyReceived);
         if (m_bodyReceived == m_head.contentLength) {
             if (m_bodyReceived > kMaxBufferedBody) {
                 m_buffer.clear();
@@ -214,6 +215,7 @@ void LocalConnectionHandler::handleBytes(const char* data, qint64 size)
             return;
         }
         m_bodyReceived += take;
+        emit bodyProgress(m_bodyReceived);
         if (m_bodyReceived == m_head.contentLength) {
             finishUpload();
         }
@@ -234,6 +236,7 @@ void LocalConnectionHandler::onHeadComplete(const HttpRequestHead& head, QByteAr
     m_bodyReceived = 0;
     m_bodyAtWindowStart = 0;
     m_requestTimer.start(m_env.bodyRateWindowMs);
+    emit headReceived();
     // A file body whose end cannot be known must not be saved as an empty file.
     if (m_route == RequestRouter::Route::Upload && head.hasTransferEncoding) {
         sendText(411, QStringLiteral("Length Required"));

@@ -42,6 +42,10 @@ public:
     void evict();
 
 signals:
+    // Emitted once, when the request head has arrived.
+    void headReceived();
+    // Emitted as the request body arrives, with the bytes of it so far.
+    void bodyProgress(qint64 bytes);
     // Emitted once, when the whole request has arrived or the connection was answered before.
     void requestReceived();
     // Emitted once, when the connection has ended.

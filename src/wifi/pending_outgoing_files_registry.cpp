@@ -38,6 +38,17 @@ PendingOutgoingFilesRegistry& PendingOutgoingFilesRegistry::shared()
 void PendingOutgoingFilesRegistry::setFiles(const QList<PendingOutgoingFile>& files)
 {
     changeFiles(files);
+    forgetTokensOfRemovedFiles();
+}
+
+void PendingOutgoingFilesRegistry::forgetTokensOfRemovedFiles()
+{
+    for (auto it = m_recipientTokens.begin(); it != m_recipientTokens.end();) {
+        if (indexOf(it.key()) < 0)
+            it = m_recipientTokens.erase(it);
+        else
+            ++it;
+    }
 }
 
 void PendingOutgoingFilesRegistry::changeFiles(QList<PendingOutgoingFile> files)
@@ -57,13 +68,17 @@ int PendingOutgoingFilesRegistry::indexOf(const QUuid& id) const
     return -1;
 }
 
-void PendingOutgoingFilesRegistry::enqueue(const QUrl& url, const QString& recipientHost)
+void PendingOutgoingFilesRegistry::enqueue(const QUrl& url, const QString& recipientHost,
+                                           const QString& recipientToken)
 {
     // Only the size is looked at; the file may change or vanish before the phone fetches it.
     const QFileInfo info(url.toLocalFile());
     const qint64 size = info.exists() ? info.size() : 0;
+    const QUuid id = QUuid::createUuid();
+    if (!recipientToken.isEmpty())
+        m_recipientTokens.insert(id, recipientToken);
     QList<PendingOutgoingFile> files = m_files;
-    files.append(PendingOutgoingFile{QUuid::createUuid(), url, recipientHost, m_clock(), size, 0,
+    files.append(PendingOutgoingFile{id, url, recipientHost, m_clock(), size, 0,
                                      SendStatus::Waiting, std::nullopt});
     changeFiles(std::move(files));
 }
@@ -124,6 +139,7 @@ void PendingOutgoingFilesRegistry::remove(const QUuid& id)
 {
     QList<PendingOutgoingFile> files = m_files;
     files.removeIf([&id](const PendingOutgoingFile& file) { return file.id == id; });
+    m_recipientTokens.remove(id);
     changeFiles(std::move(files));
 }
 
@@ -134,11 +150,14 @@ void PendingOutgoingFilesRegistry::removeIfStill(const QUuid& id, SendStatus sta
         remove(id);
 }
 
-void PendingOutgoingFilesRegistry::moveRecipient(const QString& from, const QString& to)
+void PendingOutgoingFilesRegistry::followPhone(const QString& token, const QString& to)
 {
+    // By the phone, not by its old address: another phone may have answered there since.
+    if (token.isEmpty())
+        return;
     QList<PendingOutgoingFile> files = m_files;
     for (PendingOutgoingFile& file : files) {
-        if (file.recipientHost == from)
+        if (m_recipientTokens.value(file.id) == token)
             file.recipientHost = to;
     }
     changeFiles(std::move(files));

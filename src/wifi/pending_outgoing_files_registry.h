@@ -3,6 +3,7 @@
 #include "wifi/main_thread_gate.h"
 #include "wifi/pending_outgoing_file.h"
 
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QSet>
@@ -47,7 +48,10 @@ public:
     void setFiles(const QList<PendingOutgoingFile>& files); // observers told when it differs
     QSet<QUuid> cancelledIDs() const { return m_cancelledIDs; }
 
-    void enqueue(const QUrl& url, const QString& recipientHost);
+    // `recipientToken` names the phone (by the token it paired with) so that its files follow it
+    // to a new address; a file queued without one stays at its address.
+    void enqueue(const QUrl& url, const QString& recipientHost,
+                 const QString& recipientToken = QString());
     void cancel(const QUuid& id);
     QList<PendingOutgoingFile> filesFor(const QString& host) const;
     std::optional<PendingOutgoingFile> file(const QString& idString) const;
@@ -55,9 +59,9 @@ public:
     void updateProgress(const QUuid& id, qint64 sentBytes);
     void remove(const QUuid& id);
     void clearCancellation(const QUuid& id);
-    // Re-addresses every file offered to `from` (whatever its status) to `to`: its phone now
-    // answers there.
-    void moveRecipient(const QString& from, const QString& to);
+    // Re-addresses every file queued for the phone holding `token` (whatever its status) to `to`:
+    // that phone now answers there. Files queued for other phones at its old address stay.
+    void followPhone(const QString& token, const QString& to);
     // The "/pending" list of `host` and the file a "/download" of `idString` by `host` may fetch.
     QList<OfferedFile> offeredTo(const QString& host) const;
     std::optional<QUrl> downloadURL(const QString& idString, const QString& host) const;
@@ -91,12 +95,15 @@ signals:
 private:
     int indexOf(const QUuid& id) const;
     void changeFiles(QList<PendingOutgoingFile> files);
+    void forgetTokensOfRemovedFiles();
     void removeIfStill(const QUuid& id, SendStatus status);
     void finishAndRemoveLater(const QString& idString, SendStatus status,
                               std::chrono::milliseconds delay);
 
     QList<PendingOutgoingFile> m_files;
     QSet<QUuid> m_cancelledIDs;
+    // Which phone each file was queued for, by its token; never saved, like the list.
+    QHash<QUuid, QString> m_recipientTokens;
     Clock m_clock;
     Scheduler m_scheduler;
     MainThreadGate m_gate;

@@ -20,8 +20,8 @@ RegistryServerBackend::RegistryServerBackend(WiFiPeerRegistry& peers,
 {
     // Runs within the token check on the GUI thread, before the phone's next "/pending" can be
     // answered. The histories stay with the address they happened at.
-    m_followMoves = QObject::connect(&m_peers, &WiFiPeerRegistry::peerMoved, &m_outgoing,
-                                     &PendingOutgoingFilesRegistry::moveRecipient);
+    m_followMoves = QObject::connect(&m_peers, &WiFiPeerRegistry::phoneMoved, &m_outgoing,
+                                     &PendingOutgoingFilesRegistry::followPhone);
 }
 
 RegistryServerBackend::~RegistryServerBackend()

@@ -13,8 +13,8 @@ class WiFiPeerRegistry;
 // The server's way to the four registries on the GUI thread, through the registries' own bridges.
 // Nothing here blocks a connection thread: each question is posted to the GUI thread, and its
 // answer is posted back to the asking connection (or dropped once that connection is gone).
-// While it lives, the files waiting for a phone follow the phone when its token check moves it to
-// a new address.
+// While it lives, the files waiting for a phone follow that phone (and no other) when its token
+// check moves it to a new address.
 class RegistryServerBackend : public WiFiServerBackend
 {
 public:

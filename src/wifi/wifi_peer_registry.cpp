@@ -209,6 +209,8 @@ bool WiFiPeerRegistry::verifyToken(const QString& host, const QString& token)
     if (selectionFollows)
         m_selectedPeerHost = host;
     save();
+    if (from != host)
+        emit phoneMoved(token, host);
     if (follows)
         emit peerMoved(from, host);
     if (peersDiffer)

@@ -68,7 +68,7 @@ public:
     // Moves the peer holding `token` to `host`; false when no peer holds it. Unpaired records of
     // `host` go (they are this phone as the request's own touch recorded it), paired ones stay.
     // When the peer was the one its old address stood for, the selection follows it and
-    // peerMoved() tells who else must.
+    // peerMoved() tells who else must; phoneMoved() tells of every move.
     bool verifyToken(const QString& host, const QString& token);
     // Unpairs the first peer with `host` and gives it a new PIN.
     void regeneratePIN(const QString& host);
@@ -103,6 +103,9 @@ signals:
     // Emitted before peersChanged() and selectedPeerHostChanged() of the same move, with the
     // peers and the selection already at `to`: what is keyed by the phone's address follows it.
     void peerMoved(const QString& from, const QString& to);
+    // Emitted at every change of a paired phone's address, before peerMoved(): what is kept for
+    // the phone itself (by its token) follows it, whoever else its old address stands for.
+    void phoneMoved(const QString& token, const QString& to);
     void peersChanged();
     void selectedPeerHostChanged();
 

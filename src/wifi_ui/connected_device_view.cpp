@@ -303,7 +303,7 @@ void ConnectedDeviceView::queueFiles(const QStringList& paths)
     for (const PendingOutgoingFile& file : pending.files())
         before.insert(file.id);
     for (const QString& path : paths)
-        pending.enqueue(QUrl::fromLocalFile(path), m_peer.host);
+        pending.enqueue(QUrl::fromLocalFile(path), m_peer.host, m_peer.token.value_or(QString()));
     QSet<QUuid> tracked;
     for (const PendingOutgoingFile& file : pending.files()) {
         if (!before.contains(file.id))

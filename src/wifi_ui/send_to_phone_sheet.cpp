@@ -156,7 +156,9 @@ SendToPhoneSheet::SendToPhoneSheet(PendingOutgoingFilesRegistry& registry, const
 
 void SendToPhoneSheet::setPeer(const WiFiPeer& peer)
 {
-    if (peer == m_peer)
+    // Its files were queued for one phone: another record that the page comes to show (one left
+    // at the address that phone moved to) is not the phone they go to.
+    if (peer == m_peer || peer.token != m_peer.token)
         return;
     m_peer = peer;
     refresh();

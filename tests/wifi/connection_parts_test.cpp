@@ -1,5 +1,6 @@
 #include "platform/local_files.h"
 #include "platform/sync_spy.h"
+#include "wifi/connection_counter.h"
 #include "wifi/download_pump.h"
 #include "wifi/http_request_parser.h"
 #include "wifi/pin_attempt_limiter.h"
@@ -91,6 +92,45 @@ TEST(PinAttemptLimiter, LockOutDoublesAGlobalBurstStopsEverybodyAndStaleAttempts
     EXPECT_TRUE(limiter.beginAttempt("c", now));
     EXPECT_FALSE(limiter.beginAttempt("c", now));       // two still being checked
     EXPECT_TRUE(limiter.beginAttempt("c", now + 5000)); // their answers never came
+}
+
+// Guards against a flood of silent connections, once every place is taken, closing a phone's
+// running upload: with one connection per address, the oldest unfinished request is the upload.
+TEST(ConnectionCounter, AFullServerEvictsAMissingHeadFirstAndABodyOnlyThenTheSlowest)
+{
+    qint64 now = 0;
+    ConnectionCounter counter(5, [&] { return now; });
+    const auto admit = [&](const QString& host) {
+        const ConnectionCounter::Admission admission = counter.admit(host, nullptr);
+        EXPECT_TRUE(admission.admitted) << host.toStdString();
+        return admission;
+    };
+    const auto evictedFor = [&](const QString& host) {
+        const ConnectionCounter::Admission admission = admit(host);
+        counter.release(admission.evictSerial); // as its hub does once it has closed it
+        return std::pair(admission.serial, admission.evictSerial);
+    };
+    const quint64 upload = admit("10.0.0.2").serial;
+    counter.headReceived(upload);
+    const quint64 trickle = admit("10.0.0.3").serial;
+    counter.headReceived(trickle);
+    now = 1000;
+    const quint64 silent = admit("10.0.0.4").serial;
+    const quint64 busyFirst = admit("10.0.0.5").serial;
+    const quint64 busySecond = admit("10.0.0.5").serial;
+    now = 10'000;
+    counter.bodyReceived(upload, 50'000);
+    counter.bodyReceived(trickle, 4096);
+
+    // Missing heads go first: the busiest address, then the oldest.
+    const auto [sixth, first] = evictedFor("10.0.0.6");
+    EXPECT_EQ(first, busyFirst);
+    const auto [seventh, second] = evictedFor("10.0.0.7");
+    EXPECT_EQ(second, silent);
+    for (const quint64 answered : {busySecond, sixth, seventh})
+        counter.requestReceived(answered);
+    // Only bodies are left unfinished: the slowest goes.
+    EXPECT_EQ(evictedFor("10.0.0.8").second, trickle);
 }
 
 // Records what the pump asks of its connection; the test plays the connection's completions.

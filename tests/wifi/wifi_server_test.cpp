@@ -174,12 +174,12 @@ protected:
     {
         peers.setPeers(peers.peers() << WiFiPeer{host, "P", "1", "T" + host, QDateTime()});
     }
-    // A queued file of `size` bytes for `host`; its id as the phone sends it.
+    // A file of `size` bytes queued for the phone pair() put at `host`; the id the phone sends.
     QByteArray offer(qint64 size, const QString& host)
     {
         QFile file(source.filePath(QString::number(outgoing.files().size())));
         EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.resize(size));
-        outgoing.enqueue(QUrl::fromLocalFile(file.fileName()), host);
+        outgoing.enqueue(QUrl::fromLocalFile(file.fileName()), host, "T" + host);
         return outgoing.files().last().id.toString(QUuid::WithoutBraces).toUtf8();
     }
 
@@ -521,6 +521,35 @@ TEST_F(WiFiServerTest, FilesWaitingForAPhoneFollowItToItsNewAddress)
               2000);
     ASSERT_TRUE(test::waitUntil([&] { return sent.files().size() == 1; }));
     EXPECT_EQ(sent.files().first().recipientHost, "127.0.0.6");
+}
+
+// Guards against a phone that reconnects from a new address taking with it the files of another
+// phone that had moved to its old address meanwhile: they were offered to that other phone.
+TEST_F(WiFiServerTest, AWaitingFileFollowsOnlyThePhoneItWasOfferedTo)
+{
+    pair("127.0.0.12"); // phone B
+    pair("127.0.0.11"); // phone A
+    const QByteArray forA = offer(1500, "127.0.0.11");
+    const auto reconnect = [&](const char* token, const char* source) {
+        EXPECT_EQ(jsonOf(post("/reconnect", QByteArray("{\"token\":\"") + token + "\"}", source)),
+                  QJsonObject({{"ok", true}}));
+        test::waitUntil([&] { return server->openConnections() == 0; });
+        QCoreApplication::processEvents();
+    };
+    const auto idsOffered = [&](const char* source) {
+        QStringList ids;
+        for (const QJsonValue file :
+             jsonOf(ask("GET /pending HTTP/1.1\r\n\r\n", source)).value("files").toArray())
+            ids << file.toObject().value("id").toString().toLower();
+        return ids;
+    };
+    reconnect("T127.0.0.11", "127.0.0.12"); // B has left; A gets its address
+    EXPECT_EQ(idsOffered("127.0.0.12"), QStringList({QString::fromUtf8(forA)}));
+    reconnect("T127.0.0.12", "127.0.0.13"); // B comes back elsewhere
+    EXPECT_TRUE(idsOffered("127.0.0.13").isEmpty());
+    EXPECT_EQ(bodyOf(ask("GET /download?id=" + forA + " HTTP/1.1\r\n\r\n", "127.0.0.13")),
+              "No such file");
+    EXPECT_EQ(idsOffered("127.0.0.12"), QStringList({QString::fromUtf8(forA)}));
 }
 
 // Guards against a file written while a phone downloads it reaching the phone whole-looking, as
@@ -1076,6 +1105,10 @@ TEST_F(WiFiServerFloodTest, SlowRequestsAreCutOffAndAFullServerStillAnswersEvery
     EXPECT_LT(closedAfterMs("GET /status HTTP/1.1\r\nX-Pad: "), 5000);
     EXPECT_LT(closedAfterMs("POST /pair HTTP/1.1\r\nContent-Length: 1000\r\n\r\n"), 5000);
     EXPECT_LT(closedAfterMs("POST /upload HTTP/1.1\r\nContent-Length: 100000\r\n\r\n"), 5000);
+    // Enough for the first window, then a trickle: every window is held to the rate.
+    EXPECT_LT(closedAfterMs("POST /upload HTTP/1.1\r\nContent-Length: 100000\r\n\r\n" +
+                            QByteArray(4096, 'b')),
+              5000);
     EXPECT_TRUE(logs.contains("Closing connection from 127.0.0.7: no request within 1000 ms"));
     EXPECT_TRUE(test::waitUntil([&] { return server->openConnections() == 0; }));
     EXPECT_TRUE(QDir(quillbayFolder()).entryList(QDir::Files | QDir::Hidden).isEmpty());

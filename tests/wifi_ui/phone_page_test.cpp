@@ -358,6 +358,13 @@ TEST(PhonePage, APhoneReconnectingFromANewAddressKeepsItsPageAndSheet)
     ASSERT_EQ(page->model()->pendingFiles().size(), 1);
     EXPECT_EQ(page->model()->pendingFiles().first().recipientHost, "10.0.0.6");
     EXPECT_TRUE(page->model()->activity().isEmpty()); // the history stays with its address
+
+    // Moving onto an address where another paired phone's older record stays, the page may come
+    // to show that record; the sheet stays with the phone its file was queued for.
+    r.peers.setPeers(QList<WiFiPeer>{{"10.0.0.7", "Tab", "1", "tab", {}}} + r.peers.peers());
+    ASSERT_TRUE(r.peers.verifyToken("10.0.0.7", *token));
+    EXPECT_EQ(sheet->windowTitle(), "Send to Pixel");
+    EXPECT_EQ(r.pending.files().first().recipientHost, "10.0.0.7");
 }
 
 } // namespace
