@@ -9,6 +9,7 @@
 #include "core/transfer/commit_step.h"
 #include "core/transfer/transfer_queue_actor.h"
 #include "core/transfer/transfer_queue_view_model.h"
+#include "platform/app_paths.h"
 #include "platform/avahi_dns_sd_publisher.h"
 #include "platform/local_files.h"
 #include "platform/preference_store.h"
@@ -19,11 +20,14 @@
 #include "wifi/sent_files_registry.h"
 #include "wifi/wifi_peer_registry.h"
 
+#include <QDir>
 #include <QPointer>
 #include <QThreadPool>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
+#include <pwd.h>
 #include <unistd.h>
 
 namespace qb {
@@ -91,6 +95,20 @@ QuillbayApp::QuillbayApp(Options options, QObject* parent)
     m_wifiServer->start();
     step(QStringLiteral("wifiServer"));
 
+    // Saved data this run cannot use is left alone; the user hears of it once, over the window.
+    QStringList problems;
+    for (const QString& problem :
+         {WiFiPeerRegistry::shared().fileProblem(), ReceivedFilesRegistry::shared().fileProblem(),
+          SentFilesRegistry::shared().fileProblem()}) {
+        if (!problem.isEmpty() && !problems.contains(problem))
+            problems << problem;
+    }
+    if (!problems.isEmpty()) {
+        QTimer::singleShot(0, this, [this, problems] {
+            m_alerts->present(dataFilesAlert(problems, AppPaths::dataFolder()));
+        });
+    }
+
     m_mailHelper = std::make_unique<MailHelper>(runner, *m_alerts,
                                                 [] { return CrashLogManager::writeCrashReport(); });
 }
@@ -153,6 +171,29 @@ int QuillbayApp::finishProcess(int status)
         QStringLiteral("A phone is not answering; quitting without waiting for it"));
     std::fflush(nullptr);
     ::_exit(status);
+}
+
+Alert QuillbayApp::dataFilesAlert(const QStringList& problems, const QString& folder)
+{
+    QString user = QString::number(::geteuid());
+    passwd entry{};
+    passwd* found = nullptr;
+    char buffer[1024];
+    if (::getpwuid_r(::geteuid(), &entry, buffer, sizeof buffer, &found) == 0 && found)
+        user = QString::fromLocal8Bit(found->pw_name);
+    Alert alert;
+    alert.title = QStringLiteral("Quillbay cannot use its saved pairings and history");
+    alert.message =
+        problems.join(u'\n') +
+        QStringLiteral("\n\nQuillbay leaves them exactly as they are and saves nothing over them "
+                       "while it runs, so paired phones may have to pair again and new transfers "
+                       "are not kept in the history. This happens after Quillbay was run as "
+                       "another user, for example with sudo. To give the folder back to your "
+                       "user, run in a terminal:\n\nsudo chown -R %1: \"%2\"\n\nthen quit "
+                       "Quillbay and start it again.")
+            .arg(user, QDir::toNativeSeparators(folder));
+    alert.buttons = {QStringLiteral("OK")};
+    return alert;
 }
 
 QuillbayApp::Options QuillbayApp::processOptions()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/alert_presenter.h"
 #include "core/device/device_list_view_model.h"
 #include "wifi/history_file_writer.h"
 #include "wifi/wifi_advertiser.h"
@@ -12,7 +13,6 @@
 
 namespace qb {
 
-class AlertPresenter;
 class AppState;
 class MailHelper;
 class PreferenceStore;
@@ -80,6 +80,10 @@ public:
 
     // The default options of the application process (crash guard as the environment says).
     static Options processOptions();
+
+    // What the window says when saved pairings or histories in `folder` are left alone for this
+    // run (each of `problems` names a file or the folder, and why).
+    static Alert dataFilesAlert(const QStringList& problems, const QString& folder);
 
 private:
     void step(const QString& name);

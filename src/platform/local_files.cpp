@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
 #include <QSet>
 #include <QStandardPaths>
 #include <QUuid>
@@ -185,6 +186,28 @@ int syncFile(const QString& path)
 int syncFolder(const QString& path)
 {
     return syncPath(path, O_DIRECTORY, false);
+}
+
+bool makeFolder(const QString& path)
+{
+    const QString absolute = QDir::cleanPath(QDir(path).absolutePath());
+    QStringList missing;
+    for (QString folder = absolute; !QFileInfo(folder).isDir();) {
+        const QString parent = QFileInfo(folder).path();
+        missing.prepend(folder);
+        if (parent == folder)
+            break;
+        folder = parent;
+    }
+    for (const QString& folder : std::as_const(missing)) {
+        if (::mkdir(QFile::encodeName(folder).constData(), 0777) != 0) {
+            if (errno != EEXIST || !QFileInfo(folder).isDir())
+                return false;
+            continue; // made meanwhile by someone else, who flushes it
+        }
+        syncFolder(QFileInfo(folder).path());
+    }
+    return true;
 }
 
 QString errnoText(int error)

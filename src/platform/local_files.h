@@ -38,6 +38,10 @@ int syncFile(int fd);
 int syncFile(const QString& path);
 // Flushes a folder's entries (fsync), so a rename in it survives a power cut; 0 or the errno.
 int syncFolder(const QString& path);
+// Makes the folder at `path` and those above it that are missing, flushing each new folder's
+// entry in its parent, so that a file saved into it at once does not lose its folder to a power
+// cut. Whether a folder is there now; a failure is left to the caller to report.
+bool makeFolder(const QString& path);
 // The system's text for an errno value.
 QString errnoText(int error);
 

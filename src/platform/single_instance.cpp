@@ -1,5 +1,6 @@
 #include "platform/single_instance.h"
 
+#include "platform/local_files.h"
 #include "platform/logger.h"
 
 #include <QCoreApplication>
@@ -156,7 +157,7 @@ QString SingleInstance::socketPath(const QString& folder)
 
 SingleInstance::Outcome SingleInstance::start(int waitMs)
 {
-    QDir().mkpath(m_folder);
+    LocalFiles::makeFolder(m_folder);
     const QDeadlineTimer deadline(waitMs);
     for (;;) {
         // Tried again each round: the copy holding it may have quit or died meanwhile.

@@ -88,6 +88,11 @@ QString HistoryFileWriter::setAsidePath() const
     return m_state->setAsidePath;
 }
 
+QString HistoryFileWriter::problem() const
+{
+    return m_state->file.problem(); // settled when the file was read, before any write
+}
+
 bool HistoryFileWriter::writesLeftRunning()
 {
     return runningWriters > 0;

@@ -66,6 +66,8 @@ public:
     QString path() const;
     // Where an undecodable file was moved before the first write replaced it.
     QString setAsidePath() const;
+    // Why nothing is written over the file in this run; see JsonArrayFile::problem().
+    QString problem() const;
 
     // The list changed: it is written within kInterval.
     void changed();

@@ -1,15 +1,21 @@
 #include "wifi/json_array_file.h"
 
+#include "platform/local_files.h"
 #include "platform/logger.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonParseError>
+#include <QRegularExpression>
 #include <QSaveFile>
 
+#include <cerrno>
+#include <pwd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace qb {
 
@@ -20,18 +26,47 @@ Logger registryLog()
     return Logger(QStringLiteral("WiFiAdvertiser"), true);
 }
 
+// ", which belongs to <user>" when the file at `path` is not this user's: the likeliest reason
+// it cannot be used, and what the user needs to know to give it back.
+QString ownerNote(const QString& path)
+{
+    struct stat status
+    {};
+    if (::stat(QFile::encodeName(path).constData(), &status) != 0 || status.st_uid == ::geteuid())
+        return {};
+    QString owner = QString::number(status.st_uid);
+    passwd entry{};
+    passwd* found = nullptr;
+    char buffer[1024];
+    if (::getpwuid_r(status.st_uid, &entry, buffer, sizeof buffer, &found) == 0 && found)
+        owner = QString::fromLocal8Bit(found->pw_name);
+    return QStringLiteral(", which belongs to %1").arg(owner);
+}
+
 } // namespace
 
 JsonArrayFile::JsonArrayFile(QString path) : m_path(std::move(path)) {}
 
 std::optional<QJsonArray> JsonArrayFile::readArray()
 {
-    QFile file(m_path);
-    if (!file.exists())
+    const QString folder = QFileInfo(m_path).absolutePath();
+    if (::access(QFile::encodeName(folder).constData(), W_OK) != 0) {
+        const int error = errno;
+        leaveAlone(QStringLiteral("The folder \u201c%1\u201d cannot be written: %2%3.")
+                       .arg(QDir::toNativeSeparators(folder), LocalFiles::errnoText(error),
+                            ownerNote(folder)));
+    } else {
+        removeCutSaves();
+    }
+    struct stat status
+    {};
+    if (::stat(QFile::encodeName(m_path).constData(), &status) != 0 && errno == ENOENT)
         return std::nullopt;
+    QFile file(m_path);
     if (!file.open(QIODevice::ReadOnly)) {
-        registryLog().error(QStringLiteral("Could not read %1: %2"), {m_path, file.errorString()});
-        markUnreadable();
+        leaveAlone(
+            QStringLiteral("\u201c%1\u201d cannot be read: %2%3.")
+                .arg(QDir::toNativeSeparators(m_path), file.errorString(), ownerNote(m_path)));
         return std::nullopt;
     }
     QJsonParseError error{};
@@ -41,6 +76,35 @@ std::optional<QJsonArray> JsonArrayFile::readArray()
         return std::nullopt;
     }
     return document.array();
+}
+
+void JsonArrayFile::leaveAlone(const QString& why)
+{
+    if (!m_problem.isEmpty())
+        return;
+    m_problem = why;
+    registryLog().error(QStringLiteral("Leaving %1 as it is and saving nothing over it: %2"),
+                        {m_path, why});
+}
+
+void JsonArrayFile::removeCutSaves() const
+{
+    // A save writes into "<name>.XXXXXX" beside the file where the file system cannot make an
+    // unnamed one; a crash or a power cut during it leaves that behind.
+    const QFileInfo info(m_path);
+    const QRegularExpression cut(
+        QStringLiteral("^%1\\.[A-Za-z0-9]{6}$").arg(QRegularExpression::escape(info.fileName())));
+    const QFileInfoList candidates =
+        QDir(info.absolutePath())
+            .entryInfoList({info.fileName() + QStringLiteral(".??????")},
+                           QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks);
+    for (const QFileInfo& candidate : candidates) {
+        if (!cut.match(candidate.fileName()).hasMatch())
+            continue;
+        if (QFile::remove(candidate.absoluteFilePath()))
+            registryLog().info(QStringLiteral("Removed %1, left by a save that was cut off"),
+                               {candidate.absoluteFilePath()});
+    }
 }
 
 void JsonArrayFile::markUnreadable()
@@ -78,6 +142,9 @@ bool JsonArrayFile::setAsideUnreadable()
 
 bool JsonArrayFile::save(const QJsonArray& array)
 {
+    // Another user's file, or a folder this user cannot write, stays as the user will find it.
+    if (!m_problem.isEmpty())
+        return false;
     // Overwriting an undecodable file would destroy what might still be recovered by hand.
     if (!setAsideUnreadable())
         return false;
@@ -111,6 +178,12 @@ bool JsonArrayFile::save(const QJsonArray& array)
     }
     if (!file.commit()) {
         registryLog().error(QStringLiteral("Could not save %1: %2"), {m_path, file.errorString()});
+        return false;
+    }
+    // The new name is only in the folder's entries until the folder reaches the disk.
+    if (const int error = LocalFiles::syncFolder(QFileInfo(m_path).absolutePath())) {
+        registryLog().error(QStringLiteral("Could not save %1: its folder was not flushed (%2)"),
+                            {m_path, LocalFiles::errnoText(error)});
         return false;
     }
     return true;

@@ -13,9 +13,14 @@ namespace qb {
 // One registry file: a compact JSON array read once at creation and rewritten whole and atomically
 // on every change, readable by the user only (it may hold pairing tokens).
 //
-// A file that exists but cannot be read or decoded counts as empty, and is moved aside (as
+// A file that cannot be decoded counts as empty, and is moved aside (as
 // "<name>.unreadable-<UTC time>") before the first save would replace it, so no history or pairing
-// is silently lost. Failed saves are logged. Used by one thread at a time.
+// is silently lost. A file that is there but cannot be opened (another user's, after a run under
+// sudo), or one whose folder cannot be written, is left exactly as it is for the whole run: it
+// counts as empty (or as what could be read) and nothing is saved over it; problem() says why.
+// Each save is flushed with its folder's entry, so that it survives a power cut once it returns;
+// what a save cut off by a crash left beside the file goes when the file is read.
+// Failed saves are logged. Used by one thread at a time.
 class JsonArrayFile
 {
 public:
@@ -48,15 +53,21 @@ public:
 
     // Where the unreadable file was moved, once it has been (for tests and diagnostics).
     QString setAsidePath() const { return m_setAsidePath; }
+    // Why this run leaves the file alone and saves nothing over it, for the user to read; empty
+    // when saves go ahead. Known once the file was read.
+    QString problem() const { return m_problem; }
 
 private:
     std::optional<QJsonArray> readArray();
     void markUnreadable();
     bool setAsideUnreadable();
+    void leaveAlone(const QString& why);
+    void removeCutSaves() const;
 
     QString m_path;
     bool m_unreadable = false;
     QString m_setAsidePath;
+    QString m_problem;
 };
 
 } // namespace qb

@@ -1,6 +1,7 @@
 #include "wifi/received_files_registry.h"
 
 #include "platform/app_paths.h"
+#include "platform/local_files.h"
 #include "platform/logger.h"
 
 #include <QDir>
@@ -12,7 +13,7 @@ ReceivedFilesRegistry::ReceivedFilesRegistry(const QString& folder, QObject* par
       m_writer(QDir(folder).filePath(kFileName), HistoryFileWriter::snapshotOf(m_files)),
       m_gate(this)
 {
-    if (!QDir().mkpath(folder))
+    if (!LocalFiles::makeFolder(folder))
         Logger(QStringLiteral("WiFiAdvertiser"), true)
             .error(QStringLiteral("Could not create %1"), {folder});
     m_files = m_writer.load<ReceivedFile>(&ReceivedFile::fromJson);

@@ -51,6 +51,8 @@ public:
 
     void setClock(Clock clock) { m_clock = std::move(clock); }
     QString setAsidePath() const { return m_writer.setAsidePath(); }
+    // Why the file is left as it is and nothing is saved over it in this run; empty when it is not.
+    QString fileProblem() const { return m_writer.problem(); }
 
 signals:
     void filesChanged();

@@ -1,6 +1,7 @@
 #include "wifi/sent_files_registry.h"
 
 #include "platform/app_paths.h"
+#include "platform/local_files.h"
 #include "platform/logger.h"
 
 #include <QDir>
@@ -12,7 +13,7 @@ SentFilesRegistry::SentFilesRegistry(const QString& folder, QObject* parent)
       m_writer(QDir(folder).filePath(kFileName), HistoryFileWriter::snapshotOf(m_files)),
       m_gate(this)
 {
-    if (!QDir().mkpath(folder))
+    if (!LocalFiles::makeFolder(folder))
         Logger(QStringLiteral("WiFiAdvertiser"), true)
             .error(QStringLiteral("Could not create %1"), {folder});
     m_files = m_writer.load<SentFile>(&SentFile::fromJson);

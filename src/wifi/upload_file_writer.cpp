@@ -59,7 +59,7 @@ UploadFileWriter::Error UploadFileWriter::open(const QString& downloadsFolder, q
         m_log.info(QStringLiteral("Renamed stale file at %1 → %2"), {m_folder, aside});
     }
     const bool existed = info.isDir();
-    if (!QDir().mkpath(m_folder)) {
+    if (!LocalFiles::makeFolder(m_folder)) {
         m_log.error(QStringLiteral("Failed to create dir: %1"),
                     {QStringLiteral("cannot create %1").arg(m_folder)});
         return Error::CreateFolderFailed;

@@ -1,6 +1,7 @@
 #include "wifi/wifi_peer_registry.h"
 
 #include "platform/app_paths.h"
+#include "platform/local_files.h"
 #include "platform/logger.h"
 
 #include <QCoreApplication>
@@ -21,7 +22,7 @@ WiFiPeerRegistry::WiFiPeerRegistry(const QString& folder, QObject* parent)
       m_random([] { return QRandomGenerator::system()->generate64(); }),
       m_clock([] { return QDateTime::currentDateTimeUtc(); }), m_gate(this)
 {
-    if (!QDir().mkpath(folder))
+    if (!LocalFiles::makeFolder(folder))
         Logger(QStringLiteral("WiFiAdvertiser"), true)
             .error(QStringLiteral("Could not create %1"), {folder});
     m_peers = m_file.load<WiFiPeer>(&WiFiPeer::fromJson);

@@ -98,6 +98,8 @@ public:
     void setRandomSource(RandomSource random) { m_random = std::move(random); }
     void setClock(Clock clock) { m_clock = std::move(clock); }
     QString setAsidePath() const { return m_file.setAsidePath(); }
+    // Why the file is left as it is and nothing is saved over it in this run; empty when it is not.
+    QString fileProblem() const { return m_file.problem(); }
 
 signals:
     // Emitted before peersChanged() and selectedPeerHostChanged() of the same move, with the

@@ -7,9 +7,12 @@
 #include "app/quillbay_app.h"
 #include "core/transfer/transfer_queue_view_model.h"
 #include "phone/phone_test.h"
+#include "platform/app_paths.h"
 #include "platform/preference_store.h"
 #include "platform/scripted_process_runner.h"
 #include "support/test_support.h"
+#include "wifi/received_files_registry.h"
+#include "wifi/sent_files_registry.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -22,6 +25,7 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QUuid>
 
 #include <gtest/gtest.h>
 
@@ -93,6 +97,12 @@ TEST_F(QuillbayQuitPhoneTest, QuittingDuringADownloadEndsInOrder)
     QTimer::singleShot(0, qApp, &QCoreApplication::quit);
     QCoreApplication::exec();
     EXPECT_TRUE(runner->commands().contains(ScriptedProcessRunner::kStart));
+    // What phones fetched and sent a moment before the quit, still unwritten, is written by it.
+    const QString stamp = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    SentFilesRegistry::shared().record(QUrl::fromLocalFile("/out/" + stamp + ".pdf"), 4,
+                                       "10.0.0.8");
+    ReceivedFilesRegistry::shared().record(QUrl::fromLocalFile("/in/" + stamp + ".jpg"), 4,
+                                           "10.0.0.8", "Pixel");
     app->shutdown();
     EXPECT_EQ(app->wifiServer(), nullptr);
     EXPECT_EQ(app->appState().transferQueueViewModel(), nullptr);
@@ -101,6 +111,11 @@ TEST_F(QuillbayQuitPhoneTest, QuittingDuringADownloadEndsInOrder)
     late.connectToHost(QStringLiteral("127.0.0.1"), port);
     EXPECT_FALSE(late.waitForConnected(2000)) << "still accepting after shutdown";
     app->shutdown(); // a second time does nothing
+    for (const auto* name : {"sent_files.json", "received_files.json"}) {
+        QFile history(QDir(AppPaths::dataFolder()).filePath(QString::fromLatin1(name)));
+        EXPECT_TRUE(history.open(QIODevice::ReadOnly) && history.readAll().contains(stamp.toUtf8()))
+            << name;
+    }
     app.reset();
 
     // The libmtp call runs to its end on the phone's thread; the bytes it wrote stay whole.

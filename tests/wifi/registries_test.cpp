@@ -16,6 +16,7 @@
 
 #include <csignal>
 #include <deque>
+#include <grp.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
@@ -72,9 +73,10 @@ class WiFiPeerRegistryTest : public ::testing::Test
 {
 protected:
     void SetUp() override { ensureApplication(); }
-    std::unique_ptr<WiFiPeerRegistry> makeRegistry()
+    std::unique_ptr<WiFiPeerRegistry> makeRegistry(const QString& folder = QString())
     {
-        auto registry = std::make_unique<WiFiPeerRegistry>(m_dir.path());
+        auto registry =
+            std::make_unique<WiFiPeerRegistry>(folder.isEmpty() ? m_dir.path() : folder);
         registry->setClock([this] { return m_now; });
         registry->setRandomSource([this] { return drawGiving(m_nextPin++); }); // 000042, 000043...
         return registry;
@@ -240,22 +242,44 @@ TEST_F(WiFiPeerRegistryTest, ReadsTheFileBackAndSetsAnUndecodableOneAside)
 
 namespace {
 
+// Runs `work` in a child process after `prepare` (which may fail); whether both returned true.
+bool inAChild(const std::function<bool()>& prepare, const std::function<bool()>& work)
+{
+    std::fflush(nullptr);
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(prepare() && work() ? 0 : 1);
+    int status = -1;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 // Runs `work` in a child process whose files cannot grow past `limit` bytes, as on a full disk
 // (no privileges needed); whether it returned true there.
 bool onAFullDisk(rlim_t limit, const std::function<bool()>& work)
 {
-    std::fflush(nullptr);
-    const pid_t child = ::fork();
-    if (child == 0) {
-        std::signal(SIGXFSZ, SIG_IGN); // a write past the limit then fails with EFBIG
-        rlimit size{};
-        ::getrlimit(RLIMIT_FSIZE, &size);
-        size.rlim_cur = limit;
-        ::_exit(::setrlimit(RLIMIT_FSIZE, &size) == 0 && work() ? 0 : 1);
-    }
-    int status = -1;
-    ::waitpid(child, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return inAChild(
+        [limit] {
+            std::signal(SIGXFSZ, SIG_IGN); // a write past the limit then fails with EFBIG
+            rlimit size{};
+            ::getrlimit(RLIMIT_FSIZE, &size);
+            size.rlim_cur = limit;
+            return ::setrlimit(RLIMIT_FSIZE, &size) == 0;
+        },
+        work);
+}
+
+// Run as root, tests of files another user left run `work` as nobody, to whom root's files are
+// foreign as they are to the user after a run under sudo; else as this user.
+constexpr uid_t kNobody = 65534;
+bool asTheUser(const std::function<bool()>& work)
+{
+    return inAChild(
+        [] {
+            return ::geteuid() != 0 || (::setgroups(0, nullptr) == 0 && ::setgid(kNobody) == 0 &&
+                                        ::setuid(kNobody) == 0);
+        },
+        work);
 }
 
 } // namespace
@@ -306,6 +330,115 @@ TEST_F(WiFiPeerRegistryTest, AFullDiskLeavesEachFileAsItWas)
     EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden),
               QStringList({"received_files.json", "wifi_peers.json"}));
     EXPECT_TRUE(makeRegistry()->isPaired("10.0.0.7"));
+}
+
+// Guards against an answered pairing or record being lost to a power cut: each save of the three
+// files flushes their folder once the new name is in it, a folder made for them is flushed into
+// its parent, and what a save cut off left beside them goes at the next start.
+TEST_F(WiFiPeerRegistryTest, WhatASaveAnsweredSurvivesAPowerCut)
+{
+    const QString parent = m_dir.filePath("share");
+    const QString folder = parent + "/Quillbay";
+    clearSyncCalls();
+    WiFiPeerRegistry(folder).touch("10.0.0.1", "A");
+    EXPECT_TRUE(syncCalls().contains("fsync " + m_dir.path()))
+        << syncCalls().join('\n').toStdString();
+    EXPECT_TRUE(syncCalls().contains("fsync " + parent));
+
+    const QStringList cut = {"wifi_peers.json.Ab3dE9", "received_files.json.QWERTY",
+                             "sent_files.json.a1b2c3"};
+    const QStringList others = {"wifi_peers.json", "wifi_peers.json.Ab3dE",
+                                "wifi_peers.json.unreadable-20260101T000000.000Z",
+                                "notes.json.Ab3dE9"};
+    for (const QString& name : cut + others.mid(1))
+        writeAll(folder + '/' + name, "{");
+    auto peers = makeRegistry(folder);
+    ReceivedFilesRegistry received(folder);
+    SentFilesRegistry sent(folder);
+    QStringList left = QDir(folder).entryList(QDir::Files | QDir::Hidden);
+    QStringList expected = others;
+    left.sort();
+    expected.sort();
+    EXPECT_EQ(left, expected);
+
+    // The file's own flush (of a temporary in the folder, named or not), then the folder's.
+    const auto savedThenFlushed = [&] {
+        const QStringList calls = syncCalls();
+        return calls.size() >= 2 && calls.last() == "fsync " + folder &&
+               calls.at(calls.size() - 2).contains(folder + '/');
+    };
+    clearSyncCalls();
+    peers->touch("10.0.0.7", "Pixel");
+    ASSERT_TRUE(peers->verifyPIN("10.0.0.7", "000042"));
+    EXPECT_TRUE(savedThenFlushed()) << syncCalls().join('\n').toStdString();
+    clearSyncCalls();
+    received.record(QUrl::fromLocalFile("/in/a.jpg"), 1, "10.0.0.7", "Pixel");
+    ASSERT_TRUE(received.save());
+    EXPECT_TRUE(savedThenFlushed()) << syncCalls().join('\n').toStdString();
+    clearSyncCalls();
+    sent.record(QUrl::fromLocalFile("/out/b.pdf"), 2, "10.0.0.7");
+    ASSERT_TRUE(sent.save());
+    EXPECT_TRUE(savedThenFlushed()) << syncCalls().join('\n').toStdString();
+}
+
+// Guards against a file the user cannot read (another user's, after a run under sudo) being taken
+// for an undecodable one, set aside and replaced, so that the pairings and history the user still
+// has were lost: it is left exactly as it is, nothing is saved over it and the registry says which
+// file and why. So is everything in a data folder the user cannot write.
+TEST_F(WiFiPeerRegistryTest, AFileThatCannotBeReadIsLeftExactlyAsItIs)
+{
+    {
+        auto registry = makeRegistry();
+        registry->touch("10.0.0.7", "Pixel");
+        ASSERT_TRUE(registry->verifyPIN("10.0.0.7", "000042"));
+        ReceivedFilesRegistry received(m_dir.path());
+        received.record(QUrl::fromLocalFile("/in/a.jpg"), 1, "10.0.0.7", "Pixel");
+        SentFilesRegistry sent(m_dir.path());
+        sent.record(QUrl::fromLocalFile("/out/b.pdf"), 2, "10.0.0.7");
+    }
+    const QStringList names = {"received_files.json", "sent_files.json", "wifi_peers.json"};
+    QList<QByteArray> contents;
+    const bool root = ::geteuid() == 0;
+    const QByteArray folderPath = QFile::encodeName(m_dir.path());
+    ASSERT_EQ(root ? ::chown(folderPath.constData(), kNobody, kNobody) : 0, 0);
+    for (const QString& name : names) {
+        contents << readAll(m_dir.filePath(name));
+        ASSERT_FALSE(contents.last().isEmpty());
+        // Root's 0600 files are foreign to nobody; the user's own made unreadable otherwise.
+        ASSERT_EQ(root ? 0 : ::chmod(QFile::encodeName(m_dir.filePath(name)).constData(), 0), 0);
+    }
+    EXPECT_TRUE(asTheUser([&] {
+        auto peers = makeRegistry();
+        ReceivedFilesRegistry received(m_dir.path());
+        SentFilesRegistry sent(m_dir.path());
+        peers->touch("10.0.0.8", "Tab");
+        received.record(QUrl::fromLocalFile("/in/c.jpg"), 3, "10.0.0.8", "Tab");
+        sent.record(QUrl::fromLocalFile("/out/d.pdf"), 4, "10.0.0.8");
+        const QString owner = root ? QStringLiteral(", which belongs to root.") : QString();
+        for (const QString& problem :
+             {peers->fileProblem(), received.fileProblem(), sent.fileProblem()}) {
+            if (!problem.contains("cannot be read: Permission denied" + owner))
+                return false;
+        }
+        return peers->fileProblem().contains(storePath()) && peers->peers().size() == 1 &&
+               !peers->save() && !received.save() && !sent.save() &&
+               received.fileProblem().contains("received_files.json");
+    }));
+    EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden), names);
+    for (int i = 0; i < names.size(); ++i)
+        EXPECT_EQ(readAll(m_dir.filePath(names[i])), contents[i]) << names[i].toStdString();
+
+    // A first start under sudo made the data folder: the user's start writes nothing into it.
+    const QString folder = m_dir.filePath("root's");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), root ? 0755 : 0555), 0);
+    EXPECT_TRUE(asTheUser([&] {
+        WiFiPeerRegistry peers(folder);
+        peers.touch("10.0.0.8", "Tab");
+        return peers.fileProblem().contains("cannot be written: Permission denied") &&
+               peers.fileProblem().contains(folder) && !peers.save();
+    }));
+    EXPECT_TRUE(QDir(folder).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
 }
 
 // Guards against requests growing the peers and their file without bound, and against a write
@@ -427,7 +560,7 @@ TEST_F(TransferRecordsTest, ABurstIsWrittenOnceInOrderAndWhatIsLeftAtQuit)
         return QUrl::fromLocalFile(QStringLiteral("/in/%1.jpg").arg(i));
     };
     const auto writes = [this] {
-        return syncCalls().filter(m_dir.path()).size();
+        return syncCalls().filter(m_dir.path() + '/').size(); // the files', not their folder's
     };
     auto registry = make<ReceivedFilesRegistry>();
     clearSyncCalls();
@@ -463,6 +596,32 @@ TEST_F(TransferRecordsTest, ABurstIsWrittenOnceInOrderAndWhatIsLeftAtQuit)
         sent->record(url(i), i, "10.0.0.7");
     sent.reset();
     EXPECT_EQ(make<SentFilesRegistry>()->files().size(), 50);
+
+    // A steady stream of records, one every 100 ms, is written while it goes on.
+    registry = make<ReceivedFilesRegistry>();
+    int streamed = 0;
+    while (streamed < 20 && make<ReceivedFilesRegistry>()->files().size() == 304) {
+        registry->record(url(400 + streamed++), 1, "h", "n");
+        waitUntil([] { return false; }, 100);
+    }
+    EXPECT_LT(streamed, 20) << "nothing written during two seconds of records";
+
+    // A write the full disk refused is written again once there is room, by the quit at the
+    // latest.
+    registry.reset();
+    const qsizetype before = make<ReceivedFilesRegistry>()->files().size();
+    EXPECT_TRUE(onAFullDisk(0, [&] {
+        LogCapture log;
+        auto full = make<ReceivedFilesRegistry>();
+        full->record(url(500), 1, "h", "n");
+        const bool refused = waitUntil(
+            [&] { return log.hasError("Could not save " + path("received_files.json")); });
+        rlimit size{};
+        ::getrlimit(RLIMIT_FSIZE, &size);
+        size.rlim_cur = size.rlim_max; // room again
+        return refused && ::setrlimit(RLIMIT_FSIZE, &size) == 0;
+    }));
+    EXPECT_EQ(make<ReceivedFilesRegistry>()->files().size(), before + 1);
 }
 
 using namespace std::chrono_literals;
