@@ -10,6 +10,7 @@
 #include "quit_child_support.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QTemporaryDir>
 
 #include <fstream>
@@ -51,6 +52,8 @@ int main(int argc, char* argv[])
     };
     auto quillbay = std::make_unique<QuillbayApp>(std::move(options));
 
+    // The flush held is the received file's: its folder is there before, as after a first upload.
+    QDir(destination).mkpath(QStringLiteral("Quillbay"));
     test::holdSyncs(destination);
     if (mode == "download") {
         const QString device = QStringLiteral("unknown_1_%1").arg(phone.deviceAddress());

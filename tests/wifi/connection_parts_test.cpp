@@ -317,9 +317,12 @@ TEST(UploadFileWriter, UploadsAreDurableSimultaneousOnesOfOneNameSurviveAndNoneI
     const QString folder = QDir(downloads.path()).filePath("Quillbay");
     test::clearSyncCalls();
     EXPECT_EQ(upload(downloads.path(), "notes", ""), folder + "/notes");
-    // Flushed under its temporary name, then the folder: durable before the phone hears "ok".
-    EXPECT_EQ(test::syncCalls().size(), 2);
-    EXPECT_TRUE(test::syncCalls()[0].startsWith("fdatasync " + folder + "/.quillbay-upload-"));
+    // The new folder flushed into its parent; the file under its temporary name, then the folder:
+    // durable before the phone hears "ok".
+    ASSERT_EQ(test::syncCalls().size(), 3);
+    EXPECT_EQ(test::syncCalls()[0], "fsync " + downloads.path());
+    EXPECT_TRUE(test::syncCalls()[1].startsWith("fdatasync " + folder + "/.quillbay-upload-"));
+    EXPECT_EQ(test::syncCalls()[2], "fsync " + folder);
     EXPECT_EQ(upload(downloads.path(), "notes", "x"), folder + "/notes (1)");
 
     std::vector<QString> paths(8);
