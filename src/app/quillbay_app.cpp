@@ -184,7 +184,7 @@ Alert QuillbayApp::dataFilesAlert(const QStringList& problems, const QString& fo
     Alert alert;
     alert.title = QStringLiteral("Quillbay cannot use its saved pairings and history");
     alert.message =
-        problems.join(u'\n') +
+        problems.join(QStringLiteral("\n\n")) +
         QStringLiteral("\n\nQuillbay leaves them exactly as they are and saves nothing over them "
                        "while it runs, so paired phones may have to pair again and new transfers "
                        "are not kept in the history. This happens after Quillbay was run as "

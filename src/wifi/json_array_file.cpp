@@ -26,7 +26,7 @@ Logger registryLog()
     return Logger(QStringLiteral("WiFiAdvertiser"), true);
 }
 
-// ", which belongs to <user>" when the file at `path` is not this user's: the likeliest reason
+// "; it belongs to <user>" when the file at `path` is not this user's: the likeliest reason
 // it cannot be used, and what the user needs to know to give it back.
 QString ownerNote(const QString& path)
 {
@@ -40,7 +40,7 @@ QString ownerNote(const QString& path)
     char buffer[1024];
     if (::getpwuid_r(status.st_uid, &entry, buffer, sizeof buffer, &found) == 0 && found)
         owner = QString::fromLocal8Bit(found->pw_name);
-    return QStringLiteral(", which belongs to %1").arg(owner);
+    return QStringLiteral("; it belongs to %1").arg(owner);
 }
 
 } // namespace
@@ -52,7 +52,7 @@ std::optional<QJsonArray> JsonArrayFile::readArray()
     const QString folder = QFileInfo(m_path).absolutePath();
     if (::access(QFile::encodeName(folder).constData(), W_OK) != 0) {
         const int error = errno;
-        leaveAlone(QStringLiteral("The folder \u201c%1\u201d cannot be written: %2%3.")
+        leaveAlone(QStringLiteral("The folder \u201c%1\u201d cannot be written (%2)%3.")
                        .arg(QDir::toNativeSeparators(folder), LocalFiles::errnoText(error),
                             ownerNote(folder)));
     } else {
@@ -65,7 +65,7 @@ std::optional<QJsonArray> JsonArrayFile::readArray()
     QFile file(m_path);
     if (!file.open(QIODevice::ReadOnly)) {
         leaveAlone(
-            QStringLiteral("\u201c%1\u201d cannot be read: %2%3.")
+            QStringLiteral("\u201c%1\u201d cannot be read (%2)%3.")
                 .arg(QDir::toNativeSeparators(m_path), file.errorString(), ownerNote(m_path)));
         return std::nullopt;
     }

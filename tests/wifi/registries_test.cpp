@@ -414,10 +414,10 @@ TEST_F(WiFiPeerRegistryTest, AFileThatCannotBeReadIsLeftExactlyAsItIs)
         peers->touch("10.0.0.8", "Tab");
         received.record(QUrl::fromLocalFile("/in/c.jpg"), 3, "10.0.0.8", "Tab");
         sent.record(QUrl::fromLocalFile("/out/d.pdf"), 4, "10.0.0.8");
-        const QString owner = root ? QStringLiteral(", which belongs to root.") : QString();
+        const QString owner = root ? QStringLiteral("; it belongs to root.") : QString();
         for (const QString& problem :
              {peers->fileProblem(), received.fileProblem(), sent.fileProblem()}) {
-            if (!problem.contains("cannot be read: Permission denied" + owner))
+            if (!problem.contains("cannot be read (Permission denied)" + owner))
                 return false;
         }
         return peers->fileProblem().contains(storePath()) && peers->peers().size() == 1 &&
@@ -435,7 +435,7 @@ TEST_F(WiFiPeerRegistryTest, AFileThatCannotBeReadIsLeftExactlyAsItIs)
     EXPECT_TRUE(asTheUser([&] {
         WiFiPeerRegistry peers(folder);
         peers.touch("10.0.0.8", "Tab");
-        return peers.fileProblem().contains("cannot be written: Permission denied") &&
+        return peers.fileProblem().contains("cannot be written (Permission denied)") &&
                peers.fileProblem().contains(folder) && !peers.save();
     }));
     EXPECT_TRUE(QDir(folder).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
