@@ -27,7 +27,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <pwd.h>
 #include <unistd.h>
 
 namespace qb {
@@ -175,12 +174,6 @@ int QuillbayApp::finishProcess(int status)
 
 Alert QuillbayApp::dataFilesAlert(const QStringList& problems, const QString& folder)
 {
-    QString user = QString::number(::geteuid());
-    passwd entry{};
-    passwd* found = nullptr;
-    char buffer[1024];
-    if (::getpwuid_r(::geteuid(), &entry, buffer, sizeof buffer, &found) == 0 && found)
-        user = QString::fromLocal8Bit(found->pw_name);
     Alert alert;
     alert.title = QStringLiteral("Quillbay cannot use its saved pairings and history");
     alert.message =
@@ -191,7 +184,7 @@ Alert QuillbayApp::dataFilesAlert(const QStringList& problems, const QString& fo
                        "another user, for example with sudo. To give the folder back to your "
                        "user, run in a terminal:\n\nsudo chown -R %1: \"%2\"\n\nthen quit "
                        "Quillbay and start it again.")
-            .arg(user, QDir::toNativeSeparators(folder));
+            .arg(LocalFiles::userName(::geteuid()), QDir::toNativeSeparators(folder));
     alert.buttons = {QStringLiteral("OK")};
     return alert;
 }

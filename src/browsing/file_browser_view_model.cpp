@@ -190,18 +190,7 @@ void FileBrowserViewModel::reloadAfter(QFuture<void> renewal)
     setIsLoading(true);
     setErrorMessage(std::nullopt);
     setItems({});
-    if (renewal.isFinished() && !renewal.isCanceled()) {
-        // Nothing to wait for: the listing starts at once, as it always did.
-        try {
-            renewal.waitForFinished();
-        } catch (...) {
-            failListing(generation, errorText(std::current_exception()));
-            return;
-        }
-        list(generation);
-        return;
-    }
-    whenFinished(this, renewal, [this, generation](QFuture<void> finished) {
+    const auto listAfter = [this, generation](QFuture<void> finished) {
         if (generation != m_generation)
             return;
         try {
@@ -211,7 +200,12 @@ void FileBrowserViewModel::reloadAfter(QFuture<void> renewal)
             return;
         }
         list(generation);
-    });
+    };
+    // Nothing to wait for: the listing starts at once, as it always did.
+    if (renewal.isFinished() && !renewal.isCanceled())
+        listAfter(renewal);
+    else
+        whenFinished(this, renewal, listAfter);
 }
 
 void FileBrowserViewModel::list(quint64 generation)

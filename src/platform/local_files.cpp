@@ -13,6 +13,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -213,6 +214,16 @@ bool makeFolder(const QString& path)
 QString errnoText(int error)
 {
     return QString::fromLocal8Bit(std::strerror(error));
+}
+
+QString userName(uint uid)
+{
+    passwd entry{};
+    passwd* found = nullptr;
+    char buffer[1024];
+    if (::getpwuid_r(uid_t(uid), &entry, buffer, sizeof buffer, &found) == 0 && found)
+        return QString::fromLocal8Bit(found->pw_name);
+    return QString::number(uid);
 }
 
 int openRegularFile(const QString& path, qint64* size, QString* error)

@@ -44,6 +44,8 @@ int syncFolder(const QString& path);
 bool makeFolder(const QString& path);
 // The system's text for an errno value.
 QString errnoText(int error);
+// The login name of the user `uid`, or its number when the system knows no name for it.
+QString userName(uint uid);
 
 // Opens the file at `path` for reading, refusing anything but a regular file. The open itself
 // never waits: a named pipe without a writer, or a device, would otherwise hold the calling

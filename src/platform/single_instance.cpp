@@ -39,11 +39,6 @@ Logger instanceLog()
     return Logger(QStringLiteral("App"), true);
 }
 
-QString errnoText(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
-
 QString lockPath(const QString& folder)
 {
     return folder + QStringLiteral("/quillbay.lock");
@@ -201,7 +196,7 @@ SingleInstance::Lock SingleInstance::takeLock()
             if (error != EACCES && error != EPERM && error != EROFS && error != ELOOP) {
                 instanceLog().warning(
                     QStringLiteral("Could not lock %1 (%2); not checking for another running copy"),
-                    {lockPath(m_folder), errnoText(error)});
+                    {lockPath(m_folder), LocalFiles::errnoText(error)});
                 return Lock::Failed;
             }
             const Lock replaced = replaceUnwritableLock(path);
@@ -214,7 +209,7 @@ SingleInstance::Lock SingleInstance::takeLock()
                 return Lock::Held;
             instanceLog().warning(
                 QStringLiteral("Could not lock %1 (%2); not checking for another running copy"),
-                {lockPath(m_folder), errnoText(errno)});
+                {lockPath(m_folder), LocalFiles::errnoText(errno)});
             return Lock::Failed;
         }
         if (!namesSameFile(lock.get(), path))
@@ -240,7 +235,7 @@ SingleInstance::Lock SingleInstance::replaceUnwritableLock(const QByteArray& pat
     const auto failed = [this](int error) {
         instanceLog().warning(
             QStringLiteral("Could not lock %1 (%2); not checking for another running copy"),
-            {lockPath(m_folder), errnoText(error)});
+            {lockPath(m_folder), LocalFiles::errnoText(error)});
         return Lock::Failed;
     };
     // Held for a moment only; a file system without locks on folders goes without it.
@@ -344,7 +339,7 @@ void SingleInstance::listen()
     }
     if (error != 0) {
         instanceLog().warning(QStringLiteral("Other starts cannot reach this copy: %1"),
-                              {errnoText(error)});
+                              {LocalFiles::errnoText(error)});
         return;
     }
     m_listener = std::move(listener);

@@ -13,7 +13,6 @@
 #include <QSaveFile>
 
 #include <cerrno>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -34,13 +33,7 @@ QString ownerNote(const QString& path)
     {};
     if (::stat(QFile::encodeName(path).constData(), &status) != 0 || status.st_uid == ::geteuid())
         return {};
-    QString owner = QString::number(status.st_uid);
-    passwd entry{};
-    passwd* found = nullptr;
-    char buffer[1024];
-    if (::getpwuid_r(status.st_uid, &entry, buffer, sizeof buffer, &found) == 0 && found)
-        owner = QString::fromLocal8Bit(found->pw_name);
-    return QStringLiteral("; it belongs to %1").arg(owner);
+    return QStringLiteral("; it belongs to %1").arg(LocalFiles::userName(status.st_uid));
 }
 
 } // namespace
@@ -89,11 +82,15 @@ void JsonArrayFile::leaveAlone(const QString& why)
 
 void JsonArrayFile::removeCutSaves() const
 {
-    // A save writes into "<name>.XXXXXX" beside the file where the file system cannot make an
-    // unnamed one; a crash or a power cut during it leaves that behind.
+    // A save names its file "<name>.XXXXXX" beside the old one before the rename over it (from
+    // the start, where the file system cannot make an unnamed file); a crash or a power cut in
+    // between leaves that behind. The six letters are random, of both cases: a name of the user's
+    // own ("wifi_peers.json.backup", "….Backup") is a word, and is left alone. So is one in
+    // twenty of the leftovers, which costs only its room.
     const QFileInfo info(m_path);
     const QRegularExpression cut(
-        QStringLiteral("^%1\\.[A-Za-z0-9]{6}$").arg(QRegularExpression::escape(info.fileName())));
+        QStringLiteral("^%1\\.(?=[A-Za-z]*[a-z])[A-Za-z](?=[A-Za-z]*[A-Z])[A-Za-z]{5}$")
+            .arg(QRegularExpression::escape(info.fileName())));
     const QFileInfoList candidates =
         QDir(info.absolutePath())
             .entryInfoList({info.fileName() + QStringLiteral(".??????")},

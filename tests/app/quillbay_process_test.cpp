@@ -81,6 +81,14 @@ QProcessEnvironment environmentIn(const QTemporaryDir& home)
     return environment;
 }
 
+// Starts Quillbay in `environment`.
+void start(QProcess& quillbay, const QProcessEnvironment& environment)
+{
+    quillbay.setProcessEnvironment(environment);
+    quillbay.start(QStringLiteral(QB_QUILLBAY_BINARY), {});
+    EXPECT_TRUE(quillbay.waitForStarted(10000));
+}
+
 TEST(QuillbayProcessTest, ServesStatusWithinThreeSecondsAndQuitsCleanlyOnSigterm)
 {
     QTemporaryDir home;
@@ -168,18 +176,13 @@ TEST(QuillbayProcessTest, ASecondStartShowsTheRunningCopyAndAKilledOneLeavesNoth
     QTemporaryDir home;
     ASSERT_TRUE(home.isValid());
     const QProcessEnvironment environment = environmentIn(home);
-    const auto start = [&](QProcess& quillbay) {
-        quillbay.setProcessEnvironment(environment);
-        quillbay.start(QStringLiteral(QB_QUILLBAY_BINARY), {});
-        EXPECT_TRUE(quillbay.waitForStarted(10000));
-    };
 
     QProcess first;
-    start(first);
+    start(first, environment);
     QByteArray firstLog;
     ASSERT_NE(waitForPort(first, firstLog, 10000), 0) << firstLog.toStdString();
     QProcess second;
-    start(second);
+    start(second, environment);
     handsOver(second, first, firstLog);
     ASSERT_EQ(first.state(), QProcess::Running);
 
@@ -188,7 +191,7 @@ TEST(QuillbayProcessTest, ASecondStartShowsTheRunningCopyAndAKilledOneLeavesNoth
     ASSERT_TRUE(first.waitForFinished(10000));
     QProcess racers[2];
     for (QProcess& racer : racers)
-        start(racer);
+        start(racer, environment);
     QElapsedTimer clock;
     clock.start();
     while (racers[0].state() == QProcess::Running && racers[1].state() == QProcess::Running &&
@@ -204,7 +207,7 @@ TEST(QuillbayProcessTest, ASecondStartShowsTheRunningCopyAndAKilledOneLeavesNoth
 
     // Its socket took the killed one's place: a later start reaches it too.
     QProcess later;
-    start(later);
+    start(later, environment);
     handsOver(later, running, runningLog);
     ASSERT_EQ(::kill(pid_t(running.processId()), SIGTERM), 0);
     ASSERT_TRUE(running.waitForFinished(30000));
@@ -217,7 +220,7 @@ TEST(QuillbayProcessTest, ASecondStartShowsTheRunningCopyAndAKilledOneLeavesNoth
     const timespec times[2] = {aMinuteAgo, aMinuteAgo};
     ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(lock).constData(), times, 0), 0);
     QProcess afterPowerCut;
-    start(afterPowerCut);
+    start(afterPowerCut, environment);
     QByteArray log;
     EXPECT_NE(waitForPort(afterPowerCut, log, 10000), 0) << log.toStdString();
     afterPowerCut.terminate();
@@ -245,15 +248,13 @@ TEST(QuillbayProcessTest, ALockFileThatNoLiveCopyHoldsNeverStopsAStart)
         while (entries.hasNext())
             ASSERT_EQ(::chown(QFile::encodeName(entries.next()).constData(), nobody, nobody), 0);
     }
-    const auto start = [&](QProcess& quillbay) {
-        quillbay.setProcessEnvironment(environment);
+    const auto startAsTheUser = [&](QProcess& quillbay) {
         if (asNobody)
             quillbay.setChildProcessModifier([] {
                 if (::setgroups(0, nullptr) != 0 || ::setgid(nobody) != 0 || ::setuid(nobody) != 0)
                     ::_exit(3);
             });
-        quillbay.start(QStringLiteral(QB_QUILLBAY_BINARY), {});
-        EXPECT_TRUE(quillbay.waitForStarted(10000));
+        start(quillbay, environment);
     };
 
     const QString lock = folder + QStringLiteral("/quillbay.lock");
@@ -279,13 +280,13 @@ TEST(QuillbayProcessTest, ALockFileThatNoLiveCopyHoldsNeverStopsAStart)
         ASSERT_EQ(::chmod(path.constData(), mode), 0);
 
         QProcess quillbay;
-        start(quillbay);
+        startAsTheUser(quillbay);
         QByteArray log;
         ASSERT_NE(waitForPort(quillbay, log, 10000), 0)
             << "a lock made " << made << " stops a start:\n"
             << log.toStdString();
         QProcess later;
-        start(later);
+        startAsTheUser(later);
         handsOver(later, quillbay, log);
         ASSERT_EQ(::kill(pid_t(quillbay.processId()), SIGTERM), 0);
         ASSERT_TRUE(quillbay.waitForFinished(30000));
@@ -302,9 +303,7 @@ TEST(QuillbayProcessTest, AStartFromAnySessionOfTheUserReachesTheRunningCopy)
     ASSERT_TRUE(home.isValid());
     const QProcessEnvironment desktop = environmentIn(home);
     QProcess running;
-    running.setProcessEnvironment(desktop);
-    running.start(QStringLiteral(QB_QUILLBAY_BINARY), {});
-    ASSERT_TRUE(running.waitForStarted(10000));
+    start(running, desktop);
     QByteArray runningLog;
     ASSERT_NE(waitForPort(running, runningLog, 10000), 0) << runningLog.toStdString();
 
@@ -316,9 +315,7 @@ TEST(QuillbayProcessTest, AStartFromAnySessionOfTheUserReachesTheRunningCopy)
     otherRuntime.insert(QStringLiteral("XDG_RUNTIME_DIR"), other);
     for (const QProcessEnvironment& session : {withoutRuntime, otherRuntime}) {
         QProcess later;
-        later.setProcessEnvironment(session);
-        later.start(QStringLiteral(QB_QUILLBAY_BINARY), {});
-        ASSERT_TRUE(later.waitForStarted(10000));
+        start(later, session);
         const QByteArray log = handsOver(later, running, runningLog);
         EXPECT_LE(log.count("XDG_RUNTIME_DIR"), 1) << log.toStdString();
     }
@@ -335,9 +332,7 @@ TEST(QuillbayProcessTest, EveryUploadAnsweredBeforeSigtermIsInTheHistoryAfterIt)
     ASSERT_TRUE(home.isValid());
     const QProcessEnvironment environment = environmentIn(home);
     QProcess quillbay;
-    quillbay.setProcessEnvironment(environment);
-    quillbay.start(QStringLiteral(QB_QUILLBAY_BINARY), {});
-    ASSERT_TRUE(quillbay.waitForStarted(10000));
+    start(quillbay, environment);
     QByteArray log;
     const quint16 port = waitForPort(quillbay, log, 10000);
     ASSERT_NE(port, 0) << log.toStdString();

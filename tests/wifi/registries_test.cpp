@@ -345,11 +345,16 @@ TEST_F(WiFiPeerRegistryTest, WhatASaveAnsweredSurvivesAPowerCut)
         << syncCalls().join('\n').toStdString();
     EXPECT_TRUE(syncCalls().contains("fsync " + parent));
 
-    const QStringList cut = {"wifi_peers.json.Ab3dE9", "received_files.json.QWERTY",
-                             "sent_files.json.a1b2c3"};
-    const QStringList others = {"wifi_peers.json", "wifi_peers.json.Ab3dE",
-                                "wifi_peers.json.unreadable-20260101T000000.000Z",
-                                "notes.json.Ab3dE9"};
+    // As Qt names them, and names a user may give a copy, which stay.
+    const QStringList cut = {"wifi_peers.json.dDXtld", "received_files.json.TmqXhw",
+                             "sent_files.json.HeOEmc"};
+    const QStringList others = {"wifi_peers.json",
+                                "wifi_peers.json.backup",
+                                "wifi_peers.json.Backup",
+                                "wifi_peers.json.bk2026",
+                                "wifi_peers.json.HeOEm",
+                                "notes.json.HeOEmc",
+                                "wifi_peers.json.unreadable-20260101T000000.000Z"};
     for (const QString& name : cut + others.mid(1))
         writeAll(folder + '/' + name, "{");
     auto peers = makeRegistry(folder);
