@@ -124,26 +124,38 @@ void HistoryFileWriter::handOver()
 
 bool HistoryFileWriter::flush(QDeadlineTimer deadline)
 {
-    bool retry = false;
-    {
-        QMutexLocker lock(&m_state->mutex);
-        retry = !m_state->lastSucceeded && !m_state->writing;
-    }
-    if (m_stale || retry)
+    const bool handedOver = m_stale;
+    if (handedOver)
         handOver();
     // Until the writing thread has ended, not merely written: a quit that finds none running
     // knows the disk answered.
-    QMutexLocker lock(&m_state->mutex);
-    while (m_state->writing) {
-        if (!m_state->progressed.wait(&m_state->mutex, deadline) && deadline.hasExpired())
-            break;
+    const auto writerEnded = [&] {
+        QMutexLocker lock(&m_state->mutex);
+        while (m_state->writing) {
+            if (!m_state->progressed.wait(&m_state->mutex, deadline) && deadline.hasExpired())
+                break;
+        }
+        return !m_state->writing;
+    };
+    bool ended = writerEnded();
+    // A write refused before this flush (a full disk, since given room) is tried once more; one
+    // still running when the flush began is judged only once it has ended.
+    if (ended && !handedOver && !succeeded()) {
+        handOver();
+        ended = writerEnded();
     }
-    if (m_state->writing) {
+    if (!ended) {
         Logger(QStringLiteral("WiFiAdvertiser"), true)
             .warning(QStringLiteral("Could not save %1 in time; the disk is still writing it"),
                      {m_state->file.path()});
         return false;
     }
+    return succeeded();
+}
+
+bool HistoryFileWriter::succeeded() const
+{
+    QMutexLocker lock(&m_state->mutex);
     return m_state->lastSucceeded;
 }
 

@@ -83,6 +83,7 @@ private:
     struct State;
     JsonArrayFile& file();
     void handOver();
+    bool succeeded() const; // whether the last write that ended left the list on the disk
 
     std::shared_ptr<State> m_state;
     Snapshot m_snapshot;
