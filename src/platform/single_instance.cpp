@@ -91,6 +91,14 @@ QByteArray socketAddress(const QString& folder, OwnedDescriptor& handle)
     return "/proc/self/fd/" + QByteArray::number(handle.get()) + "/quillbay.socket";
 }
 
+// A lock that cannot be taken for another reason than a running copy: this start runs unguarded.
+void warnLockFailed(const QString& folder, int error)
+{
+    instanceLog().warning(
+        QStringLiteral("Could not lock %1 (%2); not checking for another running copy"),
+        {lockPath(folder), LocalFiles::errnoText(error)});
+}
+
 bool fillAddress(const QByteArray& path, sockaddr_un& address)
 {
     address = {};
@@ -194,9 +202,7 @@ SingleInstance::Lock SingleInstance::takeLock()
         if (!lock.valid()) {
             const int error = errno;
             if (error != EACCES && error != EPERM && error != EROFS && error != ELOOP) {
-                instanceLog().warning(
-                    QStringLiteral("Could not lock %1 (%2); not checking for another running copy"),
-                    {lockPath(m_folder), LocalFiles::errnoText(error)});
+                warnLockFailed(m_folder, error);
                 return Lock::Failed;
             }
             const Lock replaced = replaceUnwritableLock(path);
@@ -207,9 +213,7 @@ SingleInstance::Lock SingleInstance::takeLock()
         if (::flock(lock.get(), LOCK_EX | LOCK_NB) != 0) {
             if (errno == EWOULDBLOCK)
                 return Lock::Held;
-            instanceLog().warning(
-                QStringLiteral("Could not lock %1 (%2); not checking for another running copy"),
-                {lockPath(m_folder), LocalFiles::errnoText(errno)});
+            warnLockFailed(m_folder, errno);
             return Lock::Failed;
         }
         if (!namesSameFile(lock.get(), path))
@@ -233,9 +237,7 @@ SingleInstance::Lock SingleInstance::takeLock()
 SingleInstance::Lock SingleInstance::replaceUnwritableLock(const QByteArray& path)
 {
     const auto failed = [this](int error) {
-        instanceLog().warning(
-            QStringLiteral("Could not lock %1 (%2); not checking for another running copy"),
-            {lockPath(m_folder), LocalFiles::errnoText(error)});
+        warnLockFailed(m_folder, error);
         return Lock::Failed;
     };
     // Held for a moment only; a file system without locks on folders goes without it.

@@ -382,6 +382,11 @@ TEST_F(TransferEnginePhoneTest, ARetriedMoveDeletesItsSourceOnlyBesideAMatchingC
         return errorOf();
     };
 
+    const auto notDeleted = [](const QString& name) {
+        return "\u201C" + name +
+               "\u201D was not deleted: it no longer matches its copy in the destination folder.";
+    };
+
     // The stray copy was deleted: the retry copies again before it deletes.
     const TransferJob first = failedMove("a.txt");
     fs::remove(storage / "Dest" / "a.txt");
@@ -393,9 +398,7 @@ TEST_F(TransferEnginePhoneTest, ARetriedMoveDeletesItsSourceOnlyBesideAMatchingC
     const TransferJob second = failedMove("b.txt");
     writeFile(storage / "b.txt", "version two");
     fs::last_write_time(storage / "b.txt", fs::last_write_time(storage / "b.txt") + 1h);
-    EXPECT_EQ(retry(second, TransferStatus::Failed),
-              "\u201Cb.txt\u201D was not deleted: it no longer matches its copy in the destination "
-              "folder.");
+    EXPECT_EQ(retry(second, TransferStatus::Failed), notDeleted("b.txt"));
     EXPECT_EQ(readFile(storage / "b.txt"), "version two");
     EXPECT_EQ(readFile(storage / "Dest" / "b.txt"), "version one");
 
@@ -405,17 +408,13 @@ TEST_F(TransferEnginePhoneTest, ARetriedMoveDeletesItsSourceOnlyBesideAMatchingC
     const auto written = fs::last_write_time(storage / "c.txt");
     writeFile(storage / "c.txt", "version one\nand a line");
     fs::last_write_time(storage / "c.txt", written);
-    EXPECT_EQ(retry(third, TransferStatus::Failed),
-              "\u201Cc.txt\u201D was not deleted: it no longer matches its copy in the destination "
-              "folder.");
+    EXPECT_EQ(retry(third, TransferStatus::Failed), notDeleted("c.txt"));
     EXPECT_EQ(readFile(storage / "c.txt"), "version one\nand a line");
 
     // A shorter file of that name in its place at the destination is no copy of the source.
     const TransferJob fourth = failedMove("d.txt");
     writeFile(storage / "Dest" / "d.txt", "version");
-    EXPECT_EQ(retry(fourth, TransferStatus::Failed),
-              "\u201Cd.txt\u201D was not deleted: it no longer matches its copy in the destination "
-              "folder.");
+    EXPECT_EQ(retry(fourth, TransferStatus::Failed), notDeleted("d.txt"));
     EXPECT_EQ(readFile(storage / "d.txt"), "version one");
     EXPECT_EQ(readFile(storage / "Dest" / "d.txt"), "version");
 
