@@ -127,11 +127,17 @@ TEST_F(QuillbayQuitPhoneTest, QuittingDuringADownloadEndsInOrder)
 }
 
 // Starts `program` with `arguments`, waits until it says it is stuck, sends SIGTERM and expects
-// it gone within five seconds with status 0. Its standard error, for the caller's checks.
+// it gone within five seconds with status 0. Its standard error, for the caller's checks. The
+// child ends without its destructors, so its temporary folders are made in one removed here.
 QByteArray stuckChildEndsOnSigterm(const QString& program, const QStringList& arguments)
 {
     const std::string what = arguments.join(u' ').toStdString();
+    QTemporaryDir scratch;
+    EXPECT_TRUE(scratch.isValid());
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("TMPDIR"), scratch.path());
     QProcess child;
+    child.setProcessEnvironment(environment);
     child.start(program, arguments);
     EXPECT_TRUE(child.waitForStarted()) << what;
     QByteArray output;
