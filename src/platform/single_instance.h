@@ -26,60 +26,53 @@ private:
 };
 
 // One running copy per user and data folder: two copies would each write their own lists over the
-// other's files. The first start holds an advisory lock on a file in the data folder for its whole
-// run (the kernel drops it when the process ends, however it ends) and listens on a local socket
-// in that folder; a later start, from any session of the user, finds the lock held and asks the
-// running copy, through that socket, to show its window. Who made the lock file (another user, as
-// in a run under sudo, or another machine, as in a restored backup) never matters: only whether a
-// live process holds it. Lives on the thread that calls start().
+// other's files. The copy is the process that holds one name in Linux's abstract socket
+// namespace, made from the user id and the data folder's canonical path. The name lives in no
+// folder, so no file system, owner, mode or cleanup can refuse it or leave it behind, and the
+// kernel frees it the moment the process ends, however it ends. A later start, from any session
+// of the user, finds the name taken, connects, and asks the copy of its own user to show its
+// window. Lives on the thread that calls start().
 class SingleInstance : public QObject
 {
     Q_OBJECT
 
 public:
     enum class Outcome {
-        Running,    // this is the one copy: it holds the lock and takes requests
-        HandedOver, // another copy runs and was asked to show its window
-        NoAnswer,   // another copy holds the lock but did not answer in time
+        Running,    // this is the one copy (or the name is another user's): it runs
+        HandedOver, // this user's copy runs and was asked to show its window
+        NoAnswer,   // this user's copy holds the name but did not answer in time
     };
 
     // `folder`: the data folder the copy guards; created when missing.
     explicit SingleInstance(QString folder, QObject* parent = nullptr);
-    // Stops taking requests, then releases the lock: the process is done with the folder.
+    // Frees the name: the process is done with the folder.
     ~SingleInstance() override;
 
-    // Takes the lock and starts taking requests, or hands over to the copy that holds it. Blocks
+    // Takes the name and starts taking requests, or hands over to the copy that holds it. Blocks
     // for up to `waitMs` while that copy is still starting (or two start at once) or still
-    // quitting, which can take a disk's ten seconds. A folder where no lock can be made at all
-    // leaves this copy running, as before, and says why in the log.
-    Outcome start(int waitMs = 15'000);
+    // quitting, which holds the name until its last save and can take a disk's ten seconds twice.
+    Outcome start(int waitMs = 30'000);
 
-    // The local socket of the copy guarding `folder`, inside that folder: only the folder and the
-    // user decide where starts meet, whatever session each comes from.
-    static QString socketPath(const QString& folder);
+    // The abstract socket name (without its leading NUL) of this user's copy guarding `folder`.
+    static QByteArray socketName(const QString& folder);
 
 signals:
     // Another start asked this copy to show its window.
     void showRequested();
 
 private:
-    enum class Lock { Taken, Held, Retry, Failed };
+    enum class Ask { Shown, Gone, Foreign, Silent };
 
-    Lock takeLock();
-    Lock replaceUnwritableLock(const QByteArray& path);
-    bool askRunningCopy(const QDeadlineTimer& deadline);
-    void listen();
-    void stopListening();
+    bool bindName(int& error);
+    Ask askRunningCopy(const QDeadlineTimer& deadline, long long* holder);
+    void removeEarlierReleaseFiles() const;
+    void stopAnswering();
     void acceptRequests();
 
     const QString m_folder;
-    OwnedDescriptor m_lock;
-    // The folder, kept open when its path is too long for a socket address.
-    OwnedDescriptor m_folderHandle;
+    QByteArray m_name;
     OwnedDescriptor m_listener;
-    QByteArray m_listenerAddress;
     QSocketNotifier* m_requests = nullptr;
-    bool m_warnedOtherUser = false;
 };
 
 } // namespace qb
