@@ -226,6 +226,22 @@ QString userName(uint uid)
     return QString::number(uid);
 }
 
+QString foreignOwnerNote(const QString& path)
+{
+    struct stat status
+    {};
+    if (::stat(QFile::encodeName(path).constData(), &status) != 0 || status.st_uid == ::geteuid())
+        return {};
+    return QStringLiteral("; it belongs to %1").arg(userName(status.st_uid));
+}
+
+QString shellQuoted(const QString& text)
+{
+    QString quoted = text;
+    quoted.replace(u'\'', QStringLiteral("'\\''"));
+    return u'\'' + quoted + u'\'';
+}
+
 int openRegularFile(const QString& path, qint64* size, QString* error)
 {
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);

@@ -46,6 +46,12 @@ bool makeFolder(const QString& path);
 QString errnoText(int error);
 // The login name of the user `uid`, or its number when the system knows no name for it.
 QString userName(uint uid);
+// "; it belongs to <user>" when the file or folder at `path` is not this user's, else empty: the
+// likeliest reason it cannot be used, and what the user needs to know to give it back.
+QString foreignOwnerNote(const QString& path);
+// `text` as one word for a POSIX shell, whatever it holds: between single quotes, each single
+// quote written '\''.
+QString shellQuoted(const QString& text);
 
 // Opens the file at `path` for reading, refusing anything but a regular file. The open itself
 // never waits: a named pipe without a writer, or a device, would otherwise hold the calling

@@ -10,11 +10,13 @@
 #include <QJsonDocument>
 #include <QJsonParseError>
 #include <QRegularExpression>
-#include <QSaveFile>
 
 #include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace qb {
 
@@ -25,15 +27,63 @@ Logger registryLog()
     return Logger(QStringLiteral("WiFiAdvertiser"), true);
 }
 
-// "; it belongs to <user>" when the file at `path` is not this user's: the likeliest reason
-// it cannot be used, and what the user needs to know to give it back.
-QString ownerNote(const QString& path)
+// The start of the name of a save's temporary beside the file `name`: hidden, and made only here.
+QString temporaryPrefix(const QString& name)
 {
-    struct stat status
+    return u'.' + name + QStringLiteral(".quillbay-save-");
+}
+
+// A save's temporary: closed, and removed unless it was renamed into place.
+struct OwnedFile
+{
+    explicit OwnedFile(int descriptor) : fd(descriptor) {}
+    OwnedFile(OwnedFile&& other) noexcept
+        : fd(std::exchange(other.fd, -1)), path(std::exchange(other.path, {}))
+    {}
+    OwnedFile& operator=(OwnedFile&&) = delete;
+    ~OwnedFile()
+    {
+        if (fd >= 0)
+            ::close(fd);
+        if (!path.isEmpty())
+            ::unlink(path.constData());
+    }
+    int fd;
+    QByteArray path;
+};
+
+// Whether `path` names the open file `fd`.
+bool namesFile(const QByteArray& path, int fd)
+{
+    struct stat named
     {};
-    if (::stat(QFile::encodeName(path).constData(), &status) != 0 || status.st_uid == ::geteuid())
-        return {};
-    return QStringLiteral("; it belongs to %1").arg(LocalFiles::userName(status.st_uid));
+    struct stat open
+    {};
+    return ::lstat(path.constData(), &named) == 0 && ::fstat(fd, &open) == 0 &&
+           named.st_dev == open.st_dev && named.st_ino == open.st_ino;
+}
+
+// A new temporary from `pattern` ("…XXXXXX", filled in), locked while it is written so that the
+// start of another registry of the same file never takes it for a leftover; fd -1 with errno set
+// when none could be made.
+OwnedFile makeTemporary(QByteArray& pattern)
+{
+    const QByteArray unfilled = pattern;
+    for (int round = 0; round < 10; ++round) {
+        pattern = unfilled;
+        OwnedFile file(::mkostemp(pattern.data(), O_CLOEXEC));
+        if (file.fd < 0)
+            return file;
+        file.path = pattern;
+        // Where the file system takes no locks, a sweep has nothing to tell it by either.
+        // A sweep may have taken it, and removes it, between its making and its lock.
+        if ((::flock(file.fd, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK) &&
+            namesFile(pattern, file.fd))
+            return file;
+        file.path.clear();
+    }
+    errno = EEXIST;
+    return OwnedFile(-1);
 }
 
 } // namespace
@@ -47,7 +97,7 @@ std::optional<QJsonArray> JsonArrayFile::readArray()
         const int error = errno;
         leaveAlone(QStringLiteral("The folder \u201c%1\u201d cannot be written (%2)%3.")
                        .arg(QDir::toNativeSeparators(folder), LocalFiles::errnoText(error),
-                            ownerNote(folder)));
+                            LocalFiles::foreignOwnerNote(folder)));
     } else {
         removeCutSaves();
     }
@@ -57,9 +107,9 @@ std::optional<QJsonArray> JsonArrayFile::readArray()
         return std::nullopt;
     QFile file(m_path);
     if (!file.open(QIODevice::ReadOnly)) {
-        leaveAlone(
-            QStringLiteral("\u201c%1\u201d cannot be read (%2)%3.")
-                .arg(QDir::toNativeSeparators(m_path), file.errorString(), ownerNote(m_path)));
+        leaveAlone(QStringLiteral("\u201c%1\u201d cannot be read (%2)%3.")
+                       .arg(QDir::toNativeSeparators(m_path), file.errorString(),
+                            LocalFiles::foreignOwnerNote(m_path)));
         return std::nullopt;
     }
     QJsonParseError error{};
@@ -82,25 +132,31 @@ void JsonArrayFile::leaveAlone(const QString& why)
 
 void JsonArrayFile::removeCutSaves() const
 {
-    // A save names its file "<name>.XXXXXX" beside the old one before the rename over it (from
-    // the start, where the file system cannot make an unnamed file); a crash or a power cut in
-    // between leaves that behind. The six letters are random, of both cases: a name of the user's
-    // own ("wifi_peers.json.backup", "….Backup") is a word, and is left alone. So is one in
-    // twenty of the leftovers, which costs only its room.
+    // A crash or a power cut between a save's temporary and its rename leaves the temporary
+    // behind. Only names that no one but a save of this file makes are removed: whatever else the
+    // user keeps beside it stays, whatever its name.
     const QFileInfo info(m_path);
+    const QString prefix = temporaryPrefix(info.fileName());
     const QRegularExpression cut(
-        QStringLiteral("^%1\\.(?=[A-Za-z]*[a-z])[A-Za-z](?=[A-Za-z]*[A-Z])[A-Za-z]{5}$")
-            .arg(QRegularExpression::escape(info.fileName())));
+        QStringLiteral("^%1[A-Za-z0-9]{6}$").arg(QRegularExpression::escape(prefix)));
     const QFileInfoList candidates =
         QDir(info.absolutePath())
-            .entryInfoList({info.fileName() + QStringLiteral(".??????")},
+            .entryInfoList({prefix + QStringLiteral("??????")},
                            QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks);
     for (const QFileInfo& candidate : candidates) {
         if (!cut.match(candidate.fileName()).hasMatch())
             continue;
-        if (QFile::remove(candidate.absoluteFilePath()))
+        // A save still writing it holds a lock on it (where the file system takes locks).
+        const QByteArray path = QFile::encodeName(candidate.absoluteFilePath());
+        const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+        if (fd < 0)
+            continue;
+        const bool inUse = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+        const bool same = !inUse && namesFile(path, fd);
+        if (same && ::unlink(path.constData()) == 0)
             registryLog().info(QStringLiteral("Removed %1, left by a save that was cut off"),
                                {candidate.absoluteFilePath()});
+        ::close(fd);
     }
 }
 
@@ -137,6 +193,23 @@ bool JsonArrayFile::setAsideUnreadable()
     return true;
 }
 
+int JsonArrayFile::restrictToUser(int fd)
+{
+    if (::fchmod(fd, S_IRUSR | S_IWUSR) == 0)
+        return 0;
+    const int error = errno;
+    // A file system without Unix permissions (FAT or exFAT, often through FUSE): the mount decides
+    // who reads the file there, and the save goes ahead.
+    if (error != EPERM && error != ENOTSUP && error != ENOSYS)
+        return error;
+    if (!std::exchange(m_warnedPermissions, true))
+        registryLog().warning(
+            QStringLiteral("Saving %1 without making it private to this user: its file system "
+                           "keeps no permissions (%2)"),
+            {m_path, LocalFiles::errnoText(error)});
+    return 0;
+}
+
 bool JsonArrayFile::save(const QJsonArray& array)
 {
     // Another user's file, or a folder this user cannot write, stays as the user will find it.
@@ -146,41 +219,49 @@ bool JsonArrayFile::save(const QJsonArray& array)
     if (!setAsideUnreadable())
         return false;
 
-    QSaveFile file(m_path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        registryLog().error(QStringLiteral("Could not save %1: %2"), {m_path, file.errorString()});
-        return false;
-    }
-    // The temporary file takes the old file's mode or the umask; the tokens inside are the user's.
-    if (::fchmod(file.handle(), S_IRUSR | S_IWUSR) != 0) {
-        registryLog().error(QStringLiteral("Could not restrict %1"), {m_path});
-        file.cancelWriting();
-        return false;
-    }
-    // QSaveFile keeps small writes in its buffer and does not notice when flushing that buffer
-    // fails at commit(): a full disk would then replace the file with a truncated one.
-    // A short write is followed by another, which then says why the disk took no more.
     const QByteArray bytes = QJsonDocument(array).toJson(QJsonDocument::Compact);
-    qint64 written = 0;
-    while (written < bytes.size()) {
-        const qint64 step = file.write(bytes.constData() + written, bytes.size() - written);
-        if (step <= 0)
-            break;
+    const QFileInfo info(m_path);
+    QByteArray temporary =
+        QFile::encodeName(info.absolutePath() + u'/' + temporaryPrefix(info.fileName())) + "XXXXXX";
+    OwnedFile file = makeTemporary(temporary);
+    if (file.fd < 0) {
+        registryLog().error(QStringLiteral("Could not save %1: %2"),
+                            {m_path, LocalFiles::errnoText(errno)});
+        return false;
+    }
+    if (const int error = restrictToUser(file.fd)) {
+        registryLog().error(QStringLiteral("Could not save %1: it could not be made private (%2)"),
+                            {m_path, LocalFiles::errnoText(error)});
+        return false;
+    }
+    // A full disk or a quota that takes only part of it fails here, before anything is renamed.
+    for (qsizetype written = 0; written < bytes.size();) {
+        const ssize_t step =
+            ::write(file.fd, bytes.constData() + written, size_t(bytes.size() - written));
+        if (step < 0 && errno == EINTR)
+            continue;
+        if (step <= 0) {
+            registryLog().error(QStringLiteral("Could not save %1: %2"),
+                                {m_path, LocalFiles::errnoText(step < 0 ? errno : ENOSPC)});
+            return false;
+        }
         written += step;
     }
-    if (written != bytes.size() || !file.flush()) {
-        registryLog().error(QStringLiteral("Could not save %1: %2"), {m_path, file.errorString()});
-        file.cancelWriting();
-        return false;
-    }
-    if (!file.commit()) {
-        registryLog().error(QStringLiteral("Could not save %1: %2"), {m_path, file.errorString()});
-        return false;
-    }
-    // The new name is only in the folder's entries until the folder reaches the disk.
-    if (const int error = LocalFiles::syncFolder(QFileInfo(m_path).absolutePath())) {
-        registryLog().error(QStringLiteral("Could not save %1: its folder was not flushed (%2)"),
+    int error = LocalFiles::syncFile(file.fd);
+    if (error == 0 && ::close(std::exchange(file.fd, -1)) != 0)
+        error = errno;
+    if (error == 0 && ::rename(temporary.constData(), QFile::encodeName(m_path).constData()) != 0)
+        error = errno;
+    if (error != 0) {
+        registryLog().error(QStringLiteral("Could not save %1: %2"),
                             {m_path, LocalFiles::errnoText(error)});
+        return false;
+    }
+    file.path.clear(); // renamed: nothing left to remove
+    // The new name is only in the folder's entries until the folder reaches the disk.
+    if (const int folderError = LocalFiles::syncFolder(info.absolutePath())) {
+        registryLog().error(QStringLiteral("Could not save %1: its folder was not flushed (%2)"),
+                            {m_path, LocalFiles::errnoText(folderError)});
         return false;
     }
     return true;

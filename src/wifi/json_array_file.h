@@ -18,8 +18,10 @@ namespace qb {
 // is silently lost. A file that is there but cannot be opened (another user's, after a run under
 // sudo), or one whose folder cannot be written, is left exactly as it is for the whole run: it
 // counts as empty (or as what could be read) and nothing is saved over it; problem() says why.
-// Each save is flushed with its folder's entry, so that it survives a power cut once it returns;
-// what a save cut off by a crash left beside the file goes when the file is read.
+// Each save writes a hidden temporary of its own name beside the file, flushes it, renames it over
+// the file and flushes the folder's entry, so that it survives a power cut once it returns; the
+// temporary that a save cut off by a crash left goes when the file is read, and nothing else
+// beside the file is ever removed. Where the file system keeps no permissions, saves go ahead.
 // Failed saves are logged. Used by one thread at a time.
 class JsonArrayFile
 {
@@ -63,11 +65,13 @@ private:
     bool setAsideUnreadable();
     void leaveAlone(const QString& why);
     void removeCutSaves() const;
+    int restrictToUser(int fd);
 
     QString m_path;
     bool m_unreadable = false;
     QString m_setAsidePath;
     QString m_problem;
+    bool m_warnedPermissions = false;
 };
 
 } // namespace qb

@@ -9,6 +9,7 @@
 #include <dlfcn.h>
 #include <initializer_list>
 #include <mutex>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -28,16 +29,23 @@ struct Failure
 Failure renameFailure;
 Failure noReplaceFailure;
 Failure linkFailure;
+Failure chmodFailure;
 
-// Records the call, holds or fails it when told to, else runs the C library's own function.
-int spy(const char* name, int fd)
+// The path the descriptor `fd` has now.
+QString pathOf(int fd)
 {
     char target[4096];
     const ssize_t length =
         ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), target, sizeof target);
+    return QFile::decodeName(QByteArray(target, std::max<ssize_t>(length, 0)));
+}
+
+// Records the call, holds or fails it when told to, else runs the C library's own function.
+int spy(const char* name, int fd)
+{
     {
         std::unique_lock lock(mutex);
-        const QString path = QFile::decodeName(QByteArray(target, std::max<ssize_t>(length, 0)));
+        const QString path = pathOf(fd);
         calls << QString::fromLatin1(name) + u' ' + path;
         if (!holdPath.isEmpty() && path.contains(holdPath)) {
             ++held;
@@ -145,6 +153,24 @@ extern "C" int renameat2(int fromFolder, const char* from, int toFolder, const c
 extern "C" int link(const char* from, const char* to) noexcept
 {
     return renameSpy("link", {&linkFailure}, to, from, to);
+}
+
+void qb::test::failChmodsWith(int error, const QString& pathPart)
+{
+    const std::lock_guard lock(mutex);
+    chmodFailure = {error, pathPart};
+}
+
+extern "C" int fchmod(int fd, mode_t mode) noexcept
+{
+    {
+        const std::lock_guard lock(mutex);
+        if (chmodFailure.error != 0 && pathOf(fd).contains(chmodFailure.pathPart)) {
+            errno = chmodFailure.error;
+            return -1;
+        }
+    }
+    return reinterpret_cast<int (*)(int, mode_t)>(::dlsym(RTLD_NEXT, "fchmod"))(fd, mode);
 }
 
 extern "C" int fdatasync(int fd)

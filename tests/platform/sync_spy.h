@@ -25,5 +25,8 @@ void failRenamesWith(int error, const QString& pathPart = QString());
 // lacks them answers.
 void failNoReplaceRenamesWith(int error, const QString& pathPart = QString());
 void failLinksWith(int error, const QString& pathPart = QString());
+// Every fchmod of a descriptor whose path contains `pathPart` fails with `error` (without changing
+// the mode) until `error` is set back to 0: what a file system without permissions answers.
+void failChmodsWith(int error, const QString& pathPart = QString());
 
 } // namespace qb::test

@@ -345,15 +345,20 @@ TEST_F(WiFiPeerRegistryTest, WhatASaveAnsweredSurvivesAPowerCut)
         << syncCalls().join('\n').toStdString();
     EXPECT_TRUE(syncCalls().contains("fsync " + parent));
 
-    // As Qt names them, and names a user may give a copy, which stay.
-    const QStringList cut = {"wifi_peers.json.dDXtld", "received_files.json.TmqXhw",
-                             "sent_files.json.HeOEmc"};
+    // As a save names its temporary; and names a user may give a copy, which stay whatever
+    // they look like.
+    const QStringList cut = {".wifi_peers.json.quillbay-save-dDX3ld",
+                             ".received_files.json.quillbay-save-TmqXhw",
+                             ".sent_files.json.quillbay-save-000000"};
     const QStringList others = {"wifi_peers.json",
                                 "wifi_peers.json.backup",
-                                "wifi_peers.json.Backup",
-                                "wifi_peers.json.bk2026",
-                                "wifi_peers.json.HeOEm",
-                                "notes.json.HeOEmc",
+                                "wifi_peers.json.MyCopy",
+                                "wifi_peers.json.iPhone",
+                                "received_files.json.OldBak",
+                                "sent_files.json.keepMe",
+                                "wifi_peers.json.dDXtld",
+                                ".wifi_peers.json.quillbay-save-mine",
+                                ".notes.json.quillbay-save-HeOEmc",
                                 "wifi_peers.json.unreadable-20260101T000000.000Z"};
     for (const QString& name : cut + others.mid(1))
         writeAll(folder + '/' + name, "{");
@@ -380,6 +385,32 @@ TEST_F(WiFiPeerRegistryTest, WhatASaveAnsweredSurvivesAPowerCut)
     received.record(QUrl::fromLocalFile("/in/a.jpg"), 1, "10.0.0.7", "Pixel");
     ASSERT_TRUE(received.save());
     EXPECT_TRUE(savedThenFlushed()) << syncCalls().join('\n').toStdString();
+}
+
+// Guards against every save being abandoned where the file system keeps no permissions (FAT or
+// exFAT through FUSE answer fchmod with EPERM): the save goes ahead and the log says so once. Any
+// other failure to make the file private still fails the save.
+TEST_F(WiFiPeerRegistryTest, ASaveWhereNoPermissionsAreKeptGoesAhead)
+{
+    auto registry = makeRegistry();
+    LogCapture log;
+    failChmodsWith(EPERM, m_dir.path());
+    registry->touch("10.0.0.7", "Pixel");
+    const bool paired = registry->verifyPIN("10.0.0.7", "000042").has_value();
+    const bool savedWithoutPermissions = registry->save();
+    failChmodsWith(EIO, m_dir.path());
+    const QByteArray before = readAll(storePath());
+    registry->touch("10.0.0.8", "Tab");
+    const bool savedDespiteFailure = registry->save();
+    failChmodsWith(0);
+    EXPECT_TRUE(paired && savedWithoutPermissions);
+    EXPECT_FALSE(savedDespiteFailure);
+    EXPECT_EQ(readAll(storePath()), before);
+    EXPECT_TRUE(makeRegistry()->isPaired("10.0.0.7"));
+    EXPECT_EQ(log.lines().filter("keeps no permissions").size(), 1);
+    EXPECT_TRUE(log.hasError("Could not save " + storePath()));
+    EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden),
+              QStringList({"wifi_peers.json"}));
 }
 
 // Guards against a file the user cannot read (another user's, after a run under sudo) being taken
