@@ -12,6 +12,7 @@
 #include "platform/app_paths.h"
 #include "platform/avahi_dns_sd_publisher.h"
 #include "platform/local_files.h"
+#include "platform/logger.h"
 #include "platform/preference_store.h"
 #include "platform/qprocess_runner.h"
 #include "wifi/pending_outgoing_files_registry.h"
@@ -21,13 +22,17 @@
 #include "wifi/wifi_peer_registry.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QPointer>
 #include <QThreadPool>
 #include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
+#include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace qb {
 
@@ -94,19 +99,7 @@ QuillbayApp::QuillbayApp(Options options, QObject* parent)
     m_wifiServer->start();
     step(QStringLiteral("wifiServer"));
 
-    // Saved data this run cannot use is left alone; the user hears of it once, over the window.
-    QStringList problems;
-    for (const QString& problem :
-         {WiFiPeerRegistry::shared().fileProblem(), ReceivedFilesRegistry::shared().fileProblem(),
-          SentFilesRegistry::shared().fileProblem()}) {
-        if (!problem.isEmpty() && !problems.contains(problem))
-            problems << problem;
-    }
-    if (!problems.isEmpty()) {
-        QTimer::singleShot(0, this, [this, problems] {
-            m_alerts->present(dataFilesAlert(problems, AppPaths::dataFolder()));
-        });
-    }
+    checkFiles();
 
     m_mailHelper = std::make_unique<MailHelper>(runner, *m_alerts,
                                                 [] { return CrashLogManager::writeCrashReport(); });
@@ -172,19 +165,117 @@ int QuillbayApp::finishProcess(int status)
     ::_exit(status);
 }
 
-Alert QuillbayApp::dataFilesAlert(const QStringList& problems, const QString& folder)
+namespace {
+
+// Why this user cannot write the existing file or folder at `path`; empty when it can, or when
+// nothing is there.
+QString writeProblem(const QString& path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    struct stat status
+    {};
+    if (::stat(name.constData(), &status) != 0)
+        return {};
+    if (::access(name.constData(), W_OK) == 0)
+        return {};
+    return LocalFiles::errnoText(errno) + LocalFiles::foreignOwnerNote(path);
+}
+
+} // namespace
+
+void QuillbayApp::checkFiles()
+{
+    // What a run as another user (sudo -E) leaves behind: saved data this run cannot use is left
+    // alone; files from phones and changed settings could not be kept. The user hears of all of
+    // it at once, over the window.
+    QStringList problems;
+    QStringList paths;
+    QStringList dataProblems;
+    for (const QString& problem :
+         {WiFiPeerRegistry::shared().fileProblem(), ReceivedFilesRegistry::shared().fileProblem(),
+          SentFilesRegistry::shared().fileProblem()}) {
+        if (!problem.isEmpty() && !dataProblems.contains(problem))
+            dataProblems << problem;
+    }
+    if (!dataProblems.isEmpty()) {
+        problems << dataProblems.join(QStringLiteral("\n\n")) +
+                        QStringLiteral("\n\nQuillbay leaves its saved pairings and history exactly "
+                                       "as they are and saves nothing over them while it runs, so "
+                                       "paired phones may have to pair again and new transfers "
+                                       "are not kept in the history.");
+        paths << AppPaths::dataFolder();
+    }
+    const QString received = AppPaths::receivedFilesFolder();
+    if (const QString why = writeProblem(received); !why.isEmpty()) {
+        problems << QStringLiteral("The folder \u201c%1\u201d, where files from phones are "
+                                   "received, cannot be written (%2). Files that phones send "
+                                   "cannot be received.")
+                        .arg(QDir::toNativeSeparators(received), why);
+        paths << received;
+    }
+    // Settings are written through a new file in their folder, which must take it.
+    if (const QString settings = m_preferences->location(); !settings.isEmpty()) {
+        const QString folder = QFileInfo(settings).absolutePath();
+        QString path = folder;
+        QString why = writeProblem(folder);
+        if (why.isEmpty())
+            why = writeProblem(path = settings);
+        if (!why.isEmpty()) {
+            problems << QStringLiteral("\u201c%1\u201d cannot be written (%2). Settings you change "
+                                       "are lost when Quillbay quits.")
+                            .arg(QDir::toNativeSeparators(path), why);
+            paths << path;
+            m_toldSettingsFile = true;
+        }
+    }
+    if (!problems.isEmpty())
+        presentUnusableFiles(problems, paths);
+    connect(m_preferences.get(), &PreferenceStore::saveFailed, this, &QuillbayApp::settingsNotSaved,
+            Qt::QueuedConnection);
+}
+
+void QuillbayApp::presentUnusableFiles(const QStringList& problems, const QStringList& paths)
+{
+    const Alert alert = unusableFilesAlert(problems, paths);
+    Logger(QStringLiteral("App"), true)
+        .warning(QStringLiteral("%1; to give them back to this user, run: %2"),
+                 {alert.title, giveBackCommand(paths)});
+    QTimer::singleShot(0, this, [this, alert] { m_alerts->present(alert); });
+}
+
+void QuillbayApp::settingsNotSaved()
+{
+    if (std::exchange(m_toldSettingsFile, true))
+        return;
+    const QString settings = m_preferences->location();
+    const QString folder = QFileInfo(settings).absolutePath();
+    const QString path = writeProblem(folder).isEmpty() ? settings : folder;
+    presentUnusableFiles(
+        {QStringLiteral("Settings cannot be saved in \u201c%1\u201d%2. Settings "
+                        "you change are lost when Quillbay quits.")
+             .arg(QDir::toNativeSeparators(settings), LocalFiles::foreignOwnerNote(path))},
+        {path});
+}
+
+QString QuillbayApp::giveBackCommand(const QStringList& paths)
+{
+    QStringList words = {QStringLiteral("sudo chown -R"),
+                         LocalFiles::shellQuoted(LocalFiles::userName(::geteuid()) + u':')};
+    for (const QString& path : paths)
+        words << LocalFiles::shellQuoted(QDir::toNativeSeparators(path));
+    return words.join(u' ');
+}
+
+Alert QuillbayApp::unusableFilesAlert(const QStringList& problems, const QStringList& paths)
 {
     Alert alert;
-    alert.title = QStringLiteral("Quillbay cannot use its saved pairings and history");
+    alert.title = QStringLiteral("Quillbay cannot use some of its files");
     alert.message =
         problems.join(QStringLiteral("\n\n")) +
-        QStringLiteral("\n\nQuillbay leaves them exactly as they are and saves nothing over them "
-                       "while it runs, so paired phones may have to pair again and new transfers "
-                       "are not kept in the history. This happens after Quillbay was run as "
-                       "another user, for example with sudo. To give the folder back to your "
-                       "user, run in a terminal:\n\nsudo chown -R %1: \"%2\"\n\nthen quit "
-                       "Quillbay and start it again.")
-            .arg(LocalFiles::userName(::geteuid()), QDir::toNativeSeparators(folder));
+        QStringLiteral("\n\nThis happens after Quillbay was run as another user, for example with "
+                       "sudo. To give them back to your user, run in a terminal:\n\n%1\n\nthen "
+                       "quit Quillbay and start it again.")
+            .arg(giveBackCommand(paths));
     alert.buttons = {QStringLiteral("OK")};
     return alert;
 }

@@ -81,12 +81,19 @@ public:
     // The default options of the application process (crash guard as the environment says).
     static Options processOptions();
 
-    // What the window says when saved pairings or histories in `folder` are left alone for this
-    // run (each of `problems` names a file or the folder, and why).
-    static Alert dataFilesAlert(const QStringList& problems, const QString& folder);
+    // What the window says when files this run needs cannot be used (each of `problems` names a
+    // file or folder, why, and what it costs), with the one command that gives every one of
+    // `paths` back to the user.
+    static Alert unusableFilesAlert(const QStringList& problems, const QStringList& paths);
+    // The command that gives `paths`, and all they hold, back to this user; safe to paste
+    // whatever the paths hold.
+    static QString giveBackCommand(const QStringList& paths);
 
 private:
     void step(const QString& name);
+    void checkFiles();
+    void presentUnusableFiles(const QStringList& problems, const QStringList& paths);
+    void settingsNotSaved();
 
     Options m_options;
     std::shared_ptr<PreferenceStore> m_preferences;
@@ -98,6 +105,7 @@ private:
     std::unique_ptr<WiFiAdvertiser> m_wifiServer;
     bool m_ownsCrashGuard = false;
     bool m_shutDown = false;
+    bool m_toldSettingsFile = false;
 };
 
 } // namespace qb

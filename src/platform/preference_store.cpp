@@ -113,13 +113,26 @@ std::optional<QVariant> QSettingsPreferenceStore::value(const QString& key) cons
 
 void QSettingsPreferenceStore::setValue(const QString& key, const QVariant& value)
 {
+    bool saved = true;
     {
         std::lock_guard lock(m_mutex);
         if (m_settings->contains(key) && m_settings->value(key) == value)
             return;
         m_settings->setValue(key, value);
+        // Written at once: a file that cannot be written (another user's, after a run under
+        // sudo) is known now, not at the quit that would lose the change without a word.
+        m_settings->sync();
+        saved = m_settings->status() == QSettings::NoError;
     }
     emit changed(key);
+    if (!saved)
+        emit saveFailed(key);
+}
+
+QString QSettingsPreferenceStore::location() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_settings->fileName();
 }
 
 void QSettingsPreferenceStore::sync()

@@ -22,8 +22,11 @@ class PreferenceStore : public QObject
 public:
     using QObject::QObject;
     virtual std::optional<QVariant> value(const QString& key) const = 0;
-    // Emits changed(key) when the stored value differs from what was there.
+    // Emits changed(key) when the stored value differs from what was there, and saveFailed(key)
+    // when it could not be written where it is kept.
     virtual void setValue(const QString& key, const QVariant& value) = 0;
+    // The file the values are kept in; empty when there is none.
+    virtual QString location() const { return {}; }
 
     // Typed readers: nothing when the key is absent or holds a value of another type. The
     // settings file keeps no types, so a text that spells a value of the type counts too.
@@ -35,6 +38,9 @@ public:
 signals:
     // On the writer's thread, after the value is stored.
     void changed(const QString& key);
+    // On the writer's thread: the value of `key` holds for this run only, since its file could not
+    // be written.
+    void saveFailed(const QString& key);
 };
 
 // QSettings of organization "halvorin", application "Quillbay", or a given ini file (tests).
@@ -50,6 +56,7 @@ public:
 
     std::optional<QVariant> value(const QString& key) const override;
     void setValue(const QString& key, const QVariant& value) override;
+    QString location() const override;
     void sync();
 
 private:

@@ -1,6 +1,7 @@
 #include "app/message_box_alert_presenter.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
@@ -17,7 +18,17 @@ void clickWhenOpen(const QString& text, QStringList& shown)
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         if (!box)
             return clickWhenOpen(text, shown); // not open yet
-        shown << box->text() << box->informativeText() << QString::number(box->icon());
+        // Both texts can be selected and copied, by mouse, and by keyboard once Tab reaches them.
+        int selectable = 0;
+        for (QLabel* label : box->findChildren<QLabel*>()) {
+            selectable +=
+                (label->text() == box->text() || label->text() == box->informativeText()) &&
+                label->textInteractionFlags().testFlags(Qt::TextSelectableByMouse |
+                                                        Qt::TextSelectableByKeyboard) &&
+                (label->focusPolicy() & Qt::TabFocus);
+        }
+        shown << box->text() << box->informativeText() << QString::number(box->icon())
+              << QString::number(selectable);
         for (QAbstractButton* button : box->buttons())
             shown << button->text();
         for (QAbstractButton* button : box->buttons()) {
@@ -37,9 +48,9 @@ TEST(MessageBoxAlertPresenterTest, ShowsTheAlertAndReportsTheChosenButton)
     QStringList shown;
     clickWhenOpen(QStringLiteral("Wait"), shown);
     EXPECT_EQ(presenter.present(freeze), 1);
-    ASSERT_EQ(shown.size(), 5);
-    EXPECT_EQ(shown.mid(0, 3),
-              (QStringList{freeze.title, freeze.message, QString::number(QMessageBox::Critical)}));
+    ASSERT_EQ(shown.size(), 6);
+    EXPECT_EQ(shown.mid(0, 4), (QStringList{freeze.title, freeze.message,
+                                            QString::number(QMessageBox::Critical), "2"}));
     EXPECT_TRUE(shown.contains(QStringLiteral("Force Quit")));
 
     const Alert mail{Alert::Style::Warning,

@@ -21,12 +21,14 @@
 #include "core/device/mtp_device_manager.h"
 #include "core/transfer/transfer_preferences.h"
 #include "core/transfer/transfer_queue_view_model.h"
+#include "platform/app_paths.h"
 #include "support/test_support.h"
 #include "support/tooltip_text.h"
 #include "ui_common/colour_contrast.h"
 #include "ui_common/command_bus.h"
 #include "ui_common/symbol_icon.h"
 #include "ui_common/text_styles.h"
+#include "wifi/received_files_registry.h"
 #include "wifi/wifi_peer_registry.h"
 
 #include <QApplication>
@@ -36,6 +38,7 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QLabel>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -423,6 +426,55 @@ TEST_F(WindowsTest, SendFeedbackSaysSoWhenNoMailProgramTakesIt)
     ASSERT_TRUE(finished.wait(10000));
     ASSERT_EQ(m_alerts->presented.size(), 1);
     EXPECT_EQ(m_alerts->presented.first().title, QStringLiteral("Mail Not Configured"));
+}
+
+// A data folder where a history file cannot be read, as after a first run under sudo.
+class UnusableFilesTest : public WindowsTest
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(QDir().mkpath(m_unreadable));
+        WindowsTest::SetUp();
+    }
+    void TearDown() override
+    {
+        WindowsTest::TearDown();
+        QDir(m_unreadable).removeRecursively();
+    }
+
+    const QString m_unreadable = AppPaths::dataFolder() + QStringLiteral("/received_files.json");
+};
+
+// Guards against the alert about files the user cannot use never being shown, and against its
+// command running what a folder's name holds when pasted: exactly one alert names the file, and
+// its command hands every path to chown as one word.
+TEST_F(UnusableFilesTest, OneAlertNamesTheFileWithACommandSafeToPaste)
+{
+    if (!ReceivedFilesRegistry::shared().fileProblem().contains(m_unreadable))
+        GTEST_SKIP() << "the histories were read by an earlier test of this process";
+    test::waitUntil([this] { return !m_alerts->presented.isEmpty(); }, 5000);
+    settle();
+    ASSERT_EQ(m_alerts->presented.size(), 1);
+    const QString message = m_alerts->presented.first().message;
+    EXPECT_TRUE(
+        message.contains(u'\u201c' + m_unreadable + QStringLiteral("\u201d cannot be read")))
+        << message.toStdString();
+    const QString command = QuillbayApp::giveBackCommand({AppPaths::dataFolder()});
+    EXPECT_TRUE(message.contains(u'\n' + command + u'\n')) << message.toStdString();
+
+    const QStringList odd = {QStringLiteral("/tmp/my \"odd\" $(touch PWNED) data"),
+                             QStringLiteral("/tmp/it's\nhere `id` \\ 'x'")};
+    QProcess shell;
+    shell.start(QStringLiteral("/bin/sh"),
+                {QStringLiteral("-c"),
+                 QuillbayApp::giveBackCommand(odd).replace(QStringLiteral("sudo chown -R"),
+                                                           QStringLiteral("printf '%s\\0'"))});
+    ASSERT_TRUE(shell.waitForFinished(10000));
+    const QList<QByteArray> words = shell.readAllStandardOutput().split('\0');
+    ASSERT_EQ(words.size(), 4);
+    EXPECT_EQ(QString::fromUtf8(words.at(1)), odd.at(0));
+    EXPECT_EQ(QString::fromUtf8(words.at(2)), odd.at(1));
 }
 
 } // namespace
