@@ -178,7 +178,23 @@ QString writeProblem(const QString& path)
         return {};
     if (::access(name.constData(), W_OK) == 0)
         return {};
-    return LocalFiles::errnoText(errno) + LocalFiles::foreignOwnerNote(path);
+    const QString why = LocalFiles::errnoText(errno);
+    return why + LocalFiles::foreignOwnerNote(path);
+}
+
+// What keeps the settings file `settings` from being written: the nearest folder above it that
+// is there, where it is written as a new file and renamed (its missing folders made first), or
+// else the file itself; `*why` says why, or is empty when nothing does.
+QString settingsObstacle(const QString& settings, QString* why)
+{
+    QString folder = QFileInfo(settings).absolutePath();
+    while (!QFileInfo::exists(folder) && QFileInfo(folder).absolutePath() != folder)
+        folder = QFileInfo(folder).absolutePath();
+    *why = writeProblem(folder);
+    if (!why->isEmpty())
+        return folder;
+    *why = writeProblem(settings);
+    return settings;
 }
 
 } // namespace
@@ -213,13 +229,9 @@ void QuillbayApp::checkFiles()
                         .arg(QDir::toNativeSeparators(received), why);
         paths << received;
     }
-    // Settings are written through a new file in their folder, which must take it.
     if (const QString settings = m_preferences->location(); !settings.isEmpty()) {
-        const QString folder = QFileInfo(settings).absolutePath();
-        QString path = folder;
-        QString why = writeProblem(folder);
-        if (why.isEmpty())
-            why = writeProblem(path = settings);
+        QString why;
+        const QString path = settingsObstacle(settings, &why);
         if (!why.isEmpty()) {
             problems << QStringLiteral("\u201c%1\u201d cannot be written (%2). Settings you change "
                                        "are lost when Quillbay quits.")
@@ -248,13 +260,13 @@ void QuillbayApp::settingsNotSaved()
     if (std::exchange(m_toldSettingsFile, true))
         return;
     const QString settings = m_preferences->location();
-    const QString folder = QFileInfo(settings).absolutePath();
-    const QString path = writeProblem(folder).isEmpty() ? settings : folder;
-    presentUnusableFiles(
-        {QStringLiteral("Settings cannot be saved in \u201c%1\u201d%2. Settings "
-                        "you change are lost when Quillbay quits.")
-             .arg(QDir::toNativeSeparators(settings), LocalFiles::foreignOwnerNote(path))},
-        {path});
+    QString why;
+    const QString path = settingsObstacle(settings, &why);
+    presentUnusableFiles({QStringLiteral("Settings cannot be saved in \u201c%1\u201d%2. Settings "
+                                         "you change are lost when Quillbay quits.")
+                              .arg(QDir::toNativeSeparators(settings),
+                                   why.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(why))},
+                         {path});
 }
 
 QString QuillbayApp::giveBackCommand(const QStringList& paths)
