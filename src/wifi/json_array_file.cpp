@@ -223,6 +223,9 @@ bool JsonArrayFile::save(const QJsonArray& array)
     const QFileInfo info(m_path);
     QByteArray temporary =
         QFile::encodeName(info.absolutePath() + u'/' + temporaryPrefix(info.fileName())) + "XXXXXX";
+    // A cleanup may have removed the folder while this copy runs: the whole list is saved again.
+    if (!info.dir().exists())
+        LocalFiles::makeFolder(info.absolutePath());
     OwnedFile file = makeTemporary(temporary);
     if (file.fd < 0) {
         registryLog().error(QStringLiteral("Could not save %1: %2"),

@@ -385,6 +385,11 @@ TEST_F(WiFiPeerRegistryTest, WhatASaveAnsweredSurvivesAPowerCut)
     received.record(QUrl::fromLocalFile("/in/a.jpg"), 1, "10.0.0.7", "Pixel");
     ASSERT_TRUE(received.save());
     EXPECT_TRUE(savedThenFlushed()) << syncCalls().join('\n').toStdString();
+
+    // A cleanup removed the whole folder: the next save makes it again, with every pairing.
+    ASSERT_TRUE(QDir(folder).removeRecursively());
+    EXPECT_TRUE(peers->save());
+    EXPECT_TRUE(makeRegistry(folder)->isPaired("10.0.0.7"));
 }
 
 // Guards against every save being abandoned where the file system keeps no permissions (FAT or
