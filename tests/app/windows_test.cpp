@@ -435,6 +435,11 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(QDir().mkpath(m_unreadable));
+        // Settings that cannot be saved, whoever runs the test: a file where their folder goes.
+        QFile blocker(m_dir.filePath(QStringLiteral("blocked")));
+        ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+        m_preferences = std::make_shared<QSettingsPreferenceStore>(
+            m_dir.filePath(QStringLiteral("blocked/prefs.ini")));
         WindowsTest::SetUp();
     }
     void TearDown() override
@@ -446,9 +451,10 @@ protected:
     const QString m_unreadable = AppPaths::dataFolder() + QStringLiteral("/received_files.json");
 };
 
-// Guards against the alert about files the user cannot use never being shown, and against its
-// command running what a folder's name holds when pasted: exactly one alert names the file, and
-// its command hands every path to chown as one word.
+// Guards against the alert about files the user cannot use never being shown, against its
+// command running what a folder's name holds when pasted, and against settings lost without a
+// word: exactly one alert names the file, its command hands every path to chown as one word, and
+// one more says that settings cannot be saved, once.
 TEST_F(UnusableFilesTest, OneAlertNamesTheFileWithACommandSafeToPaste)
 {
     if (!ReceivedFilesRegistry::shared().fileProblem().contains(m_unreadable))
@@ -475,6 +481,15 @@ TEST_F(UnusableFilesTest, OneAlertNamesTheFileWithACommandSafeToPaste)
     ASSERT_EQ(words.size(), 4);
     EXPECT_EQ(QString::fromUtf8(words.at(1)), odd.at(0));
     EXPECT_EQ(QString::fromUtf8(words.at(2)), odd.at(1));
+
+    m_preferences->setValue(QStringLiteral("showQuickAccess"), false);
+    m_preferences->setValue(QStringLiteral("showQuickAccess"), true);
+    test::waitUntil([this] { return m_alerts->presented.size() > 1; }, 5000);
+    settle();
+    ASSERT_EQ(m_alerts->presented.size(), 2);
+    EXPECT_TRUE(m_alerts->presented.last().message.contains(
+        QStringLiteral("Settings cannot be saved in \u201c") + m_preferences->location()))
+        << m_alerts->presented.last().message.toStdString();
 }
 
 } // namespace
