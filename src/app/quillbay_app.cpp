@@ -182,6 +182,16 @@ QString writeProblem(const QString& path)
     return why + LocalFiles::foreignOwnerNote(path);
 }
 
+// Whether the file or folder at `path`, or one of the `names` in it, is another user's.
+bool ownedByOthers(const QString& path, const QStringList& names = {})
+{
+    if (!LocalFiles::foreignOwnerNote(path).isEmpty())
+        return true;
+    return std::any_of(names.cbegin(), names.cend(), [&path](const QString& name) {
+        return !LocalFiles::foreignOwnerNote(path + u'/' + name).isEmpty();
+    });
+}
+
 // What keeps the settings file `settings` from being written: the nearest folder above it that
 // is there, where it is written as a new file and renamed (its missing folders made first), or
 // else the file itself; `*why` says why, or is empty when nothing does.
@@ -219,7 +229,11 @@ void QuillbayApp::checkFiles()
                                        "as they are and saves nothing over them while it runs, so "
                                        "paired phones may have to pair again and new transfers "
                                        "are not kept in the history.");
-        paths << AppPaths::dataFolder();
+        const QString folder = AppPaths::dataFolder();
+        if (ownedByOthers(folder,
+                          {QStringLiteral("wifi_peers.json"), QStringLiteral("received_files.json"),
+                           QStringLiteral("sent_files.json")}))
+            paths << folder;
     }
     const QString received = AppPaths::receivedFilesFolder();
     if (const QString why = writeProblem(received); !why.isEmpty()) {
@@ -227,7 +241,8 @@ void QuillbayApp::checkFiles()
                                    "received, cannot be written (%2). Files that phones send "
                                    "cannot be received.")
                         .arg(QDir::toNativeSeparators(received), why);
-        paths << received;
+        if (ownedByOthers(received))
+            paths << received;
     }
     if (const QString settings = m_preferences->location(); !settings.isEmpty()) {
         QString why;
@@ -236,7 +251,8 @@ void QuillbayApp::checkFiles()
             problems << QStringLiteral("\u201c%1\u201d cannot be written (%2). Settings you change "
                                        "are lost when Quillbay quits.")
                             .arg(QDir::toNativeSeparators(path), why);
-            paths << path;
+            if (ownedByOthers(path))
+                paths << path;
             m_toldSettingsFile = true;
         }
     }
@@ -249,9 +265,10 @@ void QuillbayApp::checkFiles()
 void QuillbayApp::presentUnusableFiles(const QStringList& problems, const QStringList& paths)
 {
     const Alert alert = unusableFilesAlert(problems, paths);
-    Logger(QStringLiteral("App"), true)
-        .warning(QStringLiteral("%1; to give them back to this user, run: %2"),
-                 {alert.title, giveBackCommand(paths)});
+    if (!paths.isEmpty())
+        Logger(QStringLiteral("App"), true)
+            .warning(QStringLiteral("%1; to give them back to this user, run: %2"),
+                     {alert.title, giveBackCommand(paths)});
     QTimer::singleShot(0, this, [this, alert] { m_alerts->present(alert); });
 }
 
@@ -266,7 +283,7 @@ void QuillbayApp::settingsNotSaved()
                                          "you change are lost when Quillbay quits.")
                               .arg(QDir::toNativeSeparators(settings),
                                    why.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(why))},
-                         {path});
+                         ownedByOthers(path) ? QStringList{path} : QStringList{});
 }
 
 QString QuillbayApp::giveBackCommand(const QStringList& paths)
@@ -282,12 +299,17 @@ Alert QuillbayApp::unusableFilesAlert(const QStringList& problems, const QString
 {
     Alert alert;
     alert.title = QStringLiteral("Quillbay cannot use some of its files");
+    // Giving files back helps only where another user owns them; a read-only disk, or a
+    // folder of the user's own that refuses writing, needs another remedy.
     alert.message =
         problems.join(QStringLiteral("\n\n")) +
-        QStringLiteral("\n\nThis happens after Quillbay was run as another user, for example with "
-                       "sudo. To give them back to your user, run in a terminal:\n\n%1\n\nthen "
-                       "quit Quillbay and start it again.")
-            .arg(giveBackCommand(paths));
+        (paths.isEmpty()
+             ? QStringLiteral("\n\nCheck that the disk is not read-only and that your user may "
+                              "write there, then quit Quillbay and start it again.")
+             : QStringLiteral("\n\nThis happens after Quillbay was run as another user, for "
+                              "example with sudo. To give them back to your user, run in a "
+                              "terminal:\n\n%1\n\nthen quit Quillbay and start it again.")
+                   .arg(giveBackCommand(paths)));
     alert.buttons = {QStringLiteral("OK")};
     return alert;
 }
