@@ -265,10 +265,12 @@ void QuillbayApp::checkFiles()
 void QuillbayApp::presentUnusableFiles(const QStringList& problems, const QStringList& paths)
 {
     const Alert alert = unusableFilesAlert(problems, paths);
-    if (!paths.isEmpty())
-        Logger(QStringLiteral("App"), true)
-            .warning(QStringLiteral("%1; to give them back to this user, run: %2"),
-                     {alert.title, giveBackCommand(paths)});
+    const Logger log(QStringLiteral("App"), true);
+    if (paths.isEmpty())
+        log.warning(QStringLiteral("%1: %2"), {alert.title, problems.join(u' ')});
+    else
+        log.warning(QStringLiteral("%1; to give them back to this user, run: %2"),
+                    {alert.title, giveBackCommand(paths)});
     QTimer::singleShot(0, this, [this, alert] { m_alerts->present(alert); });
 }
 

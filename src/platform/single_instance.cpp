@@ -153,7 +153,6 @@ SingleInstance::Outcome SingleInstance::start(int waitMs)
     LocalFiles::makeFolder(m_folder);
     m_name = socketName(m_folder);
     const QDeadlineTimer deadline(waitMs);
-    bool toldWaiting = false;
     long long holder = -1;
     for (;;) {
         int error = 0;
@@ -180,12 +179,6 @@ SingleInstance::Outcome SingleInstance::start(int waitMs)
                 {LocalFiles::userName(uint(holder))});
             return Outcome::Running;
         case Ask::Silent:
-            if (!toldWaiting && holder > 0 && !deadline.hasExpired()) {
-                toldWaiting = true;
-                instanceLog().info(QStringLiteral("Waiting for the running copy (process %1)"),
-                                   {QString::number(holder)});
-            }
-            break;
         case Ask::Gone:
             break;
         }

@@ -64,6 +64,7 @@ private:
     enum class Ask { Shown, Gone, Foreign, Silent };
 
     bool bindName(int& error);
+    // `*holder`: the process that holds the name, or, when it is Foreign, its user.
     Ask askRunningCopy(const QDeadlineTimer& deadline, long long* holder);
     void removeEarlierReleaseFiles() const;
     void stopAnswering();
