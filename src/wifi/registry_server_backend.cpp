@@ -42,9 +42,10 @@ void RegistryServerBackend::applyPosted()
     m_peers.shutdown();
 }
 
-void RegistryServerBackend::touchPeer(const QString& host, const std::optional<QString>& name)
+void RegistryServerBackend::touchPeer(const QString& host, const std::optional<QString>& name,
+                                      const std::optional<QString>& token)
 {
-    m_peers.touchPeerOnMainActor(host, name);
+    m_peers.touchPeerOnMainActor(host, name, token);
 }
 
 void RegistryServerBackend::markSending(const QString& id)
@@ -99,9 +100,10 @@ void RegistryServerBackend::verifyToken(const QString& host, const QString& toke
 void RegistryServerBackend::listForHost(const QString& host, QObject* context,
                                         std::function<void(QList<OfferedFile>)> done)
 {
-    // Files are offered to paired phones only: an address alone proves nothing.
+    // Files are offered to paired phones only, each to the phone it was queued for: an address
+    // alone proves nothing.
     m_outgoing.listForHostTask(
-        host, [peers = &m_peers, host] { return peers->isPaired(host); }, context, std::move(done),
+        host, [peers = &m_peers, host] { return peers->phoneAt(host); }, context, std::move(done),
         m_timeoutMs);
 }
 
@@ -109,7 +111,7 @@ void RegistryServerBackend::downloadPath(const QString& id, const QString& host,
                                          std::function<void(std::optional<QString>)> done)
 {
     m_outgoing.downloadURLTask(
-        id, host, [peers = &m_peers, host] { return peers->isPaired(host); }, context,
+        id, host, [peers = &m_peers, host] { return peers->phoneAt(host); }, context,
         [done = std::move(done)](const std::optional<QUrl>& url) {
             done(url && url->isLocalFile() ? std::optional(url->toLocalFile()) : std::nullopt);
         },

@@ -1233,7 +1233,7 @@ TEST_F(RegistryServerBackendTest, AnswerForAGoneConnectionIsDroppedAndPostedCall
     // The touch of a new address is applied before the check of the same request.
     std::optional<bool> reconnected;
     onConnection([&] {
-        backend.touchPeer("10.0.0.10", QString("Tablet"));
+        backend.touchPeer("10.0.0.10", QString("Tablet"), std::nullopt);
         backend.verifyToken("10.0.0.10", "no such token", anchor,
                             [&](bool ok) { reconnected = ok; });
     });
