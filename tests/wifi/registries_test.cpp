@@ -420,9 +420,13 @@ TEST_F(WiFiPeerRegistryTest, WhatASaveAnsweredSurvivesAPowerCut)
 TEST_F(WiFiPeerRegistryTest, PairingsAreWrittenOffTheGuiThreadAndAnsweredOnceOnTheDisk)
 {
     auto registry = makeRegistry();
-    holdSyncs(m_dir.path());
     registry->touch("10.0.0.7", "Pixel"); // PIN 000042
+    holdSyncs(m_dir.path());
+    registry->shutdown(); // hands the touch over: its write now waits for the disk
+    ASSERT_TRUE(withoutEvents([] { return heldSyncs() == 1; }));
+    const QStringList syncsBefore = syncCalls();
 
+    // Meanwhile the GUI thread pairs, touches and moves phones, and is never held up.
     QThread connection;
     auto* context = new QObject;
     context->moveToThread(&connection);
@@ -437,8 +441,12 @@ TEST_F(WiFiPeerRegistryTest, PairingsAreWrittenOffTheGuiThreadAndAnsweredOnceOnT
             answered = true;
         });
     });
-    // The GUI thread has taken the check up and goes on while the disk holds the file's sync.
-    EXPECT_TRUE(waitUntil([] { return heldSyncs() == 1; }));
+    EXPECT_TRUE(waitUntil([&] { return registry->peers().first().token.has_value(); }));
+    registry->touch("10.0.0.8", "Tab");
+    EXPECT_TRUE(registry->verifyToken("10.0.0.9", *registry->peers().first().token));
+    registry->regeneratePIN("10.0.0.8");
+    EXPECT_EQ(heldSyncs(), 1);
+    EXPECT_EQ(syncCalls(), syncsBefore); // nothing waited for the disk, nor got past it
     EXPECT_FALSE(waitUntil([&] { return answered.load(); }, 300));
     releaseSyncs();
     const bool ended = waitUntil([&] { return answered.load(); });
@@ -447,11 +455,12 @@ TEST_F(WiFiPeerRegistryTest, PairingsAreWrittenOffTheGuiThreadAndAnsweredOnceOnT
     connection.wait();
     ASSERT_TRUE(ended && token);
     EXPECT_TRUE(onDisk);
+    ASSERT_TRUE(registry->save());
+    EXPECT_EQ(makeRegistry()->peers(), registry->peers());
 
     // A reconnect from where the phone is, within the same moment, has nothing to write.
-    ASSERT_TRUE(registry->save());
     clearSyncCalls();
-    EXPECT_TRUE(registry->verifyToken("10.0.0.7", *token));
+    EXPECT_TRUE(registry->verifyToken("10.0.0.9", *token));
     EXPECT_TRUE(registry->save());
     EXPECT_EQ(syncCalls(), QStringList());
 }
