@@ -163,6 +163,20 @@ void PendingOutgoingFilesRegistry::followPhone(const QString& token, const QStri
     changeFiles(std::move(files));
 }
 
+void PendingOutgoingFilesRegistry::passOnFiles(const QString& from, const QString& to)
+{
+    for (auto it = m_recipientTokens.begin(); it != m_recipientTokens.end();) {
+        if (it.value() != from) {
+            ++it;
+        } else if (to.isEmpty()) {
+            it = m_recipientTokens.erase(it);
+        } else {
+            it.value() = to;
+            ++it;
+        }
+    }
+}
+
 void PendingOutgoingFilesRegistry::clearCancellation(const QUuid& id)
 {
     if (m_cancelledIDs.remove(id))

@@ -63,6 +63,10 @@ public:
     // Re-addresses every file queued for the phone holding `token` (whatever its status) to `to`:
     // that phone now answers there. Files queued for other phones at its old address stay.
     void followPhone(const QString& token, const QString& to);
+    // The files queued for the phone holding `from` are for the phone holding `to` from now on;
+    // with `to` empty, for whichever paired phone asks from their address, as files queued
+    // without a phone are.
+    void passOnFiles(const QString& from, const QString& to);
     // The "/pending" list of the phone holding `phoneToken` at `host`, and the file a "/download"
     // of `idString` by it may fetch. A file queued for a phone is that phone's wherever it asks
     // from; one queued without a phone is its address's.

@@ -22,12 +22,16 @@ RegistryServerBackend::RegistryServerBackend(WiFiPeerRegistry& peers,
     // answered. The histories stay with the address they happened at.
     m_followMoves = QObject::connect(&m_peers, &WiFiPeerRegistry::phoneMoved, &m_outgoing,
                                      &PendingOutgoingFilesRegistry::followPhone);
+    // A phone given a new PIN and paired again is still the phone its files were queued for.
+    m_passOnFiles = QObject::connect(&m_peers, &WiFiPeerRegistry::tokenReplaced, &m_outgoing,
+                                     &PendingOutgoingFilesRegistry::passOnFiles);
 }
 
 RegistryServerBackend::~RegistryServerBackend()
 {
     applyPosted();
     QObject::disconnect(m_followMoves);
+    QObject::disconnect(m_passOnFiles);
 }
 
 void RegistryServerBackend::applyPosted()

@@ -58,6 +58,7 @@ private:
     SentFilesRegistry& m_sent;
     int m_timeoutMs;
     QMetaObject::Connection m_followMoves;
+    QMetaObject::Connection m_passOnFiles;
 };
 
 } // namespace qb

@@ -6,12 +6,12 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QJsonArray>
 #include <QRandomGenerator>
 #include <QThread>
 #include <QUuid>
 
 #include <algorithm>
+#include <utility>
 
 #include "wifi/wire_format.h"
 
@@ -209,9 +209,11 @@ std::optional<QString> WiFiPeerRegistry::pair(const QString& host, const QString
         return std::nullopt;
     const QString token = wire::uuidText(QUuid::createUuid());
     QList<WiFiPeer> peers = m_peers;
-    peers[index].token = token;
+    const std::optional<QString> previous = std::exchange(peers[index].token, token);
     changePeers(std::move(peers));
     m_provenAt.insert(host, token);
+    if (previous)
+        emit tokenReplaced(*previous, token);
     return token;
 }
 
@@ -267,11 +269,13 @@ void WiFiPeerRegistry::regeneratePIN(const QString& host)
     if (index < 0)
         return;
     QList<WiFiPeer> peers = m_peers;
-    peers[index].token.reset();
+    const std::optional<QString> previous = std::exchange(peers[index].token, std::nullopt);
     peers[index].pin = makePIN(m_random);
     peers[index].lastSeen = now();
     changePeers(std::move(peers));
     m_writer.writeNow();
+    if (previous)
+        emit tokenReplaced(*previous, QString());
 }
 
 void WiFiPeerRegistry::remove(const QString& host)

@@ -122,6 +122,10 @@ signals:
     // Emitted at every change of a paired phone's address, before peerMoved(): what is kept for
     // the phone itself (by its token) follows it, whoever else its old address stands for.
     void phoneMoved(const QString& token, const QString& to);
+    // Emitted when a phone's token stops working because its record was paired anew (`to`, the
+    // new token) or given a new PIN (`to` empty): what was kept for it now belongs to the phone
+    // that pairs with that record, which stays at its address until then.
+    void tokenReplaced(const QString& from, const QString& to);
     void peersChanged();
     void selectedPeerHostChanged();
 

@@ -521,6 +521,16 @@ TEST_F(WiFiServerTest, FilesWaitingForAPhoneFollowItToItsNewAddress)
               2000);
     ASSERT_TRUE(test::waitUntil([&] { return sent.files().size() == 1; }));
     EXPECT_EQ(sent.files().first().recipientHost, "127.0.0.6");
+
+    // Given a new PIN and paired again, the phone is still offered what waits for it.
+    peers.regeneratePIN("127.0.0.6");
+    const QString pin = peers.peers().first().pin;
+    EXPECT_EQ(jsonOf(post("/pair", "{\"pin\":\"" + pin.toUtf8() + "\"}", "127.0.0.6"))
+                  .value("token")
+                  .toString()
+                  .size(),
+              36);
+    EXPECT_TRUE(idsOffered("127.0.0.6").contains(QString::fromUtf8(waiting).toUpper()));
 }
 
 // Guards against a phone that reconnects from a new address taking with it the files of another
