@@ -5,24 +5,21 @@
 // thread, as saving there would cost.
 #include "wifi/pending_outgoing_files_registry.h"
 #include "wifi/received_files_registry.h"
-#include "wifi/registry_server_backend.h"
 #include "wifi/sent_files_registry.h"
-#include "wifi/wifi_advertiser.h"
 #include "wifi/wifi_peer_registry.h"
 
 #include "platform/sync_spy.h"
+#include "support/gui_thread_probe.h"
 #include "support/loopback.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <QThread>
-#include <QTimer>
 
 #include <algorithm>
 #include <atomic>
@@ -39,15 +36,6 @@ constexpr int kSyncDelayMs = 1000;
 constexpr int kGoalMs = 50;
 constexpr int kPollIntervalMs = 500;
 constexpr int kReconnectIntervalMs = 10'000;
-
-// Nanoseconds the calling thread has so far spent waiting for a CPU (the scheduler's count).
-qint64 runQueueWaitNs()
-{
-    QFile stat(QStringLiteral("/proc/thread-self/schedstat"));
-    if (!stat.open(QIODevice::ReadOnly))
-        return 0;
-    return stat.readAll().split(' ').value(1).toLongLong();
-}
 
 // One request as a phone at `source` sends it; the reply's status line and body ("" when there
 // was no reply).
@@ -102,39 +90,15 @@ Result run(int seconds, bool saveOnGuiThread)
     // Once the change is in place, the GUI thread writes it and waits for the disk.
     if (saveOnGuiThread)
         QObject::connect(&peers, &WiFiPeerRegistry::peersChanged, &peers, [&] {
-            QMetaObject::invokeMethod(&peers, [&] { peers.save(); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                &peers, [&] { peers.save(); }, Qt::QueuedConnection);
         });
     test::clearSyncCalls();
     test::delaySyncs(kSyncDelayMs, data);
     {
-        RegistryServerBackend backend(peers, outgoing, received, sent);
-        WiFiAdvertiser::Options options;
-        options.serviceName = QStringLiteral("Bench");
-        options.downloadsFolder = [downloads] {
-            return downloads;
-        };
-        WiFiAdvertiser server(backend, nullptr, options);
-        server.start();
-        const quint16 port = server.port().value_or(0);
-
-        // A 1 ms timer: the longest gap between its ticks is the longest busy stretch.
-        QElapsedTimer clock;
-        clock.start();
-        qint64 lastTick = clock.nsecsElapsed();
-        qint64 lastWait = runQueueWaitNs();
-        qint64 longest = 0;
-        qint64 longestAwake = 0;
-        QTimer ticker;
-        ticker.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&ticker, &QTimer::timeout, [&] {
-            const qint64 now = clock.nsecsElapsed();
-            const qint64 wait = runQueueWaitNs();
-            longest = std::max(longest, now - lastTick);
-            longestAwake = std::max(longestAwake, now - lastTick - (wait - lastWait));
-            lastTick = now;
-            lastWait = wait;
-        });
-        ticker.start(1);
+        bench::RegistryServer server(peers, outgoing, received, sent, downloads);
+        const quint16 port = server.port();
+        bench::GuiThreadProbe probe;
 
         std::atomic<bool> done = false;
         bool ok = true;
@@ -157,8 +121,8 @@ Result run(int seconds, bool saveOnGuiThread)
             }
             QElapsedTimer timer;
             timer.start();
-            const Reply paired = request(port, "127.0.0.21", "POST /pair",
-                                         R"({"pin":")" + pin.toUtf8() + R"("})");
+            const Reply paired =
+                request(port, "127.0.0.21", "POST /pair", R"({"pin":")" + pin.toUtf8() + R"("})");
             result.pairedWithinMs = since(timer);
             const QByteArray token =
                 QJsonDocument::fromJson(paired.body).object().value("token").toString().toUtf8();
@@ -172,9 +136,9 @@ Result run(int seconds, bool saveOnGuiThread)
                 if (total.elapsed() >= nextReconnect) {
                     source = addresses[result.reconnects % 2];
                     timer.start();
-                    ok &= request(port, source, "POST /reconnect",
-                                  R"({"token":")" + token + R"("})")
-                              .body == R"({"ok":true})";
+                    ok &=
+                        request(port, source, "POST /reconnect", R"({"token":")" + token + R"("})")
+                            .body == R"({"ok":true})";
                     result.slowestReconnectMs = std::max(result.slowestReconnectMs, since(timer));
                     ++result.reconnects;
                     nextReconnect += kReconnectIntervalMs;
@@ -190,11 +154,11 @@ Result run(int seconds, bool saveOnGuiThread)
         while (!done)
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
         phone.join();
-        ticker.stop();
-        server.stop();
+        probe.stop();
+        server.server.stop();
         if (ok) {
-            result.longestGapMs = double(longest) / 1e6 - 1.0;
-            result.longestBusyMs = double(longestAwake) / 1e6 - 1.0;
+            result.longestGapMs = probe.longestGapMs();
+            result.longestBusyMs = probe.longestAwakeGapMs();
         }
     }
     peers.save();
