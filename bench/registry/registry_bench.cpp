@@ -5,18 +5,16 @@
 // write per record would cost.
 #include "wifi/pending_outgoing_files_registry.h"
 #include "wifi/received_files_registry.h"
-#include "wifi/registry_server_backend.h"
 #include "wifi/sent_files_registry.h"
-#include "wifi/wifi_advertiser.h"
 #include "wifi/wifi_peer_registry.h"
 
+#include "support/gui_thread_probe.h"
 #include "support/loopback.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -24,7 +22,6 @@
 #include <arpa/inet.h>
 #include <atomic>
 #include <cstdio>
-#include <ctime>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <thread>
@@ -36,6 +33,7 @@ using namespace qb;
 namespace {
 
 using qb::bench::connectTo;
+using qb::bench::threadCpuMs;
 
 constexpr int kShort = 2'000;
 constexpr int kLong = 20'000;
@@ -49,23 +47,6 @@ double median(std::vector<double> values)
 {
     std::sort(values.begin(), values.end());
     return values[values.size() / 2];
-}
-
-// CPU time of the calling thread, in milliseconds: the GUI thread's own work, not its waits.
-double threadCpuMs()
-{
-    timespec now{};
-    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return double(now.tv_sec) * 1e3 + double(now.tv_nsec) / 1e6;
-}
-
-// Nanoseconds the calling thread has so far spent waiting for a CPU (the scheduler's count).
-qint64 runQueueWaitNs()
-{
-    QFile stat(QStringLiteral("/proc/thread-self/schedstat"));
-    if (!stat.open(QIODevice::ReadOnly))
-        return 0;
-    return stat.readAll().split(' ').value(1).toLongLong();
 }
 
 QUrl recordUrl(int i)
@@ -166,39 +147,10 @@ BurstResult uploadBurst(bool writeEach)
     });
     BurstResult result;
     {
-        RegistryServerBackend backend(peers, outgoing, received, sent);
-        WiFiAdvertiser::Options options;
-        options.serviceName = QStringLiteral("Bench");
-        options.downloadsFolder = [downloads] {
-            return downloads;
-        };
-        WiFiAdvertiser server(backend, nullptr, options);
-        server.start();
-        const quint16 port = server.port().value_or(0);
-
-        // A 1 ms timer: the longest gap between its ticks is the longest busy stretch.
-        QElapsedTimer clock;
-        clock.start();
-        qint64 lastTick = clock.nsecsElapsed();
-        double lastCpu = threadCpuMs();
-        qint64 lastWait = runQueueWaitNs();
-        qint64 longest = 0;
-        qint64 longestAwake = 0;
-        double longestCpu = 0;
-        QTimer ticker;
-        ticker.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&ticker, &QTimer::timeout, [&] {
-            const qint64 now = clock.nsecsElapsed();
-            const double cpu = threadCpuMs();
-            const qint64 wait = runQueueWaitNs();
-            longest = std::max(longest, now - lastTick);
-            longestAwake = std::max(longestAwake, now - lastTick - (wait - lastWait));
-            longestCpu = std::max(longestCpu, cpu - lastCpu);
-            lastTick = now;
-            lastCpu = cpu;
-            lastWait = wait;
-        });
-        ticker.start(1);
+        bench::RegistryServer server(peers, outgoing, received, sent, downloads);
+        const quint16 port = server.port();
+        bench::GuiThreadProbe probe;
+        const QElapsedTimer& clock = probe.clock();
 
         std::atomic<int> answered{0};
         std::atomic<qint64> lastAnswer{0};
@@ -221,14 +173,14 @@ BurstResult uploadBurst(bool writeEach)
         for (std::thread& phone : phones)
             phone.join();
         runEventsFor(50);
-        ticker.stop();
+        probe.stop();
         result.answeredWithinMs = double(lastAnswer - burstStart) / 1e6;
         if (answered == kBurst && received.files().size() == kLong + kBurst) {
-            result.longestBusyMs = longestCpu;
-            result.longestGapMs = double(longest) / 1e6 - 1.0;
-            result.longestAwakeGapMs = double(longestAwake) / 1e6 - 1.0;
+            result.longestBusyMs = probe.longestCpuMs();
+            result.longestGapMs = probe.longestGapMs();
+            result.longestAwakeGapMs = probe.longestAwakeGapMs();
         }
-        server.stop();
+        server.server.stop();
     }
     received.save();
     return result;

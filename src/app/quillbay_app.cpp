@@ -130,10 +130,12 @@ void QuillbayApp::shutdown()
         (void)m_serverBackend.release();
     }
     m_serverBackend.reset();
-    // A server that waited out a stuck disk or connection has used that wait up; the histories,
-    // whose own disk may well answer, still get a moment for what came before and during it.
+    // A server that waited out a stuck disk or connection has used that wait up; the pairings and
+    // histories, whose own disk may well answer, still get a moment for what came before and
+    // during it.
     const QDeadlineTimer historyDeadline =
         std::max(diskDeadline, QDeadlineTimer(kLeastHistoryWait));
+    WiFiPeerRegistry::shared().save(historyDeadline);
     ReceivedFilesRegistry::shared().save(historyDeadline);
     SentFilesRegistry::shared().save(historyDeadline);
     if (auto* devices = m_appState->deviceListViewModel())

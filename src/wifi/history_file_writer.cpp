@@ -8,6 +8,7 @@
 #include <atomic>
 #include <thread>
 #include <utility>
+#include <vector>
 
 namespace qb {
 
@@ -26,6 +27,7 @@ struct HistoryFileWriter::State
     QMutex mutex;
     QWaitCondition progressed;
     Encoder waiting;           // the newest snapshot, until the writing thread takes it
+    std::vector<Written> told; // to be told when the waiting snapshot (or a newer) is written
     bool writing = false;      // a writing thread runs
     bool lastSucceeded = true; // whether the last write that ended left the list on the disk
     QString setAsidePath;
@@ -35,6 +37,7 @@ struct HistoryFileWriter::State
     {
         for (;;) {
             Encoder encoder;
+            std::vector<Written> told;
             {
                 QMutexLocker lock(&state->mutex);
                 if (!state->waiting) {
@@ -44,6 +47,7 @@ struct HistoryFileWriter::State
                     return;
                 }
                 encoder = std::exchange(state->waiting, nullptr);
+                told = std::exchange(state->told, {});
             }
             bool saved = false;
             try {
@@ -51,19 +55,29 @@ struct HistoryFileWriter::State
             } catch (...) {
                 // Encoding does not throw; if it did, the file keeps its content.
             }
-            QMutexLocker lock(&state->mutex);
-            state->lastSucceeded = saved;
-            state->setAsidePath = state->file.setAsidePath();
-            state->progressed.wakeAll();
+            {
+                QMutexLocker lock(&state->mutex);
+                state->lastSucceeded = saved;
+                state->setAsidePath = state->file.setAsidePath();
+                state->progressed.wakeAll();
+            }
+            for (const Written& written : told) {
+                try {
+                    written(saved);
+                } catch (...) {
+                    // Telling does not throw; never let it end the writing thread.
+                }
+            }
         }
     }
 };
 
-HistoryFileWriter::HistoryFileWriter(const QString& path, Snapshot snapshot)
+HistoryFileWriter::HistoryFileWriter(const QString& path, Snapshot snapshot,
+                                     std::chrono::milliseconds interval)
     : m_state(std::make_shared<State>(path)), m_snapshot(std::move(snapshot))
 {
     m_timer.setSingleShot(true);
-    m_timer.setInterval(kInterval);
+    m_timer.setInterval(interval);
     QObject::connect(&m_timer, &QTimer::timeout, [this] { handOver(); });
 }
 
@@ -106,13 +120,20 @@ void HistoryFileWriter::changed()
         m_timer.start();
 }
 
-void HistoryFileWriter::handOver()
+void HistoryFileWriter::writeNow(Written written)
+{
+    handOver(std::move(written));
+}
+
+void HistoryFileWriter::handOver(Written written)
 {
     m_timer.stop();
     m_stale = false;
     Encoder encoder = m_snapshot();
     QMutexLocker lock(&m_state->mutex);
     m_state->waiting = std::move(encoder); // an older one not taken yet is outdated by it
+    if (written)
+        m_state->told.push_back(std::move(written));
     if (m_state->writing)
         return;
     m_state->writing = true;

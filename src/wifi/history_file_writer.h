@@ -12,9 +12,11 @@
 
 namespace qb {
 
-// Keeps a long history file up to date without holding up the GUI thread: a change only marks
-// the file stale, and a short interval later the list as it then stands is written whole, by a
-// thread of its own, in one go however many changes came meanwhile.
+// Keeps a registry file (a long history, the pairings) up to date without holding up the GUI
+// thread: a change only marks the file stale, and a short interval later the list as it then
+// stands is written whole, by a thread of its own, in one go however many changes came meanwhile.
+// A change that must not wait is handed to that thread at once, and whoever needs to know when
+// the disk holds it is told then.
 //
 // The GUI thread only takes the snapshot (a copy of an implicitly shared list, which costs next
 // to nothing); encoding and writing happen on the writing thread. Snapshots are written in the
@@ -36,7 +38,12 @@ public:
     // How long flush() waits for the disk unless told otherwise: the quit's wait for it.
     static constexpr std::chrono::milliseconds kFlushWait{10'000};
 
-    HistoryFileWriter(const QString& path, Snapshot snapshot);
+    // Runs on the writing thread once a write that holds the change has ended: whether the
+    // file holds it now.
+    using Written = std::function<void(bool saved)>;
+
+    HistoryFileWriter(const QString& path, Snapshot snapshot,
+                      std::chrono::milliseconds interval = kInterval);
     // The snapshot of a list of records with toJson(): a copy of `list` (cheap, as it is
     // implicitly shared) whose encoding is left to the writing thread. `list` outlives the writer.
     template <typename T> static Snapshot snapshotOf(const QList<T>& list)
@@ -69,8 +76,13 @@ public:
     // Why nothing is written over the file in this run; see JsonArrayFile::problem().
     QString problem() const;
 
-    // The list changed: it is written within kInterval.
+    // The list changed: it is written within the interval.
     void changed();
+    // The list changed and is written now, without waiting for the interval; `written`, if
+    // given, is called once a write of it (or of a newer list) has ended.
+    void writeNow(Written written = {});
+    // Whether a change is still waiting for its interval.
+    bool stale() const { return m_stale; }
     // Writes the list now, unless the file already holds it, and waits until the disk has it or
     // `deadline` passes. False (the failure logged) when the file may not hold the list yet.
     bool flush(QDeadlineTimer deadline = QDeadlineTimer(kFlushWait));
@@ -82,7 +94,7 @@ public:
 private:
     struct State;
     JsonArrayFile& file();
-    void handOver();
+    void handOver(Written written = {});
     bool succeeded() const; // whether the last write that ended left the list on the disk
 
     std::shared_ptr<State> m_state;

@@ -267,7 +267,7 @@ void LocalConnectionHandler::dispatch()
         markRequestReceived();
     }
     const QString host = m_host.isEmpty() ? QStringLiteral("unknown") : m_host;
-    m_env.router->recordRequest(m_head.method, m_head.path, host, m_head.deviceName);
+    m_env.router->recordRequest(m_head.method, m_head.path, host, m_head.deviceName, m_buffer);
     const QByteArray body = std::exchange(m_buffer, QByteArray());
     switch (m_route) {
     case RequestRouter::Route::Upload:

@@ -83,15 +83,28 @@ public:
 
     template <typename T>
     void ask(std::function<T()> question, T fallback, QObject* context, std::function<void(T)> done,
-             int timeoutMs) const;
+             int timeoutMs) const
+    {
+        askLater<T>([question = std::move(question)](
+                        const std::function<void(T)>& reply) { reply(question()); },
+                    std::move(fallback), context, std::move(done), timeoutMs);
+    }
+
+    // The same for a question the GUI thread takes up at once but answers later, by calling
+    // `reply` once, from any thread (a pairing is answered once the disk holds it). Its asker
+    // waits for that answer as for any other that is on the way.
+    template <typename T>
+    void askLater(std::function<void(const std::function<void(T)>& reply)> question, T fallback,
+                  QObject* context, std::function<void(T)> done, int timeoutMs) const;
 
 private:
     QObject* m_context;
 };
 
 template <typename T>
-void MainThreadGate::ask(std::function<T()> question, T fallback, QObject* context,
-                         std::function<void(T)> done, int timeoutMs) const
+void MainThreadGate::askLater(std::function<void(const std::function<void(T)>& reply)> question,
+                              T fallback, QObject* context, std::function<void(T)> done,
+                              int timeoutMs) const
 {
     // Lives on the context's thread: both the answer and the time-out are delivered there.
     struct Call
@@ -137,13 +150,16 @@ void MainThreadGate::ask(std::function<T()> question, T fallback, QObject* conte
         }
         if (!asked)
             return;
-        T answer = fallback;
+        const std::function<void(T)> reply = [ticket, call](T answer) {
+            LiveContexts::instance().post(ticket, [call, answer] { call->deliver(answer); });
+        };
         try {
-            answer = question();
+            question(reply);
         } catch (...) {
-            // A registry does not throw; if one did, the phone gets the empty answer.
+            // A registry does not throw; if one did, the phone gets the empty answer (a second
+            // answer is dropped on delivery).
+            reply(fallback);
         }
-        LiveContexts::instance().post(ticket, [call, answer] { call->deliver(answer); });
     });
 }
 

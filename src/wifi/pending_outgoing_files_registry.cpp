@@ -163,26 +163,52 @@ void PendingOutgoingFilesRegistry::followPhone(const QString& token, const QStri
     changeFiles(std::move(files));
 }
 
+void PendingOutgoingFilesRegistry::passOnFiles(const QString& from, const QString& to)
+{
+    for (auto it = m_recipientTokens.begin(); it != m_recipientTokens.end();) {
+        if (it.value() != from) {
+            ++it;
+        } else if (to.isEmpty()) {
+            it = m_recipientTokens.erase(it);
+        } else {
+            it.value() = to;
+            ++it;
+        }
+    }
+}
+
 void PendingOutgoingFilesRegistry::clearCancellation(const QUuid& id)
 {
     if (m_cancelledIDs.remove(id))
         emit cancelledIDsChanged();
 }
 
-QList<OfferedFile> PendingOutgoingFilesRegistry::offeredTo(const QString& host) const
+bool PendingOutgoingFilesRegistry::isFor(const PendingOutgoingFile& file, const QString& host,
+                                         const QString& phoneToken) const
+{
+    // By the phone, not by the address: another phone may have taken this one's old address.
+    const QString recipient = m_recipientTokens.value(file.id);
+    return recipient.isEmpty() ? file.recipientHost == host : recipient == phoneToken;
+}
+
+QList<OfferedFile> PendingOutgoingFilesRegistry::offeredTo(const QString& host,
+                                                           const QString& phoneToken) const
 {
     QList<OfferedFile> offered;
-    for (const PendingOutgoingFile& file : filesFor(host))
-        offered.append(
-            OfferedFile{wire::uuidText(file.id), lastPathComponent(file.url), file.bytes});
+    for (const PendingOutgoingFile& file : m_files) {
+        if (isFor(file, host, phoneToken))
+            offered.append(
+                OfferedFile{wire::uuidText(file.id), lastPathComponent(file.url), file.bytes});
+    }
     return offered;
 }
 
 std::optional<QUrl> PendingOutgoingFilesRegistry::downloadURL(const QString& idString,
-                                                              const QString& host) const
+                                                              const QString& host,
+                                                              const QString& phoneToken) const
 {
     const std::optional<PendingOutgoingFile> found = file(idString);
-    if (!found || found->recipientHost != host)
+    if (!found || !isFor(*found, host, phoneToken))
         return std::nullopt;
     return found->url;
 }
@@ -240,28 +266,28 @@ void PendingOutgoingFilesRegistry::isCancelled(const QString& idString, QObject*
         false, context, std::move(done), timeoutMs);
 }
 
-void PendingOutgoingFilesRegistry::listForHostTask(const QString& host, RecipientCheck mayFetch,
+void PendingOutgoingFilesRegistry::listForHostTask(const QString& host, AskingPhone phone,
                                                    QObject* context,
                                                    std::function<void(QList<OfferedFile>)> done,
                                                    int timeoutMs)
 {
     m_gate.ask<QList<OfferedFile>>(
-        [this, host, mayFetch = std::move(mayFetch)] {
-            return !mayFetch || mayFetch() ? offeredTo(host) : QList<OfferedFile>{};
+        [this, host, phone = std::move(phone)] {
+            const std::optional<QString> token = phone();
+            return token ? offeredTo(host, *token) : QList<OfferedFile>{};
         },
         {}, context, std::move(done), timeoutMs);
 }
 
 void PendingOutgoingFilesRegistry::downloadURLTask(const QString& idString, const QString& host,
-                                                   RecipientCheck mayFetch, QObject* context,
+                                                   AskingPhone phone, QObject* context,
                                                    std::function<void(std::optional<QUrl>)> done,
                                                    int timeoutMs)
 {
     m_gate.ask<std::optional<QUrl>>(
-        [this, idString, host, mayFetch = std::move(mayFetch)]() -> std::optional<QUrl> {
-            if (mayFetch && !mayFetch())
-                return std::nullopt;
-            return downloadURL(idString, host);
+        [this, idString, host, phone = std::move(phone)]() -> std::optional<QUrl> {
+            const std::optional<QString> token = phone();
+            return token ? downloadURL(idString, host, *token) : std::nullopt;
         },
         std::nullopt, context, std::move(done), timeoutMs);
 }

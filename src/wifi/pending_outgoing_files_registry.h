@@ -34,9 +34,10 @@ public:
 
     static constexpr std::chrono::milliseconds kCompletedRemovalDelay{1500};
     static constexpr std::chrono::milliseconds kFailedRemovalDelay{3000};
-    // Asked on the GUI thread with each "/pending" list and "/download" lookup: whether the
-    // asking host may be shown any file at all.
-    using RecipientCheck = std::function<bool()>;
+    // Asked on the GUI thread with each "/pending" list and "/download" lookup: the token of the
+    // paired phone the request stands for, none when it stands for no paired phone (which is then
+    // shown no file at all).
+    using AskingPhone = std::function<std::optional<QString>()>;
 
     explicit PendingOutgoingFilesRegistry(QObject* parent = nullptr);
 
@@ -62,9 +63,16 @@ public:
     // Re-addresses every file queued for the phone holding `token` (whatever its status) to `to`:
     // that phone now answers there. Files queued for other phones at its old address stay.
     void followPhone(const QString& token, const QString& to);
-    // The "/pending" list of `host` and the file a "/download" of `idString` by `host` may fetch.
-    QList<OfferedFile> offeredTo(const QString& host) const;
-    std::optional<QUrl> downloadURL(const QString& idString, const QString& host) const;
+    // The files queued for the phone holding `from` are for the phone holding `to` from now on;
+    // with `to` empty, for whichever paired phone asks from their address, as files queued
+    // without a phone are.
+    void passOnFiles(const QString& from, const QString& to);
+    // The "/pending" list of the phone holding `phoneToken` at `host`, and the file a "/download"
+    // of `idString` by it may fetch. A file queued for a phone is that phone's wherever it asks
+    // from; one queued without a phone is its address's.
+    QList<OfferedFile> offeredTo(const QString& host, const QString& phoneToken = QString()) const;
+    std::optional<QUrl> downloadURL(const QString& idString, const QString& host,
+                                    const QString& phoneToken = QString()) const;
 
     // --- any thread ---
     void markSending(const QString& idString);
@@ -77,10 +85,10 @@ public:
     void isCancelled(const QString& idString, QObject* context,
                      std::function<void(bool cancelled)> done,
                      int timeoutMs = MainThreadGate::kDefaultTimeoutMs);
-    void listForHostTask(const QString& host, RecipientCheck mayFetch, QObject* context,
+    void listForHostTask(const QString& host, AskingPhone phone, QObject* context,
                          std::function<void(QList<OfferedFile>)> done,
                          int timeoutMs = MainThreadGate::kDefaultTimeoutMs);
-    void downloadURLTask(const QString& idString, const QString& host, RecipientCheck mayFetch,
+    void downloadURLTask(const QString& idString, const QString& host, AskingPhone phone,
                          QObject* context, std::function<void(std::optional<QUrl>)> done,
                          int timeoutMs = MainThreadGate::kDefaultTimeoutMs);
 
@@ -94,6 +102,8 @@ signals:
 
 private:
     int indexOf(const QUuid& id) const;
+    bool isFor(const PendingOutgoingFile& file, const QString& host,
+               const QString& phoneToken) const;
     void changeFiles(QList<PendingOutgoingFile> files);
     void forgetTokensOfRemovedFiles();
     void removeIfStill(const QUuid& id, SendStatus status);

@@ -22,12 +22,16 @@ RegistryServerBackend::RegistryServerBackend(WiFiPeerRegistry& peers,
     // answered. The histories stay with the address they happened at.
     m_followMoves = QObject::connect(&m_peers, &WiFiPeerRegistry::phoneMoved, &m_outgoing,
                                      &PendingOutgoingFilesRegistry::followPhone);
+    // A phone given a new PIN and paired again is still the phone its files were queued for.
+    m_passOnFiles = QObject::connect(&m_peers, &WiFiPeerRegistry::tokenReplaced, &m_outgoing,
+                                     &PendingOutgoingFilesRegistry::passOnFiles);
 }
 
 RegistryServerBackend::~RegistryServerBackend()
 {
     applyPosted();
     QObject::disconnect(m_followMoves);
+    QObject::disconnect(m_passOnFiles);
 }
 
 void RegistryServerBackend::applyPosted()
@@ -42,9 +46,10 @@ void RegistryServerBackend::applyPosted()
     m_peers.shutdown();
 }
 
-void RegistryServerBackend::touchPeer(const QString& host, const std::optional<QString>& name)
+void RegistryServerBackend::touchPeer(const QString& host, const std::optional<QString>& name,
+                                      const std::optional<QString>& token)
 {
-    m_peers.touchPeerOnMainActor(host, name);
+    m_peers.touchPeerOnMainActor(host, name, token);
 }
 
 void RegistryServerBackend::markSending(const QString& id)
@@ -99,9 +104,10 @@ void RegistryServerBackend::verifyToken(const QString& host, const QString& toke
 void RegistryServerBackend::listForHost(const QString& host, QObject* context,
                                         std::function<void(QList<OfferedFile>)> done)
 {
-    // Files are offered to paired phones only: an address alone proves nothing.
+    // Files are offered to paired phones only, each to the phone it was queued for: an address
+    // alone proves nothing.
     m_outgoing.listForHostTask(
-        host, [peers = &m_peers, host] { return peers->isPaired(host); }, context, std::move(done),
+        host, [peers = &m_peers, host] { return peers->phoneAt(host); }, context, std::move(done),
         m_timeoutMs);
 }
 
@@ -109,7 +115,7 @@ void RegistryServerBackend::downloadPath(const QString& id, const QString& host,
                                          std::function<void(std::optional<QString>)> done)
 {
     m_outgoing.downloadURLTask(
-        id, host, [peers = &m_peers, host] { return peers->isPaired(host); }, context,
+        id, host, [peers = &m_peers, host] { return peers->phoneAt(host); }, context,
         [done = std::move(done)](const std::optional<QUrl>& url) {
             done(url && url->isLocalFile() ? std::optional(url->toLocalFile()) : std::nullopt);
         },

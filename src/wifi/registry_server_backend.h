@@ -30,7 +30,8 @@ public:
     // What the destructor applies, for a backend that a connection left running keeps alive.
     void applyPosted();
 
-    void touchPeer(const QString& host, const std::optional<QString>& name) override;
+    void touchPeer(const QString& host, const std::optional<QString>& name,
+                   const std::optional<QString>& token) override;
     void markSending(const QString& id) override;
     void updateProgress(const QString& id, qint64 sentBytes) override;
     void clearCancellation(const QString& id) override;
@@ -57,6 +58,7 @@ private:
     SentFilesRegistry& m_sent;
     int m_timeoutMs;
     QMetaObject::Connection m_followMoves;
+    QMetaObject::Connection m_passOnFiles;
 };
 
 } // namespace qb

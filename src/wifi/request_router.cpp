@@ -59,11 +59,16 @@ RequestRouter::Route RequestRouter::routeFor(const QString& method, const QStrin
 }
 
 void RequestRouter::recordRequest(const QString& method, const QString& path, const QString& host,
-                                  const std::optional<QString>& deviceName) const
+                                  const std::optional<QString>& deviceName,
+                                  const QByteArray& body) const
 {
     m_log.info(QStringLiteral("Peer touch host=%1 name=%2"),
                {host, deviceName.value_or(QStringLiteral("-"))});
-    m_backend.touchPeer(host, deviceName);
+    // A reconnect is its token's phone, even from an address another phone's record holds.
+    const std::optional<QString> token = routeFor(method, path) == Route::Reconnect
+                                             ? stringField(body, QStringLiteral("token"))
+                                             : std::nullopt;
+    m_backend.touchPeer(host, deviceName, token);
     m_log.info(QStringLiteral("HTTP %1 %2 from %3"), {method, path, host});
 }
 

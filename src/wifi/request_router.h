@@ -37,9 +37,11 @@ public:
     // First match in order; the method compares exactly, the path with its query.
     static Route routeFor(const QString& method, const QString& path);
 
-    // Records the sender (posted, never awaited) and logs the request.
+    // Records the sender (posted, never awaited) and logs the request. A reconnect's `body`
+    // names the phone it stands for by its token.
     void recordRequest(const QString& method, const QString& path, const QString& host,
-                       const std::optional<QString>& deviceName) const;
+                       const std::optional<QString>& deviceName,
+                       const QByteArray& body = QByteArray()) const;
 
     // Runs Pair, Reconnect, Status, Control, Pending or NotFound; the file routes belong to
     // the connection.

@@ -6,28 +6,27 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QJsonArray>
 #include <QRandomGenerator>
 #include <QThread>
 #include <QUuid>
 
 #include <algorithm>
+#include <utility>
 
 #include "wifi/wire_format.h"
 
 namespace qb {
 
 WiFiPeerRegistry::WiFiPeerRegistry(const QString& folder, QObject* parent)
-    : QObject(parent), m_file(QDir(folder).filePath(kFileName)),
-      m_random([] { return QRandomGenerator::system()->generate64(); }),
-      m_clock([] { return QDateTime::currentDateTimeUtc(); }), m_gate(this)
+    : QObject(parent), m_random([] { return QRandomGenerator::system()->generate64(); }),
+      m_clock([] { return QDateTime::currentDateTimeUtc(); }), m_gate(this),
+      m_writer(QDir(folder).filePath(kFileName), HistoryFileWriter::snapshotOf(m_peers),
+               std::chrono::milliseconds(kTouchSaveIntervalMs))
 {
     if (!LocalFiles::makeFolder(folder))
         Logger(QStringLiteral("WiFiAdvertiser"), true)
             .error(QStringLiteral("Could not create %1"), {folder});
-    m_peers = m_file.load<WiFiPeer>(&WiFiPeer::fromJson);
-    m_touchSave.setSingleShot(true);
-    connect(&m_touchSave, &QTimer::timeout, this, &WiFiPeerRegistry::save);
+    m_peers = m_writer.load<WiFiPeer>(&WiFiPeer::fromJson);
 }
 
 WiFiPeerRegistry::~WiFiPeerRegistry()
@@ -63,15 +62,16 @@ void WiFiPeerRegistry::setSelectedPeerHost(const std::optional<QString>& host)
 
 QUrl WiFiPeerRegistry::storeURL() const
 {
-    return QUrl::fromLocalFile(m_file.path());
+    return QUrl::fromLocalFile(m_writer.path());
 }
 
-void WiFiPeerRegistry::changePeers(QList<WiFiPeer> peers)
+bool WiFiPeerRegistry::changePeers(QList<WiFiPeer> peers)
 {
     if (m_peers == peers)
-        return;
+        return false;
     m_peers = std::move(peers);
     emit peersChanged();
+    return true;
 }
 
 bool WiFiPeerRegistry::isLoopback(const QString& host)
@@ -90,7 +90,40 @@ int WiFiPeerRegistry::indexOfHost(const QString& host) const
     return -1;
 }
 
-void WiFiPeerRegistry::touch(const QString& host, const std::optional<QString>& name)
+int WiFiPeerRegistry::indexOfToken(const QString& token) const
+{
+    for (int i = 0; i < m_peers.size(); ++i) {
+        if (m_peers[i].token && constantTimeEquals(*m_peers[i].token, token))
+            return i;
+    }
+    return -1;
+}
+
+int WiFiPeerRegistry::indexOfPhoneAt(const QString& host) const
+{
+    // The phone that last proved itself here; else, as after a restart, the one last seen here.
+    const QString proven = m_provenAt.value(host);
+    int latest = -1;
+    for (int i = 0; i < m_peers.size(); ++i) {
+        const WiFiPeer& peer = m_peers[i];
+        if (peer.host != host || !peer.token)
+            continue;
+        if (!proven.isEmpty() && *peer.token == proven)
+            return i;
+        if (latest < 0 || peer.lastSeen > m_peers[latest].lastSeen)
+            latest = i;
+    }
+    return latest;
+}
+
+std::optional<QString> WiFiPeerRegistry::phoneAt(const QString& host) const
+{
+    const int index = indexOfPhoneAt(host);
+    return index < 0 ? std::nullopt : m_peers[index].token;
+}
+
+void WiFiPeerRegistry::touch(const QString& host, const std::optional<QString>& name,
+                             const std::optional<QString>& token)
 {
     if (isLoopback(host))
         return;
@@ -100,7 +133,17 @@ void WiFiPeerRegistry::touch(const QString& host, const std::optional<QString>& 
                                    ? kMaxNameLength - 1
                                    : kMaxNameLength);
     QList<WiFiPeer> peers = m_peers;
-    const int index = indexOfHost(host);
+    int index = token ? indexOfToken(*token) : indexOfPhoneAt(host);
+    if (index < 0) {
+        // No paired phone: the address's unpaired record, made when the address has none. A token
+        // that proves nobody speaks for no paired phone, though it comes from one's address.
+        const auto unpaired = std::find_if(peers.cbegin(), peers.cend(), [&](const WiFiPeer& p) {
+            return p.host == host && !p.token;
+        });
+        if (unpaired == peers.cend() && indexOfHost(host) >= 0)
+            return;
+        index = unpaired == peers.cend() ? -1 : int(unpaired - peers.cbegin());
+    }
     if (index >= 0) {
         peers[index].name = effectiveName;
         peers[index].lastSeen = now();
@@ -113,8 +156,8 @@ void WiFiPeerRegistry::touch(const QString& host, const std::optional<QString>& 
         }
         peers.append(WiFiPeer{host, effectiveName, makePIN(m_random), std::nullopt, now()});
     }
-    changePeers(std::move(peers));
-    saveTouches();
+    if (changePeers(std::move(peers)))
+        m_writer.changed();
 }
 
 int WiFiPeerRegistry::unpairedPeerToDrop(const QList<WiFiPeer>& peers) const
@@ -134,18 +177,6 @@ int WiFiPeerRegistry::unpairedPeerToDrop(const QList<WiFiPeer>& peers) const
     if (oldest >= 0 && peers[oldest].lastSeen < now().addSecs(-kRecentPeerSeconds))
         return oldest;
     return newest;
-}
-
-void WiFiPeerRegistry::saveTouches()
-{
-    if (m_touchSave.isActive())
-        return;
-    const qint64 since = m_sinceSave.isValid() ? m_sinceSave.elapsed() : kTouchSaveIntervalMs;
-    if (since >= kTouchSaveIntervalMs) {
-        save();
-        return;
-    }
-    m_touchSave.start(int(kTouchSaveIntervalMs - since));
 }
 
 bool WiFiPeerRegistry::isPaired(const QString& host) const
@@ -171,26 +202,32 @@ bool WiFiPeerRegistry::constantTimeEquals(const QString& a, const QString& b)
     return difference == 0;
 }
 
-std::optional<QString> WiFiPeerRegistry::verifyPIN(const QString& host, const QString& pin)
+std::optional<QString> WiFiPeerRegistry::pair(const QString& host, const QString& pin)
 {
     const int index = indexOfHost(host);
     if (index < 0 || !constantTimeEquals(m_peers[index].pin, pin))
         return std::nullopt;
     const QString token = wire::uuidText(QUuid::createUuid());
     QList<WiFiPeer> peers = m_peers;
-    peers[index].token = token;
+    const std::optional<QString> previous = std::exchange(peers[index].token, token);
     changePeers(std::move(peers));
-    save();
+    m_provenAt.insert(host, token);
+    if (previous)
+        emit tokenReplaced(*previous, token);
+    return token;
+}
+
+std::optional<QString> WiFiPeerRegistry::verifyPIN(const QString& host, const QString& pin)
+{
+    std::optional<QString> token = pair(host, pin);
+    if (token)
+        m_writer.writeNow();
     return token;
 }
 
 bool WiFiPeerRegistry::verifyToken(const QString& host, const QString& token)
 {
-    int found = -1;
-    for (int i = 0; i < m_peers.size() && found < 0; ++i) {
-        if (m_peers[i].token && constantTimeEquals(*m_peers[i].token, token))
-            found = i;
-    }
+    const int found = indexOfToken(token);
     if (found < 0)
         return false;
     const QString from = m_peers[found].host;
@@ -209,7 +246,12 @@ bool WiFiPeerRegistry::verifyToken(const QString& host, const QString& token)
     const bool selectionFollows = follows && m_selectedPeerHost == from;
     if (selectionFollows)
         m_selectedPeerHost = host;
-    save();
+    m_provenAt.insert(host, token);
+    // A move is written at once; a check that only refreshes the time goes with the touches.
+    if (from != host)
+        m_writer.writeNow();
+    else if (peersDiffer)
+        m_writer.changed();
     if (from != host)
         emit phoneMoved(token, host);
     if (follows)
@@ -227,11 +269,13 @@ void WiFiPeerRegistry::regeneratePIN(const QString& host)
     if (index < 0)
         return;
     QList<WiFiPeer> peers = m_peers;
-    peers[index].token.reset();
+    const std::optional<QString> previous = std::exchange(peers[index].token, std::nullopt);
     peers[index].pin = makePIN(m_random);
     peers[index].lastSeen = now();
     changePeers(std::move(peers));
-    save();
+    m_writer.writeNow();
+    if (previous)
+        emit tokenReplaced(*previous, QString());
 }
 
 void WiFiPeerRegistry::remove(const QString& host)
@@ -239,26 +283,21 @@ void WiFiPeerRegistry::remove(const QString& host)
     QList<WiFiPeer> peers = m_peers;
     peers.removeIf([&host](const WiFiPeer& peer) { return peer.host == host; });
     changePeers(std::move(peers));
+    m_provenAt.remove(host);
     if (m_selectedPeerHost == host)
         setSelectedPeerHost(std::nullopt);
-    save();
+    m_writer.writeNow();
 }
 
-bool WiFiPeerRegistry::save()
+bool WiFiPeerRegistry::save(QDeadlineTimer deadline)
 {
-    m_touchSave.stop();
-    QJsonArray array;
-    for (const WiFiPeer& peer : std::as_const(m_peers))
-        array.append(peer.toJson());
-    const bool saved = m_file.save(array);
-    if (saved)
-        m_sinceSave.start();
-    return saved;
+    return m_writer.flush(deadline);
 }
 
-void WiFiPeerRegistry::touchPeerOnMainActor(const QString& host, const std::optional<QString>& name)
+void WiFiPeerRegistry::touchPeerOnMainActor(const QString& host, const std::optional<QString>& name,
+                                            const std::optional<QString>& token)
 {
-    m_gate.post([this, host, name] { touch(host, name); });
+    m_gate.post([this, host, name, token] { touch(host, name, token); });
 }
 
 void WiFiPeerRegistry::verifyPINOnMainActor(const QString& host, const QString& pin,
@@ -266,8 +305,20 @@ void WiFiPeerRegistry::verifyPINOnMainActor(const QString& host, const QString& 
                                             std::function<void(std::optional<QString>)> done,
                                             int timeoutMs)
 {
-    m_gate.ask<std::optional<QString>>([this, host, pin] { return verifyPIN(host, pin); },
-                                       std::nullopt, context, std::move(done), timeoutMs);
+    using Reply = std::function<void(std::optional<QString>)>;
+    m_gate.askLater<std::optional<QString>>(
+        [this, host, pin](const Reply& reply) {
+            const std::optional<QString> token = pair(host, pin);
+            if (!token) {
+                reply(std::nullopt);
+                return;
+            }
+            // The phone keeps the token it is given: the file must hold it first, or a power cut
+            // right after the answer would leave the phone paired with a token nobody knows. A
+            // write that fails is logged; the pairing holds until the application ends.
+            m_writer.writeNow([reply, token](bool) { reply(token); });
+        },
+        std::nullopt, context, std::move(done), timeoutMs);
 }
 
 void WiFiPeerRegistry::verifyTokenOnMainActor(const QString& host, const QString& token,
@@ -280,12 +331,13 @@ void WiFiPeerRegistry::verifyTokenOnMainActor(const QString& host, const QString
 
 void WiFiPeerRegistry::shutdown()
 {
-    // The timer belongs to the GUI thread: the last touches are written there.
+    // The writer's timer and the list belong to the GUI thread: the last touches are handed over
+    // there.
     QMetaObject::invokeMethod(
         this,
         [this] {
-            if (m_touchSave.isActive())
-                save();
+            if (m_writer.stale())
+                m_writer.writeNow();
         },
         QThread::currentThread() == thread() ? Qt::DirectConnection : Qt::QueuedConnection);
 }

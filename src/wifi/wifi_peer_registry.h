@@ -1,13 +1,12 @@
 #pragma once
 
-#include "wifi/json_array_file.h"
+#include "wifi/history_file_writer.h"
 #include "wifi/main_thread_gate.h"
 #include "wifi/wifi_peer.h"
 
-#include <QElapsedTimer>
+#include <QHash>
 #include <QList>
 #include <QObject>
-#include <QTimer>
 #include <QUrl>
 
 #include <functional>
@@ -16,11 +15,17 @@
 namespace qb {
 
 // Every phone that has spoken to the Wi-Fi server, in order of first contact, kept in
-// "wifi_peers.json" in the given folder. Pairing changes are written at once; the touches of a
-// stream of requests at most once a second, and whatever is left at shutdown. Requests cannot
-// grow it without bound: names are cut to 128 characters, and at most 64 unpaired peers are kept
-// (paired ones always are). Which unpaired one makes room is chosen so that a burst of new
-// addresses takes neither the selected phone nor those that asked in the minutes before it.
+// "wifi_peers.json" in the given folder. The file is written by a thread of its own (see
+// HistoryFileWriter), never by the GUI thread: pairing changes at once, the touches of a stream of
+// requests at most once a second, and whatever is left at shutdown. A pairing is answered only
+// once the disk holds its token. Requests cannot grow it without bound: names are cut to 128
+// characters, and at most 64 unpaired peers are kept (paired ones always are). Which unpaired one
+// makes room is chosen so that a burst of new addresses takes neither the selected phone nor
+// those that asked in the minutes before it.
+//
+// An address may hold the records of two paired phones, when one took the other's old address.
+// A request from there stands for the one that last proved its token there (phoneAt()); a request
+// that carries a token stands for the phone holding it, wherever it comes from.
 //
 // Threads: the object lives on the GUI thread; everything except the three *OnMainActor bridges
 // and shutdown() must be called there. The bridges are for the server's connection threads:
@@ -59,10 +64,15 @@ public:
     void setSelectedPeerHost(const std::optional<QString>& host);
     QUrl storeURL() const;
 
-    // Records that a request came from `host` (loop-back addresses are ignored).
-    void touch(const QString& host, const std::optional<QString>& name);
+    // Records that a request came from `host` (loop-back addresses are ignored): its name and
+    // time go to the phone it stands for. With `token` (a reconnect's), that is the phone holding
+    // it, and a token nobody holds changes no paired phone.
+    void touch(const QString& host, const std::optional<QString>& name,
+               const std::optional<QString>& token = std::nullopt);
     // Whether a peer with `host` holds a token.
     bool isPaired(const QString& host) const;
+    // The token of the paired phone a request from `host` stands for; none when there is none.
+    std::optional<QString> phoneAt(const QString& host) const;
     // The new token when `pin` is the PIN of the first peer with `host`.
     std::optional<QString> verifyPIN(const QString& host, const QString& pin);
     // Moves the peer holding `token` to `host`; false when no peer holds it. Unpaired records of
@@ -74,11 +84,14 @@ public:
     void regeneratePIN(const QString& host);
     // Forgets every peer with `host` (and the selection, if it was that host).
     void remove(const QString& host);
-    // Writes the whole list; false (logged) when the file keeps its previous content.
-    bool save();
+    // Writes what is unwritten now and waits for the disk until `deadline`; false (logged) when
+    // the file may not hold the list.
+    bool save(QDeadlineTimer deadline = QDeadlineTimer(HistoryFileWriter::kFlushWait));
 
-    // For the server's connection threads; `context` lives on the calling thread.
-    void touchPeerOnMainActor(const QString& host, const std::optional<QString>& name);
+    // For the server's connection threads; `context` lives on the calling thread. A pairing's
+    // token is answered once the file holds it (or its write failed, which is logged).
+    void touchPeerOnMainActor(const QString& host, const std::optional<QString>& name,
+                              const std::optional<QString>& token = std::nullopt);
     void verifyPINOnMainActor(const QString& host, const QString& pin, QObject* context,
                               std::function<void(std::optional<QString> token)> done,
                               int timeoutMs = MainThreadGate::kDefaultTimeoutMs);
@@ -86,7 +99,8 @@ public:
                                 std::function<void(bool ok)> done,
                                 int timeoutMs = MainThreadGate::kDefaultTimeoutMs);
 
-    // Writes what touches left unwritten. Any thread.
+    // Hands what touches left unwritten to the writing thread, without waiting for it (save()
+    // does). Any thread.
     void shutdown();
 
     // Six decimal digits drawn uniformly from 0..999999 without modulo bias.
@@ -97,9 +111,9 @@ public:
     // Seams for tests.
     void setRandomSource(RandomSource random) { m_random = std::move(random); }
     void setClock(Clock clock) { m_clock = std::move(clock); }
-    QString setAsidePath() const { return m_file.setAsidePath(); }
+    QString setAsidePath() const { return m_writer.setAsidePath(); }
     // Why the file is left as it is and nothing is saved over it in this run; empty when it is not.
-    QString fileProblem() const { return m_file.problem(); }
+    QString fileProblem() const { return m_writer.problem(); }
 
 signals:
     // Emitted before peersChanged() and selectedPeerHostChanged() of the same move, with the
@@ -108,25 +122,33 @@ signals:
     // Emitted at every change of a paired phone's address, before peerMoved(): what is kept for
     // the phone itself (by its token) follows it, whoever else its old address stands for.
     void phoneMoved(const QString& token, const QString& to);
+    // Emitted when a phone's token stops working because its record was paired anew (`to`, the
+    // new token) or given a new PIN (`to` empty): what was kept for it now belongs to the phone
+    // that pairs with that record, which stays at its address until then.
+    void tokenReplaced(const QString& from, const QString& to);
     void peersChanged();
     void selectedPeerHostChanged();
 
 private:
     static bool isLoopback(const QString& host);
     int indexOfHost(const QString& host) const;
+    int indexOfToken(const QString& token) const;
+    int indexOfPhoneAt(const QString& host) const;
     int unpairedPeerToDrop(const QList<WiFiPeer>& peers) const;
-    void changePeers(QList<WiFiPeer> peers);
-    void saveTouches();
+    bool changePeers(QList<WiFiPeer> peers);
+    // Gives the first peer with `host` a new token when `pin` is its PIN; the file is not written.
+    std::optional<QString> pair(const QString& host, const QString& pin);
     QDateTime now() const { return m_clock(); }
 
-    JsonArrayFile m_file;
     QList<WiFiPeer> m_peers;
     std::optional<QString> m_selectedPeerHost;
+    // Which phone (by token) last proved itself at each address, in this run.
+    QHash<QString, QString> m_provenAt;
     RandomSource m_random;
     Clock m_clock;
     MainThreadGate m_gate;
-    QTimer m_touchSave;
-    QElapsedTimer m_sinceSave; // since the last successful save
+    // Declared after the list it snapshots: destroyed (and flushed) first.
+    HistoryFileWriter m_writer;
 };
 
 } // namespace qb

@@ -21,8 +21,9 @@ class WiFiServerBackend
 public:
     virtual ~WiFiServerBackend() = default;
 
-    // Posted.
-    virtual void touchPeer(const QString& host, const std::optional<QString>& name) = 0;
+    // Posted. `token` is the one a reconnect carries: the request is that phone's.
+    virtual void touchPeer(const QString& host, const std::optional<QString>& name,
+                           const std::optional<QString>& token) = 0;
     virtual void markSending(const QString& id) = 0;
     virtual void updateProgress(const QString& id, qint64 sentBytes) = 0;
     virtual void clearCancellation(const QString& id) = 0;

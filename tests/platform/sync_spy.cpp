@@ -10,6 +10,7 @@
 #include <initializer_list>
 #include <mutex>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -21,10 +22,13 @@ QString holdPath; // empty: nothing is held
 int held = 0;
 int failure = 0;
 QString failurePath;
+int delayMs = 0;
+QString delayPath;
 struct Failure
 {
     int error = 0; // 0: none
     QString pathPart;
+    int times = -1; // how many calls are left to fail; all while negative
 };
 Failure renameFailure;
 Failure noReplaceFailure;
@@ -56,6 +60,11 @@ int spy(const char* name, int fd)
             errno = failure;
             return -1;
         }
+        if (delayMs > 0 && path.contains(delayPath)) {
+            const auto delay = std::chrono::milliseconds(delayMs);
+            lock.unlock(); // other syncs, and the test's calls, go on meanwhile
+            std::this_thread::sleep_for(delay);
+        }
     }
     return reinterpret_cast<int (*)(int)>(::dlsym(RTLD_NEXT, name))(fd);
 }
@@ -63,14 +72,16 @@ int spy(const char* name, int fd)
 // Fails the call naming `target` when one of `failures` says so, else runs the C library's own
 // function.
 template <typename... Args>
-int renameSpy(const char* name, std::initializer_list<const Failure*> failures, const char* target,
+int renameSpy(const char* name, std::initializer_list<Failure*> failures, const char* target,
               Args... args)
 {
     {
         const std::lock_guard lock(mutex);
-        for (const Failure* failure : failures) {
+        for (Failure* failure : failures) {
             if (failure->error != 0 && QFile::decodeName(target).contains(failure->pathPart)) {
                 errno = failure->error;
+                if (failure->times > 0 && --failure->times == 0)
+                    failure->error = 0;
                 return -1;
             }
         }
@@ -120,10 +131,17 @@ void qb::test::failSyncsWith(int error, const QString& pathPart)
     failurePath = pathPart;
 }
 
-void qb::test::failRenamesWith(int error, const QString& pathPart)
+void qb::test::delaySyncs(int ms, const QString& pathPart)
 {
     const std::lock_guard lock(mutex);
-    renameFailure = {error, pathPart};
+    delayMs = ms;
+    delayPath = pathPart;
+}
+
+void qb::test::failRenamesWith(int error, const QString& pathPart, int times)
+{
+    const std::lock_guard lock(mutex);
+    renameFailure = {times == 0 ? 0 : error, pathPart, times};
 }
 
 void qb::test::failNoReplaceRenamesWith(int error, const QString& pathPart)

@@ -18,9 +18,12 @@ int heldSyncs();
 // Every fdatasync and fsync of a path containing `pathPart` fails with `error` (without flushing)
 // until `error` is set back to 0.
 void failSyncsWith(int error, const QString& pathPart = QString());
+// Every fdatasync and fsync of a path containing `pathPart` takes `ms` longer, as on a slow disk
+// (0: as long as the disk takes).
+void delaySyncs(int ms, const QString& pathPart = QString());
 // Every rename (rename, renameat2) whose target contains `pathPart` fails with `error` (without
-// renaming) until `error` is set back to 0.
-void failRenamesWith(int error, const QString& pathPart = QString());
+// renaming) until `error` is set back to 0, or only the next `times` of them when `times` >= 0.
+void failRenamesWith(int error, const QString& pathPart = QString(), int times = -1);
 // The same for the no-replace rename (renameat2) alone, and for link: what a file system that
 // lacks them answers.
 void failNoReplaceRenamesWith(int error, const QString& pathPart = QString());

@@ -51,9 +51,10 @@ public:
             ::close(fd);
     }
 
-    void touchPeer(const QString& host, const std::optional<QString>& name) override
+    void touchPeer(const QString& host, const std::optional<QString>& name,
+                   const std::optional<QString>& token) override
     {
-        m_backend.touchPeer(host, name);
+        m_backend.touchPeer(host, name, token);
     }
     void markSending(const QString& id) override { m_backend.markSending(id); }
     void updateProgress(const QString& id, qint64 sentBytes) override

@@ -521,6 +521,16 @@ TEST_F(WiFiServerTest, FilesWaitingForAPhoneFollowItToItsNewAddress)
               2000);
     ASSERT_TRUE(test::waitUntil([&] { return sent.files().size() == 1; }));
     EXPECT_EQ(sent.files().first().recipientHost, "127.0.0.6");
+
+    // Given a new PIN and paired again, the phone is still offered what waits for it.
+    peers.regeneratePIN("127.0.0.6");
+    const QString pin = peers.peers().first().pin;
+    EXPECT_EQ(jsonOf(post("/pair", "{\"pin\":\"" + pin.toUtf8() + "\"}", "127.0.0.6"))
+                  .value("token")
+                  .toString()
+                  .size(),
+              36);
+    EXPECT_TRUE(idsOffered("127.0.0.6").contains(QString::fromUtf8(waiting).toUpper()));
 }
 
 // Guards against a phone that reconnects from a new address taking with it the files of another
@@ -545,11 +555,58 @@ TEST_F(WiFiServerTest, AWaitingFileFollowsOnlyThePhoneItWasOfferedTo)
     };
     reconnect("T127.0.0.11", "127.0.0.12"); // B has left; A gets its address
     EXPECT_EQ(idsOffered("127.0.0.12"), QStringList({QString::fromUtf8(forA)}));
+    // A moves on, from an address where B's older record comes first: the file follows again.
+    reconnect("T127.0.0.11", "127.0.0.14");
+    EXPECT_EQ(outgoing.files().first().recipientHost, "127.0.0.14");
+    EXPECT_EQ(idsOffered("127.0.0.14"), QStringList({QString::fromUtf8(forA)}));
     reconnect("T127.0.0.12", "127.0.0.13"); // B comes back elsewhere
     EXPECT_TRUE(idsOffered("127.0.0.13").isEmpty());
     EXPECT_EQ(bodyOf(ask("GET /download?id=" + forA + " HTTP/1.1\r\n\r\n", "127.0.0.13")),
               "No such file");
-    EXPECT_EQ(idsOffered("127.0.0.12"), QStringList({QString::fromUtf8(forA)}));
+    EXPECT_EQ(idsOffered("127.0.0.14"), QStringList({QString::fromUtf8(forA)}));
+}
+
+// Guards against a phone that reconnects from another phone's old address being offered that
+// phone's waiting file (and fetching it, which then counts as sent to it), and against the touch
+// of its reconnect renaming the other phone's pairing.
+TEST_F(WiFiServerTest, PhonesSwappingAddressesEachSeeOnlyTheirOwnWaitingFile)
+{
+    pair("127.0.0.11"); // phone A
+    pair("127.0.0.13"); // phone B
+    const QByteArray forA = offer(1500, "127.0.0.11");
+    const auto request = [&](const QByteArray& head, const QByteArray& name, const char* source,
+                             const QByteArray& body = QByteArray()) {
+        return ask(head + " HTTP/1.1\r\nX-Device-Name: " + name +
+                       "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body,
+                   source);
+    };
+    const auto settle = [&] {
+        test::waitUntil([&] { return server->openConnections() == 0; });
+        QCoreApplication::processEvents();
+    };
+    const QByteArray download = "GET /download?id=" + forA;
+
+    EXPECT_EQ(
+        jsonOf(request("POST /reconnect", "Phone B", "127.0.0.11", R"({"token":"T127.0.0.13"})")),
+        QJsonObject({{"ok", true}}));
+    EXPECT_EQ(bodyOf(request("GET /pending", "Phone B", "127.0.0.11")), "{\"files\":[]}");
+    EXPECT_EQ(bodyOf(request(download, "Phone B", "127.0.0.11")), "No such file");
+    settle();
+    ASSERT_EQ(peers.peers().size(), 2);
+    EXPECT_EQ(peers.peers().at(0).name, "P"); // A's pairing is not B's
+    EXPECT_EQ(peers.peers().at(1).name, "Phone B");
+
+    EXPECT_EQ(
+        jsonOf(request("POST /reconnect", "Phone A", "127.0.0.13", R"({"token":"T127.0.0.11"})")),
+        QJsonObject({{"ok", true}}));
+    EXPECT_EQ(
+        jsonOf(request("GET /pending", "Phone A", "127.0.0.13")).value("files").toArray().size(),
+        1);
+    EXPECT_EQ(bodyOf(request(download, "Phone A", "127.0.0.13")).size(), 1500);
+    ASSERT_TRUE(test::waitUntil([&] { return sent.files().size() == 1; }));
+    EXPECT_EQ(sent.files().first().recipientHost, "127.0.0.13");
+    settle();
+    EXPECT_EQ(peers.peers().at(0).name, "Phone A");
 }
 
 // Guards against a file written while a phone downloads it reaching the phone whole-looking, as
@@ -1233,7 +1290,7 @@ TEST_F(RegistryServerBackendTest, AnswerForAGoneConnectionIsDroppedAndPostedCall
     // The touch of a new address is applied before the check of the same request.
     std::optional<bool> reconnected;
     onConnection([&] {
-        backend.touchPeer("10.0.0.10", QString("Tablet"));
+        backend.touchPeer("10.0.0.10", QString("Tablet"), std::nullopt);
         backend.verifyToken("10.0.0.10", "no such token", anchor,
                             [&](bool ok) { reconnected = ok; });
     });
