@@ -2,6 +2,7 @@
 
 #include "platform/logger.h"
 
+#include <QFile>
 #include <QMutex>
 #include <QWaitCondition>
 
@@ -30,6 +31,7 @@ struct HistoryFileWriter::State
     std::vector<Written> told; // to be told when the waiting snapshot (or a newer) is written
     bool writing = false;      // a writing thread runs
     bool lastSucceeded = true; // whether the last write that ended left the list on the disk
+    bool wroteOnce = false;    // whether a write of this run has left the list on the disk
     QString setAsidePath;
 
     // The writing thread: writes each snapshot it finds waiting, newest only, until none is.
@@ -58,6 +60,7 @@ struct HistoryFileWriter::State
             {
                 QMutexLocker lock(&state->mutex);
                 state->lastSucceeded = saved;
+                state->wroteOnce = state->wroteOnce || saved;
                 state->setAsidePath = state->file.setAsidePath();
                 state->progressed.wakeAll();
             }
@@ -165,6 +168,12 @@ bool HistoryFileWriter::flush(QDeadlineTimer deadline)
         handOver();
         ended = writerEnded();
     }
+    // A cleanup removed the file (or its folder) since it was written: what it held is written
+    // again, so that the next run still finds it.
+    if (ended && !handedOver && succeeded() && wroteOnce() && !QFile::exists(path())) {
+        handOver();
+        ended = writerEnded();
+    }
     if (!ended) {
         Logger(QStringLiteral("WiFiAdvertiser"), true)
             .warning(QStringLiteral("Could not save %1 in time; the disk is still writing it"),
@@ -172,6 +181,12 @@ bool HistoryFileWriter::flush(QDeadlineTimer deadline)
         return false;
     }
     return succeeded();
+}
+
+bool HistoryFileWriter::wroteOnce() const
+{
+    QMutexLocker lock(&m_state->mutex);
+    return m_state->wroteOnce;
 }
 
 bool HistoryFileWriter::succeeded() const

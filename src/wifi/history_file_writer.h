@@ -96,6 +96,7 @@ private:
     JsonArrayFile& file();
     void handOver(Written written = {});
     bool succeeded() const; // whether the last write that ended left the list on the disk
+    bool wroteOnce() const; // whether any write of this run left the list on the disk
 
     std::shared_ptr<State> m_state;
     Snapshot m_snapshot;
