@@ -2,14 +2,15 @@
 
 #include "platform/logger.h"
 
+#include <QDeadlineTimer>
 #include <QList>
 #include <QObject>
-#include <QTimer>
 
 #include <memory>
 #include <optional>
 
 class QSocketNotifier;
+class QTimer;
 
 namespace qb {
 
@@ -40,13 +41,26 @@ public:
 
 private:
     void acceptPending();
+    // Stops accepting for `ms`.
+    void pause(int ms);
+    // Keeps one descriptor open for refuseOne(), when it is not already.
+    void reserveSpare();
+    // Out of descriptors: takes the oldest connection waiting to be accepted off the queue and
+    // closes it with the spare descriptor; false when none waits or that could not be done.
+    bool refuseOne();
 
     int m_fd;
     QList<ConnectionHub*> m_hubs;
     std::shared_ptr<ConnectionCounter> m_connections;
     qsizetype m_nextHub = 0;
     QSocketNotifier* m_notifier = nullptr;
-    QTimer m_resume;
+    QTimer* m_resume = nullptr;
+    int m_spare = -1;
+    // A newcomer waiting for a place that is about to free, and until when it may.
+    int m_held = -1;
+    QDeadlineTimer m_holdDeadline = QDeadlineTimer::Forever;
+    // Out of descriptors since the last connection accepted; said once.
+    bool m_starved = false;
     Logger m_log;
 };
 
