@@ -62,8 +62,8 @@ public:
     // Counts a new connection from `host` on the socket `fd`, to be served on `hub`. When the
     // server is full, a connection still receiving its request is evicted: it no longer counts,
     // and the caller closes it. Not admitted (nothing counted) when the host is full, or when the
-    // server is full of requests already received. The computer itself is held only to the
-    // server's cap: local tools are trusted.
+    // server is full of requests already received; told to wait when a place frees within
+    // moments. The computer itself is held only to the server's cap: local tools are trusted.
     Admission admit(const QString& host, ConnectionHub* hub, int fd = -1);
     // The connection's request head is in; its body, if any, starts now.
     void headReceived(quint64 serial);
@@ -106,7 +106,7 @@ private:
     // Takes `entry` out of the counts (it keeps its place in the table until released).
     void uncount(const Entry& entry);
     // The connection to evict for a newcomer; 0 when every one has its request, and `tooSoon`
-    // when the one to go has only just connected.
+    // when the one to go has only just connected or only just begun its body.
     quint64 evictionCandidate(bool* tooSoon);
     // Whether a whole request head waits, unread, in the connection's socket; if so, the entry
     // takes it, and any body with it, as received.
@@ -123,6 +123,7 @@ private:
     QHash<QString, int> m_perHost;
     // Hosts whose phone proved its token to this server.
     QSet<QString> m_provenHosts;
+    // What lookInto() reads without taking it from the socket.
     std::vector<char> m_peekBuffer;
 };
 

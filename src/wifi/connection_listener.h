@@ -20,7 +20,8 @@ class ConnectionHub;
 // Accepts connections on the listening socket and hands each to a worker hub in turn; lives
 // on the listener thread. Beyond its host's share of the connection cap, a new connection is
 // closed at once; beyond the cap itself, it takes the place of one still receiving its request, or
-// is closed at once when there is none.
+// is closed at once when there is none. Out of descriptors, it closes newcomers with a spare one
+// rather than leave them queued, and pauses.
 class ConnectionListener : public QObject
 {
     Q_OBJECT
