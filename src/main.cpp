@@ -3,6 +3,7 @@
 #include "app/main_window.h"
 #include "app/quillbay_app.h"
 #include "platform/app_paths.h"
+#include "platform/open_file_limit.h"
 #include "platform/quit_signal_watcher.h"
 #include "platform/single_instance.h"
 #include "ui_common/symbol_icon.h"
@@ -15,6 +16,7 @@
 int main(int argc, char* argv[])
 {
     Q_INIT_RESOURCE(app);
+    qb::raiseOpenFileLimit(); // before any thread starts, so that every one may open files
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("halvorin"));
     QApplication::setApplicationName(QStringLiteral("Quillbay"));

@@ -1,14 +1,31 @@
 #include "wifi/connection_counter.h"
 
+#include "wifi/http_request_parser.h"
+
+#include <QByteArrayView>
+
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <sys/socket.h>
 
 namespace qb {
 
 namespace {
 
-// A body younger than this is judged as if it had been arriving this long, so that one just
-// begun is not taken for the slowest before its first bytes could come.
-constexpr qint64 kMinBodySpanMs = 1000;
+// A body younger than this is not judged yet (its first bytes may still be on their way behind
+// its head), and one older is judged as if it had been arriving at least this long. Short: a
+// phone sends its body right behind its head.
+constexpr qint64 kMinBodySpanMs = 100;
+// A connection's head may still be on its way this long after it connected: a phone sends it
+// at once, and it follows the handshake within a few milliseconds.
+constexpr qint64 kHeadOnItsWayMs = 100;
+// Descriptors kept for the rest of the application whatever the limit, and the share of the
+// limit kept besides: its threads, files, USB and windows grow with what it is asked to do.
+constexpr qint64 kReservedDescriptors = 128;
+constexpr qint64 kReservedShare = 8;
+// Descriptors one connection may hold: its socket and one file.
+constexpr qint64 kDescriptorsPerConnection = 2;
 
 } // namespace
 
@@ -18,19 +35,39 @@ qint64 ConnectionCounter::steadyMs()
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-ConnectionCounter::Admission ConnectionCounter::admit(const QString& host, ConnectionHub* hub)
+ConnectionCounter::Bound ConnectionCounter::boundFor(qint64 openFileLimit, int ceiling)
+{
+    const qint64 reserve = kReservedDescriptors + openFileLimit / kReservedShare;
+    const qint64 places =
+        std::max<qint64>(2, (openFileLimit - reserve) / kDescriptorsPerConnection);
+    // Most places serve; the rest let evicted connections close on their threads meanwhile.
+    const int connections = int(std::clamp<qint64>(places - places / 8, 1, std::max(1, ceiling)));
+    const int evicting = int(std::clamp<qint64>(places - connections, 1, connections));
+    return {connections, evicting};
+}
+
+ConnectionCounter::ConnectionCounter(Bound bound, Clock clock)
+    : m_bound(bound), m_clock(std::move(clock)), m_peekBuffer(kMaxRequestHeadBytes + 4)
+{}
+
+ConnectionCounter::Admission ConnectionCounter::admit(const QString& host, ConnectionHub* hub,
+                                                      int fd)
 {
     QMutexLocker lock(&m_mutex);
     const bool local = isLocalMachine(host);
     if (!local && m_perHost.value(host) >= kMaxPerHost)
         return {};
     Admission admission;
-    if (m_open >= m_max) {
-        if (m_entries.size() - m_open >= maxEvictedPending())
-            return {};
-        const quint64 victim = evictionCandidate();
-        if (victim == 0)
-            return {};
+    if (m_open >= m_bound.connections) {
+        if (int(m_entries.size()) - m_open >= m_bound.evicting) {
+            admission.wait = true;
+            return admission;
+        }
+        bool tooSoon = false;
+        const quint64 victim = evictionCandidate(&tooSoon);
+        admission.wait = tooSoon;
+        if (victim == 0 || tooSoon)
+            return admission;
         Entry& entry = m_entries[victim];
         uncount(entry);
         entry.evicted = true;
@@ -39,11 +76,12 @@ ConnectionCounter::Admission ConnectionCounter::admit(const QString& host, Conne
     }
     admission.admitted = true;
     admission.serial = m_nextSerial++;
-    m_entries.insert(admission.serial, Entry{host, hub});
+    Entry entry{host, hub, fd};
+    entry.admittedMs = m_clock();
+    m_entries.emplace(admission.serial, entry);
     ++m_open;
     if (!local)
         ++m_perHost[host];
-    ++m_receivingPerHost[host];
     return admission;
 }
 
@@ -51,10 +89,11 @@ void ConnectionCounter::headReceived(quint64 serial)
 {
     QMutexLocker lock(&m_mutex);
     const auto found = m_entries.find(serial);
-    if (found == m_entries.end() || !found->receiving || found->headIn || found->evicted)
+    if (found == m_entries.end() || !found->second.receiving || found->second.headIn ||
+        found->second.evicted)
         return;
-    found->headIn = true;
-    found->bodyStartMs = m_clock();
+    found->second.headIn = true;
+    found->second.bodyStartMs = m_clock();
 }
 
 void ConnectionCounter::bodyReceived(quint64 serial, qint64 bytes)
@@ -62,18 +101,31 @@ void ConnectionCounter::bodyReceived(quint64 serial, qint64 bytes)
     QMutexLocker lock(&m_mutex);
     const auto found = m_entries.find(serial);
     if (found != m_entries.end())
-        found->bodyBytes = bytes;
+        found->second.bodyBytes = bytes;
 }
 
 void ConnectionCounter::requestReceived(quint64 serial)
 {
     QMutexLocker lock(&m_mutex);
     const auto found = m_entries.find(serial);
-    if (found == m_entries.end() || !found->receiving || found->evicted)
-        return;
-    found->receiving = false;
-    if (--m_receivingPerHost[found->host] <= 0)
-        m_receivingPerHost.remove(found->host);
+    if (found != m_entries.end() && !found->second.evicted)
+        found->second.receiving = false;
+}
+
+void ConnectionCounter::tokenChecked(quint64 serial)
+{
+    QMutexLocker lock(&m_mutex);
+    const auto found = m_entries.find(serial);
+    if (found != m_entries.end())
+        m_provenHosts.insert(found->second.host);
+}
+
+void ConnectionCounter::socketClosing(quint64 serial)
+{
+    QMutexLocker lock(&m_mutex);
+    const auto found = m_entries.find(serial);
+    if (found != m_entries.end())
+        found->second.fd = -1;
 }
 
 void ConnectionCounter::release(quint64 serial)
@@ -82,8 +134,8 @@ void ConnectionCounter::release(quint64 serial)
     const auto found = m_entries.find(serial);
     if (found == m_entries.end())
         return;
-    if (!found->evicted)
-        uncount(*found);
+    if (!found->second.evicted)
+        uncount(found->second);
     m_entries.erase(found);
 }
 
@@ -95,51 +147,70 @@ void ConnectionCounter::uncount(const Entry& entry)
         if (found != m_perHost.end() && --*found <= 0)
             m_perHost.erase(found);
     }
-    if (entry.receiving) {
-        const auto found = m_receivingPerHost.find(entry.host);
-        if (found != m_receivingPerHost.end() && --*found <= 0)
-            m_receivingPerHost.erase(found);
-    }
 }
 
-quint64 ConnectionCounter::evictionCandidate() const
+bool ConnectionCounter::lookInto(Entry& entry, qint64 now)
 {
-    // The host holding the most unfinished requests loses first, so that a flood from many
-    // connections per host takes its places from itself, and not a phone's connection that has
-    // just been accepted and whose head is on its way. Between hosts holding as many, a connection
-    // whose head has not arrived goes first (the one waiting longest): a phone sends its head at
-    // once, and its running upload must not pay for silent connections. A body goes only when no
-    // such head is left, the one bringing bytes slowest first.
-    struct Rank
-    {
-        int share = 0;
-        bool head = false;
-        double rate = 0; // bytes per millisecond, bodies only
-    };
-    const auto before = [](const Rank& a, quint64 aSerial, const Rank& b, quint64 bSerial) {
-        if (a.share != b.share)
-            return a.share > b.share;
-        if (a.head != b.head)
-            return a.head;
-        if (!a.head && a.rate != b.rate)
-            return a.rate < b.rate;
-        return aSerial < bSerial;
-    };
+    if (entry.fd < 0)
+        return false;
+    ssize_t got = -1;
+    do {
+        got = ::recv(entry.fd, m_peekBuffer.data(), m_peekBuffer.size(), MSG_PEEK | MSG_DONTWAIT);
+    } while (got < 0 && errno == EINTR);
+    if (got <= 0)
+        return false;
+    const HttpParseResult parsed = parseRequestHead(QByteArrayView(m_peekBuffer.data(), got));
+    if (parsed.status == HttpParseResult::Status::Incomplete)
+        return false;
+    entry.headIn = true;
+    entry.bodyStartMs = now;
+    if (parsed.status == HttpParseResult::Status::Complete) {
+        entry.bodyBytes = got - parsed.head.headLength;
+        // A whole request waiting to be read is in, like one read.
+        entry.receiving = entry.bodyBytes < parsed.head.contentLength;
+    } else {
+        entry.receiving = false; // answered at once when read
+    }
+    return true;
+}
+
+quint64 ConnectionCounter::evictionCandidate(bool* tooSoon)
+{
+    // While a connection has not delivered its request head, only such connections go, the one
+    // waiting longest first, whatever its host: a phone sends its head at once, and its running
+    // uploads, however many, must not pay for silent connections. A head already in the socket
+    // but not yet read (its thread is busy) counts as delivered. A body goes only when no such
+    // connection is left, the one bringing bytes slowest first; the bodies of a phone that proved
+    // its token, last of all. The newcomer waits while the connection to go has only just
+    // connected, or only just begun its body: a reconnecting flood must not take the place of a
+    // phone whose head, or first bytes, are on their way.
     const qint64 now = m_clock();
-    quint64 best = 0;
-    Rank bestRank;
-    for (auto it = m_entries.cbegin(); it != m_entries.cend(); ++it) {
-        if (!it->receiving || it->evicted)
+    for (auto& [serial, entry] : m_entries) {
+        if (!entry.receiving || entry.evicted || entry.headIn)
             continue;
-        Rank rank{m_receivingPerHost.value(it->host), !it->headIn, 0};
-        if (it->headIn)
-            rank.rate =
-                double(it->bodyBytes) / double(std::max(now - it->bodyStartMs, kMinBodySpanMs));
-        if (best == 0 || before(rank, it.key(), bestRank, best)) {
-            best = it.key();
-            bestRank = rank;
+        if (!lookInto(entry, now)) {
+            *tooSoon = now - entry.admittedMs < kHeadOnItsWayMs;
+            return serial;
         }
     }
+    quint64 best = 0;
+    bool bestProven = false;
+    double bestRate = 0; // bytes per millisecond
+    qint64 bestSpan = 0;
+    for (const auto& [serial, entry] : m_entries) {
+        if (!entry.receiving || entry.evicted)
+            continue;
+        const bool proven = m_provenHosts.contains(entry.host);
+        const qint64 span = now - entry.bodyStartMs;
+        const double rate = double(entry.bodyBytes) / double(std::max(span, kMinBodySpanMs));
+        if (best == 0 || (proven != bestProven ? !proven : rate < bestRate)) {
+            best = serial;
+            bestProven = proven;
+            bestRate = rate;
+            bestSpan = span;
+        }
+    }
+    *tooSoon = best != 0 && bestSpan < kMinBodySpanMs;
     return best;
 }
 

@@ -19,6 +19,7 @@ class ConnectionHub : public QObject
 public:
     ConnectionHub(const ConnectionEnvironment& environment,
                   std::shared_ptr<ConnectionCounter> connections);
+    ~ConnectionHub() override;
 
     // On the hub's thread: serves the connected socket `fd` (taking ownership of it), counted
     // under `serial`.

@@ -5,14 +5,17 @@
 #include "wifi/connection_hub.h"
 
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <fcntl.h>
 #include <net/if.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <utility>
 
 namespace qb {
 namespace {
@@ -21,6 +24,10 @@ namespace {
 constexpr int kMaxAcceptsPerWakeup = 64;
 // Pause after running out of file descriptors, instead of spinning on the ready socket.
 constexpr int kResumeAfterMs = 100;
+// Pause while a place is about to free for the newcomer held meanwhile, and how long it may be
+// held.
+constexpr int kEvictionWaitMs = 5;
+constexpr int kMaxHoldMs = 1000;
 
 void setOption(int fd, int level, int option)
 {
@@ -120,44 +127,112 @@ ConnectionListener::ConnectionListener(int fd, QList<ConnectionHub*> hubs,
                                        std::shared_ptr<ConnectionCounter> connections)
     : m_fd(fd), m_hubs(std::move(hubs)), m_connections(std::move(connections)),
       m_log(QStringLiteral("WiFiAdvertiser"), true)
-{
-    m_resume.setSingleShot(true);
-}
+{}
 
 ConnectionListener::~ConnectionListener()
 {
     if (m_notifier) {
         m_notifier->setEnabled(false);
     }
+    if (m_spare >= 0) {
+        ::close(m_spare);
+    }
+    if (m_held >= 0) {
+        ::close(m_held);
+    }
     ::close(m_fd);
 }
 
 void ConnectionListener::start()
 {
+    // Made here, on the listener's thread, which alone may start and stop them.
     m_notifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
+    m_resume = new QTimer(this);
+    m_resume->setSingleShot(true);
     connect(m_notifier, &QSocketNotifier::activated, this, &ConnectionListener::acceptPending);
-    connect(&m_resume, &QTimer::timeout, this, [this] { m_notifier->setEnabled(true); });
+    connect(m_resume, &QTimer::timeout, this, [this] {
+        reserveSpare();
+        m_notifier->setEnabled(true);
+        if (m_held >= 0) {
+            acceptPending(); // the queue may be empty: nothing else would wake it
+        }
+    });
+    reserveSpare();
+}
+
+void ConnectionListener::reserveSpare()
+{
+    if (m_spare < 0) {
+        m_spare = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    }
+}
+
+bool ConnectionListener::refuseOne()
+{
+    // The spare descriptor makes room for the newcomer just long enough to close it: the phone
+    // hears at once that it was refused, instead of waiting in the listen queue for a place that
+    // may never come.
+    if (m_spare < 0) {
+        return false;
+    }
+    ::close(m_spare);
+    m_spare = -1;
+    const int fd = ::accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd >= 0) {
+        ::close(fd);
+    }
+    reserveSpare();
+    return fd >= 0 && m_spare >= 0;
+}
+
+void ConnectionListener::pause(int ms)
+{
+    m_notifier->setEnabled(false);
+    m_resume->start(ms);
 }
 
 void ConnectionListener::acceptPending()
 {
     for (int i = 0; i < kMaxAcceptsPerWakeup; ++i) {
-        const int fd = ::accept4(m_fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        const int fd = m_held >= 0
+                           ? std::exchange(m_held, -1)
+                           : ::accept4(m_fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0) {
             if (errno == EINTR || errno == ECONNABORTED) {
                 continue;
             }
             if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
-                m_log.error(QStringLiteral("Cannot accept connections: %1"),
-                            {LocalFiles::errnoText(errno)});
-                m_notifier->setEnabled(false);
-                m_resume.start(kResumeAfterMs);
+                const int error = errno;
+                if (!m_starved) {
+                    m_log.error(QStringLiteral("Cannot accept connections: %1"),
+                                {LocalFiles::errnoText(error)});
+                    m_starved = true;
+                }
+                if (error == EMFILE || error == ENFILE) {
+                    for (int refused = i; refused < kMaxAcceptsPerWakeup && refuseOne();
+                         ++refused) {
+                    }
+                }
+                // Those that come meanwhile wait a moment, instead of the listener spinning on a
+                // ready socket it cannot take from.
+                pause(kResumeAfterMs);
             }
             return;
         }
+        m_starved = false;
         const QString host = peerHost(fd);
         ConnectionHub* hub = m_hubs[m_nextHub];
-        const ConnectionCounter::Admission admission = m_connections->admit(host, hub);
+        const ConnectionCounter::Admission admission = m_connections->admit(host, hub, fd);
+        if (admission.wait && !m_holdDeadline.hasExpired()) {
+            // It and those behind it wait a moment; a newcomer is refused only once it has waited
+            // this long, if the places never free.
+            if (m_holdDeadline.isForever())
+                m_holdDeadline.setRemainingTime(kMaxHoldMs);
+            m_held = fd;
+            pause(kEvictionWaitMs);
+            return;
+        }
+        m_holdDeadline = QDeadlineTimer::Forever;
         if (!admission.admitted) {
             ::close(fd);
             continue;

@@ -2,14 +2,15 @@
 
 #include "platform/logger.h"
 
+#include <QDeadlineTimer>
 #include <QList>
 #include <QObject>
-#include <QTimer>
 
 #include <memory>
 #include <optional>
 
 class QSocketNotifier;
+class QTimer;
 
 namespace qb {
 
@@ -19,7 +20,8 @@ class ConnectionHub;
 // Accepts connections on the listening socket and hands each to a worker hub in turn; lives
 // on the listener thread. Beyond its host's share of the connection cap, a new connection is
 // closed at once; beyond the cap itself, it takes the place of one still receiving its request, or
-// is closed at once when there is none.
+// is closed at once when there is none. Out of descriptors, it closes newcomers with a spare one
+// rather than leave them queued, and pauses.
 class ConnectionListener : public QObject
 {
     Q_OBJECT
@@ -40,13 +42,26 @@ public:
 
 private:
     void acceptPending();
+    // Stops accepting for `ms`.
+    void pause(int ms);
+    // Keeps one descriptor open for refuseOne(), when it is not already.
+    void reserveSpare();
+    // Out of descriptors: takes the oldest connection waiting to be accepted off the queue and
+    // closes it with the spare descriptor; false when none waits or that could not be done.
+    bool refuseOne();
 
     int m_fd;
     QList<ConnectionHub*> m_hubs;
     std::shared_ptr<ConnectionCounter> m_connections;
     qsizetype m_nextHub = 0;
     QSocketNotifier* m_notifier = nullptr;
-    QTimer m_resume;
+    QTimer* m_resume = nullptr;
+    int m_spare = -1;
+    // A newcomer waiting for a place that is about to free, and until when it may.
+    int m_held = -1;
+    QDeadlineTimer m_holdDeadline = QDeadlineTimer::Forever;
+    // Out of descriptors since the last connection accepted; said once.
+    bool m_starved = false;
     Logger m_log;
 };
 

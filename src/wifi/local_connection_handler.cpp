@@ -335,6 +335,9 @@ void LocalConnectionHandler::sendJSON(const QJsonObject& object)
     m_replied = true;
     m_phase = Phase::Dispatched;
     markRequestReceived();
+    // Both routes answer in JSON only when the phone's PIN or token checked out.
+    if (m_route == RequestRouter::Route::Pair || m_route == RequestRouter::Route::Reconnect)
+        emit tokenAccepted();
     queue({Output::Kind::Reply, HttpReply::json(object)});
 }
 
@@ -463,6 +466,7 @@ void LocalConnectionHandler::finish()
     m_requestTimer.stop();
     m_readNotifier->setEnabled(false);
     m_writeNotifier->setEnabled(false);
+    emit closing();
     ::close(m_fd);
     m_output.clear();
     m_upload.reset(); // an unfinished upload leaves nothing behind

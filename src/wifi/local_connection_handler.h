@@ -48,6 +48,10 @@ signals:
     void bodyProgress(qint64 bytes);
     // Emitted once, when the whole request has arrived or the connection was answered before.
     void requestReceived();
+    // Emitted once, when a pairing or a reconnection was accepted: the phone proved its token.
+    void tokenAccepted();
+    // Emitted once, just before the socket is closed.
+    void closing();
     // Emitted once, when the connection has ended.
     void finished();
 

@@ -2,6 +2,7 @@
 
 #include "platform/app_paths.h"
 #include "platform/host_name.h"
+#include "platform/open_file_limit.h"
 #include "wifi/connection_hub.h"
 #include "wifi/connection_listener.h"
 #include "wifi/request_router.h"
@@ -137,7 +138,13 @@ void WiFiAdvertiser::start()
     environment.drainTimeoutMs = m_options.drainTimeoutMs;
     environment.commits = m_commits.get();
 
-    m_connections = std::make_shared<ConnectionCounter>(m_options.maxConnections);
+    // Taken at each start: the application raises the limit before it starts the server.
+    const qint64 fileLimit = openFileLimits().soft;
+    const ConnectionCounter::Bound bound =
+        ConnectionCounter::boundFor(fileLimit, m_options.maxConnections);
+    m_log.info(QStringLiteral("Serving at most %1 connections at once (open-file limit %2)"),
+               {QString::number(bound.connections), QString::number(fileLimit)});
+    m_connections = std::make_shared<ConnectionCounter>(bound);
     for (int i = 0; i < std::max(1, m_options.workerThreads); ++i) {
         auto* thread = new QThread(this);
         thread->setObjectName(QStringLiteral("com.halvorin.quillbay.wifi.connections"));

@@ -35,6 +35,8 @@ public:
 
     struct Options
     {
+        // Connections served at once, at most; fewer when the open-file limit leaves room for
+        // fewer.
         int maxConnections = 1000;
         int workerThreads = 4;
         int idleTimeoutMs = 30'000;
@@ -81,6 +83,8 @@ public:
     // The name the service is advertised under (Avahi may have picked an alternative).
     QString serviceName() const { return m_serviceName; }
     int openConnections() const { return m_connections ? m_connections->open() : 0; }
+    // How many connections it serves at once, at most.
+    int connectionBound() const { return m_connections ? m_connections->bound().connections : 0; }
 
     // The machine's name, or "Quillbay" when the system gives none.
     static QString machineName();

@@ -15,7 +15,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
 #include <thread>
+#include <unistd.h>
 
 namespace qb {
 namespace {
@@ -95,13 +97,14 @@ TEST(PinAttemptLimiter, LockOutDoublesAGlobalBurstStopsEverybodyAndStaleAttempts
 }
 
 // Guards against a flood of silent connections, once every place is taken, closing a phone's
-// running upload: with one connection per address, the oldest unfinished request is the upload.
-TEST(ConnectionCounter, AFullServerEvictsAMissingHeadFirstAndABodyOnlyThenTheSlowest)
+// running uploads or its poll whose head waits unread (the busiest address went first, and a
+// phone holds several), and against a paired phone's body going before a stranger's.
+TEST(ConnectionCounter, MissingHeadsGoOldestFirstThenTheSlowestBodyAndAProvenPhonesLast)
 {
     qint64 now = 0;
-    ConnectionCounter counter(5, [&] { return now; });
-    const auto admit = [&](const QString& host) {
-        const ConnectionCounter::Admission admission = counter.admit(host, nullptr);
+    ConnectionCounter counter(6, [&] { return now; });
+    const auto admit = [&](const QString& host, int fd = -1) {
+        const ConnectionCounter::Admission admission = counter.admit(host, nullptr, fd);
         EXPECT_TRUE(admission.admitted) << host.toStdString();
         return admission;
     };
@@ -110,27 +113,55 @@ TEST(ConnectionCounter, AFullServerEvictsAMissingHeadFirstAndABodyOnlyThenTheSlo
         counter.release(admission.evictSerial); // as its hub does once it has closed it
         return std::pair(admission.serial, admission.evictSerial);
     };
+    // The far ends of two connections: one whose head waits unread, one with half a head.
+    int polling[2], halfHead[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, polling), 0);
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, halfHead), 0);
+    const QByteArray pollHead = "GET /pending HTTP/1.1\r\n\r\n";
+    ::send(polling[1], pollHead.constData(), size_t(pollHead.size()), 0);
+    ::send(halfHead[1], "GET /stat", 9, 0);
+
     const quint64 upload = admit("10.0.0.2").serial;
+    const quint64 alsoUpload = admit("10.0.0.2").serial;
     counter.headReceived(upload);
+    counter.headReceived(alsoUpload);
+    const quint64 poll = admit("10.0.0.2", polling[0]).serial;
     const quint64 trickle = admit("10.0.0.3").serial;
     counter.headReceived(trickle);
     now = 1000;
-    const quint64 silent = admit("10.0.0.4").serial;
-    const quint64 busyFirst = admit("10.0.0.5").serial;
-    const quint64 busySecond = admit("10.0.0.5").serial;
+    const quint64 silent = admit("10.0.0.4", halfHead[0]).serial;
+    const quint64 alsoSilent = admit("10.0.0.5").serial;
     now = 10'000;
     counter.bodyReceived(upload, 50'000);
+    counter.bodyReceived(alsoUpload, 40'000);
     counter.bodyReceived(trickle, 4096);
 
-    // Missing heads go first: the busiest address, then the oldest.
-    const auto [sixth, first] = evictedFor("10.0.0.6");
-    EXPECT_EQ(first, busyFirst);
-    const auto [seventh, second] = evictedFor("10.0.0.7");
-    EXPECT_EQ(second, silent);
-    for (const quint64 answered : {busySecond, sixth, seventh})
+    // Missing heads go first, the oldest first, whatever the address.
+    const auto [seventh, first] = evictedFor("10.0.0.7");
+    EXPECT_EQ(first, silent);
+    const auto [eighth, second] = evictedFor("10.0.0.8");
+    EXPECT_EQ(second, alsoSilent);
+    for (const quint64 answered : {poll, seventh, eighth})
         counter.requestReceived(answered);
     // Only bodies are left unfinished: the slowest goes.
-    EXPECT_EQ(evictedFor("10.0.0.8").second, trickle);
+    const auto [ninth, third] = evictedFor("10.0.0.9");
+    EXPECT_EQ(third, trickle);
+
+    // A stranger's body goes before those of a phone that proved its token, however fast.
+    for (const quint64 closed : {poll, seventh, eighth, ninth})
+        counter.release(closed);
+    const quint64 reconnect = admit("10.0.0.2").serial;
+    counter.requestReceived(reconnect);
+    counter.tokenChecked(reconnect);
+    const quint64 fast = admit("10.0.0.10").serial;
+    counter.headReceived(fast);
+    now = 11'000;
+    counter.bodyReceived(fast, 1'000'000);
+    for (int i = 0; i < 2; ++i)
+        counter.requestReceived(admit("10.0.0.11").serial);
+    EXPECT_EQ(evictedFor("10.0.0.12").second, fast);
+    for (const int fd : {polling[0], polling[1], halfHead[0], halfHead[1]})
+        ::close(fd);
 }
 
 // Records what the pump asks of its connection; the test plays the connection's completions.

@@ -1,4 +1,5 @@
 #include "pipe_held_backend.h"
+#include "platform/open_file_limit.h"
 #include "platform/sync_spy.h"
 #include "server_test_support.h"
 #include "wifi/pending_outgoing_files_registry.h"
@@ -25,6 +26,7 @@
 
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <time.h>
@@ -1200,6 +1202,193 @@ TEST_F(WiFiServerFloodTest, SlowRequestsAreCutOffAndAFullServerStillAnswersEvery
     uploader.join();
     EXPECT_EQ(jsonOf(uploaded).value("bytes").toInteger(), body.size()) << uploaded.constData();
     EXPECT_GT(flood.reopened(), 0);
+}
+
+struct WiFiServerCrowdTest : WiFiServerTest
+{
+    WiFiServerCrowdTest() { maxConnections = 20; }
+};
+
+// Guards against the connection threads keeping a request's head or its body's progress from the
+// eviction: a phone's running uploads would then count as silent, or as the slowest bodies, and be
+// cut for connections that send nothing or trickle.
+TEST_F(WiFiServerCrowdTest, APhonesUploadsOutliveSilentAndTricklingConnections)
+{
+    const QByteArray body(256 * 1024, 'u');
+    const bool ok = test::runAsPhone<bool>([&] {
+        std::vector<std::unique_ptr<RawClient>> uploads;
+        for (const char* name : {"one.bin", "two.bin"}) {
+            uploads.push_back(std::make_unique<RawClient>(port, "127.0.0.2"));
+            uploads.back()->send(QByteArray("POST /upload HTTP/1.1\r\nX-File-Name: ") + name +
+                                 "\r\nContent-Length: " + QByteArray::number(body.size()) +
+                                 "\r\n\r\n" + body.first(64 * 1024));
+        }
+        // Both heads are read and both files begun before anyone else comes.
+        if (!test::pollUntil([&] {
+                return QDir(quillbayFolder()).entryList(QDir::Files | QDir::Hidden).size() == 2;
+            }))
+            return false;
+        std::vector<std::unique_ptr<RawClient>> crowd;
+        for (int i = 0; i < 2 * maxConnections; ++i)
+            crowd.push_back(
+                std::make_unique<RawClient>(port, QByteArray("127.0.1." + QByteArray::number(i))));
+        // Trickling bodies, until the silent connections are gone and they give way to each other.
+        for (int i = 0; i < 200 && !logs.contains("Closing connection from 127.0.2."); ++i) {
+            crowd.push_back(
+                std::make_unique<RawClient>(port, QByteArray("127.0.2." + QByteArray::number(i))));
+            crowd.back()->send("POST /upload HTTP/1.1\r\nContent-Length: 1000000\r\n\r\nt");
+            QThread::msleep(5);
+        }
+        EXPECT_TRUE(logs.contains("Closing connection from 127.0.2."));
+        bool whole = true;
+        for (auto& upload : uploads) {
+            upload->send(body.sliced(64 * 1024));
+            whole = jsonOf(upload->read()).value("bytes").toInteger() == body.size() && whole;
+        }
+        return whole;
+    });
+    EXPECT_TRUE(ok);
+    EXPECT_FALSE(logs.contains("Closing connection from 127.0.0.2"));
+}
+
+// The open-file limit a child of the next test serves under (see below).
+constexpr char kChildFileLimit[] = "QB_TEST_CHILD_OPEN_FILE_LIMIT";
+
+// A child run of this test binary, serving under a low open-file limit; it says how far it got on
+// its standard output, in lines starting with "child: ".
+class LimitedServer
+{
+public:
+    explicit LimitedServer(int limit)
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(kChildFileLimit, QString::number(limit));
+        m_process.setProcessEnvironment(environment);
+        m_process.setProcessChannelMode(QProcess::MergedChannels);
+        const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+        m_process.start(
+            QCoreApplication::applicationFilePath(),
+            {QStringLiteral("--gtest_filter=%1.%2").arg(test->test_suite_name(), test->name())});
+    }
+    ~LimitedServer()
+    {
+        m_process.kill();
+        m_process.waitForFinished();
+    }
+    // The rest of the line the child said starting with `word`; empty after `limitMs`.
+    QByteArray await(const QByteArray& word, int limitMs = 30'000)
+    {
+        QDeadlineTimer deadline(limitMs);
+        while (!deadline.hasExpired()) {
+            while (m_process.canReadLine()) {
+                const QByteArray line = m_process.readLine().trimmed();
+                m_said += line + '\n';
+                if (line.startsWith("child: " + word))
+                    return line.mid(8 + word.size()) + ' ';
+            }
+            if (m_process.state() == QProcess::NotRunning)
+                break;
+            m_process.waitForReadyRead(100);
+        }
+        ADD_FAILURE() << "the child never said " << word.constData() << "; it said "
+                      << (m_said + m_process.readAll()).right(2000).constData();
+        return {};
+    }
+    // Whether it ended well once told to.
+    bool end()
+    {
+        m_process.closeWriteChannel();
+        return m_process.waitForFinished(30'000) &&
+               m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
+    }
+
+private:
+    QProcess m_process;
+    QByteArray m_said;
+};
+
+// Guards against a server under the open-file limit of a desktop session ending the process (a
+// thread started once connections have taken every descriptor cannot make its event loop), leaving
+// newcomers queued without an answer, and never accepting again once it ran out (its pause ended
+// on a timer of the wrong thread).
+TEST_F(WiFiServerTest, AtALowOpenFileLimitTheServerNeitherEndsNorStopsAccepting)
+{
+    if (qEnvironmentVariableIsSet(kChildFileLimit)) {
+        // The child: a hard limit above its soft one, which start-up raises.
+        const rlim_t hard = qEnvironmentVariableIntValue(kChildFileLimit);
+        const rlimit limit{hard / 2, hard};
+        ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &limit), 0);
+        EXPECT_EQ(raiseOpenFileLimit().soft, qint64(hard));
+        EXPECT_TRUE(logs.contains(
+            QStringLiteral("Open-file limit: %1 (was %2; hard limit %1)").arg(hard).arg(hard / 2)));
+        startServer(backend);
+        const auto say = [](const QByteArray& line) {
+            std::printf("child: %s\n", line.constData());
+            std::fflush(stdout);
+        };
+        say("port " + QByteArray::number(port));
+        // Every place taken, or every descriptor.
+        ASSERT_TRUE(test::waitUntil(
+            [&] {
+                return server->openConnections() == server->connectionBound() ||
+                       logs.contains("Cannot accept connections");
+            },
+            60'000));
+        // As a window does when it repaints: a thread with its own event loop.
+        QThread thread;
+        thread.start();
+        thread.quit();
+        ASSERT_TRUE(thread.wait(10'000));
+        say("thread");
+        ASSERT_TRUE(test::waitUntil([&] { return server->openConnections() == 0; }, 60'000));
+        // Everything else takes the rest of the descriptors.
+        std::vector<int> taken;
+        for (int fd; (fd = ::open("/dev/null", O_RDONLY)) >= 0;)
+            taken.push_back(fd);
+        say("full");
+        EXPECT_TRUE(test::waitUntil([&] { return logs.contains("Cannot accept connections"); }));
+        for (const int fd : taken)
+            ::close(fd);
+        say("freed");
+        char byte = 0;
+        ::fcntl(0, F_SETFL, O_NONBLOCK);
+        test::waitUntil([&] { return ::read(0, &byte, 1) == 0; }, 60'000);
+        return;
+    }
+
+    rlimit ours{};
+    ::getrlimit(RLIMIT_NOFILE, &ours);
+    LimitedServer child(int(std::min<rlim_t>(512, ours.rlim_max)));
+    port = quint16(child.await("port").trimmed().toUInt());
+    ASSERT_NE(port, 0);
+    // Far more connections than it has descriptors for, silent, from many addresses; then phones.
+    std::vector<std::unique_ptr<RawClient>> silent;
+    const QByteArray body(100'000, 'b');
+    const bool served = test::runAsPhone<bool>([&] {
+        for (int i = 0; i < 600; ++i)
+            silent.push_back(std::make_unique<RawClient>(
+                port, QByteArray("127.0." + QByteArray::number(10 + i / 200) + "." +
+                                 QByteArray::number(i % 200))));
+        RawClient phone(port, "127.0.0.2");
+        phone.send("POST /upload HTTP/1.1\r\nContent-Length: 100000\r\n\r\n" + body);
+        const bool uploaded = jsonOf(phone.read()).value("bytes").toInteger() == body.size();
+        RawClient other(port, "127.0.0.3");
+        other.send("GET /status HTTP/1.1\r\n\r\n");
+        return uploaded && other.read().startsWith("HTTP/1.1 200 OK");
+    });
+    EXPECT_TRUE(served);
+    ASSERT_FALSE(child.await("thread").isNull());
+    silent.clear();
+    ASSERT_FALSE(child.await("full").isNull());
+    const bool refused = test::runAsPhone<bool>([&] {
+        RawClient client(port, "127.0.0.4");
+        client.send("GET /status HTTP/1.1\r\n\r\n");
+        return client.read().isEmpty() && client.ended();
+    });
+    EXPECT_TRUE(refused) << "left waiting in the listen queue";
+    ASSERT_FALSE(child.await("freed").isNull());
+    EXPECT_TRUE(ask("GET /status HTTP/1.1\r\n\r\n", "127.0.0.5").startsWith("HTTP/1.1 200 OK"));
+    EXPECT_TRUE(child.end());
 }
 
 // The answers to a connection's thread: the server's end-to-end tests cover the ordinary ones.

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QtGlobal>
+
+namespace qb {
+
+// The process's limits on open file descriptors.
+struct OpenFileLimits
+{
+    qint64 soft = 0;
+    qint64 hard = 0;
+};
+
+OpenFileLimits openFileLimits();
+
+// Raises the soft limit to the hard one, as far as the kernel allows, and logs both. A desktop
+// session's soft limit (often 1,024) is far below what a server with many phones needs, while its
+// hard limit is not. Called once at start, before any thread that opens files.
+OpenFileLimits raiseOpenFileLimit();
+
+} // namespace qb
