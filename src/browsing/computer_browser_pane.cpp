@@ -364,7 +364,7 @@ void ComputerBrowserPane::rebuildPathBar()
         const QString title = lastComponent(m_navStack.at(i));
         // A tool button reads "&" as a shortcut marker; the name is shown as it is.
         crumb->setText(QString(title).replace(QLatin1Char('&'), QStringLiteral("&&")));
-        crumb->setToolTip(plainTextToolTip(m_navStack.at(i)));
+        setPlainTextToolTip(crumb, m_navStack.at(i));
         crumb->setAccessibleName(title);
         crumb->setAutoRaise(true);
         QFont font = crumb->font();
