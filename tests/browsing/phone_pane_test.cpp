@@ -505,7 +505,9 @@ TEST_F(PhonePaneTest, ComputerFilesCopiedByKeysPasteAsTheirDropWouldAndPhoneCopi
         computer.model().index(1, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
     QTest::keyClick(&computer.view(), Qt::Key_C, Qt::ControlModifier);
     const QUrl copied = QUrl::fromLocalFile(temp.filePath("files/a.txt"));
-    EXPECT_EQ(QGuiApplication::clipboard()->mimeData()->urls(), QList<QUrl>({copied}));
+    const QMimeData* onClipboard = QGuiApplication::clipboard()->mimeData();
+    ASSERT_NE(onClipboard, nullptr);
+    EXPECT_EQ(onClipboard->urls(), QList<QUrl>({copied}));
 
     QTest::keyClick(pane->fileList()->table(), Qt::Key_V, Qt::ControlModifier);
     ASSERT_TRUE(waitUntil([&] { return transfers.jobs().size() == 1; }));
