@@ -123,6 +123,7 @@ FileBrowserList::FileBrowserList(FileBrowserViewModel& browser, QWidget* parent)
     m_grid->setTabKeyNavigation(false);
     m_grid->installEventFilter(this);
 
+    m_notice->installEventFilter(this); // Paste into an empty folder
     addWidget(m_loading);
     addWidget(m_notice);
     addWidget(m_table);
@@ -314,6 +315,11 @@ void FileBrowserList::popUp(QWidget* view, const QPoint& position,
 
 bool FileBrowserList::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == m_notice && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->matches(QKeySequence::Paste)) {
+        emit pasteRequested();
+        return true;
+    }
     if ((watched == m_table || watched == m_grid) && event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
         if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && m_returnHandler &&

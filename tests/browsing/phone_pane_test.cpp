@@ -28,6 +28,7 @@
 #include "platform/usb_hotplug_source.h"
 #include "ui_common/colour_contrast.h"
 #include "ui_common/command_bus.h"
+#include "ui_common/empty_state_view.h"
 #include "ui_common/observable_flag.h"
 #include "ui_common/symbol_icon.h"
 #include "ui_common/symbol_label.h"
@@ -525,6 +526,12 @@ TEST_F(PhonePaneTest, ComputerFilesCopiedByKeysPasteAsTheirDropWouldAndPhoneCopi
     ASSERT_TRUE(waitUntil([&] { return transfers.jobs().size() >= 2; }));
     EXPECT_EQ(transfers.jobs().at(1).type, TransferType::Download);
     EXPECT_EQ(transfers.jobs().at(1).source.name, "p.txt");
+
+    // An empty folder shows a notice in place of the table; the key reaches it there.
+    show("B", {});
+    const qsizetype queued = transfers.jobs().size();
+    QTest::keyClick(pane->fileList()->noticeView(), Qt::Key_V, Qt::ControlModifier);
+    EXPECT_TRUE(waitUntil([&] { return transfers.jobs().size() > queued; }));
 }
 
 // Guards against a paste of files copied on a phone that has left since fetching them from
