@@ -220,7 +220,7 @@ void SettingsWindow::showFolder(const QString& stored)
 {
     const QString text = folderText(stored);
     m_folder->setText(m_folder->fontMetrics().elidedText(text, Qt::ElideMiddle, 380));
-    m_folder->setToolTip(plainTextToolTip(text));
+    setPlainTextToolTip(m_folder, text);
     m_folder->setAccessibleName(text);
 }
 

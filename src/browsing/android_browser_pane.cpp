@@ -21,8 +21,10 @@
 #include "wifi_ui/wifi_pairing_prompt_view.h"
 #include "wifi_ui/wifi_phone_view.h"
 
+#include <QClipboard>
 #include <QDialogButtonBox>
 #include <QFrame>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -94,6 +96,9 @@ AndroidBrowserPane::AndroidBrowserPane(const PaneContext& context, QWidget* pare
         tr("Help"), [] { CommandBus::shared().post(Notifications::showHelp); }, m_stack);
     m_list = new FileBrowserList(m_browser, m_stack);
     m_list->setReturnHandler([this] { return openSelectedOnReturn(); });
+    m_list->setPasteAvailable([this] { return pasteAvailable(); });
+    connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, this,
+            [this] { m_phoneItemsCopiedLast = false; });
     for (QWidget* page :
          {m_guide, m_wifiPhone, static_cast<QWidget*>(m_noStorage), static_cast<QWidget*>(m_list)})
         m_stack->addWidget(page);
@@ -144,11 +149,14 @@ AndroidBrowserPane::AndroidBrowserPane(const PaneContext& context, QWidget* pare
     if (TransferQueueViewModel* transfers = context.transfers) {
         // Drops go into the folder on screen, of the phone it was listed from; with no folder
         // listed the target is empty and a drop is refused.
-        for (QWidget* area : dropAreas())
-            new PhonePaneDropHandler(area, *transfers, [this] {
+        for (QWidget* area : dropAreas()) {
+            auto* handler = new PhonePaneDropHandler(area, *transfers, [this] {
                 return PhoneDropTarget{m_browser.deviceId(), m_browser.currentFolderPath(),
                                        m_browser.attachment()};
             });
+            if (m_dropHandler == nullptr)
+                m_dropHandler = handler; // also takes the files a paste brings
+        }
         // Every completion counts, also one cleared from the queue before its list arrived.
         connect(transfers, &TransferQueueViewModel::jobsCompleted, this,
                 &AndroidBrowserPane::refreshAfterCompletedJobs);

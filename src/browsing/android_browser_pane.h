@@ -19,6 +19,7 @@ namespace qb {
 class BreadcrumbBar;
 class EmptyStateView;
 class FileBrowserList;
+class PhonePaneDropHandler;
 class PhonePaneToolbar;
 
 // The phone's files, or the setup guide or a Wi-Fi phone's page, whichever the sidebar selects.
@@ -63,6 +64,9 @@ public:
     void showCreateFolder();
     void createFolder(const QString& name);
     void copySelection();
+    // Pastes what was copied last: files of the computer on the clipboard (as a file manager or
+    // the computer pane copies them) go to the drop handling, as if dropped on the folder shown;
+    // otherwise the phone items copied here are pasted.
     void pasteClipboardItems();
     void startRename(const FileItem& item);
     void renameItem(const FileItem& item, const QString& deviceId, const QString& newName,
@@ -79,6 +83,7 @@ private:
     void loadSelectedStorage();
     void refreshAfterCompletedJobs(const QList<TransferJob>& completed);
     void present(QDialog* dialog);
+    bool pasteAvailable() const;
     bool hasSelectedWiFiPeer() const;
 
     struct LoadKey
@@ -119,6 +124,9 @@ private:
     QList<FileItem> m_clipboardItems;
     QString m_clipboardDeviceId;
     quint64 m_clipboardAttachment = 0;
+    // Phone items were copied after the clipboard last changed.
+    bool m_phoneItemsCopiedLast = false;
+    PhonePaneDropHandler* m_dropHandler = nullptr;
     QPointer<QDialog> m_dialog;
 };
 

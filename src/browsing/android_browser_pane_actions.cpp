@@ -5,6 +5,7 @@
 #include "browsing/android_browser_pane.h"
 
 #include "browsing/file_browser_list.h"
+#include "browsing/phone_pane_drop_handler.h"
 #include "browsing/phone_pane_toolbar.h"
 #include "browsing/phone_paste.h"
 #include "browsing/rename_sheet.h"
@@ -15,11 +16,14 @@
 #include "ui_common/command_bus.h"
 #include "ui_common/text_styles.h"
 
+#include <QClipboard>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -144,14 +148,31 @@ void AndroidBrowserPane::copySelection()
     m_clipboardItems = m_browser.visibleSelectedItems();
     m_clipboardDeviceId = m_browser.deviceId();
     m_clipboardAttachment = m_browser.attachment();
-    m_list->setHasPasteItems(!m_clipboardItems.isEmpty());
+    m_phoneItemsCopiedLast = true;
+}
+
+bool AndroidBrowserPane::pasteAvailable() const
+{
+    if (!m_clipboardItems.isEmpty())
+        return true;
+    const QMimeData* data = QGuiApplication::clipboard()->mimeData();
+    return data != nullptr && DropContent::from(*data).hasFileUrls();
 }
 
 void AndroidBrowserPane::pasteClipboardItems()
 {
     const QString deviceId = m_browser.deviceId();
-    if (!filesOnScreen() || m_browser.breadcrumbs().isEmpty() || m_clipboardItems.isEmpty() ||
-        !m_context.transfers)
+    if (!filesOnScreen() || m_browser.breadcrumbs().isEmpty() || !m_context.transfers)
+        return;
+    const QMimeData* clipboard = QGuiApplication::clipboard()->mimeData();
+    if (!m_phoneItemsCopiedLast && clipboard != nullptr && clipboard->hasUrls() && m_dropHandler) {
+        // Only the URLs: whatever else another program put beside them is no drop of ours.
+        QMimeData files;
+        files.setUrls(clipboard->urls());
+        if (m_dropHandler->handleDrop(files, Qt::NoModifier))
+            return;
+    }
+    if (m_clipboardItems.isEmpty())
         return;
     PhonePaste::start(*m_context.transfers, m_clipboardItems, m_clipboardDeviceId,
                       m_clipboardAttachment,

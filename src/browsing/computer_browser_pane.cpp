@@ -15,12 +15,15 @@
 #include "ui_common/symbol_icon.h"
 #include "ui_common/symbol_label.h"
 
+#include <QClipboard>
 #include <QDragEnterEvent>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFrame>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMimeData>
 #include <QPainter>
@@ -128,6 +131,7 @@ ComputerBrowserPane::ComputerBrowserPane(const PaneContext& context, QWidget* pa
     m_view->setTextElideMode(Qt::ElideMiddle);
     m_view->setContextMenuPolicy(Qt::CustomContextMenu);
     m_view->setAccessibleName(tr("Computer files"));
+    m_view->installEventFilter(this); // Ctrl+C
     m_view->header()->setStretchLastSection(false);
     m_view->header()->setSectionResizeMode(0, QHeaderView::Stretch);
     m_view->header()->setSectionResizeMode(1, QHeaderView::Fixed);
@@ -341,6 +345,35 @@ void ComputerBrowserPane::reload()
     updateContent();
 }
 
+void ComputerBrowserPane::copySelection()
+{
+    const QModelIndexList rows = m_view->selectionModel()->selectedRows();
+    if (rows.isEmpty())
+        return;
+    std::unique_ptr<QMimeData> data(m_model->mimeData(rows));
+    const QList<QUrl> urls = data->urls();
+    QStringList paths;
+    QByteArray copied("copy");
+    for (const QUrl& url : urls) {
+        paths.append(url.toLocalFile());
+        copied += '\n' + url.toEncoded();
+    }
+    // GNOME's file managers read their own type; the others read the URI list.
+    data->setData(QStringLiteral("x-special/gnome-copied-files"), copied);
+    data->setText(paths.join(QLatin1Char('\n')));
+    QGuiApplication::clipboard()->setMimeData(data.release());
+}
+
+bool ComputerBrowserPane::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_view && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->matches(QKeySequence::Copy)) {
+        copySelection();
+        return true; // the view would copy the current name as text
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
 void ComputerBrowserPane::relist()
 {
     // A hidden pane lists its root again when it is shown.
@@ -364,7 +397,7 @@ void ComputerBrowserPane::rebuildPathBar()
         const QString title = lastComponent(m_navStack.at(i));
         // A tool button reads "&" as a shortcut marker; the name is shown as it is.
         crumb->setText(QString(title).replace(QLatin1Char('&'), QStringLiteral("&&")));
-        crumb->setToolTip(plainTextToolTip(m_navStack.at(i)));
+        setPlainTextToolTip(crumb, m_navStack.at(i));
         crumb->setAccessibleName(title);
         crumb->setAutoRaise(true);
         QFont font = crumb->font();
@@ -501,6 +534,16 @@ void ComputerBrowserPane::showRowMenu(const QPoint& position)
                     [this, path = entry.path] { showInFileManager(path); });
     if (entry.isDirectory)
         menu->addAction(tr("Open"), this, [this, entry] { open(entry); });
+    menu->addSeparator();
+    // Copy takes the selection (a right click selects the entry); the entry alone without one.
+    QAction* copy = menu->addAction(tr("Copy"), this, [this, row = QPersistentModelIndex(index)] {
+        if (!m_view->selectionModel()->hasSelection() && row.isValid())
+            m_view->selectionModel()->select(row, QItemSelectionModel::ClearAndSelect |
+                                                      QItemSelectionModel::Rows);
+        copySelection();
+    });
+    copy->setShortcut(QKeySequence::Copy);
+    copy->setShortcutContext(Qt::WidgetShortcut); // shown in the menu; the view takes the key
     menu->popup(m_view->viewport()->mapToGlobal(position));
 }
 

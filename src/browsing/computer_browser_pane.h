@@ -54,6 +54,9 @@ public:
     void showInFileManager(const QString& path);
     void hidePane();
     void reload();
+    // Puts the selected entries on the clipboard as files, as a file manager copies them: the
+    // phone pane's Paste then uploads them, and a file manager pastes them.
+    void copySelection();
 
     // What a drop on the pane does; true when the drop is taken. The plan is made off the GUI
     // thread with the folder and selection of this moment, and applied when ready.
@@ -69,6 +72,7 @@ protected:
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dragLeaveEvent(QDragLeaveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     QWidget* buildHeader();

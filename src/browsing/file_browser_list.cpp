@@ -123,6 +123,7 @@ FileBrowserList::FileBrowserList(FileBrowserViewModel& browser, QWidget* parent)
     m_grid->setTabKeyNavigation(false);
     m_grid->installEventFilter(this);
 
+    m_notice->installEventFilter(this); // Paste into an empty folder
     addWidget(m_loading);
     addWidget(m_notice);
     addWidget(m_table);
@@ -255,6 +256,11 @@ void FileBrowserList::perform(FileMenuEntry::Action action, const QSet<QString>&
     }
 }
 
+bool FileBrowserList::pasteAvailable() const
+{
+    return m_pasteAvailable && m_pasteAvailable();
+}
+
 void FileBrowserList::showTableMenu(const QPoint& position)
 {
     const QModelIndex index = m_table->indexAt(position);
@@ -272,7 +278,7 @@ void FileBrowserList::showTableMenu(const QPoint& position)
         if (ids.contains(item.id))
             affected.append(item);
     }
-    popUp(m_table, position, FileListMenu::forTable(ids, affected, m_hasPasteItems), ids,
+    popUp(m_table, position, FileListMenu::forTable(ids, affected, pasteAvailable()), ids,
           affected.value(0));
 }
 
@@ -280,7 +286,7 @@ void FileBrowserList::showGridMenu(const QPoint& position)
 {
     const QModelIndex index = m_grid->indexAt(position);
     if (!index.isValid()) {
-        popUp(m_grid, position, FileListMenu::forBackground(m_hasPasteItems), {}, {});
+        popUp(m_grid, position, FileListMenu::forBackground(pasteAvailable()), {}, {});
         return;
     }
     const FileItem item = m_model->itemAt(index.row());
@@ -309,11 +315,25 @@ void FileBrowserList::popUp(QWidget* view, const QPoint& position,
 
 bool FileBrowserList::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == m_notice && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->matches(QKeySequence::Paste)) {
+        emit pasteRequested();
+        return true;
+    }
     if ((watched == m_table || watched == m_grid) && event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
         if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && m_returnHandler &&
             m_returnHandler())
             return true;
+        // The menus' Copy and Paste (an item view would copy the current name as text).
+        if (key->matches(QKeySequence::Copy)) {
+            emit copyRequested();
+            return true;
+        }
+        if (key->matches(QKeySequence::Paste)) {
+            emit pasteRequested();
+            return true;
+        }
     }
     return QStackedWidget::eventFilter(watched, event);
 }

@@ -33,7 +33,11 @@ public:
 
     ViewMode viewMode() const { return m_viewMode; }
     void setViewMode(ViewMode mode);
-    void setHasPasteItems(bool has) { m_hasPasteItems = has; }
+    // Asked when a menu is built: whether "Paste" is offered.
+    void setPasteAvailable(std::function<bool()> available)
+    {
+        m_pasteAvailable = std::move(available);
+    }
     // Asked on Return in the table or the grid; true when it handled the key.
     void setReturnHandler(std::function<bool()> handler) { m_returnHandler = std::move(handler); }
 
@@ -64,6 +68,7 @@ private:
     void updatePage();
     void applySelection();
     void takeSelection();
+    bool pasteAvailable() const;
     void showTableMenu(const QPoint& position);
     void showGridMenu(const QPoint& position);
     void popUp(QWidget* view, const QPoint& position, const QList<FileMenuEntry>& entries,
@@ -78,9 +83,9 @@ private:
     QTableView* m_table;
     FileGridView* m_grid;
     ViewMode m_viewMode = ViewMode::List;
-    bool m_hasPasteItems = false;
     bool m_syncing = false;
     std::function<bool()> m_returnHandler;
+    std::function<bool()> m_pasteAvailable;
 };
 
 } // namespace qb

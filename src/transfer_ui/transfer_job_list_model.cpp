@@ -5,6 +5,8 @@
 #include <QSet>
 
 #include <algorithm>
+#include <cmath>
+#include <utility>
 
 namespace qb {
 
@@ -22,9 +24,41 @@ bool sameShown(const TransferJob& a, const TransferJob& b)
 
 } // namespace
 
-TransferJobListModel::TransferJobListModel(QObject* parent) : QAbstractListModel(parent) {}
+TransferJobListModel::TransferJobListModel(QObject* parent) : QAbstractListModel(parent)
+{
+    m_clock.start();
+}
 
 void TransferJobListModel::setJobs(const QList<TransferJob>& jobs)
+{
+    m_rowsToAnnounce.clear();
+    applyJobs(jobs);
+    // Rows are announced once the list is whole again, so that each reads its new texts.
+    for (int row : std::exchange(m_rowsToAnnounce, {}))
+        emit rowAnnounced(row);
+}
+
+void TransferJobListModel::remember(const TransferJob& job)
+{
+    m_announced.insert(job.id, {job.status, errorText(job), job.progress, m_clock.elapsed()});
+}
+
+bool TransferJobListModel::announcementDue(const TransferJob& job)
+{
+    Announced& last = m_announced[job.id];
+    const qint64 now = m_clock.elapsed();
+    const bool newState = job.status != last.status || errorText(job) != last.error;
+    const bool newProgress =
+        showsProgressSection(job.status) && job.progress != last.progress &&
+        (std::abs(job.progress - last.progress) >= announcedProgressStep - 1e-9 ||
+         now - last.atMs >= announcedProgressIntervalMs);
+    if (!newState && !newProgress)
+        return false;
+    last = {job.status, errorText(job), job.progress, now};
+    return true;
+}
+
+void TransferJobListModel::applyJobs(const QList<TransferJob>& jobs)
 {
     int changedFirst = -1;
     int changedLast = -1;
@@ -77,6 +111,10 @@ void TransferJobListModel::refreshRow(int row, const TransferJob& job, int& chan
                                       int& changedLast)
 {
     if (!sameShown(m_jobs.at(row), job)) {
+        // Rows already refreshed keep their place through the rest of the publication: moves
+        // and insertions happen only at or below the row being refreshed.
+        if (announcementDue(job))
+            m_rowsToAnnounce.append(row);
         if (changedFirst >= 0 && changedLast != row - 1)
             flushChanged(changedFirst, changedLast);
         if (changedFirst < 0)
@@ -108,6 +146,8 @@ void TransferJobListModel::removeMissing(const QList<TransferJob>& jobs)
         while (first > 0 && !wanted.contains(m_jobs.at(first - 1).id))
             --first;
         beginRemoveRows({}, first, last);
+        for (int gone = first; gone <= last; ++gone)
+            m_announced.remove(m_jobs.at(gone).id);
         m_jobs.remove(first, last - first + 1);
         endRemoveRows();
         last = first;
@@ -118,6 +158,8 @@ void TransferJobListModel::insertRun(int row, const QList<TransferJob>& jobs, in
 {
     beginInsertRows({}, row, row + last - first);
     const QList<TransferJob> run = jobs.sliced(first, last - first + 1);
+    for (const TransferJob& job : run)
+        remember(job);
     if (row == m_jobs.size())
         m_jobs.append(run);
     else

@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QStringList>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -232,9 +233,21 @@ QString accessibleRowName(const TransferJob& job)
         QStringLiteral(", "));
 }
 
+QString progressPercentText(const TransferJob& job)
+{
+    const double progress = std::isfinite(job.progress) ? std::clamp(job.progress, 0.0, 1.0) : 0.0;
+    return QStringLiteral("%1%").arg(int(progress * 100));
+}
+
 QString accessibleRowDescription(const TransferJob& job)
 {
-    return errorText(job);
+    QStringList parts;
+    if (showsProgressSection(job.status)) {
+        parts << progressPercentText(job) << byteCountsText(job) << etaText(job) << speedText(job);
+    }
+    parts << errorText(job);
+    parts.removeAll(QString());
+    return parts.join(QStringLiteral(", "));
 }
 
 } // namespace qb

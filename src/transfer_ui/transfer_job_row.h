@@ -49,7 +49,10 @@ QString errorText(const TransferJob& job);
 // What a screen reader says for the row: the item's name, the kind label and the status word
 // ("notes.txt, ↓ to Computer, Failed").
 QString accessibleRowName(const TransferJob& job);
-// Read after the name: the error line's text, or empty when the job has no error.
+// The progress bar's value as a whole percentage, truncated: "45%".
+QString progressPercentText(const TransferJob& job);
+// Read after the name: what the row shows besides it, the progress section while the job runs
+// or is paused ("45%, 450 KB / 1 MB, ETA: 1s, 500 KB/s") and the error line's text.
 QString accessibleRowDescription(const TransferJob& job);
 
 } // namespace qb

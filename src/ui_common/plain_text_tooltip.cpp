@@ -1,5 +1,7 @@
 #include "ui_common/plain_text_tooltip.h"
 
+#include <QWidget>
+
 namespace qb {
 
 QString plainTextToolTip(const QString& text)
@@ -8,6 +10,12 @@ QString plainTextToolTip(const QString& text)
         return {};
     return QStringLiteral("<p style='white-space:pre'>") + text.toHtmlEscaped() +
            QStringLiteral("</p>");
+}
+
+void setPlainTextToolTip(QWidget* widget, const QString& text)
+{
+    widget->setToolTip(plainTextToolTip(text));
+    widget->setAccessibleDescription(text);
 }
 
 } // namespace qb

@@ -46,7 +46,7 @@ public:
     void setFullText(const QString& text)
     {
         m_full = text;
-        setToolTip(plainTextToolTip(text));
+        setPlainTextToolTip(this, text);
         updateGeometry();
         elide();
     }

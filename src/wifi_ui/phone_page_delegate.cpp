@@ -1,13 +1,11 @@
 #include "wifi_ui/phone_page_delegate.h"
 
-#include "ui_common/byte_count_format.h"
 #include "ui_common/symbol_icon.h"
 #include "wifi_ui/phone_page_model.h"
 #include "wifi_ui/wifi_formatters.h"
 #include "wifi_ui/wifi_ui_style.h"
 
 #include <QHelpEvent>
-#include <QLocale>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -193,7 +191,7 @@ void PhonePageDelegate::paintPending(QPainter* painter, const QStyleOptionViewIt
     drawElided(
         painter,
         QRect(column.left() + lineHeight + 4, lineTop, column.width() - lineHeight - 4, lineHeight),
-        QStringLiteral("Waiting for phone to download"), Qt::ElideRight);
+        waitingForPhoneText(), Qt::ElideRight);
 
     // The cancel button: a grey disc with a cross.
     const QRectF disc = QRectF(button).adjusted(3, 3, -3, -3);
@@ -246,11 +244,7 @@ void PhonePageDelegate::paintActivity(QPainter* painter, const QStyleOptionViewI
 
     painter->setFont(textFont(TextStyle::Caption));
     painter->setPen(selected ? withAlpha(Qt::white, 0.85) : secondaryText(text));
-    const QString time =
-        QLocale().toString(entry.time().toLocalTime().time(), QLocale::ShortFormat);
-    const QString detail = formatByteCount(entry.bytes(), ByteUnits::KilobytesToGigabytes) +
-                           QStringLiteral("  \u2022  ") + time + QStringLiteral("  \u2022  ") +
-                           singleLine(entry.subtitle());
+    const QString detail = activityDetails(entry).join(QStringLiteral("  \u2022  "));
     drawElided(painter, QRect(column.left(), top + nameHeight + 3, column.width(), nameHeight),
                detail, Qt::ElideRight);
 
@@ -381,8 +375,15 @@ void PhonePageListView::contextMenuEvent(QContextMenuEvent* event)
 
 void PhonePageListView::keyPressEvent(QKeyEvent* event)
 {
-    // The keyboard reaches the same actions: Return opens the current entry, Space selects it.
+    // The keyboard reaches the same actions: Return opens the current entry, Space selects it,
+    // Delete cancels a waiting file.
     const QModelIndex current = currentIndex();
+    // Delete on a waiting file does what its cancel button does.
+    const PhonePageRow* row = rowOf(current);
+    if (row != nullptr && row->kind == Kind::PendingFile && event->key() == Qt::Key_Delete) {
+        emit buttonClicked(current);
+        return;
+    }
     if (isEntry(current) && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)) {
         emit entryOpened(current);
         return;

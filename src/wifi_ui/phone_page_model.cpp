@@ -5,6 +5,8 @@
 #include "wifi/sent_files_registry.h"
 #include "wifi_ui/wifi_formatters.h"
 
+#include <QCoreApplication>
+
 namespace qb {
 
 QUuid PhonePageRow::id() const
@@ -153,6 +155,14 @@ QVariant PhonePageModel::data(const QModelIndex& index, int role) const
         case Kind::SectionDivider:
             return {};
         }
+        return {};
+    case Qt::AccessibleDescriptionRole:
+        // What the row shows besides the name, and what the keyboard does with a waiting file.
+        if (item.kind == Kind::Activity)
+            return activityDetails(item.entry()).join(QStringLiteral(" \u2022 "));
+        if (item.kind == Kind::PendingFile)
+            return waitingForPhoneText() + QStringLiteral(". ") +
+                   QCoreApplication::translate("PhonePage", "Press Delete to cancel.");
         return {};
     case SelectedRole:
         return item.kind == Kind::Activity && m_selectedFileID == item.id();

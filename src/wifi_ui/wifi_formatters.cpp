@@ -2,6 +2,8 @@
 
 #include "ui_common/byte_count_format.h"
 
+#include <QLocale>
+#include <QStringList>
 #include <QTextBoundaryFinder>
 
 #include <algorithm>
@@ -125,6 +127,18 @@ PacketState packetState(int index, double phase, double width, double height)
         opacity = (1 - p) / 0.1;
     const double length = std::max(width - 128, 0.0);
     return {opacity, QPointF(64 + length * p, height / 2)};
+}
+
+QStringList activityDetails(const TransferEntry& entry)
+{
+    return {formatByteCount(entry.bytes(), ByteUnits::KilobytesToGigabytes),
+            QLocale().toString(entry.time().toLocalTime().time(), QLocale::ShortFormat),
+            singleLine(entry.subtitle())};
+}
+
+QString waitingForPhoneText()
+{
+    return QStringLiteral("Waiting for phone to download");
 }
 
 } // namespace qb

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "wifi/pending_outgoing_file.h"
+#include "wifi_ui/phone_activity.h"
 
 #include <QDateTime>
 #include <QPointF>
@@ -33,6 +34,13 @@ QString sendStatusText(SendStatus status);
 // Text from the network (names, hosts, file names, errors) made fit for one line of plain text:
 // line breaks and other control characters become spaces. Never interpreted as markup.
 QString singleLine(const QString& text);
+
+// What a history row shows under the file's name: the size (kilobytes to gigabytes), the time
+// of day in the locale's short format and the subtitle, on one line each.
+QStringList activityDetails(const TransferEntry& entry);
+
+// The line under a waiting file's name.
+QString waitingForPhoneText();
 
 // The packet animation's phase for a moment: half the seconds since 1 January 2001 UTC, less its
 // floor, so 0 <= phase < 1 even for earlier dates.

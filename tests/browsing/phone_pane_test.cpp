@@ -8,6 +8,7 @@
 #include "browsing/android_browser_pane.h"
 #include "browsing/breadcrumb_bar.h"
 #include "browsing/computer_browser_pane.h"
+#include "browsing/computer_folder_model.h"
 #include "browsing/device_sidebar_model.h"
 #include "browsing/device_sidebar_view.h"
 #include "browsing/file_browser_list.h"
@@ -27,6 +28,7 @@
 #include "platform/usb_hotplug_source.h"
 #include "ui_common/colour_contrast.h"
 #include "ui_common/command_bus.h"
+#include "ui_common/empty_state_view.h"
 #include "ui_common/observable_flag.h"
 #include "ui_common/symbol_icon.h"
 #include "ui_common/symbol_label.h"
@@ -36,9 +38,11 @@
 #include "wifi/wifi_peer_registry.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QContextMenuEvent>
 #include <QDir>
 #include <QDropEvent>
+#include <QFile>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
@@ -48,6 +52,7 @@
 #include <QStandardPaths>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QThread>
 #include <QToolButton>
 #include <QTreeView>
@@ -479,6 +484,54 @@ TEST_F(PhonePaneTest, PasteUploadsEachFileOnlyAfterItsDownloadUnderItsOwnNameAnd
     EXPECT_EQ(target->uploaded.value("65537/0/back\\slash?.txt"), "bye");
     EXPECT_EQ(target->uploaded.size(), 2);
     ASSERT_TRUE(waitUntil([&] { return !QDir(QFileInfo(pasteFolder).path()).exists(); }));
+}
+
+// Regression: a computer file reached the phone only by a drag; Ctrl+C in the computer pane and
+// Ctrl+V in the phone's list did nothing.
+TEST_F(PhonePaneTest, ComputerFilesCopiedByKeysPasteAsTheirDropWouldAndPhoneCopiesStillPaste)
+{
+    show("A", {file("65537/5", "p.txt", 1)});
+    QTemporaryDir temp;
+    QDir(temp.path()).mkpath("files/sub");
+    QFile a(temp.filePath("files/a.txt"));
+    ASSERT_TRUE(a.open(QIODevice::WriteOnly) && a.write("abc") == 3);
+    a.close();
+    QSettingsPreferenceStore preferences(temp.filePath("prefs.ini"));
+    preferences.setValue("downloadFolder", temp.filePath("files"));
+    ComputerBrowserPane computer(PaneContext{&devices, &transfers, &preferences, {}, nullptr});
+    computer.show();
+    ASSERT_TRUE(waitUntil(
+        [&] { return !computer.model().isLoading() && computer.model().rowCount() == 2; }));
+    computer.view().selectionModel()->select(
+        computer.model().index(1, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    QTest::keyClick(&computer.view(), Qt::Key_C, Qt::ControlModifier);
+    const QUrl copied = QUrl::fromLocalFile(temp.filePath("files/a.txt"));
+    const QMimeData* onClipboard = QGuiApplication::clipboard()->mimeData();
+    ASSERT_NE(onClipboard, nullptr);
+    EXPECT_EQ(onClipboard->urls(), QList<QUrl>({copied}));
+
+    QTest::keyClick(pane->fileList()->table(), Qt::Key_V, Qt::ControlModifier);
+    ASSERT_TRUE(waitUntil([&] { return transfers.jobs().size() == 1; }));
+    const TransferJob upload = transfers.jobs().first();
+    EXPECT_EQ(upload.type, TransferType::Upload);
+    EXPECT_EQ(upload.source.url, copied);
+    EXPECT_EQ(upload.destination.deviceId, "A");
+    EXPECT_EQ(upload.destination.path, "65537/0");
+    EXPECT_EQ(upload.destination.name, "a.txt");
+
+    // Phone items copied after the files are what Ctrl+V pastes, through the computer.
+    browser.setSelectedItemIDs({"65537/5"});
+    QTest::keyClick(pane->fileList()->table(), Qt::Key_C, Qt::ControlModifier);
+    QTest::keyClick(pane->fileList()->table(), Qt::Key_V, Qt::ControlModifier);
+    ASSERT_TRUE(waitUntil([&] { return transfers.jobs().size() >= 2; }));
+    EXPECT_EQ(transfers.jobs().at(1).type, TransferType::Download);
+    EXPECT_EQ(transfers.jobs().at(1).source.name, "p.txt");
+
+    // An empty folder shows a notice in place of the table; the key reaches it there.
+    show("B", {});
+    const qsizetype queued = transfers.jobs().size();
+    QTest::keyClick(pane->fileList()->noticeView(), Qt::Key_V, Qt::ControlModifier);
+    EXPECT_TRUE(waitUntil([&] { return transfers.jobs().size() > queued; }));
 }
 
 // Guards against a paste of files copied on a phone that has left since fetching them from

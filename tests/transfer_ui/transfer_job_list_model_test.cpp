@@ -7,6 +7,9 @@
 #include <QAbstractItemModelTester>
 #include <QAccessible>
 #include <QApplication>
+#include <private/qguiapplication_p.h>
+#include <qpa/qplatformaccessibility.h>
+#include <qpa/qplatformintegration.h>
 
 #include <gtest/gtest.h>
 
@@ -133,6 +136,43 @@ TEST_F(TransferJobListModelTest, EachRowTellsAScreenReaderItsStatusAndError)
     EXPECT_EQ(apply({done, failed}), QStringList({"change 1-1"}));
     EXPECT_EQ(said(1, QAccessible::Name), name + "Queued");
     EXPECT_EQ(said(1, QAccessible::Description), "");
+
+    // Regression: a running row read no progress, and nothing was heard when a row changed in
+    // place (Qt tells nothing of an item whose texts change), not even its end or its failure.
+    static QStringList heard;
+    heard.clear();
+    const auto previous = QAccessible::installUpdateHandler([](QAccessibleEvent* event) {
+        if (event->type() == QAccessible::NameChanged)
+            heard << "name " + event->accessibleInterface()->text(QAccessible::Name);
+        else if (event->type() == QAccessible::DescriptionChanged)
+            heard << "description " + event->accessibleInterface()->text(QAccessible::Description);
+    });
+    // As a screen reader does; the event handler is only called while accessibility is on.
+    QPlatformAccessibility* platform =
+        QGuiApplicationPrivate::platformIntegration()->accessibility();
+    ASSERT_NE(platform, nullptr);
+    platform->setActive(true);
+    failed.status = TransferStatus::Running;
+    failed.totalBytes = 1'000'000;
+    failed.transferSpeed = 500'000;
+    // Fifteen reports of 2 %: heard at the start, then once per tenth of the way.
+    for (int step = 0; step <= 15; ++step) {
+        failed.progress = step * 0.02;
+        failed.bytesTransferred = step * 20'000;
+        apply({done, failed});
+    }
+    failed.status = TransferStatus::Failed;
+    failed.error = TransferError{"Download failed: PTP I/O Error"};
+    apply({done, failed});
+    platform->setActive(false);
+    QAccessible::installUpdateHandler(previous);
+    EXPECT_EQ(heard,
+              QStringList(
+                  {"name " + name + "Running", "description 0%, Zero KB / 1 MB, ETA: 2s, 500 KB/s",
+                   "name " + name + "Running", "description 10%, 100 KB / 1 MB, ETA: 1s, 500 KB/s",
+                   "name " + name + "Running", "description 20%, 200 KB / 1 MB, ETA: 1s, 500 KB/s",
+                   "name " + name + "Running", "description 30%, 300 KB / 1 MB, ETA: 1s, 500 KB/s",
+                   "name " + name + "Failed", "description Download failed: PTP I/O Error"}));
 }
 
 TEST_F(TransferJobListModelTest, RandomPublicationsLeaveExactlyThePublishedList)

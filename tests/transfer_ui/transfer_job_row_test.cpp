@@ -108,7 +108,9 @@ TEST(TransferJobRowTest, AScreenReaderHearsTheStatusAndTheError)
         job.status = status;
         EXPECT_EQ(accessibleRowName(job),
                   QString::fromUtf8("clip.mp4, \u2193 to Computer, ") + word);
-        EXPECT_EQ(accessibleRowDescription(job), "");
+        // While it runs or is paused, what its progress section shows.
+        EXPECT_EQ(accessibleRowDescription(job),
+                  showsProgressSection(status) ? "0%, Zero KB / 10 bytes" : "");
     }
     job.error = TransferError{"Download failed: PTP I/O Error"};
     EXPECT_EQ(accessibleRowDescription(job), "Download failed: PTP I/O Error");

@@ -10,6 +10,7 @@
 #include "wifi_ui/wifi_phone_view.h"
 
 #include <QAbstractItemModelTester>
+#include <QAccessible>
 #include <QAction>
 #include <QLabel>
 #include <QMessageBox>
@@ -243,6 +244,9 @@ TEST(PhonePage, NetworkTextIsShownPlainAndOnOneLine)
             sawName = true;
             EXPECT_EQ(label->textFormat(), Qt::PlainText);
             EXPECT_EQ(test::tooltipText(label->toolTip()), "<img src=x>  <b>Evil</b> !");
+            // Regression: the description was the tooltip's markup, spoken tag by tag.
+            EXPECT_EQ(QAccessible::queryAccessibleInterface(label)->text(QAccessible::Description),
+                      "<img src=x>  <b>Evil</b> !");
             EXPECT_FALSE(label->text().contains('\n'));
         }
     }
@@ -255,6 +259,46 @@ TEST(PhonePage, NetworkTextIsShownPlainAndOnOneLine)
             EXPECT_EQ(label->textFormat(), Qt::PlainText);
         }
     }
+}
+
+// Regression: history rows read only the file's name, and a waiting file could be cancelled
+// only by a click on its painted button.
+TEST(PhonePage, RowsAreReadWholeAndDeleteCancelsAWaitingFile)
+{
+    test::TestRegistries r;
+    r.received.setFiles({received("beach.jpg", "10.0.0.5", 2)});
+    r.sent.setFiles({sent("notes.txt", "10.0.0.5", 1)});
+    r.pending.enqueue(QUrl::fromLocalFile("/stay.txt"), "10.0.0.5");
+    r.pending.enqueue(QUrl::fromLocalFile("/go.txt"), "10.0.0.5");
+    ConnectedDeviceView page(r.all(), {"10.0.0.5", "Pixel", "012345", "token", kNoon});
+    page.resize(600, 500);
+    page.show();
+    auto* list = page.findChild<PhonePageListView*>();
+    ASSERT_NE(list, nullptr);
+    QAccessibleInterface* rows = QAccessible::queryAccessibleInterface(list);
+    const auto description = [&](int row) {
+        return rows->child(row)->text(QAccessible::Description);
+    };
+    // Header, two waiting files, divider, header, then the history newest first.
+    const QString time =
+        QLocale().toString(kNoon.addSecs(120).toLocalTime().time(), QLocale::ShortFormat);
+    EXPECT_EQ(rows->child(5)->text(QAccessible::Name), "beach.jpg");
+    EXPECT_EQ(description(5), QString::fromUtf8("0 KB \u2022 ") + time +
+                                  QString::fromUtf8(" \u2022 Received \u2022 from Pixel"));
+    EXPECT_TRUE(description(6).endsWith(QString::fromUtf8(" \u2022 Sent to phone")));
+    EXPECT_EQ(description(2), "Waiting for phone to download. Press Delete to cancel.");
+
+    list->setFocus();
+    list->setCurrentIndex(page.model()->index(2, 0));
+    QTest::keyClick(list, Qt::Key_Delete);
+    ASSERT_EQ(r.pending.files().size(), 1);
+    EXPECT_EQ(r.pending.files().first().url.fileName(), "stay.txt");
+    EXPECT_TRUE(r.pending.cancelledIDs().size() == 1);
+    // On a history row Delete does nothing.
+    page.model()->applyChanges();
+    list->setCurrentIndex(page.model()->index(4, 0));
+    QTest::keyClick(list, Qt::Key_Delete);
+    EXPECT_EQ(r.pending.files().size(), 1);
 }
 
 TEST(PhonePage, FollowsTheSelectedPeerAndItsPairing)
