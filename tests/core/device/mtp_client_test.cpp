@@ -328,8 +328,9 @@ TEST_F(MTPClientTest, AfterATransportFailureTheNextRequestRunsOnANewSession)
     EXPECT_EQ(other.count(MtpOperation::OpenSession), otherSessions);
 }
 
-// Guards against a second libmtp call on the handle while a transfer is in the library.
-TEST_F(MTPClientTest, ListingAndCloseWaitForTheRunningTransfer)
+// Guards against a second libmtp call on the handle while a transfer is in the library, and a
+// listing that waits behind every transfer queued before it.
+TEST_F(MTPClientTest, ListingWaitsOnlyForTheRunningTransferAndCloseForAll)
 {
     EmulatedPhone& phone = plugPhone({{"big.bin", std::string(256 * 1024, 'b')}});
     auto client = openClient(phone);
@@ -344,6 +345,13 @@ TEST_F(MTPClientTest, ListingAndCloseWaitForTheRunningTransfer)
                 started.release();
         });
     started.acquire();
+    writeFile(tempFolder() / "up.bin", "queued");
+    std::atomic<int> uploadStarted{0};
+    QFuture<void> upload = client->uploadFile(
+        path(tempFolder() / "up.bin"), EmulatedPhone::storageId(), 0, [&](qint64, qint64) {
+            int none = 0;
+            uploadStarted.compare_exchange_strong(none, ++sequence);
+        });
     std::atomic<int> listed{0};
     QFuture<void> listing = thenSync(client->listFiles(EmulatedPhone::storageId(), 0),
                                      [&](const QList<MTPClient::FileInfo>& files) {
@@ -354,7 +362,9 @@ TEST_F(MTPClientTest, ListingAndCloseWaitForTheRunningTransfer)
     download.waitForFinished();
     listing.waitForFinished();
     closing.waitForFinished();
+    EXPECT_TRUE(upload.isFinished());
     EXPECT_GT(listed.load(), lastProgress.load());
+    EXPECT_GT(uploadStarted.load(), listed.load());
     EXPECT_EQ(readFile(tempFolder() / "big.bin"), std::string(256 * 1024, 'b'));
     EXPECT_FALSE(client->isOpen().result());
 }
