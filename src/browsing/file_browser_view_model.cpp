@@ -8,6 +8,8 @@
 
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <algorithm>
+
 namespace qb {
 
 QString errorText(const std::exception_ptr& error)
@@ -306,13 +308,14 @@ void FileBrowserViewModel::listingEnded(quint64 generation)
 
 void FileBrowserViewModel::setItems(QList<FileItem> items)
 {
-    if (items.size() == m_items.size()) {
-        bool same = true;
-        for (qsizetype i = 0; i < items.size() && same; ++i)
-            same = items.at(i).id == m_items.at(i).id;
-        if (same)
-            return;
-    }
+    // A folder listed again over itself keeps its ids: a renamed or edited item is a change.
+    const auto same = [](const FileItem& a, const FileItem& b) {
+        return a.id == b.id && a.name == b.name && a.path == b.path &&
+               a.isDirectory == b.isDirectory && a.size == b.size && a.modifiedAt == b.modifiedAt &&
+               a.mimeType == b.mimeType;
+    };
+    if (std::ranges::equal(items, m_items, same))
+        return;
     m_items = std::move(items);
     emit itemsChanged();
 }

@@ -316,6 +316,13 @@ TEST_F(MTPClientTest, AfterATransportFailureTheNextRequestRunsOnANewSession)
     EXPECT_EQ(listed().size(), 2);
     EXPECT_EQ(phone.count(MtpOperation::OpenSession), sessions);
 
+    // A new session that could not be opened is tried again at the next request.
+    phone.dropSession();
+    for (int nth = 1; nth <= MTPClient::kOpenAttempts; ++nth)
+        phone.failOperation(MtpOperation::OpenSession, nth);
+    errorOf<MTPError>(client->listFiles(EmulatedPhone::storageId(), 0));
+    EXPECT_EQ(listed().size(), 2);
+
     const QString id = deviceId(phone);
     phone.stallBulkReadAfterBytes(20);
     phone.unplug();

@@ -402,9 +402,10 @@ TEST_F(TransferEnginePhoneTest, ARetriedMoveDeletesItsSourceOnlyBesideAMatchingC
     EXPECT_EQ(readFile(storage / "b.txt"), "version two");
     EXPECT_EQ(readFile(storage / "Dest" / "b.txt"), "version one");
 
-    // A line appended on the phone within the same second: libmtp still remembers the old size
-    // and date, so only a new session sees the edit.
+    // A line appended on the phone within the same second, after the pane listed the folder:
+    // libmtp still remembers the old size and date, so only a new session sees the edit.
     const TransferJob third = failedMove("c.txt");
+    item(*repository, root, "c.txt");
     const auto written = fs::last_write_time(storage / "c.txt");
     writeFile(storage / "c.txt", "version one\nand a line");
     fs::last_write_time(storage / "c.txt", written);
