@@ -278,48 +278,42 @@ bool TransferAttempt::earlierCopyStands(const std::shared_ptr<FileRepository>& r
             QStringLiteral("Could not check %1 on the phone before deleting it: %2")
                 .arg(quoted(job.source.name), describe(error))};
     };
+    // The source, or none when the phone answers that it has no such object.
+    std::exception_ptr missing;
     const auto readSource = [&]() -> std::optional<FileItem> {
         try {
             return await(repository->itemInfo(job.source.path));
         } catch (const MTPError& e) {
             if (e.kind() != MTPError::Kind::NoSuchObject)
                 throw couldNotCheck(std::current_exception());
+            missing = std::current_exception();
         } catch (...) {
             throw couldNotCheck(std::current_exception());
         }
         return std::nullopt;
     };
-    std::optional<FileItem> read;
     try {
         await(repository->renewSession());
     } catch (...) {
         throw couldNotCheck(std::current_exception());
     }
-    read = readSource();
+    const std::optional<FileItem> source = readSource();
     const QString name = MoveFileUseCase::temporaryFileName(job.source.name);
-    if (!read) {
-        // The phone no longer has the source: a deletion whose answer was lost. The move is
-        // done when its copy stands whole; asked twice, so a read that failed for another
-        // reason is not taken for it.
-        repository->forgetListing(job.destination.path);
-        const QList<FileItem> entries = await(repository->listFiles(job.destination.path));
-        const auto copy = std::ranges::find_if(entries, [&](const FileItem& entry) {
-            return !entry.isDirectory && entry.name == name;
-        });
-        if (copy != entries.end() && copied.size && copy->size == copied.size && !readSource())
-            throw MoveAlreadyDone{};
-        throw couldNotCheck(
-            std::make_exception_ptr(MTPError::operationFailed(QStringLiteral("No such object"))));
-    }
-    const FileItem& source = *read;
-    const bool unchanged =
-        !(copied.size && source.size && *copied.size != *source.size) &&
-        !(copied.modifiedAt && source.modifiedAt && *copied.modifiedAt != *source.modifiedAt);
-    const std::optional<qint64> size = copied.size ? copied.size : source.size;
     repository->forgetListing(job.destination.path);
     const QList<FileItem> entries = await(repository->listFiles(job.destination.path));
     const auto copy = std::ranges::find_if(
         entries, [&](const FileItem& entry) { return !entry.isDirectory && entry.name == name; });
+    if (!source) {
+        // The phone deleted the source and its answer was lost: the move is done when its copy
+        // stands whole. Asked once more, so that a source read amiss is not taken for gone.
+        if (copy != entries.end() && copied.size && copy->size == copied.size && !readSource())
+            throw MoveAlreadyDone{};
+        throw couldNotCheck(missing);
+    }
+    const bool unchanged =
+        !(copied.size && source->size && *copied.size != *source->size) &&
+        !(copied.modifiedAt && source->modifiedAt && *copied.modifiedAt != *source->modifiedAt);
+    const std::optional<qint64> size = copied.size ? copied.size : source->size;
     if (copy == entries.end())
         return false;
     if (unchanged && (!size || copy->size == size))
