@@ -111,7 +111,7 @@ private:
     // folder's listing runs, it only notes that the folder is to be listed (anew) once more.
     void startReload(bool renew);
     void list(quint64 generation);
-    // The listing of `generation` has ended (published or dropped): a reload asked meanwhile runs.
+    // The listing of `generation` was shown or failed: a reload asked meanwhile runs now.
     void listingEnded(quint64 generation);
     bool showsCurrentFolder() const;
 
