@@ -250,14 +250,32 @@ static int session_is_lost_by(unsigned code)
 }
 
 /* libmtp names a PTP failure only in its text, "PTP Layer error %04x: ...". */
+static unsigned ptp_code(const LIBMTP_error_t* e)
+{
+    unsigned code = 0;
+    if (e->errornumber == LIBMTP_ERROR_PTP_LAYER && e->error_text &&
+        sscanf(e->error_text, "PTP Layer error %4x", &code) == 1)
+        return code;
+    return 0;
+}
+
 static void note_lost_session(mtp_bridge_handle* handle)
 {
     for (LIBMTP_error_t* e = LIBMTP_Get_Errorstack(handle->device); e; e = e->next) {
-        unsigned code = 0;
-        if (e->errornumber == LIBMTP_ERROR_PTP_LAYER && e->error_text &&
-            sscanf(e->error_text, "PTP Layer error %4x", &code) == 1 && session_is_lost_by(code))
+        if (session_is_lost_by(ptp_code(e)))
             handle->session_lost = 1;
     }
+}
+
+/* Whether the error stack says nothing but that the phone has no such object (libmtp leaves the
+ * stack empty when the phone refuses an object's information outright). */
+static int only_no_such_object(mtp_bridge_handle* handle)
+{
+    for (LIBMTP_error_t* e = LIBMTP_Get_Errorstack(handle->device); e; e = e->next) {
+        if (ptp_code(e) != 0x2009) /* Invalid Object Handle */
+            return 0;
+    }
+    return 1;
 }
 
 /* Every clearing of the error stack goes through here, so no lost session goes unnoticed. */
@@ -368,11 +386,12 @@ int32_t mtp_bridge_get_file_info(mtp_bridge_handle* handle, uint32_t object_id,
     /* libmtp keeps what it once read of an object, and only notices that the phone no longer has
      * it when the size it asks for again is refused. */
     if (!meta || LIBMTP_Get_Errorstack(handle->device)) {
+        const int gone = only_no_such_object(handle);
         if (!take_error(handle))
             copy_text(handle->last_error, sizeof handle->last_error, "No such object");
         if (meta)
             LIBMTP_destroy_file_t(meta);
-        return -1;
+        return gone && !handle->session_lost ? MTP_BRIDGE_NO_SUCH_OBJECT : -1;
     }
     fill_file_info(out, meta);
     LIBMTP_destroy_file_t(meta);
@@ -653,6 +672,9 @@ int32_t mtp_bridge_upload_file(mtp_bridge_handle* handle, const char* local_path
     if (!handle || !handle->device || !local_path)
         return -1;
     begin_transfer(handle);
+    handle->sent_object_id = 0;
+    handle->sent_size = 0;
+    handle->sent_whole = 0;
     /* The size and the bytes come from the one descriptor, so what the phone is told to expect
      * is what it gets. O_NONBLOCK keeps a FIFO from stalling the open; it is refused below. */
     const int fd = open(local_path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -690,8 +712,12 @@ int32_t mtp_bridge_upload_file(mtp_bridge_handle* handle, const char* local_path
                  ? LIBMTP_Send_File_From_Handler(handle->device, read_from_local_file, &reader,
                                                  file, mtp_bridge_progress_trampoline, &block)
                  : -1;
-    if (rc != 0)
+    if (rc != 0) {
         take_error(handle);
+        handle->sent_object_id = file->item_id;
+        handle->sent_size = file->filesize;
+        handle->sent_whole = reader.outcome == READER_OK && reader.offset == reader.size;
+    }
     if (reader.outcome != READER_OK) {
         /* Most phones drop a broken-off upload themselves; the others keep a part of it. */
         if (file->item_id != 0 && LIBMTP_Delete_Object(handle->device, file->item_id) != 0)

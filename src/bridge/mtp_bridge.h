@@ -23,6 +23,12 @@ typedef struct mtp_bridge_handle
     int32_t session_lost;
     /* The bytes a download that ended with MTP_BRIDGE_SIZE_MISMATCH wrote. */
     uint64_t received_bytes;
+    /* Of the last upload: the object the phone made for it (0: none yet), the size announced,
+     * and whether the data phase gave the phone every byte. A failed upload with an object and
+     * every byte sent is one whose answer was lost: the phone may well hold the whole file. */
+    uint32_t sent_object_id;
+    uint64_t sent_size;
+    int32_t sent_whole;
 } mtp_bridge_handle;
 
 typedef struct mtp_bridge_device_info
@@ -82,8 +88,9 @@ mtp_bridge_storage_info* mtp_bridge_list_storages(mtp_bridge_handle* handle, int
 mtp_bridge_file_info* mtp_bridge_list_files(mtp_bridge_handle* handle, uint32_t storage_id,
                                             uint32_t parent_id, int32_t* count);
 
-/* One object as the phone reports it now: 0, or -1 with the error in last_error (an object the
- * phone no longer has included). */
+/* One object as the phone reports it now: 0, MTP_BRIDGE_NO_SUCH_OBJECT when the phone answers
+ * that it has no such object, or -1 with the error in last_error. */
+#define MTP_BRIDGE_NO_SUCH_OBJECT (-2)
 int32_t mtp_bridge_get_file_info(mtp_bridge_handle* handle, uint32_t object_id,
                                  mtp_bridge_file_info* out);
 

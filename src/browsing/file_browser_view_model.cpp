@@ -8,6 +8,8 @@
 
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <algorithm>
+
 namespace qb {
 
 QString errorText(const std::exception_ptr& error)
@@ -73,6 +75,11 @@ QString FileBrowserViewModel::currentFolderPath() const
 void FileBrowserViewModel::setRepository(std::shared_ptr<FileRepository> repository,
                                          const QString& deviceId, quint64 attachment)
 {
+    // Nothing on screen or under way came from another repository.
+    if (repository != m_repository) {
+        m_shownPath.clear();
+        m_runningGeneration = 0;
+    }
     m_repository = std::move(repository);
     m_deviceId = deviceId;
     m_attachment = attachment;
@@ -159,37 +166,58 @@ void FileBrowserViewModel::navigateToBreadcrumb(qsizetype index)
 
 void FileBrowserViewModel::refresh()
 {
-    if (!m_repository || m_breadcrumbs.isEmpty()) {
-        reload();
-        return;
-    }
-    m_repository->forgetListing(currentFolderPath());
-    QFuture<void> renewal;
-    try {
-        renewal = m_repository->renewSession();
-    } catch (...) {
-        renewal = failedFuture<void>(std::current_exception());
-    }
-    reloadAfter(std::move(renewal));
+    startReload(true);
 }
 
 void FileBrowserViewModel::reload()
 {
-    reloadAfter(readyFuture());
+    startReload(false);
 }
 
-void FileBrowserViewModel::reloadAfter(QFuture<void> renewal)
+bool FileBrowserViewModel::showsCurrentFolder() const
 {
+    return !m_shownPath.isEmpty() && m_shownPath == currentFolderPath();
+}
+
+void FileBrowserViewModel::startReload(bool renew)
+{
+    // The folder's listing is under way: it is shown when it comes, and one more (for a change
+    // made since it started) follows it, instead of dropping it for a new one that would wait
+    // behind it on the phone all the same.
+    if (m_runningGeneration != 0 && m_runningGeneration == m_generation && m_repository &&
+        m_runningPath == currentFolderPath()) {
+        m_reloadWaiting = true;
+        m_renewWaiting = m_renewWaiting || renew;
+        return;
+    }
     const quint64 generation = ++m_generation;
+    m_runningGeneration = 0;
+    m_reloadWaiting = false;
+    m_renewWaiting = false;
     if (m_breadcrumbs.isEmpty() || !m_repository) {
+        m_shownPath.clear();
         setItems({});
         // The listing this one replaced will never publish, so nothing is loading any more.
         setIsLoading(false);
         return;
     }
-    setIsLoading(true);
-    setErrorMessage(std::nullopt);
-    setItems({});
+    QFuture<void> renewal = readyFuture();
+    if (renew) {
+        m_repository->forgetListing(currentFolderPath());
+        try {
+            renewal = m_repository->renewSession();
+        } catch (...) {
+            renewal = failedFuture<void>(std::current_exception());
+        }
+    }
+    m_runningGeneration = generation;
+    m_runningPath = currentFolderPath();
+    if (!showsCurrentFolder()) {
+        m_shownPath.clear();
+        setIsLoading(true);
+        setErrorMessage(std::nullopt);
+        setItems({});
+    }
     const auto listAfter = [this, generation](QFuture<void> finished) {
         if (generation != m_generation)
             return;
@@ -251,27 +279,43 @@ void FileBrowserViewModel::finishListing(quint64 generation, QList<FileItem> ite
 {
     if (generation != m_generation)
         return;
+    m_shownPath = currentFolderPath();
+    setErrorMessage(std::nullopt);
     setItems(std::move(items));
     setIsLoading(false);
+    listingEnded(generation);
 }
 
 void FileBrowserViewModel::failListing(quint64 generation, const QString& message)
 {
     if (generation != m_generation)
         return;
+    m_shownPath.clear();
+    setItems({});
     setErrorMessage(message);
     setIsLoading(false);
+    listingEnded(generation);
+}
+
+void FileBrowserViewModel::listingEnded(quint64 generation)
+{
+    if (generation != m_runningGeneration)
+        return;
+    m_runningGeneration = 0;
+    if (m_reloadWaiting)
+        startReload(m_renewWaiting);
 }
 
 void FileBrowserViewModel::setItems(QList<FileItem> items)
 {
-    if (items.size() == m_items.size()) {
-        bool same = true;
-        for (qsizetype i = 0; i < items.size() && same; ++i)
-            same = items.at(i).id == m_items.at(i).id;
-        if (same)
-            return;
-    }
+    // A folder listed again over itself keeps its ids: a renamed or edited item is a change.
+    const auto same = [](const FileItem& a, const FileItem& b) {
+        return a.id == b.id && a.name == b.name && a.path == b.path &&
+               a.isDirectory == b.isDirectory && a.size == b.size && a.modifiedAt == b.modifiedAt &&
+               a.mimeType == b.mimeType;
+    };
+    if (std::ranges::equal(items, m_items, same))
+        return;
     m_items = std::move(items);
     emit itemsChanged();
 }

@@ -18,6 +18,9 @@ namespace qb {
 // items in the chosen order, the state of the last listing, the search text and the selection.
 // GUI thread only. Every setter signals only a real change. A listing is sorted off the GUI
 // thread; a generation number drops the result of any listing that a newer one has replaced.
+// A folder already on screen stays there while it is listed again, and a reload asked while its
+// folder's listing runs waits for that listing to be shown and then runs once, however often it
+// was asked meanwhile.
 class FileBrowserViewModel : public QObject
 {
     Q_OBJECT
@@ -77,7 +80,8 @@ public:
     // Goes back to the crumb at `index`; the current folder's own crumb and indexes outside
     // the trail do nothing.
     void navigateToBreadcrumb(qsizetype index);
-    // Lists the current folder again.
+    // Lists the current folder again. isLoading() is true only while nothing of the folder is
+    // on screen: a folder already shown keeps its items until the new listing replaces them.
     void reload();
     // Reload for the Refresh button: the repository starts anew with the phone first (no cached
     // listing, a new session), so changes made on the phone itself show.
@@ -103,9 +107,13 @@ private:
     void setBreadcrumbs(QList<Breadcrumb> crumbs);
     void finishListing(quint64 generation, QList<FileItem> items);
     void failListing(quint64 generation, const QString& message);
-    // Reload, once `renewal` has finished; its failure is the listing's.
-    void reloadAfter(QFuture<void> renewal);
+    // Reload, after a new session when `renew`; its failure is the listing's. While the current
+    // folder's listing runs, it only notes that the folder is to be listed (anew) once more.
+    void startReload(bool renew);
     void list(quint64 generation);
+    // The listing of `generation` was shown or failed: a reload asked meanwhile runs now.
+    void listingEnded(quint64 generation);
+    bool showsCurrentFolder() const;
 
     QList<FileItem> m_items;
     bool m_isLoading = false;
@@ -118,6 +126,14 @@ private:
     QString m_deviceId;
     quint64 m_attachment = 0;
     quint64 m_generation = 0;
+    // The folder of the repository whose items are on screen (empty: none).
+    QString m_shownPath;
+    // The listing under way with the repository (0: none), of which folder, and what was asked
+    // for that folder meanwhile.
+    quint64 m_runningGeneration = 0;
+    QString m_runningPath;
+    bool m_reloadWaiting = false;
+    bool m_renewWaiting = false;
 };
 
 // The user-facing text of a failure caught as an exception pointer.

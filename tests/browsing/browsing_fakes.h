@@ -60,6 +60,12 @@ public:
         promise->finish();
     }
     void forgetListing(const QString& folderPath) override { ready.remove(folderPath); }
+    int renewals = 0;
+    QFuture<void> renewSession() override
+    {
+        ++renewals;
+        return readyFuture();
+    }
 
     // Called on the engine's workers.
     QFuture<void> downloadFile(const QString& path, const QString& to, ProgressFn progress) override

@@ -27,6 +27,7 @@
 
 using namespace qb;
 using namespace qb::test;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -138,6 +139,15 @@ TEST_F(BrowsingPhoneTest, PickThePhoneThenDropPasteAndChangeFilesThroughTheQueue
     EXPECT_FALSE(std::filesystem::exists(phone.storageFolder() / "Renamed"));
     // The upload, the paste (2), the download, the new folder and the deletion.
     EXPECT_EQ(transfers.finishedJobs().size(), 6);
+
+    // Refresh shows a file as the phone holds it now, edited on the phone itself.
+    writeFile(phone.storageFolder() / "notes.txt", "edited on the phone, longer than before\n");
+    std::filesystem::last_write_time(phone.storageFolder() / "notes.txt",
+                                     std::filesystem::file_time_type::clock::now() + 1h);
+    const std::optional<QDateTime> before = item("notes.txt").modifiedAt;
+    browser.refresh();
+    EXPECT_TRUE(waitUntil([&] { return item("notes.txt").size == 40; }, 10'000));
+    EXPECT_NE(item("notes.txt").modifiedAt, before);
 
     windows.reset();
     app->shutdown();

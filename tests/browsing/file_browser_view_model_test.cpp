@@ -194,6 +194,43 @@ TEST_F(FileBrowserViewModelTest, OnlyTheLatestListingPublishesAndRefreshForgetsT
     EXPECT_TRUE(model.items().isEmpty());
 }
 
+// Guards against a phone pane left on "Loading…" for the length of a queue: every finished job
+// reloaded the folder, emptied it, and dropped the listing that waited behind the next transfer.
+TEST_F(FileBrowserViewModelTest, AFolderOnScreenStaysWhileReloadsWaitForTheRunningListing)
+{
+    const auto listings = [&] {
+        return repo->calls().count("list 1/0");
+    };
+    startAtRoot();
+    repo->answer("1/0", {file("1/1", "a.bin")});
+    ASSERT_TRUE(waitUntil([&] { return model.items().size() == 1; }));
+
+    // Jobs end while the listing waits for the transfer under way: one listing runs, and the
+    // folder stays on screen, not loading.
+    model.reload();
+    model.reload();
+    model.refresh();
+    model.reload();
+    EXPECT_EQ(listings(), 2);
+    EXPECT_FALSE(model.isLoading());
+    EXPECT_EQ(namesOf(model.items()), QStringList{"a.bin"});
+
+    // The running listing is shown when it ends, then one more follows for what was asked since.
+    repo->answer("1/0", {file("1/1", "a.bin"), file("1/2", "b.bin")});
+    ASSERT_TRUE(waitUntil([&] { return model.items().size() == 2; }));
+    EXPECT_EQ(listings(), 3);
+    EXPECT_EQ(repo->renewals, 1);
+    repo->answer("1/0", {file("1/1", "a.bin"), file("1/2", "b.bin"), file("1/3", "c.bin")});
+    ASSERT_TRUE(waitUntil([&] { return model.items().size() == 3; }));
+    deliverPostedEvents();
+    EXPECT_EQ(listings(), 3);
+
+    // Another folder is not on screen yet: it loads.
+    model.open(folder("1/4", "DCIM"));
+    EXPECT_TRUE(model.isLoading());
+    EXPECT_TRUE(model.items().isEmpty());
+}
+
 TEST(PhoneFileActionsTest, JobsNameTheGivenPhoneAndFolder)
 {
     const QList<FileItem> items{folder("1/2", "DCIM"), file("1/3", "a.jpg", 1200)};

@@ -97,6 +97,11 @@ void EmulatedPhone::hangOperation(MtpOperation operation, int nth)
            [&](PhoneState& s) { s.responder.addFault(operation, nth, true, MtpResponse::None); });
 }
 
+void EmulatedPhone::loseResponse(MtpOperation operation, int nth)
+{
+    locked(*m_state, [&](PhoneState& s) { s.responder.loseResponse(operation, nth); });
+}
+
 void EmulatedPhone::disconnectAfterBytes(uint64_t bytes)
 {
     locked(*m_state, [&](PhoneState& s) { s.bytesUntilDisconnect = bytes; });

@@ -8,7 +8,8 @@
 // to parent 0 fails (InvalidObjectHandle); an existing name cannot be created (GeneralError); only
 // the file name can be changed; a broken-off upload leaves no file.
 // Faults count from the moment they are set: failOperation(op, nth[, response]), hangOperation
-// (no answer: the host times out after libusb's time-out times setTimeoutScale()),
+// (no answer: the host times out after libusb's time-out times setTimeoutScale()), loseResponse
+// (carried out, but its response never comes: the host times out),
 // disconnectAfterBytes (the download crossing the limit fails with LIBUSB_ERROR_NO_DEVICE),
 // setRateLimit (bytes per second, 0: none), setInterfaceBusy (claiming fails with
 // LIBUSB_ERROR_BUSY), keepBrokenUploads (what a broken-off upload wrote stays, as on some
@@ -26,8 +27,9 @@
 // tells how often the host has sent an operation. For the stock mtp-tools and the application:
 // LD_LIBRARY_PATH at the stand-in's folder and QB_PHONE_FOLDER=<folder>[:<folder>...] (one phone
 // each; QB_PHONE_CONTROL names a FIFO taking lines "unplug N", "plug N [device number]", "fail N
-// <operation> <nth> <response>" (hex codes), "timeout N <bytes>", "stall N <bytes>", "dropsession
-// N", N counting from 1); QB_PHONE_FAULTS gives that phone faults, separated by commas:
+// <operation> <nth> <response>" (hex codes), "lose N <operation> <nth>", "timeout N <bytes>",
+// "stall N <bytes>", "dropsession N", N counting from 1); QB_PHONE_FAULTS gives that phone faults,
+// separated by commas:
 // "<Operation>*<n>" fails the next n of that operation (GeneralError), "GetObjectBytes=<n>" is
 // sendObjectBytes(n); QB_PHONE_RATE=<bytes per second> slows that phone down;
 // QB_PHONE_PRODUCT=<hex product id> (4ee1: plain MTP, with GetObjPropList) for every phone.
@@ -123,6 +125,9 @@ public:
     void failOperation(MtpOperation operation, int nth,
                        MtpResponse response = MtpResponse::GeneralError);
     void hangOperation(MtpOperation operation, int nth);
+    // The nth operation is carried out whole (a file sent is kept, an object deleted is gone),
+    // but its response is lost: the host times out waiting for it.
+    void loseResponse(MtpOperation operation, int nth);
     void disconnectAfterBytes(uint64_t bytes);
     void timeOutBulkReadAfterBytes(uint64_t bytes);
     void stallBulkReadAfterBytes(uint64_t bytes);

@@ -47,8 +47,8 @@ PhoneRegistry::PhoneRegistry()
     }
     // A person trying the application pulls and plugs phones by writing lines to this FIFO:
     // "unplug N", "plug N [device number]", "fail N <operation> <nth> <response>" (codes in
-    // hexadecimal), "timeout N <bytes>", "stall N <bytes>" or "dropsession N" (N counts the
-    // folders from 1).
+    // hexadecimal), "lose N <operation> <nth>" (carried out, its response lost), "timeout N
+    // <bytes>", "stall N <bytes>" or "dropsession N" (N counts the folders from 1).
     const char* control = std::getenv("QB_PHONE_CONTROL");
     if (!control || !*control)
         return;
@@ -65,6 +65,8 @@ PhoneRegistry::PhoneRegistry()
                 words >> verb >> number;
                 if (verb == "fail")
                     words >> std::hex >> operation >> std::dec >> nth >> std::hex >> response;
+                else if (verb == "lose")
+                    words >> std::hex >> operation >> std::dec >> nth;
                 else if (verb == "timeout" || verb == "stall")
                     words >> bytes;
                 else
@@ -79,6 +81,8 @@ PhoneRegistry::PhoneRegistry()
                 else if (verb == "fail")
                     phones[number - 1]->responder.addFault(MtpOperation(operation), nth, false,
                                                            MtpResponse(response));
+                else if (verb == "lose")
+                    phones[number - 1]->responder.loseResponse(MtpOperation(operation), nth);
                 else if (verb == "timeout" || verb == "stall")
                     phones[number - 1]->readFault = PhoneState::ReadFault{bytes, verb == "stall"};
                 else if (verb == "dropsession")

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <utility>
 
 namespace qb {
 
@@ -285,6 +286,7 @@ void MtpResponder::dropSession()
 
 void MtpResponder::reset()
 {
+    m_dropResponse = false;
     cancelTransaction();
     m_sessionOpen = false;
     m_pendingSend.reset();
@@ -333,7 +335,12 @@ void MtpResponder::onCommand(const Command& command)
     if (!m_holdUnread)
         m_outgoing.clear(); // a new transaction abandons whatever the host left unread
     m_trace.push_back(MtpOperation(command.code));
-    const std::optional<Fault> fault = takeFault(command.code);
+    std::optional<Fault> fault = takeFault(command.code);
+    m_dropResponse = false;
+    if (fault && fault->loseResponse) {
+        m_dropResponse = true;
+        fault.reset();
+    }
     if (std::ranges::count(kHostDataOperations, command.code)) {
         m_incoming = std::make_unique<Incoming>();
         m_incoming->command = command;
@@ -392,6 +399,8 @@ void MtpResponder::queue(const Command& command, Reply reply)
         data.length = length;
         m_outgoing.push_back(std::move(data));
     }
+    if (std::exchange(m_dropResponse, false))
+        return;
     Outgoing response;
     response.head = container(kHeaderSize + 4 * reply.params.size(), kContainerResponse,
                               uint16_t(reply.code), command.transaction);

@@ -163,6 +163,11 @@ public:
     {
         m_faults.push_back({uint16_t(operation), nth, hang, response});
     }
+    // The nth operation is carried out whole, but its response never comes: the host times out.
+    void loseResponse(MtpOperation operation, int nth)
+    {
+        m_faults.push_back({uint16_t(operation), nth, false, MtpResponse::None, true});
+    }
     void setObjectBytes(std::optional<uint64_t> bytes) { m_objectBytes = bytes; }
     const std::vector<MtpOperation>& trace() const { return m_trace; }
     void setKeepBrokenUploads(bool keep) { m_keepBrokenUploads = keep; }
@@ -179,6 +184,7 @@ private:
         int remaining;
         bool hang;
         MtpResponse response;
+        bool loseResponse = false;
     };
 
     void onCommand(const Command& command);
@@ -204,6 +210,7 @@ private:
     std::unique_ptr<Incoming> m_incoming;
     std::vector<Outgoing> m_outgoing; // containers not yet read by the host
     bool m_holdUnread = false;        // a new command keeps m_outgoing
+    bool m_dropResponse = false;      // the next response is lost
     struct PendingSend
     {
         uint32_t handle;

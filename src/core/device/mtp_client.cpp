@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QObject>
 
 #include <algorithm>
@@ -75,6 +76,28 @@ QString failureText(const mtp_bridge_handle* handle)
 {
     QString message = handle ? text(handle->last_error) : QString();
     return message.isEmpty() ? QStringLiteral("Unknown error") : message;
+}
+
+// A top-level object may report its parent as 0 or as libmtp's own root id.
+bool sameParent(uint32_t reported, quint32 asked)
+{
+    const auto top = [](uint32_t id) {
+        return id == 0 || id == 0xFFFFFFFFu;
+    };
+    return reported == asked || (top(reported) && top(asked));
+}
+
+bool folderHolds(mtp_bridge_handle* handle, quint32 storageId, quint32 parentId,
+                 const QString& name)
+{
+    int32_t count = 0;
+    BridgeArray<mtp_bridge_file_info> records(
+        mtp_bridge_list_files(handle, storageId, parentId, &count));
+    for (int32_t i = 0; records && i < count; ++i) {
+        if (text(records.get()[i].name) == name)
+            return true;
+    }
+    return false;
 }
 
 } // namespace
@@ -285,12 +308,12 @@ QFuture<QString> MTPClient::lastErrorMessage()
 
 QFuture<void> MTPClient::renewSession()
 {
-    return m_executor->run([session = m_session] { session->renew(); });
+    return m_executor->runAhead([session = m_session] { session->renew(); });
 }
 
 QFuture<QList<MTPClient::StorageInfo>> MTPClient::listStorages()
 {
-    return m_executor->run([session = m_session] {
+    return m_executor->runAhead([session = m_session] {
         Request request(*session);
         int32_t count = 0;
         BridgeArray<mtp_bridge_storage_info> records(
@@ -304,7 +327,7 @@ QFuture<QList<MTPClient::StorageInfo>> MTPClient::listStorages()
 
 QFuture<QList<MTPClient::FileInfo>> MTPClient::listFiles(quint32 storageId, quint32 parentId)
 {
-    return m_executor->run([session = m_session, storageId, parentId] {
+    return m_executor->runAhead([session = m_session, storageId, parentId] {
         Request request(*session);
         int32_t count = 0;
         BridgeArray<mtp_bridge_file_info> records;
@@ -338,7 +361,10 @@ QFuture<MTPClient::FileInfo> MTPClient::objectInfo(quint32 objectId)
     return m_executor->run([session = m_session, objectId] {
         Request request(*session);
         mtp_bridge_file_info record;
-        if (mtp_bridge_get_file_info(request.handle(), objectId, &record) != 0)
+        const int32_t status = mtp_bridge_get_file_info(request.handle(), objectId, &record);
+        if (status == MTP_BRIDGE_NO_SUCH_OBJECT)
+            throw MTPError::noSuchObject(failureText(request.handle()));
+        if (status != 0)
             throw MTPError::operationFailed(failureText(request.handle()));
         return fileInfo(record);
     });
@@ -397,8 +423,38 @@ QFuture<void> MTPClient::uploadFile(const QString& localPath, quint32 storageId,
             throw MTPError::notAFile(failureText(handle));
         if (status == MTP_BRIDGE_SOURCE_CHANGED)
             throw MTPError::sourceChanged(failureText(handle));
-        if (status != 0)
-            throw MTPError::uploadFailed(failureText(handle));
+        if (status == 0)
+            return;
+        const QString refusal = failureText(handle);
+        const QString name = QFileInfo(QFile::decodeName(path)).fileName();
+        if (request.lostSession() && handle->sent_object_id != 0 && handle->sent_whole != 0) {
+            // The phone had every byte and its answer was lost: the object it made for this
+            // upload, asked for on a new session, tells whether the file is there whole.
+            const uint32_t objectId = handle->sent_object_id;
+            const uint64_t size = handle->sent_size;
+            bool landed = false;
+            try {
+                request.renew();
+                mtp_bridge_file_info now;
+                landed = mtp_bridge_get_file_info(request.handle(), objectId, &now) == 0 &&
+                         now.is_folder == 0 && now.storage_id == storageId &&
+                         sameParent(now.parent_id, parentId) && text(now.name) == name &&
+                         now.size == size;
+            } catch (...) {
+                // The phone is gone: nothing can be vouched for.
+            }
+            if (landed) {
+                session->log.info(QStringLiteral("The answer to the upload of %1 was lost; the "
+                                                 "phone holds the whole file"),
+                                  {name});
+                return;
+            }
+            throw MTPError::uploadFailed(refusal);
+        }
+        // A phone refuses a name its folder already holds, with no more than a general error.
+        if (!request.lostSession() && folderHolds(request.handle(), storageId, parentId, name))
+            throw FileRepositoryError::itemAlreadyExists(name);
+        throw MTPError::uploadFailed(refusal);
     });
 }
 

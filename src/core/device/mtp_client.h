@@ -24,8 +24,10 @@ class ProcessRunner;
 class SerialExecutor;
 
 // One open MTP device. Every call runs on the device's own serial thread, which owns the bridge
-// handle, so libmtp never sees two calls for one device at once (transfers included); a call
-// queued behind a transfer waits for it. Results and failures (MTPError) come back as futures.
+// handle, so libmtp never sees two calls for one device at once (transfers included). What the
+// user waits to see (listings, storages, a new session) goes ahead of the transfers and changes
+// that have not started yet, and so waits only for the call under way; everything else runs in
+// the order asked. Results and failures (MTPError) come back as futures.
 class MTPClient
 {
 public:
@@ -91,8 +93,9 @@ public:
     QFuture<bool> isOpen();
     QFuture<QString> lastErrorMessage();
     // Closes the open device's session and opens a new one (the same attempts as open()), after
-    // the calls already queued: libmtp keeps what it once read of each object for the whole
-    // session, so only a new one sees a file edited on the phone. Fails as open() does.
+    // the call under way and ahead of the transfers still waiting: libmtp keeps what it once read
+    // of each object for the whole session, so only a new one sees a file edited on the phone.
+    // Fails as open() does.
     QFuture<void> renewSession();
     QFuture<QList<StorageInfo>> listStorages();
     // parentId 0 is the storage's root folder.

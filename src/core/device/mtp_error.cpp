@@ -53,12 +53,18 @@ MTPError MTPError::sourceChanged(QString description)
     return MTPError(Kind::SourceChanged, std::move(description));
 }
 
+MTPError MTPError::noSuchObject(QString description)
+{
+    return MTPError(Kind::NoSuchObject, std::move(description));
+}
+
 QString MTPError::message() const
 {
     switch (m_kind) {
     case Kind::DeviceNotFound:
         return QStringLiteral("Device '") + m_payload + QStringLiteral("' not found.");
     case Kind::OperationFailed:
+    case Kind::NoSuchObject:
         return QStringLiteral("MTP operation failed: ") + m_payload;
     case Kind::DownloadFailed:
         return QStringLiteral("Download failed: ") + m_payload;

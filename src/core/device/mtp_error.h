@@ -23,7 +23,9 @@ public:
         // A transfer's source is a folder or another thing that is not a plain file.
         NotAFile,
         // An upload's local file shrank or was written to while it was sent; nothing was kept.
-        SourceChanged
+        SourceChanged,
+        // The phone answered that it has no such object (reads as OperationFailed).
+        NoSuchObject
     };
 
     static MTPError deviceNotFound(QString id);
@@ -35,6 +37,7 @@ public:
     static MTPError deviceBusy(QString id);
     static MTPError notAFile(QString description);
     static MTPError sourceChanged(QString description);
+    static MTPError noSuchObject(QString description);
 
     Kind kind() const { return m_kind; }
     // The id or description; empty for the kinds without one.

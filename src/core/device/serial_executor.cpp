@@ -14,6 +14,7 @@ struct SerialExecutor::State
     std::mutex mutex;
     std::condition_variable wake;
     std::deque<std::function<void()>> queue;
+    std::deque<std::function<void()>> ahead; // runs before `queue`
     bool stopping = false;
     bool finished = false;
     std::thread::id threadId;
@@ -95,14 +96,17 @@ void SerialExecutor::runLoop(const std::shared_ptr<State>& state)
         std::function<void()> task;
         {
             std::unique_lock lock(state->mutex);
-            state->wake.wait(lock, [&] { return state->stopping || !state->queue.empty(); });
-            if (state->queue.empty()) {
+            state->wake.wait(lock, [&] {
+                return state->stopping || !state->queue.empty() || !state->ahead.empty();
+            });
+            auto& next = state->ahead.empty() ? state->queue : state->ahead;
+            if (next.empty()) {
                 state->finished = true;
                 state->wake.notify_all();
                 return;
             }
-            task = std::move(state->queue.front());
-            state->queue.pop_front();
+            task = std::move(next.front());
+            next.pop_front();
         }
         try {
             task();
@@ -136,6 +140,15 @@ void SerialExecutor::post(std::function<void()> task)
     {
         std::lock_guard lock(m_state->mutex);
         m_state->queue.push_back(std::move(task));
+    }
+    m_state->wake.notify_one();
+}
+
+void SerialExecutor::postAhead(std::function<void()> task)
+{
+    {
+        std::lock_guard lock(m_state->mutex);
+        m_state->ahead.push_back(std::move(task));
     }
     m_state->wake.notify_one();
 }

@@ -13,7 +13,8 @@
 
 namespace qb {
 
-// A thread of its own that runs posted work one item at a time, in the order posted.
+// A thread of its own that runs posted work one item at a time, in the order posted; work posted
+// ahead (postAhead) runs before any ordinary work that has not started yet, in its own order.
 // Destroying the executor does not wait: work already posted still runs, on the executor's
 // thread, which then ends by itself (and is joined at process exit, unless the process leaves
 // it behind: see waitForRetiredThreads()).
@@ -26,6 +27,7 @@ public:
     SerialExecutor& operator=(const SerialExecutor&) = delete;
 
     void post(std::function<void()> task);
+    void postAhead(std::function<void()> task);
     bool isExecutorThread() const;
 
     // Waits up to `timeoutMs` for the threads of destroyed executors to finish their work; false
@@ -35,11 +37,25 @@ public:
     // Runs `work` on the executor; its result or exception arrives through the future.
     template <typename F> auto run(F work) -> QFuture<std::invoke_result_t<F>>
     {
+        return schedule(std::move(work), false);
+    }
+    // Like run(), but ahead of the ordinary work still waiting: it waits only for the item
+    // under way and for work posted ahead before it.
+    template <typename F> auto runAhead(F work) -> QFuture<std::invoke_result_t<F>>
+    {
+        return schedule(std::move(work), true);
+    }
+
+    struct State;
+
+private:
+    template <typename F> auto schedule(F work, bool ahead) -> QFuture<std::invoke_result_t<F>>
+    {
         using T = std::invoke_result_t<F>;
         auto promise = std::make_shared<QPromise<T>>();
         QFuture<T> future = promise->future();
         promise->start();
-        post([promise, work = std::move(work)]() mutable {
+        auto task = [promise, work = std::move(work)]() mutable {
             try {
                 if constexpr (std::is_void_v<T>) {
                     work();
@@ -50,13 +66,14 @@ public:
                 promise->setException(std::current_exception());
             }
             finishPromise(*promise);
-        });
+        };
+        if (ahead)
+            postAhead(std::move(task));
+        else
+            post(std::move(task));
         return future;
     }
 
-    struct State;
-
-private:
     static void runLoop(const std::shared_ptr<State>& state);
 
     std::shared_ptr<State> m_state;

@@ -29,6 +29,10 @@ struct NotAFile
     QString message;
 };
 
+// A move whose source the phone deleted while its answer was lost, and whose copy stands whole.
+struct MoveAlreadyDone
+{};
+
 QString quoted(const QString& name)
 {
     return QStringLiteral("\u201C") + name + QStringLiteral("\u201D");
@@ -104,6 +108,10 @@ TransferAttempt::Result outcomeOf(const std::function<void()>& work)
         // Sent again at once, a file still being written would go out as whatever it holds
         // then; the user retries once it is saved.
         result.retryable = e.kind() != MTPError::Kind::SourceChanged;
+    } catch (const FileRepositoryError& e) {
+        result.errorMessage = e.message();
+        // The phone keeps refusing a name its folder holds; nothing is ever replaced.
+        result.retryable = e.kind() != FileRepositoryError::Kind::ItemAlreadyExists;
     } catch (...) {
         result.errorMessage = describe(std::current_exception());
     }
@@ -265,23 +273,47 @@ bool TransferAttempt::earlierCopyStands(const std::shared_ptr<FileRepository>& r
     // Asked anew, in a new session: since the copy was made, the copy may have been deleted and
     // the source edited, on the phone itself or through this application, and libmtp would
     // answer with what it read before.
-    FileItem source;
+    const auto couldNotCheck = [&](const std::exception_ptr& error) {
+        return TransferError{
+            QStringLiteral("Could not check %1 on the phone before deleting it: %2")
+                .arg(quoted(job.source.name), describe(error))};
+    };
+    // The source, or none when the phone answers that it has no such object.
+    std::exception_ptr missing;
+    const auto readSource = [&]() -> std::optional<FileItem> {
+        try {
+            return await(repository->itemInfo(job.source.path));
+        } catch (const MTPError& e) {
+            if (e.kind() != MTPError::Kind::NoSuchObject)
+                throw couldNotCheck(std::current_exception());
+            missing = std::current_exception();
+        } catch (...) {
+            throw couldNotCheck(std::current_exception());
+        }
+        return std::nullopt;
+    };
     try {
         await(repository->renewSession());
-        source = await(repository->itemInfo(job.source.path));
     } catch (...) {
-        throw TransferError{QStringLiteral("Could not check %1 on the phone before deleting it: %2")
-                                .arg(quoted(job.source.name), describe(std::current_exception()))};
+        throw couldNotCheck(std::current_exception());
     }
-    const bool unchanged =
-        !(copied.size && source.size && *copied.size != *source.size) &&
-        !(copied.modifiedAt && source.modifiedAt && *copied.modifiedAt != *source.modifiedAt);
-    const std::optional<qint64> size = copied.size ? copied.size : source.size;
+    const std::optional<FileItem> source = readSource();
     const QString name = MoveFileUseCase::temporaryFileName(job.source.name);
     repository->forgetListing(job.destination.path);
     const QList<FileItem> entries = await(repository->listFiles(job.destination.path));
     const auto copy = std::ranges::find_if(
         entries, [&](const FileItem& entry) { return !entry.isDirectory && entry.name == name; });
+    if (!source) {
+        // The phone deleted the source and its answer was lost: the move is done when its copy
+        // stands whole. Asked once more, so that a source read amiss is not taken for gone.
+        if (copy != entries.end() && copied.size && copy->size == copied.size && !readSource())
+            throw MoveAlreadyDone{};
+        throw couldNotCheck(missing);
+    }
+    const bool unchanged =
+        !(copied.size && source->size && *copied.size != *source->size) &&
+        !(copied.modifiedAt && source->modifiedAt && *copied.modifiedAt != *source->modifiedAt);
+    const std::optional<qint64> size = copied.size ? copied.size : source->size;
     if (copy == entries.end())
         return false;
     if (unchanged && (!size || copy->size == size))
@@ -298,10 +330,15 @@ void TransferAttempt::moveOrCopy(const std::shared_ptr<FileRepository>& reposito
     const TransferJob& job = m_input.job;
     // The copy of an earlier attempt only stands in for the move while it still matches its
     // source; when it is gone, the whole move runs again.
-    if (job.type == TransferType::Move && m_input.movedCopy &&
-        earlierCopyStands(repository, *m_input.movedCopy)) {
-        await(repository->deleteItem(job.source.path));
-        return;
+    if (job.type == TransferType::Move && m_input.movedCopy) {
+        try {
+            if (earlierCopyStands(repository, *m_input.movedCopy)) {
+                await(repository->deleteItem(job.source.path));
+                return;
+            }
+        } catch (const MoveAlreadyDone&) {
+            return;
+        }
     }
     FileItem item;
     item.id = job.source.path;

@@ -76,7 +76,8 @@ private:
     void moveOrCopy(const std::shared_ptr<FileRepository>& repository);
     // Whether a move's earlier copy is still in the destination and its source unchanged; false
     // when no file of its name is there. Throws TransferError when one is there but either side
-    // has changed.
+    // has changed, and a mark of its own when the source is gone and its copy stands whole (the
+    // move is done).
     bool earlierCopyStands(const std::shared_ptr<FileRepository>& repository,
                            const CopiedSource& copied);
     struct Recorder

@@ -316,6 +316,13 @@ TEST_F(MTPClientTest, AfterATransportFailureTheNextRequestRunsOnANewSession)
     EXPECT_EQ(listed().size(), 2);
     EXPECT_EQ(phone.count(MtpOperation::OpenSession), sessions);
 
+    // A new session that could not be opened is tried again at the next request.
+    phone.dropSession();
+    for (int nth = 1; nth <= MTPClient::kOpenAttempts; ++nth)
+        phone.failOperation(MtpOperation::OpenSession, nth);
+    errorOf<MTPError>(client->listFiles(EmulatedPhone::storageId(), 0));
+    EXPECT_EQ(listed().size(), 2);
+
     const QString id = deviceId(phone);
     phone.stallBulkReadAfterBytes(20);
     phone.unplug();
@@ -328,8 +335,9 @@ TEST_F(MTPClientTest, AfterATransportFailureTheNextRequestRunsOnANewSession)
     EXPECT_EQ(other.count(MtpOperation::OpenSession), otherSessions);
 }
 
-// Guards against a second libmtp call on the handle while a transfer is in the library.
-TEST_F(MTPClientTest, ListingAndCloseWaitForTheRunningTransfer)
+// Guards against a second libmtp call on the handle while a transfer is in the library, and a
+// listing that waits behind every transfer queued before it.
+TEST_F(MTPClientTest, ListingWaitsOnlyForTheRunningTransferAndCloseForAll)
 {
     EmulatedPhone& phone = plugPhone({{"big.bin", std::string(256 * 1024, 'b')}});
     auto client = openClient(phone);
@@ -344,6 +352,13 @@ TEST_F(MTPClientTest, ListingAndCloseWaitForTheRunningTransfer)
                 started.release();
         });
     started.acquire();
+    writeFile(tempFolder() / "up.bin", "queued");
+    std::atomic<int> uploadStarted{0};
+    QFuture<void> upload = client->uploadFile(
+        path(tempFolder() / "up.bin"), EmulatedPhone::storageId(), 0, [&](qint64, qint64) {
+            int none = 0;
+            uploadStarted.compare_exchange_strong(none, ++sequence);
+        });
     std::atomic<int> listed{0};
     QFuture<void> listing = thenSync(client->listFiles(EmulatedPhone::storageId(), 0),
                                      [&](const QList<MTPClient::FileInfo>& files) {
@@ -354,7 +369,9 @@ TEST_F(MTPClientTest, ListingAndCloseWaitForTheRunningTransfer)
     download.waitForFinished();
     listing.waitForFinished();
     closing.waitForFinished();
+    EXPECT_TRUE(upload.isFinished());
     EXPECT_GT(listed.load(), lastProgress.load());
+    EXPECT_GT(uploadStarted.load(), listed.load());
     EXPECT_EQ(readFile(tempFolder() / "big.bin"), std::string(256 * 1024, 'b'));
     EXPECT_FALSE(client->isOpen().result());
 }

@@ -402,9 +402,10 @@ TEST_F(TransferEnginePhoneTest, ARetriedMoveDeletesItsSourceOnlyBesideAMatchingC
     EXPECT_EQ(readFile(storage / "b.txt"), "version two");
     EXPECT_EQ(readFile(storage / "Dest" / "b.txt"), "version one");
 
-    // A line appended on the phone within the same second: libmtp still remembers the old size
-    // and date, so only a new session sees the edit.
+    // A line appended on the phone within the same second, after the pane listed the folder:
+    // libmtp still remembers the old size and date, so only a new session sees the edit.
     const TransferJob third = failedMove("c.txt");
+    item(*repository, root, "c.txt");
     const auto written = fs::last_write_time(storage / "c.txt");
     writeFile(storage / "c.txt", "version one\nand a line");
     fs::last_write_time(storage / "c.txt", written);
@@ -423,6 +424,49 @@ TEST_F(TransferEnginePhoneTest, ARetriedMoveDeletesItsSourceOnlyBesideAMatchingC
     retry(fifth, TransferStatus::Completed);
     EXPECT_FALSE(fs::exists(storage / "e.txt"));
     EXPECT_EQ(readFile(storage / "Dest" / "e.txt"), "version one");
+}
+
+// Guards against a finished operation reported failed: an upload or a move's deletion whose
+// answer was lost is done when the phone holds its work whole; a name the folder held before is
+// refused with that reason, at once, and the phone's file is never taken for the upload.
+TEST_F(TransferEnginePhoneTest, AnOperationThePhoneFinishedIsNeverReportedFailed)
+{
+    EmulatedPhone& phone =
+        plugPhone({{"there.bin", "the phone's own"}, {"m.bin", bytes(70000)}, {"Dest/", ""}});
+    const QString deviceId = deviceIdOf(phone);
+    const auto repository = repositoryOf(phone);
+    const auto engine = engineOver(repository);
+    PublicationRecorder recorder(*engine);
+    const fs::path storage = phone.storageFolder();
+    const auto upload = [&](const std::string& name, const std::string& content) {
+        writeFile(tempFolder() / name, content);
+        const QUrl local =
+            QUrl::fromLocalFile(QString::fromStdString((tempFolder() / name).string()));
+        return TransferJob::make(TransferType::Upload, TransferEndpoint::local(local),
+                                 TransferEndpoint::android(deviceId, root, "Internal"),
+                                 *fileSize(local));
+    };
+
+    phone.loseResponse(MtpOperation::SendObject, 1);
+    const TransferJob sent = upload("up.bin", bytes(300000));
+    EXPECT_EQ(runTo(*engine, recorder, sent, TransferStatus::Completed), "");
+    EXPECT_EQ(recorder.job(sent.id)->retryCount, 0);
+    EXPECT_EQ(readFile(storage / "up.bin"), bytes(300000));
+
+    const TransferJob refused = upload("there.bin", "mine");
+    EXPECT_EQ(runTo(*engine, recorder, refused, TransferStatus::Failed),
+              "An item already exists at there.bin.");
+    EXPECT_EQ(recorder.job(refused.id)->retryCount, 0);
+    EXPECT_EQ(readFile(storage / "there.bin"), "the phone's own");
+
+    phone.loseResponse(MtpOperation::DeleteObject, 1);
+    const FileItem moved = item(*repository, root, "m.bin");
+    const TransferJob move = TransferJob::make(
+        TransferType::Move, TransferEndpoint::android(deviceId, moved.path, "m.bin"),
+        TransferEndpoint::android(deviceId, item(*repository, root, "Dest").path, "Dest"));
+    EXPECT_EQ(runTo(*engine, recorder, move, TransferStatus::Completed), "");
+    EXPECT_FALSE(fs::exists(storage / "m.bin"));
+    EXPECT_EQ(readFile(storage / "Dest" / "m.bin"), bytes(70000));
 }
 
 // Guards against an upload whose file shrinks spinning for ever and holding the phone, or being
