@@ -436,6 +436,11 @@ class UnusableFilesTest : public WindowsTest
 protected:
     void SetUp() override
     {
+        // A data folder of this test's own: the other tests of this binary, which ctest may run
+        // at the same time in the same home, must not meet its unreadable file.
+        m_dataHome = qgetenv("XDG_DATA_HOME");
+        qputenv("XDG_DATA_HOME", QFile::encodeName(m_dir.filePath(QStringLiteral("share"))));
+        m_unreadable = AppPaths::dataFolder() + QStringLiteral("/received_files.json");
         ASSERT_TRUE(QDir().mkpath(m_unreadable));
         // Another user's, as after sudo, where the test may give it away.
         const QByteArray path = QFile::encodeName(m_unreadable);
@@ -451,9 +456,14 @@ protected:
     {
         WindowsTest::TearDown();
         QDir(m_unreadable).removeRecursively();
+        if (m_dataHome.isNull())
+            qunsetenv("XDG_DATA_HOME");
+        else
+            qputenv("XDG_DATA_HOME", m_dataHome);
     }
 
-    const QString m_unreadable = AppPaths::dataFolder() + QStringLiteral("/received_files.json");
+    QByteArray m_dataHome;
+    QString m_unreadable;
 };
 
 // Guards against the alert about files the user cannot use never being shown, against its
