@@ -2,6 +2,8 @@
 
 #include <QSettings>
 
+#include <utility>
+
 namespace qb {
 
 namespace {
@@ -113,18 +115,35 @@ std::optional<QVariant> QSettingsPreferenceStore::value(const QString& key) cons
 
 void QSettingsPreferenceStore::setValue(const QString& key, const QVariant& value)
 {
-    bool saved = true;
+    bool writeLater = false;
     {
         std::lock_guard lock(m_mutex);
         if (m_settings->contains(key) && m_settings->value(key) == value)
             return;
         m_settings->setValue(key, value);
-        // Written at once: a file that cannot be written (another user's, after a run under
-        // sudo) is known now, not at the quit that would lose the change without a word.
+        m_unwrittenKey = key;
+        writeLater = !std::exchange(m_writePending, true);
+    }
+    emit changed(key);
+    // Written once the burst of changes is over (a slider sends one a step), not at the quit: a
+    // file that cannot be written (another user's, after a run under sudo) is known then, while
+    // the change can still be told about.
+    if (writeLater)
+        QMetaObject::invokeMethod(this, &QSettingsPreferenceStore::writeChanges,
+                                  Qt::QueuedConnection);
+}
+
+void QSettingsPreferenceStore::writeChanges()
+{
+    QString key;
+    bool saved = true;
+    {
+        std::lock_guard lock(m_mutex);
+        m_writePending = false;
+        key = std::exchange(m_unwrittenKey, QString());
         m_settings->sync();
         saved = m_settings->status() == QSettings::NoError;
     }
-    emit changed(key);
     if (!saved)
         emit saveFailed(key);
 }

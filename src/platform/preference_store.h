@@ -60,8 +60,12 @@ public:
     void sync();
 
 private:
+    void writeChanges();
+
     mutable std::mutex m_mutex;
     std::unique_ptr<QSettings> m_settings;
+    bool m_writePending = false; // a write of the changes is on its way
+    QString m_unwrittenKey;      // the latest key changed since the last write
 };
 
 } // namespace qb
