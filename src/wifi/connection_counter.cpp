@@ -159,18 +159,16 @@ bool ConnectionCounter::lookInto(Entry& entry, qint64 now)
     } while (got < 0 && errno == EINTR);
     if (got <= 0)
         return false;
+    // What does not parse as a head from its first byte is not taken for one: its first part may
+    // have been read already, and a head that is really bad is answered and closed once read.
     const HttpParseResult parsed = parseRequestHead(QByteArrayView(m_peekBuffer.data(), got));
-    if (parsed.status == HttpParseResult::Status::Incomplete)
+    if (parsed.status != HttpParseResult::Status::Complete)
         return false;
     entry.headIn = true;
     entry.bodyStartMs = now;
-    if (parsed.status == HttpParseResult::Status::Complete) {
-        entry.bodyBytes = got - parsed.head.headLength;
-        // A whole request waiting to be read is in, like one read.
-        entry.receiving = entry.bodyBytes < parsed.head.contentLength;
-    } else {
-        entry.receiving = false; // answered at once when read
-    }
+    entry.bodyBytes = got - parsed.head.headLength;
+    // A whole request waiting to be read is in, like one read.
+    entry.receiving = entry.bodyBytes < parsed.head.contentLength;
     return true;
 }
 

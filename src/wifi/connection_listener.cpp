@@ -223,16 +223,18 @@ void ConnectionListener::acceptPending()
         const QString host = peerHost(fd);
         ConnectionHub* hub = m_hubs[m_nextHub];
         const ConnectionCounter::Admission admission = m_connections->admit(host, hub, fd);
-        if (admission.wait && !m_holdDeadline.hasExpired()) {
+        if (!admission.wait) {
+            m_holdDeadline = QDeadlineTimer::Forever;
+        } else if (!m_holdDeadline.hasExpired()) {
             // It and those behind it wait a moment; a newcomer is refused only once it has waited
-            // this long, if the places never free.
+            // this long, if the places never free. Until one is free again, those that follow are
+            // refused at once, not held a moment each while the queue behind them waits.
             if (m_holdDeadline.isForever())
                 m_holdDeadline.setRemainingTime(kMaxHoldMs);
             m_held = fd;
             pause(kEvictionWaitMs);
             return;
         }
-        m_holdDeadline = QDeadlineTimer::Forever;
         if (!admission.admitted) {
             ::close(fd);
             continue;

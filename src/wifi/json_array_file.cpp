@@ -251,9 +251,10 @@ bool JsonArrayFile::save(const QJsonArray& array)
         written += step;
     }
     int error = LocalFiles::syncFile(file.fd);
-    if (error == 0 && ::close(std::exchange(file.fd, -1)) != 0)
-        error = errno;
+    // Renamed while the temporary is still open, and so locked: no sweep takes it for a leftover.
     if (error == 0 && ::rename(temporary.constData(), QFile::encodeName(m_path).constData()) != 0)
+        error = errno;
+    if (::close(std::exchange(file.fd, -1)) != 0 && error == 0)
         error = errno;
     if (error != 0) {
         registryLog().error(QStringLiteral("Could not save %1: %2"),
