@@ -14,6 +14,9 @@ namespace qb {
 
 namespace {
 
+// The soft limit the process started with, for the programs it starts; 0 until it is raised.
+rlim_t startingSoftLimit = 0;
+
 qint64 asCount(rlim_t value)
 {
     return value == RLIM_INFINITY ? std::numeric_limits<qint64>::max() : qint64(value);
@@ -49,6 +52,7 @@ OpenFileLimits raiseOpenFileLimit()
         return {};
     }
     const rlim_t before = limit.rlim_cur;
+    startingSoftLimit = before;
     if (limit.rlim_cur != limit.rlim_max) {
         rlimit raised = limit;
         raised.rlim_cur = limit.rlim_max;
@@ -65,6 +69,17 @@ OpenFileLimits raiseOpenFileLimit()
         QStringLiteral("Open-file limit: %1 (was %2; hard limit %3)"),
         {QString::number(now.soft), QString::number(asCount(before)), QString::number(now.hard)});
     return now;
+}
+
+void restoreStartingOpenFileLimit()
+{
+    if (startingSoftLimit == 0)
+        return;
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur > startingSoftLimit) {
+        limit.rlim_cur = startingSoftLimit;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
 }
 
 } // namespace qb

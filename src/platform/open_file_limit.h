@@ -18,4 +18,9 @@ OpenFileLimits openFileLimits();
 // hard limit is not. Called once at start, before any thread that opens files.
 OpenFileLimits raiseOpenFileLimit();
 
+// Gives the soft limit back its value from before the raise, in a child about to run another
+// program: programs that size tables by the limit, or still use select(), expect the usual one.
+// Safe between fork and exec.
+void restoreStartingOpenFileLimit();
+
 } // namespace qb

@@ -1,5 +1,7 @@
 #include "platform/qprocess_runner.h"
 
+#include "platform/open_file_limit.h"
+
 #include <QProcess>
 
 namespace qb {
@@ -10,6 +12,7 @@ ProcessResult QProcessRunner::run(const QString& program, const QStringList& arg
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.setStandardOutputFile(QProcess::nullDevice());
+    process.setChildProcessModifier([] { restoreStartingOpenFileLimit(); });
     process.start(program, arguments, QIODevice::ReadOnly);
     if (!process.waitForStarted(m_timeoutMs))
         return result;

@@ -1,6 +1,9 @@
+#include "platform/open_file_limit.h"
 #include "platform/qprocess_runner.h"
 
 #include <gtest/gtest.h>
+
+#include <sys/resource.h>
 
 namespace qb {
 namespace {
@@ -34,6 +37,16 @@ TEST(QProcessRunnerTest, ReportsHowTheProgramEnded)
                          {QStringLiteral("-c"), QStringLiteral("[ \"$1\" = \"$2\" ]"),
                           QStringLiteral("sh"), tricky, QStringLiteral("a b 'c'\n\"d\"")})
                     .succeeded());
+
+    // A program started after the open-file limit was raised runs with the limit it had before.
+    rlimit limit{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limit), 0);
+    if (limit.rlim_max > 256) {
+        limit.rlim_cur = 256;
+        ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &limit), 0);
+        ASSERT_GT(raiseOpenFileLimit().soft, 256);
+        EXPECT_TRUE(sh(QStringLiteral("[ \"$(ulimit -n)\" = 256 ]")).succeeded());
+    }
 }
 
 } // namespace
