@@ -544,6 +544,24 @@ TEST_F(MTPFileRepositoryTest, ListingQueuedBeforeAChangeIsNotCached)
     deletion.waitForFinished();
     EXPECT_TRUE(repo->cachedFolders().isEmpty());
     EXPECT_EQ(repo->listFiles(kRoot).result().size(), 2);
+
+    // A listing asked for after a change was queued still goes ahead of it.
+    held = false;
+    download = repo->downloadFile(b.path, path(tempFolder() / "b2.txt"), [&](qint64, qint64) {
+        if (!held.exchange(true)) {
+            inTransfer.release();
+            release.acquire();
+        }
+    });
+    inTransfer.acquire();
+    writeFile(tempFolder() / "up.txt", "up");
+    QFuture<void> upload = repo->uploadFile(path(tempFolder() / "up.txt"), kRoot, {});
+    listing = repo->listFiles(kRoot);
+    release.release();
+    EXPECT_EQ(listing.result().size(), 2);
+    download.waitForFinished();
+    upload.waitForFinished();
+    EXPECT_EQ(item(*repo, kRoot, "up.txt").size, 2);
 }
 
 // Guards against libmtp's memory of an object standing in for the phone's answer: an item's info
