@@ -87,14 +87,17 @@ bool sameParent(uint32_t reported, quint32 asked)
     return reported == asked || (top(reported) && top(asked));
 }
 
+// `ownObject` is what a failed upload left behind (0: nothing); some phones keep it under the
+// upload's name, and it is not a name the folder held before.
 bool folderHolds(mtp_bridge_handle* handle, quint32 storageId, quint32 parentId,
-                 const QString& name)
+                 const QString& name, uint32_t ownObject)
 {
     int32_t count = 0;
     BridgeArray<mtp_bridge_file_info> records(
         mtp_bridge_list_files(handle, storageId, parentId, &count));
     for (int32_t i = 0; records && i < count; ++i) {
-        if (text(records.get()[i].name) == name)
+        const mtp_bridge_file_info& record = records.get()[i];
+        if ((ownObject == 0 || record.object_id != ownObject) && text(record.name) == name)
             return true;
     }
     return false;
@@ -452,7 +455,8 @@ QFuture<void> MTPClient::uploadFile(const QString& localPath, quint32 storageId,
             throw MTPError::uploadFailed(refusal);
         }
         // A phone refuses a name its folder already holds, with no more than a general error.
-        if (!request.lostSession() && folderHolds(request.handle(), storageId, parentId, name))
+        if (!request.lostSession() &&
+            folderHolds(request.handle(), storageId, parentId, name, handle->sent_object_id))
             throw FileRepositoryError::itemAlreadyExists(name);
         throw MTPError::uploadFailed(refusal);
     });

@@ -205,6 +205,14 @@ TEST_F(MTPClientTest, FailuresCarryTheLibraryTextOfThatOperation)
     EXPECT_EQ(upload.kind(), MTPError::Kind::UploadFailed);
     // Guards against a stale text: the upload's failure is not the download's.
     EXPECT_NE(upload.payload(), download.payload());
+    // What a refused upload left on a phone that keeps it is no name the folder held before.
+    phone.keepBrokenUploads(true);
+    phone.failOperation(MtpOperation::SendObject, 1);
+    EXPECT_EQ(errorOf<MTPError>(client->uploadFile(path(tempFolder() / "up.txt"),
+                                                   EmulatedPhone::storageId(), 0, {}))
+                  .kind(),
+              MTPError::Kind::UploadFailed);
+    phone.keepBrokenUploads(false);
 
     // libmtp reports a refused data phase as a broken one: asked again on a new session.
     phone.failOperation(MtpOperation::GetObjectHandles, 1);
