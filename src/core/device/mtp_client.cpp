@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <system_error>
 #include <thread>
 
@@ -245,6 +246,21 @@ private:
     MTPClient::Session& m_session;
 };
 
+// What the phone says of an object, asked on a new session after a transfer whose end is in
+// doubt; nothing when the phone does not answer or is gone.
+std::optional<mtp_bridge_file_info> infoOnNewSession(Request& request, uint32_t objectId)
+{
+    try {
+        request.renew();
+        mtp_bridge_file_info now;
+        if (mtp_bridge_get_file_info(request.handle(), objectId, &now) == 0)
+            return now;
+    } catch (...) {
+        // The phone is gone: nothing can be vouched for.
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 MTPClient::MTPClient(Options options)
@@ -393,16 +409,8 @@ QFuture<void> MTPClient::downloadFile(quint32 objectId, const QString& localPath
             // the phone since then comes whole with its new size. A new session tells.
             const QString refusal = failureText(handle);
             const uint64_t received = handle->received_bytes;
-            bool whole = false;
-            try {
-                request.renew();
-                mtp_bridge_file_info now;
-                whole = mtp_bridge_get_file_info(request.handle(), objectId, &now) == 0 &&
-                        now.is_folder == 0 && now.size == received;
-            } catch (...) {
-                // The phone is gone: the bytes cannot be vouched for.
-            }
-            if (whole)
+            const auto now = infoOnNewSession(request, objectId);
+            if (now && now->is_folder == 0 && now->size == received)
                 return;
             ::unlink(path.constData());
             throw MTPError::downloadFailed(refusal);
@@ -435,18 +443,10 @@ QFuture<void> MTPClient::uploadFile(const QString& localPath, quint32 storageId,
             // upload, asked for on a new session, tells whether the file is there whole.
             const uint32_t objectId = handle->sent_object_id;
             const uint64_t size = handle->sent_size;
-            bool landed = false;
-            try {
-                request.renew();
-                mtp_bridge_file_info now;
-                landed = mtp_bridge_get_file_info(request.handle(), objectId, &now) == 0 &&
-                         now.is_folder == 0 && now.storage_id == storageId &&
-                         sameParent(now.parent_id, parentId) && text(now.name) == name &&
-                         now.size == size;
-            } catch (...) {
-                // The phone is gone: nothing can be vouched for.
-            }
-            if (landed) {
+            const auto now = infoOnNewSession(request, objectId);
+            if (now && now->is_folder == 0 && now->storage_id == storageId &&
+                sameParent(now->parent_id, parentId) && text(now->name) == name &&
+                now->size == size) {
                 session->log.info(QStringLiteral("The answer to the upload of %1 was lost; the "
                                                  "phone holds the whole file"),
                                   {name});
