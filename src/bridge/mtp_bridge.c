@@ -421,6 +421,23 @@ static int mtp_bridge_progress_trampoline(uint64_t const sent, uint64_t const to
     return block->fn(sent, total, block->context);
 }
 
+/* libmtp reports an upload's progress after each block it has written to the phone, so the last
+ * report says how far the data phase really got (its total counts the data container's header). */
+typedef struct upload_progress
+{
+    uint64_t sent;
+    uint64_t total;
+    progress_block progress;
+} upload_progress;
+
+static int note_upload_progress(uint64_t const sent, uint64_t const total, void const* const data)
+{
+    upload_progress* upload = (upload_progress*)data;
+    upload->sent = sent;
+    upload->total = total;
+    return mtp_bridge_progress_trampoline(sent, total, &upload->progress);
+}
+
 /* Each transfer starts with a clean error state so a failure never reports an older text. */
 static void begin_transfer(mtp_bridge_handle* handle)
 {
@@ -707,16 +724,18 @@ int32_t mtp_bridge_upload_file(mtp_bridge_handle* handle, const char* local_path
     file->filetype = LIBMTP_FILETYPE_UNKNOWN;
     file->filesize = (uint64_t)status.st_size;
     local_reader reader = {fd, file->filesize, 0, stamp_of(&status), READER_OK, 0};
-    progress_block block = {progress, context};
+    upload_progress sending = {0, 0, {progress, context}};
     int rc = file->filename
                  ? LIBMTP_Send_File_From_Handler(handle->device, read_from_local_file, &reader,
-                                                 file, mtp_bridge_progress_trampoline, &block)
+                                                 file, note_upload_progress, &sending)
                  : -1;
     if (rc != 0) {
         take_error(handle);
         handle->sent_object_id = file->item_id;
         handle->sent_size = file->filesize;
-        handle->sent_whole = reader.outcome == READER_OK && reader.offset == reader.size;
+        /* Every byte read is not every byte written: the last block may have failed on its way. */
+        handle->sent_whole = reader.outcome == READER_OK && reader.offset == reader.size &&
+                             sending.total != 0 && sending.sent >= sending.total;
     }
     if (reader.outcome != READER_OK) {
         /* Most phones drop a broken-off upload themselves; the others keep a part of it. */

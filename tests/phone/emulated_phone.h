@@ -12,8 +12,8 @@
 // (carried out, but its response never comes: the host times out),
 // disconnectAfterBytes (the download crossing the limit fails with LIBUSB_ERROR_NO_DEVICE),
 // setRateLimit (bytes per second, 0: none), setInterfaceBusy (claiming fails with
-// LIBUSB_ERROR_BUSY), keepBrokenUploads (what a broken-off upload wrote stays, as on some
-// phones), unplug()/plug() (hot-plug events, a new device number on each plug, or the number
+// LIBUSB_ERROR_BUSY), keepBrokenUploads (what a broken-off or refused upload wrote stays, as on
+// some phones), unplug()/plug() (hot-plug events, a new device number on each plug, or the number
 // given), sendObjectBytes (every GetObject sends that many bytes, the file's then zeros, while
 // the object's info and size property still give the file's size; none: the file as it is),
 // timeOutBulkReadAfterBytes / stallBulkReadAfterBytes (once: the host's bulk IN read that would

@@ -345,8 +345,9 @@ void MtpResponder::onCommand(const Command& command)
         m_incoming = std::make_unique<Incoming>();
         m_incoming->command = command;
         m_incoming->fault = fault;
-        if (command.code == uint16_t(MtpOperation::SendObject) && !fault && m_pendingSend &&
-            m_sessionOpen) {
+        // A refused upload leaves its (empty) file on a phone that keeps broken-off uploads.
+        if (command.code == uint16_t(MtpOperation::SendObject) && (!fault || m_keepBrokenUploads) &&
+            m_pendingSend && m_sessionOpen) {
             if (const auto object = m_objects.lookup(m_pendingSend->handle))
                 m_incoming->file.open(m_objects.absolutePath(*object), std::ios::binary);
         }

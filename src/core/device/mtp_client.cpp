@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <system_error>
 #include <thread>
 
@@ -87,14 +88,17 @@ bool sameParent(uint32_t reported, quint32 asked)
     return reported == asked || (top(reported) && top(asked));
 }
 
+// `ownObject` is what a failed upload left behind (0: nothing); some phones keep it under the
+// upload's name, and it is not a name the folder held before.
 bool folderHolds(mtp_bridge_handle* handle, quint32 storageId, quint32 parentId,
-                 const QString& name)
+                 const QString& name, uint32_t ownObject)
 {
     int32_t count = 0;
     BridgeArray<mtp_bridge_file_info> records(
         mtp_bridge_list_files(handle, storageId, parentId, &count));
     for (int32_t i = 0; records && i < count; ++i) {
-        if (text(records.get()[i].name) == name)
+        const mtp_bridge_file_info& record = records.get()[i];
+        if ((ownObject == 0 || record.object_id != ownObject) && text(record.name) == name)
             return true;
     }
     return false;
@@ -241,6 +245,21 @@ public:
 private:
     MTPClient::Session& m_session;
 };
+
+// What the phone says of an object, asked on a new session after a transfer whose end is in
+// doubt; nothing when the phone does not answer or is gone.
+std::optional<mtp_bridge_file_info> infoOnNewSession(Request& request, uint32_t objectId)
+{
+    try {
+        request.renew();
+        mtp_bridge_file_info now;
+        if (mtp_bridge_get_file_info(request.handle(), objectId, &now) == 0)
+            return now;
+    } catch (...) {
+        // The phone is gone: nothing can be vouched for.
+    }
+    return std::nullopt;
+}
 
 } // namespace
 
@@ -390,16 +409,8 @@ QFuture<void> MTPClient::downloadFile(quint32 objectId, const QString& localPath
             // the phone since then comes whole with its new size. A new session tells.
             const QString refusal = failureText(handle);
             const uint64_t received = handle->received_bytes;
-            bool whole = false;
-            try {
-                request.renew();
-                mtp_bridge_file_info now;
-                whole = mtp_bridge_get_file_info(request.handle(), objectId, &now) == 0 &&
-                        now.is_folder == 0 && now.size == received;
-            } catch (...) {
-                // The phone is gone: the bytes cannot be vouched for.
-            }
-            if (whole)
+            const auto now = infoOnNewSession(request, objectId);
+            if (now && now->is_folder == 0 && now->size == received)
                 return;
             ::unlink(path.constData());
             throw MTPError::downloadFailed(refusal);
@@ -432,18 +443,10 @@ QFuture<void> MTPClient::uploadFile(const QString& localPath, quint32 storageId,
             // upload, asked for on a new session, tells whether the file is there whole.
             const uint32_t objectId = handle->sent_object_id;
             const uint64_t size = handle->sent_size;
-            bool landed = false;
-            try {
-                request.renew();
-                mtp_bridge_file_info now;
-                landed = mtp_bridge_get_file_info(request.handle(), objectId, &now) == 0 &&
-                         now.is_folder == 0 && now.storage_id == storageId &&
-                         sameParent(now.parent_id, parentId) && text(now.name) == name &&
-                         now.size == size;
-            } catch (...) {
-                // The phone is gone: nothing can be vouched for.
-            }
-            if (landed) {
+            const auto now = infoOnNewSession(request, objectId);
+            if (now && now->is_folder == 0 && now->storage_id == storageId &&
+                sameParent(now->parent_id, parentId) && text(now->name) == name &&
+                now->size == size) {
                 session->log.info(QStringLiteral("The answer to the upload of %1 was lost; the "
                                                  "phone holds the whole file"),
                                   {name});
@@ -452,7 +455,8 @@ QFuture<void> MTPClient::uploadFile(const QString& localPath, quint32 storageId,
             throw MTPError::uploadFailed(refusal);
         }
         // A phone refuses a name its folder already holds, with no more than a general error.
-        if (!request.lostSession() && folderHolds(request.handle(), storageId, parentId, name))
+        if (!request.lostSession() &&
+            folderHolds(request.handle(), storageId, parentId, name, handle->sent_object_id))
             throw FileRepositoryError::itemAlreadyExists(name);
         throw MTPError::uploadFailed(refusal);
     });

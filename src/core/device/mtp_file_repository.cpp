@@ -5,6 +5,8 @@
 #include <QFuture>
 
 #include <limits>
+#include <memory>
+#include <type_traits>
 
 namespace qb {
 
@@ -64,6 +66,21 @@ struct MTPFileRepository::Cache
 };
 
 namespace {
+
+// A listing goes ahead of changes queued for the phone, so one read while a change was waiting
+// could be cached with the old contents: the cache is emptied again once the change has settled,
+// whether it succeeded or failed, before the caller hears of it.
+template <typename T, typename C>
+QFuture<T> clearWhenSettled(QFuture<T> change, std::shared_ptr<C> cache)
+{
+    return thenSync(std::move(change), [cache](QFuture<T> settled) {
+        cache->clear();
+        if constexpr (std::is_void_v<T>)
+            settled.waitForFinished();
+        else
+            return settled.result();
+    });
+}
 
 // Accepts what a standard unsigned parse accepts: digits with an optional "+", or "-" only
 // before a value of zero; at most 4294967295.
@@ -234,7 +251,9 @@ QFuture<void> MTPFileRepository::uploadFile(const QString& localFilePath, const 
 {
     try {
         auto ids = parseAndInvalidate(folderPath);
-        return m_client->uploadFile(localFilePath, ids.first, ids.second, std::move(progress));
+        return clearWhenSettled(
+            m_client->uploadFile(localFilePath, ids.first, ids.second, std::move(progress)),
+            m_cache);
     } catch (...) {
         return failWith<void>(std::current_exception());
     }
@@ -244,7 +263,9 @@ QFuture<void> MTPFileRepository::createFolder(const QString& name, const QString
 {
     try {
         auto ids = parseAndInvalidate(parentPath);
-        return thenSync(m_client->createFolder(name, ids.first, ids.second), [](quint32) {});
+        return thenSync(
+            clearWhenSettled(m_client->createFolder(name, ids.first, ids.second), m_cache),
+            [](quint32) {});
     } catch (...) {
         return failWith<void>(std::current_exception());
     }
@@ -254,7 +275,7 @@ QFuture<void> MTPFileRepository::deleteItem(const QString& path)
 {
     try {
         auto ids = parseAndInvalidate(path);
-        return m_client->deleteObject(ids.second);
+        return clearWhenSettled(m_client->deleteObject(ids.second), m_cache);
     } catch (...) {
         return failWith<void>(std::current_exception());
     }
@@ -264,7 +285,7 @@ QFuture<void> MTPFileRepository::renameItem(const QString& path, const QString& 
 {
     try {
         auto ids = parseAndInvalidate(path);
-        return m_client->renameObject(ids.second, newName);
+        return clearWhenSettled(m_client->renameObject(ids.second, newName), m_cache);
     } catch (...) {
         return failWith<void>(std::current_exception());
     }

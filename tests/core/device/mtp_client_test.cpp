@@ -205,6 +205,14 @@ TEST_F(MTPClientTest, FailuresCarryTheLibraryTextOfThatOperation)
     EXPECT_EQ(upload.kind(), MTPError::Kind::UploadFailed);
     // Guards against a stale text: the upload's failure is not the download's.
     EXPECT_NE(upload.payload(), download.payload());
+    // What a refused upload left on a phone that keeps it is no name the folder held before.
+    phone.keepBrokenUploads(true);
+    phone.failOperation(MtpOperation::SendObject, 1);
+    EXPECT_EQ(errorOf<MTPError>(client->uploadFile(path(tempFolder() / "up.txt"),
+                                                   EmulatedPhone::storageId(), 0, {}))
+                  .kind(),
+              MTPError::Kind::UploadFailed);
+    phone.keepBrokenUploads(false);
 
     // libmtp reports a refused data phase as a broken one: asked again on a new session.
     phone.failOperation(MtpOperation::GetObjectHandles, 1);
@@ -544,6 +552,24 @@ TEST_F(MTPFileRepositoryTest, ListingQueuedBeforeAChangeIsNotCached)
     deletion.waitForFinished();
     EXPECT_TRUE(repo->cachedFolders().isEmpty());
     EXPECT_EQ(repo->listFiles(kRoot).result().size(), 2);
+
+    // A listing asked for after a change was queued still goes ahead of it.
+    held = false;
+    download = repo->downloadFile(b.path, path(tempFolder() / "b2.txt"), [&](qint64, qint64) {
+        if (!held.exchange(true)) {
+            inTransfer.release();
+            release.acquire();
+        }
+    });
+    inTransfer.acquire();
+    writeFile(tempFolder() / "up.txt", "up");
+    QFuture<void> upload = repo->uploadFile(path(tempFolder() / "up.txt"), kRoot, {});
+    listing = repo->listFiles(kRoot);
+    release.release();
+    EXPECT_EQ(listing.result().size(), 2);
+    download.waitForFinished();
+    upload.waitForFinished();
+    EXPECT_EQ(item(*repo, kRoot, "up.txt").size, 2);
 }
 
 // Guards against libmtp's memory of an object standing in for the phone's answer: an item's info
